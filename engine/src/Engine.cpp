@@ -1,0 +1,44 @@
+// Start-up and shut-down of the engine, and the record-size handshake.
+#include "Exports.h"
+#include "Log.h"
+
+#include <csignal>
+#include <fstream>
+#include <string>
+
+namespace reelpage {
+
+namespace {
+
+bool DebuggerAttached() {
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("TracerPid:", 0) == 0) return std::stoi(line.substr(10)) != 0;
+    return false;
+}
+
+} // namespace
+
+void CheckRecordSizes(int32_t settingsSize, int32_t mediaInfoSize, int32_t projectSize) {
+    const int32_t app[3] = {settingsSize, mediaInfoSize, projectSize};
+    const int32_t low[3] = {kSettingsSize, kMediaInfoSize, kProjectSize};
+    for (int i = 0; i < 3; ++i) {
+        if (app[i] == low[i]) continue;
+        LogWrite(kLogError, "App:%d, Low:%d\n", app[i], low[i]);
+        // Mismatched builds: stop in the debugger when one is watching; a user's
+        // run goes on with the line in the log.
+        if (DebuggerAttached()) std::raise(SIGTRAP);
+    }
+}
+
+int32_t InitEngine() {
+    // Helpers die with the engine through PR_SET_PDEATHSIG set at each launch,
+    // so no process-wide job needs creating here; the timer resolution and the
+    // picture services need no start-up on this platform.
+    return 0;
+}
+
+void ExitEngine() {}
+
+} // namespace reelpage

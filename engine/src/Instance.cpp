@@ -1,0 +1,96 @@
+// The instance section: a few bytes shared by every process that has the
+// engine loaded, kept in a small file in the user's runtime folder. The first
+// loader (the only one that can take an exclusive lock) zeroes it; every loader
+// then holds a shared lock until it ends, so the section starts from zero again
+// once the last such process is gone.
+#include "Exports.h"
+#include "Log.h"
+
+#include <atomic>
+#include <cstddef>
+#include <mutex>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include "platform/folders.h"
+
+namespace reelpage {
+
+namespace {
+
+struct InstanceSection {
+    int32_t m_cStart;       // incremented by each EnterInstance, never decremented
+    HWND m_hwndFirst;       // the first program's main window, 0 until shown
+    int32_t m_pidFirst;     // the process that owns m_hwndFirst
+    int32_t reserved;
+};
+static_assert(offsetof(InstanceSection, m_cStart) == 0);
+static_assert(offsetof(InstanceSection, m_hwndFirst) == 4);
+
+InstanceSection* g_pSection = nullptr;
+InstanceSection g_privateSection{}; // used when no shared file can be had
+
+InstanceSection* Section() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        std::string dir;
+        platform::GetKnownFolder(platform::KnownFolder::Runtime, false, &dir);
+        std::string path = dir + "/reelpage-instance-" + std::to_string(getuid());
+        std::string guard = path + ".lock";
+        int gfd = open(guard.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (gfd < 0 || fd < 0 || ftruncate(fd, sizeof(InstanceSection)) != 0) {
+            if (gfd >= 0) close(gfd);
+            if (fd >= 0) close(fd);
+            g_pSection = &g_privateSection;
+            return;
+        }
+        // The guard makes "test for other holders, zero, take the shared
+        // lock" one step with respect to other loaders.
+        flock(gfd, LOCK_EX);
+        void* p = mmap(nullptr, sizeof(InstanceSection), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        if (p == MAP_FAILED) {
+            flock(gfd, LOCK_UN);
+            close(gfd);
+            close(fd);
+            g_pSection = &g_privateSection;
+            return;
+        }
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0) std::memset(p, 0, sizeof(InstanceSection));
+        flock(fd, LOCK_SH); // kept (and fd kept open) for the life of the process
+        flock(gfd, LOCK_UN);
+        close(gfd);
+        g_pSection = static_cast<InstanceSection*>(p);
+    });
+    return g_pSection;
+}
+
+// Load the section when the library loads, so that every process with the
+// engine loaded counts, whether or not it calls EnterInstance.
+__attribute__((constructor)) void AttachInstanceSection() { Section(); }
+
+} // namespace
+
+int32_t EnterInstance(HWND* pFirstWindow) {
+    InstanceSection* s = Section();
+    if (pFirstWindow) *pFirstWindow = __atomic_load_n(&s->m_hwndFirst, __ATOMIC_ACQUIRE);
+    return __atomic_add_fetch(&s->m_cStart, 1, __ATOMIC_SEQ_CST);
+}
+
+HWND SetMainWindow(HWND hwnd) {
+    InstanceSection* s = Section();
+    __atomic_store_n(&s->m_pidFirst, int32_t(getpid()), __ATOMIC_RELEASE);
+    __atomic_store_n(&s->m_hwndFirst, hwnd, __ATOMIC_RELEASE);
+    return hwnd;
+}
+
+// The process that owns the first main window (for raising it), or 0.
+int32_t FirstInstanceProcess() {
+    return __atomic_load_n(&Section()->m_pidFirst, __ATOMIC_ACQUIRE);
+}
+
+} // namespace reelpage

@@ -1,0 +1,59 @@
+#include "child.h"
+
+#include <map>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace testing_child {
+
+static std::map<std::string, ChildMain>& Table() {
+    static std::map<std::string, ChildMain> table;
+    return table;
+}
+
+Registrar::Registrar(const char* name, ChildMain fn) { Table()[name] = fn; }
+
+std::string SelfPath() {
+    char buf[4096];
+    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n < 0) return {};
+    buf[n] = 0;
+    return buf;
+}
+
+bool Dispatch(int argc, char** argv, int* rc) {
+    if (argc < 3 || std::string(argv[1]) != "--child") return false;
+    auto it = Table().find(argv[2]);
+    if (it == Table().end()) {
+        *rc = 127;
+        return true;
+    }
+    std::vector<std::string> args(argv + 3, argv + argc);
+    *rc = it->second(args);
+    return true;
+}
+
+int Spawn(const std::string& name, const std::vector<std::string>& args) {
+    std::string self = SelfPath();
+    std::vector<std::string> all = {self, "--child", name};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& s : all) argv.push_back(s.data());
+    argv.push_back(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        execv(self.c_str(), argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+int WaitExit(int pid) {
+    int status = 0;
+    if (waitpid(pid, &status, 0) < 0) return -1;
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return -1;
+}
+
+} // namespace testing_child

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing reelpage needs on Debian 12.
+# Only packages that are missing are installed; a machine that has them all
+# is left alone (no apt-get update).
+set -euo pipefail
+
+packages=(
+  # build
+  cmake ninja-build pkg-config g++ git
+  # libraries
+  qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev qt6-webengine-dev qt6-svg-dev libgl-dev
+  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
+  # tests: GoogleTest, media fixtures, a display for widget screenshots
+  libgtest-dev libgmock-dev ffmpeg xvfb xauth
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""
+  if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+  echo "Installing: ${missing[*]}"
+  $sudo apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
