@@ -1,0 +1,2 @@
+// libreelpage.so is the engine static library linked whole; this file only
+// gives the shared library a source of its own.
