@@ -12,6 +12,15 @@ using HWND = uint32_t;    // a window id of the message router; 0 = none
 using WCHAR = char16_t;   // UTF-16 code unit inside fixed string fields
 using HRESULT = int32_t;
 
+// A 16-byte identifier laid out as the system's GUID.
+struct GUID {
+    uint32_t Data1;
+    uint16_t Data2;
+    uint16_t Data3;
+    uint8_t Data4[8];
+};
+static_assert(sizeof(GUID) == 16);
+
 constexpr HRESULT S_OK = 0;
 constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005);
 
