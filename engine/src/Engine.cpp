@@ -1,6 +1,9 @@
 // Start-up and shut-down of the engine, and the record-size handshake.
 #include "Exports.h"
+#include "History.h"
 #include "Log.h"
+#include "Settings.h"
+#include "Templates.h"
 
 #include <csignal>
 #include <fstream>
@@ -36,6 +39,10 @@ int32_t InitEngine() {
     // Helpers die with the engine through PR_SET_PDEATHSIG set at each launch,
     // so no process-wide job needs creating here; the timer resolution and the
     // picture services need no start-up on this platform.
+    EnsureHistoryLoaded();
+    LoadTemplateList(u"Templates.lst");
+    LoadTemplateList(u"TemplatesEx.lst");
+    LoadSettings();
     return 0;
 }
 

@@ -1,5 +1,9 @@
 // The ordinal table. An ordinal appears here only once its export is complete.
 #include "Exports.h"
+#include "History.h"
+#include "Project.h"
+#include "Settings.h"
+#include "Templates.h"
 
 #include <unordered_map>
 
@@ -16,6 +20,19 @@ static const std::unordered_map<int32_t, void*>& Table() {
         {kCheckRecordSizes, reinterpret_cast<void*>(&CheckRecordSizes)},
         {kGetProcessorCount, reinterpret_cast<void*>(&GetProcessorCount)},
         {kWriteLog, reinterpret_cast<void*>(&WriteLog)},
+        {kLoadProductInfo, reinterpret_cast<void*>(&LoadProductInfo)},
+        {kInitFolders, reinterpret_cast<void*>(&InitFolders)},
+        {kGetPicturesFolder, reinterpret_cast<void*>(&GetPicturesFolder)},
+        {kGetSettings, reinterpret_cast<void*>(&GetSettings)},
+        {kSaveSettings, reinterpret_cast<void*>(&SaveSettings)},
+        {kCreateProject, reinterpret_cast<void*>(&CreateProject)},
+        {kRotateFlip, reinterpret_cast<void*>(&RotateFlip)},
+        {kSnapshotPoster, reinterpret_cast<void*>(&SnapshotPoster)},
+        {kGetHistoryCount, reinterpret_cast<void*>(&GetHistoryCount)},
+        {kGetHistoryItem, reinterpret_cast<void*>(&GetHistoryItem)},
+        {kSaveMediaInfo, reinterpret_cast<void*>(&SaveMediaInfo)},
+        {kGetTemplateCount, reinterpret_cast<void*>(&GetTemplateCount)},
+        {kGetTemplate, reinterpret_cast<void*>(&GetTemplate)},
     };
     return table;
 }

@@ -2,6 +2,7 @@
 // The engine's exported functions, as the engine defines them. Callers outside
 // the library reach them only through ReelpageExport().
 #include "reelpage/exports.h"
+#include "reelpage/records.h"
 
 namespace reelpage {
 
@@ -14,5 +15,8 @@ BOOL IsVistaOrLater();
 void CheckRecordSizes(int32_t settingsSize, int32_t mediaInfoSize, int32_t projectSize);
 int32_t GetProcessorCount();
 void WriteLog(const char* text);
+BOOL LoadProductInfo(ProductInfo* out);
+int32_t InitFolders();
+HRESULT GetPicturesFolder(WCHAR* out);
 
 } // namespace reelpage

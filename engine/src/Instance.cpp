@@ -1,8 +1,10 @@
-// The instance section: a few bytes shared by every process that has the
-// engine loaded, kept in a small file in the user's runtime folder. The first
-// loader (the only one that can take an exclusive lock) zeroes it; every loader
-// then holds a shared lock until it ends, so the section starts from zero again
-// once the last such process is gone.
+// The instance section: a few bytes shared by every process that has entered
+// the instance, kept in a small file in the user's runtime folder. The first
+// process to attach (the only one that can take an exclusive lock) zeroes it;
+// every process then holds a shared lock until it ends, so the section starts
+// from zero again once the last such process is gone. Attaching happens at the
+// first EnterInstance or SetMainWindow rather than at library load, so that the
+// runtime folder is read after the process has set up its environment.
 #include "Exports.h"
 #include "Log.h"
 
@@ -68,10 +70,6 @@ InstanceSection* Section() {
     });
     return g_pSection;
 }
-
-// Load the section when the library loads, so that every process with the
-// engine loaded counts, whether or not it calls EnterInstance.
-__attribute__((constructor)) void AttachInstanceSection() { Section(); }
 
 } // namespace
 

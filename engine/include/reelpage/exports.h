@@ -4,6 +4,7 @@
 // ordinal they use once at start-up and call through the typed pointer.
 #include <cstdint>
 
+#include "reelpage/records.h"
 #include "reelpage/types.h"
 
 namespace reelpage {
@@ -70,6 +71,19 @@ using FnCheckRecordSizes = void (*)(int32_t settingsSize, int32_t mediaInfoSize,
                                     int32_t projectSize);
 using FnGetProcessorCount = int32_t (*)();
 using FnWriteLog = void (*)(const char* text);
+using FnLoadProductInfo = BOOL (*)(ProductInfo* out);
+using FnInitFolders = int32_t (*)();
+using FnGetPicturesFolder = HRESULT (*)(WCHAR* out);
+using FnGetSettings = Settings* (*)();
+using FnSaveSettings = int32_t (*)();
+using FnCreateProject = Project* (*)(MediaInfo* media, HWND renderParent, HWND notify);
+using FnRotateFlip = int32_t (*)(int32_t operation);
+using FnSnapshotPoster = int32_t (*)(BOOL grab);
+using FnGetHistoryCount = int32_t (*)();
+using FnGetHistoryItem = MediaInfo* (*)(int32_t index);
+using FnSaveMediaInfo = void (*)(MediaInfo* media);
+using FnGetTemplateCount = int32_t (*)();
+using FnGetTemplate = TemplateEntry* (*)(int32_t index);
 
 } // namespace reelpage
 

@@ -65,10 +65,12 @@ struct MediaInfo {
     GUID m_id;
     WCHAR m_szFileName[260];
     WCHAR m_szName[64];
-    int64_t m_FileSize;
-    uint64_t m_CreationTime; // FILETIME
+    // 64-bit fields at 4-byte offsets: packed one by one so that the string
+    // fields around them stay ordinary arrays.
+    int64_t m_FileSize __attribute__((packed));
+    uint64_t m_CreationTime __attribute__((packed)); // FILETIME
     int32_t m_SampleFile;
-    int64_t m_Duration; // microseconds
+    int64_t m_Duration __attribute__((packed)); // microseconds
     int32_t m_bVideoStream;
     int32_t m_VideoFormat;
     int32_t m_Width;
@@ -82,8 +84,8 @@ struct MediaInfo {
     int32_t m_SampleRate;
     int32_t m_nChannel;
     int32_t m_AudioBitRate;
-    uint64_t m_History; // FILETIME of the import, local time
-} __attribute__((packed, aligned(4)));
+    uint64_t m_History __attribute__((packed)); // FILETIME of the import, local time
+};
 static_assert(sizeof(MediaInfo) == kMediaInfoSize);
 static_assert(offsetof(MediaInfo, m_id) == 0x004);
 static_assert(offsetof(MediaInfo, m_szFileName) == 0x014);

@@ -3,6 +3,8 @@
 // and the export table. Records keep their byte layout on every platform.
 #include <cstdint>
 
+#include "platform/guid.h"
+
 namespace reelpage {
 
 using BOOL = int32_t;     // 0 = false, anything else = true
@@ -12,14 +14,7 @@ using HWND = uint32_t;    // a window id of the message router; 0 = none
 using WCHAR = char16_t;   // UTF-16 code unit inside fixed string fields
 using HRESULT = int32_t;
 
-// A 16-byte identifier laid out as the system's GUID.
-struct GUID {
-    uint32_t Data1;
-    uint16_t Data2;
-    uint16_t Data3;
-    uint8_t Data4[8];
-};
-static_assert(sizeof(GUID) == 16);
+using GUID = platform::Guid; // 16 bytes, laid out as the system's GUID
 
 constexpr HRESULT S_OK = 0;
 constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005);
