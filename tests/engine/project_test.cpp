@@ -206,7 +206,9 @@ TEST(Project, ANewProjectReleasesThePreviousBlock) {
     EXPECT_EQ(second->m_OutputWidth, 320);
     EXPECT_EQ(CurrentProject(), second);
     // The old handle is closed unless the new block reused its number.
-    if (second->m_hSelf != handle) EXPECT_EQ(fcntl(handle, F_GETFD), -1);
+    if (second->m_hSelf != handle) {
+        EXPECT_EQ(fcntl(handle, F_GETFD), -1);
+    }
 }
 
 TEST(Project, SnapshotPosterPath) {
