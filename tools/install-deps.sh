@@ -7,11 +7,15 @@ set -euo pipefail
 packages=(
   # build
   cmake ninja-build pkg-config g++ git
+  # the program's pictures are rendered from SVG
+  librsvg2-bin
   # libraries
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev qt6-webengine-dev qt6-svg-dev libgl-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   # tests: GoogleTest, media fixtures, a display for widget screenshots
   libgtest-dev libgmock-dev ffmpeg xvfb xauth
+  # checks the desktop entry
+  desktop-file-utils
 )
 
 missing=()
