@@ -89,8 +89,8 @@ Error ToBgra(const AVFrame* frame, Bitmap& out) {
 
     Bitmap bitmap;
     if (Error e = bitmap.Create(frame->width, frame->height); e != Error::None) return e;
-    std::vector<uint16_t> wide;
-    if (deep) wide.resize(size_t(frame->width) * frame->height * 4);
+    av::PaddedImage converted;
+    if (!converted.Allocate(frame->width, frame->height, deep ? 8 : 4)) return Error::OutOfMemory;
 
     av::SwsPtr sws(sws_getContext(frame->width, frame->height, format, frame->width,
                                   frame->height, target, SWS_BICUBIC | av::kExactSwsFlags,
@@ -108,15 +108,20 @@ Error ToBgra(const AVFrame* frame, Bitmap& out) {
                                      table, 1, brightness, contrast, saturation);
         }
     }
-    uint8_t* dst[4] = {deep ? reinterpret_cast<uint8_t*>(wide.data()) : bitmap.Data()};
-    int dstStride[4] = {static_cast<int>(bitmap.Stride() * (deep ? 2 : 1))};
+    uint8_t* dst[4] = {converted.Data()};
+    int dstStride[4] = {converted.Stride()};
     if (sws_scale(sws.get(), frame->data, frame->linesize, 0, frame->height, dst, dstStride) !=
         frame->height)
         return Error::Corrupt;
-    if (deep) {
-        uint8_t* p = bitmap.Data();
-        for (uint16_t v : wide)
-            *p++ = static_cast<uint8_t>((v * 255u + 32767u) / 65535u);
+    for (int y = 0; y < bitmap.Height(); ++y) {
+        uint8_t* row = bitmap.Data() + y * bitmap.Stride();
+        if (!deep) {
+            std::memcpy(row, converted.Row(y), bitmap.Stride());
+            continue;
+        }
+        const auto* wide = reinterpret_cast<const uint16_t*>(converted.Row(y));
+        for (int i = 0; i < bitmap.Width() * 4; ++i)
+            row[i] = static_cast<uint8_t>((wide[i] * 255u + 32767u) / 65535u);
     }
     // Formats without alpha are opaque; converters are not all careful to
     // say so in the fourth byte.

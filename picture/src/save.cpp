@@ -87,8 +87,14 @@ Error FillFrame(ConstBitmapView src, Format format, AVFrame* frame) {
             sws_setColorspaceDetails(sws.get(), inv, 1, sws_getCoefficients(SWS_CS_ITU601), 1,
                                      brightness, contrast, saturation) < 0)
             return Error::EncodeFailed;
-        const uint8_t* in[4] = {src.data, nullptr, nullptr, nullptr};
-        int inStride[4] = {static_cast<int>(src.stride), 0, 0, 0};
+        // The caller's rows may end where its mapping ends; swscale reads
+        // past a row's width, so it gets a padded copy.
+        av::PaddedImage copy;
+        if (!copy.Allocate(src.width, src.height, 4)) return Error::OutOfMemory;
+        for (int y = 0; y < src.height; ++y)
+            std::memcpy(copy.Row(y), src.Row(y), size_t(src.width) * 4);
+        const uint8_t* in[4] = {copy.Data(), nullptr, nullptr, nullptr};
+        int inStride[4] = {copy.Stride(), 0, 0, 0};
         if (sws_scale(sws.get(), in, inStride, 0, src.height, frame->data, frame->linesize) !=
             src.height)
             return Error::EncodeFailed;

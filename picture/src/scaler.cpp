@@ -4,9 +4,78 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <new>
 #include <vector>
 
 namespace picture {
+
+namespace {
+
+// swscale's bicubic: the cubic of Mitchell and Netravali with B = 0, C = 0.6.
+double Cubic(double x) {
+    x = std::fabs(x);
+    if (x < 1) return (8.4 * x * x * x - 14.4 * x * x + 6) / 6;
+    if (x < 2) return (-3.6 * x * x * x + 18 * x * x - 28.8 * x + 14.4) / 6;
+    return 0;
+}
+
+struct Taps {
+    int first = 0;
+    std::vector<double> weights; // normalised
+};
+
+// The taps of every output position along one axis; when shrinking, the
+// kernel is widened so every source pixel counts.
+std::vector<Taps> AxisTaps(int from, int size) {
+    const double scale = double(from) / size;
+    const double stretch = std::max(1.0, scale);
+    std::vector<Taps> taps(size);
+    for (int i = 0; i < size; ++i) {
+        const double centre = (i + 0.5) * scale - 0.5;
+        Taps& t = taps[i];
+        t.first = static_cast<int>(std::floor(centre - 2 * stretch)) + 1;
+        const int last = static_cast<int>(std::ceil(centre + 2 * stretch)) - 1;
+        double total = 0;
+        for (int k = t.first; k <= last; ++k) {
+            t.weights.push_back(Cubic((k - centre) / stretch));
+            total += t.weights.back();
+        }
+        for (double& w : t.weights)
+            w /= total;
+    }
+    return taps;
+}
+
+// Bicubic resampling of a small plane, edges repeated, both passes in
+// floating point so that nothing is cut between them.
+template <typename T>
+void ResampleSmall(const uint8_t* in, int inStride, int w, int h, uint8_t* out, int outStride,
+                   int dw, int dh) {
+    constexpr double kMax = sizeof(T) == 1 ? 255.0 : 65535.0;
+    auto at = [&](int x, int y) { return reinterpret_cast<const T*>(in + size_t(y) * inStride)[x]; };
+    const std::vector<Taps> across = AxisTaps(w, dw), down = AxisTaps(h, dh);
+    std::vector<double> rows(size_t(h) * dw);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < dw; ++x) {
+            double sum = 0;
+            for (size_t k = 0; k < across[x].weights.size(); ++k)
+                sum += across[x].weights[k] * at(std::clamp(across[x].first + int(k), 0, w - 1), y);
+            rows[size_t(y) * dw + x] = sum;
+        }
+    for (int y = 0; y < dh; ++y) {
+        T* row = reinterpret_cast<T*>(out + size_t(y) * outStride);
+        for (int x = 0; x < dw; ++x) {
+            double sum = 0;
+            for (size_t k = 0; k < down[y].weights.size(); ++k)
+                sum += down[y].weights[k] *
+                       rows[size_t(std::clamp(down[y].first + int(k), 0, h - 1)) * dw + x];
+            row[x] = static_cast<T>(std::clamp(std::round(sum), 0.0, kMax));
+        }
+    }
+}
+
+} // namespace
 
 // Colour channels are resampled one plane at a time as grey pictures: swscale
 // turns packed RGB into Y'CbCr inside, which costs colour precision that a
@@ -16,9 +85,8 @@ namespace picture {
 struct Scaler::State {
     SwsContext* sws8 = nullptr;
     SwsContext* sws16 = nullptr;
-    std::vector<uint8_t> in8, out8;
-    std::vector<uint16_t> in16, out16;
-    std::vector<uint8_t> resampled; // BGRA
+    av::PaddedImage in[4], out[4];
+    std::vector<uint8_t> resampled; // BGRA, rows of dw * 4 bytes
     bool resampledOpaque = false;
 
     ~State() {
@@ -26,14 +94,24 @@ struct Scaler::State {
         sws_freeContext(sws16);
     }
 
-    // Resamples one plane (w x h, tightly packed) to dw x dh. swscale refuses
-    // extreme ratios; those go through an intermediate size.
+    // Resamples one plane of w x h samples of type T to dw x dh. swscale
+    // refuses extreme ratios; those go through an intermediate size.
     template <typename T>
-    bool ScalePlane(const T* in, int w, int h, T* out, int dw, int dh) {
+    bool ScalePlane(const uint8_t* src, int srcStride, int w, int h, uint8_t* dst, int dstStride,
+                    int dw, int dh) {
         constexpr AVPixelFormat fmt = sizeof(T) == 1 ? AV_PIX_FMT_GRAY8 : AV_PIX_FMT_GRAY16;
         SwsContext*& ctx = sizeof(T) == 1 ? sws8 : sws16;
         if (w == dw && h == dh) {
-            std::copy(in, in + size_t(w) * h, out);
+            for (int y = 0; y < h; ++y)
+                std::memcpy(dst + size_t(y) * dstStride, src + size_t(y) * srcStride, w * sizeof(T));
+            return true;
+        }
+        // swscale shortens its filter to two taps less than the source has,
+        // so a source only a few pixels across would come out in blocks;
+        // such planes are resampled here with the same kernel.
+        constexpr int kMinFiltered = 8;
+        if ((w < kMinFiltered && w != dw) || (h < kMinFiltered && h != dh)) {
+            ResampleSmall<T>(src, srcStride, w, h, dst, dstStride, dw, dh);
             return true;
         }
         SwsContext* next = sws_getCachedContext(ctx, w, h, fmt, dw, dh, fmt,
@@ -41,11 +119,11 @@ struct Scaler::State {
                                                 nullptr, nullptr);
         if (next) {
             ctx = next;
-            const uint8_t* src[4] = {reinterpret_cast<const uint8_t*>(in)};
-            int srcStride[4] = {static_cast<int>(w * sizeof(T))};
-            uint8_t* dst[4] = {reinterpret_cast<uint8_t*>(out)};
-            int dstStride[4] = {static_cast<int>(dw * sizeof(T))};
-            return sws_scale(ctx, src, srcStride, 0, h, dst, dstStride) == dh;
+            const uint8_t* srcPlanes[4] = {src};
+            int srcStrides[4] = {srcStride};
+            uint8_t* dstPlanes[4] = {dst};
+            int dstStrides[4] = {dstStride};
+            return sws_scale(ctx, srcPlanes, srcStrides, 0, h, dstPlanes, dstStrides) == dh;
         }
         ctx = nullptr; // sws_getCachedContext freed the old one
         constexpr int kMaxRatio = 64;
@@ -54,24 +132,24 @@ struct Scaler::State {
             if (from > to * int64_t{kMaxRatio}) return (from + kMaxRatio - 1) / kMaxRatio;
             return to;
         };
-        int iw = between(w, dw), ih = between(h, dh);
+        const int iw = between(w, dw), ih = between(h, dh);
         if (iw == dw && ih == dh) return false;
-        std::vector<T> mid(size_t(iw) * ih);
-        if (!ScalePlane(in, w, h, mid.data(), iw, ih)) return false;
-        return ScalePlane(mid.data(), iw, ih, out, dw, dh);
+        av::PaddedImage mid;
+        if (!mid.Allocate(iw, ih, sizeof(T))) throw std::bad_alloc();
+        return ScalePlane<T>(src, srcStride, w, h, mid.Data(), mid.Stride(), iw, ih) &&
+               ScalePlane<T>(mid.Data(), mid.Stride(), iw, ih, dst, dstStride, dw, dh);
     }
 
     // Resamples a region of `source` to dw x dh straight BGRA in `resampled`.
     bool Resample(ConstBitmapView source, RectI region, int dw, int dh) {
-        const size_t inCount = size_t(region.width) * region.height;
-        const size_t outCount = size_t(dw) * dh;
-        resampled.resize(outCount * 4);
+        const int w = region.width, h = region.height;
+        resampled.resize(size_t(dw) * dh * 4);
         bool opaque = source.alpha == AlphaMode::Opaque;
         if (!opaque) {
             opaque = true;
-            for (int y = 0; y < region.height && opaque; ++y) {
+            for (int y = 0; y < h && opaque; ++y) {
                 const uint8_t* p = source.Row(region.y + y) + region.x * 4;
-                for (int x = 0; x < region.width; ++x)
+                for (int x = 0; x < w; ++x)
                     if (p[x * 4 + 3] != 255) {
                         opaque = false;
                         break;
@@ -79,59 +157,66 @@ struct Scaler::State {
             }
         }
         resampledOpaque = opaque;
-        if (opaque) {
-            in8.resize(inCount);
-            out8.resize(outCount);
-            for (int c = 0; c < 3; ++c) {
-                size_t i = 0;
-                for (int y = 0; y < region.height; ++y) {
-                    const uint8_t* p = source.Row(region.y + y) + region.x * 4 + c;
-                    for (int x = 0; x < region.width; ++x)
-                        in8[i++] = p[x * 4];
-                }
-                if (!ScalePlane(in8.data(), region.width, region.height, out8.data(), dw, dh))
-                    return false;
-                for (size_t k = 0; k < outCount; ++k)
-                    resampled[k * 4 + c] = out8[k];
-            }
-            for (size_t k = 0; k < outCount; ++k)
-                resampled[k * 4 + 3] = 255;
-            return true;
-        }
-
-        // Premultiplied: colour c and alpha a become c * a and a * 255, both
-        // 0..65025, the same scale for both.
-        in16.resize(inCount * 4);
-        out16.resize(outCount * 4);
-        size_t i = 0;
-        for (int y = 0; y < region.height; ++y) {
+        // Premultiplied when translucent: colour c and alpha a become c * a
+        // and a * 255, both 0..65025, the same scale for both.
+        const int planes = opaque ? 3 : 4;
+        const int bytes = opaque ? 1 : 2;
+        for (int c = 0; c < planes; ++c)
+            if (!in[c].Allocate(w, h, bytes) || !out[c].Allocate(dw, dh, bytes))
+                throw std::bad_alloc();
+        for (int y = 0; y < h; ++y) {
             const uint8_t* p = source.Row(region.y + y) + region.x * 4;
-            for (int x = 0; x < region.width; ++x, ++i) {
-                const uint8_t* px = p + x * 4;
-                unsigned a = px[3];
-                for (int c = 0; c < 3; ++c)
-                    in16[c * inCount + i] = static_cast<uint16_t>(px[c] * a);
-                in16[3 * inCount + i] = static_cast<uint16_t>(a * 255);
-            }
-        }
-        for (int c = 0; c < 4; ++c) {
-            if (!ScalePlane(in16.data() + c * inCount, region.width, region.height,
-                            out16.data() + c * outCount, dw, dh))
-                return false;
-        }
-        for (size_t k = 0; k < outCount; ++k) {
-            unsigned a = out16[3 * outCount + k];
-            uint8_t* px = &resampled[k * 4];
-            unsigned a8 = std::min(255u, (a + 127) / 255);
-            px[3] = static_cast<uint8_t>(a8);
-            if (a8 == 0) {
-                px[0] = px[1] = px[2] = 0;
+            if (opaque) {
+                for (int c = 0; c < 3; ++c) {
+                    uint8_t* row = in[c].Row(y);
+                    for (int x = 0; x < w; ++x)
+                        row[x] = p[x * 4 + c];
+                }
                 continue;
             }
-            for (int c = 0; c < 3; ++c) {
-                // Ringing may push a premultiplied colour above its alpha.
-                unsigned v = std::min<unsigned>(out16[c * outCount + k], a);
-                px[c] = static_cast<uint8_t>(std::min(255u, (v * 255 + a / 2) / a));
+            uint16_t* rows[4];
+            for (int c = 0; c < 4; ++c)
+                rows[c] = reinterpret_cast<uint16_t*>(in[c].Row(y));
+            for (int x = 0; x < w; ++x) {
+                const unsigned a = p[x * 4 + 3];
+                for (int c = 0; c < 3; ++c)
+                    rows[c][x] = static_cast<uint16_t>(p[x * 4 + c] * a);
+                rows[3][x] = static_cast<uint16_t>(a * 255);
+            }
+        }
+        for (int c = 0; c < planes; ++c) {
+            const bool ok = opaque ? ScalePlane<uint8_t>(in[c].Data(), in[c].Stride(), w, h,
+                                                         out[c].Data(), out[c].Stride(), dw, dh)
+                                   : ScalePlane<uint16_t>(in[c].Data(), in[c].Stride(), w, h,
+                                                          out[c].Data(), out[c].Stride(), dw, dh);
+            if (!ok) return false;
+        }
+        for (int y = 0; y < dh; ++y) {
+            uint8_t* px = &resampled[size_t(y) * dw * 4];
+            if (opaque) {
+                for (int x = 0; x < dw; ++x, px += 4) {
+                    for (int c = 0; c < 3; ++c)
+                        px[c] = out[c].Row(y)[x];
+                    px[3] = 255;
+                }
+                continue;
+            }
+            const uint16_t* rows[4];
+            for (int c = 0; c < 4; ++c)
+                rows[c] = reinterpret_cast<const uint16_t*>(out[c].Row(y));
+            for (int x = 0; x < dw; ++x, px += 4) {
+                const unsigned a = rows[3][x];
+                const unsigned a8 = std::min(255u, (a + 127) / 255);
+                px[3] = static_cast<uint8_t>(a8);
+                if (a8 == 0) {
+                    px[0] = px[1] = px[2] = 0;
+                    continue;
+                }
+                for (int c = 0; c < 3; ++c) {
+                    // Ringing may push a premultiplied colour above its alpha.
+                    const unsigned v = std::min<unsigned>(rows[c][x], a);
+                    px[c] = static_cast<uint8_t>(std::min(255u, (v * 255 + a / 2) / a));
+                }
             }
         }
         return true;
