@@ -1,6 +1,7 @@
 // Start-up and shut-down of the engine, and the record-size handshake.
 #include "Exports.h"
 #include "Log.h"
+#include "RouterQt.h"
 
 #include <csignal>
 #include <fstream>
@@ -36,6 +37,9 @@ int32_t InitEngine() {
     // Helpers die with the engine through PR_SET_PDEATHSIG set at each launch,
     // so no process-wide job needs creating here; the timer resolution and the
     // picture services need no start-up on this platform.
+    // Window messages for the program and the engine's own windows are
+    // delivered on this (the user-interface) thread from here on.
+    AttachRouterToQt();
     return 0;
 }
 
