@@ -172,14 +172,16 @@ REELPAGE_CHILD(send_expect) {
 }
 
 // The engine goes away with a send of the helper still queued: the helper's
-// SendMessage returns 0, its PostMessage fails, and nothing hangs.
+// SendMessage returns 0, and nothing hangs or kills the helper.
 REELPAGE_CHILD(helper_outlives_engine) {
     uint32_t hwnd = ArgHwnd(args, 0);
     int report = std::stoi(args.at(1));
-    int64_t results[3];
+    int64_t results[2];
     results[0] = SendMessage(hwnd, 0x402, 1, 2);
-    results[1] = PostMessage(hwnd, 0x401, 3, 4) ? 1 : 0;
-    results[2] = SendMessage(hwnd, 0x402, 5, 6);
+    // Whether this still reaches the dying engine's socket is a race; it must
+    // only not raise SIGPIPE.
+    PostMessage(hwnd, 0x401, 3, 4);
+    results[1] = SendMessage(hwnd, 0x402, 5, 6);
     return write(report, results, sizeof results) == sizeof results ? 0 : 1;
 }
 
@@ -198,12 +200,11 @@ TEST(RouterHelper, SendReturnsZeroWhenTheEngineGoesAway) {
     close(reportWrite);
     EXPECT_EQ(testing_child::WaitExit(engine), 0);
     ASSERT_TRUE(WaitReadable(reportRead, 20000)) << "the helper hangs";
-    int64_t results[3] = {-1, -1, -1};
+    int64_t results[2] = {-1, -1};
     EXPECT_EQ(read(reportRead, results, sizeof results), ssize_t(sizeof results));
     close(reportRead);
     EXPECT_EQ(results[0], 0); // the engine's procedure would have answered 7
     EXPECT_EQ(results[1], 0);
-    EXPECT_EQ(results[2], 0);
 }
 
 TEST(RouterHelper, SendToADestroyedWindowReturnsZero) {
