@@ -12,6 +12,8 @@ packages=(
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   # tests: GoogleTest, media fixtures, a display for widget screenshots
   libgtest-dev libgmock-dev ffmpeg xvfb xauth
+  # installation data: template previews are drawn from SVG
+  librsvg2-bin
 )
 
 missing=()
