@@ -102,6 +102,7 @@
         var adOpen = false;
         var started = false;
         var pending = false;
+        var failed = false;
 
         // Listed before the Ogg check removes anything: the files are all in the
         // folder and a viewer may want any of them. The block stays hidden
@@ -144,7 +145,7 @@
             // With the browser's controls the big button only invites the first
             // play; without them it is the only control and stays, fading out
             // while the video plays (it comes back on hover and keyboard focus).
-            toggle.hidden = adOpen || pending || (video.controls && (started || playing));
+            toggle.hidden = adOpen || pending || failed || (video.controls && (started || playing));
             toggle.setAttribute('aria-label', playing ? 'Pause video' : 'Play video');
             toggle.replaceChild(icon(playing ? 'pause' : 'play'), toggle.firstChild);
             player.classList.toggle('is-playing', playing);
@@ -252,6 +253,7 @@
         video.addEventListener('error', function () {
             if (video.networkState === video.NETWORK_NO_SOURCE || video.error) {
                 say('This video cannot be played in this browser.');
+                failed = true;
                 pending = false;
                 update();
             }
