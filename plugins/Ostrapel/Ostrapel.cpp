@@ -239,7 +239,10 @@ int32_t Poll(int64_t*) {
     } else if (g_llLastVideoTime > 0 && m.m_Duration > 0) {
         percent = uint64_t(g_llLastVideoTime) * 100 / uint64_t(m.m_Duration);
     }
-    if (percent > 100) percent = 0;
+    // 100 is said once, when the record is complete (EndOfStream); a count
+    // that runs past its estimate (sound longer than the container said)
+    // holds the bar where it is instead of sending it back.
+    if (percent >= 100) return 0;
     if (percent != g_nLastPercent) {
         platform::PostMessage(g_pProbe->m_hwndMessage, g_pProbe->m_uMsgProgress, int64_t(percent),
                               g_pProbe->m_lParam);
