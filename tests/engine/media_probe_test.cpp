@@ -10,8 +10,10 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "media_fixtures.h"
+#include "platform/guid.h"
 #include "platform/registry.h"
 #include "platform/wstr.h"
 #include "reelpage/exports.h"
@@ -278,6 +280,25 @@ TEST_F(MediaProbe, PhoneVideoIsUpright) {
     for (size_t i = 0; i < unturned.size(); ++i)
         if (i % 4 != 3) other += std::abs(int(bmp[54 + i]) - int(unturned[i]));
     EXPECT_GT(other / (120.0 * 160 * 3), 20.0);
+}
+
+// A relative path means the caller's folder, not dec's; a fresh account may
+// not have its data folder yet.
+TEST_F(MediaProbe, RelativePathOnAFreshAccount) {
+    const std::string folder = Folder("relative");
+    ASSERT_TRUE(MakeRamp(folder + "/clip.mp4", 1, 25, 0, 0));
+    const std::string data = Folder("fresh") + "/not/yet/there";
+    setenv("XDG_DATA_HOME", data.c_str(), 1);
+    ReloadHistoryForTesting();
+    ASSERT_EQ(chdir(folder.c_str()), 0);
+    MediaInfo* m = Open("clip.mp4");
+    ASSERT_EQ(m_Window.WaitDone(), kProbeOk);
+    EXPECT_EQ(platform::ToUtf8(m->m_szFileName), folder + "/clip.mp4");
+    EXPECT_TRUE(fs::exists(data + "/Zelmorix/MediaInfo/" + platform::GuidToU8String(m->m_id) +
+                           ".bmp"));
+    // The same relative name again is the same file.
+    m_Window.Clear();
+    EXPECT_EQ(Open("clip.mp4"), m);
 }
 
 TEST_F(MediaProbe, DecoderThatCannotStart) {
