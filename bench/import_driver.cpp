@@ -35,8 +35,8 @@ int main(int argc, char** argv) {
     const std::u16string path = platform::FromUtf8(absolute);
     free(absolute);
     const auto start = std::chrono::steady_clock::now();
-    MediaInfo* media = Bind<FnOpenMedia>(kOpenMedia)(path.c_str(), window, 0, kMsgProbeDone,
-                                                     kMsgProbeProgress);
+    MediaInfo* media =
+        Bind<FnOpenMedia>(kOpenMedia)(path.c_str(), window, 0, kMsgProbeDone, kMsgProbeProgress);
     while (result == 1000) {
         pollfd p{platform::RouterWakeHandle(), POLLIN, 0};
         poll(&p, 1, 1000);

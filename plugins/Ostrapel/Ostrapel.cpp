@@ -69,10 +69,16 @@ std::string SideFile(const char* ext) {
                             platform::GuidToU8String(g_pMedia->m_id).c_str(), ext);
 }
 
-int BitsOf(int32_t format) { return format == kPixBgr24 ? 24 : 32; }
+int BitsOf(int32_t format) {
+    return format == kPixBgr24 ? 24 : 32;
+}
 
-void Put16(uint8_t* p, uint16_t v) { std::memcpy(p, &v, 2); }
-void Put32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
+void Put16(uint8_t* p, uint16_t v) {
+    std::memcpy(p, &v, 2);
+}
+void Put32(uint8_t* p, uint32_t v) {
+    std::memcpy(p, &v, 4);
+}
 
 bool WriteAll(int fd, const void* data, size_t size) {
     const uint8_t* p = static_cast<const uint8_t*>(data);
@@ -146,8 +152,7 @@ void StoreRecord() {
         Log("Faild(%d) to RegCreateKey\n", rc);
         return;
     }
-    rc = platform::RegSetValue(key, platform::GuidToU16String(g_pMedia->m_id),
-                               platform::REG_BINARY,
+    rc = platform::RegSetValue(key, platform::GuidToU16String(g_pMedia->m_id), platform::REG_BINARY,
                                reinterpret_cast<const char*>(g_pMedia) + kMediaInfoBodyOffset,
                                uint32_t(kMediaInfoBodySize));
     if (rc != 0) Log("Faild(%d) to RegSetValueEx\n", rc);
@@ -158,8 +163,7 @@ int32_t Init(HelperLaunch* launch) {
     platform::SharedBlock probe, media;
     if (platform::MapSharedBlock(launch->m_hSession, sizeof(ProbeRequest), &probe) != 0) return -1;
     g_pProbe = static_cast<ProbeRequest*>(probe.view);
-    if (platform::MapSharedBlock(g_pProbe->m_hMediaInfo, sizeof(MediaInfo), &media) != 0)
-        return -1;
+    if (platform::MapSharedBlock(g_pProbe->m_hMediaInfo, sizeof(MediaInfo), &media) != 0) return -1;
     g_pMedia = static_cast<MediaInfo*>(media.view);
     return 0;
 }
@@ -182,8 +186,8 @@ int32_t SetDuration(int64_t duration) {
     }
     g_nChannels = uint16_t(g_pMedia->m_nChannel);
     g_nRate = uint32_t(g_pMedia->m_SampleRate);
-    g_cbExpected = uint64_t(g_nRate) * g_nChannels * uint64_t(std::max<int64_t>(duration, 0)) * 2 /
-                   1000000;
+    g_cbExpected =
+        uint64_t(g_nRate) * g_nChannels * uint64_t(std::max<int64_t>(duration, 0)) * 2 / 1000000;
     return 0;
 }
 
