@@ -107,6 +107,11 @@ TEST_F(Dec, EveryKindOfStreamGivesTheRightFrames) {
          false,
          true},
         {"open-groups.mkv", {"-x264-params", "open-gop=1:keyint=30:bframes=3"}, false, true},
+        {"hevc.mp4", {"-c:v", "libx265", "-x265-params", "log-level=none:keyint=30"}, false, true},
+        {"vp8.webm",
+         {"-c:v", "libvpx", "-b:v", "1M", "-g", "25", "-deadline", "realtime", "-cpu-used", "8"},
+         false,
+         true},
         {"mpeg4.avi", {"-c:v", "mpeg4", "-q:v", "1", "-bf", "2"}, false, false},
         {"bgra.nut", {"-c:v", "rawvideo", "-pix_fmt", "bgra"}, true, true},
     };
