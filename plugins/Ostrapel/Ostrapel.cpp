@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
+#include <new>
 #include <string>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -42,7 +44,7 @@ uint32_t g_nRate = 0;
 
 int g_nThumbnailState = 0; // 0 first frame, 1 waiting for 3 s, 2 done
 int32_t g_nFormat = kPixBgra;
-uint8_t* g_pThumbnail = nullptr;
+std::unique_ptr<uint8_t[]> g_pThumbnail;
 int32_t g_nThumbnailStride = 0;
 int64_t g_llLastVideoTime = 0;
 uint64_t g_nLastPercent = 0;
@@ -265,8 +267,10 @@ int32_t GetFrameBuffer(void* planes[3], int32_t strides[3], int64_t time) {
         // out as the file needs it.
         const int bytes = BitsOf(g_nFormat) / 8;
         g_nThumbnailStride = (width * bytes + 3) & ~3;
-        g_pThumbnail = static_cast<uint8_t*>(calloc(size_t(g_nThumbnailStride), size_t(height)));
+        const size_t size = size_t(g_nThumbnailStride) * size_t(height);
+        g_pThumbnail.reset(new (std::nothrow) uint8_t[size]);
         if (!g_pThumbnail) return -1;
+        std::memset(g_pThumbnail.get(), 0, size);
         g_nThumbnailState = 1;
         break;
     }
@@ -277,7 +281,7 @@ int32_t GetFrameBuffer(void* planes[3], int32_t strides[3], int64_t time) {
     default:
         return -1;
     }
-    planes[0] = g_pThumbnail;
+    planes[0] = g_pThumbnail.get();
     planes[1] = planes[2] = nullptr;
     strides[0] = g_nThumbnailStride;
     strides[1] = strides[2] = 0;
@@ -286,6 +290,8 @@ int32_t GetFrameBuffer(void* planes[3], int32_t strides[3], int64_t time) {
 
 int32_t FrameReady(void* planes[3], int32_t*, int64_t) {
     WriteThumbnail(static_cast<const uint8_t*>(planes[0]));
+    // The picture at 3 s is the last one: its buffer is not needed any more.
+    if (g_nThumbnailState == 2) g_pThumbnail.reset();
     return 0;
 }
 
