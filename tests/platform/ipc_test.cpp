@@ -103,10 +103,11 @@ REELPAGE_CHILD(ipc_counter) {
     while (!LoadAcquire(&box->go)) sched_yield();
     for (int i = 0; i < rounds; ++i) {
         if (LockSharedMutex(mutex, -1) != 0) return 12;
-        // A read and a separate write, so that two holders at once would lose
-        // counts.
+        // A read and a separate write with a yield between them now and then,
+        // so that two holders at once would lose counts.
         volatile int32_t* count = &box->lockedCount;
         int32_t seen = *count;
+        if (i % 4 == 0) sched_yield();
         *count = seen + 1;
         UnlockSharedMutex(mutex);
         InterlockedIncrement(&box->interlocked32);
@@ -120,7 +121,7 @@ TEST(SharedObjects, MutexAndInterlockedCountersHoldAcrossProcesses) {
     SharedMutex mutex;
     ASSERT_EQ(CreateSharedBlock(sizeof(Mailbox), true, &block), 0);
     ASSERT_EQ(CreateSharedMutex(true, &mutex), 0);
-    const int rounds = 100000;
+    const int rounds = 20000;
     std::vector<std::string> args = {std::to_string(block.handle), std::to_string(mutex.handle),
                                      std::to_string(rounds)};
     int a = testing_child::Spawn("ipc_counter", args);
