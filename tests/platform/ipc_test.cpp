@@ -316,7 +316,9 @@ TEST(Events, AutoResetAndOneWakePerSet) {
     std::thread w1(waiter), w2(waiter);
     std::this_thread::sleep_for(100ms);
     ASSERT_EQ(SetEvent(event), 0);
-    std::this_thread::sleep_for(300ms);
+    for (int i = 0; i < 500 && woken.load() == 0; ++i)
+        std::this_thread::sleep_for(10ms);
+    std::this_thread::sleep_for(200ms); // time for a wrong second wake-up
     EXPECT_EQ(woken.load(), 1);
     ASSERT_EQ(SetEvent(event), 0);
     w1.join();
