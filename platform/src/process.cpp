@@ -334,6 +334,33 @@ int ResolveProgram(const std::string& token, std::string* path) {
     return 0;
 }
 
+// An unquoted program path may hold blanks (an encoder's command line is not
+// quoted): as the launch convention this follows does, try each longer
+// blank-separated prefix of the line until one names an executable file, and
+// split the rest into the arguments.
+bool SplitUnquotedProgram(const std::string& line, std::vector<std::string>* args) {
+    size_t start = line.find_first_not_of(" \t");
+    if (start == std::string::npos || line[start] == '"') return false;
+    for (size_t end = line.find_first_of(" \t", start); end != std::string::npos;
+         end = line.find_first_of(" \t", end + 1)) {
+        size_t next = line.find_first_of(" \t", end + 1);
+        std::string candidate =
+            line.substr(start, (next == std::string::npos ? line.size() : next) - start);
+        std::error_code ec;
+        if (candidate.find('/') == std::string::npos ||
+            !std::filesystem::is_regular_file(candidate, ec) || access(candidate.c_str(), X_OK) != 0)
+            continue;
+        std::vector<std::string> rest =
+            next == std::string::npos ? std::vector<std::string>{}
+                                      : SplitCommandLine("x" + line.substr(next));
+        if (!rest.empty()) rest.erase(rest.begin());
+        args->assign(1, candidate);
+        args->insert(args->end(), rest.begin(), rest.end());
+        return true;
+    }
+    return false;
+}
+
 } // namespace
 
 int LaunchHelper(const std::string& commandLine, const std::string& currentDir,
@@ -342,6 +369,8 @@ int LaunchHelper(const std::string& commandLine, const std::string& currentDir,
     Request r;
     r.args = SplitCommandLine(commandLine);
     if (r.args.empty()) return EINVAL;
+    if (r.args[0].find('/') != std::string::npos && access(r.args[0].c_str(), F_OK) != 0)
+        SplitUnquotedProgram(commandLine, &r.args);
     int rc = ResolveProgram(r.args[0], &r.path);
     if (rc != 0) return rc;
     r.currentDir = currentDir;

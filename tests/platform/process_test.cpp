@@ -142,6 +142,23 @@ TEST(LaunchHelper, StartsQuotedPlainAndRelativePathsWithHandlesAndFolder) {
     }
 }
 
+TEST(LaunchHelper, UnquotedProgramPathWithBlanks) {
+    // The encoder's command line names its program without quotes; a program
+    // folder with blanks in its name must still start it.
+    std::string program = helper_test::TempFolder("program folder") + "/enc helper";
+    std::filesystem::create_symlink(SelfPath(), program);
+    SharedBlock block;
+    ASSERT_EQ(CreateSharedBlock(4096, true, &block), 0);
+    std::string line = program + " --child proc_report " + std::to_string(block.handle) + " x";
+    int process = -1;
+    ASSERT_EQ(LaunchHelper(line, "/", &process), 0) << line;
+    ASSERT_EQ(WaitForHandle(process, 30000), kWaitObject0);
+    EXPECT_EQ(ExitCode(process), 7);
+    EXPECT_EQ(std::string(static_cast<char*>(block.view)), "/|x");
+    CloseHelperHandle(process);
+    CloseSharedBlock(&block);
+}
+
 TEST(LaunchHelper, ReportsWhatCouldNotBeStarted) {
     const std::string dir = helper_test::TempFolder("bad");
     const std::string plainFile = dir + "/not-a-program";
