@@ -78,7 +78,8 @@ bool DecodeSession::Open() {
     }
     if (best >= 0) {
         int found = av_find_best_stream(m_pFormat, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-        if (found >= 0 && !(m_pFormat->streams[found]->disposition & AV_DISPOSITION_ATTACHED_PIC))
+        if (found >= 0 && !(m_pFormat->streams[found]->disposition & AV_DISPOSITION_ATTACHED_PIC) &&
+            m_pFormat->streams[found]->codecpar->width > 0)
             best = found;
         auto video = std::make_unique<VideoFeeder>();
         if (video->Open(

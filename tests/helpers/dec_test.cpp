@@ -235,18 +235,28 @@ TEST_F(Dec, APreviewHostKeepsPollingAfterTheEnd) {
     ExpectFramesMatchTimes(again, 25);
 }
 
+// Sound files, also one with cover art (a picture stream that is no video).
 TEST_F(Dec, SoundOnlyFileAtItsOwnRateAndChannels) {
-    const std::string clip = Folder("media") + "/tone.m4a";
+    const std::string tone = Folder("media") + "/tone.m4a";
     ASSERT_TRUE(Ffmpeg({"-f", "lavfi", "-i", "sine=frequency=300:sample_rate=22050:duration=3",
-                        "-ac", "1", "-c:a", "aac", clip}));
-    DecRun run = RunDec(clip);
-    EXPECT_EQ(run.exitCode, 0);
-    ASSERT_GE(run.trace.size(), 5u);
-    EXPECT_EQ(run.trace[1], "SetVideoInfo 1 0 0 0 0 0 0 0 0");
-    EXPECT_EQ(run.trace[2].rfind("SetAudioInfo 22050 1 ", 0), 0u) << run.trace[2];
-    EXPECT_EQ(run.trace[3].rfind("SetDuration ", 0), 0u);
-    EXPECT_TRUE(Lines(run, "GetFormat").empty());
-    EXPECT_EQ(run.trace.back(), "EndOfStream 0 audio=" + std::to_string(FfmpegPcm(clip).size()));
+                        "-ac", "1", "-c:a", "aac", tone}));
+    const std::string cover = Folder("media") + "/cover.png";
+    const std::string song = Folder("media") + "/song.mp3";
+    ASSERT_TRUE(Ffmpeg({"-f", "lavfi", "-i", "testsrc=s=64x64:d=1", "-frames:v", "1", cover}));
+    ASSERT_TRUE(Ffmpeg({"-i", tone, "-i", cover, "-map", "0", "-map", "1", "-c:a", "libmp3lame",
+                        "-ar", "22050", "-c:v", "png", "-disposition:v", "attached_pic", song}));
+    for (const std::string& file : {tone, song}) {
+        SCOPED_TRACE(file);
+        DecRun run = RunDec(file);
+        EXPECT_EQ(run.exitCode, 0);
+        ASSERT_GE(run.trace.size(), 5u);
+        EXPECT_EQ(run.trace[1], "SetVideoInfo 1 0 0 0 0 0 0 0 0");
+        EXPECT_EQ(run.trace[2].rfind("SetAudioInfo 22050 1 ", 0), 0u) << run.trace[2];
+        EXPECT_EQ(run.trace[3].rfind("SetDuration ", 0), 0u);
+        EXPECT_TRUE(Lines(run, "GetFormat").empty());
+        EXPECT_EQ(run.trace.back(),
+                  "EndOfStream 0 audio=" + std::to_string(FfmpegPcm(file).size()));
+    }
 }
 
 TEST_F(Dec, RotatedStreamIsReportedUpright) {
