@@ -7,11 +7,14 @@
 //   - autoplay that the browser refuses ends muted and playing with the
 //     "sound is off" button shown; autoplay it allows plays with sound,
 //   - an advertisement comes first, over a paused video,
+//   - the title and the video's autoplay, controls and playsinline are what
+//     the page was published with,
 //   - real presses (trusted mouse and keyboard input, which counts as the
 //     viewer's activation): the sound button brings the sound back while the
 //     video plays on, "Play the video" closes the advertisement and plays with
-//     sound, Escape closes it, and without the browser's controls the big
-//     button plays and pauses from the keyboard,
+//     sound, Escape closes it without playing (tried where pages may play),
+//     and without the browser's controls the big button plays and pauses
+//     from the keyboard,
 //   - with --shots, screenshots at a desktop, a phone and the publish dialog's
 //     preview size, for a person to look at.
 //
@@ -49,7 +52,7 @@ const pages = JSON.parse(fs.readFileSync(manifestFile, 'utf8')).pages;
 const REFUSE = 'document-user-activation-required';
 const ALLOW = 'no-user-gesture-required';
 const POLICY_NAME = { [REFUSE]: 'refused', [ALLOW]: 'allowed' };
-// Seconds a page may take to settle, and the video's length may be off by.
+// How long a page may take to settle, and how far the length may be off.
 const SETTLE_MS = 10000;
 const DURATION_SLACK = 0.15;
 // Pages checked at once in each browser; video decoding keeps the cores busy.
@@ -275,52 +278,55 @@ function judge(p, policy, st) {
 const TAB = ['Tab', 'Tab', 9, undefined];
 const SPACE = [' ', 'Space', 32, ' '];
 
+// Waits for what a press should lead to, then makes sure it lasts; answers
+// the state and whether it was reached.
+async function after(page, wanted, ms = 4000) {
+    const deadline = Date.now() + ms;
+    let st = await page.state();
+    while (!wanted(st) && Date.now() < deadline) {
+        await sleep(100);
+        st = await page.state();
+    }
+    await sleep(300);
+    st = await page.state();
+    return { st, ok: wanted(st) };
+}
+
+// Where a press must not start the video, the browser that lets any page play
+// shows it if it does.
+const PRESS_POLICY = { 'ad-escape': ALLOW };
+
 const PRESSES = {
-    async unmute(page, p) {
+    async unmute(page) {
         const before = await page.state();
-        await page.click('.rp-unmute');
-        await sleep(800);
-        const after = await page.state();
         if (!before.muted || !before.unmuteShown) return 'not muted before the press';
-        if (after.muted || after.unmuteShown || !started(after) || !(after.time > before.time)) {
-            return `the sound button did not bring the sound back to a playing video ${JSON.stringify(after)}`;
-        }
-        return '';
+        await page.click('.rp-unmute');
+        const { st, ok } = await after(page, (s) => !s.muted && !s.unmuteShown && started(s) &&
+            s.time > before.time);
+        return ok ? '' : `the sound button did not bring the sound back to a playing video ${JSON.stringify(st)}`;
     },
     async 'ad-play'(page) {
         await page.click('[data-rp-ad-play]');
-        await sleep(800);
-        const st = await page.state();
-        if (st.adShown || !started(st) || st.muted) {
-            return `"Play the video" did not close the advertisement and play ${JSON.stringify(st)}`;
-        }
-        return '';
+        const { st, ok } = await after(page, (s) => !s.adShown && started(s) && !s.muted);
+        return ok ? '' : `"Play the video" did not close the advertisement and play ${JSON.stringify(st)}`;
     },
     async 'ad-escape'(page) {
         await page.key(...TAB);
         await page.key('Escape', 'Escape', 27);
-        await sleep(300);
-        const st = await page.state();
-        if (st.adShown || !st.paused) return `Escape did not close the advertisement ${JSON.stringify(st)}`;
-        return '';
+        const { st, ok } = await after(page, (s) => !s.adShown && s.paused && s.time === 0);
+        return ok ? '' : `Escape did not close the advertisement, or played ${JSON.stringify(st)}`;
     },
     async keyboard(page) {
         await page.key(...TAB);
-        const focused = (await page.state()).focus;
+        const focus = await after(page, (s) => s.focus === 'rp-toggle', 1000);
+        if (!focus.ok) return `Tab does not reach the play button first (${focus.st.focus})`;
         await page.key(...SPACE);
-        await sleep(800);
-        const playing = await page.state();
+        const playing = await after(page, (s) => started(s) && !s.muted && s.toggleLabel === 'Pause video');
+        if (!playing.ok) return `Space on the play button did not play with sound ${JSON.stringify(playing.st)}`;
         await page.key(...SPACE);
-        await sleep(300);
-        const paused = await page.state();
-        if (focused !== 'rp-toggle') return `Tab does not reach the play button first (${focused})`;
-        if (!started(playing) || playing.muted || playing.toggleLabel !== 'Pause video') {
-            return `Space on the play button did not play with sound ${JSON.stringify(playing)}`;
-        }
-        if (!paused.paused || paused.toggleLabel !== 'Play video') {
-            return `Space again did not pause ${JSON.stringify(paused)}`;
-        }
-        return '';
+        // Not merely over: a short video that played on would end paused too.
+        const paused = await after(page, (s) => s.paused && !s.ended && s.toggleLabel === 'Play video');
+        return paused.ok ? '' : `Space again did not pause ${JSON.stringify(paused.st)}`;
     },
 };
 
@@ -347,11 +353,8 @@ async function pool(jobs) {
 function jobsFor(browser) {
     const jobs = [];
     for (const p of pages) {
-        const wantsAllow = p.autoplay && !p.ad;
-        if (browser.policy === ALLOW && !wantsAllow) continue;
-        jobs.push(() => visit(browser, p, `(${POLICY_NAME[browser.policy]})`, async (page) => judge(p, browser.policy, await settle(page, p))));
-        if (browser.policy !== REFUSE) continue;
         for (const press of p.presses ?? []) {
+            if ((PRESS_POLICY[press] ?? REFUSE) !== browser.policy) continue;
             jobs.push(() => visit(browser, p, press, async (page) => {
                 await settle(page, p);
                 checks++;
@@ -360,7 +363,10 @@ function jobsFor(browser) {
                 else console.log(`ok ${p.name} ${press}`);
             }));
         }
-        if (!shotsDir || onlyOgg(p) || p.damaged) continue;
+        if (browser.policy === ALLOW && !(p.autoplay && !p.ad)) continue;
+        jobs.push(() => visit(browser, p, `(${POLICY_NAME[browser.policy]})`,
+            async (page) => judge(p, browser.policy, await settle(page, p))));
+        if (browser.policy !== REFUSE || !shotsDir || onlyOgg(p) || p.damaged) continue;
         for (const [label, w, h, mobile] of [['wide', 1280, 800, false], ['phone', 390, 844, true],
             ['dialog', 588, 542, false]]) {
             jobs.push(() => visit(browser, p, `${label} screenshot`, async (page) => {
