@@ -16,6 +16,9 @@ packages=(
   libgtest-dev libgmock-dev ffmpeg xvfb xauth
   # checks the desktop entry
   desktop-file-utils
+  # a private session bus for the launcher-progress test; screenshots of the
+  # program under Xvfb (import -window root)
+  dbus imagemagick
 )
 
 missing=()

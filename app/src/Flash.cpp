@@ -5,6 +5,7 @@
 #include "GraphicsUtils.h"
 
 #include <QLabel>
+#include <QPainter>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QVBoxLayout>
@@ -34,7 +35,7 @@ TfrmFlash::TfrmFlash(QWidget* parent)
     lblVersion->setObjectName(QStringLiteral("lblVersion"));
     lblVersion->setContentsMargins(8, 0, 0, 0);
     QPalette muted = lblVersion->palette();
-    muted.setColor(QPalette::WindowText, muted.color(QPalette::Disabled, QPalette::WindowText));
+    muted.setColor(QPalette::WindowText, QColor(0x66, 0x72, 0x84));
     lblVersion->setPalette(muted);
 
     auto* layout = new QVBoxLayout(this);
@@ -48,6 +49,17 @@ TfrmFlash::TfrmFlash(QWidget* parent)
 
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->geometry().center() - rect().center());
+}
+
+} // namespace reelpage::app
+
+namespace reelpage::app {
+
+void TfrmFlash::paintEvent(QPaintEvent*) {
+    // A borderless window needs an edge of its own against the desktop.
+    QPainter painter(this);
+    painter.setPen(QColor(0xB9, 0xC0, 0xCB));
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
 }
 
 } // namespace reelpage::app

@@ -19,6 +19,9 @@ public:
     QLabel* lblName = nullptr;
     QLabel* lblVersion = nullptr;
 
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
 private:
     QImage FLogo;
 };
