@@ -75,9 +75,10 @@ TfrmAbout::~TfrmAbout() = default;
 QString TfrmAbout::CopyrightText() {
     const QString home = ProductString(kProductHomePage).toHtmlEscaped();
     const QString email = ProductString(kProductEmail).toHtmlEscaped();
-    return ProductString(kProductRights).toHtmlEscaped() + QStringLiteral("<br>Home Page: <a href=\"") +
-           home + QStringLiteral("\">") + home + QStringLiteral("</a><br>Email: <a href=\"mailto:") +
-           email + QStringLiteral("\">") + email + QStringLiteral("</a><br>");
+    return ProductString(kProductRights).toHtmlEscaped() +
+           QStringLiteral("<br>Home Page: <a href=\"") + home + QStringLiteral("\">") + home +
+           QStringLiteral("</a><br>Email: <a href=\"mailto:") + email + QStringLiteral("\">") +
+           email + QStringLiteral("</a><br>");
 }
 
 } // namespace reelpage::app

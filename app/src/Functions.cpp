@@ -34,7 +34,8 @@ QString ProductString(ProductText which) {
 
 QString FieldText(const WCHAR* field, int capacity) {
     int n = 0;
-    while (n < capacity && field[n]) ++n;
+    while (n < capacity && field[n])
+        ++n;
     return QString::fromUtf16(field, n);
 }
 
@@ -43,7 +44,8 @@ void SetFieldText(WCHAR* field, int capacity, const QString& text) {
     int n = qMin(int(text.size()), capacity - 1);
     // A surrogate pair is never split at the cut.
     if (n > 0 && n < text.size() && text.at(n - 1).isHighSurrogate()) --n;
-    for (int i = 0; i < n; ++i) field[i] = char16_t(text.at(i).unicode());
+    for (int i = 0; i < n; ++i)
+        field[i] = char16_t(text.at(i).unicode());
     field[n] = 0;
 }
 
@@ -90,8 +92,8 @@ void FillResolutionList(QComboBox* list) {
     list->clear();
     list->addItem(QStringLiteral("Original"));
     for (int i = 1; i <= 8; ++i)
-        list->addItem(QString::asprintf("%d x %d", ResolutionPresets[i].width,
-                                        ResolutionPresets[i].height));
+        list->addItem(
+            QString::asprintf("%d x %d", ResolutionPresets[i].width, ResolutionPresets[i].height));
     list->addItem(QStringLiteral("Custom ..."));
 }
 

@@ -93,10 +93,10 @@ struct MessageRequest {
 };
 using MessageHandler = std::function<QMessageBox::StandardButton(const MessageRequest&)>;
 void SetMessageHandler(MessageHandler handler);
-QMessageBox::StandardButton ShowMessage(
-    QWidget* parent, const QString& text, const QString& caption, QMessageBox::Icon icon,
-    QMessageBox::StandardButtons buttons = QMessageBox::Ok,
-    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+QMessageBox::StandardButton
+ShowMessage(QWidget* parent, const QString& text, const QString& caption, QMessageBox::Icon icon,
+            QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+            QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
 
 // Opens an address, a mailto: link or a local folder or file with the user's
 // default application (the shell's "open").

@@ -43,8 +43,8 @@ QImage MakeGrayBitmap(const QImage& bitmap) {
 
 const QImage& GoImage() {
     // The arrow's own loader has always spelt its caption this way.
-    static const QImage image =
-        LoadReporting(ResourceFolder + QStringLiteral("Go.png"), QStringLiteral("Faild to load file."));
+    static const QImage image = LoadReporting(ResourceFolder + QStringLiteral("Go.png"),
+                                              QStringLiteral("Faild to load file."));
     return image;
 }
 

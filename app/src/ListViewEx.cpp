@@ -79,7 +79,8 @@ TListViewEx::TListViewEx(QWidget* parent) : QListWidget(parent) {
     // finds a stale one.
     connect(model(), &QAbstractItemModel::rowsAboutToBeRemoved, this,
             [this](const QModelIndex&, int first, int last) {
-                for (int row = first; row <= last; ++row) FItems.erase(item(row));
+                for (int row = first; row <= last; ++row)
+                    FItems.erase(item(row));
             });
 }
 

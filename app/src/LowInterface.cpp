@@ -45,8 +45,8 @@ void BindLowInterface() {
         l.EndSeekDrag, l.ApplyOutputSize, l.RotateFlip, l.ApplyCrop, l.FreeEncoding,
         l.FinishEncoding, l.EnterWatermarkMode, l.LeaveWatermarkMode, l.ApplyWatermarkPosition,
         l.ApplyWatermarkPicture, l.CheckRecordSizes, l.OpenMedia, l.GetImageEncoder,
-        l.GetPicturesFolder, l.GetHistoryCount, l.GetHistoryItem, l.GetTemplateCount,
-        l.GetTemplate, l.PublishPage, l.WriteLog);
+        l.GetPicturesFolder, l.GetHistoryCount, l.GetHistoryItem, l.GetTemplateCount, l.GetTemplate,
+        l.PublishPage, l.WriteLog);
     std::apply([](auto&... entry) { (BindOne(entry), ...); }, all);
 }
 

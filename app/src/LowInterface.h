@@ -59,7 +59,7 @@ struct LowInterface {
     Import<HWND (*)(HWND)> SetMainWindow{3, "SetMainWindow"};
     Import<BOOL (*)(ProductInfo*)> LoadProductInfo{4, "LoadProductInfo"};
     Import<BOOL (*)(ProductInfo*, const WCHAR*, HWND, uint32_t)> CheckForUpdate{8,
-                                                                               "CheckForUpdate"};
+                                                                                "CheckForUpdate"};
     Import<int32_t (*)()> InitFolders{9, "InitFolders"};
     Import<int32_t (*)()> InitEngine{10, "InitEngine"};
     Import<void (*)()> ExitEngine{11, "ExitEngine"};
@@ -92,8 +92,8 @@ struct LowInterface {
     Import<int32_t (*)()> ApplyWatermarkPosition{42, "ApplyWatermarkPosition"};
     Import<int32_t (*)()> ApplyWatermarkPicture{43, "ApplyWatermarkPicture"};
     Import<void (*)(int32_t, int32_t, int32_t)> CheckRecordSizes{44, "CheckRecordSizes"};
-    Import<MediaInfo* (*)(const WCHAR*, HWND, int32_t, uint32_t, uint32_t)> OpenMedia{
-        45, "OpenMedia"};
+    Import<MediaInfo* (*)(const WCHAR*, HWND, int32_t, uint32_t, uint32_t)> OpenMedia{45,
+                                                                                      "OpenMedia"};
     Import<void* (*)(const WCHAR*, GUID*)> GetImageEncoder{46, "GetImageEncoder"};
     Import<HRESULT (*)(WCHAR*)> GetPicturesFolder{47, "GetPicturesFolder"};
     Import<int32_t (*)()> GetHistoryCount{48, "GetHistoryCount"};

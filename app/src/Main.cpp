@@ -47,8 +47,8 @@ QString MenuText(const QString& text) {
     return escaped.replace(QChar('&'), QStringLiteral("&&"));
 }
 
-TGraphicsButton* MakeImageButton(QWidget* parent, const char* name, const QString& hint,
-                                 int width, int height) {
+TGraphicsButton* MakeImageButton(QWidget* parent, const char* name, const QString& hint, int width,
+                                 int height) {
     auto* button = new TGraphicsButton(parent);
     button->setObjectName(QString::fromLatin1(name));
     button->setToolTip(hint);
@@ -68,8 +68,8 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text) {
 TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
     setObjectName(QStringLiteral("frmMain"));
     frmMain = this;
-    FHandle = std::make_unique<TWindowHandle>(
-        this, [this](uint32_t msg, int64_t wParam, int64_t lParam) {
+    FHandle =
+        std::make_unique<TWindowHandle>(this, [this](uint32_t msg, int64_t wParam, int64_t lParam) {
             return WndProc(msg, wParam, lParam);
         });
 
@@ -209,7 +209,8 @@ QWidget* TfrmMain::CreatePlayerBar(QWidget* parent) {
     lblDuration->setToolTip(QStringLiteral("Clip Duration."));
     btnClipStop = MakeImageButton(bar, "btnClipStop", QStringLiteral("Cut the behind"), 25, 25);
     lblClipStop = MakeLabel(bar, "lblClipStop", QStringLiteral("00:00"));
-    for (QLabel* label : {lblClipStart, lblDuration, lblClipStop}) label->setEnabled(false);
+    for (QLabel* label : {lblClipStart, lblDuration, lblClipStop})
+        label->setEnabled(false);
     lblPlayPosition->setEnabled(false);
 
     PopupMenu1 = new QMenu(bar);
@@ -335,7 +336,8 @@ void TfrmMain::SetCurrentControl(int CurrentControl) {
     // The new panel first, so the side area is never empty; showing and
     // hiding the Edit and Watermark panels switches the preview's modes.
     if (CurrentControl >= 0 && CurrentControl < 3) panels[CurrentControl]->setVisible(true);
-    for (int i = 0; i < 3; ++i) panels[i]->setVisible(i == CurrentControl);
+    for (int i = 0; i < 3; ++i)
+        panels[i]->setVisible(i == CurrentControl);
     miHome->setChecked(CurrentControl == 0);
     miEdit->setChecked(CurrentControl == 1);
     miWater->setChecked(CurrentControl == 2);
@@ -389,7 +391,8 @@ void TfrmMain::OnTaskChanged() {
     lblPlayPosition->clear();
     UpdateClipRange();
 
-    for (QAction* item : {miHome, miEdit, miWater, FileInformation1}) item->setEnabled(true);
+    for (QAction* item : {miHome, miEdit, miWater, FileInformation1})
+        item->setEnabled(true);
 
     if (WebBrowser1 && WebBrowser1->isVisibleTo(palRender)) {
         // From now on the engine's render window is all palRender shows; the

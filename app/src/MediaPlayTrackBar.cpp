@@ -169,7 +169,7 @@ void TMediaPlayTrackBar::paintEvent(QPaintEvent*) {
         int h = qMax(4, g.height() - 2);
         QRect band(x1, g.center().y() - h / 2 + 1, qMax(2, x2 - x1 + 1), h);
         QColor colour = palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
-                                         QPalette::Highlight);
+                                        QPalette::Highlight);
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setPen(Qt::NoPen);
         painter.setBrush(colour);

@@ -47,8 +47,8 @@ TfrmOptions::TfrmOptions(QWidget* parent) : QDialog(parent) {
 }
 
 void TfrmOptions::btnBrowseClick() {
-    QString folder = QFileDialog::getExistingDirectory(this, QStringLiteral("Select Export Folder:"),
-                                                       edFolder->text());
+    QString folder = QFileDialog::getExistingDirectory(
+        this, QStringLiteral("Select Export Folder:"), edFolder->text());
     if (folder.isEmpty() || !AppSettings) return;
     edFolder->setText(folder);
     SetFieldText(AppSettings->m_szFolder, folder);

@@ -17,7 +17,8 @@ namespace reelpage::app {
 
 namespace {
 
-const char kCorrupted[] = "The software is corrupted, please download and install the latest version.";
+const char kCorrupted[] =
+    "The software is corrupted, please download and install the latest version.";
 
 void Fail(const char* text) {
     ShowMessage(nullptr, QString::fromLatin1(text), ApplicationTitle, QMessageBox::Critical);

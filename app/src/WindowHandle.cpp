@@ -8,21 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#if __has_include("platform/router.h")
 #include "platform/router.h"
-#else
-#include <functional>
-// TEMPORARY until the router lands on main.
-namespace platform {
-inline uint32_t g_next = 1;
-inline uint32_t RouterCreateWindow(std::function<int64_t(uint32_t, uint32_t, int64_t, int64_t)>) { return g_next++; }
-inline bool RouterDestroyWindow(uint32_t) { return true; }
-inline bool PostMessage(uint32_t, uint32_t, int64_t, int64_t) { return false; }
-inline void RemoveMessages(uint32_t, uint32_t) {}
-inline std::string RouterEndpointPath(int pid) { return "/tmp/reelpage-router-" + std::to_string(pid); }
-inline bool RouterPostToProcess(int, uint32_t, uint32_t, int64_t, int64_t) { return false; }
-}
-#endif
 
 namespace reelpage::app {
 

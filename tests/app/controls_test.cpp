@@ -118,7 +118,8 @@ TEST(CommandLinkButton, PictureOrArrowWithGreyCopies) {
     apptest::UseProgramFolder();
     TCommandLinkButton button;
     button.SetCaption(QStringLiteral("Edit Video"));
-    button.SetCommandLinkHint(QStringLiteral("Trim, Brightness,Contrast,Hue,Saturation,Rotate,Flip."));
+    button.SetCommandLinkHint(
+        QStringLiteral("Trim, Brightness,Contrast,Hue,Saturation,Rotate,Flip."));
     button.resize(380, 58);
     EXPECT_EQ(button.ImagePosition(), QPoint(6, 10)) << "the arrow without a picture";
     QImage enabled = Shot(button);
@@ -148,7 +149,8 @@ TEST(GraphicsGroupRadio, GroupLatchesAndPlacesItsPicture) {
     apptest::EnsureApplication();
     QWidget parent;
     TGraphicsGroupRadio a(&parent), b(&parent), c(&parent);
-    for (TGraphicsGroupRadio* r : {&a, &b}) r->SetGroupIndex(1);
+    for (TGraphicsGroupRadio* r : {&a, &b})
+        r->SetGroupIndex(1);
     a.click();
     EXPECT_TRUE(a.Down());
     b.click();
@@ -287,11 +289,11 @@ TEST(TaskbarList, ProgressReachesTheLauncherEntry) {
     apptest::EnsureApplication();
     SessionBus bus;
     if (!bus.Start()) GTEST_SKIP() << "no dbus-daemon to run a session bus";
-    QDBusConnection listen =
-        QDBusConnection::connectToBus(bus.address, QStringLiteral("listener"));
+    QDBusConnection listen = QDBusConnection::connectToBus(bus.address, QStringLiteral("listener"));
     ASSERT_TRUE(listen.isConnected());
     Listener listener;
-    ASSERT_TRUE(listen.connect(QString(), QString(), QStringLiteral("com.canonical.Unity.LauncherEntry"),
+    ASSERT_TRUE(listen.connect(QString(), QString(),
+                               QStringLiteral("com.canonical.Unity.LauncherEntry"),
                                QStringLiteral("Update"), &listener, SLOT(Update(QDBusMessage))));
 
     QWidget window;
@@ -310,7 +312,9 @@ TEST(TaskbarList, ProgressReachesTheLauncherEntry) {
     auto properties = [&](int i) {
         return qdbus_cast<QVariantMap>(listener.updates[i][1].value<QDBusArgument>());
     };
-    auto progress = [&](int i) { return properties(i).value(QStringLiteral("progress")).toDouble(); };
+    auto progress = [&](int i) {
+        return properties(i).value(QStringLiteral("progress")).toDouble();
+    };
     auto visible = [&](int i) {
         return properties(i).value(QStringLiteral("progress-visible")).toBool();
     };

@@ -16,7 +16,8 @@ using namespace reelpage::app;
 TEST(Functions, SecondsToText) {
     const std::pair<int, const char*> cases[] = {
         {0, "00:00"}, {75, "01:15"}, {4505, "75:05"}, {7439, "123:59"}, {59, "00:59"}};
-    for (auto [seconds, text] : cases) EXPECT_EQ(SecondsToText(seconds), text) << seconds;
+    for (auto [seconds, text] : cases)
+        EXPECT_EQ(SecondsToText(seconds), text) << seconds;
     EXPECT_EQ(PositionToText(65, 200), "01:05 / 03:20");
 }
 
@@ -28,9 +29,14 @@ TEST(Functions, AspectText) {
     };
     const Case cases[] = {
         {854, 480, false, "16:9"}, // sold as 16:9, though it reduces to 427:240
-        {1920, 1080, false, "16:9"}, {1280, 720, false, "16:9"},  {720, 560, false, "9:7"},
-        {640, 480, true, "<a>4:3</a>"}, {854, 480, true, "<a>16:9</a>"}, {0, 480, false, ""},
-        {640, 0, true, ""},           {427, 240, false, "427:240"},
+        {1920, 1080, false, "16:9"},
+        {1280, 720, false, "16:9"},
+        {720, 560, false, "9:7"},
+        {640, 480, true, "<a>4:3</a>"},
+        {854, 480, true, "<a>16:9</a>"},
+        {0, 480, false, ""},
+        {640, 0, true, ""},
+        {427, 240, false, "427:240"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(AspectText(c.w, c.h, c.link), QString::fromLatin1(c.text)) << c.w << "x" << c.h;

@@ -26,8 +26,8 @@ template <typename F> void ForEachEntry(F f) {
         l.EndSeekDrag, l.ApplyOutputSize, l.RotateFlip, l.ApplyCrop, l.FreeEncoding,
         l.FinishEncoding, l.EnterWatermarkMode, l.LeaveWatermarkMode, l.ApplyWatermarkPosition,
         l.ApplyWatermarkPicture, l.CheckRecordSizes, l.OpenMedia, l.GetImageEncoder,
-        l.GetPicturesFolder, l.GetHistoryCount, l.GetHistoryItem, l.GetTemplateCount,
-        l.GetTemplate, l.PublishPage, l.WriteLog);
+        l.GetPicturesFolder, l.GetHistoryCount, l.GetHistoryItem, l.GetTemplateCount, l.GetTemplate,
+        l.PublishPage, l.WriteLog);
     std::apply([&](auto&... entry) { (f(entry), ...); }, all);
 }
 
@@ -52,9 +52,9 @@ TEST(LowInterface, EveryImportedOrdinalIsBoundWhereTheEngineHasIt) {
         if (o != 15 && o != 16 && o != 37 && o != 27 && o != 50) expected.insert(o);
     EXPECT_EQ(ordinals, expected);
     // What the program needs to start is there.
-    for (bool bound : {Low.EnterInstance.Bound(), Low.CheckRecordSizes.Bound(),
-                       Low.LoadProductInfo.Bound(), Low.InitFolders.Bound(),
-                       Low.InitEngine.Bound(), Low.GetSettings.Bound()})
+    for (bool bound :
+         {Low.EnterInstance.Bound(), Low.CheckRecordSizes.Bound(), Low.LoadProductInfo.Bound(),
+          Low.InitFolders.Bound(), Low.InitEngine.Bound(), Low.GetSettings.Bound()})
         EXPECT_TRUE(bound);
 }
 

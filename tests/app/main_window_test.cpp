@@ -24,6 +24,7 @@
 #include "Main.h"
 #include "MediaPlayTrackBar.h"
 #include "Watermark.h"
+#include "WindowHandle.h"
 #include "app_test_support.h"
 
 using namespace reelpage::app;
@@ -40,22 +41,34 @@ uint32_t g_updateMessage = 0;
 int g_freeEncoding = 0;
 std::vector<std::pair<HWND, HWND>> g_restarts;
 
-int32_t FakeHistoryCount() { return int32_t(g_history.size()); }
-MediaInfo* FakeHistoryItem(int32_t i) { return &g_history.at(size_t(i)); }
-int32_t FakeSaveSettings() { return ++g_saveSettings, 0; }
-HWND FakeSetMainWindow(HWND hwnd) { return g_mainWindows.push_back(hwnd), hwnd; }
+int32_t FakeHistoryCount() {
+    return int32_t(g_history.size());
+}
+MediaInfo* FakeHistoryItem(int32_t i) {
+    return &g_history.at(size_t(i));
+}
+int32_t FakeSaveSettings() {
+    return ++g_saveSettings, 0;
+}
+HWND FakeSetMainWindow(HWND hwnd) {
+    return g_mainWindows.push_back(hwnd), hwnd;
+}
 reelpage::BOOL FakeCheckForUpdate(ProductInfo*, const WCHAR* key, HWND, uint32_t message) {
     ++g_updateChecks;
     g_updateKey = QString::fromUtf16(key);
     g_updateMessage = message;
     return 1;
 }
-int32_t FakeFreeEncoding() { return ++g_freeEncoding, 0; }
+int32_t FakeFreeEncoding() {
+    return ++g_freeEncoding, 0;
+}
 int32_t FakeRestartPreview(HWND render, HWND notify) {
     g_restarts.emplace_back(render, notify);
     return 0;
 }
-int32_t FakeLayoutPreview() { return 0; }
+int32_t FakeLayoutPreview() {
+    return 0;
+}
 
 MediaInfo Entry(const QString& file, const QString& name, bool video = true) {
     MediaInfo m{};
@@ -102,7 +115,8 @@ public:
 
 QStringList Captions(QMenu* menu) {
     QStringList out;
-    for (QAction* a : menu->actions()) out << a->text();
+    for (QAction* a : menu->actions())
+        out << a->text();
     return out;
 }
 
@@ -147,11 +161,12 @@ TEST_F(MainWindow, StartsOnTheGeneralPanelWithThePlayerDisabled) {
     EXPECT_FALSE(Shown(main.frmEdit));
     EXPECT_FALSE(Shown(main.frmWatermark));
     EXPECT_TRUE(main.miHome->isChecked());
-    for (QAction* item : {main.miHome, main.miEdit, main.miWater}) EXPECT_TRUE(item->isEnabled());
+    for (QAction* item : {main.miHome, main.miEdit, main.miWater})
+        EXPECT_TRUE(item->isEnabled());
     EXPECT_FALSE(main.FileInformation1->isEnabled());
-    for (QWidget* w : std::initializer_list<QWidget*>{main.btnPlay, main.btnPoster, main.TrackBar1,
-                                                      main.btnClipStart, main.btnClipStop,
-                                                      main.btnClipReset})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{main.btnPlay, main.btnPoster, main.TrackBar1,
+                                         main.btnClipStart, main.btnClipStop, main.btnClipReset})
         EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
     EXPECT_EQ(main.lblPlayPosition->text(), "00:00/00:00");
     EXPECT_EQ(main.btnPlay->Image(), &Images.Play);
@@ -237,7 +252,8 @@ TEST_F(MainWindow, RecentMenu) {
     }
     {
         SCOPED_TRACE("more than 20 playable entries, some without video");
-        for (int i = 0; i < 30; ++i) g_history.push_back(Entry(path(i), name(i), i % 4 != 1));
+        for (int i = 0; i < 30; ++i)
+            g_history.push_back(Entry(path(i), name(i), i % 4 != 1));
         TfrmMain main;
         QList<QAction*> items = main.miHistory->actions();
         ASSERT_EQ(items.size(), 20);
@@ -246,7 +262,8 @@ TEST_F(MainWindow, RecentMenu) {
         for (int i = 0; expected.size() < 20; ++i)
             if (i % 4 != 1) expected << name(i);
         QStringList shown;
-        for (QAction* a : items) shown << a->text();
+        for (QAction* a : items)
+            shown << a->text();
         EXPECT_EQ(shown, expected);
         EXPECT_EQ(items[0]->toolTip(), path(0));
         EXPECT_TRUE(items[19]->isEnabled());
@@ -312,7 +329,8 @@ TEST_F(MainWindow, UpdateQuestionOnlyForANewerVersion) {
         apptest::MessageRecorder messages(QMessageBox::No);
         OpenedUrls opened;
         send(c.version);
-        ASSERT_EQ(messages.shown.size(), c.asked ? 1u : 0u) << VersionToText(c.version).toStdString();
+        ASSERT_EQ(messages.shown.size(), c.asked ? 1u : 0u)
+            << VersionToText(c.version).toStdString();
         if (c.asked) {
             EXPECT_EQ(messages.shown[0].text, "New version detected, do you want to update?");
             EXPECT_EQ(messages.shown[0].caption, "Zelmorix Reelpage");
@@ -436,6 +454,39 @@ TEST_F(MainWindow, ReplayShowsTheWindowAndRestartsThePreview) {
     EXPECT_EQ(main.TrackBar1->Position(), 0);
     EXPECT_EQ(main.btnPlay->Image(), &Images.Play);
     EXPECT_FALSE(main.Playing());
+}
+
+TEST_F(MainWindow, PostedMessagesArriveThroughTheRouter) {
+    // The engine's start attaches the router to the application's thread.
+    ASSERT_EQ(Low.InitEngine(), 0);
+    MediaInfo media = Entry(QStringLiteral("/videos/a.mp4"), QStringLiteral("A"));
+    Project project{};
+    AppProject = &project;
+    AppProjectMedia = &media;
+    TfrmMain main;
+    main.OnTaskChanged();
+    EXPECT_EQ(main.property("reelpage_hwnd").toUInt(), main.Handle());
+    EXPECT_EQ(main.palRender->property("reelpage_hwnd").toUInt(), main.RenderHandle());
+
+    ASSERT_TRUE(PostAppMessage(main.Handle(), reelpage::kMsgPreviewSecond, 5, 0));
+    ASSERT_TRUE(PostAppMessage(main.Handle(), reelpage::kMsgPreviewSecond, 9, 0));
+    ASSERT_TRUE(apptest::WaitFor([&] { return main.TrackBar1->Position() == 9; }, 5000));
+    EXPECT_EQ(main.lblPlayPosition->text(), "00:09 / 03:20");
+
+    // Position reports still queued can be dropped before a seek.
+    ASSERT_TRUE(PostAppMessage(main.Handle(), reelpage::kMsgPreviewSecond, 77, 0));
+    ASSERT_TRUE(PostAppMessage(main.Handle(), reelpage::kMsgPreviewEnded, 0, 0));
+    RemoveAppMessages(main.Handle(), reelpage::kMsgPreviewSecond);
+    main.btnPlay->SetImage(&Images.Pause);
+    ASSERT_TRUE(apptest::WaitFor([&] { return main.btnPlay->Image() == &Images.Play; }, 5000));
+    EXPECT_EQ(main.TrackBar1->Position(), 9);
+
+    HWND gone = 0;
+    {
+        TfrmMain other;
+        gone = other.Handle();
+    }
+    EXPECT_FALSE(PostAppMessage(gone, reelpage::kMsgReplay, 0, 0)) << "the window went with its form";
 }
 
 TEST_F(MainWindow, StartHidesTheMainWindowForTheEncodingWindow) {

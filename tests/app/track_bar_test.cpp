@@ -68,8 +68,8 @@ protected:
 
 TEST(TrackBarTicks, SpacingFollowsTheRange) {
     apptest::EnsureApplication();
-    const std::pair<int, int> cases[] = {{9, 1},     {10, 5},    {99, 5},     {100, 10},
-                                         {199, 10},  {200, 60},  {1199, 60},  {1200, 300},
+    const std::pair<int, int> cases[] = {{9, 1},      {10, 5},    {99, 5},    {100, 10},
+                                         {199, 10},   {200, 60},  {1199, 60}, {1200, 300},
                                          {3599, 300}, {3600, 600}};
     TMediaPlayTrackBar bar;
     EXPECT_EQ(bar.Max(), 10);
