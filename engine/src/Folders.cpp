@@ -39,7 +39,9 @@ const WCHAR* MediaInfoFolder() { return g_szMediaInfoFolder; }
 
 void CreateMediaInfoFolder() {
     std::string appData;
-    platform::GetKnownFolder(platform::KnownFolder::AppData, false, &appData);
+    // Created along the way: a fresh account may not have it yet, and the
+    // probe's files go below it.
+    platform::GetKnownFolder(platform::KnownFolder::AppData, true, &appData);
     platform::WStrCopy(g_szMediaInfoFolder, platform::FromUtf8(appData));
     AppendAndCreate(g_szMediaInfoFolder, u"Zelmorix");
     AppendAndCreate(g_szMediaInfoFolder, u"MediaInfo");
