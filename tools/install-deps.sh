@@ -18,6 +18,9 @@ packages=(
   desktop-file-utils
   # published pages: headless browser, and java for the W3C checker (from npm)
   chromium default-jre-headless
+  # a private session bus for the launcher-progress test; screenshots of the
+  # program under Xvfb (import -window root)
+  dbus imagemagick
 )
 
 missing=()
