@@ -33,6 +33,7 @@ static const std::unordered_map<int32_t, void*>& Table() {
         {kSaveMediaInfo, reinterpret_cast<void*>(&SaveMediaInfo)},
         {kGetTemplateCount, reinterpret_cast<void*>(&GetTemplateCount)},
         {kGetTemplate, reinterpret_cast<void*>(&GetTemplate)},
+        {kGetImageEncoder, reinterpret_cast<void*>(&GetImageEncoder)},
     };
     return table;
 }

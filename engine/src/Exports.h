@@ -18,5 +18,6 @@ void WriteLog(const char* text);
 BOOL LoadProductInfo(ProductInfo* out);
 int32_t InitFolders();
 HRESULT GetPicturesFolder(WCHAR* out);
+const void* GetImageEncoder(const WCHAR* path, GUID* out);
 
 } // namespace reelpage

@@ -6,18 +6,30 @@ namespace picture {
 
 const char* ErrorText(Error error) {
     switch (error) {
-    case Error::None: return "no error";
-    case Error::NotFound: return "file not found";
-    case Error::AccessDenied: return "access denied";
-    case Error::ReadFailed: return "the file could not be read";
-    case Error::NotAPicture: return "not a picture";
-    case Error::Corrupt: return "the picture is truncated or damaged";
-    case Error::TooLarge: return "the picture is too large";
-    case Error::OutOfMemory: return "out of memory";
-    case Error::InvalidArgument: return "invalid argument";
-    case Error::UnknownEncoder: return "unknown picture encoder";
-    case Error::EncodeFailed: return "the picture could not be encoded";
-    case Error::WriteFailed: return "the file could not be written";
+    case Error::None:
+        return "no error";
+    case Error::NotFound:
+        return "file not found";
+    case Error::AccessDenied:
+        return "access denied";
+    case Error::ReadFailed:
+        return "the file could not be read";
+    case Error::NotAPicture:
+        return "not a picture";
+    case Error::Corrupt:
+        return "the picture is truncated or damaged";
+    case Error::TooLarge:
+        return "the picture is too large";
+    case Error::OutOfMemory:
+        return "out of memory";
+    case Error::InvalidArgument:
+        return "invalid argument";
+    case Error::UnknownEncoder:
+        return "unknown picture encoder";
+    case Error::EncodeFailed:
+        return "the picture could not be encoded";
+    case Error::WriteFailed:
+        return "the file could not be written";
     }
     return "unknown error";
 }

@@ -24,7 +24,7 @@ struct ExtensionRule {
 };
 // Tried in this order; the first match wins.
 constexpr ExtensionRule kExtensions[] = {
-    {"bmp", "image/bmp"}, {"jpeg", "image/jpeg"}, {"jpg", "image/jpeg"}, {"gif", "image/gif"},
+    {"bmp", "image/bmp"},  {"jpeg", "image/jpeg"}, {"jpg", "image/jpeg"}, {"gif", "image/gif"},
     {"tif", "image/tiff"}, {"tiff", "image/tiff"}, {"png", "image/png"},
 };
 
@@ -41,7 +41,9 @@ bool EncoderId::IsZero() const {
     return std::all_of(std::begin(bytes), std::end(bytes), [](uint8_t b) { return b == 0; });
 }
 
-std::span<const ImageEncoder> ImageEncoders() { return kEncoders; }
+std::span<const ImageEncoder> ImageEncoders() {
+    return kEncoders;
+}
 
 bool FindEncoderByMimeType(std::string_view mimeType, EncoderId& out) {
     for (const ImageEncoder& e : kEncoders) {

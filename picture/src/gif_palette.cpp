@@ -9,9 +9,13 @@ namespace {
 
 constexpr uint32_t kOpaque = 0xFF000000u;
 
-uint32_t Rgb(Bgra p) { return (uint32_t{p.r} << 16) | (uint32_t{p.g} << 8) | p.b; }
+uint32_t Rgb(Bgra p) {
+    return (uint32_t{p.r} << 16) | (uint32_t{p.g} << 8) | p.b;
+}
 
-bool IsTransparent(Bgra p) { return p.a < 128; }
+bool IsTransparent(Bgra p) {
+    return p.a < 128;
+}
 
 // One occupied cell of the 5-bit-per-channel colour cube.
 struct Cell {
@@ -20,7 +24,9 @@ struct Cell {
     uint64_t sum[3]; // r, g, b of the pixels in it
 };
 
-int Channel(const Cell& c, int channel) { return (c.key >> (10 - 5 * channel)) & 31; }
+int Channel(const Cell& c, int channel) {
+    return (c.key >> (10 - 5 * channel)) & 31;
+}
 
 struct Box {
     size_t begin, end; // cells

@@ -38,11 +38,19 @@ int64_t SeekMemory(void* opaque, int64_t offset, int whence) {
     auto* in = static_cast<MemoryInput*>(opaque);
     int64_t base;
     switch (whence & ~AVSEEK_FORCE) {
-    case AVSEEK_SIZE: return static_cast<int64_t>(in->size);
-    case SEEK_SET: base = 0; break;
-    case SEEK_CUR: base = static_cast<int64_t>(in->pos); break;
-    case SEEK_END: base = static_cast<int64_t>(in->size); break;
-    default: return AVERROR(EINVAL);
+    case AVSEEK_SIZE:
+        return static_cast<int64_t>(in->size);
+    case SEEK_SET:
+        base = 0;
+        break;
+    case SEEK_CUR:
+        base = static_cast<int64_t>(in->pos);
+        break;
+    case SEEK_END:
+        base = static_cast<int64_t>(in->size);
+        break;
+    default:
+        return AVERROR(EINVAL);
     }
     if (offset < -base || offset > static_cast<int64_t>(in->size) - base) return AVERROR(EINVAL);
     in->pos = static_cast<size_t>(base + offset);
@@ -56,21 +64,31 @@ int64_t SeekMemory(void* opaque, int64_t offset, int whence) {
 bool IsPictureDemuxer(std::string_view name) {
     constexpr std::string_view kPipe = "_pipe";
     if (name == "svg_pipe") return false;
-    if (name.size() > kPipe.size() && name.substr(name.size() - kPipe.size()) == kPipe)
-        return true;
-    return name == "gif" || name == "ico" || name == "apng";
+    if (name.size() > kPipe.size() && name.substr(name.size() - kPipe.size()) == kPipe) return true;
+    return name == "gif" || name == "ico" || name == "apng" || name == "mjpeg";
 }
 
 // Turns pixel formats the swscale way of thinking calls deprecated into
 // their plain forms with the range said explicitly.
 AVPixelFormat PlainYuv(AVPixelFormat format, bool& fullRange) {
     switch (format) {
-    case AV_PIX_FMT_YUVJ420P: fullRange = true; return AV_PIX_FMT_YUV420P;
-    case AV_PIX_FMT_YUVJ422P: fullRange = true; return AV_PIX_FMT_YUV422P;
-    case AV_PIX_FMT_YUVJ444P: fullRange = true; return AV_PIX_FMT_YUV444P;
-    case AV_PIX_FMT_YUVJ440P: fullRange = true; return AV_PIX_FMT_YUV440P;
-    case AV_PIX_FMT_YUVJ411P: fullRange = true; return AV_PIX_FMT_YUV411P;
-    default: return format;
+    case AV_PIX_FMT_YUVJ420P:
+        fullRange = true;
+        return AV_PIX_FMT_YUV420P;
+    case AV_PIX_FMT_YUVJ422P:
+        fullRange = true;
+        return AV_PIX_FMT_YUV422P;
+    case AV_PIX_FMT_YUVJ444P:
+        fullRange = true;
+        return AV_PIX_FMT_YUV444P;
+    case AV_PIX_FMT_YUVJ440P:
+        fullRange = true;
+        return AV_PIX_FMT_YUV440P;
+    case AV_PIX_FMT_YUVJ411P:
+        fullRange = true;
+        return AV_PIX_FMT_YUV411P;
+    default:
+        return format;
     }
 }
 
@@ -92,9 +110,9 @@ Error ToBgra(const AVFrame* frame, Bitmap& out) {
     av::PaddedImage converted;
     if (!converted.Allocate(frame->width, frame->height, deep ? 8 : 4)) return Error::OutOfMemory;
 
-    av::SwsPtr sws(sws_getContext(frame->width, frame->height, format, frame->width,
-                                  frame->height, target, SWS_BICUBIC | av::kExactSwsFlags,
-                                  nullptr, nullptr, nullptr));
+    av::SwsPtr sws(sws_getContext(frame->width, frame->height, format, frame->width, frame->height,
+                                  target, SWS_BICUBIC | av::kExactSwsFlags, nullptr, nullptr,
+                                  nullptr));
     if (!sws) return Error::NotAPicture;
     if (yuv) {
         int* inv;
@@ -104,8 +122,8 @@ Error ToBgra(const AVFrame* frame, Bitmap& out) {
                                      &contrast, &saturation) >= 0) {
             const int colorspace =
                 frame->colorspace == AVCOL_SPC_BT709 ? SWS_CS_ITU709 : SWS_CS_DEFAULT;
-            sws_setColorspaceDetails(sws.get(), sws_getCoefficients(colorspace), fullRange,
-                                     table, 1, brightness, contrast, saturation);
+            sws_setColorspaceDetails(sws.get(), sws_getCoefficients(colorspace), fullRange, table,
+                                     1, brightness, contrast, saturation);
         }
     }
     uint8_t* dst[4] = {converted.Data()};
@@ -167,8 +185,8 @@ Error DecodeFirstFrame(AVFormatContext* format, int stream, AVFrame* frame) {
             if (avcodec_send_packet(decoder.get(), nullptr) < 0) return Error::Corrupt;
             continue;
         }
-        int sent = packet->stream_index == stream ? avcodec_send_packet(decoder.get(), packet.get())
-                                                  : 0;
+        int sent =
+            packet->stream_index == stream ? avcodec_send_packet(decoder.get(), packet.get()) : 0;
         av_packet_unref(packet.get());
         if (sent == AVERROR(ENOMEM)) return Error::OutOfMemory;
         if (sent < 0 && sent != AVERROR(EAGAIN)) return Error::Corrupt;
@@ -200,9 +218,12 @@ Error Decode(const uint8_t* data, size_t size, Bitmap& out) {
     const std::string_view name = demuxer->name;
 
     HeaderFacts facts;
-    if (name == "png_pipe") facts = InspectPng(data, size);
-    else if (name == "bmp_pipe") facts = InspectBmp(data, size);
-    else if (name == "jpeg_pipe") facts = InspectJpeg(data, size);
+    if (name == "png_pipe")
+        facts = InspectPng(data, size);
+    else if (name == "bmp_pipe")
+        facts = InspectBmp(data, size);
+    else if (name == "jpeg_pipe" || name == "mjpeg")
+        facts = InspectJpeg(data, size);
     if (facts.width > kMaxSide || facts.height > kMaxSide ||
         (facts.width > 0 && facts.height > 0 && facts.width * facts.height > kMaxPixels))
         return Error::TooLarge;
@@ -269,11 +290,15 @@ Error LoadPicture(const std::string& path, Bitmap& out) {
     if (fd < 0) {
         switch (errno) {
         case ENOENT:
-        case ENOTDIR: return Error::NotFound;
+        case ENOTDIR:
+            return Error::NotFound;
         case EACCES:
-        case EPERM: return Error::AccessDenied;
-        case EISDIR: return Error::NotAPicture;
-        default: return Error::ReadFailed;
+        case EPERM:
+            return Error::AccessDenied;
+        case EISDIR:
+            return Error::NotAPicture;
+        default:
+            return Error::ReadFailed;
         }
     }
     struct stat st {};

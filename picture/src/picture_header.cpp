@@ -6,10 +6,18 @@
 namespace picture {
 namespace {
 
-uint32_t Be16(const uint8_t* p) { return (uint32_t{p[0]} << 8) | p[1]; }
-uint32_t Be32(const uint8_t* p) { return (Be16(p) << 16) | Be16(p + 2); }
-uint32_t Le16(const uint8_t* p) { return (uint32_t{p[1]} << 8) | p[0]; }
-uint32_t Le32(const uint8_t* p) { return (Le16(p + 2) << 16) | Le16(p); }
+uint32_t Be16(const uint8_t* p) {
+    return (uint32_t{p[0]} << 8) | p[1];
+}
+uint32_t Be32(const uint8_t* p) {
+    return (Be16(p) << 16) | Be16(p + 2);
+}
+uint32_t Le16(const uint8_t* p) {
+    return (uint32_t{p[1]} << 8) | p[0];
+}
+uint32_t Le32(const uint8_t* p) {
+    return (Le16(p + 2) << 16) | Le16(p);
+}
 
 } // namespace
 
@@ -54,8 +62,8 @@ HeaderFacts InspectJpeg(const uint8_t* data, size_t size) {
         if (size - pos < 2) break;
         const size_t length = Be16(data + pos);
         if (length < 2) return facts;
-        const bool frameHeader = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 &&
-                                 marker != 0xC8 && marker != 0xCC;
+        const bool frameHeader =
+            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
         if (frameHeader && length >= 7 && size - pos >= 7) {
             facts.height = Be16(data + pos + 3);
             facts.width = Be16(data + pos + 5);
@@ -77,9 +85,12 @@ HeaderFacts InspectJpeg(const uint8_t* data, size_t size) {
                 break;
             }
             const uint8_t next = data[pos + 1];
-            if (next == 0x00 || (next >= 0xD0 && next <= 0xD7)) pos += 2;
-            else if (next == 0xFF) pos += 1;
-            else break;
+            if (next == 0x00 || (next >= 0xD0 && next <= 0xD7))
+                pos += 2;
+            else if (next == 0xFF)
+                pos += 1;
+            else
+                break;
         }
     }
     facts.truncated = true;

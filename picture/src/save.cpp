@@ -24,12 +24,18 @@ bool FormatOf(const EncoderId& id, Format& out) {
     const char* mime = MimeTypeOfEncoder(id);
     if (!mime) return false;
     std::string_view m = mime;
-    if (m == "image/bmp") out = Format::Bmp;
-    else if (m == "image/jpeg") out = Format::Jpeg;
-    else if (m == "image/gif") out = Format::Gif;
-    else if (m == "image/tiff") out = Format::Tiff;
-    else if (m == "image/png") out = Format::Png;
-    else return false;
+    if (m == "image/bmp")
+        out = Format::Bmp;
+    else if (m == "image/jpeg")
+        out = Format::Jpeg;
+    else if (m == "image/gif")
+        out = Format::Gif;
+    else if (m == "image/tiff")
+        out = Format::Tiff;
+    else if (m == "image/png")
+        out = Format::Png;
+    else
+        return false;
     return true;
 }
 
@@ -55,9 +61,15 @@ Error FillFrame(ConstBitmapView src, Format format, AVFrame* frame) {
     case Format::Tiff:
         frame->format = opaque ? AV_PIX_FMT_RGB24 : AV_PIX_FMT_RGBA;
         break;
-    case Format::Bmp: frame->format = opaque ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_BGRA; break;
-    case Format::Gif: frame->format = AV_PIX_FMT_PAL8; break;
-    case Format::Jpeg: frame->format = AV_PIX_FMT_YUV444P; break;
+    case Format::Bmp:
+        frame->format = opaque ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_BGRA;
+        break;
+    case Format::Gif:
+        frame->format = AV_PIX_FMT_PAL8;
+        break;
+    case Format::Jpeg:
+        frame->format = AV_PIX_FMT_YUV444P;
+        break;
     }
     frame->width = src.width;
     frame->height = src.height;
@@ -65,18 +77,21 @@ Error FillFrame(ConstBitmapView src, Format format, AVFrame* frame) {
 
     switch (format) {
     case Format::Png:
-    case Format::Tiff: Pack(src, frame, kRgba, opaque ? 3 : 4); break;
-    case Format::Bmp: Pack(src, frame, kBgra, opaque ? 3 : 4); break;
+    case Format::Tiff:
+        Pack(src, frame, kRgba, opaque ? 3 : 4);
+        break;
+    case Format::Bmp:
+        Pack(src, frame, kBgra, opaque ? 3 : 4);
+        break;
     case Format::Gif:
         QuantizeForGif(src, frame->data[0], frame->linesize[0],
                        reinterpret_cast<uint32_t*>(frame->data[1]));
         break;
     case Format::Jpeg: {
         // The colour is what JPEG keeps; an alpha channel has no place in it.
-        av::SwsPtr sws(sws_getContext(src.width, src.height, AV_PIX_FMT_BGRA, src.width,
-                                      src.height, AV_PIX_FMT_YUV444P,
-                                      SWS_BICUBIC | av::kExactSwsFlags, nullptr, nullptr,
-                                      nullptr));
+        av::SwsPtr sws(sws_getContext(src.width, src.height, AV_PIX_FMT_BGRA, src.width, src.height,
+                                      AV_PIX_FMT_YUV444P, SWS_BICUBIC | av::kExactSwsFlags, nullptr,
+                                      nullptr, nullptr));
         if (!sws) return Error::EncodeFailed;
         // JPEG's Y'CbCr is full range (BT.601 matrix).
         int* inv;
@@ -107,11 +122,16 @@ Error FillFrame(ConstBitmapView src, Format format, AVFrame* frame) {
 
 AVCodecID CodecOf(Format format) {
     switch (format) {
-    case Format::Bmp: return AV_CODEC_ID_BMP;
-    case Format::Jpeg: return AV_CODEC_ID_MJPEG;
-    case Format::Gif: return AV_CODEC_ID_GIF;
-    case Format::Tiff: return AV_CODEC_ID_TIFF;
-    case Format::Png: return AV_CODEC_ID_PNG;
+    case Format::Bmp:
+        return AV_CODEC_ID_BMP;
+    case Format::Jpeg:
+        return AV_CODEC_ID_MJPEG;
+    case Format::Gif:
+        return AV_CODEC_ID_GIF;
+    case Format::Tiff:
+        return AV_CODEC_ID_TIFF;
+    case Format::Png:
+        return AV_CODEC_ID_PNG;
     }
     return AV_CODEC_ID_NONE;
 }
@@ -170,11 +190,14 @@ Error Encode(ConstBitmapView src, Format format, const SaveOptions& options, std
 Error ErrorFromErrno(int err) {
     switch (err) {
     case ENOENT:
-    case ENOTDIR: return Error::NotFound;
+    case ENOTDIR:
+        return Error::NotFound;
     case EACCES:
     case EPERM:
-    case EROFS: return Error::AccessDenied;
-    default: return Error::WriteFailed;
+    case EROFS:
+        return Error::AccessDenied;
+    default:
+        return Error::WriteFailed;
     }
 }
 

@@ -53,7 +53,9 @@ template <typename T>
 void ResampleSmall(const uint8_t* in, int inStride, int w, int h, uint8_t* out, int outStride,
                    int dw, int dh) {
     constexpr double kMax = sizeof(T) == 1 ? 255.0 : 65535.0;
-    auto at = [&](int x, int y) { return reinterpret_cast<const T*>(in + size_t(y) * inStride)[x]; };
+    auto at = [&](int x, int y) {
+        return reinterpret_cast<const T*>(in + size_t(y) * inStride)[x];
+    };
     const std::vector<Taps> across = AxisTaps(w, dw), down = AxisTaps(h, dh);
     std::vector<double> rows(size_t(h) * dw);
     for (int y = 0; y < h; ++y)
@@ -103,7 +105,8 @@ struct Scaler::State {
         SwsContext*& ctx = sizeof(T) == 1 ? sws8 : sws16;
         if (w == dw && h == dh) {
             for (int y = 0; y < h; ++y)
-                std::memcpy(dst + size_t(y) * dstStride, src + size_t(y) * srcStride, w * sizeof(T));
+                std::memcpy(dst + size_t(y) * dstStride, src + size_t(y) * srcStride,
+                            w * sizeof(T));
             return true;
         }
         // swscale shortens its filter to two taps less than the source has,
@@ -114,9 +117,9 @@ struct Scaler::State {
             ResampleSmall<T>(src, srcStride, w, h, dst, dstStride, dw, dh);
             return true;
         }
-        SwsContext* next = sws_getCachedContext(ctx, w, h, fmt, dw, dh, fmt,
-                                                SWS_BICUBIC | av::kExactSwsFlags, nullptr,
-                                                nullptr, nullptr);
+        SwsContext* next =
+            sws_getCachedContext(ctx, w, h, fmt, dw, dh, fmt, SWS_BICUBIC | av::kExactSwsFlags,
+                                 nullptr, nullptr, nullptr);
         if (next) {
             ctx = next;
             const uint8_t* srcPlanes[4] = {src};
@@ -275,7 +278,9 @@ PlanResult PlanAxis(double t0, double t1, int s0, int s1, int targetSize, AxisPl
     return PlanResult::Draw;
 }
 
-inline unsigned Div65025(uint64_t v) { return static_cast<unsigned>((v + 32512) / 65025); }
+inline unsigned Div65025(uint64_t v) {
+    return static_cast<unsigned>((v + 32512) / 65025);
+}
 
 } // namespace
 
@@ -326,8 +331,7 @@ Error Scaler::Stretch(ConstBitmapView source, BitmapView target) {
     return Error::None;
 }
 
-Error Scaler::Draw(ConstBitmapView source, RectI from, BitmapView target, RectF to,
-                   float opacity) {
+Error Scaler::Draw(ConstBitmapView source, RectI from, BitmapView target, RectF to, float opacity) {
     if (!ValidView(source) || !ValidView(target)) return Error::InvalidArgument;
     if (!std::isfinite(to.x) || !std::isfinite(to.y) || !std::isfinite(to.width) ||
         !std::isfinite(to.height) || std::isnan(opacity))
@@ -348,10 +352,10 @@ Error Scaler::Draw(ConstBitmapView source, RectI from, BitmapView target, RectF 
     const double kx = double(to.width) / from.width, ky = double(to.height) / from.height;
 
     AxisPlan px, py;
-    PlanResult rx = PlanAxis(to.x + (sx0 - fx0) * kx, to.x + (sx1 - fx0) * kx, sx0, sx1,
-                             target.width, px);
-    PlanResult ry = PlanAxis(to.y + (sy0 - fy0) * ky, to.y + (sy1 - fy0) * ky, sy0, sy1,
-                             target.height, py);
+    PlanResult rx =
+        PlanAxis(to.x + (sx0 - fx0) * kx, to.x + (sx1 - fx0) * kx, sx0, sx1, target.width, px);
+    PlanResult ry =
+        PlanAxis(to.y + (sy0 - fy0) * ky, to.y + (sy1 - fy0) * ky, sy0, sy1, target.height, py);
     if (rx == PlanResult::Nothing || ry == PlanResult::Nothing) return Error::None;
     if (rx == PlanResult::TooLarge || ry == PlanResult::TooLarge) return Error::TooLarge;
 
@@ -403,8 +407,7 @@ Error Stretch(ConstBitmapView source, int width, int height, Bitmap& out) {
     return Error::None;
 }
 
-Error DrawPicture(ConstBitmapView source, RectI from, BitmapView target, RectF to,
-                  float opacity) {
+Error DrawPicture(ConstBitmapView source, RectI from, BitmapView target, RectF to, float opacity) {
     Scaler scaler;
     return scaler.Draw(source, from, target, to, opacity);
 }

@@ -2,6 +2,7 @@
 #include "Exports.h"
 #include "Folders.h"
 #include "InstallManifest.h"
+#include "picture/encoders.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -116,4 +117,19 @@ TEST(ProductInfo, ShippedFileNamesTheProduct) {
     EXPECT_EQ(std::u16string(info.m_Texts[1]), u"Zelmorix Reelpage");
     // No update service exists: the update page stays empty.
     EXPECT_EQ(std::u16string(info.m_Texts[8]), u"");
+}
+
+TEST(ImageEncoder, ExtensionChoosesTheEncoder) {
+    auto get = Bind<FnGetImageEncoder>(kGetImageEncoder);
+    picture::EncoderId jpeg, png;
+    ASSERT_TRUE(picture::FindEncoderByMimeType("image/jpeg", jpeg));
+    ASSERT_TRUE(picture::FindEncoderByMimeType("image/png", png));
+    GUID out{};
+    get(u"/pics/Holiday.JPG", &out);
+    EXPECT_EQ(std::memcmp(&out, &jpeg, 16), 0);
+    get(u"/pics/a.png", &out);
+    EXPECT_EQ(std::memcmp(&out, &png, 16), 0);
+    // An extension outside the table leaves the caller's value alone.
+    get(u"/pics/a.jpe", &out);
+    EXPECT_EQ(std::memcmp(&out, &png, 16), 0);
 }

@@ -48,7 +48,7 @@ TEST(EncoderTable, ExtensionRule) {
         {"scan.TIFF", "image/tiff"},
         {"a.bmp", "image/bmp"},
         {"anim.gif", "image/gif"},
-        {"a.b/c", nullptr},            // the dot is in a folder name
+        {"a.b/c", nullptr},              // the dot is in a folder name
         {"/x/archive.png.txt", nullptr}, // only the last extension counts
         {"/x/archive.txt.png", "image/png"},
         {"/x/.png", "image/png"},

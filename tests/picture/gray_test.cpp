@@ -5,9 +5,9 @@ namespace {
 
 TEST(Gray, DisabledLookKeepsAlphaAndSpansLightGreys) {
     Bitmap b = Make(3, 1);
-    b.SetPixel(0, 0, {0, 0, 0, 255});       // black
-    b.SetPixel(1, 0, {255, 255, 255, 77});  // white, translucent
-    b.SetPixel(2, 0, {0, 0, 255, 0});       // red, invisible
+    b.SetPixel(0, 0, {0, 0, 0, 255});      // black
+    b.SetPixel(1, 0, {255, 255, 255, 77}); // white, translucent
+    b.SetPixel(2, 0, {0, 0, 255, 0});      // red, invisible
     Bitmap g;
     ASSERT_EQ(GrayCopy(b, g), Error::None);
     EXPECT_EQ(g.Pixel(0, 0), (Bgra{120, 120, 120, 255}));

@@ -77,8 +77,8 @@ TEST_F(Load, GreyAndDeepPicturesKeepTheirLevels) {
     for (int i = 0; i < 8; ++i)
         grey.push_back(static_cast<char>(i * 36));
     WriteAll(Path("grey.raw"), grey);
-    ASSERT_TRUE(Ffmpeg("-f rawvideo -pix_fmt gray -s 8x1 -i " + Path("grey.raw") + " " +
-                       Path("grey.png")));
+    ASSERT_TRUE(
+        Ffmpeg("-f rawvideo -pix_fmt gray -s 8x1 -i " + Path("grey.raw") + " " + Path("grey.png")));
     Bitmap g;
     ASSERT_EQ(LoadPicture(Path("grey.png"), g), Error::None);
     for (int x = 0; x < 8; ++x)
@@ -198,8 +198,8 @@ TEST_F(Load, ListsThatNameOtherFilesAreNotFollowed) {
     std::string target = SavedPng(Pattern(4, 4, false), "real.png");
     WriteAll(Path("list.png"), "ffconcat version 1.0\nfile '" + target + "'\n");
     EXPECT_EQ(LoadFile(Path("list.png")), Error::NotAPicture);
-    WriteAll(Path("list.m3u8"), "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1,\n" + target +
-                                    "\n#EXT-X-ENDLIST\n");
+    WriteAll(Path("list.m3u8"),
+             "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1,\n" + target + "\n#EXT-X-ENDLIST\n");
     EXPECT_EQ(LoadFile(Path("list.m3u8")), Error::NotAPicture);
 }
 

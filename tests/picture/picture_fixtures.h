@@ -75,15 +75,16 @@ inline Bitmap Gradient(int w, int h) {
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
             b.SetPixel(x, y,
-                       {static_cast<uint8_t>(x * 255 / (w - 1)), static_cast<uint8_t>(y * 255 / (h - 1)),
+                       {static_cast<uint8_t>(x * 255 / (w - 1)),
+                        static_cast<uint8_t>(y * 255 / (h - 1)),
                         static_cast<uint8_t>(128 + (x - y) / 4), 255});
     return b;
 }
 
 inline ::testing::AssertionResult SamePixels(const Bitmap& a, const Bitmap& b) {
     if (a.Width() != b.Width() || a.Height() != b.Height())
-        return ::testing::AssertionFailure() << "size " << a.Width() << "x" << a.Height()
-                                             << " vs " << b.Width() << "x" << b.Height();
+        return ::testing::AssertionFailure() << "size " << a.Width() << "x" << a.Height() << " vs "
+                                             << b.Width() << "x" << b.Height();
     for (int y = 0; y < a.Height(); ++y)
         for (int x = 0; x < a.Width(); ++x) {
             Bgra p = a.Pixel(x, y), q = b.Pixel(x, y);
@@ -102,8 +103,8 @@ inline int MaxDifference(const Bitmap& a, const Bitmap& b, bool alpha = true) {
     for (int y = 0; y < a.Height(); ++y)
         for (int x = 0; x < a.Width(); ++x) {
             Bgra p = a.Pixel(x, y), q = b.Pixel(x, y);
-            worst = std::max({worst, std::abs(p.b - q.b), std::abs(p.g - q.g),
-                              std::abs(p.r - q.r), alpha ? std::abs(p.a - q.a) : 0});
+            worst = std::max({worst, std::abs(p.b - q.b), std::abs(p.g - q.g), std::abs(p.r - q.r),
+                              alpha ? std::abs(p.a - q.a) : 0});
         }
     return worst;
 }

@@ -81,7 +81,8 @@ TEST_F(SaveLoad, JpegIsCloseAndHonoursQuality) {
 
 TEST_F(SaveLoad, GifWithFewColoursIsExactAndKeepsTransparency) {
     Bitmap b = Make(9, 7);
-    const Bgra colours[] = {{0, 0, 255, 255}, {0, 255, 0, 255}, {255, 0, 0, 255}, {17, 34, 51, 255}};
+    const Bgra colours[] = {
+        {0, 0, 255, 255}, {0, 255, 0, 255}, {255, 0, 0, 255}, {17, 34, 51, 255}};
     for (int y = 0; y < 7; ++y)
         for (int x = 0; x < 9; ++x)
             b.SetPixel(x, y, colours[(x + 2 * y) % 4]);
@@ -127,8 +128,7 @@ TEST_F(SaveLoad, SavingReplacesAtomicallyAndLeavesNoTemporaryFiles) {
     EXPECT_EQ(SavePicture(Bitmap(), path, Encoder("image/png")), Error::InvalidArgument);
     EXPECT_EQ(SavePicture(b, Path("new.bmp"), EncoderId{}), Error::UnknownEncoder);
     EXPECT_EQ(ReadAll(path), before);
-    EXPECT_EQ(SavePicture(b, Path("no/such/folder/x.png"), Encoder("image/png")),
-              Error::NotFound);
+    EXPECT_EQ(SavePicture(b, Path("no/such/folder/x.png"), Encoder("image/png")), Error::NotFound);
     std::filesystem::create_directory(Path("dir.png"));
     EXPECT_EQ(SavePicture(b, Path("dir.png"), Encoder("image/png")), Error::WriteFailed);
     EXPECT_EQ(Files(), (std::vector<std::string>{"dir.png", "poster.png"}));

@@ -84,6 +84,7 @@ using FnGetHistoryItem = MediaInfo* (*)(int32_t index);
 using FnSaveMediaInfo = void (*)(MediaInfo* media);
 using FnGetTemplateCount = int32_t (*)();
 using FnGetTemplate = TemplateEntry* (*)(int32_t index);
+using FnGetImageEncoder = const void* (*)(const WCHAR* path, GUID* out);
 
 } // namespace reelpage
 

@@ -10,13 +10,13 @@ namespace picture {
 
 enum class Error {
     None = 0,
-    NotFound,       // no such file or folder
-    AccessDenied,   // the file exists but may not be read or written
-    ReadFailed,     // an I/O error while reading
-    NotAPicture,    // the bytes are no picture format that can be decoded
-    Corrupt,        // a picture format, but truncated or damaged
-    TooLarge,       // dimensions or file size beyond the accepted bounds
-    OutOfMemory,    // the pixels could not be allocated
+    NotFound,     // no such file or folder
+    AccessDenied, // the file exists but may not be read or written
+    ReadFailed,   // an I/O error while reading
+    NotAPicture,  // the bytes are no picture format that can be decoded
+    Corrupt,      // a picture format, but truncated or damaged
+    TooLarge,     // dimensions or file size beyond the accepted bounds
+    OutOfMemory,  // the pixels could not be allocated
     InvalidArgument,
     UnknownEncoder, // an encoder id that is not in the table (or all zero)
     EncodeFailed,   // the encoder refused the picture

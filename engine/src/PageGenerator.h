@@ -1,0 +1,35 @@
+#pragma once
+// Turns an output folder with its videos into a web package: the template's
+// files, the poster, the advertisement picture and the filled-in page.
+#include <cstdint>
+#include <string>
+
+#include "reelpage/records.h"
+
+namespace reelpage {
+
+// Builds the page for project in folder (UTF-16 path). Returns false, with a
+// logged reason, when the page cannot be made; the folder is then left as it
+// was. tickMs is the millisecond tick count that names the page's player.
+bool GeneratePage(const char16_t* folder, const Project& project, const MediaInfo* media);
+
+// The pieces, exposed for the page tests.
+struct PageValues {
+    const Project* project;
+    const MediaInfo* media;
+    uint32_t tick;
+};
+// Expands a template text (UTF-16, after its byte-order mark). adHtml is the
+// advertisement template's text or null when there is no advertisement block.
+// Returns false when the result would not fit the page's limits.
+bool ExpandPage(std::u16string_view text, const std::u16string* adHtml, const PageValues& v,
+                std::u16string* out);
+// Removes everything in folder but the kept names (case-insensitive),
+// recursing into subfolders; folders whose name starts with "." are left.
+void CleanFolder(const std::string& folder, const char16_t* const* keep, size_t keepCount);
+
+constexpr size_t kTemplateReadLimit = 131072;
+constexpr size_t kPageUnits = 65536;
+constexpr size_t kPageBytes = 65536;
+
+} // namespace reelpage

@@ -1,0 +1,257 @@
+// The template catalogue and the page generator.
+#include "Exports.h"
+#include "Folders.h"
+#include "History.h"
+#include "PageGenerator.h"
+#include "Project.h"
+#include "Settings.h"
+#include "Templates.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "picture/encoders.h"
+#include "picture/load.h"
+#include "platform/wstr.h"
+
+using namespace reelpage;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Home() { return getenv("HOME"); }
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// UTF-16LE with a byte-order mark, as the engine reads templates and lists.
+std::string Utf16File(const std::u16string& text) {
+    std::string out = "\xFF\xFE";
+    for (char16_t c : text) {
+        out += char(c & 0xFF);
+        out += char(c >> 8);
+    }
+    return out;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+// A program folder of our own with the given list files.
+std::string ProgramFolder(const std::u16string& list, const std::u16string& listEx) {
+    std::string dir = Home() + "/program";
+    WriteBytes(dir + "/Templates/Templates.lst", Utf16File(list));
+    if (!listEx.empty()) WriteBytes(dir + "/Templates/TemplatesEx.lst", Utf16File(listEx));
+    platform::WStrCopy(g_szModulePath, platform::FromUtf8(dir));
+    return dir;
+}
+
+std::vector<std::u16string> Names() {
+    std::vector<std::u16string> names;
+    for (int i = 0; i < GetTemplateCount(); ++i) names.push_back(GetTemplate(i)->szName);
+    return names;
+}
+
+} // namespace
+
+TEST(Catalogue, ListFileRules) {
+    std::string dir = ProgramFolder(u"Basic\r\n\r\nDark\r\nBlue\rX\n Spaced \nLast", u"Ex1\nEx2\n");
+    fs::create_directories(dir + "/Templates/Dark/ad"); // empty, still counts
+    LoadTemplateList(u"Templates.lst");
+    LoadTemplateList(u"TemplatesEx.lst");
+    LoadTemplateList(u"Missing.lst");
+    std::vector<std::u16string> expect = {u"Basic", u"Dark", u"Blue", u" Spaced ", u"Last", u"Ex1", u"Ex2"};
+    EXPECT_EQ(Names(), expect);
+    EXPECT_EQ(GetTemplate(0)->bHasAd, 0);
+    EXPECT_NE(GetTemplate(1)->bHasAd, 0);
+    EXPECT_EQ(platform::ToUtf8(GetTemplate(1)->szPreview), dir + "/Templates/Resource/Dark.png");
+    EXPECT_EQ(GetTemplate(7), nullptr);
+}
+
+TEST(Catalogue, LongNamesAreCutButUsedWhole) {
+    std::u16string longName(130, u'n');
+    std::string dir = ProgramFolder(longName, u"");
+    fs::create_directories(dir + "/Templates/" + std::string(130, 'n') + "/ad");
+    LoadTemplateList(u"Templates.lst");
+    ASSERT_EQ(GetTemplateCount(), 1);
+    EXPECT_EQ(platform::WStrLen(GetTemplate(0)->szName), 127u);
+    EXPECT_NE(GetTemplate(0)->bHasAd, 0);
+    EXPECT_EQ(platform::ToUtf8(GetTemplate(0)->szPreview),
+              dir + "/Templates/Resource/" + std::string(130, 'n') + ".png");
+}
+
+class Page : public ::testing::Test {
+protected:
+    Project p{};
+    MediaInfo m{};
+    std::u16string Expand(const std::u16string& text, const std::u16string* ad = nullptr,
+                          uint32_t tick = 42) {
+        std::u16string out;
+        EXPECT_TRUE(ExpandPage(text, ad, PageValues{&p, &m, tick}, &out));
+        return out;
+    }
+    void SetUp() override {
+        p.m_OutputWidth = 640;
+        p.m_OutputHeight = 480;
+        p.m_Controls = 1;
+        p.m_Autoplay = 1;
+        p.m_Formats[0] = p.m_Formats[2] = 1;
+        platform::WStrCopy(m.m_szName, u"Clip");
+    }
+};
+
+TEST_F(Page, DataSetupAndSources) {
+    EXPECT_EQ(Expand(u"{$data-setup}"),
+              u"{\"width\":640, \"height\":480, \"preload\":\"auto\", \"poster\":\"poster.png\", "
+              u"\"preload\":\"auto\", \"controls\": true, \"autoplay\": true }");
+    EXPECT_EQ(Expand(u"{$source}"), u"<source src=\"video.webm\" type='video/webm' />"
+                                    u"<source src=\"video.ogv\" type='video/ogg' />");
+    p.m_Loop = 1;
+    p.m_Controls = 0;
+    EXPECT_EQ(Expand(u"[{$controls}|{$loop}|{$autoplay}|{$loop_code}]"),
+              u"[|loop=\"loop\"|autoplay=\"autoplay\"|loop=\"loop\" "
+              u"onended=\"var v=this;setTimeout(function(){v.play()},300)\"]");
+}
+
+TEST_F(Page, AnAdvertisementTurnsAutoplayOffEvenWithoutAnAdBlock) {
+    platform::WStrCopy(p.m_AdFile, u"/pics/ad.png");
+    std::u16string page = Expand(u"{$autoplay}{$data-setup}{$advertisement}");
+    EXPECT_EQ(page.find(u"autoplay"), std::u16string::npos);
+    EXPECT_EQ(page.find(u"{$advertisement}"), std::u16string::npos);
+
+    p.m_AdWidth = 320;
+    p.m_AdHeight = 240;
+    platform::WStrCopy(p.m_AdLink, u"https://example.invalid/?a=1&b=\"x\"");
+    std::u16string ad = u"<a href=\"{$LINK}\"><img width=\"{$width}\" height=\"{$height}\" alt=\"\"></a>{$x}";
+    EXPECT_EQ(Expand(u"<div>{$advertisement}</div>", &ad),
+              u"<div><a href=\"https://example.invalid/?a=1&amp;b=&quot;x&quot;\"><img width=\"320\" "
+              u"height=\"240\" alt=\"\"></a>{$x}</div>");
+}
+
+TEST_F(Page, PlaceholdersIgnoreCaseAndUnknownOnesStay) {
+    platform::WStrCopy(m.m_szName, u"Tom & Jerry <live>");
+    EXPECT_EQ(Expand(u"<h1>{$TITLE}</h1>{$unknown}{ {$Width}x{$HEIGHT}{"),
+              u"<h1>Tom &amp; Jerry &lt;live&gt;</h1>{$unknown}{ 640x480{");
+    EXPECT_EQ(Expand(u"{$id} {$ID}", nullptr, 77),
+              u"zelmorix_video_to_html5_77 zelmorix_video_to_html5_77");
+}
+
+TEST_F(Page, PagesBeyondTheBufferAreRefused) {
+    std::u16string out;
+    EXPECT_TRUE(ExpandPage(std::u16string(65535, u'a'), nullptr, PageValues{&p, &m, 1}, &out));
+    EXPECT_FALSE(ExpandPage(std::u16string(65536, u'a'), nullptr, PageValues{&p, &m, 1}, &out));
+    // A short template whose replacements overflow is refused too.
+    std::u16string many;
+    for (int i = 0; i < 800; ++i) many += u"{$source}";
+    EXPECT_FALSE(ExpandPage(many, nullptr, PageValues{&p, &m, 1}, &out));
+}
+
+TEST(Clean, KeepsExactlyTheKeepList) {
+    std::string folder = Home() + "/out/My Video";
+    for (const char* f : {"video.mp4", "VIDEO.WEBM", "old.txt", "index.html", "ad/logo.png",
+                          "ad/ad.css", "sub/video.ogv", ".hidden/x"})
+        WriteBytes(folder + "/" + f, "x");
+    const char16_t* keep[] = {u"video.webm", u"video.mp4", u"video.ogv", u"poster.png"};
+    CleanFolder(folder, keep, 4);
+    std::set<std::string> left;
+    for (auto& e : fs::recursive_directory_iterator(folder))
+        left.insert(fs::relative(e.path(), folder).string());
+    EXPECT_EQ(left, (std::set<std::string>{"video.mp4", "VIDEO.WEBM", "sub", "sub/video.ogv",
+                                           ".hidden", ".hidden/x"}));
+
+    // A path of fewer than 10 characters is never cleaned.
+    fs::create_directories("/tmp/rp-c");
+    WriteBytes("/tmp/rp-c/a.txt", "x");
+    CleanFolder("/tmp/rp-c", keep, 4);
+    EXPECT_TRUE(fs::exists("/tmp/rp-c/a.txt"));
+    fs::remove_all("/tmp/rp-c");
+}
+
+TEST(Generate, BuildsThePackageInAFolder) {
+    std::string dir = ProgramFolder(u"Card\n", u"");
+    std::string t = dir + "/Templates/Card";
+    WriteBytes(t + "/index.html", Utf16File(u"<!DOCTYPE html><title>{$title}</title>"
+                                            u"<video id=\"{$id}\" {$controls}>{$source}</video>"
+                                            u"{$advertisement}<p>\u00e9t\u00e9 {$ID}</p>"));
+    WriteBytes(t + "/style.css", "body{}");
+    WriteBytes(t + "/sub/ignored.txt", "x");
+    WriteBytes(t + "/ad/ad.html", Utf16File(u"<a href=\"{$link}\"><img src=\"ad/logo.png\" "
+                                            u"width=\"{$width}\" height=\"{$height}\" alt=\"Ad\"></a>"));
+    WriteBytes(t + "/ad/ad.css", ".ad{}");
+    LoadTemplateList(u"Templates.lst");
+    ASSERT_EQ(GetTemplateCount(), 1);
+
+    // Pictures for the poster and the advertisement.
+    picture::Bitmap pic;
+    ASSERT_EQ(pic.Create(40, 30), picture::Error::None);
+    pic.View().Fill({0, 0, 255, 255});
+    picture::EncoderId bmp, png;
+    ASSERT_TRUE(picture::FindEncoderByMimeType("image/bmp", bmp));
+    ASSERT_TRUE(picture::FindEncoderByMimeType("image/png", png));
+    ASSERT_EQ(picture::SavePicture(pic, Home() + "/poster.bmp", bmp), picture::Error::None);
+    ASSERT_EQ(picture::SavePicture(pic, Home() + "/ad.png", png), picture::Error::None);
+
+    std::string out = Home() + "/out/Clip";
+    for (const char* f : {"video.mp4", "old.txt", "ad/stale.png", "index.html"}) WriteBytes(out + "/" + f, "old");
+    Project p{};
+    MediaInfo m{};
+    platform::WStrCopy(m.m_szName, u"Tom & Jerry");
+    p.m_Formats[1] = 1;
+    p.m_Controls = 1;
+    p.m_OutputWidth = 64;
+    p.m_OutputHeight = 48;
+    platform::WStrCopy(p.m_szPosterImage, platform::FromUtf8(Home() + "/poster.bmp"));
+    platform::WStrCopy(p.m_AdFile, platform::FromUtf8(Home() + "/ad.png"));
+    platform::WStrCopy(p.m_AdLink, u"https://example.invalid/a?b=1&c=2");
+    p.m_AdWidth = 20;
+    p.m_AdHeight = 15;
+
+    ASSERT_TRUE(GeneratePage(platform::FromUtf8(out).c_str(), p, &m));
+    std::set<std::string> left;
+    for (auto& e : fs::recursive_directory_iterator(out)) left.insert(fs::relative(e.path(), out).string());
+    EXPECT_EQ(left, (std::set<std::string>{"video.mp4", "index.html", "style.css", "poster.png", "ad",
+                                           "ad/ad.css", "ad/logo.png"}));
+    std::string page = ReadFile(out + "/index.html");
+    std::regex shape("<!DOCTYPE html><title>Tom &amp; Jerry</title><video id=\"zelmorix_video_to_html5_(\\d+)\" "
+                     "controls=\"controls\"><source src=\"video.mp4\" type='video/mp4' /></video>"
+                     "<a href=\"https://example.invalid/a\\?b=1&amp;c=2\"><img src=\"ad/logo.png\" width=\"20\" "
+                     "height=\"15\" alt=\"Ad\"></a><p>\xC3\xA9t\xC3\xA9 zelmorix_video_to_html5_(\\d+)</p>");
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(page, match, shape)) << page;
+    EXPECT_EQ(match[1], match[2]);
+    picture::Bitmap poster, logo;
+    ASSERT_EQ(picture::LoadPicture(out + "/poster.png", poster), picture::Error::None);
+    EXPECT_EQ(poster.Width(), 64);
+    EXPECT_EQ(poster.Height(), 48);
+    EXPECT_EQ(poster.Pixel(10, 10), (picture::Bgra{0, 0, 255, 255}));
+    ASSERT_EQ(picture::LoadPicture(out + "/ad/logo.png", logo), picture::Error::None);
+    EXPECT_EQ(logo.Width(), 20);
+
+    // Without an advertisement the ad folder goes; the poster made once stays.
+    p.m_AdFile[0] = 0;
+    fs::remove(Home() + "/poster.bmp");
+    ASSERT_TRUE(GeneratePage(platform::FromUtf8(out).c_str(), p, &m));
+    EXPECT_FALSE(fs::exists(out + "/ad"));
+    EXPECT_TRUE(fs::exists(out + "/poster.png"));
+
+    // A template whose page cannot fit is refused and the old page stays.
+    std::string before = ReadFile(out + "/index.html");
+    std::u16string huge = u"<p>";
+    for (int i = 0; i < 2000; ++i) huge += u"{$source}";
+    WriteBytes(t + "/index.html", Utf16File(huge));
+    EXPECT_FALSE(GeneratePage(platform::FromUtf8(out).c_str(), p, &m));
+    EXPECT_EQ(ReadFile(out + "/index.html"), before);
+    EXPECT_TRUE(fs::exists(out + "/style.css"));
+}
