@@ -2,6 +2,7 @@
 #include "Exports.h"
 #include "History.h"
 #include "Log.h"
+#include "RouterQt.h"
 #include "Settings.h"
 #include "Templates.h"
 
@@ -39,6 +40,9 @@ int32_t InitEngine() {
     // Helpers die with the engine through PR_SET_PDEATHSIG set at each launch,
     // so no process-wide job needs creating here; the timer resolution and the
     // picture services need no start-up on this platform.
+    // Window messages for the program and the engine's own windows are
+    // delivered on this (the user-interface) thread from here on.
+    AttachRouterToQt();
     EnsureHistoryLoaded();
     LoadTemplateList(u"Templates.lst");
     LoadTemplateList(u"TemplatesEx.lst");

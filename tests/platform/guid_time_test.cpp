@@ -125,9 +125,12 @@ TEST(FileTime, UnixClockConversions) {
     EXPECT_EQ(FileTimeFromTimeT(std::numeric_limits<time_t>::max()), kFileTimeMax);
     EXPECT_EQ(FileTimeFromTimeT(std::numeric_limits<time_t>::min()), 0u);
 
-    time_t before = time(nullptr);
+    // time() reads a coarser clock that may lag behind CLOCK_REALTIME.
+    timespec t0, t1;
+    clock_gettime(CLOCK_REALTIME, &t0);
     FileTime now = FileTimeNow();
-    time_t after = time(nullptr);
+    clock_gettime(CLOCK_REALTIME, &t1);
+    time_t before = t0.tv_sec, after = t1.tv_sec;
     EXPECT_GE(FileTimeToTimeT(now), before);
     EXPECT_LE(FileTimeToTimeT(now), after);
 }

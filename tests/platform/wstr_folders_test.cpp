@@ -64,8 +64,13 @@ TEST(Folders, KnownFoldersFollowUserDirs) {
     EXPECT_EQ(out, home + "/Documents");
 }
 
+static void FunctionInThisProgram() {}
+
 TEST(Folders, ModuleAndExecutableFolder) {
     std::string exe = ExecutableFolder();
     EXPECT_TRUE(std::filesystem::exists(exe + "/test_platform"));
-    EXPECT_EQ(ModuleFolder(reinterpret_cast<const void*>(&ExecutableFolder)), exe);
+    EXPECT_EQ(ModuleFolder(reinterpret_cast<const void*>(&FunctionInThisProgram)), exe);
+    // The platform library itself stands in the program folder.
+    EXPECT_EQ(ModuleFolder(reinterpret_cast<const void*>(&ExecutableFolder)),
+              std::filesystem::canonical(REELPAGE_PROGRAM_DIR).string());
 }
