@@ -54,6 +54,8 @@ void HelperLog(int level, const char* fmt, ...) {
     va_end(ap);
 }
 
-void HelperLogCaptureFfmpeg() { av_log_set_callback(FfmpegToLog); }
+void HelperLogCaptureFfmpeg() {
+    av_log_set_callback(FfmpegToLog);
+}
 
 } // namespace reelpage

@@ -31,8 +31,8 @@ const char* MuxerForContainer(const std::string& container) {
 
 int64_t VideoBitRate(int64_t sourceRate, int width, int height, int frameRateNum,
                      int frameRateDen) {
-    const double fps = frameRateNum > 0 && frameRateDen > 0 ? double(frameRateNum) / frameRateDen
-                                                            : 25.0;
+    const double fps =
+        frameRateNum > 0 && frameRateDen > 0 ? double(frameRateNum) / frameRateDen : 25.0;
     const double pixelsPerSecond = double(std::max(width, 1)) * std::max(height, 1) * fps;
     if (sourceRate <= 0) return std::max<int64_t>(200000, int64_t(pixelsPerSecond * 0.1));
     return std::min<int64_t>(sourceRate, std::max<int64_t>(200000, int64_t(pixelsPerSecond)));

@@ -23,8 +23,7 @@ const char* MuxerForContainer(const std::string& container);
 // 30 fps), never less than 200 kbit/s. A source rate of more than one bit per
 // output pixel and frame (a camera or intermediate codec shrunk to a web
 // size) is cut to that.
-int64_t VideoBitRate(int64_t sourceRate, int width, int height, int frameRateNum,
-                     int frameRateDen);
+int64_t VideoBitRate(int64_t sourceRate, int width, int height, int frameRateNum, int frameRateDen);
 
 // Encoder options for speed and web playback, by FFmpeg encoder name.
 void AddVideoEncoderOptions(const char* encoder, AVDictionary** options);

@@ -31,7 +31,9 @@ std::string ErrorText(int code) {
 
 OutputFile::OutputFile() = default;
 
-OutputFile::~OutputFile() { Close(); }
+OutputFile::~OutputFile() {
+    Close();
+}
 
 bool OutputFile::Fail(const char* what, int code) {
     m_failed = true;
@@ -126,8 +128,8 @@ bool OutputFile::OpenVideo(const OutputSpec& spec) {
     if (rc < 0) return Fail("av_frame_get_buffer", rc);
     if (spec.pixelFormat == 30) {
         m_sws = sws_getContext(m_encodeWidth, m_encodeHeight, AV_PIX_FMT_BGRA, m_encodeWidth,
-                               m_encodeHeight, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr,
-                               nullptr, nullptr);
+                               m_encodeHeight, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr,
+                               nullptr);
         if (!m_sws) return Fail("sws_getContext", 0);
     }
     return true;
@@ -215,29 +217,29 @@ bool OutputFile::AddPicture(const uint8_t* slot) {
         const uint8_t* v = u + size_t(W / 2) * (H / 2);
         av_image_copy_plane(m_picture->data[0], m_picture->linesize[0], y, W, m_encodeWidth,
                             m_encodeHeight);
-        av_image_copy_plane(m_picture->data[1], m_picture->linesize[1], u, W / 2,
-                            m_encodeWidth / 2, m_encodeHeight / 2);
-        av_image_copy_plane(m_picture->data[2], m_picture->linesize[2], v, W / 2,
-                            m_encodeWidth / 2, m_encodeHeight / 2);
+        av_image_copy_plane(m_picture->data[1], m_picture->linesize[1], u, W / 2, m_encodeWidth / 2,
+                            m_encodeHeight / 2);
+        av_image_copy_plane(m_picture->data[2], m_picture->linesize[2], v, W / 2, m_encodeWidth / 2,
+                            m_encodeHeight / 2);
     } else {
         const uint8_t* planes[1] = {slot};
         const int strides[1] = {W * 4};
-        sws_scale(m_sws, planes, strides, 0, m_encodeHeight, m_picture->data,
-                  m_picture->linesize);
+        sws_scale(m_sws, planes, strides, 0, m_encodeHeight, m_picture->data, m_picture->linesize);
     }
-    m_picture->pts = m_videoFrames++;
-    return Send(m_video, m_videoStream, m_picture);
+    m_picture->pts = m_videoFrames;
+    return SendPicture();
 }
 
 bool OutputFile::RepeatPicture() {
     if (m_failed || m_videoEnded) return false;
     if (m_videoFrames == 0) return Fail("a repeat before any picture", 0);
-    AVFrame* again = av_frame_clone(m_picture);
-    if (!again) return Fail("av_frame_clone", AVERROR(ENOMEM));
-    again->pts = m_videoFrames++;
-    bool ok = Send(m_video, m_videoStream, again);
-    av_frame_free(&again);
-    return ok;
+    m_picture->pts = m_videoFrames;
+    return SendPicture();
+}
+
+bool OutputFile::SendPicture() {
+    ++m_videoFrames;
+    return Send(m_video, m_videoStream, m_picture);
 }
 
 bool OutputFile::AddPcm(const uint8_t* pcm, size_t bytes) {

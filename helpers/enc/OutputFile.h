@@ -71,6 +71,8 @@ private:
     bool OpenVideo(const OutputSpec& spec);
     bool OpenAudio(const OutputSpec& spec);
     bool Send(AVCodecContext* codec, AVStream* stream, const AVFrame* frame);
+    // Hands m_picture to the video encoder as the next output frame.
+    bool SendPicture();
     bool EncodeFifo(bool flushAll);
     void Close();
 

@@ -37,8 +37,8 @@ VideoStreamReader::Next VideoStreamReader::Read(const uint8_t** data) {
             return Next::Repeat;
         // The decoded frames not yet given back are m_released .. m_released+15,
         // one per slot: this one is the first of them that uses `slot`.
-        const uint32_t sequence = m_released + (slot - m_released % kVideoSlots + kVideoSlots) %
-                                                   kVideoSlots;
+        const uint32_t sequence =
+            m_released + (slot - m_released % kVideoSlots + kVideoSlots) % kVideoSlots;
         ReleaseUpTo(sequence);
         m_held = sequence;
         *data = m_slots + size_t(slot) * m_frameBytes;

@@ -16,14 +16,22 @@ using picture::Bgra;
 // Where source pixel (x, y) of a w x h picture lands, written out case by case.
 std::pair<int, int> Expected(int o, int x, int y, int w, int h) {
     switch (o) {
-    case 0: return {x, y};
-    case 1: return {y, w - 1 - x};
-    case 2: return {w - 1 - x, h - 1 - y};
-    case 3: return {h - 1 - y, x};
-    case 4: return {x, h - 1 - y};
-    case 5: return {y, x};
-    case 6: return {w - 1 - x, y};
-    default: return {h - 1 - y, w - 1 - x};
+    case 0:
+        return {x, y};
+    case 1:
+        return {y, w - 1 - x};
+    case 2:
+        return {w - 1 - x, h - 1 - y};
+    case 3:
+        return {h - 1 - y, x};
+    case 4:
+        return {x, h - 1 - y};
+    case 5:
+        return {y, x};
+    case 6:
+        return {w - 1 - x, y};
+    default:
+        return {h - 1 - y, w - 1 - x};
     }
 }
 
@@ -50,8 +58,7 @@ TEST(FrameOps, EveryOrientationMovesEachPixelWhereTheTableSays) {
                         for (int b = 0; b < bpp; ++b)
                             ASSERT_EQ(dst[dy * dstStride + dx * bpp + b],
                                       src[y * srcStride + x * bpp + b])
-                                << "orientation " << o << " bpp " << bpp << " at " << x << ","
-                                << y;
+                                << "orientation " << o << " bpp " << bpp << " at " << x << "," << y;
                     }
             }
         }
@@ -61,8 +68,10 @@ TEST(FrameOps, EveryOrientationMovesEachPixelWhereTheTableSays) {
 TEST(FrameOps, HalfTurnOfYuvTurnsTheChromaPlanesToo) {
     const int w = 8, h = 4;
     std::vector<uint8_t> y(w * h), u(w / 2 * h / 2), v(w / 2 * h / 2);
-    for (size_t i = 0; i < y.size(); ++i) y[i] = uint8_t(i);
-    for (size_t i = 0; i < u.size(); ++i) u[i] = uint8_t(100 + i), v[i] = uint8_t(200 + i);
+    for (size_t i = 0; i < y.size(); ++i)
+        y[i] = uint8_t(i);
+    for (size_t i = 0; i < u.size(); ++i)
+        u[i] = uint8_t(100 + i), v[i] = uint8_t(200 + i);
     std::vector<uint8_t> oy(y.size()), ou(u.size()), ov(v.size());
     const uint8_t* src[3] = {y.data(), u.data(), v.data()};
     uint8_t* dst[3] = {oy.data(), ou.data(), ov.data()};
@@ -82,13 +91,15 @@ TEST(FrameOps, BrightnessContrastTable) {
     EXPECT_FALSE(ColorTableActive(0, 0));
     EXPECT_TRUE(ColorTableActive(0, -3));
     BuildColorTable(0, 0, t);
-    for (int i = 0; i < 256; ++i) ASSERT_EQ(t[i], i);
+    for (int i = 0; i < 256; ++i)
+        ASSERT_EQ(t[i], i);
     BuildColorTable(20, 0, t);
     EXPECT_EQ(t[128], 148);
     EXPECT_EQ(t[250], 255);
     EXPECT_EQ(t[0], 20);
     BuildColorTable(0, -100, t);
-    for (int i = 0; i < 256; ++i) ASSERT_EQ(t[i], 128);
+    for (int i = 0; i < 256; ++i)
+        ASSERT_EQ(t[i], 128);
     BuildColorTable(-30, 50, t);
     EXPECT_EQ(t[0], 0);     // far below zero, limited
     EXPECT_EQ(t[200], 191); // 150 * 42 / 100 + 128
@@ -112,13 +123,13 @@ TEST(FrameOps, FitRectangleByResizeMethod) {
         int method, W, H, cw, ch;
         float x, y, w, h;
     } cases[] = {
-        {1, 640, 480, 1280, 720, 0, 60, 640, 360},              // letterbox: bars above and below
-        {2, 640, 480, 1280, 720, -106.666f, 0, 853.333f, 480},  // crop: cut left and right
-        {1, 640, 360, 480, 480, 140, 0, 360, 360},              // letterbox into a wider output
-        {2, 640, 360, 480, 480, 0, -140, 640, 640},             // crop from a wider output
-        {0, 640, 480, 1280, 720, -320, -120, 1280, 720},        // centre, crop larger: no scaling
-        {0, 640, 480, 320, 240, 160, 120, 320, 240},            // centre, crop smaller: bars
-        {7, 640, 480, 1280, 720, -106.666f, 0, 853.333f, 480},  // any other value crops
+        {1, 640, 480, 1280, 720, 0, 60, 640, 360},             // letterbox: bars above and below
+        {2, 640, 480, 1280, 720, -106.666f, 0, 853.333f, 480}, // crop: cut left and right
+        {1, 640, 360, 480, 480, 140, 0, 360, 360},             // letterbox into a wider output
+        {2, 640, 360, 480, 480, 0, -140, 640, 640},            // crop from a wider output
+        {0, 640, 480, 1280, 720, -320, -120, 1280, 720},       // centre, crop larger: no scaling
+        {0, 640, 480, 320, 240, 160, 120, 320, 240},           // centre, crop smaller: bars
+        {7, 640, 480, 1280, 720, -106.666f, 0, 853.333f, 480}, // any other value crops
     };
     for (const Case& c : cases) {
         picture::RectF r = FitRect(c.method, c.W, c.H, c.cw, c.ch);
@@ -176,7 +187,8 @@ TEST_F(Watermark, TransparencyScalesTheAlphaOfThePreparedPicture) {
     EXPECT_EQ(wm.Pixel(0, 0).a, 255 * 155 / 255);
     EXPECT_EQ(wm.Pixel(3, 1).a, 128 * 155 / 255);
     ASSERT_EQ(PrepareWatermark(m_path, 4, 2, 255, wm), picture::Error::None);
-    for (int x = 0; x < 4; ++x) EXPECT_EQ(wm.Pixel(x, 0).a, 0);
+    for (int x = 0; x < 4; ++x)
+        EXPECT_EQ(wm.Pixel(x, 0).a, 0);
     // Stretched to the size asked for.
     ASSERT_EQ(PrepareWatermark(m_path, 40, 10, 0, wm), picture::Error::None);
     EXPECT_EQ(wm.Width(), 40);

@@ -20,14 +20,29 @@ Walk MakeWalk(int w, int h, int bpp, ptrdiff_t stride, int orientation) {
     // (dx, dy) = (ax + bx x + cx y, ay + by x + cy y), from the table in the header.
     int ax = 0, bx = 1, cx = 0, ay = 0, by = 0, cy = 1;
     switch (orientation) {
-    case 1: ax = 0, bx = 0, cx = 1, ay = w - 1, by = -1, cy = 0; break;
-    case 2: ax = w - 1, bx = -1, cx = 0, ay = h - 1, by = 0, cy = -1; break;
-    case 3: ax = h - 1, bx = 0, cx = -1, ay = 0, by = 1, cy = 0; break;
-    case 4: ax = 0, bx = 1, cx = 0, ay = h - 1, by = 0, cy = -1; break;
-    case 5: ax = 0, bx = 0, cx = 1, ay = 0, by = 1, cy = 0; break;
-    case 6: ax = w - 1, bx = -1, cx = 0, ay = 0, by = 0, cy = 1; break;
-    case 7: ax = h - 1, bx = 0, cx = -1, ay = w - 1, by = -1, cy = 0; break;
-    default: break;
+    case 1:
+        ax = 0, bx = 0, cx = 1, ay = w - 1, by = -1, cy = 0;
+        break;
+    case 2:
+        ax = w - 1, bx = -1, cx = 0, ay = h - 1, by = 0, cy = -1;
+        break;
+    case 3:
+        ax = h - 1, bx = 0, cx = -1, ay = 0, by = 1, cy = 0;
+        break;
+    case 4:
+        ax = 0, bx = 1, cx = 0, ay = h - 1, by = 0, cy = -1;
+        break;
+    case 5:
+        ax = 0, bx = 0, cx = 1, ay = 0, by = 1, cy = 0;
+        break;
+    case 6:
+        ax = w - 1, bx = -1, cx = 0, ay = 0, by = 0, cy = 1;
+        break;
+    case 7:
+        ax = h - 1, bx = 0, cx = -1, ay = w - 1, by = -1, cy = 0;
+        break;
+    default:
+        break;
     }
     return {ax * bpp + ay * stride, bx * bpp + by * stride, cx * bpp + cy * stride};
 }

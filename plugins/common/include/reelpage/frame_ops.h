@@ -18,7 +18,9 @@ struct Size {
 };
 
 // Orientation states 0..7: odd states swap width and height.
-inline bool SwapsSides(int orientation) { return (orientation & 1) != 0; }
+inline bool SwapsSides(int orientation) {
+    return (orientation & 1) != 0;
+}
 Size OrientedSize(Size source, int orientation);
 
 // Writes the w x h picture `src` (bytesPerPixel 1 or 4) turned by the
@@ -64,7 +66,6 @@ picture::Error PrepareWatermark(const std::string& path, int width, int height, 
 
 // Draws the prepared watermark unscaled at (left, top) with SourceOver onto
 // an opaque picture; parts outside the picture are cut.
-void DrawWatermark(const picture::Bitmap& watermark, picture::BitmapView target, int left,
-                   int top);
+void DrawWatermark(const picture::Bitmap& watermark, picture::BitmapView target, int left, int top);
 
 } // namespace reelpage::frameops
