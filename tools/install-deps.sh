@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   # build
   cmake ninja-build pkg-config g++ git
-  # the program's pictures are rendered from SVG
+  # the program's pictures and the template previews are rendered from SVG
   librsvg2-bin
   # libraries
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev qt6-webengine-dev qt6-svg-dev libgl-dev

@@ -4,6 +4,7 @@
 #include "Folders.h"
 
 #include <cstring>
+#include <deque>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -36,13 +37,10 @@ BOOL LoadProductInfo(ProductInfo* out) {
     GUID guid{};
     platform::ParseGuid(next(), &guid);
     out->m_Product = guid;
-    for (auto& t : out->m_Texts) {
-        std::u16string u = platform::FromUtf8(next());
-        // Kept for the life of the process, as the program expects.
-        auto* copy = new WCHAR[u.size() + 1];
-        std::memcpy(copy, u.c_str(), (u.size() + 1) * sizeof(WCHAR));
-        t = copy;
-    }
+    // The texts live as long as the process, as the program expects; a deque
+    // never moves what it already holds.
+    static std::deque<std::u16string> texts;
+    for (auto& t : out->m_Texts) t = texts.emplace_back(platform::FromUtf8(next())).c_str();
     return 1;
 }
 

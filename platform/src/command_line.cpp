@@ -4,7 +4,9 @@ namespace platform {
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 } // namespace
 
@@ -12,7 +14,8 @@ std::vector<std::string> SplitCommandLine(const std::string& line) {
     std::vector<std::string> args;
     size_t i = 0;
     const size_t n = line.size();
-    while (i < n && IsBlank(line[i])) ++i;
+    while (i < n && IsBlank(line[i]))
+        ++i;
     if (i == n) return args;
 
     // The program token knows no escapes: paths end in backslashes on the
@@ -24,12 +27,14 @@ std::vector<std::string> SplitCommandLine(const std::string& line) {
         program = line.substr(i + 1, end - i - 1);
         i = close == std::string::npos ? n : close + 1;
     } else {
-        while (i < n && !IsBlank(line[i])) program += line[i++];
+        while (i < n && !IsBlank(line[i]))
+            program += line[i++];
     }
     args.push_back(std::move(program));
 
     for (;;) {
-        while (i < n && IsBlank(line[i])) ++i;
+        while (i < n && IsBlank(line[i]))
+            ++i;
         if (i == n) break;
         std::string arg;
         bool quoted = false;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <deque>
+#include <filesystem>
 #include <fcntl.h>
 #include <map>
 #include <memory>
@@ -29,9 +30,9 @@ namespace {
 // What fork+exec needs, prepared before the fork: the child may only make
 // async-signal-safe calls, so it must not build strings.
 struct Request {
-    std::string path;                // the program, absolute or relative to the caller's folder
-    std::vector<std::string> args;   // argv, args[0] the token as written
-    std::string currentDir;          // empty = keep the caller's
+    std::string path;              // the program, absolute
+    std::vector<std::string> args; // argv, args[0] the token as written
+    std::string currentDir;        // empty = keep the caller's
     std::vector<char*> argv;
     // Result, filled by the launcher thread.
     bool done = false;
@@ -42,7 +43,7 @@ struct Request {
 
 struct Child {
     pid_t pid = -1;
-    int watch = -1;   // the launcher thread's own pidfd; only that thread closes it
+    int watch = -1; // the launcher thread's own pidfd; only that thread closes it
     bool ended = false;
     int exitCode = kStillActive;
     bool terminated = false;
@@ -240,7 +241,8 @@ private:
                 std::lock_guard lock(mutex_);
                 watched = live_;
             }
-            for (auto& c : watched) fds.push_back({c->watch, POLLIN, 0});
+            for (auto& c : watched)
+                fds.push_back({c->watch, POLLIN, 0});
             if (poll(fds.data(), fds.size(), -1) < 0) continue;
             if (fds[0].revents) LaunchQueued();
             for (size_t i = 1; i < fds.size(); ++i) {
@@ -258,7 +260,8 @@ private:
             std::lock_guard lock(mutex_);
             batch.swap(queue_);
         }
-        for (Request* r : batch) Spawn(*r);
+        for (Request* r : batch)
+            Spawn(*r);
         std::lock_guard lock(mutex_);
         for (Request* r : batch) {
             if (r->error == 0) Register(*r);
@@ -302,34 +305,60 @@ private:
     int wake_ = -1;
 };
 
-// Where the program of a command line is. A path with a slash is resolved now,
-// before the child changes its folder; a bare name is searched in PATH.
-int ResolveProgram(const std::string& token, std::string* path) {
-    if (token.empty()) return EINVAL;
-    if (token.find('/') != std::string::npos) {
-        if (token.front() == '/') {
-            *path = token;
-            return 0;
-        }
-        char cwd[4096];
-        if (!getcwd(cwd, sizeof cwd)) return errno;
-        *path = std::string(cwd) + "/" + token;
-        return 0;
-    }
+// A bare name as the shell would find it in PATH; empty when it is nowhere.
+std::string SearchPath(const std::string& name) {
     const char* env = std::getenv("PATH");
     std::string dirs = env && *env ? env : "/usr/local/bin:/usr/bin:/bin";
     size_t start = 0;
     for (;;) {
         size_t end = dirs.find(':', start);
         std::string dir = dirs.substr(start, end == std::string::npos ? end : end - start);
-        std::string candidate = (dir.empty() ? std::string(".") : dir) + "/" + token;
-        if (access(candidate.c_str(), X_OK) == 0) {
-            *path = candidate;
-            return 0;
-        }
-        if (end == std::string::npos) return ENOENT;
+        std::string candidate = (dir.empty() ? std::string(".") : dir) + "/" + name;
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
+        if (end == std::string::npos) return {};
         start = end + 1;
     }
+}
+
+// The program's absolute path, fixed before the child changes its folder: a
+// path with a slash counts from the caller's folder, a bare name is searched
+// in PATH.
+int ResolveProgram(const std::string& token, std::string* path) {
+    if (token.empty()) return EINVAL;
+    std::string found = token.find('/') != std::string::npos ? token : SearchPath(token);
+    if (found.empty()) return ENOENT;
+    std::error_code ec;
+    std::filesystem::path absolute = std::filesystem::absolute(found, ec);
+    if (ec) return ec.value();
+    *path = absolute.string();
+    return 0;
+}
+
+// An unquoted program path may hold blanks (an encoder's command line is not
+// quoted): as the launch convention this follows does, try each longer
+// blank-separated prefix of the line until one names an executable file, and
+// split the rest into the arguments.
+bool SplitUnquotedProgram(const std::string& line, std::vector<std::string>* args) {
+    size_t start = line.find_first_not_of(" \t");
+    if (start == std::string::npos || line[start] == '"') return false;
+    for (size_t end = line.find_first_of(" \t", start); end != std::string::npos;
+         end = line.find_first_of(" \t", end + 1)) {
+        size_t next = line.find_first_of(" \t", end + 1);
+        std::string candidate =
+            line.substr(start, (next == std::string::npos ? line.size() : next) - start);
+        std::error_code ec;
+        if (candidate.find('/') == std::string::npos ||
+            !std::filesystem::is_regular_file(candidate, ec) || access(candidate.c_str(), X_OK) != 0)
+            continue;
+        std::vector<std::string> rest =
+            next == std::string::npos ? std::vector<std::string>{}
+                                      : SplitCommandLine("x" + line.substr(next));
+        if (!rest.empty()) rest.erase(rest.begin());
+        args->assign(1, candidate);
+        args->insert(args->end(), rest.begin(), rest.end());
+        return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -340,10 +369,13 @@ int LaunchHelper(const std::string& commandLine, const std::string& currentDir,
     Request r;
     r.args = SplitCommandLine(commandLine);
     if (r.args.empty()) return EINVAL;
+    if (r.args[0].find('/') != std::string::npos && access(r.args[0].c_str(), F_OK) != 0)
+        SplitUnquotedProgram(commandLine, &r.args);
     int rc = ResolveProgram(r.args[0], &r.path);
     if (rc != 0) return rc;
     r.currentDir = currentDir;
-    for (auto& a : r.args) r.argv.push_back(a.data());
+    for (auto& a : r.args)
+        r.argv.push_back(a.data());
     r.argv.push_back(nullptr);
     Launcher* launcher = Launcher::Get();
     if (!launcher) return EAGAIN;

@@ -64,7 +64,8 @@ int PollOnce(pollfd* fds, int n, int ms) {
 
 int WaitAny(const int* handles, int n, const Deadline& deadline) {
     pollfd fds[kMaxWaitHandles];
-    for (int i = 0; i < n; ++i) fds[i] = {handles[i], POLLIN, 0};
+    for (int i = 0; i < n; ++i)
+        fds[i] = {handles[i], POLLIN, 0};
     for (;;) {
         int r = PollOnce(fds, n, deadline.PollMs());
         if (r < 0) return kWaitFailed;
@@ -95,10 +96,12 @@ int WaitAll(const int* handles, int n, const Deadline& deadline) {
         if (m > 0) {
             int r = PollOnce(fds, m, deadline.PollMs());
             if (r < 0) return kWaitFailed;
-            for (int k = 0; k < m; ++k) seen[index[k]] = fds[k].revents != 0;
+            for (int k = 0; k < m; ++k)
+                seen[index[k]] = fds[k].revents != 0;
         }
         bool all = true;
-        for (int i = 0; i < n; ++i) all = all && seen[i];
+        for (int i = 0; i < n; ++i)
+            all = all && seen[i];
         if (all) {
             // Take every event; if one was taken by another waiter meanwhile,
             // give back what this wait took and wait for that one again.
@@ -129,7 +132,9 @@ int WaitAll(const int* handles, int n, const Deadline& deadline) {
 
 } // namespace
 
-int WaitForHandle(int h, int timeoutMs) { return WaitForHandles(&h, 1, false, timeoutMs); }
+int WaitForHandle(int h, int timeoutMs) {
+    return WaitForHandles(&h, 1, false, timeoutMs);
+}
 
 int WaitForHandles(const int* handles, int n, bool waitAll, int timeoutMs) {
     if (!handles || n < 1 || n > kMaxWaitHandles || timeoutMs < kInfinite) {

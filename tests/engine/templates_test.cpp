@@ -92,6 +92,20 @@ TEST(Catalogue, LongNamesAreCutButUsedWhole) {
               dir + "/Templates/Resource/" + std::string(130, 'n') + ".png");
 }
 
+TEST(Catalogue, InitEngineReadsTheShippedLists) {
+    SetInstallFolderForTesting(REELPAGE_PROGRAM_DIR);
+    ASSERT_EQ(InitFolders(), 0);
+    ASSERT_EQ(InitEngine(), 0);
+    ASSERT_GE(Bind<FnGetTemplateCount>(kGetTemplateCount)(), 4);
+    int withAd = 0;
+    for (int i = 0; i < GetTemplateCount(); ++i) {
+        TemplateEntry* e = Bind<FnGetTemplate>(kGetTemplate)(i);
+        EXPECT_TRUE(fs::exists(platform::ToUtf8(e->szPreview))) << platform::ToUtf8(e->szName);
+        withAd += e->bHasAd != 0;
+    }
+    EXPECT_GE(withAd, 2);
+}
+
 class Page : public ::testing::Test {
 protected:
     Project p{};

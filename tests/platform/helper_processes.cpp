@@ -12,7 +12,8 @@ std::string CommandLine(const std::string& program, const std::string& child,
                         const std::vector<std::string>& args) {
     std::string line = program.find(' ') != std::string::npos ? "\"" + program + "\"" : program;
     line += " --child " + child;
-    for (const auto& a : args) line += " " + a;
+    for (const auto& a : args)
+        line += " " + a;
     return line;
 }
 

@@ -27,17 +27,23 @@ namespace {
 struct Mailbox {
     char toChild[64];
     char toParent[64];
-    int32_t lockedCount;   // only changed under the mutex, non-atomically
+    int32_t lockedCount; // only changed under the mutex, non-atomically
     int32_t interlocked32;
     int64_t interlocked64;
     int32_t go; // lets both counting children start at once
 };
 
-int Arg(const std::vector<std::string>& args, size_t i) { return std::stoi(args.at(i)); }
+int Arg(const std::vector<std::string>& args, size_t i) {
+    return std::stoi(args.at(i));
+}
 
-bool CloseOnExec(int fd) { return (fcntl(fd, F_GETFD) & FD_CLOEXEC) != 0; }
+bool CloseOnExec(int fd) {
+    return (fcntl(fd, F_GETFD) & FD_CLOEXEC) != 0;
+}
 
-Mailbox* Box(const SharedBlock& b) { return static_cast<Mailbox*>(b.view); }
+Mailbox* Box(const SharedBlock& b) {
+    return static_cast<Mailbox*>(b.view);
+}
 
 } // namespace
 
@@ -74,9 +80,9 @@ TEST(SharedObjects, ChildUsesBlockEventsAndMutexFromHandleNumbers) {
     ASSERT_GE(toParent, 0);
     std::strcpy(Box(block)->toChild, "ping");
 
-    int pid = testing_child::Spawn("ipc_peer", {std::to_string(block.handle), std::to_string(toChild),
-                                                std::to_string(toParent),
-                                                std::to_string(mutex.handle)});
+    int pid =
+        testing_child::Spawn("ipc_peer", {std::to_string(block.handle), std::to_string(toChild),
+                                          std::to_string(toParent), std::to_string(mutex.handle)});
     ASSERT_GT(pid, 0);
     ASSERT_EQ(WaitForHandle(toParent, 20000), kWaitObject0);
     ASSERT_EQ(LockSharedMutex(mutex, 5000), 0);
@@ -100,13 +106,15 @@ REELPAGE_CHILD(ipc_counter) {
     if (OpenSharedMutex(Arg(args, 1), &mutex) != 0) return 11;
     Mailbox* box = Box(block);
     int rounds = Arg(args, 2);
-    while (!LoadAcquire(&box->go)) sched_yield();
+    while (!LoadAcquire(&box->go))
+        sched_yield();
     for (int i = 0; i < rounds; ++i) {
         if (LockSharedMutex(mutex, -1) != 0) return 12;
-        // A read and a separate write, so that two holders at once would lose
-        // counts.
+        // A read and a separate write with a yield between them now and then,
+        // so that two holders at once would lose counts.
         volatile int32_t* count = &box->lockedCount;
         int32_t seen = *count;
+        if (i % 4 == 0) sched_yield();
         *count = seen + 1;
         UnlockSharedMutex(mutex);
         InterlockedIncrement(&box->interlocked32);
@@ -120,7 +128,7 @@ TEST(SharedObjects, MutexAndInterlockedCountersHoldAcrossProcesses) {
     SharedMutex mutex;
     ASSERT_EQ(CreateSharedBlock(sizeof(Mailbox), true, &block), 0);
     ASSERT_EQ(CreateSharedMutex(true, &mutex), 0);
-    const int rounds = 100000;
+    const int rounds = 20000;
     std::vector<std::string> args = {std::to_string(block.handle), std::to_string(mutex.handle),
                                      std::to_string(rounds)};
     int a = testing_child::Spawn("ipc_counter", args);
@@ -142,7 +150,8 @@ REELPAGE_CHILD(ipc_hold_mutex) {
     if (OpenSharedMutex(Arg(args, 0), &mutex) != 0) return 10;
     if (LockSharedMutex(mutex, 5000) != 0) return 11;
     SetEvent(Arg(args, 1));
-    for (;;) pause();
+    for (;;)
+        pause();
 }
 
 TEST(SharedObjects, MutexOfAKilledHolderGoesToTheNextLocker) {
@@ -307,7 +316,9 @@ TEST(Events, AutoResetAndOneWakePerSet) {
     std::thread w1(waiter), w2(waiter);
     std::this_thread::sleep_for(100ms);
     ASSERT_EQ(SetEvent(event), 0);
-    std::this_thread::sleep_for(300ms);
+    for (int i = 0; i < 500 && woken.load() == 0; ++i)
+        std::this_thread::sleep_for(10ms);
+    std::this_thread::sleep_for(200ms); // time for a wrong second wake-up
     EXPECT_EQ(woken.load(), 1);
     ASSERT_EQ(SetEvent(event), 0);
     w1.join();

@@ -27,7 +27,9 @@ using testing_child::SelfPath;
 
 namespace {
 
-int Arg(const std::vector<std::string>& args, size_t i) { return std::stoi(args.at(i)); }
+int Arg(const std::vector<std::string>& args, size_t i) {
+    return std::stoi(args.at(i));
+}
 
 bool IsChild(int pid) {
     auto pids = ChildPids();
@@ -52,14 +54,19 @@ int ExitCode(int handle) {
 
 } // namespace
 
-REELPAGE_CHILD(proc_exit) { return Arg(args, 0); }
+REELPAGE_CHILD(proc_exit) {
+    return Arg(args, 0);
+}
 
 REELPAGE_CHILD(proc_sleep) {
-    for (;;) pause();
+    for (;;)
+        pause();
 }
 
 // args: event; exits 3 once it is set.
-REELPAGE_CHILD(proc_wait_event) { return WaitForHandle(Arg(args, 0), 60000) == kWaitObject0 ? 3 : 4; }
+REELPAGE_CHILD(proc_wait_event) {
+    return WaitForHandle(Arg(args, 0), 60000) == kWaitObject0 ? 3 : 4;
+}
 
 // args: block, then anything. Writes "cwd|arg1|arg2..." into the block.
 REELPAGE_CHILD(proc_report) {
@@ -68,7 +75,8 @@ REELPAGE_CHILD(proc_report) {
     char cwd[1024];
     if (!getcwd(cwd, sizeof cwd)) return 11;
     std::string text = cwd;
-    for (size_t i = 1; i < args.size(); ++i) text += "|" + args[i];
+    for (size_t i = 1; i < args.size(); ++i)
+        text += "|" + args[i];
     std::strncpy(static_cast<char*>(block.view), text.c_str(), block.size - 1);
     CloseSharedBlock(&block);
     return 7;
@@ -84,9 +92,9 @@ TEST(CommandLine, SplitsTheWindowsWay) {
         {"  /bin/x \t a\tb  ", {"/bin/x", "a", "b"}},
         {"x \"a b\" c", {"x", "a b", "c"}},
         {"x a\" b\"c", {"x", "a bc"}},
-        {R"(x a\\"b c")", {"x", R"(a\b c)"}},   // 2n backslashes: n, quote toggles
-        {R"(x a\"b)", {"x", R"(a"b)"}},          // 2n+1: n and a literal quote
-        {R"(x a\\b\)", {"x", R"(a\\b\)"}},       // no quote after: literal
+        {R"(x a\\"b c")", {"x", R"(a\b c)"}}, // 2n backslashes: n, quote toggles
+        {R"(x a\"b)", {"x", R"(a"b)"}},       // 2n+1: n and a literal quote
+        {R"(x a\\b\)", {"x", R"(a\\b\)"}},    // no quote after: literal
         {R"(x "" y)", {"x", "", "y"}},
         {R"(x "a""b")", {"x", R"(a"b)"}},
         {R"("C:\dir\" 1)", {R"(C:\dir\)", "1"}}, // the program token has no escapes
@@ -100,16 +108,23 @@ TEST(CommandLine, SplitsTheWindowsWay) {
     }
 }
 
-TEST(LaunchHelper, StartsQuotedAndPlainPathsWithInheritedHandlesAndFolder) {
+TEST(LaunchHelper, StartsQuotedPlainAndRelativePathsWithHandlesAndFolder) {
     const std::string workDir = helper_test::TempFolder("work dir");
+    const std::string home = helper_test::TempFolder("");
+    // A relative program counts from the caller's folder, not from the
+    // helper's current directory.
+    ASSERT_EQ(chdir(home.c_str()), 0);
     struct Case {
         std::string folder;
         std::string name;
-    } cases[] = {{"my folder", "helper prog"}, {"plain", "helper"}};
+        bool relative;
+    } cases[] = {
+        {"my folder", "helper prog", false}, {"plain", "helper", false}, {"rel", "helper", true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.folder);
         std::string program = helper_test::TempFolder(c.folder) + "/" + c.name;
         std::filesystem::create_symlink(SelfPath(), program);
+        if (c.relative) program = c.folder + "/" + c.name;
         SharedBlock block;
         ASSERT_EQ(CreateSharedBlock(4096, true, &block), 0);
         std::string line =
@@ -125,6 +140,23 @@ TEST(LaunchHelper, StartsQuotedAndPlainPathsWithInheritedHandlesAndFolder) {
         CloseHelperHandle(process);
         CloseSharedBlock(&block);
     }
+}
+
+TEST(LaunchHelper, UnquotedProgramPathWithBlanks) {
+    // The encoder's command line names its program without quotes; a program
+    // folder with blanks in its name must still start it.
+    std::string program = helper_test::TempFolder("program folder") + "/enc helper";
+    std::filesystem::create_symlink(SelfPath(), program);
+    SharedBlock block;
+    ASSERT_EQ(CreateSharedBlock(4096, true, &block), 0);
+    std::string line = program + " --child proc_report " + std::to_string(block.handle) + " x";
+    int process = -1;
+    ASSERT_EQ(LaunchHelper(line, "/", &process), 0) << line;
+    ASSERT_EQ(WaitForHandle(process, 30000), kWaitObject0);
+    EXPECT_EQ(ExitCode(process), 7);
+    EXPECT_EQ(std::string(static_cast<char*>(block.view)), "/|x");
+    CloseHelperHandle(process);
+    CloseSharedBlock(&block);
 }
 
 TEST(LaunchHelper, ReportsWhatCouldNotBeStarted) {
@@ -254,7 +286,8 @@ TEST(LaunchHelper, ConcurrentLaunchesFromSeveralThreads) {
             }
         });
     }
-    for (auto& th : threads) th.join();
+    for (auto& th : threads)
+        th.join();
     EXPECT_EQ(good.load(), 12);
     EXPECT_TRUE(Eventually([] { return ChildPids().empty(); }));
 }
@@ -268,7 +301,8 @@ REELPAGE_CHILD(proc_engine) {
     if (LaunchHelper(CommandLine(SelfPath(), "proc_sleep"), "", &process) != 0) return 11;
     *static_cast<int*>(block.view) = GetHelperProcessId(process);
     SetEvent(Arg(args, 1));
-    for (;;) pause();
+    for (;;)
+        pause();
 }
 
 TEST(LaunchHelper, HelperDiesWhenItsParentIsKilled) {
@@ -278,8 +312,8 @@ TEST(LaunchHelper, HelperDiesWhenItsParentIsKilled) {
     SharedBlock block;
     ASSERT_EQ(CreateSharedBlock(64, true, &block), 0);
     int ready = CreateEvent(true);
-    int engine = testing_child::Spawn("proc_engine", {std::to_string(block.handle),
-                                                      std::to_string(ready)});
+    int engine =
+        testing_child::Spawn("proc_engine", {std::to_string(block.handle), std::to_string(ready)});
     ASSERT_EQ(WaitForHandle(ready, 30000), kWaitObject0);
     int helper = *static_cast<int*>(block.view);
     ASSERT_GT(helper, 0);
@@ -289,6 +323,11 @@ TEST(LaunchHelper, HelperDiesWhenItsParentIsKilled) {
     EXPECT_EQ(testing_child::WaitExit(engine), 128 + SIGKILL);
     int status = 0;
     bool gone = Eventually([&] { return waitpid(helper, &status, WNOHANG) == helper; });
+    if (!gone) {
+        // Do not leave it behind for the rest of the machine.
+        kill(helper, SIGKILL);
+        waitpid(helper, nullptr, 0);
+    }
     ASSERT_TRUE(gone);
     EXPECT_TRUE(WIFSIGNALED(status));
     EXPECT_EQ(WTERMSIG(status), SIGKILL);

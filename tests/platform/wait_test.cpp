@@ -116,10 +116,10 @@ TEST(WaitForHandles, BadArgumentsFail) {
         int timeout;
         int error;
     } cases[] = {
-        {twice, 2, true, 0, EINVAL},   {twice, 2, false, 0, EINVAL},
+        {twice, 2, true, 0, EINVAL},      {twice, 2, false, 0, EINVAL},
         {withClosed, 2, false, 0, EBADF}, {withClosed, 2, true, 0, EBADF},
-        {many, 0, false, 0, EINVAL},   {many, kMaxWaitHandles + 1, false, 0, EINVAL},
-        {nullptr, 1, false, 0, EINVAL}, {&e, 1, false, -2, EINVAL},
+        {many, 0, false, 0, EINVAL},      {many, kMaxWaitHandles + 1, false, 0, EINVAL},
+        {nullptr, 1, false, 0, EINVAL},   {&e, 1, false, -2, EINVAL},
     };
     for (const auto& c : cases) {
         errno = 0;

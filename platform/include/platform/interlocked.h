@@ -12,7 +12,7 @@ namespace platform {
 
 template <typename T>
 concept InterlockedField = std::is_same_v<T, int32_t> || std::is_same_v<T, uint32_t> ||
-                           std::is_same_v<T, int64_t> || std::is_same_v<T, uint64_t>;
+    std::is_same_v<T, int64_t> || std::is_same_v<T, uint64_t>;
 
 template <InterlockedField T> inline std::atomic_ref<T> Atomic(T* field) {
     return std::atomic_ref<T>(*field);
@@ -37,7 +37,8 @@ template <InterlockedField T> inline T InterlockedDecrement(T* field) {
     return WrappingAdd(Atomic(field).fetch_sub(1), static_cast<T>(-1));
 }
 
-template <InterlockedField T> inline T InterlockedExchange(T* field, std::type_identity_t<T> value) {
+template <InterlockedField T>
+inline T InterlockedExchange(T* field, std::type_identity_t<T> value) {
     return Atomic(field).exchange(value);
 }
 

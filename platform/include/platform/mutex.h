@@ -9,8 +9,8 @@
 namespace platform {
 
 struct SharedMutex {
-    int handle = -1;                   // the block's memfd; travels like any handle
-    pthread_mutex_t* mutex = nullptr;  // inside the mapped block
+    int handle = -1;                  // the block's memfd; travels like any handle
+    pthread_mutex_t* mutex = nullptr; // inside the mapped block
 };
 
 // Creates an unowned mutex. inheritable = the handle survives exec into

@@ -16,7 +16,8 @@
 // Every helper is reaped as soon as it ends, also after its handle has been
 // closed, so none is left behind as a zombie. Process handles are close-on-exec
 // (helpers do not inherit each other's handles) and must be closed with
-// CloseHelperHandle, never with close().
+// CloseHelperHandle, never with close(). A process forked without exec (which
+// has no launcher thread) must not call these functions.
 #include <string>
 #include <vector>
 
@@ -40,8 +41,7 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 // looked up in PATH. Returns 0 and the process handle, or an errno value when
 // the program could not be started (not found, not executable, currentDir
 // missing...), in which case no process is left running.
-int LaunchHelper(const std::string& commandLine, const std::string& currentDir,
-                 int* processHandle);
+int LaunchHelper(const std::string& commandLine, const std::string& currentDir, int* processHandle);
 
 // Kills the helper (SIGKILL) and makes exitCode its reported exit code, as
 // TerminateProcess does. Asynchronous: wait on the handle to know it has

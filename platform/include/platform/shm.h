@@ -8,9 +8,9 @@
 namespace platform {
 
 struct SharedBlock {
-    int handle = -1;        // the memfd
-    void* view = nullptr;   // read/write mapping, shared with every other view
-    size_t size = 0;        // bytes mapped
+    int handle = -1;      // the memfd
+    void* view = nullptr; // read/write mapping, shared with every other view
+    size_t size = 0;      // bytes mapped
 };
 
 // Creates a zero-filled block of size bytes (size > 0) and maps all of it.

@@ -8,10 +8,10 @@
 
 namespace platform {
 
-constexpr int kWaitObject0 = 0;     // + index of the handle that ended the wait
-constexpr int kWaitTimeout = 258;   // the time-out passed first
-constexpr int kWaitFailed = -1;     // bad arguments or a bad handle; errno says which
-constexpr int kInfinite = -1;       // timeoutMs that never passes
+constexpr int kWaitObject0 = 0;   // + index of the handle that ended the wait
+constexpr int kWaitTimeout = 258; // the time-out passed first
+constexpr int kWaitFailed = -1;   // bad arguments or a bad handle; errno says which
+constexpr int kInfinite = -1;     // timeoutMs that never passes
 constexpr int kMaxWaitHandles = 64;
 
 // Waits until h is signalled or timeoutMs passes (0 = just test, kInfinite =
