@@ -1,6 +1,7 @@
 // The ordinal table. An ordinal appears here only once its export is complete.
 #include "Exports.h"
 #include "History.h"
+#include "MediaProbe.h"
 #include "Project.h"
 #include "Settings.h"
 #include "Templates.h"
@@ -31,6 +32,7 @@ static const std::unordered_map<int32_t, void*>& Table() {
         {kGetHistoryCount, reinterpret_cast<void*>(&GetHistoryCount)},
         {kGetHistoryItem, reinterpret_cast<void*>(&GetHistoryItem)},
         {kSaveMediaInfo, reinterpret_cast<void*>(&SaveMediaInfo)},
+        {kOpenMedia, reinterpret_cast<void*>(&OpenMedia)},
         {kGetTemplateCount, reinterpret_cast<void*>(&GetTemplateCount)},
         {kGetTemplate, reinterpret_cast<void*>(&GetTemplate)},
         {kGetImageEncoder, reinterpret_cast<void*>(&GetImageEncoder)},

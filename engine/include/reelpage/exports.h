@@ -82,6 +82,8 @@ using FnSnapshotPoster = int32_t (*)(BOOL grab);
 using FnGetHistoryCount = int32_t (*)();
 using FnGetHistoryItem = MediaInfo* (*)(int32_t index);
 using FnSaveMediaInfo = void (*)(MediaInfo* media);
+using FnOpenMedia = MediaInfo* (*)(const WCHAR* path, HWND notify, int32_t cookie,
+                                   uint32_t msgDone, uint32_t msgProgress);
 using FnGetTemplateCount = int32_t (*)();
 using FnGetTemplate = TemplateEntry* (*)(int32_t index);
 using FnGetImageEncoder = const void* (*)(const WCHAR* path, GUID* out);

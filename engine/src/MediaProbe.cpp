@@ -1,0 +1,117 @@
+#include "MediaProbe.h"
+
+#include "HelperProtocol.h"
+#include "History.h"
+#include "Log.h"
+
+#include <cstring>
+#include <string_view>
+#include <thread>
+
+#include "platform/filetime.h"
+#include "platform/process.h"
+#include "platform/router.h"
+#include "platform/shm.h"
+#include "platform/wait.h"
+#include "platform/wstr.h"
+#include "reelpage/messages.h"
+
+namespace reelpage {
+
+namespace {
+
+constexpr char16_t kProbePlugin[] = u"Ostrapel.so";
+
+// The plug-in reports the outcome of a probe itself, and dec exits with 0
+// once it has. A helper that ends otherwise (crashed, killed, plug-in not
+// loadable) has reported nothing: say so, or the importing window would
+// wait for ever.
+void WatchProbe(int process, HWND notify, uint32_t msgDone, int32_t cookie) {
+    std::thread([=] {
+        platform::WaitForHandle(process, platform::kInfinite);
+        int code = 0;
+        platform::GetHelperExitCode(process, &code);
+        platform::CloseHelperHandle(process);
+        if (code == 0) return;
+        LogWrite(kLogError, "The media probe ended without a result (exit code %d)\n", code);
+        platform::PostMessage(notify, msgDone, kProbeFailed, cookie);
+    }).detach();
+}
+
+} // namespace
+
+void TitleFromPath(const WCHAR* path, WCHAR* title, size_t cap) {
+    std::u16string_view name(path);
+    const size_t slash = name.find_last_of(u'/');
+    if (slash != std::u16string_view::npos) name.remove_prefix(slash + 1);
+    const size_t dot = name.find_last_of(u'.');
+    if (dot != std::u16string_view::npos) name = name.substr(0, dot);
+    platform::WStrCopy(title, cap, name);
+}
+
+MediaInfo* OpenMedia(const WCHAR* path, HWND notify, int32_t cookie, uint32_t msgDone,
+                     uint32_t msgProgress) {
+    if (!path) return nullptr;
+    for (int32_t i = 0, n = GetHistoryCount(); i < n; ++i) {
+        MediaInfo* known = GetHistoryItem(i);
+        if (platform::WStrICmp(path, known->m_szFileName) == 0) {
+            platform::PostMessage(notify, msgDone, kProbeOk, cookie);
+            return known;
+        }
+    }
+
+    MediaInfo* media = AddMediaRecord();
+    if (!media) {
+        platform::PostMessage(notify, msgDone, kProbeFailed, cookie);
+        return nullptr;
+    }
+    platform::WStrCopy(media->m_szFileName, path);
+    TitleFromPath(media->m_szFileName, media->m_szName, std::size(media->m_szName));
+
+    int64_t size = 0;
+    uint64_t created = 0;
+    if (!QueryFileIdentity(platform::ToUtf8(media->m_szFileName), &size, &created)) {
+        platform::PostMessage(notify, msgDone, kProbeUnreadable, cookie);
+        return media;
+    }
+    platform::FileTime now = 0;
+    platform::SystemTimeToFileTime(platform::SystemTimeNowLocal(), &now);
+    media->m_History = now;
+    media->m_FileSize = size;
+    media->m_CreationTime = created;
+
+    // The helper reaches the importing window through the router.
+    platform::RouterInit();
+    platform::SharedBlock request, launch;
+    int rc = platform::CreateSharedBlock(sizeof(ProbeRequest), true, &request);
+    if (rc != 0) {
+        LOG_FAILED(rc, "CreateFileMapping(INVALID_HANDLE_VALUE, &sa, PAGE_READWRITE, 0, "
+                       "sizeof(ProbeRequest), NULL)");
+        platform::PostMessage(notify, msgDone, kProbeFailed, cookie);
+        return media;
+    }
+    auto* probe = static_cast<ProbeRequest*>(request.view);
+    std::memset(probe, 0, sizeof *probe);
+    probe->m_hMediaInfo = media->m_hSelf;
+    probe->m_hwndMessage = notify;
+    probe->m_lParam = cookie;
+    probe->m_uMsgDone = msgDone;
+    probe->m_uMsgProgress = msgProgress;
+
+    int process = -1;
+    rc = CreateHelperLaunch(media->m_szFileName, 1, 0, kProbePlugin, request.handle, &launch);
+    if (rc == 0) {
+        rc = LaunchDecoder(launch.handle, &process);
+        platform::CloseSharedBlock(&launch);
+    }
+    // The helper holds its own handles on both blocks from here on.
+    platform::CloseSharedBlock(&request);
+    if (rc != 0) {
+        platform::PostMessage(notify, msgDone, kProbeFailed, cookie);
+        return media;
+    }
+    WatchProbe(process, notify, msgDone, cookie);
+    return media;
+}
+
+} // namespace reelpage

@@ -1,0 +1,349 @@
+#include "DecodeSession.h"
+
+#include "DecLog.h"
+#include "PixelCodes.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "platform/wstr.h"
+
+namespace dec {
+
+namespace {
+
+// How far back a seek that landed past its target tries again.
+constexpr int64_t kSeekRetreatUs = 1000000;
+constexpr int kSeekAttempts = 5;
+
+const AVStream* StreamAt(const AVFormatContext* f, int index) {
+    return index >= 0 ? f->streams[index] : nullptr;
+}
+
+} // namespace
+
+DecodeSession::DecodeSession(const reelpage::PluginCallbacks& plugin,
+                             const reelpage::HelperLaunch& launch)
+    : m_Plugin(plugin) {
+    char16_t name[reelpage::kMaxPath];
+    platform::WStrCopy(name, reelpage::kMaxPath, launch.m_szFileName);
+    m_szFile = platform::ToUtf8(name);
+    m_bMediaInfo = launch.m_bMediaInfo != 0;
+    m_llStart = launch.m_llStart;
+}
+
+DecodeSession::~DecodeSession() {
+    m_pReader.reset();
+    m_pVideo.reset();
+    m_pAudio.reset();
+    av_packet_free(&m_pPacket);
+    avformat_close_input(&m_pFormat);
+}
+
+int DecodeSession::Run() {
+    if (!Open()) {
+        m_Plugin.OpenFailed(0);
+        return 0;
+    }
+    ReportStreams();
+    NegotiateFormat();
+    if (m_llStart != 0) Seek(m_llStart);
+    Loop();
+    return 0;
+}
+
+bool DecodeSession::Open() {
+    int rc = avformat_open_input(&m_pFormat, m_szFile.c_str(), nullptr, nullptr);
+    if (rc < 0) {
+        LogLine("dec: cannot open %s (%d)\n", m_szFile.c_str(), rc);
+        return false;
+    }
+    rc = avformat_find_stream_info(m_pFormat, nullptr);
+    if (rc < 0) {
+        LogLine("dec: no stream information in %s (%d)\n", m_szFile.c_str(), rc);
+        return false;
+    }
+    m_pPacket = av_packet_alloc();
+    m_StartUs = m_pFormat->start_time != AV_NOPTS_VALUE ? m_pFormat->start_time : 0;
+
+    // The picture stream: cover art of a sound file is not a video.
+    int best = -1;
+    for (unsigned i = 0; i < m_pFormat->nb_streams; ++i) {
+        const AVStream* st = m_pFormat->streams[i];
+        if (st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) continue;
+        if (st->disposition & AV_DISPOSITION_ATTACHED_PIC) continue;
+        if (st->codecpar->width <= 0 || st->codecpar->height <= 0) continue;
+        if (best < 0) best = int(i);
+    }
+    if (best >= 0) {
+        int found = av_find_best_stream(m_pFormat, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+        if (found >= 0 && !(m_pFormat->streams[found]->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            best = found;
+        auto video = std::make_unique<VideoFeeder>();
+        if (video->Open(
+                m_pFormat->streams[best], m_StartUs,
+                [this](int64_t t, void* p[3], int32_t s[3]) { return AskFrame(t, p, s); },
+                [this](const AVFrame* f, void* p[3], int32_t s[3], int64_t t) {
+                    DeliverFrame(f, p, s, t);
+                })) {
+            m_nVideo = best;
+            m_pVideo = std::move(video);
+        } else {
+            LogLine("dec: no decoder for the video of %s\n", m_szFile.c_str());
+        }
+    }
+    int audio = av_find_best_stream(m_pFormat, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    if (audio >= 0) {
+        const AVCodecParameters* par = m_pFormat->streams[audio]->codecpar;
+        // A probe wants all of the sound while the pictures stop early; with
+        // a video stream beside it, the sound decodes on its own thread.
+        if (m_bMediaInfo && m_pVideo) {
+            auto reader = std::make_unique<AudioReader>();
+            if (reader->Start(m_szFile, audio, par)) {
+                m_pReader = std::move(reader);
+                m_nAudio = audio;
+            }
+        }
+        if (!m_pReader) {
+            auto decoder = std::make_unique<AudioDecoder>();
+            if (decoder->Open(par)) {
+                m_pAudio = std::move(decoder);
+                m_nAudio = audio;
+            } else {
+                LogLine("dec: no decoder for the audio of %s\n", m_szFile.c_str());
+            }
+        }
+    }
+    if (!m_pVideo && m_nAudio < 0) {
+        LogLine("dec: nothing to decode in %s\n", m_szFile.c_str());
+        return false;
+    }
+    for (unsigned i = 0; i < m_pFormat->nb_streams; ++i) {
+        const bool used = int(i) == m_nVideo || (int(i) == m_nAudio && m_pAudio);
+        m_pFormat->streams[i]->discard = used ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    }
+    return true;
+}
+
+void DecodeSession::ReportStreams() {
+    if (m_pVideo) {
+        const AVStream* st = StreamAt(m_pFormat, m_nVideo);
+        const AVCodecParameters* par = st->codecpar;
+        size_t size = 0;
+        const uint8_t* matrix = av_stream_get_side_data(st, AV_PKT_DATA_DISPLAYMATRIX, &size);
+        m_nRotation = size >= 9 * sizeof(int32_t)
+                          ? StreamRotation(reinterpret_cast<const int32_t*>(matrix))
+                          : 0;
+        int width = par->width, height = par->height;
+        const AVCodecContext* codec = m_pVideo->Codec();
+        int codedWidth = codec->coded_width > 0 ? codec->coded_width : width;
+        int codedHeight = codec->coded_height > 0 ? codec->coded_height : height;
+        if (m_nRotation == 90 || m_nRotation == 270) {
+            std::swap(width, height);
+            std::swap(codedWidth, codedHeight);
+        }
+        AVRational rate = av_guess_frame_rate(m_pFormat, const_cast<AVStream*>(st), nullptr);
+        if (rate.num <= 0 || rate.den <= 0) rate = AVRational{25, 1};
+        av_reduce(&rate.num, &rate.den, rate.num, rate.den, INT32_MAX);
+        int64_t bitRate = par->bit_rate;
+        if (bitRate <= 0 && m_pFormat->bit_rate > 0) {
+            // Containers that keep no per-stream rate: what the sound leaves.
+            int64_t audioRate = m_nAudio >= 0 ? m_pFormat->streams[m_nAudio]->codecpar->bit_rate : 0;
+            bitRate = std::max<int64_t>(m_pFormat->bit_rate - std::max<int64_t>(audioRate, 0), 0);
+        }
+        m_Plugin.SetVideoInfo(0, int32_t(par->codec_id), width, height, codedWidth, codedHeight,
+                              rate.num, rate.den, int32_t(std::min<int64_t>(bitRate, INT32_MAX)));
+    } else {
+        m_Plugin.SetVideoInfo(1, 0, 0, 0, 0, 0, 0, 0, 0);
+    }
+    if (m_nAudio >= 0) {
+        const AVCodecParameters* par = m_pFormat->streams[m_nAudio]->codecpar;
+        const int rate = m_pReader ? m_pReader->SampleRate() : m_pAudio->SampleRate();
+        const int channels = m_pReader ? m_pReader->Channels() : m_pAudio->Channels();
+        m_Plugin.SetAudioInfo(rate, channels,
+                              int32_t(std::clamp<int64_t>(par->bit_rate, 0, INT32_MAX)));
+    }
+    int64_t duration = m_pFormat->duration != AV_NOPTS_VALUE ? m_pFormat->duration : 0;
+    if (duration <= 0) {
+        for (int index : {m_nVideo, m_nAudio}) {
+            const AVStream* st = StreamAt(m_pFormat, index);
+            if (st && st->duration != AV_NOPTS_VALUE)
+                duration = std::max(duration, av_rescale_q(st->duration, st->time_base,
+                                                           AVRational{1, 1000000}));
+        }
+    }
+    m_Plugin.SetDuration(std::max<int64_t>(duration, 0));
+}
+
+void DecodeSession::NegotiateFormat() {
+    if (!m_pVideo) return;
+    int32_t code = -1, width = 0, height = 0;
+    m_Plugin.GetFormat(&code, &width, &height);
+    const AVCodecParameters* par = m_pFormat->streams[m_nVideo]->codecpar;
+    int sourceWidth = par->width, sourceHeight = par->height;
+    if (m_nRotation == 90 || m_nRotation == 270) std::swap(sourceWidth, sourceHeight);
+    AVPixelFormat format = PixelFormatOfCode(code);
+    // Frames as the decoder makes them, when the plug-in takes them so; a
+    // stream that must be turned upright is never as the decoder makes it.
+    const AVPixelFormat native = AVPixelFormat(par->format);
+    const int32_t nativeCode = CodeOfPixelFormat(native);
+    if (m_nRotation == 0 && nativeCode >= 0 &&
+        m_Plugin.CheckFormat(nativeCode, sourceWidth, sourceHeight, width, height) == 0) {
+        format = native;
+        width = sourceWidth;
+        height = sourceHeight;
+    }
+    if (format == AV_PIX_FMT_NONE || width <= 0 || height <= 0) {
+        LogLine("dec: the plug-in asks for frames in format %d at %dx%d; no pictures\n", code,
+                width, height);
+        return;
+    }
+    m_Converter.Configure(format, width, height, m_nRotation);
+    m_bDeliverVideo = true;
+}
+
+int DecodeSession::AskFrame(int64_t time, void* planes[3], int32_t strides[3]) {
+    if (!m_bDeliverVideo) return -1;
+    return m_Plugin.GetFrameBuffer(planes, strides, time);
+}
+
+void DecodeSession::DeliverFrame(const AVFrame* frame, void* planes[3], int32_t strides[3],
+                                 int64_t time) {
+    if (!m_Converter.Convert(frame, planes, strides)) {
+        LogLine("dec: cannot convert a %dx%d frame of format %d\n", frame->width, frame->height,
+                frame->format);
+        return;
+    }
+    m_Plugin.FrameReady(planes, strides, time);
+}
+
+void DecodeSession::DeliverAudio(const uint8_t* pcm, int bytes) {
+    if (bytes > 0) m_Plugin.AudioData(pcm, bytes);
+}
+
+void DecodeSession::Dispatch(AVPacket* packet) {
+    if (packet->stream_index == m_nVideo && m_pVideo) {
+        AVPacket* own = av_packet_alloc();
+        av_packet_move_ref(own, packet);
+        m_pVideo->Push(own);
+        return;
+    }
+    if (packet->stream_index == m_nAudio && m_pAudio)
+        m_pAudio->Decode(packet, [this](const uint8_t* p, int n) { DeliverAudio(p, n); });
+    av_packet_unref(packet);
+}
+
+bool DecodeSession::ReadPacket() {
+    int rc = av_read_frame(m_pFormat, m_pPacket);
+    if (rc < 0) {
+        if (rc != AVERROR_EOF && rc != AVERROR(EAGAIN))
+            LogLine("dec: reading %s stopped (%d)\n", m_szFile.c_str(), rc);
+        if (rc == AVERROR(EAGAIN)) return true;
+        m_bEof = true;
+        return false;
+    }
+    Dispatch(m_pPacket);
+    return true;
+}
+
+void DecodeSession::Seek(int64_t targetUs) {
+    if (m_pVideo) m_pVideo->Reset();
+    if (m_pAudio) m_pAudio->Reset();
+    m_bEof = false;
+    const AVStream* st = StreamAt(m_pFormat, m_nVideo);
+    int64_t retreat = 0;
+    for (int attempt = 0; attempt < kSeekAttempts; ++attempt) {
+        const int64_t at = std::max(targetUs - retreat, int64_t(0)) + m_StartUs;
+        int rc;
+        if (st) {
+            const int64_t ts = av_rescale_q(at, AV_TIME_BASE_Q, st->time_base);
+            rc = avformat_seek_file(m_pFormat, m_nVideo, INT64_MIN, ts, ts, 0);
+        } else {
+            rc = avformat_seek_file(m_pFormat, -1, INT64_MIN, at, at, 0);
+        }
+        if (rc < 0) {
+            LogLine("dec: cannot seek %s to %lld (%d)\n", m_szFile.c_str(),
+                    static_cast<long long>(targetUs), rc);
+            return;
+        }
+        if (!st) return;
+        // Seeking is by keyframe and, in some containers, by estimate: look at
+        // the keyframe it reached. Past the target, the frame the target falls
+        // on lies further back.
+        std::vector<AVPacket*> held;
+        int64_t keyPts = AV_NOPTS_VALUE;
+        bool end = false;
+        while (keyPts == AV_NOPTS_VALUE) {
+            AVPacket* p = av_packet_alloc();
+            if (av_read_frame(m_pFormat, p) < 0) {
+                av_packet_free(&p);
+                end = true;
+                break;
+            }
+            held.push_back(p);
+            if (p->stream_index == m_nVideo && (p->flags & AV_PKT_FLAG_KEY))
+                keyPts = p->pts != AV_NOPTS_VALUE ? p->pts : p->dts;
+        }
+        const int64_t targetTs = av_rescale_q(targetUs + m_StartUs, AV_TIME_BASE_Q, st->time_base);
+        const bool accept = end || keyPts == AV_NOPTS_VALUE || keyPts <= targetTs ||
+                            at <= m_StartUs || attempt + 1 == kSeekAttempts;
+        if (accept) {
+            for (AVPacket* p : held) {
+                Dispatch(p);
+                av_packet_free(&p);
+            }
+            return;
+        }
+        for (AVPacket* p : held) av_packet_free(&p);
+        retreat = retreat ? retreat * 2 : kSeekRetreatUs;
+    }
+}
+
+void DecodeSession::Loop() {
+    const auto audioSink = [this](const uint8_t* p, int n) { DeliverAudio(p, n); };
+    bool ended = false;
+    std::vector<uint8_t> chunk;
+    for (;;) {
+        if (!m_pVideo || !m_pVideo->Outstanding()) {
+            int64_t target = 0;
+            if (m_Plugin.Poll(&target) == 1) {
+                Seek(target);
+                ended = false;
+                continue;
+            }
+            if (ended) {
+                // A preview keeps its helper after the end: the user may seek
+                // back. Poll answers at once when nothing is to be done.
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                continue;
+            }
+            if (m_pReader && m_pReader->Take(&chunk, 0) && !chunk.empty())
+                DeliverAudio(chunk.data(), int(chunk.size()));
+        }
+        VideoFeeder::Step step =
+            m_pVideo ? m_pVideo->Work(m_bEof) : (m_bEof ? VideoFeeder::Step::Done
+                                                        : VideoFeeder::Step::NeedPacket);
+        if (step == VideoFeeder::Step::Worked) continue;
+        if (!m_bEof) {
+            ReadPacket();
+            continue;
+        }
+        // Everything is read and every picture handed over; the sound last.
+        if (m_pReader && m_pReader->Take(&chunk, 20)) {
+            if (!chunk.empty()) DeliverAudio(chunk.data(), int(chunk.size()));
+            continue;
+        }
+        if (m_pAudio) m_pAudio->Drain(audioSink);
+        const int64_t last = m_pVideo ? m_pVideo->LastFrameTime() : 0;
+        if (m_pVideo) {
+            const VideoFeeder::Counts& c = m_pVideo->Statistics();
+            LogLine("dec: %d video packets, %d decoded, %d restarts at a keyframe\n", c.pushed,
+                    c.decoded, c.restarts);
+        }
+        if (m_Plugin.EndOfStream(last) == -1) return;
+        ended = true;
+    }
+}
+
+} // namespace dec

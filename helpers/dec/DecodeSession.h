@@ -1,0 +1,65 @@
+#pragma once
+// One run of the decoder helper: opens the media file named in the launch
+// block and drives the plug-in's callbacks in the order plug-ins rely on
+// (stream properties, format, start position, then the loop of Poll, frames
+// and audio, and the end of the stream).
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "AudioDecoder.h"
+#include "AudioReader.h"
+#include "FrameConverter.h"
+#include "VideoFeeder.h"
+#include "reelpage/plugin.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+namespace dec {
+
+class DecodeSession {
+public:
+    DecodeSession(const reelpage::PluginCallbacks& plugin, const reelpage::HelperLaunch& launch);
+    ~DecodeSession();
+    DecodeSession(const DecodeSession&) = delete;
+    DecodeSession& operator=(const DecodeSession&) = delete;
+
+    // Runs until the plug-in is done with the file. Returns the helper's exit
+    // code: 0 once the plug-in has had its last word (OpenFailed, or
+    // EndOfStream answering -1).
+    int Run();
+
+private:
+    bool Open();
+    void ReportStreams();
+    void NegotiateFormat();
+    void Loop();
+    bool ReadPacket();
+    void Dispatch(AVPacket* packet);
+    void Seek(int64_t targetUs);
+    void DeliverAudio(const uint8_t* pcm, int bytes);
+    int AskFrame(int64_t time, void* planes[3], int32_t strides[3]);
+    void DeliverFrame(const AVFrame* frame, void* planes[3], int32_t strides[3], int64_t time);
+
+    const reelpage::PluginCallbacks& m_Plugin;
+    std::string m_szFile;
+    bool m_bMediaInfo = false;
+    int64_t m_llStart = 0;
+
+    AVFormatContext* m_pFormat = nullptr;
+    AVPacket* m_pPacket = nullptr;
+    int64_t m_StartUs = 0;
+    int m_nVideo = -1;
+    int m_nAudio = -1;
+    int m_nRotation = 0;
+    std::unique_ptr<VideoFeeder> m_pVideo;
+    std::unique_ptr<AudioDecoder> m_pAudio;  // audio decoded from this opening
+    std::unique_ptr<AudioReader> m_pReader;  // or from an opening of its own
+    FrameConverter m_Converter;
+    bool m_bDeliverVideo = false; // the plug-in named a format frames can be put in
+    bool m_bEof = false;
+};
+
+} // namespace dec

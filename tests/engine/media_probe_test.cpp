@@ -1,0 +1,306 @@
+// Importing media through OpenMedia, with the real dec and the real
+// media-information plug-in, on files ffmpeg makes here.
+#include "Folders.h"
+#include "History.h"
+#include "MediaProbe.h"
+#include "probe_fixture.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+
+#include "media_fixtures.h"
+#include "platform/registry.h"
+#include "platform/wstr.h"
+#include "reelpage/exports.h"
+#include "reelpage/messages.h"
+
+using namespace reelpage;
+using namespace probe_test;
+using namespace testing_media;
+namespace fs = std::filesystem;
+
+namespace {
+
+class MediaProbe : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetInstallFolderForTesting(REELPAGE_PROGRAM_DIR);
+        InitFolders();
+        unsetenv("REC_CRASH");
+        // Every case starts with an empty history, also when several run in
+        // one process.
+        platform::RegDeleteKey(platform::RegRoot::CurrentUser, u"SOFTWARE\\Zelmorix\\MediaInfo");
+        ReloadHistoryForTesting();
+    }
+
+    MediaInfo* Open(const std::string& path, int32_t cookie = 5) {
+        auto open = Bind<FnOpenMedia>(kOpenMedia);
+        EXPECT_NE(open, nullptr);
+        return open(platform::FromUtf8(path).c_str(), m_Window.Handle(), cookie, kMsgProbeDone,
+                    kMsgProbeProgress);
+    }
+
+    std::string Media(const std::string& name) { return Folder("media") + "/" + name; }
+    static std::string SideFile(const MediaInfo& m, const char16_t* ext) {
+        return platform::ToUtf8(MediaSideFile(m, ext));
+    }
+
+    // The progress posted while probing rises; 100 comes last, then the result.
+    void ExpectProgressThenDone(int64_t result) {
+        const auto& all = m_Window.Messages();
+        ASSERT_FALSE(all.empty());
+        EXPECT_EQ(all.back().msg, kMsgProbeDone);
+        EXPECT_EQ(all.back().wParam, result);
+        for (const Message& m : all) EXPECT_EQ(m.lParam, 5);
+        const std::vector<int64_t> progress = m_Window.Progress();
+        ASSERT_FALSE(progress.empty());
+        for (size_t i = 1; i < progress.size(); ++i) EXPECT_GT(progress[i], progress[i - 1]);
+        EXPECT_EQ(progress.back(), 100);
+        ASSERT_GE(all.size(), 2u);
+        EXPECT_EQ(all[all.size() - 2].msg, kMsgProbeProgress);
+    }
+
+    ImportWindow m_Window;
+};
+
+// The bitmap's first pixel as a ramp frame number; checks the header too.
+int ThumbnailFrame(const std::string& path, int width, int height) {
+    const std::vector<uint8_t> bmp = ReadFile(path);
+    EXPECT_EQ(bmp.size(), 54u + size_t(width) * height * 4);
+    if (bmp.size() < 54u + size_t(width) * height * 4) return -1;
+    EXPECT_EQ(bmp[0], 'B');
+    EXPECT_EQ(bmp[1], 'M');
+    EXPECT_EQ(Le32(&bmp[2]), bmp.size());
+    EXPECT_EQ(Le32(&bmp[10]), 54u);
+    EXPECT_EQ(Le32(&bmp[14]), 40u);
+    EXPECT_EQ(int32_t(Le32(&bmp[18])), width);
+    EXPECT_EQ(int32_t(Le32(&bmp[22])), -height);
+    EXPECT_EQ(Le16(&bmp[26]), 1);
+    EXPECT_EQ(Le16(&bmp[28]), 32);
+    EXPECT_EQ(Le32(&bmp[30]), 0u);
+    EXPECT_EQ(Le32(&bmp[34]), uint32_t(width * height * 4));
+    return RampIndex(bmp[54 + 1]);
+}
+
+} // namespace
+
+TEST_F(MediaProbe, TenSecondClip) {
+    const std::string clip = Media("clip.mp4");
+    ASSERT_TRUE(MakeRamp(clip, 10, 25, 44100, 2));
+    MediaInfo* m = Open(clip);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(GetHistoryItem(0), m);
+    EXPECT_EQ(std::u16string(m->m_szName), u"clip");
+    ASSERT_EQ(m_Window.WaitDone(), kProbeOk);
+    ExpectProgressThenDone(kProbeOk);
+
+    EXPECT_EQ(m->m_bVideoStream, 1);
+    EXPECT_EQ(m->m_VideoFormat, 27);
+    EXPECT_EQ(m->m_Width, 160);
+    EXPECT_EQ(m->m_Height, 120);
+    EXPECT_EQ(m->m_FrameRateNum, 25);
+    EXPECT_EQ(m->m_FrameRateDen, 1);
+    EXPECT_GT(m->m_VideoBitRate, 0);
+    EXPECT_EQ(m->m_bAudioStream, 1);
+    EXPECT_EQ(m->m_SampleRate, 44100);
+    EXPECT_EQ(m->m_nChannel, 2);
+    EXPECT_GT(m->m_AudioBitRate, 0);
+    EXPECT_NEAR(double(m->m_Duration), 10.0e6, 50000);
+    EXPECT_EQ(m->m_FileSize, int64_t(fs::file_size(clip)));
+    EXPECT_NE(m->m_History, 0u);
+    EXPECT_EQ(m->m_SampleFile, 1);
+
+    // The thumbnail is the frame at 3 s (frame 75 of the ramp).
+    EXPECT_EQ(ThumbnailFrame(SideFile(*m, u"bmp"), 160, 120), 75 % 50);
+
+    // The sample file: the 46-byte header, then exactly what ffmpeg decodes.
+    const std::vector<uint8_t> wav = ReadFile(SideFile(*m, u"wav"));
+    const std::vector<uint8_t> pcm = FfmpegPcm(clip);
+    ASSERT_EQ(wav.size(), 46 + pcm.size());
+    EXPECT_EQ(std::string(wav.begin(), wav.begin() + 4), "RIFF");
+    EXPECT_EQ(Le32(&wav[4]), pcm.size() + 38);
+    EXPECT_EQ(std::string(wav.begin() + 8, wav.begin() + 16), "WAVEfmt ");
+    EXPECT_EQ(Le32(&wav[16]), 18u);
+    EXPECT_EQ(Le16(&wav[20]), 1);
+    EXPECT_EQ(Le16(&wav[22]), 2);
+    EXPECT_EQ(Le32(&wav[24]), 44100u);
+    EXPECT_EQ(Le32(&wav[28]), 44100u * 4);
+    EXPECT_EQ(Le16(&wav[32]), 4);
+    EXPECT_EQ(Le16(&wav[34]), 16);
+    EXPECT_EQ(Le16(&wav[36]), 0);
+    EXPECT_EQ(std::string(wav.begin() + 38, wav.begin() + 42), "data");
+    EXPECT_EQ(Le32(&wav[42]), pcm.size());
+    EXPECT_TRUE(std::equal(pcm.begin(), pcm.end(), wav.begin() + 46));
+
+    // The finished record is in the store: a new run finds it.
+    ReloadHistoryForTesting();
+    ASSERT_EQ(GetHistoryCount(), 1);
+    EXPECT_EQ(GetHistoryItem(0)->m_Duration, m->m_Duration);
+    EXPECT_EQ(std::u16string(GetHistoryItem(0)->m_szFileName), platform::FromUtf8(clip));
+}
+
+TEST_F(MediaProbe, ShortClipKeepsItsFirstFrame) {
+    const std::string clip = Media("short.mp4");
+    ASSERT_TRUE(MakeRamp(clip, 2, 25, 0, 0));
+    MediaInfo* m = Open(clip);
+    ASSERT_EQ(m_Window.WaitDone(), kProbeOk);
+    EXPECT_EQ(ThumbnailFrame(SideFile(*m, u"bmp"), 160, 120), 0);
+    EXPECT_EQ(m->m_bAudioStream, 0);
+    EXPECT_FALSE(fs::exists(SideFile(*m, u"wav")));
+    // Without sound the duration is the last frame's time.
+    EXPECT_EQ(m->m_Duration, 1960000);
+}
+
+TEST_F(MediaProbe, SoundOnlyFile) {
+    const std::string tone = Media("tone.m4a");
+    ASSERT_TRUE(Ffmpeg({"-f", "lavfi", "-i", "sine=frequency=500:sample_rate=48000:duration=4",
+                        "-ac", "1", "-c:a", "aac", tone}));
+    MediaInfo* m = Open(tone);
+    ASSERT_EQ(m_Window.WaitDone(), kProbeOk);
+    ExpectProgressThenDone(kProbeOk);
+    EXPECT_EQ(m->m_bVideoStream, 0);
+    EXPECT_EQ(m->m_SampleFile, 0);
+    EXPECT_FALSE(fs::exists(SideFile(*m, u"bmp")));
+    EXPECT_EQ(m->m_bAudioStream, 1);
+    const uint64_t bytes = fs::file_size(SideFile(*m, u"wav")) - 46;
+    EXPECT_EQ(bytes, FfmpegPcm(tone).size());
+    EXPECT_EQ(m->m_Duration, int64_t(bytes * 1000000 / (48000 * 2)));
+}
+
+TEST_F(MediaProbe, SoundTrackThatDecodesToNothing) {
+    const std::string clip = Media("mute.mkv");
+    ASSERT_TRUE(Ffmpeg({"-f", "lavfi", "-i", "testsrc=s=160x120:r=25:d=2", "-f", "lavfi", "-i",
+                        "sine=sample_rate=44100:duration=2", "-af", "atrim=end_sample=0", "-c:v",
+                        "libx264", "-c:a", "aac", clip}));
+    MediaInfo* m = Open(clip);
+    ASSERT_EQ(m_Window.WaitDone(), kProbeOk);
+    EXPECT_EQ(m->m_bVideoStream, 1);
+    EXPECT_EQ(m->m_bAudioStream, 0);
+    EXPECT_FALSE(fs::exists(SideFile(*m, u"wav")));
+    // Also in the stored record.
+    ReloadHistoryForTesting();
+    ASSERT_EQ(GetHistoryCount(), 1);
+    EXPECT_EQ(GetHistoryItem(0)->m_bAudioStream, 0);
+}
+
+TEST_F(MediaProbe, UnsupportedFiles) {
+    const std::string text = Media("notes.txt");
+    std::ofstream(text) << "Just some words.\n";
+    const std::string whole = Media("whole.mp4");
+    ASSERT_TRUE(MakeRamp(whole, 2, 25));
+    std::vector<uint8_t> bytes = ReadFile(whole);
+    // A recording cut short loses the index at its end.
+    const std::string cut = Media("cut.mp4");
+    std::ofstream(cut, std::ios::binary).write(reinterpret_cast<char*>(bytes.data()),
+                                               long(bytes.size() * 2 / 3));
+    // A header overwritten.
+    const std::string scrambled = Media("scrambled.mp4");
+    for (size_t i = 0; i < 4096 && i < bytes.size(); ++i) bytes[i] = uint8_t(i * 31 + 7);
+    std::ofstream(scrambled, std::ios::binary).write(reinterpret_cast<char*>(bytes.data()),
+                                                     long(bytes.size()));
+    for (const std::string& file : {text, cut, scrambled}) {
+        SCOPED_TRACE(file);
+        m_Window.Clear();
+        MediaInfo* m = Open(file);
+        ASSERT_NE(m, nullptr);
+        EXPECT_EQ(m_Window.WaitDone(), kProbeUnsupported);
+        EXPECT_TRUE(m_Window.Progress().empty());
+    }
+}
+
+TEST_F(MediaProbe, MissingFileStaysInTheHistory) {
+    const std::string name(80, 'n');
+    const std::string missing = Media(name + ".mp4");
+    MediaInfo* m = Open(missing);
+    ASSERT_NE(m, nullptr);
+    m_Window.DispatchNow();
+    ASSERT_EQ(m_Window.Messages().size(), 1u);
+    EXPECT_EQ(m_Window.Messages()[0].wParam, kProbeUnreadable);
+    EXPECT_EQ(m_Window.Messages()[0].lParam, 5);
+    // The title is cut to 63 characters.
+    EXPECT_EQ(std::u16string(m->m_szName), std::u16string(63, u'n'));
+    EXPECT_EQ(GetHistoryItem(0), m);
+    EXPECT_EQ(GetHistoryCount(), 1);
+}
+
+TEST_F(MediaProbe, PathsWithSpacesAndOtherScriptsThenAgainInOtherCase) {
+    const std::string clip = Folder("My Clips/Überfahrt") + "/Straße am Meer – 海.MP4";
+    ASSERT_TRUE(MakeRamp(clip, 2, 25, 22050, 1, {"-f", "mp4"}));
+    MediaInfo* m = Open(clip, 5);
+    ASSERT_EQ(m_Window.WaitDone(), kProbeOk);
+    EXPECT_EQ(m->m_bVideoStream, 1);
+    EXPECT_EQ(m->m_bAudioStream, 1);
+    EXPECT_EQ(std::u16string(m->m_szName), u"Straße am Meer – 海");
+    EXPECT_TRUE(fs::exists(SideFile(*m, u"bmp")));
+
+    // The same path in other letter case: answered from the history at once,
+    // without a helper (the answer is already queued when OpenMedia returns).
+    m_Window.Clear();
+    const int before = GetHistoryCount();
+    std::string other = clip;
+    for (char& c : other)
+        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+    MediaInfo* again = Open(other, 9);
+    EXPECT_EQ(again, m);
+    EXPECT_EQ(GetHistoryCount(), before);
+    m_Window.DispatchNow();
+    ASSERT_EQ(m_Window.Messages().size(), 1u);
+    EXPECT_EQ(m_Window.Messages()[0].msg, kMsgProbeDone);
+    EXPECT_EQ(m_Window.Messages()[0].wParam, kProbeOk);
+    EXPECT_EQ(m_Window.Messages()[0].lParam, 9);
+}
+
+TEST_F(MediaProbe, PhoneVideoIsUpright) {
+    const std::string plain = Media("landscape.mp4");
+    const std::string phone = Media("phone.mp4");
+    ASSERT_TRUE(Ffmpeg({"-f", "lavfi", "-i", "testsrc=s=160x120:r=25:d=1", "-c:v", "libx264",
+                        "-pix_fmt", "yuv420p", plain}));
+    ASSERT_TRUE(Ffmpeg({"-i", plain, "-c", "copy", "-metadata:s:v:0", "rotate=90", phone}));
+    MediaInfo* m = Open(phone);
+    ASSERT_EQ(m_Window.WaitDone(), kProbeOk);
+    EXPECT_EQ(m->m_Width, 120);
+    EXPECT_EQ(m->m_Height, 160);
+    // The thumbnail shows what ffmpeg shows for the file (turned upright).
+    const std::vector<uint8_t> bmp = ReadFile(SideFile(*m, u"bmp"));
+    const std::vector<uint8_t> upright = FfmpegFirstFrameBgra(phone);
+    ASSERT_EQ(upright.size(), 120u * 160 * 4);
+    ASSERT_EQ(bmp.size(), 54 + upright.size());
+    double diff = 0;
+    for (size_t i = 0; i < upright.size(); ++i)
+        if (i % 4 != 3) diff += std::abs(int(bmp[54 + i]) - int(upright[i]));
+    EXPECT_LT(diff / (120.0 * 160 * 3), 4.0);
+    // ... and not what the decoder makes before turning it.
+    const std::vector<uint8_t> unturned = FfmpegFirstFrameBgra(plain);
+    double other = 0;
+    for (size_t i = 0; i < unturned.size(); ++i)
+        if (i % 4 != 3) other += std::abs(int(bmp[54 + i]) - int(unturned[i]));
+    EXPECT_GT(other / (120.0 * 160 * 3), 20.0);
+}
+
+TEST_F(MediaProbe, DecoderThatCannotStart) {
+    const std::string clip = Media("clip.mp4");
+    ASSERT_TRUE(MakeRamp(clip, 1, 25, 0, 0));
+    SetInstallFolderForTesting(Folder("no helpers here"));
+    InitFolders();
+    MediaInfo* m = Open(clip);
+    ASSERT_NE(m, nullptr);
+    m_Window.DispatchNow();
+    ASSERT_EQ(m_Window.Messages().size(), 1u);
+    EXPECT_EQ(m_Window.Messages()[0].wParam, kProbeFailed);
+}
+
+// dec ending before the plug-in has reported (here: the plug-in crashes) is
+// noticed through its process handle and reported as a failed import.
+TEST_F(MediaProbe, DecoderThatDiesReportsFailure) {
+    const std::string clip = Media("clip.mp4");
+    ASSERT_TRUE(MakeRamp(clip, 1, 25, 0, 0));
+    SetInstallFolderForTesting(ProgramFolderWith("crashing", REELPAGE_RECORDER_PLUGIN));
+    InitFolders();
+    setenv("REC_CRASH", "SetDuration", 1);
+    Open(clip);
+    EXPECT_EQ(m_Window.WaitDone(), kProbeFailed);
+    EXPECT_TRUE(m_Window.Progress().empty());
+}
