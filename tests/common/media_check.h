@@ -65,6 +65,7 @@ inline std::string FormatName(const std::string& path) {
         Capture("ffprobe -v error -show_entries format=format_name -of csv=p=0 " + Quote(path));
     while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
         s.pop_back();
+    if (s.size() >= 2 && s.front() == '"' && s.back() == '"') s = s.substr(1, s.size() - 2);
     return s;
 }
 
