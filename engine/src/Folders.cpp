@@ -39,7 +39,9 @@ const WCHAR* MediaInfoFolder() { return g_szMediaInfoFolder; }
 
 void CreateMediaInfoFolder() {
     std::string appData;
-    platform::GetKnownFolder(platform::KnownFolder::AppData, false, &appData);
+    // Created when missing: a fresh account may have no ~/.local/share yet,
+    // and the folders below are made one level at a time.
+    platform::GetKnownFolder(platform::KnownFolder::AppData, true, &appData);
     platform::WStrCopy(g_szMediaInfoFolder, platform::FromUtf8(appData));
     AppendAndCreate(g_szMediaInfoFolder, u"Zelmorix");
     AppendAndCreate(g_szMediaInfoFolder, u"MediaInfo");
@@ -50,7 +52,7 @@ int32_t InitFolders() {
     platform::WStrCopy(g_szModulePath, platform::FromUtf8(install));
 
     std::string appData;
-    platform::GetKnownFolder(platform::KnownFolder::AppData, false, &appData);
+    platform::GetKnownFolder(platform::KnownFolder::AppData, true, &appData);
     platform::WStrCopy(g_szPosterFolder, platform::FromUtf8(appData));
     AppendAndCreate(g_szPosterFolder, u"Zelmorix");
     AppendAndCreate(g_szPosterFolder, u"Reelpage");
