@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <getopt.h>
-#include <sstream>
 
 namespace reelpage::cli {
 
@@ -31,13 +30,16 @@ bool ParsePair(const std::string& s, char sep, int lo, int hi, Pair* out) {
            ParseInt(s.substr(at + 1), lo, hi, &out->b);
 }
 
+// Every part, empty ones too ("1:" is "1" and "").
 std::vector<std::string> Split(const std::string& s, char sep) {
     std::vector<std::string> parts;
-    std::stringstream in(s);
-    std::string item;
-    while (std::getline(in, item, sep))
-        parts.push_back(item);
-    return parts;
+    size_t at = 0;
+    for (;;) {
+        const size_t next = s.find(sep, at);
+        parts.push_back(s.substr(at, next == std::string::npos ? std::string::npos : next - at));
+        if (next == std::string::npos) return parts;
+        at = next + 1;
+    }
 }
 
 enum Option {
