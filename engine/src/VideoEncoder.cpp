@@ -190,6 +190,11 @@ FramePath ChooseFramePath(const Project& p, const MediaInfo& media) {
         path.transform = turned ? 3 : 4;
     else if (turned)
         path.transform = 1;
+    // 4:2:0 planes of an odd width or height do not fit the slot layout (its
+    // chroma planes are W/2 x H/2): such pictures go the 32-bit way, where
+    // paths 4 and 3 copy or turn them without any other change.
+    if (path.transform <= 1 && ((p.m_OutputWidth | p.m_OutputHeight) & 1))
+        path.transform = turned ? 3 : 4;
     if (path.transform >= 2) path.pixelFormat = kPixBgra;
     return path;
 }

@@ -54,6 +54,7 @@ TEST(EncodingRules, FramePathByProject) {
         {"tint amount alone", [](Project& p) { p.m_TintAmount = 3; }, {0, 0, 0}},
         {"blur edge alone", [](Project& p) { p.m_BlurExpandEdge = -1; }, {0, 0, 0}},
         {"blur", [](Project& p) { p.m_BlurRadius = 0.5f; }, {4, 30, 0}},
+
     };
     for (const Case& c : cases) {
         Project p = project();
@@ -63,6 +64,24 @@ TEST(EncodingRules, FramePathByProject) {
         EXPECT_EQ(f.pixelFormat, c.expected.pixelFormat) << c.name;
         EXPECT_EQ(f.flipXY, c.expected.flipXY) << c.name;
     }
+}
+
+// Odd sides cannot be 4:2:0 slots (their chroma planes are W/2 x H/2): an
+// untouched or only turned odd-sized picture goes the 32-bit way.
+TEST(EncodingRules, OddSizesAreNeverPlanarSlots) {
+    MediaInfo media{};
+    media.m_Width = 639;
+    media.m_Height = 360;
+    Project p{};
+    p.m_OutputWidth = p.m_CropWidth = 639;
+    p.m_OutputHeight = p.m_CropHeight = 360;
+    FramePath f = ChooseFramePath(p, media);
+    EXPECT_EQ(f.transform, 4);
+    EXPECT_EQ(f.pixelFormat, 30);
+    p.m_Orientation = 2;
+    f = ChooseFramePath(p, media);
+    EXPECT_EQ(f.transform, 3);
+    EXPECT_EQ(f.pixelFormat, 30);
 }
 
 TEST(EncodingRules, AudioBitRate) {
