@@ -50,6 +50,9 @@ protected:
     void TearDown() override {
         Bind<FnFinishEncoding>(kFinishEncoding)(1);
         Bind<FnFreeEncoding>(kFreeEncoding)();
+        // Late messages of this job (the decoder's own) must not reach a
+        // window whose fixture is gone when several cases share a process.
+        platform::RouterDestroyWindow(m_Window.Handle());
     }
 
     std::string Media(const std::string& name) { return probe_test::Folder("media") + "/" + name; }
