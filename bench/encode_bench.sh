@@ -46,16 +46,19 @@ ours() {
   timed "$cli" -q --output "$out" --size source --formats webm,mp4,ogg "$src"
 }
 
-# The settings the encoder helper uses (helpers/enc/CodecSettings.cpp).
+# The settings the encoder helper uses (helpers/enc/CodecSettings.cpp): one
+# thread per encoder, as there. With "default" ffmpeg keeps its own choice of
+# threads instead (several per encoder), for reference.
 theirs() {
-  local out="$work/ffmpeg-$1"
+  local out="$work/ffmpeg-$1" threads=(-threads 1)
+  [ "${2:-}" = default ] && threads=()
   mkdir -p "$out"
   timed ffmpeg -nostdin -v error -y -i "$src" \
-    -map 0:v -map 0:a -c:v libvpx -deadline realtime -cpu-used -8 -b:v "$rate" \
+    -map 0:v -map 0:a -c:v libvpx -deadline realtime -cpu-used -8 -b:v "$rate" "${threads[@]}" \
       -c:a libvorbis -b:a 128k -avoid_negative_ts make_zero "$out/video.webm" \
-    -map 0:v -map 0:a -c:v libx264 -preset veryfast -b:v "$rate" \
+    -map 0:v -map 0:a -c:v libx264 -preset veryfast -b:v "$rate" "${threads[@]}" \
       -c:a aac -b:a 128k -movflags +faststart "$out/video.mp4" \
-    -map 0:v -map 0:a -c:v libtheora -b:v "$rate" \
+    -map 0:v -map 0:a -c:v libtheora -b:v "$rate" "${threads[@]}" \
       -c:a flac -sample_fmt s16 -avoid_negative_ts make_zero "$out/video.ogv"
 }
 
@@ -72,6 +75,7 @@ o=$(printf '%s\n' "${ours_runs[@]%% *}" | median)
 t=$(printf '%s\n' "${theirs_runs[@]%% *}" | median)
 oc=$(printf '%s\n' "${ours_runs[@]##* }" | median)
 tc=$(printf '%s\n' "${theirs_runs[@]##* }" | median)
+reference=$(theirs reference default)
 
 ssim() {
   ffmpeg -nostdin -i "$1" -i "$src" -lavfi "[0:v][1:v]ssim" -f null - 2>&1 |
@@ -82,6 +86,7 @@ echo
 printf 'wall time (median of %d): reelpage-cli %.2f s, ffmpeg %.2f s, ratio %.3f\n' \
   "$rounds" "$o" "$t" "$(awk -v a="$o" -v b="$t" 'BEGIN { print a / b }')"
 printf 'cpu time (median): reelpage-cli %.2f s, ffmpeg %.2f s\n' "$oc" "$tc"
+printf 'ffmpeg with its own thread choice (once): %s s wall, %s s cpu\n' "${reference% *}" "${reference#* }"
 printf 'machine: %s cores, load average %s\n' "$(nproc)" "$(cut -d' ' -f1-3 /proc/loadavg)"
 printf '%-6s %-14s %-10s %-10s\n' file "SSIM ours" "SSIM ffmpeg" difference
 for f in webm mp4 ogv; do

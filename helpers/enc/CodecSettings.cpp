@@ -39,6 +39,11 @@ int64_t VideoBitRate(int64_t sourceRate, int width, int height, int frameRateNum
 }
 
 void AddVideoEncoderOptions(const char* encoder, AVDictionary** options) {
+    // One thread per encoder: a job already runs up to three encoders and the
+    // decoder side by side, so on two cores every core is busy without the
+    // encoders' own threads, and libvpx's threads wait for each other by
+    // spinning, which on a busy machine burns several times the work of one.
+    av_dict_set(options, "threads", "1", 0);
     if (!std::strcmp(encoder, "libx264")) {
         av_dict_set(options, "preset", "veryfast", 0);
     } else if (!std::strcmp(encoder, "libvpx")) {
