@@ -16,6 +16,11 @@ packages=(
   libgtest-dev libgmock-dev ffmpeg xvfb xauth
   # checks the desktop entry
   desktop-file-utils
+  # published pages: headless browser, and java for the W3C checker (from npm)
+  chromium default-jre-headless
+  # a private session bus for the launcher-progress test; screenshots of the
+  # program under Xvfb (import -window root)
+  dbus imagemagick
 )
 
 missing=()
@@ -24,6 +29,11 @@ for p in "${packages[@]}"; do
     missing+=("$p")
   fi
 done
+# Node.js and npm run the page checks. Judged by the commands, not the
+# package names: a Node.js from elsewhere brings its own npm, which Debian's
+# npm package would conflict with.
+command -v node >/dev/null || missing+=(nodejs)
+command -v npm >/dev/null || missing+=(npm)
 
 if [ ${#missing[@]} -gt 0 ]; then
   sudo=""

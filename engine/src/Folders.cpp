@@ -39,8 +39,8 @@ const WCHAR* MediaInfoFolder() { return g_szMediaInfoFolder; }
 
 void CreateMediaInfoFolder() {
     std::string appData;
-    // Created when missing: a fresh account may have no ~/.local/share yet,
-    // and the folders below are made one level at a time.
+    // Created along the way: a fresh account may not have it yet, and the
+    // probe's files go below it.
     platform::GetKnownFolder(platform::KnownFolder::AppData, true, &appData);
     platform::WStrCopy(g_szMediaInfoFolder, platform::FromUtf8(appData));
     AppendAndCreate(g_szMediaInfoFolder, u"Zelmorix");
@@ -52,7 +52,7 @@ int32_t InitFolders() {
     platform::WStrCopy(g_szModulePath, platform::FromUtf8(install));
 
     std::string appData;
-    platform::GetKnownFolder(platform::KnownFolder::AppData, true, &appData);
+    platform::GetKnownFolder(platform::KnownFolder::AppData, false, &appData);
     platform::WStrCopy(g_szPosterFolder, platform::FromUtf8(appData));
     AppendAndCreate(g_szPosterFolder, u"Zelmorix");
     AppendAndCreate(g_szPosterFolder, u"Reelpage");

@@ -32,9 +32,9 @@ int CreateHelperLaunch(const WCHAR* mediaFile, BOOL bMediaInfo, int64_t llStart,
 
 // The engine's handles on a preview session's control block.
 struct PreviewChannel {
-    platform::SharedBlock block;   // PreviewControl
-    platform::SharedMutex mutex;   // m_hMutex
-    int commandEvent = -1;         // m_hCommandEvent
+    platform::SharedBlock block; // PreviewControl
+    platform::SharedMutex mutex; // m_hMutex
+    int commandEvent = -1;       // m_hCommandEvent
     PreviewControl* Control() const { return static_cast<PreviewControl*>(block.view); }
 };
 

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string_view>
 #include <thread>
+#include <unistd.h>
 
 #include "platform/filetime.h"
 #include "platform/process.h"
@@ -52,9 +53,16 @@ void TitleFromPath(const WCHAR* path, WCHAR* title, size_t cap) {
 MediaInfo* OpenMedia(const WCHAR* path, HWND notify, int32_t cookie, uint32_t msgDone,
                      uint32_t msgProgress) {
     if (!path) return nullptr;
+    // dec runs in the program folder: a relative path is made absolute here,
+    // against the caller's current folder, which it was meant for.
+    std::u16string full = path;
+    if (!full.empty() && full[0] != u'/') {
+        char cwd[4096];
+        if (getcwd(cwd, sizeof cwd)) full = platform::FromUtf8(cwd) + u"/" + full;
+    }
     for (int32_t i = 0, n = GetHistoryCount(); i < n; ++i) {
         MediaInfo* known = GetHistoryItem(i);
-        if (platform::WStrICmp(path, known->m_szFileName) == 0) {
+        if (platform::WStrICmp(full, known->m_szFileName) == 0) {
             platform::PostMessage(notify, msgDone, kProbeOk, cookie);
             return known;
         }
@@ -65,7 +73,7 @@ MediaInfo* OpenMedia(const WCHAR* path, HWND notify, int32_t cookie, uint32_t ms
         platform::PostMessage(notify, msgDone, kProbeFailed, cookie);
         return nullptr;
     }
-    platform::WStrCopy(media->m_szFileName, path);
+    platform::WStrCopy(media->m_szFileName, full);
     TitleFromPath(media->m_szFileName, media->m_szName, std::size(media->m_szName));
 
     int64_t size = 0;

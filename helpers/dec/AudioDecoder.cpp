@@ -84,8 +84,7 @@ bool AudioDecoder::Convert(const AVFrame* frame, const Sink& sink) {
             av_channel_layout_default(&out, m_nChannels);
         int rc = swr_alloc_set_opts2(&m_pSwr, &out, AV_SAMPLE_FMT_S16, m_nRate,
                                      const_cast<AVChannelLayout*>(&frame->ch_layout),
-                                     AVSampleFormat(frame->format), frame->sample_rate, 0,
-                                     nullptr);
+                                     AVSampleFormat(frame->format), frame->sample_rate, 0, nullptr);
         av_channel_layout_uninit(&out);
         if (rc < 0 || swr_init(m_pSwr) < 0) {
             swr_free(&m_pSwr);

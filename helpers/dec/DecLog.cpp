@@ -10,7 +10,9 @@ namespace {
 int32_t g_hLogFile = 0;
 }
 
-void SetLogHandle(int32_t handle) { g_hLogFile = handle; }
+void SetLogHandle(int32_t handle) {
+    g_hLogFile = handle;
+}
 
 void LogLine(const char* fmt, ...) {
     if (g_hLogFile <= 0) return;

@@ -78,7 +78,8 @@ bool DecodeSession::Open() {
     }
     if (best >= 0) {
         int found = av_find_best_stream(m_pFormat, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-        if (found >= 0 && !(m_pFormat->streams[found]->disposition & AV_DISPOSITION_ATTACHED_PIC))
+        if (found >= 0 && !(m_pFormat->streams[found]->disposition & AV_DISPOSITION_ATTACHED_PIC) &&
+            m_pFormat->streams[found]->codecpar->width > 0)
             best = found;
         auto video = std::make_unique<VideoFeeder>();
         if (video->Open(
@@ -149,7 +150,8 @@ void DecodeSession::ReportStreams() {
         int64_t bitRate = par->bit_rate;
         if (bitRate <= 0 && m_pFormat->bit_rate > 0) {
             // Containers that keep no per-stream rate: what the sound leaves.
-            int64_t audioRate = m_nAudio >= 0 ? m_pFormat->streams[m_nAudio]->codecpar->bit_rate : 0;
+            int64_t audioRate =
+                m_nAudio >= 0 ? m_pFormat->streams[m_nAudio]->codecpar->bit_rate : 0;
             bitRate = std::max<int64_t>(m_pFormat->bit_rate - std::max<int64_t>(audioRate, 0), 0);
         }
         m_Plugin.SetVideoInfo(0, int32_t(par->codec_id), width, height, codedWidth, codedHeight,
@@ -169,8 +171,8 @@ void DecodeSession::ReportStreams() {
         for (int index : {m_nVideo, m_nAudio}) {
             const AVStream* st = StreamAt(m_pFormat, index);
             if (st && st->duration != AV_NOPTS_VALUE)
-                duration = std::max(duration, av_rescale_q(st->duration, st->time_base,
-                                                           AVRational{1, 1000000}));
+                duration = std::max(
+                    duration, av_rescale_q(st->duration, st->time_base, AVRational{1, 1000000}));
         }
     }
     m_Plugin.SetDuration(std::max<int64_t>(duration, 0));
@@ -295,7 +297,8 @@ void DecodeSession::Seek(int64_t targetUs) {
             }
             return;
         }
-        for (AVPacket* p : held) av_packet_free(&p);
+        for (AVPacket* p : held)
+            av_packet_free(&p);
         retreat = retreat ? retreat * 2 : kSeekRetreatUs;
     }
 }
@@ -322,8 +325,8 @@ void DecodeSession::Loop() {
                 DeliverAudio(chunk.data(), int(chunk.size()));
         }
         VideoFeeder::Step step =
-            m_pVideo ? m_pVideo->Work(m_bEof) : (m_bEof ? VideoFeeder::Step::Done
-                                                        : VideoFeeder::Step::NeedPacket);
+            m_pVideo ? m_pVideo->Work(m_bEof)
+                     : (m_bEof ? VideoFeeder::Step::Done : VideoFeeder::Step::NeedPacket);
         if (step == VideoFeeder::Step::Worked) continue;
         if (!m_bEof) {
             ReadPacket();

@@ -55,8 +55,8 @@ private:
     int m_nAudio = -1;
     int m_nRotation = 0;
     std::unique_ptr<VideoFeeder> m_pVideo;
-    std::unique_ptr<AudioDecoder> m_pAudio;  // audio decoded from this opening
-    std::unique_ptr<AudioReader> m_pReader;  // or from an opening of its own
+    std::unique_ptr<AudioDecoder> m_pAudio; // audio decoded from this opening
+    std::unique_ptr<AudioReader> m_pReader; // or from an opening of its own
     FrameConverter m_Converter;
     bool m_bDeliverVideo = false; // the plug-in named a format frames can be put in
     bool m_bEof = false;

@@ -42,7 +42,8 @@ bool DisposableFrames::IsDisposable(const AVPacket* packet) const {
     if (m_nLengthSize > 0) {
         while (end - p >= m_nLengthSize) {
             uint32_t length = 0;
-            for (int i = 0; i < m_nLengthSize; ++i) length = (length << 8) | p[i];
+            for (int i = 0; i < m_nLengthSize; ++i)
+                length = (length << 8) | p[i];
             p += m_nLengthSize;
             if (length > uint32_t(end - p)) return false; // damaged: decode it
             if (!IsDisposableNal(p, int(length), &sawPicture)) return false;
@@ -56,7 +57,8 @@ bool DisposableFrames::IsDisposable(const AVPacket* packet) const {
         if (q[0] == 0 && q[1] == 0 && q[2] == 1) {
             if (nal) {
                 const uint8_t* stop = q;
-                while (stop > nal && stop[-1] == 0) --stop;
+                while (stop > nal && stop[-1] == 0)
+                    --stop;
                 if (!IsDisposableNal(nal, int(stop - nal), &sawPicture)) return false;
             }
             nal = q + 3;

@@ -22,8 +22,8 @@ private:
     bool IsDisposableNal(const uint8_t* nal, int size, bool* sawPicture) const;
 
     AVCodecID m_Codec = AV_CODEC_ID_NONE;
-    int m_nLengthSize = 0;      // 0 = start codes
-    int m_nTemporalLayers = 0;  // HEVC: from hvcC, 0 = unknown
+    int m_nLengthSize = 0;     // 0 = start codes
+    int m_nTemporalLayers = 0; // HEVC: from hvcC, 0 = unknown
 };
 
 } // namespace dec

@@ -32,8 +32,8 @@ bool CanTurnPlanes(AVPixelFormat f) {
 }
 
 template <int Bytes>
-void TurnPlaneT(const uint8_t* src, int srcStride, int srcW, int srcH, uint8_t* dst,
-                int dstStride, int rotation) {
+void TurnPlaneT(const uint8_t* src, int srcStride, int srcW, int srcH, uint8_t* dst, int dstStride,
+                int rotation) {
     // Tiles keep both the rows read and the rows written in cache.
     constexpr int kTile = 64;
     for (int ty = 0; ty < srcH; ty += kTile) {
@@ -80,8 +80,8 @@ void TurnPlane(const uint8_t* src, int srcStride, int srcW, int srcH, int bytes,
 }
 
 // Turns every plane of a picture of format f whose unturned size is w x h.
-void TurnPicture(AVPixelFormat f, const uint8_t* const src[4], const int srcStride[4], int w,
-                 int h, uint8_t* const dst[4], const int dstStride[4], int rotation) {
+void TurnPicture(AVPixelFormat f, const uint8_t* const src[4], const int srcStride[4], int w, int h,
+                 uint8_t* const dst[4], const int dstStride[4], int rotation) {
     const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(f);
     const int planes = av_pix_fmt_count_planes(f);
     for (int p = 0; p < planes; ++p) {
@@ -89,8 +89,7 @@ void TurnPicture(AVPixelFormat f, const uint8_t* const src[4], const int srcStri
         const int pw = chroma ? AV_CEIL_RSHIFT(w, d->log2_chroma_w) : w;
         const int ph = chroma ? AV_CEIL_RSHIFT(h, d->log2_chroma_h) : h;
         const int bytes = av_image_get_linesize(f, w, p) / std::max(pw, 1);
-        TurnPlane(src[p], srcStride[p], pw, ph, std::max(bytes, 1), dst[p], dstStride[p],
-                  rotation);
+        TurnPlane(src[p], srcStride[p], pw, ph, std::max(bytes, 1), dst[p], dstStride[p], rotation);
     }
 }
 
@@ -147,8 +146,8 @@ bool FrameConverter::Scale(SwsContext** context, const uint8_t* const srcData[4]
             int* inv = nullptr;
             int* table = nullptr;
             int srcRange = 0, dstRange = 0, brightness = 0, contrast = 0, saturation = 0;
-            if (sws_getColorspaceDetails(*context, &inv, &srcRange, &table, &dstRange,
-                                         &brightness, &contrast, &saturation) >= 0) {
+            if (sws_getColorspaceDetails(*context, &inv, &srcRange, &table, &dstRange, &brightness,
+                                         &contrast, &saturation) >= 0) {
                 const int* coefficients =
                     sws_getCoefficients(cs == AVCOL_SPC_UNSPECIFIED ? SWS_CS_DEFAULT : cs);
                 sws_setColorspaceDetails(*context, coefficients, range ? 1 : srcRange, table,
@@ -163,8 +162,7 @@ bool FrameConverter::Scale(SwsContext** context, const uint8_t* const srcData[4]
 
 bool FrameConverter::Convert(const AVFrame* frame, void* const planes[3],
                              const int32_t strides[3]) {
-    if (m_Format == AV_PIX_FMT_NONE || m_nWidth <= 0 || m_nHeight <= 0 || !planes[0])
-        return false;
+    if (m_Format == AV_PIX_FMT_NONE || m_nWidth <= 0 || m_nHeight <= 0 || !planes[0]) return false;
     const AVPixelFormat src = AVPixelFormat(frame->format);
     uint8_t* dst[4] = {static_cast<uint8_t*>(planes[0]), static_cast<uint8_t*>(planes[1]),
                        static_cast<uint8_t*>(planes[2]), nullptr};
@@ -172,12 +170,12 @@ bool FrameConverter::Convert(const AVFrame* frame, void* const planes[3],
 
     if (m_nRotation == 0) {
         if (src == m_Format && frame->width == m_nWidth && frame->height == m_nHeight) {
-            av_image_copy(dst, dstStride, const_cast<const uint8_t**>(frame->data),
-                          frame->linesize, src, m_nWidth, m_nHeight);
+            av_image_copy(dst, dstStride, const_cast<const uint8_t**>(frame->data), frame->linesize,
+                          src, m_nWidth, m_nHeight);
             return true;
         }
-        return Scale(&m_pSws, frame->data, frame->linesize, frame->width, frame->height, src,
-                     frame, dst, dstStride, m_nWidth, m_nHeight, m_Format);
+        return Scale(&m_pSws, frame->data, frame->linesize, frame->width, frame->height, src, frame,
+                     dst, dstStride, m_nWidth, m_nHeight, m_Format);
     }
 
     // Size before turning: a quarter turn swaps the sides.

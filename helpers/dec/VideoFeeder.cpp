@@ -31,8 +31,10 @@ bool VideoFeeder::Open(const AVStream* stream, int64_t startUs, AskFn ask, Deliv
     m_pCodec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     if (avcodec_open2(m_pCodec, codec, nullptr) < 0) return false;
     m_TimeBase = stream->time_base;
-    AVRational rate = stream->avg_frame_rate.num > 0 ? stream->avg_frame_rate : stream->r_frame_rate;
-    m_FrameDuration = rate.num > 0 && rate.den > 0 ? av_rescale_q(1, av_inv_q(rate), m_TimeBase) : 0;
+    AVRational rate =
+        stream->avg_frame_rate.num > 0 ? stream->avg_frame_rate : stream->r_frame_rate;
+    m_FrameDuration =
+        rate.num > 0 && rate.den > 0 ? av_rescale_q(1, av_inv_q(rate), m_TimeBase) : 0;
     m_StartUs = startUs;
     m_Ask = std::move(ask);
     m_Deliver = std::move(deliver);
@@ -49,7 +51,9 @@ int64_t VideoFeeder::LastFrameTime() const {
     return m_MaxPts == AV_NOPTS_VALUE ? 0 : std::max<int64_t>(Time(m_MaxPts), 0);
 }
 
-bool VideoFeeder::Settled(int64_t pts) const { return m_bEof || pts < m_SettledBelow; }
+bool VideoFeeder::Settled(int64_t pts) const {
+    return m_bEof || pts < m_SettledBelow;
+}
 
 bool VideoFeeder::CanReadMore() const {
     return !m_bEof && m_Queue.size() < kMaxQueuedPackets && m_cbQueued < kMaxQueuedBytes;
@@ -133,7 +137,8 @@ void VideoFeeder::AskEarly() {
 bool VideoFeeder::TrySkipToKeyframe() {
     if (!m_bEarly) return false;
     size_t k = 1;
-    while (k < m_Queue.size() && !(m_Queue[k].key && m_Queue[k].pts != AV_NOPTS_VALUE)) ++k;
+    while (k < m_Queue.size() && !(m_Queue[k].key && m_Queue[k].pts != AV_NOPTS_VALUE))
+        ++k;
     if (k >= m_Queue.size()) return false;
     const int64_t keyPts = m_Queue[k].pts;
     // Pictures shown before the keyframe but decoded after it refer to what
@@ -150,9 +155,11 @@ bool VideoFeeder::TrySkipToKeyframe() {
         auto it = m_Asked.find(pts);
         if (it == m_Asked.end() || it->second.wanted) return false;
     }
-    for (size_t j = 0; j < k; ++j) PopFront(true);
+    for (size_t j = 0; j < k; ++j)
+        PopFront(true);
     avcodec_flush_buffers(m_pCodec);
-    for (int64_t pts : m_InDecoder) m_Asked.erase(pts);
+    for (int64_t pts : m_InDecoder)
+        m_Asked.erase(pts);
     m_InDecoder.clear();
     m_DropBefore = keyPts;
     ++m_Counts.restarts;
@@ -257,7 +264,8 @@ void VideoFeeder::TurnOff() {
 }
 
 void VideoFeeder::ClearQueue() {
-    for (Pending& p : m_Queue) av_packet_free(&p.packet);
+    for (Pending& p : m_Queue)
+        av_packet_free(&p.packet);
     m_Queue.clear();
     m_cbQueued = 0;
     m_Asked.clear();
@@ -292,6 +300,10 @@ VideoFeeder::Step VideoFeeder::Work(bool eof) {
             m_bDrained = true;
             avcodec_send_packet(m_pCodec, nullptr);
             Receive();
+            // A frame taken that never came out (the decoder dropped it)
+            // will not come any more.
+            m_bOutstanding = false;
+            m_Asked.clear();
             return Step::Done;
         }
         Pending& p = m_Queue.front();

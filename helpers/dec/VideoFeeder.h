@@ -31,8 +31,8 @@ public:
     // GetFrameBuffer: 0 = take it into planes, 1 = skip, -1 = no more video.
     using AskFn = std::function<int(int64_t time, void* planes[3], int32_t strides[3])>;
     // Converts the frame into the planes and calls FrameReady.
-    using DeliverFn =
-        std::function<void(const AVFrame* frame, void* planes[3], int32_t strides[3], int64_t time)>;
+    using DeliverFn = std::function<void(const AVFrame* frame, void* planes[3], int32_t strides[3],
+                                         int64_t time)>;
 
     enum class Step { Worked, NeedPacket, Done };
 
@@ -105,8 +105,8 @@ private:
     AVCodecContext* m_pCodec = nullptr;
     AVFrame* m_pFrame = nullptr;
     AVRational m_TimeBase{1, 1};
-    int64_t m_FrameDuration = 0;         // in m_TimeBase, 0 = unknown
-    int64_t m_LastOut = AV_NOPTS_VALUE;  // time of the last frame out of the decoder
+    int64_t m_FrameDuration = 0;        // in m_TimeBase, 0 = unknown
+    int64_t m_LastOut = AV_NOPTS_VALUE; // time of the last frame out of the decoder
     int64_t m_StartUs = 0;
     AskFn m_Ask;
     DeliverFn m_Deliver;
@@ -114,15 +114,15 @@ private:
 
     std::deque<Pending> m_Queue; // read, not yet fed or dropped (decode order)
     size_t m_cbQueued = 0;
-    std::map<int64_t, Asked> m_Asked;  // answers given before decoding
-    std::set<int64_t> m_Unasked;       // read, not yet asked
+    std::map<int64_t, Asked> m_Asked;   // answers given before decoding
+    std::set<int64_t> m_Unasked;        // read, not yet asked
     std::multiset<int64_t> m_InDecoder; // fed, not yet out
     bool m_bEarly = true;               // questions may come before decoding
     int64_t m_SettledBelow = INT64_MIN; // every frame before this has been read
     int64_t m_LastAsked = INT64_MIN;
-    bool m_bOutstanding = false;         // a frame was taken and is not out yet
-    int64_t m_DropBefore = INT64_MIN;    // leading pictures of a restart point
-    bool m_bAwaitKey = false;            // after a seek, until the first keyframe
+    bool m_bOutstanding = false;      // a frame was taken and is not out yet
+    int64_t m_DropBefore = INT64_MIN; // leading pictures of a restart point
+    bool m_bAwaitKey = false;         // after a seek, until the first keyframe
     bool m_bEof = false;
     bool m_bDrained = false;
     bool m_bOff = false;

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
+#include <new>
 #include <string>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -42,7 +44,7 @@ uint32_t g_nRate = 0;
 
 int g_nThumbnailState = 0; // 0 first frame, 1 waiting for 3 s, 2 done
 int32_t g_nFormat = kPixBgra;
-uint8_t* g_pThumbnail = nullptr;
+std::unique_ptr<uint8_t[]> g_pThumbnail;
 int32_t g_nThumbnailStride = 0;
 int64_t g_llLastVideoTime = 0;
 uint64_t g_nLastPercent = 0;
@@ -69,10 +71,16 @@ std::string SideFile(const char* ext) {
                             platform::GuidToU8String(g_pMedia->m_id).c_str(), ext);
 }
 
-int BitsOf(int32_t format) { return format == kPixBgr24 ? 24 : 32; }
+int BitsOf(int32_t format) {
+    return format == kPixBgr24 ? 24 : 32;
+}
 
-void Put16(uint8_t* p, uint16_t v) { std::memcpy(p, &v, 2); }
-void Put32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
+void Put16(uint8_t* p, uint16_t v) {
+    std::memcpy(p, &v, 2);
+}
+void Put32(uint8_t* p, uint32_t v) {
+    std::memcpy(p, &v, 4);
+}
 
 bool WriteAll(int fd, const void* data, size_t size) {
     const uint8_t* p = static_cast<const uint8_t*>(data);
@@ -146,8 +154,7 @@ void StoreRecord() {
         Log("Faild(%d) to RegCreateKey\n", rc);
         return;
     }
-    rc = platform::RegSetValue(key, platform::GuidToU16String(g_pMedia->m_id),
-                               platform::REG_BINARY,
+    rc = platform::RegSetValue(key, platform::GuidToU16String(g_pMedia->m_id), platform::REG_BINARY,
                                reinterpret_cast<const char*>(g_pMedia) + kMediaInfoBodyOffset,
                                uint32_t(kMediaInfoBodySize));
     if (rc != 0) Log("Faild(%d) to RegSetValueEx\n", rc);
@@ -158,8 +165,7 @@ int32_t Init(HelperLaunch* launch) {
     platform::SharedBlock probe, media;
     if (platform::MapSharedBlock(launch->m_hSession, sizeof(ProbeRequest), &probe) != 0) return -1;
     g_pProbe = static_cast<ProbeRequest*>(probe.view);
-    if (platform::MapSharedBlock(g_pProbe->m_hMediaInfo, sizeof(MediaInfo), &media) != 0)
-        return -1;
+    if (platform::MapSharedBlock(g_pProbe->m_hMediaInfo, sizeof(MediaInfo), &media) != 0) return -1;
     g_pMedia = static_cast<MediaInfo*>(media.view);
     return 0;
 }
@@ -182,8 +188,8 @@ int32_t SetDuration(int64_t duration) {
     }
     g_nChannels = uint16_t(g_pMedia->m_nChannel);
     g_nRate = uint32_t(g_pMedia->m_SampleRate);
-    g_cbExpected = uint64_t(g_nRate) * g_nChannels * uint64_t(std::max<int64_t>(duration, 0)) * 2 /
-                   1000000;
+    g_cbExpected =
+        uint64_t(g_nRate) * g_nChannels * uint64_t(std::max<int64_t>(duration, 0)) * 2 / 1000000;
     return 0;
 }
 
@@ -261,8 +267,10 @@ int32_t GetFrameBuffer(void* planes[3], int32_t strides[3], int64_t time) {
         // out as the file needs it.
         const int bytes = BitsOf(g_nFormat) / 8;
         g_nThumbnailStride = (width * bytes + 3) & ~3;
-        g_pThumbnail = static_cast<uint8_t*>(calloc(size_t(g_nThumbnailStride), size_t(height)));
+        const size_t size = size_t(g_nThumbnailStride) * size_t(height);
+        g_pThumbnail.reset(new (std::nothrow) uint8_t[size]);
         if (!g_pThumbnail) return -1;
+        std::memset(g_pThumbnail.get(), 0, size);
         g_nThumbnailState = 1;
         break;
     }
@@ -273,7 +281,7 @@ int32_t GetFrameBuffer(void* planes[3], int32_t strides[3], int64_t time) {
     default:
         return -1;
     }
-    planes[0] = g_pThumbnail;
+    planes[0] = g_pThumbnail.get();
     planes[1] = planes[2] = nullptr;
     strides[0] = g_nThumbnailStride;
     strides[1] = strides[2] = 0;
@@ -282,6 +290,8 @@ int32_t GetFrameBuffer(void* planes[3], int32_t strides[3], int64_t time) {
 
 int32_t FrameReady(void* planes[3], int32_t*, int64_t) {
     WriteThumbnail(static_cast<const uint8_t*>(planes[0]));
+    // The picture at 3 s is the last one: its buffer is not needed any more.
+    if (g_nThumbnailState == 2) g_pThumbnail.reset();
     return 0;
 }
 

@@ -18,7 +18,8 @@ bool Ffmpeg(const std::vector<std::string>& args) {
     std::vector<std::string> all = {"ffmpeg", "-nostdin", "-v", "error", "-y"};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
+    for (auto& a : all)
+        argv.push_back(a.data());
     argv.push_back(nullptr);
     pid_t pid = 0;
     if (posix_spawnp(&pid, "ffmpeg", nullptr, nullptr, argv.data(), environ) != 0) return false;
@@ -47,7 +48,9 @@ bool MakeRamp(const std::string& path, double seconds, int fps, int audioRate, i
     return Ffmpeg(args);
 }
 
-int RampIndex(double grey) { return int(std::lround(grey * 219.0 / 255.0 / 4.0)) % 50; }
+int RampIndex(double grey) {
+    return int(std::lround(grey * 219.0 / 255.0 / 4.0)) % 50;
+}
 
 int RampIndexAt(int64_t timeUs, int fps) {
     return int((timeUs * fps + 500000) / 1000000) % 50;

@@ -112,7 +112,8 @@ TEST(HelperProtocol, CommandsCoalescePerCode) {
         PreviewControl* control = channel.Control();
         EXPECT_EQ(control->m_hMutex, channel.mutex.handle);
         EXPECT_EQ(control->m_hCommandEvent, channel.commandEvent);
-        for (auto [code, param] : c.posted) PostHelperCommand(channel, code, param);
+        for (auto [code, param] : c.posted)
+            PostHelperCommand(channel, code, param);
         ASSERT_EQ(control->m_cCommand, int32_t(c.queued.size()));
         for (size_t i = 0; i < c.queued.size(); ++i) {
             EXPECT_EQ(control->m_Commands[i].m_nCode, c.queued[i].first);
@@ -132,9 +133,11 @@ TEST(HelperProtocol, QueueNeverGrowsPastItsEntries) {
     // A count the helper left damaged must not send the engine past the array.
     channel.Control()->m_cCommand = 500;
     PostHelperCommand(channel, 3, 1);
-    for (const HelperCommand& c : channel.Control()->m_Commands) EXPECT_EQ(c.m_nCode, 0);
+    for (const HelperCommand& c : channel.Control()->m_Commands)
+        EXPECT_EQ(c.m_nCode, 0);
     channel.Control()->m_cCommand = 0;
-    for (int code = 100; code < 140; ++code) PostHelperCommand(channel, code, code);
+    for (int code = 100; code < 140; ++code)
+        PostHelperCommand(channel, code, code);
     EXPECT_EQ(channel.Control()->m_cCommand, kCommandSlots);
     EXPECT_EQ(channel.Control()->m_Commands[kCommandSlots - 1].m_nCode, 100 + kCommandSlots - 1);
     ClosePreviewChannel(&channel);
@@ -154,7 +157,8 @@ TEST(HelperProtocol, PositionIsReadUnderTheMutex) {
         channel.Control()->m_Pts = 5000000;
         platform::UnlockSharedMutex(channel.mutex);
     });
-    while (!locked) std::this_thread::yield();
+    while (!locked)
+        std::this_thread::yield();
     EXPECT_EQ(GetPosition(channel), 5000000);
     helper.join();
     ClosePreviewChannel(&channel);

@@ -10,8 +10,10 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "media_fixtures.h"
+#include "platform/guid.h"
 #include "platform/registry.h"
 #include "platform/wstr.h"
 #include "reelpage/exports.h"
@@ -54,10 +56,12 @@ protected:
         ASSERT_FALSE(all.empty());
         EXPECT_EQ(all.back().msg, kMsgProbeDone);
         EXPECT_EQ(all.back().wParam, result);
-        for (const Message& m : all) EXPECT_EQ(m.lParam, 5);
+        for (const Message& m : all)
+            EXPECT_EQ(m.lParam, 5);
         const std::vector<int64_t> progress = m_Window.Progress();
         ASSERT_FALSE(progress.empty());
-        for (size_t i = 1; i < progress.size(); ++i) EXPECT_GT(progress[i], progress[i - 1]);
+        for (size_t i = 1; i < progress.size(); ++i)
+            EXPECT_GT(progress[i], progress[i - 1]);
         EXPECT_EQ(progress.back(), 100);
         ASSERT_GE(all.size(), 2u);
         EXPECT_EQ(all[all.size() - 2].msg, kMsgProbeProgress);
@@ -194,13 +198,14 @@ TEST_F(MediaProbe, UnsupportedFiles) {
     std::vector<uint8_t> bytes = ReadFile(whole);
     // A recording cut short loses the index at its end.
     const std::string cut = Media("cut.mp4");
-    std::ofstream(cut, std::ios::binary).write(reinterpret_cast<char*>(bytes.data()),
-                                               long(bytes.size() * 2 / 3));
+    std::ofstream(cut, std::ios::binary)
+        .write(reinterpret_cast<char*>(bytes.data()), long(bytes.size() * 2 / 3));
     // A header overwritten.
     const std::string scrambled = Media("scrambled.mp4");
-    for (size_t i = 0; i < 4096 && i < bytes.size(); ++i) bytes[i] = uint8_t(i * 31 + 7);
-    std::ofstream(scrambled, std::ios::binary).write(reinterpret_cast<char*>(bytes.data()),
-                                                     long(bytes.size()));
+    for (size_t i = 0; i < 4096 && i < bytes.size(); ++i)
+        bytes[i] = uint8_t(i * 31 + 7);
+    std::ofstream(scrambled, std::ios::binary)
+        .write(reinterpret_cast<char*>(bytes.data()), long(bytes.size()));
     for (const std::string& file : {text, cut, scrambled}) {
         SCOPED_TRACE(file);
         m_Window.Clear();
@@ -278,6 +283,25 @@ TEST_F(MediaProbe, PhoneVideoIsUpright) {
     for (size_t i = 0; i < unturned.size(); ++i)
         if (i % 4 != 3) other += std::abs(int(bmp[54 + i]) - int(unturned[i]));
     EXPECT_GT(other / (120.0 * 160 * 3), 20.0);
+}
+
+// A relative path means the caller's folder, not dec's; a fresh account may
+// not have its data folder yet.
+TEST_F(MediaProbe, RelativePathOnAFreshAccount) {
+    const std::string folder = Folder("relative");
+    ASSERT_TRUE(MakeRamp(folder + "/clip.mp4", 1, 25, 0, 0));
+    const std::string data = Folder("fresh") + "/not/yet/there";
+    setenv("XDG_DATA_HOME", data.c_str(), 1);
+    ReloadHistoryForTesting();
+    ASSERT_EQ(chdir(folder.c_str()), 0);
+    MediaInfo* m = Open("clip.mp4");
+    ASSERT_EQ(m_Window.WaitDone(), kProbeOk);
+    EXPECT_EQ(platform::ToUtf8(m->m_szFileName), folder + "/clip.mp4");
+    EXPECT_TRUE(
+        fs::exists(data + "/Zelmorix/MediaInfo/" + platform::GuidToU8String(m->m_id) + ".bmp"));
+    // The same relative name again is the same file.
+    m_Window.Clear();
+    EXPECT_EQ(Open("clip.mp4"), m);
 }
 
 TEST_F(MediaProbe, DecoderThatCannotStart) {

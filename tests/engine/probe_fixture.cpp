@@ -19,7 +19,9 @@ ImportWindow::ImportWindow() {
     });
 }
 
-void ImportWindow::DispatchNow() { platform::RouterDispatch(); }
+void ImportWindow::DispatchNow() {
+    platform::RouterDispatch();
+}
 
 int64_t ImportWindow::WaitDone(int timeoutMs) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

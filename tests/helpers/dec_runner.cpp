@@ -54,7 +54,8 @@ DecRun RunDec(const std::string& file, int64_t start, bool mediaInfo, const std:
     std::ifstream logIn(logPath);
     run.log.assign(std::istreambuf_iterator<char>(logIn), {});
     std::ifstream in(trace);
-    for (std::string l; std::getline(in, l);) run.trace.push_back(l);
+    for (std::string l; std::getline(in, l);)
+        run.trace.push_back(l);
     return run;
 }
 

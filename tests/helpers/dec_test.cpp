@@ -32,12 +32,15 @@ int64_t FirstAsked(const DecRun& run) {
 }
 
 // The frame of a 25 fps stream starting at origin that is shown at time t.
-int64_t FrameShownAt(int64_t t, int64_t origin) { return origin + (t - origin) / 40000 * 40000; }
+int64_t FrameShownAt(int64_t t, int64_t origin) {
+    return origin + (t - origin) / 40000 * 40000;
+}
 
 int64_t Number(const std::string& line, size_t field) {
     std::istringstream in(line);
     std::string word;
-    for (size_t i = 0; i <= field; ++i) in >> word;
+    for (size_t i = 0; i <= field; ++i)
+        in >> word;
     return std::stoll(word);
 }
 
@@ -45,9 +48,9 @@ int64_t Number(const std::string& line, size_t field) {
 class Dec : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (const char* name : {"REC_INIT_FAIL", "REC_ACCEPT_NATIVE", "REC_FORMAT", "REC_SEEK_AFTER",
-                                 "REC_SEEK_TO", "REC_PREVIEW_SEEK", "REC_SKIP_UNTIL", "REC_STOP_AT",
-                                 "REC_CRASH"})
+        for (const char* name :
+             {"REC_INIT_FAIL", "REC_ACCEPT_NATIVE", "REC_FORMAT", "REC_SEEK_AFTER", "REC_SEEK_TO",
+              "REC_PREVIEW_SEEK", "REC_SKIP_UNTIL", "REC_STOP_AT", "REC_CRASH"})
             unsetenv(name);
     }
 };
@@ -70,7 +73,8 @@ TEST_F(Dec, DrivesThePluginInTheFixedOrder) {
 
     // Then each frame: asked about, then handed over, in time order.
     std::vector<std::string> frameLines;
-    for (size_t i = 6; i + 1 < run.trace.size(); ++i) frameLines.push_back(run.trace[i]);
+    for (size_t i = 6; i + 1 < run.trace.size(); ++i)
+        frameLines.push_back(run.trace[i]);
     ASSERT_EQ(frameLines.size(), 100u);
     for (size_t i = 0; i < 50; ++i) {
         const std::string t = std::to_string(i * 40000);
@@ -103,6 +107,11 @@ TEST_F(Dec, EveryKindOfStreamGivesTheRightFrames) {
          false,
          true},
         {"open-groups.mkv", {"-x264-params", "open-gop=1:keyint=30:bframes=3"}, false, true},
+        {"hevc.mp4", {"-c:v", "libx265", "-x265-params", "log-level=none:keyint=30"}, false, true},
+        {"vp8.webm",
+         {"-c:v", "libvpx", "-b:v", "1M", "-g", "25", "-deadline", "realtime", "-cpu-used", "8"},
+         false,
+         true},
         {"mpeg4.avi", {"-c:v", "mpeg4", "-q:v", "1", "-bf", "2"}, false, false},
         {"bgra.nut", {"-c:v", "rawvideo", "-pix_fmt", "bgra"}, true, true},
     };
@@ -171,7 +180,8 @@ TEST_F(Dec, SeekingIsFrameAccurate) {
         DecRun run = RunDec(clip);
         EXPECT_EQ(run.exitCode, 0);
         size_t seek = 0;
-        while (seek < run.trace.size() && run.trace[seek].rfind("Seek ", 0) != 0) ++seek;
+        while (seek < run.trace.size() && run.trace[seek].rfind("Seek ", 0) != 0)
+            ++seek;
         ASSERT_LT(seek, run.trace.size());
         const std::vector<Frame> before =
             Frames({run.trace.begin(), run.trace.begin() + long(seek)});
@@ -215,7 +225,8 @@ TEST_F(Dec, APreviewHostKeepsPollingAfterTheEnd) {
     ASSERT_EQ(ends.size(), 2u);
     EXPECT_EQ(ends[0], "EndOfStream 1960000 audio=0");
     size_t end = 0;
-    while (run.trace[end].rfind("EndOfStream", 0) != 0) ++end;
+    while (run.trace[end].rfind("EndOfStream", 0) != 0)
+        ++end;
     EXPECT_EQ(run.trace[end + 1], "PollAfterEnd");
     EXPECT_EQ(run.trace[end + 2], "Seek 1000000");
     const std::vector<Frame> again = Frames({run.trace.begin() + long(end), run.trace.end()});
@@ -224,18 +235,28 @@ TEST_F(Dec, APreviewHostKeepsPollingAfterTheEnd) {
     ExpectFramesMatchTimes(again, 25);
 }
 
+// Sound files, also one with cover art (a picture stream that is no video).
 TEST_F(Dec, SoundOnlyFileAtItsOwnRateAndChannels) {
-    const std::string clip = Folder("media") + "/tone.m4a";
+    const std::string tone = Folder("media") + "/tone.m4a";
     ASSERT_TRUE(Ffmpeg({"-f", "lavfi", "-i", "sine=frequency=300:sample_rate=22050:duration=3",
-                        "-ac", "1", "-c:a", "aac", clip}));
-    DecRun run = RunDec(clip);
-    EXPECT_EQ(run.exitCode, 0);
-    ASSERT_GE(run.trace.size(), 5u);
-    EXPECT_EQ(run.trace[1], "SetVideoInfo 1 0 0 0 0 0 0 0 0");
-    EXPECT_EQ(run.trace[2].rfind("SetAudioInfo 22050 1 ", 0), 0u) << run.trace[2];
-    EXPECT_EQ(run.trace[3].rfind("SetDuration ", 0), 0u);
-    EXPECT_TRUE(Lines(run, "GetFormat").empty());
-    EXPECT_EQ(run.trace.back(), "EndOfStream 0 audio=" + std::to_string(FfmpegPcm(clip).size()));
+                        "-ac", "1", "-c:a", "aac", tone}));
+    const std::string cover = Folder("media") + "/cover.png";
+    const std::string song = Folder("media") + "/song.mp3";
+    ASSERT_TRUE(Ffmpeg({"-f", "lavfi", "-i", "testsrc=s=64x64:d=1", "-frames:v", "1", cover}));
+    ASSERT_TRUE(Ffmpeg({"-i", tone, "-i", cover, "-map", "0", "-map", "1", "-c:a", "libmp3lame",
+                        "-ar", "22050", "-c:v", "png", "-disposition:v", "attached_pic", song}));
+    for (const std::string& file : {tone, song}) {
+        SCOPED_TRACE(file);
+        DecRun run = RunDec(file);
+        EXPECT_EQ(run.exitCode, 0);
+        ASSERT_GE(run.trace.size(), 5u);
+        EXPECT_EQ(run.trace[1], "SetVideoInfo 1 0 0 0 0 0 0 0 0");
+        EXPECT_EQ(run.trace[2].rfind("SetAudioInfo 22050 1 ", 0), 0u) << run.trace[2];
+        EXPECT_EQ(run.trace[3].rfind("SetDuration ", 0), 0u);
+        EXPECT_TRUE(Lines(run, "GetFormat").empty());
+        EXPECT_EQ(run.trace.back(),
+                  "EndOfStream 0 audio=" + std::to_string(FfmpegPcm(file).size()));
+    }
 }
 
 TEST_F(Dec, RotatedStreamIsReportedUpright) {
@@ -260,8 +281,8 @@ TEST_F(Dec, NothingDecodableIsReportedAsOpenFailed) {
     ASSERT_TRUE(MakeRamp(whole, 2, 25));
     std::vector<uint8_t> bytes = ReadFile(whole);
     bytes.resize(bytes.size() / 2); // the index at the end is lost
-    std::ofstream(truncated, std::ios::binary).write(reinterpret_cast<char*>(bytes.data()),
-                                                     long(bytes.size()));
+    std::ofstream(truncated, std::ios::binary)
+        .write(reinterpret_cast<char*>(bytes.data()), long(bytes.size()));
     for (const std::string& file : {text, truncated, Folder("media") + "/missing.mp4"}) {
         SCOPED_TRACE(file);
         DecRun run = RunDec(file);

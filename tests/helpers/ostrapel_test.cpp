@@ -107,17 +107,20 @@ TEST_F(Ostrapel, ShortClipKeepsItsFirstFrame) {
     m_Plugin.SetDuration(2000000);
     const std::vector<int> answers = Frames(1960000);
     EXPECT_EQ(answers[0], 0);
-    for (size_t i = 1; i < answers.size(); ++i) EXPECT_EQ(answers[i], 1) << i;
+    for (size_t i = 1; i < answers.size(); ++i)
+        EXPECT_EQ(answers[i], 1) << i;
     EXPECT_EQ(m_pMedia->m_SampleFile, 1);
 
     const std::vector<uint8_t> bmp = ReadFile(SideFile("bmp"));
     ASSERT_EQ(bmp.size(), 54u + 6 * 4 * 4);
-    const uint8_t header[] = {'B', 'M', 150, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,
-                              40, 0, 0, 0, 6, 0, 0, 0, 0xFC, 0xFF, 0xFF, 0xFF, 1, 0, 32, 0,
-                              0, 0, 0, 0, 96, 0, 0, 0};
+    const uint8_t header[] = {'B', 'M', 150, 0, 0, 0, 0, 0, 0,  0,    54,   0,    0,
+                              0,   40,  0,   0, 0, 6, 0, 0, 0,  0xFC, 0xFF, 0xFF, 0xFF,
+                              1,   0,   32,  0, 0, 0, 0, 0, 96, 0,    0,    0};
     EXPECT_EQ(std::memcmp(bmp.data(), header, sizeof header), 0);
-    for (size_t i = 38; i < 54; ++i) EXPECT_EQ(bmp[i], 0) << i;
-    for (size_t i = 54; i < bmp.size(); ++i) EXPECT_EQ(bmp[i], 0) << i; // frame 0
+    for (size_t i = 38; i < 54; ++i)
+        EXPECT_EQ(bmp[i], 0) << i;
+    for (size_t i = 54; i < bmp.size(); ++i)
+        EXPECT_EQ(bmp[i], 0) << i; // frame 0
 }
 
 TEST_F(Ostrapel, LongerClipShowsTheFrameAtThreeSeconds) {
@@ -125,9 +128,11 @@ TEST_F(Ostrapel, LongerClipShowsTheFrameAtThreeSeconds) {
     m_Plugin.SetDuration(10000000);
     const std::vector<int> answers = Frames(4000000);
     EXPECT_EQ(answers[0], 0);
-    for (size_t i = 1; i < 75; ++i) EXPECT_EQ(answers[i], 1) << i;
+    for (size_t i = 1; i < 75; ++i)
+        EXPECT_EQ(answers[i], 1) << i;
     EXPECT_EQ(answers[75], 0); // 3.0 s
-    for (size_t i = 76; i < answers.size(); ++i) EXPECT_EQ(answers[i], -1) << i;
+    for (size_t i = 76; i < answers.size(); ++i)
+        EXPECT_EQ(answers[i], -1) << i;
     const std::vector<uint8_t> bmp = ReadFile(SideFile("bmp"));
     ASSERT_EQ(bmp.size(), 54u + 8 * 2 * 4);
     EXPECT_EQ(bmp[54], 75);
@@ -140,7 +145,7 @@ TEST_F(Ostrapel, TakesDecodedFramesOnlyAtTheThumbnailsSize) {
         int32_t format, w, h, tw, th, answer;
     };
     const Case cases[] = {
-        {kPixBgra, 5, 3, 5, 3, 0},  {kPixBgr0, 5, 3, 5, 3, 0},  {kPixBgr24, 5, 3, 5, 3, 0},
+        {kPixBgra, 5, 3, 5, 3, 0},    {kPixBgr0, 5, 3, 5, 3, 0},  {kPixBgr24, 5, 3, 5, 3, 0},
         {kPixYuv420, 5, 3, 5, 3, -1}, {kPixBgra, 5, 3, 5, 4, -1}, {kPixBgra, 6, 3, 5, 3, -1},
         {kPixBgra, 5, 3, 6, 3, -1},
     };
@@ -168,7 +173,8 @@ TEST_F(Ostrapel, SampleFileProgressAndResult) {
     m_Plugin.SetDuration(1000000); // 32000 bytes expected
     int64_t ignored = 0;
     std::vector<uint8_t> pcm(3200);
-    for (size_t i = 0; i < pcm.size(); ++i) pcm[i] = uint8_t(i * 7);
+    for (size_t i = 0; i < pcm.size(); ++i)
+        pcm[i] = uint8_t(i * 7);
     // Posted messages are delivered as they come; the sent ones (in this
     // process) at once.
     for (int i = 0; i < 10; ++i) {
@@ -192,7 +198,8 @@ TEST_F(Ostrapel, SampleFileProgressAndResult) {
         if (m.msg == kMsgProbeProgress) progress.push_back(m.wParam);
     }
     ASSERT_EQ(progress.size(), 20u);
-    for (size_t i = 0; i < progress.size(); ++i) EXPECT_EQ(progress[i], int64_t(5 * (i + 1)));
+    for (size_t i = 0; i < progress.size(); ++i)
+        EXPECT_EQ(progress[i], int64_t(5 * (i + 1)));
     ASSERT_GE(messages.size(), 2u);
     EXPECT_EQ(messages[messages.size() - 2].msg, kMsgProbeProgress);
     EXPECT_EQ(messages.back().msg, kMsgProbeDone);
@@ -200,10 +207,10 @@ TEST_F(Ostrapel, SampleFileProgressAndResult) {
 
     const std::vector<uint8_t> wav = ReadFile(SideFile("wav"));
     ASSERT_EQ(wav.size(), 46u + 32100);
-    const uint8_t header[46] = {'R', 'I', 'F', 'F', 0x8A, 0x7D, 0, 0, 'W', 'A', 'V', 'E',
-                                'f', 'm', 't', ' ', 18, 0, 0, 0, 1, 0, 2, 0,
-                                0x40, 0x1F, 0, 0, 0x00, 0x7D, 0, 0, 4, 0, 16, 0, 0, 0,
-                                'd', 'a', 't', 'a', 0x64, 0x7D, 0, 0};
+    const uint8_t header[46] = {'R',  'I',  'F', 'F', 0x8A, 0x7D, 0,    0,    'W', 'A', 'V', 'E',
+                                'f',  'm',  't', ' ', 18,   0,    0,    0,    1,   0,   2,   0,
+                                0x40, 0x1F, 0,   0,   0x00, 0x7D, 0,    0,    4,   0,   16,  0,
+                                0,    0,    'd', 'a', 't',  'a',  0x64, 0x7D, 0,   0};
     EXPECT_EQ(std::memcmp(wav.data(), header, 46), 0);
     EXPECT_EQ(std::memcmp(wav.data() + 46, pcm.data(), pcm.size()), 0);
     // The longer of the last frame and the sound (32100 bytes at 32000 a second).

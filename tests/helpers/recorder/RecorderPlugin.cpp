@@ -40,7 +40,9 @@ bool g_bSoughtAfterEnd = false;
 int64_t g_cbAudio = 0;
 std::vector<uint8_t> g_Frame;
 
-const char* Env(const char* name) { return getenv(name); }
+const char* Env(const char* name) {
+    return getenv(name);
+}
 int64_t EnvInt(const char* name, int64_t fallback) {
     const char* v = Env(name);
     return v && *v ? strtoll(v, nullptr, 10) : fallback;
@@ -81,10 +83,9 @@ int32_t SetDuration(int64_t d) {
     return 0;
 }
 
-int32_t SetVideoInfo(int32_t noVideo, int32_t format, int32_t w, int32_t h, int32_t cw,
-                     int32_t ch, int32_t num, int32_t den, int32_t rate) {
-    Trace("SetVideoInfo %d %d %d %d %d %d %d %d %d", noVideo, format, w, h, cw, ch, num, den,
-          rate);
+int32_t SetVideoInfo(int32_t noVideo, int32_t format, int32_t w, int32_t h, int32_t cw, int32_t ch,
+                     int32_t num, int32_t den, int32_t rate) {
+    Trace("SetVideoInfo %d %d %d %d %d %d %d %d %d", noVideo, format, w, h, cw, ch, num, den, rate);
     g_nWidth = w;
     g_nHeight = h;
     if (num > 0) g_llFrame = int64_t(den) * 1000000 / num;
@@ -152,7 +153,8 @@ int32_t FrameReady(void* planes[3], int32_t* strides, int64_t t) {
     const uint8_t* p = static_cast<const uint8_t*>(planes[0]);
     uint64_t sum = 0;
     for (int y = 0; y < g_nHeight; ++y)
-        for (int x = 0; x < g_nWidth; ++x) sum += p[size_t(y) * strides[0] + size_t(x) * 4 + 1];
+        for (int x = 0; x < g_nWidth; ++x)
+            sum += p[size_t(y) * strides[0] + size_t(x) * 4 + 1];
     const double mean = g_nWidth && g_nHeight ? double(sum) / (double(g_nWidth) * g_nHeight) : 0;
     Trace("FrameReady %lld %.2f", static_cast<long long>(t), mean);
     ++g_cDelivered;
@@ -181,7 +183,7 @@ int32_t OpenFailed(int32_t) {
 } // namespace
 
 REELPAGE_PLUGIN_ENTRY {
-    *table = PluginCallbacks{Init,        SetDuration,    SetVideoInfo, SetAudioInfo,
-                             CheckFormat, GetFormat,      Poll,         GetFrameBuffer,
-                             FrameReady,  AudioData,      EndOfStream,  OpenFailed};
+    *table =
+        PluginCallbacks{Init, SetDuration,    SetVideoInfo, SetAudioInfo, CheckFormat, GetFormat,
+                        Poll, GetFrameBuffer, FrameReady,   AudioData,    EndOfStream, OpenFailed};
 }

@@ -1,0 +1,168 @@
+#include "Functions.h"
+
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QImageReader>
+#include <QUrl>
+
+#include <utility>
+
+#ifndef REELPAGE_VERSION_MAJOR
+#error "the build compiles the program's version in"
+#endif
+
+namespace reelpage::app {
+
+QString ApplicationTitle = QStringLiteral("Zelmorix Cinelume");
+QString ProgramFolder;
+QString ResourceFolder;
+
+void SetProgramFolder(const QString& folder) {
+    ProgramFolder = folder.endsWith(QChar('/')) ? folder : folder + QChar('/');
+    ResourceFolder = ProgramFolder + QStringLiteral("Resource/");
+}
+
+ProductInfo AppProductInfo{};
+Settings* AppSettings = nullptr;
+Project* AppProject = nullptr;
+MediaInfo* AppProjectMedia = nullptr;
+
+QString ProductString(ProductText which) {
+    const WCHAR* text = AppProductInfo.m_Texts[which];
+    return text ? QString::fromUtf16(text) : QString();
+}
+
+QString FieldText(const WCHAR* field, int capacity) {
+    int n = 0;
+    while (n < capacity && field[n])
+        ++n;
+    return QString::fromUtf16(field, n);
+}
+
+void SetFieldText(WCHAR* field, int capacity, const QString& text) {
+    if (capacity <= 0) return;
+    int n = qMin(int(text.size()), capacity - 1);
+    // A surrogate pair is never split at the cut.
+    if (n > 0 && n < text.size() && text.at(n - 1).isHighSurrogate()) --n;
+    for (int i = 0; i < n; ++i)
+        field[i] = char16_t(text.at(i).unicode());
+    field[n] = 0;
+}
+
+QString SecondsToText(int seconds) {
+    return QString::asprintf("%.2d:%.2d", seconds / 60, seconds % 60);
+}
+
+QString PositionToText(int position, int duration) {
+    return SecondsToText(position) + QStringLiteral(" / ") + SecondsToText(duration);
+}
+
+int Gcd(int a, int b) {
+    while (b != 0) {
+        int r = a % b;
+        a = b;
+        b = r;
+    }
+    return a;
+}
+
+QString AspectText(int width, int height, bool asLink) {
+    if (width == 0 || height == 0) return QString();
+    QString text;
+    // 854 x 480 is sold as 16:9 although it reduces to 427:240.
+    if (width == 854 && height == 480) {
+        text = QStringLiteral("16:9");
+    } else {
+        int g = Gcd(width, height);
+        text = QString::asprintf("%d:%d", width / g, height / g);
+    }
+    return asLink ? QStringLiteral("<a>") + text + QStringLiteral("</a>") : text;
+}
+
+int RoundUp16(int n) {
+    return (n + 15) & ~15;
+}
+
+const Resolution ResolutionPresets[kResolutionCount] = {
+    {0, 0},     {320, 240}, {400, 240},  {640, 360},   {640, 480},
+    {720, 560}, {854, 480}, {1280, 720}, {1920, 1080}, {0, 0},
+};
+
+void FillResolutionList(QComboBox* list) {
+    list->clear();
+    list->addItem(QStringLiteral("Original"));
+    for (int i = 1; i <= 8; ++i)
+        list->addItem(
+            QString::asprintf("%d x %d", ResolutionPresets[i].width, ResolutionPresets[i].height));
+    list->addItem(QStringLiteral("Custom ..."));
+}
+
+bool GetImageSize(const QString& path, int* width, int* height) {
+    QImageReader reader(path);
+    // Decoding proves the file is a picture, not just a plausible header.
+    QImage image = reader.read();
+    if (image.isNull()) return false;
+    *width = image.width();
+    *height = image.height();
+    return *width != 0 && *height != 0;
+}
+
+QString UrlEscape(const QString& text) {
+    static const char kHex[] = "0123456789abcdef";
+    QByteArray utf8 = text.toUtf8();
+    QString out;
+    out.reserve(utf8.size() * 3);
+    for (char c : utf8) {
+        unsigned char b = static_cast<unsigned char>(c);
+        if ((b >= '0' && b <= '9') || (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z')) {
+            out += QChar(b);
+        } else {
+            out += QChar('%');
+            out += QChar(kHex[b >> 4]);
+            out += QChar(kHex[b & 15]);
+        }
+    }
+    return out;
+}
+
+uint64_t GetProgramVersion() {
+    return (uint64_t(REELPAGE_VERSION_MAJOR) << 48) | (uint64_t(REELPAGE_VERSION_MINOR) << 32) |
+           (uint64_t(REELPAGE_VERSION_PATCH) << 16) | uint64_t(REELPAGE_VERSION_TWEAK);
+}
+
+QString VersionToText(uint64_t version) {
+    return QString::asprintf("%d.%d.%d.%d", int((version >> 48) & 0xFFFF),
+                             int((version >> 32) & 0xFFFF), int((version >> 16) & 0xFFFF),
+                             int(version & 0xFFFF));
+}
+
+namespace {
+MessageHandler& Handler() {
+    static MessageHandler handler;
+    return handler;
+}
+} // namespace
+
+void SetMessageHandler(MessageHandler handler) {
+    Handler() = std::move(handler);
+}
+
+QMessageBox::StandardButton ShowMessage(QWidget* parent, const QString& text,
+                                        const QString& caption, QMessageBox::Icon icon,
+                                        QMessageBox::StandardButtons buttons,
+                                        QMessageBox::StandardButton defaultButton) {
+    if (Handler()) return Handler()({parent, text, caption, icon, buttons, defaultButton});
+    QMessageBox box(icon, caption, text, buttons, parent);
+    if (defaultButton != QMessageBox::NoButton) box.setDefaultButton(defaultButton);
+    return QMessageBox::StandardButton(box.exec());
+}
+
+bool ShellOpen(const QString& target) {
+    if (target.isEmpty()) return false;
+    QUrl url(target);
+    // Plain paths (no scheme, or what only looks like one) are local files.
+    if (url.scheme().size() < 2) url = QUrl::fromLocalFile(target);
+    return QDesktopServices::openUrl(url);
+}
+
+} // namespace reelpage::app

@@ -1,0 +1,105 @@
+#pragma once
+// Globals and formatting helpers every view of the program shares, so that
+// times, aspect ratios, versions and addresses read the same everywhere.
+#include <QMessageBox>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+
+#include "Defines.h"
+
+class QComboBox;
+class QWidget;
+
+namespace reelpage::app {
+
+// Caption of the main window and of every message box; the product title once
+// the product information is read.
+extern QString ApplicationTitle;
+// The program folder (with a trailing slash): the engine library, the help
+// page and the pictures stand in it.
+extern QString ProgramFolder;
+// The program folder followed by "Resource/": where every picture is read from.
+extern QString ResourceFolder;
+// Sets ProgramFolder and ResourceFolder from a folder.
+void SetProgramFolder(const QString& folder);
+
+// The shell's global state: the product information the engine filled, the
+// engine's settings record, and the current project with the media record it
+// was made from (the project holds only that record's handle, so the program
+// keeps the pointer it passed to CreateProject).
+extern ProductInfo AppProductInfo;
+extern Settings* AppSettings;
+extern Project* AppProject;
+extern MediaInfo* AppProjectMedia;
+
+// One of the texts of AppProductInfo (empty when it is missing).
+QString ProductString(ProductText which);
+
+// Fixed-size UTF-16 fields of the records as text, up to the first NUL.
+QString FieldText(const WCHAR* field, int capacity);
+template <size_t N> QString FieldText(const WCHAR (&field)[N]) {
+    return FieldText(field, int(N));
+}
+
+// Writes text into a fixed-size UTF-16 field, cut to capacity - 1 characters
+// and always terminated.
+void SetFieldText(WCHAR* field, int capacity, const QString& text);
+template <size_t N> void SetFieldText(WCHAR (&field)[N], const QString& text) {
+    SetFieldText(field, int(N), text);
+}
+
+// "mm:ss", each part at least two digits; minutes are not wrapped into hours.
+QString SecondsToText(int seconds);
+// "mm:ss / mm:ss".
+QString PositionToText(int position, int duration);
+int Gcd(int a, int b);
+// "w:h" reduced, "16:9" for 854 x 480, empty for a zero side; as a link element
+// when asLink is set.
+QString AspectText(int width, int height, bool asLink);
+int RoundUp16(int n);
+
+struct Resolution {
+    int width;
+    int height;
+};
+// Index 0 Original and 9 Custom are 0 x 0; 1..8 the fixed sizes.
+constexpr int kResolutionCount = 10;
+extern const Resolution ResolutionPresets[kResolutionCount];
+// "Original", the eight presets as "%d x %d", "Custom ...".
+void FillResolutionList(QComboBox* list);
+
+// True when the file is a readable picture with both sides non-zero.
+bool GetImageSize(const QString& path, int* width, int* height);
+
+// UTF-8 bytes; letters and digits kept, every other byte as "%xx" (lower case).
+QString UrlEscape(const QString& text);
+
+// The program's file version, compiled in: major.minor in the high 32 bits,
+// release.build in the low ones.
+uint64_t GetProgramVersion();
+QString VersionToText(uint64_t version);
+
+// Message boxes of the program. Views ask through here so that a test can
+// answer in place of a user; without a handler a modal box is shown.
+struct MessageRequest {
+    QWidget* parent;
+    QString text;
+    QString caption;
+    QMessageBox::Icon icon;
+    QMessageBox::StandardButtons buttons;
+    QMessageBox::StandardButton defaultButton;
+};
+using MessageHandler = std::function<QMessageBox::StandardButton(const MessageRequest&)>;
+void SetMessageHandler(MessageHandler handler);
+QMessageBox::StandardButton
+ShowMessage(QWidget* parent, const QString& text, const QString& caption, QMessageBox::Icon icon,
+            QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+            QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+
+// Opens an address, a mailto: link or a local folder or file with the user's
+// default application (the shell's "open").
+bool ShellOpen(const QString& target);
+
+} // namespace reelpage::app

@@ -1,0 +1,83 @@
+#include "Home.h"
+
+#include "GraphicsButton.h"
+#include "ImageResource.h"
+
+#include <QFileDialog>
+#include <QVBoxLayout>
+
+namespace reelpage::app {
+
+namespace {
+
+// The patterns as the import has always offered them: "name|patterns|...",
+// patterns separated by ';'.
+const char kFilter[] =
+    "Video Files|*.3g2;*.3gp;*.3gp2;*.3gpp;*.amv;*.asf;*.asx;*.avi;*.bin;*.dat;*.divx;*.drc;"
+    "*.dv;*.dvr-ms;*.f4v;*.f4v;*.flv;*.flv;*.gxf;*.h264;*.hdmov;*.iso;*.ivf;*.m1v;*.m2t;*.m2ts;"
+    "*.m2v;*.m4v;*.mjp;*.mjpg;*.mkv;*.mod;*.mov;*.movie;*.mp2;*.mp2v;*.mp4;*.mp4v;*.mpa;*.mpe;"
+    "*.mpeg;*.mpeg1;*.mpeg2;*.mpeg4;*.mpg;*.mpv2;*.mpv4;*.mts;*.mtv;*.mxf;*.mxg;*.nsv;*.nuv;"
+    "*.ogg;*.ogm;*.ogv;*.ogx;*.ps;*.ram;*.rec;*.rm;*.rmm;*.rmvb;*.rpm;*.swf;*.tod;*.ts;*.tts;"
+    "*.vob;*.vro;*.webm;*.wm;*.wmd;*.wmp;*.wmv;*.wmv;*.wmx;*.wmz;*.wpl;*.wv;*.yuv|"
+    "AVI Video|*.avi|DVD file|*.vob|Flash Video File|*.flv;*.f4v|"
+    "MPEG Video|*.mpg;*.mpe;*.mpeg;*.m1v;*.m2v;*.dat;*.vob;*.mod;*.h264|"
+    "MPEG-4 Video|*.mp4;*.m4v|MPEG-TS Files|*.m2ts;*.m2t;*.mts;*.ts;*.tod|"
+    "Windows Media Video|*.wmv;*.asf|Real Media Files|*.rm;*.rmvb|"
+    "QuickTime Movie|*.mov;*.qt;*.mp4;*.m4v;*.dv;*.3gp;*.3g2|"
+    "3GP Video|*.3gp;*.3g2;*.3gpp;*.3gp2|Digital Video|*.dv|All Files|*.*";
+
+} // namespace
+
+QString TfrmHome::OpenDialogFilter() {
+    const QStringList parts = QString::fromLatin1(kFilter).split(QChar('|'));
+    QStringList entries;
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        QString patterns = parts[i + 1];
+        patterns.replace(QChar(';'), QChar(' '));
+        // "*.*" means every file here, including those without a dot.
+        if (patterns == QStringLiteral("*.*")) patterns = QStringLiteral("*");
+        entries << parts[i] + QStringLiteral(" (") + patterns + QChar(')');
+    }
+    return entries.join(QStringLiteral(";;"));
+}
+
+TfrmHome::TfrmHome(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("frmHome"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(12, 12, 12, 12);
+
+    btnAddFile = new TGraphicsButton(this);
+    btnAddFile->setObjectName(QStringLiteral("btnAddFile"));
+    btnAddFile->setText(QStringLiteral("Import"));
+    btnAddFile->setToolTip(QStringLiteral("Add Video Files"));
+    btnAddFile->SetImage(&Images.AddVideo);
+    QFont bold = btnAddFile->font();
+    bold.setBold(true);
+    bold.setPixelSize(12);
+    btnAddFile->setFont(bold);
+    btnAddFile->setMinimumHeight(44);
+    connect(btnAddFile, &QPushButton::clicked, this, [this] { btnAddFileClick(); });
+    layout->addWidget(btnAddFile);
+    layout->addStretch(1);
+}
+
+void TfrmHome::btnAddFileClick() {
+    QFileDialog dialog(window(), QStringLiteral("Add Video Files"), QString(), OpenDialogFilter());
+    dialog.setObjectName(QStringLiteral("OpenDialog1"));
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    // The first entry lists some eighty patterns; the names say enough.
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    if (dialog.exec() != QDialog::Accepted) return;
+    const QStringList chosen = dialog.selectedFiles();
+    if (!chosen.isEmpty()) AddFile(chosen.first());
+}
+
+void TfrmHome::AddFile(const QString&) {
+    // The import (progress dialog, project, loading this panel) is added with
+    // the import work; until then a chosen file is not taken further.
+}
+
+void TfrmHome::ChangeTitle(const QString&) {}
+
+} // namespace reelpage::app

@@ -1,0 +1,31 @@
+#pragma once
+// The General panel, the first of the main window's side panels: where a
+// video is imported and its output chosen. This holds what the main window
+// relies on so far: the Import button and the file dialog behind it; the
+// import itself and the output settings are added with their own work.
+#include <QWidget>
+
+namespace reelpage::app {
+
+class TGraphicsButton;
+
+class TfrmHome : public QWidget {
+    Q_OBJECT
+public:
+    explicit TfrmHome(QWidget* parent);
+
+    // Asks for a video file (the main window is the dialog's parent) and
+    // imports it.
+    void btnAddFileClick();
+    // The import of one file.
+    void AddFile(const QString& fileName);
+    // The title from the file information dialog.
+    void ChangeTitle(const QString& title);
+
+    TGraphicsButton* btnAddFile = nullptr;
+
+    // The file dialog's filter in the dialog's own notation.
+    static QString OpenDialogFilter();
+};
+
+} // namespace reelpage::app

@@ -1,0 +1,572 @@
+#include "Main.h"
+
+#include "About.h"
+#include "Editor.h"
+#include "FileInformation.h"
+#include "Functions.h"
+#include "GraphicsButton.h"
+#include "Home.h"
+#include "ImageResource.h"
+#include "LowInterface.h"
+#include "MediaPlayTrackBar.h"
+#include "Options.h"
+#include "PublishFrm.h"
+#include "Task.h"
+#include "Watermark.h"
+#include "WindowHandle.h"
+
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QScreen>
+#include <QUrl>
+#include <QUrlQuery>
+#include <QVBoxLayout>
+#include <QWebEngineView>
+
+namespace reelpage::app {
+
+QPointer<TfrmMain> frmMain;
+
+namespace {
+
+constexpr int kClientWidth = 1008;
+constexpr int kClientHeight = 572;
+constexpr int kControlWidth = 420;
+constexpr int kPlayerHeight = 90;
+constexpr int kHistoryItems = 20;
+
+// A menu caption shows '&' only when it is doubled.
+QString MenuText(const QString& text) {
+    QString escaped = text;
+    return escaped.replace(QChar('&'), QStringLiteral("&&"));
+}
+
+TGraphicsButton* MakeImageButton(QWidget* parent, const char* name, const QString& hint, int width,
+                                 int height) {
+    auto* button = new TGraphicsButton(parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setToolTip(hint);
+    button->setFixedSize(width, height);
+    button->setEnabled(false);
+    return button;
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QString::fromLatin1(name));
+    return label;
+}
+
+} // namespace
+
+TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
+    setObjectName(QStringLiteral("frmMain"));
+    frmMain = this;
+    FHandle =
+        std::make_unique<TWindowHandle>(this, [this](uint32_t msg, int64_t wParam, int64_t lParam) {
+            return WndProc(msg, wParam, lParam);
+        });
+
+    // Menus, with the captions the program has always had.
+    File1 = menuBar()->addMenu(QStringLiteral("&File"));
+    miAddFile = File1->addAction(QStringLiteral("Import Video File ..."));
+    FileInformation1 = File1->addAction(QStringLiteral("File Information ..."));
+    FileInformation1->setEnabled(false);
+    miHistory = File1->addMenu(QStringLiteral("Recent ..."));
+    miHistory->setToolTipsVisible(true);
+    File1->addSeparator();
+    Exit1 = File1->addAction(QStringLiteral("Exit"));
+
+    Option1 = menuBar()->addMenu(QStringLiteral("&Edit"));
+    FPanelGroup = new QActionGroup(this);
+    miHome = Option1->addAction(QStringLiteral("General"));
+    miEdit = Option1->addAction(QStringLiteral("Edit ..."));
+    miWater = Option1->addAction(QStringLiteral("Watermark ..."));
+    for (QAction* item : {miHome, miEdit, miWater}) {
+        item->setCheckable(true);
+        FPanelGroup->addAction(item);
+    }
+    miHome->setChecked(true);
+
+    Options1 = menuBar()->addMenu(QStringLiteral("Options"));
+    Settings1 = Options1->addAction(QStringLiteral("Settings..."));
+
+    Help1 = menuBar()->addMenu(QStringLiteral("&Help"));
+    HomePage1 = Help1->addAction(QStringLiteral("Home Page"));
+    Help1->addSeparator();
+    About1 = Help1->addAction(QStringLiteral("About ..."));
+
+    connect(miAddFile, &QAction::triggered, this, [this] {
+        SetCurrentControl(0);
+        frmHome->btnAddFileClick();
+    });
+    connect(FileInformation1, &QAction::triggered, this, [this] { FileInformation1Click(); });
+    connect(Exit1, &QAction::triggered, this, &QWidget::close);
+    connect(miHome, &QAction::triggered, this, [this] { SetCurrentControl(0); });
+    connect(miEdit, &QAction::triggered, this, [this] { SetCurrentControl(1); });
+    connect(miWater, &QAction::triggered, this, [this] { SetCurrentControl(2); });
+    connect(Settings1, &QAction::triggered, this, [this] { Settings1Click(); });
+    connect(HomePage1, &QAction::triggered, this, [this] { HomePage1Click(); });
+    connect(About1, &QAction::triggered, this, [this] { About1Click(); });
+
+    // The side panels on the left, the preview over the player bar on the right.
+    auto* client = new QWidget(this);
+    client->setMinimumSize(kClientWidth, kClientHeight);
+    auto* columns = new QHBoxLayout(client);
+    columns->setContentsMargins(0, 0, 0, 0);
+    columns->setSpacing(0);
+
+    palControl = new QWidget(client);
+    palControl->setObjectName(QStringLiteral("palControl"));
+    palControl->setFixedWidth(kControlWidth);
+    auto* panels = new QVBoxLayout(palControl);
+    panels->setContentsMargins(0, 0, 0, 0);
+    panels->setSpacing(0);
+    columns->addWidget(palControl);
+
+    auto* divider = new QFrame(client);
+    divider->setFrameShape(QFrame::VLine);
+    divider->setFrameShadow(QFrame::Sunken);
+    columns->addWidget(divider);
+
+    palVideo = new QWidget(client);
+    palVideo->setObjectName(QStringLiteral("palVideo"));
+    auto* video = new QVBoxLayout(palVideo);
+    video->setContentsMargins(0, 0, 0, 0);
+    video->setSpacing(0);
+    columns->addWidget(palVideo, 1);
+
+    palRender = new QWidget(palVideo);
+    palRender->setObjectName(QStringLiteral("palRender"));
+    palRender->setAutoFillBackground(true);
+    QPalette renderPalette = palRender->palette();
+    renderPalette.setColor(QPalette::Window, QColor(0x1E, 0x24, 0x2C));
+    palRender->setPalette(renderPalette);
+    auto* render = new QVBoxLayout(palRender);
+    render->setContentsMargins(0, 0, 0, 0);
+    palRender->installEventFilter(this);
+    video->addWidget(palRender, 1);
+    // The engine places its render window inside palRender by this handle;
+    // palRender itself receives nothing.
+    FRenderHandle = std::make_unique<TWindowHandle>(
+        palRender, [](uint32_t, int64_t, int64_t) -> int64_t { return 0; });
+
+    auto* rule = new QFrame(palVideo);
+    rule->setFrameShape(QFrame::HLine);
+    rule->setFrameShadow(QFrame::Sunken);
+    video->addWidget(rule);
+
+    palPlayer = CreatePlayerBar(palVideo);
+    video->addWidget(palPlayer);
+
+    WebBrowser1 = new QWebEngineView(palRender);
+    WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
+    WebBrowser1->setContextMenuPolicy(Qt::NoContextMenu);
+    FHelpPage = new THelpPage(WebBrowser1);
+    FHelpPage->OnCommand = [this](HelpCommand command) { HelpCommandClick(command); };
+    WebBrowser1->setPage(FHelpPage);
+    render->addWidget(WebBrowser1);
+
+    setCentralWidget(client);
+    FormCreate();
+
+    resize(minimumSizeHint().expandedTo(QSize(kClientWidth, kClientHeight)));
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect area = screen->availableGeometry();
+        move(area.center() - rect().center());
+    }
+}
+
+TfrmMain::~TfrmMain() = default;
+
+QWidget* TfrmMain::CreatePlayerBar(QWidget* parent) {
+    auto* bar = new QWidget(parent);
+    bar->setObjectName(QStringLiteral("palPlayer"));
+    bar->setFixedHeight(kPlayerHeight);
+
+    btnPlay = MakeImageButton(bar, "btnPlay", QStringLiteral("Play / Pause"), 32, 25);
+    TrackBar1 = new TMediaPlayTrackBar(bar);
+    TrackBar1->setObjectName(QStringLiteral("TrackBar1"));
+    TrackBar1->setEnabled(false);
+    lblPlayPosition = MakeLabel(bar, "lblPlayPosition", QStringLiteral("00:00/00:00"));
+    lblPlayPosition->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    lblPlayPosition->setMinimumWidth(
+        lblPlayPosition->fontMetrics().horizontalAdvance(QStringLiteral("000:00 / 000:00")));
+
+    btnPoster = MakeImageButton(bar, "btnPoster",
+                                QStringLiteral("Grab the current image for the poster"), 40, 25);
+    btnPoster->SetSplitButton(true);
+    btnClipStart = MakeImageButton(bar, "btnClipStart", QStringLiteral("Cut the front"), 25, 25);
+    lblClipStart = MakeLabel(bar, "lblClipStart", QStringLiteral("00:00"));
+    btnClipReset = MakeImageButton(bar, "btnClipReset", QStringLiteral("Reset Clip"), 25, 25);
+    lblDuration = MakeLabel(bar, "lblDuration", QStringLiteral("00:00"));
+    lblDuration->setToolTip(QStringLiteral("Clip Duration."));
+    btnClipStop = MakeImageButton(bar, "btnClipStop", QStringLiteral("Cut the behind"), 25, 25);
+    lblClipStop = MakeLabel(bar, "lblClipStop", QStringLiteral("00:00"));
+    for (QLabel* label : {lblClipStart, lblDuration, lblClipStop})
+        label->setEnabled(false);
+    lblPlayPosition->setEnabled(false);
+
+    PopupMenu1 = new QMenu(bar);
+    QAction* miShowPoster = PopupMenu1->addAction(QStringLiteral("Show Poster ..."));
+    QFont bold = miShowPoster->font();
+    bold.setBold(true);
+    miShowPoster->setFont(bold);
+    PopupMenu1->setDefaultAction(miShowPoster);
+    PopupMenu1->addSeparator();
+    PopupMenu1->addAction(QStringLiteral("Grab the current frame as a poster"));
+    PopupMenu1->addAction(QStringLiteral("Grab the currently displayed image as a poster"));
+    PopupMenu1->addSeparator();
+    PopupMenu1->addAction(QStringLiteral("Cancel"));
+    btnPoster->SetDropDownMenu(PopupMenu1);
+    connect(btnPoster, &QPushButton::clicked, this, [this] { btnPoster->PopupDropDownMenu(); });
+
+    auto* rows = new QVBoxLayout(bar);
+    rows->setContentsMargins(6, 4, 10, 8);
+    rows->setSpacing(0);
+    auto* top = new QHBoxLayout;
+    top->setSpacing(6);
+    top->addWidget(btnPlay, 0, Qt::AlignVCenter);
+    top->addWidget(TrackBar1, 1);
+    top->addWidget(lblPlayPosition);
+    rows->addLayout(top);
+    rows->addStretch(1);
+    auto* bottom = new QHBoxLayout;
+    bottom->setSpacing(6);
+    bottom->addWidget(btnPoster);
+    bottom->addSpacing(36);
+    bottom->addWidget(btnClipStart);
+    bottom->addWidget(lblClipStart);
+    // The reset button and the clip length sit in the middle of the bar; they
+    // are placed when the bar changes size.
+    bottom->addStretch(1);
+    bottom->addWidget(btnClipStop);
+    bottom->addWidget(lblClipStop);
+    rows->addLayout(bottom);
+    bar->installEventFilter(this);
+    return bar;
+}
+
+void TfrmMain::palPlayerResize() {
+    if (!palPlayer) return;
+    int y = btnClipStart->y();
+    btnClipReset->move((palPlayer->width() - btnClipReset->width()) / 2, y);
+    lblDuration->adjustSize();
+    lblDuration->move(btnClipReset->geometry().right() + 1 + 8,
+                      y + (btnClipReset->height() - lblDuration->height()) / 2);
+}
+
+bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Resize) {
+        if (watched == palRender) Low.LayoutPreview();
+        if (watched == palPlayer) palPlayerResize();
+    } else if (event->type() == QEvent::LayoutRequest && watched == palPlayer) {
+        palPlayerResize();
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TfrmMain::FormCreate() {
+    ReloadHistory();
+    FCurrentControl = -1;
+    auto* panels = static_cast<QVBoxLayout*>(palControl->layout());
+    frmHome = new TfrmHome(palControl);
+    frmEdit = new TfrmEdit(palControl);
+    frmWatermark = new TfrmWatermark(palControl);
+    for (QWidget* panel : {static_cast<QWidget*>(frmHome), static_cast<QWidget*>(frmEdit),
+                           static_cast<QWidget*>(frmWatermark)}) {
+        panel->hide();
+        panels->addWidget(panel);
+    }
+    setWindowTitle(ApplicationTitle);
+    btnPlay->SetImage(&Images.Play);
+    btnPoster->SetImage(&Images.Poster);
+    btnClipStart->SetImage(&Images.Clip);
+    btnClipStop->SetImage(&Images.Clip);
+    btnClipReset->SetImage(&Images.Reset);
+    SetCurrentControl(0);
+    WebBrowser1->setUrl(HelpPageAddress());
+}
+
+QUrl TfrmMain::HelpPageAddress() {
+    QUrl address = QUrl::fromLocalFile(ProgramFolder + QStringLiteral("Help/index.html"));
+    QString folder = AppSettings ? FieldText(AppSettings->m_szFolder) : QString();
+    // The page reads the output folder from its query.
+    address.setQuery(QStringLiteral("folder=") + UrlEscape(folder));
+    return address;
+}
+
+HWND TfrmMain::Handle() const {
+    return FHandle ? FHandle->Handle() : 0;
+}
+
+HWND TfrmMain::RenderHandle() const {
+    return FRenderHandle ? FRenderHandle->Handle() : 0;
+}
+
+void TfrmMain::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!event->spontaneous()) FormShow();
+}
+
+void TfrmMain::FormShow() {
+    Low.SetMainWindow(Handle());
+    if (FCheckUpdate) return;
+    FCheckUpdate = true;
+    if (AppSettings && !AppSettings->m_DisableUpdate &&
+        !ProductString(kProductUpdatePage).isEmpty())
+        Low.CheckForUpdate(&AppProductInfo, u"reelpage", Handle(), kMsgUpdateVersion);
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+    QMainWindow::closeEvent(event);
+    if (event->isAccepted()) emit Closed();
+}
+
+void TfrmMain::SetCurrentControl(int CurrentControl) {
+    if (CurrentControl == FCurrentControl) return;
+    FCurrentControl = CurrentControl;
+    QWidget* panels[3] = {frmHome, frmEdit, frmWatermark};
+    // The new panel first, so the side area is never empty; showing and
+    // hiding the Edit and Watermark panels switches the preview's modes.
+    if (CurrentControl >= 0 && CurrentControl < 3) panels[CurrentControl]->setVisible(true);
+    for (int i = 0; i < 3; ++i)
+        panels[i]->setVisible(i == CurrentControl);
+    miHome->setChecked(CurrentControl == 0);
+    miEdit->setChecked(CurrentControl == 1);
+    miWater->setChecked(CurrentControl == 2);
+}
+
+void TfrmMain::ReloadHistory() {
+    const QList<QAction*> items = miHistory->actions();
+    for (auto it = items.rbegin(); it != items.rend(); ++it) {
+        miHistory->removeAction(*it);
+        delete *it;
+    }
+    const QString projectFile =
+        AppProject && AppProjectMedia ? FieldText(AppProjectMedia->m_szFileName) : QString();
+    int count = Low.GetHistoryCount();
+    int shown = 0;
+    for (int index = 0; index < count && shown < kHistoryItems; ++index) {
+        const MediaInfo* entry = Low.GetHistoryItem(index);
+        if (!entry || entry->m_bVideoStream == 0) continue;
+        QString fileName = FieldText(entry->m_szFileName);
+        if (AppProject && AppProjectMedia && fileName == projectFile) continue;
+        QAction* item = miHistory->addAction(MenuText(FieldText(entry->m_szName)));
+        item->setToolTip(fileName);
+        item->setStatusTip(fileName);
+        connect(item, &QAction::triggered, this, [this, item] { None1Click(item); });
+        ++shown;
+    }
+    if (shown == 0) {
+        QAction* none = miHistory->addAction(QStringLiteral("None"));
+        none->setEnabled(false);
+    }
+}
+
+void TfrmMain::None1Click(QAction* item) {
+    QString fileName = item->toolTip();
+    SetCurrentControl(0);
+    frmHome->AddFile(fileName);
+}
+
+void TfrmMain::OnTaskChanged() {
+    FPlaying = false;
+    btnPlay->SetImage(&Images.Play);
+    btnPlay->setEnabled(true);
+    btnPoster->setEnabled(true);
+    TrackBar1->setEnabled(true);
+    for (QLabel* label : {lblPlayPosition, lblClipStart, lblDuration, lblClipStop})
+        label->setEnabled(true);
+
+    int64_t duration = AppProjectMedia ? AppProjectMedia->m_Duration : 0;
+    TrackBar1->SetMax(int(duration / 1000000));
+    TrackBar1->SetPosition(0);
+    lblPlayPosition->clear();
+    UpdateClipRange();
+
+    for (QAction* item : {miHome, miEdit, miWater, FileInformation1})
+        item->setEnabled(true);
+
+    if (WebBrowser1 && WebBrowser1->isVisibleTo(palRender)) {
+        // From now on the engine's render window is all palRender shows; the
+        // page and its renderer go away.
+        WebBrowser1->hide();
+        WebBrowser1->deleteLater();
+        WebBrowser1 = nullptr;
+        FHelpPage = nullptr;
+    }
+}
+
+void TfrmMain::UpdateClipRange() {
+    if (!AppProject || !AppProjectMedia) return;
+    int start = int(AppProject->m_ClipStart / 1000000);
+    int stop = int(AppProject->m_ClipStop / 1000000);
+    int duration = int(AppProjectMedia->m_Duration / 1000000);
+    if (stop >= duration) {
+        // A stop at or after the end means to the end.
+        stop = 0;
+        AppProject->m_ClipStop = 0;
+    }
+    lblClipStart->setText(start != 0 ? SecondsToText(start) : QString());
+    lblClipStop->setText(stop != 0 ? SecondsToText(stop) : QString());
+    if (stop != 0) {
+        TrackBar1->SetSelection(start, stop);
+        lblDuration->setText(SecondsToText(stop - start));
+    } else if (start != 0) {
+        TrackBar1->SetSelection(start, duration);
+        lblDuration->setText(SecondsToText(duration - start));
+    } else {
+        TrackBar1->SetSelection(0, 0);
+        lblDuration->clear();
+    }
+    palPlayerResize();
+    btnClipStart->setEnabled(TrackBar1->Position() < TrackBar1->Max());
+    btnClipStop->setEnabled(TrackBar1->Position() != 0);
+    btnClipReset->setEnabled(start != 0 || stop != 0);
+}
+
+void TfrmMain::OnPosition(int seconds) {
+    TrackBar1->SetPosition(seconds);
+    btnClipStart->setEnabled(TrackBar1->Position() < TrackBar1->Max());
+    btnClipStop->setEnabled(TrackBar1->Position() != 0);
+    lblPlayPosition->setText(PositionToText(seconds, TrackBar1->Max()));
+}
+
+void TfrmMain::OnPlayStopped() {
+    FPlaying = false;
+    btnPlay->SetImage(&Images.Play);
+}
+
+void TfrmMain::OnStart() {
+    hide();
+    auto* tasklist = new TfrmTasklist(nullptr);
+    tasklist->show();
+    tasklist->InitForm();
+}
+
+void TfrmMain::OnPublic() {
+    auto* publish = new TfrmPublish(nullptr);
+    publish->show();
+    publish->InitForm();
+}
+
+void TfrmMain::OnReplay() {
+    show();
+    Low.FreeEncoding();
+    Low.RestartPreview(RenderHandle(), Handle());
+    TrackBar1->SetPosition(0);
+    FPlaying = false;
+    btnPlay->SetImage(&Images.Play);
+}
+
+int64_t TfrmMain::WndProc(uint32_t msg, int64_t wParam, int64_t lParam) {
+    switch (msg) {
+    case kMsgPreviewSecond:
+        OnPosition(int(wParam));
+        break;
+    case kMsgPreviewEnded:
+        OnPlayStopped();
+        break;
+    case kMsgCropDragged:
+        frmEdit->OnCropChanged();
+        break;
+    case kMsgWatermarkDragged:
+        frmWatermark->OnWatermakPosChanged();
+        break;
+    case kMsgUpdateVersion:
+        OnUpdateVersion(wParam, lParam);
+        break;
+    case kMsgOpenPublish:
+        OnPublic();
+        break;
+    case kMsgReplay:
+        OnReplay();
+        break;
+    case kMsgActivate:
+        BringForward();
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+void TfrmMain::OnUpdateVersion(int64_t wParam, int64_t lParam) {
+    // Both halves are unsigned 32-bit numbers, whatever sign they travelled with.
+    uint64_t offered = (uint64_t(uint32_t(wParam)) << 32) | uint64_t(uint32_t(lParam));
+    if (offered <= GetProgramVersion()) return;
+    if (ShowMessage(this, QStringLiteral("New version detected, do you want to update?"),
+                    ApplicationTitle, QMessageBox::Question,
+                    QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes)
+        ShellOpen(ProductString(kProductUpdatePage));
+}
+
+void TfrmMain::BringForward() {
+    // While the main window is hidden (encoding, publishing) the window that
+    // stands in for it comes forward instead.
+    QWidget* target = isVisible() ? this : nullptr;
+    if (!target) {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->isWindow() && w->isVisible() && !qobject_cast<QMenu*>(w)) {
+                target = w;
+                break;
+            }
+    }
+    if (!target) return;
+    if (target->isMinimized()) target->showNormal();
+    target->raise();
+    target->activateWindow();
+    Low.WriteLog("Brought to the front by another start of the program\n");
+}
+
+void TfrmMain::FileInformation1Click() {
+    TfrmMediaInfo dialog(this);
+    dialog.InitForm(AppProjectMedia);
+    dialog.exec();
+    frmHome->ChangeTitle(dialog.edTitle->text());
+}
+
+void TfrmMain::Settings1Click() {
+    {
+        TfrmOptions dialog(this);
+        dialog.exec();
+    }
+    Low.SaveSettings();
+    // The help page names the output folder; it may just have changed.
+    if (FHelpPage && AppSettings)
+        FHelpPage->runJavaScript(
+            QStringLiteral("if (window.ShowFolder) ShowFolder(decodeURIComponent('%1'));")
+                .arg(UrlEscape(FieldText(AppSettings->m_szFolder))));
+}
+
+void TfrmMain::HomePage1Click() {
+    ShellOpen(ProductString(kProductHomePage));
+}
+
+void TfrmMain::About1Click() {
+    auto* about = new TfrmAbout(this);
+    about->exec();
+}
+
+void TfrmMain::HelpCommandClick(HelpCommand command) {
+    switch (command) {
+    case HelpCommand::AddFiles:
+        frmHome->btnAddFileClick();
+        break;
+    case HelpCommand::Folder:
+        if (AppSettings) ShellOpen(FieldText(AppSettings->m_szFolder));
+        break;
+    case HelpCommand::ChangeFolder:
+        Settings1Click();
+        break;
+    }
+}
+
+} // namespace reelpage::app

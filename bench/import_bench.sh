@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# Import benchmark: the engine's import of a 60-second 1080p H.264/AAC file
+# (thumbnail plus the whole sound track as PCM) against
+#   ffmpeg -i FILE -vn -f wav OUT.wav
+# on the same machine in the same run. Each round runs both, in alternating
+# order; the medians are compared.
+#
+# usage: bench/import_bench.sh [BUILD_DIR] [ROUNDS]
+# Needs the build's bench/import_driver (ninja -C BUILD_DIR import_driver).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build="${1:-build}"
+rounds="${2:-7}"
+driver="$build/bench/import_driver"
+[[ -x "$driver" ]] || { echo "build $driver first" >&2; exit 1; }
+
+cache="${REELPAGE_BENCH_CACHE:-$build/bench/media}"
+mkdir -p "$cache"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+
+# camera: a keyframe every second, as phones and cameras record.
+# x264-defaults: what ffmpeg writes by default (a keyframe at most every
+# 250 frames), where the frame at 3 s depends on every reference frame before it.
+make_media() {
+    local name="$1"; shift
+    local file="$cache/$name.mp4"
+    if [[ ! -s "$file" ]]; then
+        echo "making $file" >&2
+        ffmpeg -nostdin -v error -y \
+            -f lavfi -i testsrc2=size=1920x1080:rate=30:duration=60 \
+            -f lavfi -i sine=frequency=440:sample_rate=48000:duration=60 \
+            -ac 2 -c:v libx264 -pix_fmt yuv420p "$@" -c:a aac -b:a 128k "$file"
+    fi
+    echo "$file"
+}
+
+now() { date +%s.%N; }
+
+time_ffmpeg() {
+    local start end
+    start=$(now)
+    ffmpeg -nostdin -v error -y -i "$1" -vn -f wav "$work/out.wav"
+    end=$(now)
+    awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f\n", b - a }'
+}
+
+# A fresh home per import, so that the file is never answered from the history.
+time_import() {
+    local home
+    home="$(mktemp -d "$work/home.XXXXXX")"
+    HOME="$home" XDG_DATA_HOME="$home/.local/share" XDG_CONFIG_HOME="$home/.config" \
+        XDG_RUNTIME_DIR="$home" "$driver" "$1"
+    rm -rf "$home"
+}
+
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+run() {
+    local label="$1" file="$2"
+    local imports=() ffmpegs=()
+    # One untimed round of each warms the page cache.
+    time_ffmpeg "$file" > /dev/null
+    time_import "$file" > /dev/null
+    for ((i = 0; i < rounds; i++)); do
+        if ((i % 2)); then
+            ffmpegs+=("$(time_ffmpeg "$file")")
+            imports+=("$(time_import "$file")")
+        else
+            imports+=("$(time_import "$file")")
+            ffmpegs+=("$(time_ffmpeg "$file")")
+        fi
+    done
+    local mi mf
+    mi=$(printf '%s\n' "${imports[@]}" | median)
+    mf=$(printf '%s\n' "${ffmpegs[@]}" | median)
+    printf '%-14s import %.3f s   ffmpeg -vn wav %.3f s   ratio %.2f\n' \
+        "$label" "$mi" "$mf" "$(awk -v a="$mi" -v b="$mf" 'BEGIN { print a / b }')"
+    printf '               imports: %s\n               ffmpeg:  %s\n' "${imports[*]}" "${ffmpegs[*]}"
+}
+
+camera=$(make_media camera -preset veryfast -g 30)
+defaults=$(make_media x264-defaults -preset veryfast)
+echo "$(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg), $rounds rounds"
+run camera "$camera"
+run x264-defaults "$defaults"

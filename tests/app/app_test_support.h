@@ -1,0 +1,49 @@
+#pragma once
+// Shared set-up of the program's widget tests: one QApplication per test
+// process (offscreen, web engine allowed to run as root), the program folder
+// of this build, and a message-box stand-in that records what would have been
+// shown.
+#include <QMessageBox>
+#include <QString>
+
+#include <vector>
+
+#include "Functions.h"
+
+namespace apptest {
+
+// Creates the application on first use.
+void EnsureApplication();
+
+// Points the program's folders at the build's program folder and loads the
+// image set from it.
+void UseProgramFolder();
+
+// Records message boxes instead of showing them and answers with `answer`.
+class MessageRecorder {
+public:
+    explicit MessageRecorder(QMessageBox::StandardButton answer = QMessageBox::Ok);
+    ~MessageRecorder();
+    std::vector<reelpage::app::MessageRequest> shown;
+    QMessageBox::StandardButton answer;
+};
+
+// Runs the event loop until pred holds or ms pass; returns pred().
+template <typename Pred> bool WaitFor(Pred pred, int ms);
+
+} // namespace apptest
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+
+template <typename Pred> bool apptest::WaitFor(Pred pred, int ms) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!pred()) {
+        if (timer.elapsed() > ms) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}

@@ -1,0 +1,89 @@
+// Binding the engine's exports: every ordinal the program imports has an
+// entry, those the engine has are bound, and an entry the engine lacks does
+// nothing, yields zero and says so in the log once.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "LowInterface.h"
+#include "reelpage/exports.h"
+
+using namespace reelpage::app;
+
+namespace {
+
+template <typename F> void ForEachEntry(F f) {
+    LowInterface& l = Low;
+    auto all = std::tie(
+        l.EnterInstance, l.InitDiagnostics, l.SetMainWindow, l.LoadProductInfo, l.CheckForUpdate,
+        l.InitFolders, l.InitEngine, l.ExitEngine, l.CreateProject, l.RestartPreview,
+        l.IsVistaOrLater, l.GetOutputFolder, l.Play, l.Pause, l.Seek, l.SnapshotPoster,
+        l.LayoutPreview, l.ApplyClipRange, l.NotifyPreview, l.EnterCropMode, l.LeaveCropMode,
+        l.StartEncoding, l.SaveMediaInfo, l.GetSettings, l.SaveSettings, l.BeginSeekDrag,
+        l.EndSeekDrag, l.ApplyOutputSize, l.RotateFlip, l.ApplyCrop, l.FreeEncoding,
+        l.FinishEncoding, l.EnterWatermarkMode, l.LeaveWatermarkMode, l.ApplyWatermarkPosition,
+        l.ApplyWatermarkPicture, l.CheckRecordSizes, l.OpenMedia, l.GetImageEncoder,
+        l.GetPicturesFolder, l.GetHistoryCount, l.GetHistoryItem, l.GetTemplateCount, l.GetTemplate,
+        l.PublishPage, l.WriteLog);
+    std::apply([&](auto&... entry) { (f(entry), ...); }, all);
+}
+
+std::vector<std::string> g_log;
+void RecordLog(const char* text) {
+    g_log.emplace_back(text);
+}
+
+} // namespace
+
+TEST(LowInterface, EveryImportedOrdinalIsBoundWhereTheEngineHasIt) {
+    BindLowInterface();
+    std::set<int> ordinals;
+    ForEachEntry([&](auto& entry) {
+        EXPECT_TRUE(ordinals.insert(entry.Ordinal()).second) << entry.Name();
+        EXPECT_EQ(entry.Bound(), ReelpageExport(entry.Ordinal()) != nullptr) << entry.Name();
+    });
+    // The export table has ordinals 1-4, 8-14, 17-36, 38-53 and 999; the
+    // program takes all of them but the position (27) and processor count (50).
+    std::set<int> expected = {1, 2, 3, 4, 999};
+    for (int o = 8; o <= 53; ++o)
+        if (o != 15 && o != 16 && o != 37 && o != 27 && o != 50) expected.insert(o);
+    EXPECT_EQ(ordinals, expected);
+    // What the program needs to start is there.
+    for (bool bound :
+         {Low.EnterInstance.Bound(), Low.CheckRecordSizes.Bound(), Low.LoadProductInfo.Bound(),
+          Low.InitFolders.Bound(), Low.InitEngine.Bound(), Low.GetSettings.Bound()})
+        EXPECT_TRUE(bound);
+}
+
+TEST(LowInterface, MissingExportYieldsZeroAndLogsOnce) {
+    BindLowInterface();
+    Low.WriteLog.Set(&RecordLog);
+    auto keepSettings = Low.GetSettings.Get();
+    auto keepSeek = Low.Seek.Get();
+    auto keepExit = Low.ExitEngine.Get();
+    Low.GetSettings.Set(nullptr);
+    Low.Seek.Set(nullptr);
+    Low.ExitEngine.Set(nullptr);
+
+    EXPECT_EQ(Low.GetSettings(), nullptr);
+    EXPECT_EQ(Low.GetSettings(), nullptr);
+    EXPECT_EQ(Low.Seek(12), 0);
+    Low.ExitEngine();
+    ASSERT_EQ(g_log.size(), 3u) << "one line per missing export, however often it is called";
+    EXPECT_NE(g_log[0].find("30"), std::string::npos);
+    EXPECT_NE(g_log[0].find("GetSettings"), std::string::npos);
+    EXPECT_EQ(g_log[0].back(), '\n');
+    EXPECT_NE(g_log[1].find("Seek"), std::string::npos);
+
+    // Without WriteLog itself nothing breaks either.
+    Low.WriteLog.Set(nullptr);
+    Low.Seek.Set(nullptr);
+    EXPECT_EQ(Low.Seek(1), 0);
+
+    Low.GetSettings.Set(keepSettings);
+    Low.Seek.Set(keepSeek);
+    Low.ExitEngine.Set(keepExit);
+}
