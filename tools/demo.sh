@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs the main job on the built-in
-# sample. The encoding front end is not there yet: for now this builds
-# everything and shows the engine starting up and writing its log.
+# Installs what is missing, builds, and runs the main job on the sample video
+# the build makes: reelpage-cli imports it, encodes WebM, MP4 and Ogg, publishes
+# the page, and this prints where the package is.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
 tools/build.sh
+build="${BUILD_DIR:-build}"
+out="$PWD/$build/demo"
+mkdir -p "$out"
 echo
-echo "Built into build/bin. The encoding job is not available yet;"
-echo "the engine starts and writes its diagnostic log:"
-build/tests/test_engine --gtest_filter='Diagnostics.*' --gtest_brief=1
+page=$("$build/bin/reelpage-cli" --output "$out" "$build/sample/sample.mp4")
+echo
+echo "The package is in $(dirname "$page")"
+echo "Its page: $page"

@@ -5,6 +5,7 @@
 #include "Project.h"
 #include "Settings.h"
 #include "Templates.h"
+#include "VideoEncoder.h"
 
 #include <unordered_map>
 
@@ -35,6 +36,11 @@ static const std::unordered_map<int32_t, void*>& Table() {
         {kOpenMedia, reinterpret_cast<void*>(&OpenMedia)},
         {kGetTemplateCount, reinterpret_cast<void*>(&GetTemplateCount)},
         {kGetTemplate, reinterpret_cast<void*>(&GetTemplate)},
+        {kStartEncoding, reinterpret_cast<void*>(&StartEncoding)},
+        {kFinishEncoding, reinterpret_cast<void*>(&FinishEncoding)},
+        {kFreeEncoding, reinterpret_cast<void*>(&FreeEncoding)},
+        {kGetOutputFolder, reinterpret_cast<void*>(&GetOutputFolder)},
+        {kPublishPage, reinterpret_cast<void*>(&PublishPage)},
         {kGetImageEncoder, reinterpret_cast<void*>(&GetImageEncoder)},
     };
     return table;

@@ -4,6 +4,7 @@
 // ordinal they use once at start-up and call through the typed pointer.
 #include <cstdint>
 
+#include "reelpage/blocks.h"
 #include "reelpage/records.h"
 #include "reelpage/types.h"
 
@@ -82,10 +83,15 @@ using FnSnapshotPoster = int32_t (*)(BOOL grab);
 using FnGetHistoryCount = int32_t (*)();
 using FnGetHistoryItem = MediaInfo* (*)(int32_t index);
 using FnSaveMediaInfo = void (*)(MediaInfo* media);
-using FnOpenMedia = MediaInfo* (*)(const WCHAR* path, HWND notify, int32_t cookie,
-                                   uint32_t msgDone, uint32_t msgProgress);
+using FnOpenMedia = MediaInfo* (*)(const WCHAR* path, HWND notify, int32_t cookie, uint32_t msgDone,
+                                   uint32_t msgProgress);
 using FnGetTemplateCount = int32_t (*)();
 using FnGetTemplate = TemplateEntry* (*)(int32_t index);
+using FnStartEncoding = Talvoricer* (*)(HWND notify);
+using FnFinishEncoding = int32_t (*)(BOOL cancel);
+using FnFreeEncoding = int32_t (*)();
+using FnGetOutputFolder = const WCHAR* (*)();
+using FnPublishPage = int32_t (*)(BOOL generate, WCHAR* out);
 using FnGetImageEncoder = const void* (*)(const WCHAR* path, GUID* out);
 
 } // namespace reelpage

@@ -1,0 +1,16 @@
+#pragma once
+// Results of an encoding job's helpers: what an encoder posts as wParam of its
+// completion message and ends with as its exit code, and what the engine posts
+// for a helper that ended without saying how.
+#include <cstdint>
+
+namespace reelpage {
+
+constexpr int32_t kEncoderOk = 0;     // the output file is complete
+constexpr int32_t kEncoderFailed = 1; // the encoder failed; its file was removed
+// Posted by the engine when a helper of the job ended (crashed, was killed)
+// without reporting: an encoder without its message, or the decoder before
+// the end of the pictures.
+constexpr int32_t kEncoderHelperDied = 2;
+
+} // namespace reelpage

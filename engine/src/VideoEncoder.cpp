@@ -1,0 +1,576 @@
+#include "VideoEncoder.h"
+
+#include "Folders.h"
+#include "HelperProtocol.h"
+#include "History.h"
+#include "Log.h"
+#include "PageGenerator.h"
+#include "Project.h"
+#include "Settings.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <memory>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+#include "platform/event.h"
+#include "platform/folders.h"
+#include "platform/interlocked.h"
+#include "platform/process.h"
+#include "platform/router.h"
+#include "platform/shm.h"
+#include "platform/wait.h"
+#include "platform/wstr.h"
+#include "reelpage/encoding.h"
+#include "reelpage/messages.h"
+
+namespace reelpage {
+
+namespace {
+
+// The output formats in their fixed order; Project.m_Formats says which take part.
+struct OutputFormat {
+    const char16_t* container;
+    const char16_t* extension;
+    const char16_t* videoCodec;
+    const char16_t* audioCodec;
+};
+constexpr OutputFormat kFormats[3] = {
+    {u"webm", u"webm", u"libvpx", u"libvorbis"},
+    {u"mp4", u"mp4", u"libx264", u"libfaac"},
+    {u"ogg", u"ogv", u"libtheora", u"flac"},
+};
+
+constexpr size_t kAudioChunk = 0x40000;
+// How long the audio thread sleeps between looks at the cancel flag while
+// it waits for space; the space event normally wakes it sooner.
+constexpr int kAudioWaitMs = 200;
+
+struct EncoderBlocks {
+    platform::SharedBlock video;
+    platform::SharedBlock audio;
+    platform::SharedBlock task;
+    int process = -1;
+    bool ended = false; // its end was seen by the watcher (or the finish)
+    VideoStreamHeader* Video() const { return static_cast<VideoStreamHeader*>(video.view); }
+    AudioStreamHeader* Audio() const { return static_cast<AudioStreamHeader*>(audio.view); }
+    EncoderTask* Task() const { return static_cast<EncoderTask*>(task.view); }
+};
+
+class VideoEncoder {
+public:
+    Project* m_pProject = nullptr;
+    MediaInfo* m_pMediaInfo = nullptr;
+    int m_cEncoder = 0;
+    EncoderBlocks m_Encoders[3];
+    platform::SharedBlock m_Launch;
+    platform::SharedBlock m_Talvoricer;
+    int m_hDecoder = -1;
+    HWND m_hwndNotify = 0;
+    std::atomic<bool> m_bCancel{false};
+    WCHAR m_szFolder[kMaxPath] = {};
+    std::thread m_AudioThread;
+    int m_hAudioDone = -1; // set by the audio thread as it ends
+    std::atomic<bool> m_bAllAudioFed{false};
+    std::thread m_Watcher;
+    int m_hStopWatcher = -1;
+    bool m_bFinished = false;
+
+    ~VideoEncoder() { Release(true); }
+
+    Talvoricer* Status() const { return static_cast<Talvoricer*>(m_Talvoricer.view); }
+
+    void FeedAudio();
+    void Watch();
+    // Ends the helpers (terminating them when cancel is set, else waiting)
+    // and the threads, then releases every block and handle.
+    void Release(bool cancel);
+
+private:
+    void StopWatcher();
+    void EndAudioThread();
+};
+
+std::unique_ptr<VideoEncoder> g_pVideoEncoder;
+
+void CloseEvents(int a, int b) {
+    if (a > 0) platform::CloseEvent(a);
+    if (b > 0) platform::CloseEvent(b);
+}
+
+int CreateBlock(size_t size, platform::SharedBlock* block, const char* what) {
+    int rc = platform::CreateSharedBlock(size, true, block);
+    if (rc != 0) {
+        const std::string call = std::string("CreateFileMapping(INVALID_HANDLE_VALUE, &sa, "
+                                             "PAGE_READWRITE, 0, ") +
+                                 what + ", NULL)";
+        LOG_FAILED(rc, call.c_str());
+    }
+    return rc;
+}
+
+int CreateEventLogged() {
+    int e = platform::CreateEvent(true);
+    if (e < 0) LOG_FAILED(errno, "CreateEvent(&sa, FALSE, FALSE, NULL)");
+    return e;
+}
+
+// The title of the output folder: the media file's name without folder and
+// extension.
+std::u16string OutputTitle(const MediaInfo& media) {
+    std::u16string_view name(media.m_szFileName);
+    const size_t slash = name.find_last_of(u'/');
+    if (slash != std::u16string_view::npos) name.remove_prefix(slash + 1);
+    const size_t dot = name.find_last_of(u'.');
+    if (dot != std::u16string_view::npos && dot > 0) name = name.substr(0, dot);
+    return std::u16string(name);
+}
+
+// "<folder>/<title>", or "<folder>/<title>(n)" with the first n that is
+// free, created. Making the folder is the test of being free, so two jobs
+// can never end up in the same folder.
+bool CreateOutputFolder(const MediaInfo& media, WCHAR* out) {
+    std::u16string parent = TheSettings().m_szFolder;
+    if (parent.empty()) {
+        std::string videos;
+        platform::GetKnownFolder(platform::KnownFolder::Videos, true, &videos);
+        parent = platform::FromUtf8(videos);
+    }
+    while (parent.size() > 1 && parent.back() == u'/')
+        parent.pop_back();
+    std::error_code ec;
+    std::filesystem::create_directories(platform::ToUtf8(parent), ec);
+    const std::u16string title = OutputTitle(media);
+    for (int n = 0;; ++n) {
+        if (n == 0)
+            platform::WFormat(out, kMaxPath, "%ls/%ls", parent.c_str(), title.c_str());
+        else
+            platform::WFormat(out, kMaxPath, "%ls/%ls(%d)", parent.c_str(), title.c_str(), n);
+        if (mkdir(platform::ToUtf8(out).c_str(), 0777) == 0) return true;
+        if (errno != EEXIST || n >= 100000) {
+            LogWrite(kLogError, "Failed(%d) to CreateDirectory:%ls\n", errno, out);
+            return false;
+        }
+    }
+}
+
+bool EffectsActive(const Project& p) {
+    return p.m_Brightness != 0 || p.m_Contrast != 0 || p.m_Hue != 0 || p.m_Saturation != 0 ||
+           p.m_Lightness != 0 || p.m_BlurRadius != 0 ||
+           (p.m_SharpenRadius != 0 && p.m_SharpenAmount != 0) ||
+           (p.m_TintHue != 0 && p.m_TintAmount != 0) || p.m_LevelsHighlight != 0 ||
+           p.m_LevelsMidtone != 0 || p.m_LevelsShadow != 0 || p.m_CyanRed != 0 ||
+           p.m_MagentaGreen != 0 || p.m_YellowBlue != 0 || p.m_Exposure != 0 || p.m_Density != 0 ||
+           p.m_WhiteSaturation != 0 || p.m_BlackSaturation != 0;
+}
+
+} // namespace
+
+FramePath ChooseFramePath(const Project& p, const MediaInfo& media) {
+    const bool turned = p.m_Orientation != 0;
+    const bool swaps = (p.m_Orientation & 1) != 0;
+    // The source as the frame path sees it once turned: the crop rectangle
+    // and the output size are measured in that picture too.
+    const int32_t sourceW = swaps ? media.m_Height : media.m_Width;
+    const int32_t sourceH = swaps ? media.m_Width : media.m_Height;
+    const bool resize = p.m_CropLeft != 0 || p.m_CropTop != 0 || p.m_OutputWidth != p.m_CropWidth ||
+                        p.m_OutputHeight != p.m_CropHeight || p.m_OutputWidth != sourceW ||
+                        p.m_OutputHeight != sourceH;
+    const bool pictureWork = EffectsActive(p) || p.m_WatermarkFile[0] != 0;
+    FramePath path{0, kPixYuv420, swaps ? 1 : 0};
+    if (resize)
+        path.transform = turned ? 3 : 2;
+    else if (pictureWork)
+        path.transform = turned ? 3 : 4;
+    else if (turned)
+        path.transform = 1;
+    // 4:2:0 planes of an odd width or height do not fit the slot layout (its
+    // chroma planes are W/2 x H/2): such pictures go the 32-bit way, where
+    // paths 4 and 3 copy or turn them without any other change.
+    if (path.transform <= 1 && ((p.m_OutputWidth | p.m_OutputHeight) & 1))
+        path.transform = turned ? 3 : 4;
+    if (path.transform >= 2) path.pixelFormat = kPixBgra;
+    return path;
+}
+
+int32_t AudioBitRateFor(int32_t sampleRate, int32_t channels) {
+    static const struct {
+        int32_t rate, channels, bitRate;
+    } kTable[] = {
+        {8000, 1, 16000},  {8000, 2, 32000},   {22050, 1, 32000}, {22050, 2, 64000},
+        {44100, 1, 64000}, {44100, 2, 128000}, {48000, 1, 64000}, {48000, 2, 128000},
+    };
+    for (const auto& e : kTable)
+        if (e.rate == sampleRate && e.channels == channels) return e.bitRate;
+    const int64_t product = int64_t(sampleRate) * channels;
+    if (product < 44100) return 64000;
+    if (product < 96000) return 128000;
+    return 196000;
+}
+
+int64_t SampleFilePosition(int64_t time, int32_t sampleRate, int32_t channels) {
+    const int64_t frame = int64_t(2) * std::max(channels, 1);
+    const int64_t bytes = std::max<int64_t>(time, 0) * sampleRate * frame / 1000000;
+    // Whole sample frames only; for 1, 2, 4 or 8 channels this is clearing
+    // the low bits, and it stays right for 3 or 6.
+    return bytes - bytes % frame + kSampleFileHeader;
+}
+
+void VideoEncoder::FeedAudio() {
+    const std::string path = platform::ToUtf8(MediaSideFile(*m_pMediaInfo, u"wav"));
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    auto fail = [this] {
+        platform::PostMessage(m_hwndNotify, kMsgAudioFed, -1, 0);
+        platform::SetEvent(m_hAudioDone);
+    };
+    if (fd < 0) {
+        LogWritePlain("Failed(%d) to create file\n", errno);
+        fail();
+        return;
+    }
+    struct stat st {};
+    fstat(fd, &st);
+    const int64_t fileSize = st.st_size;
+    if (fileSize < kSampleFileHeader) {
+        LogWritePlain("Error file, size=%lld\n", static_cast<long long>(fileSize));
+        close(fd);
+        fail();
+        return;
+    }
+    const Project& p = *m_pProject;
+    const int32_t rate = m_pMediaInfo->m_SampleRate, channels = m_pMediaInfo->m_nChannel;
+    const int64_t start = std::min(SampleFilePosition(p.m_ClipStart, rate, channels), fileSize);
+    const int64_t end = p.m_ClipStop != 0
+                            ? std::min(SampleFilePosition(p.m_ClipStop, rate, channels), fileSize)
+                            : fileSize;
+    const int64_t length = std::max<int64_t>(end - start, 0);
+    auto* ring = static_cast<uint8_t*>(m_Encoders[0].audio.view) + kAudioRingOffset;
+
+    int64_t fed = 0;
+    while (fed < length && !m_bCancel) {
+        for (int k = 0; k < m_cEncoder && !m_bCancel; ++k) {
+            AudioStreamHeader* h = m_Encoders[k].Audio();
+            while (platform::LoadAcquire(&h->m_cbAvailable) > kAudioHighWater && !m_bCancel)
+                platform::WaitForHandle(h->m_hSpaceEvent, kAudioWaitMs);
+        }
+        if (m_bCancel) break;
+        const size_t chunk = size_t(std::min<int64_t>(length - fed, kAudioChunk));
+        // Every chunk but the last is 256 KiB, so none wraps around the ring.
+        const ssize_t got = pread(fd, ring + fed % kAudioRingSize, chunk, start + fed);
+        if (got <= 0) {
+            // The file got shorter under us: what was fed is all there is.
+            LogWrite(kLogError, "Failed(%d) to read the sample file at %lld\n", got < 0 ? errno : 0,
+                     static_cast<long long>(start + fed));
+            break;
+        }
+        for (int k = 0; k < m_cEncoder; ++k) {
+            platform::InterlockedAdd(&m_Encoders[k].Audio()->m_cbAvailable, int32_t(got));
+            platform::SetEvent(m_Encoders[k].Audio()->m_hDataEvent);
+        }
+        fed += got;
+    }
+    close(fd);
+    if (!m_bCancel) {
+        for (int k = 0; k < m_cEncoder; ++k) {
+            platform::InterlockedExchange(&m_Encoders[k].Audio()->m_bEndOfStream, 1);
+            platform::SetEvent(m_Encoders[k].Audio()->m_hDataEvent);
+        }
+        m_bAllAudioFed = true;
+        platform::PostMessage(m_hwndNotify, kMsgAudioFed, 0, 0);
+    }
+    platform::SetEvent(m_hAudioDone);
+}
+
+// Watches the helpers' process handles. A helper that ends without having
+// said how (an encoder killed or crashed, a decoder that stopped before the
+// end of the pictures) would leave the job waiting for ever; it is reported
+// as a failed output instead.
+void VideoEncoder::Watch() {
+    bool decoderEnded = false;
+    for (;;) {
+        int handles[5];
+        int owner[5]; // encoder index, 3 = the decoder, -1 = stop
+        int n = 0;
+        handles[n] = m_hStopWatcher, owner[n++] = -1;
+        if (!decoderEnded) handles[n] = m_hDecoder, owner[n++] = 3;
+        for (int k = 0; k < m_cEncoder; ++k)
+            if (!m_Encoders[k].ended) handles[n] = m_Encoders[k].process, owner[n++] = k;
+        if (n == 1) return;
+        const int r = platform::WaitForHandles(handles, n, false, platform::kInfinite);
+        if (r < platform::kWaitObject0 || r >= n) {
+            LogWrite(kLogError, "Failed(%d) to wait for the encoding helpers\n", errno);
+            return;
+        }
+        const int who = owner[r - platform::kWaitObject0];
+        if (who < 0) return;
+        if (who < 3) {
+            EncoderBlocks& e = m_Encoders[who];
+            e.ended = true;
+            int code = 0;
+            platform::GetHelperExitCode(e.process, &code);
+            if (code != kEncoderOk && code != kEncoderFailed) {
+                LogWrite(kLogError, "Encoder %d ended without reporting (exit code %d)\n", who,
+                         code);
+                platform::PostMessage(m_hwndNotify, kMsgEncoderDone, kEncoderHelperDied, 0);
+            }
+            continue;
+        }
+        decoderEnded = true;
+        if (platform::LoadAcquire(&Status()->m_EndOfStream) != 0) continue;
+        // The encoders wait for pictures that will never come: their files
+        // can never be complete. One failure says it for the job.
+        int code = 0;
+        platform::GetHelperExitCode(m_hDecoder, &code);
+        LogWrite(kLogError, "The decoder ended before the last picture (exit code %d)\n", code);
+        platform::PostMessage(m_hwndNotify, kMsgEncoderDone, kEncoderHelperDied, 0);
+        for (int k = 0; k < m_cEncoder; ++k) {
+            if (m_Encoders[k].ended) continue;
+            platform::TerminateHelper(m_Encoders[k].process, -1);
+            m_Encoders[k].ended = true;
+        }
+    }
+}
+
+void VideoEncoder::StopWatcher() {
+    if (!m_Watcher.joinable()) return;
+    platform::SetEvent(m_hStopWatcher);
+    m_Watcher.join();
+}
+
+void VideoEncoder::EndAudioThread() {
+    if (!m_AudioThread.joinable()) return;
+    // It may be waiting for space in any encoder's ring.
+    for (int k = 0; k < m_cEncoder; ++k)
+        if (m_Encoders[k].audio.view) platform::SetEvent(m_Encoders[k].Audio()->m_hSpaceEvent);
+    if (platform::WaitForHandle(m_hAudioDone, 1000) != platform::kWaitObject0)
+        LogWrite(kLogError, "The audio thread did not end within 1000 ms\n");
+    // Joined in any case: its blocks are released right after, and it only
+    // ever waits with a short time-out, so it ends soon.
+    m_AudioThread.join();
+}
+
+void VideoEncoder::Release(bool cancel) {
+    if (m_bFinished) return;
+    m_bFinished = true;
+    m_bCancel = cancel;
+    StopWatcher();
+    auto end = [cancel](int& process, int waitMs) {
+        if (process < 0) return;
+        if (cancel) {
+            platform::TerminateHelper(process, -1);
+            // Gone before its folder is deleted: a killed helper writes nothing more.
+            platform::WaitForHandle(process, 5000);
+        } else {
+            platform::WaitForHandle(process, waitMs);
+        }
+        platform::CloseHelperHandle(process);
+        process = -1;
+    };
+    bool decoderDone = false, audioDone = false;
+    for (int k = 0; k < 3; ++k) {
+        EncoderBlocks& e = m_Encoders[k];
+        end(e.process, platform::kInfinite);
+        platform::CloseSharedBlock(&e.task);
+        if (!decoderDone) {
+            end(m_hDecoder, 1000);
+            decoderDone = true;
+        }
+        if (!audioDone) {
+            EndAudioThread();
+            audioDone = true;
+        }
+        if (e.video.view) CloseEvents(e.Video()->m_hFrameEvent, e.Video()->m_hSlotEvent);
+        platform::CloseSharedBlock(&e.video);
+        if (e.audio.view) CloseEvents(e.Audio()->m_hDataEvent, e.Audio()->m_hSpaceEvent);
+        platform::CloseSharedBlock(&e.audio);
+    }
+    platform::CloseSharedBlock(&m_Launch);
+    platform::CloseSharedBlock(&m_Talvoricer);
+    CloseEvents(m_hStopWatcher, m_hAudioDone);
+    m_hStopWatcher = m_hAudioDone = -1;
+    if (cancel && m_szFolder[0]) {
+        std::error_code ec;
+        std::filesystem::remove_all(platform::ToUtf8(m_szFolder), ec);
+        if (ec) LogWrite(kLogError, "Failed(%d) to RemoveDirectory:%ls\n", ec.value(), m_szFolder);
+    }
+}
+
+Talvoricer* StartEncoding(HWND notify) {
+    if (EndPreviewSession) EndPreviewSession();
+    g_pVideoEncoder.reset(); // a job never finished is abandoned
+    Project* project = CurrentProject();
+    MediaInfo* media = CurrentProjectMedia();
+    if (!project || !media) {
+        LogWrite(kLogError, "StartEncoding without a project\n");
+        return nullptr;
+    }
+    auto job = std::make_unique<VideoEncoder>();
+    job->m_hwndNotify = notify;
+    job->m_pProject = project;
+    job->m_pMediaInfo = media;
+    if (!CreateOutputFolder(*media, job->m_szFolder)) {
+        job->m_szFolder[0] = 0; // nothing of ours to delete
+        return nullptr;
+    }
+    // From here on a failure keeps the new folder, as a failed start should.
+    auto failed = [&job] {
+        job->m_szFolder[0] = 0;
+        job->Release(true);
+        return nullptr;
+    };
+
+    const FramePath path = ChooseFramePath(*project, *media);
+    if (CreateBlock(sizeof(Talvoricer), &job->m_Talvoricer, "sizeof(Talvoricer)") != 0)
+        return failed();
+    Talvoricer* status = job->Status();
+    std::memset(status, 0, sizeof *status);
+    status->m_hMediaInfo = media->m_hSelf;
+    status->m_hTaskList = project->m_hSelf;
+    status->m_hwndMessage = notify;
+    status->m_lParam = 0;
+    status->m_Transform = path.transform;
+    status->m_FlipXY = path.flipXY;
+    job->m_hStopWatcher = CreateEventLogged();
+    job->m_hAudioDone = CreateEventLogged();
+    if (job->m_hStopWatcher < 0 || job->m_hAudioDone < 0) return failed();
+
+    const bool audio = media->m_bAudioStream != 0;
+    const size_t frameBytes =
+        VideoFrameBytes(project->m_OutputWidth, project->m_OutputHeight, path.pixelFormat);
+    if (project->m_OutputWidth <= 0 || project->m_OutputHeight <= 0) {
+        LogWrite(kLogError, "Output size %dx%d\n", project->m_OutputWidth, project->m_OutputHeight);
+        return failed();
+    }
+    int k = 0;
+    for (int f = 0; f < 3; ++f) {
+        if (!project->m_Formats[f]) continue;
+        const OutputFormat& format = kFormats[f];
+        EncoderBlocks& e = job->m_Encoders[k];
+        if (CreateBlock(k == 0 ? VideoStreamBlockSize(frameBytes) : kSharedVideoBlockSize, &e.video,
+                        "VideoStream") != 0)
+            return failed();
+        e.Video()->m_hSlotEvent = CreateEventLogged();
+        e.Video()->m_hFrameEvent = CreateEventLogged();
+        if (e.Video()->m_hSlotEvent < 0 || e.Video()->m_hFrameEvent < 0) return failed();
+        status->m_hVideoStreams[k] = e.video.handle;
+        if (audio) {
+            if (CreateBlock(k == 0 ? kAudioStreamBlockSize : kSharedAudioBlockSize, &e.audio,
+                            "AudioStream") != 0)
+                return failed();
+            std::memset(e.audio.view, 0, sizeof(AudioStreamHeader));
+            e.Audio()->m_hSpaceEvent = CreateEventLogged();
+            e.Audio()->m_hDataEvent = CreateEventLogged();
+            if (e.Audio()->m_hSpaceEvent < 0 || e.Audio()->m_hDataEvent < 0) return failed();
+        }
+        if (CreateBlock(sizeof(EncoderTask), &e.task, "sizeof(EncoderTask)") != 0) return failed();
+        EncoderTask* t = e.Task();
+        std::memset(t, 0, sizeof *t);
+        // The task's path field holds 255 characters: a longer one would make
+        // the encoder write somewhere else.
+        WCHAR file[kMaxPath + 16];
+        const int length = platform::WFormat(file, std::size(file), "%ls/video.%ls",
+                                             job->m_szFolder, format.extension);
+        if (length >= int(std::size(t->m_szFileName))) {
+            LogWrite(kLogError, "Output path too long: %ls\n", file);
+            return failed();
+        }
+        platform::WStrCopy(t->m_szFileName, file);
+        platform::WStrCopy(t->m_szFormat, format.container);
+        platform::WStrCopy(t->m_szVideoCodec, format.videoCodec);
+        t->m_PixelFormat = path.pixelFormat;
+        t->m_VideoBitRate = media->m_VideoBitRate;
+        t->m_FrameRateDen = media->m_FrameRateDen;
+        t->m_FrameRateNum = media->m_FrameRateNum;
+        t->m_Width = project->m_OutputWidth;
+        t->m_Height = project->m_OutputHeight;
+        if (audio) {
+            platform::WStrCopy(t->m_szAudioCodec, format.audioCodec);
+            t->m_AudioBitRate = AudioBitRateFor(media->m_SampleRate, media->m_nChannel);
+            t->m_SampleRate = media->m_SampleRate;
+            t->m_nChannel = media->m_nChannel;
+            t->m_hAudioStream = e.audio.handle;
+        } else {
+            t->m_bNoAudio = 1;
+        }
+        t->m_hVideoStream = e.video.handle;
+        if (k > 0) {
+            t->m_hSharedVideo = job->m_Encoders[0].video.handle;
+            t->m_nSharedVideoOffset = int32_t(kVideoSlotsOffset);
+            if (audio) {
+                t->m_hSharedAudio = job->m_Encoders[0].audio.handle;
+                t->m_nSharedAudioOffset = int32_t(kAudioRingOffset);
+            }
+        }
+        t->m_nAudioRingSize = kAudioRingSize;
+        t->m_hLogFile = LogHandle();
+        t->m_hwndMessage = notify;
+        t->m_uMsg = kMsgEncoderDone;
+        t->m_nIndex = k;
+        t->m_hSelf = e.task.handle;
+        if (LaunchEncoder(e.task.handle, &e.process) != 0) return failed();
+        t->m_hProcess = e.process;
+        ++k;
+        job->m_cEncoder = k;
+    }
+    if (k == 0) {
+        LogWrite(kLogError, "No output format chosen\n");
+        return failed();
+    }
+    status->m_cEncoder = k;
+
+    if (CreateHelperLaunch(media->m_szFileName, 0, project->m_ClipStart, u"talvoric.so",
+                           job->m_Talvoricer.handle, &job->m_Launch) != 0)
+        return failed();
+    VideoEncoder* raw = job.get();
+    if (audio) job->m_AudioThread = std::thread([raw] { raw->FeedAudio(); });
+    if (LaunchDecoder(job->m_Launch.handle, &job->m_hDecoder) != 0) return failed();
+    job->m_Watcher = std::thread([raw] { raw->Watch(); });
+
+    status->m_Duration = project->m_ClipStop != 0 ? project->m_ClipStop - project->m_ClipStart
+                                                  : media->m_Duration - project->m_ClipStart;
+    LogWrite(kLogInfo, "Encoding %ls into %ls: %d output(s), frame path %d\n", media->m_szFileName,
+             job->m_szFolder, k, path.transform);
+    g_pVideoEncoder = std::move(job);
+    return status;
+}
+
+int32_t FinishEncoding(BOOL cancel) {
+    if (!g_pVideoEncoder) return 0;
+    g_pVideoEncoder->Release(cancel != 0);
+    return 0;
+}
+
+int32_t FreeEncoding() {
+    g_pVideoEncoder.reset();
+    return 0;
+}
+
+const EncoderTask* EncoderTaskForTesting(int index) {
+    if (!g_pVideoEncoder || index < 0 || index >= g_pVideoEncoder->m_cEncoder) return nullptr;
+    return g_pVideoEncoder->m_Encoders[index].Task();
+}
+
+const WCHAR* GetOutputFolder() {
+    return g_pVideoEncoder ? g_pVideoEncoder->m_szFolder : nullptr;
+}
+
+int32_t PublishPage(BOOL generate, WCHAR* out) {
+    if (out) out[0] = 0;
+    if (!g_pVideoEncoder) return -1;
+    const VideoEncoder& job = *g_pVideoEncoder;
+    bool ok = true;
+    if (generate) {
+        const Project* project = CurrentProject();
+        ok = project && GeneratePage(job.m_szFolder, *project, CurrentProjectMedia());
+    }
+    if (out) platform::WFormat(out, kMaxPath, "%ls/index.html", job.m_szFolder);
+    return ok ? 0 : -1;
+}
+
+} // namespace reelpage

@@ -1,0 +1,46 @@
+#pragma once
+// The encoding job: one output folder per run, one encoder process per chosen
+// format, one decoder process with the encoding plug-in, and a thread that
+// feeds the project's sound to the encoders.
+#include <cstdint>
+
+#include "reelpage/blocks.h"
+#include "reelpage/records.h"
+
+namespace reelpage {
+
+Talvoricer* StartEncoding(HWND notify);
+int32_t FinishEncoding(BOOL cancel);
+int32_t FreeEncoding();
+// The job's output folder, or null without a job.
+const WCHAR* GetOutputFolder();
+// Builds the page in the job's output folder when generate is set; always
+// writes the page's path to out (260 characters). Without a job out is empty
+// and the result -1; -1 also when the page could not be generated.
+int32_t PublishPage(BOOL generate, WCHAR* out);
+
+// Ends the preview session, if one exists. Defined by the preview session;
+// until that is linked in, there is never one to end.
+void EndPreviewSession() __attribute__((weak));
+
+// What the frame path must do for a project (Talvoricer.m_Transform and
+// m_FlipXY) and the pixel format of the frame slots (0 or 30).
+struct FramePath {
+    int32_t transform;
+    int32_t pixelFormat;
+    int32_t flipXY;
+};
+FramePath ChooseFramePath(const Project& project, const MediaInfo& media);
+
+// Audio bit rate for an output, by the source's sample rate and channels.
+int32_t AudioBitRateFor(int32_t sampleRate, int32_t channels);
+
+// Byte position in the sample file of a time (microseconds): whole sample
+// frames of 16-bit PCM after the 46-byte header.
+int64_t SampleFilePosition(int64_t time, int32_t sampleRate, int32_t channels);
+constexpr int64_t kSampleFileHeader = 46;
+
+// The job's task block of encoder index, or null; for tests.
+const EncoderTask* EncoderTaskForTesting(int index);
+
+} // namespace reelpage

@@ -1,0 +1,36 @@
+#pragma once
+// What the encoder helper makes of the codec names and values in its task:
+// the FFmpeg encoder behind each name, the bit rate when the source gave
+// none, and the speed settings that let three outputs encode side by side on
+// a small machine. bench/README.md records how the speed settings were chosen.
+#include <cstdint>
+#include <string>
+
+struct AVDictionary;
+
+namespace reelpage::enc {
+
+// The FFmpeg encoder for a codec name of the task ("libvpx", "libx264",
+// "libtheora", "libvorbis", "flac"; "libfaac" means FFmpeg's own AAC
+// encoder); null for a name the helper does not know.
+const char* EncoderForCodec(const std::string& codec);
+
+// The FFmpeg muxer for a container name ("webm", "mp4", "ogg"); null otherwise.
+const char* MuxerForContainer(const std::string& container);
+
+// The video bit rate to ask for: the source's when it is given, otherwise
+// 0.1 bit per output pixel and frame (about 0.7 Mbit/s for 640 x 360 at
+// 30 fps), never less than 200 kbit/s. A source rate of more than one bit per
+// output pixel and frame (a camera or intermediate codec shrunk to a web
+// size) is cut to that.
+int64_t VideoBitRate(int64_t sourceRate, int width, int height, int frameRateNum, int frameRateDen);
+
+// Encoder options for speed and web playback, by FFmpeg encoder name.
+void AddVideoEncoderOptions(const char* encoder, AVDictionary** options);
+void AddAudioEncoderOptions(const char* encoder, AVDictionary** options);
+// Muxer options: MP4 with its index in front so a browser can start playing
+// while it downloads; WebM and Ogg start at time zero, since browsers refuse
+// Vorbis streams whose first timestamp is negative.
+void AddMuxerOptions(const char* muxer, AVDictionary** options);
+
+} // namespace reelpage::enc

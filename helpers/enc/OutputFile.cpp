@@ -1,0 +1,366 @@
+#include "OutputFile.h"
+
+#include "CodecSettings.h"
+
+#include <algorithm>
+#include <cstring>
+#include <unistd.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
+#include <libavutil/samplefmt.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+namespace reelpage::enc {
+
+namespace {
+
+std::string ErrorText(int code) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return text;
+}
+
+} // namespace
+
+OutputFile::OutputFile() = default;
+
+OutputFile::~OutputFile() {
+    Close();
+}
+
+bool OutputFile::Fail(const char* what, int code) {
+    m_failed = true;
+    if (m_error.empty()) {
+        m_error = what;
+        if (code != 0) m_error += ": " + ErrorText(code);
+    }
+    return false;
+}
+
+double OutputFile::VideoSeconds() const {
+    return m_spec.frameRateNum > 0
+               ? double(m_videoFrames) * m_spec.frameRateDen / m_spec.frameRateNum
+               : 0.0;
+}
+
+double OutputFile::AudioSeconds() const {
+    return m_spec.sampleRate > 0 ? double(AudioSamples()) / m_spec.sampleRate : 0.0;
+}
+
+bool OutputFile::Open(const OutputSpec& spec) {
+    m_spec = spec;
+    const char* muxer = MuxerForContainer(spec.container);
+    if (!muxer) return Fail(("unknown container \"" + spec.container + "\"").c_str(), 0);
+    int rc = avformat_alloc_output_context2(&m_format, nullptr, muxer, spec.path.c_str());
+    if (rc < 0 || !m_format) return Fail("avformat_alloc_output_context2", rc);
+    if (!OpenVideo(spec)) return false;
+    if (spec.audio && !OpenAudio(spec)) return false;
+    m_packet = av_packet_alloc();
+    if (!m_packet) return Fail("av_packet_alloc", AVERROR(ENOMEM));
+
+    rc = avio_open(&m_format->pb, spec.path.c_str(), AVIO_FLAG_WRITE);
+    if (rc < 0) return Fail(("avio_open " + spec.path).c_str(), rc);
+    AVDictionary* options = nullptr;
+    AddMuxerOptions(muxer, &options);
+    rc = avformat_write_header(m_format, &options);
+    av_dict_free(&options);
+    if (rc < 0) return Fail("avformat_write_header", rc);
+    m_headerWritten = true;
+    return true;
+}
+
+bool OutputFile::OpenVideo(const OutputSpec& spec) {
+    const char* name = EncoderForCodec(spec.videoCodec);
+    const AVCodec* codec = name ? avcodec_find_encoder_by_name(name) : nullptr;
+    if (!codec) return Fail(("unknown video codec \"" + spec.videoCodec + "\"").c_str(), 0);
+    if (spec.width < 2 || spec.height < 2 || spec.frameRateNum <= 0 || spec.frameRateDen <= 0)
+        return Fail("bad picture size or frame rate", 0);
+    if (spec.pixelFormat != 0 && spec.pixelFormat != 30) return Fail("bad pixel format", 0);
+    // 4:2:0 needs even sides; an odd last column or row is left out.
+    m_encodeWidth = spec.width & ~1;
+    m_encodeHeight = spec.height & ~1;
+
+    m_video = avcodec_alloc_context3(codec);
+    if (!m_video) return Fail("avcodec_alloc_context3", AVERROR(ENOMEM));
+    m_video->width = m_encodeWidth;
+    m_video->height = m_encodeHeight;
+    m_video->pix_fmt = AV_PIX_FMT_YUV420P;
+    m_video->sample_aspect_ratio = {1, 1};
+    m_video->time_base = {spec.frameRateDen, spec.frameRateNum};
+    m_video->framerate = {spec.frameRateNum, spec.frameRateDen};
+    m_video->bit_rate = VideoBitRate(spec.videoBitRate, m_encodeWidth, m_encodeHeight,
+                                     spec.frameRateNum, spec.frameRateDen);
+    if (spec.pixelFormat == 30) {
+        // The picture is converted here with the BT.601 matrix; say so.
+        m_video->colorspace = AVCOL_SPC_SMPTE170M;
+        m_video->color_primaries = AVCOL_PRI_SMPTE170M;
+        m_video->color_trc = AVCOL_TRC_SMPTE170M;
+        m_video->color_range = AVCOL_RANGE_MPEG;
+    }
+    if (m_format->oformat->flags & AVFMT_GLOBALHEADER)
+        m_video->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    AVDictionary* options = nullptr;
+    AddVideoEncoderOptions(name, &options);
+    int rc = avcodec_open2(m_video, codec, &options);
+    av_dict_free(&options);
+    if (rc < 0) return Fail(("avcodec_open2 " + std::string(name)).c_str(), rc);
+
+    m_videoStream = avformat_new_stream(m_format, nullptr);
+    if (!m_videoStream) return Fail("avformat_new_stream", AVERROR(ENOMEM));
+    rc = avcodec_parameters_from_context(m_videoStream->codecpar, m_video);
+    if (rc < 0) return Fail("avcodec_parameters_from_context", rc);
+    m_videoStream->time_base = m_video->time_base;
+    m_videoStream->avg_frame_rate = m_video->framerate;
+
+    m_picture = av_frame_alloc();
+    if (!m_picture) return Fail("av_frame_alloc", AVERROR(ENOMEM));
+    m_picture->format = AV_PIX_FMT_YUV420P;
+    m_picture->width = m_encodeWidth;
+    m_picture->height = m_encodeHeight;
+    rc = av_frame_get_buffer(m_picture, 0);
+    if (rc < 0) return Fail("av_frame_get_buffer", rc);
+    if (spec.pixelFormat == 30) {
+        m_sws = sws_getContext(m_encodeWidth, m_encodeHeight, AV_PIX_FMT_BGRA, m_encodeWidth,
+                               m_encodeHeight, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr,
+                               nullptr);
+        if (!m_sws) return Fail("sws_getContext", 0);
+    }
+    return true;
+}
+
+bool OutputFile::OpenAudio(const OutputSpec& spec) {
+    const char* name = EncoderForCodec(spec.audioCodec);
+    const AVCodec* codec = name ? avcodec_find_encoder_by_name(name) : nullptr;
+    if (!codec) return Fail(("unknown audio codec \"" + spec.audioCodec + "\"").c_str(), 0);
+    if (spec.sampleRate <= 0 || spec.channels <= 0 || spec.channels > 8)
+        return Fail("bad sample rate or channel count", 0);
+
+    m_audio = avcodec_alloc_context3(codec);
+    if (!m_audio) return Fail("avcodec_alloc_context3", AVERROR(ENOMEM));
+    m_audio->sample_rate = spec.sampleRate;
+    av_channel_layout_default(&m_audio->ch_layout, spec.channels);
+    // FLAC keeps 16-bit samples as they are; told nothing it would store
+    // them as 24-bit in 32-bit words, larger for nothing.
+    AVSampleFormat format = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
+    if (!std::strcmp(name, "flac")) format = AV_SAMPLE_FMT_S16;
+    m_audio->sample_fmt = format;
+    if (std::strcmp(name, "flac") != 0) m_audio->bit_rate = spec.audioBitRate;
+    m_audio->time_base = {1, spec.sampleRate};
+    if (m_format->oformat->flags & AVFMT_GLOBALHEADER)
+        m_audio->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    AVDictionary* options = nullptr;
+    AddAudioEncoderOptions(name, &options);
+    int rc = avcodec_open2(m_audio, codec, &options);
+    av_dict_free(&options);
+    if (rc < 0) return Fail(("avcodec_open2 " + std::string(name)).c_str(), rc);
+
+    m_audioStream = avformat_new_stream(m_format, nullptr);
+    if (!m_audioStream) return Fail("avformat_new_stream", AVERROR(ENOMEM));
+    rc = avcodec_parameters_from_context(m_audioStream->codecpar, m_audio);
+    if (rc < 0) return Fail("avcodec_parameters_from_context", rc);
+    m_audioStream->time_base = m_audio->time_base;
+
+    const bool variable = codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE;
+    m_audioFrameSize = m_audio->frame_size > 0 && !variable ? m_audio->frame_size : 1024;
+    if (format != AV_SAMPLE_FMT_S16) {
+        rc = swr_alloc_set_opts2(&m_swr, &m_audio->ch_layout, format, spec.sampleRate,
+                                 &m_audio->ch_layout, AV_SAMPLE_FMT_S16, spec.sampleRate, 0,
+                                 nullptr);
+        if (rc < 0) return Fail("swr_alloc_set_opts2", rc);
+        rc = swr_init(m_swr);
+        if (rc < 0) return Fail("swr_init", rc);
+    }
+    m_fifo = av_audio_fifo_alloc(format, spec.channels, m_audioFrameSize * 4);
+    if (!m_fifo) return Fail("av_audio_fifo_alloc", AVERROR(ENOMEM));
+    m_sound = av_frame_alloc();
+    if (!m_sound) return Fail("av_frame_alloc", AVERROR(ENOMEM));
+    m_sound->format = format;
+    m_sound->sample_rate = spec.sampleRate;
+    rc = av_channel_layout_copy(&m_sound->ch_layout, &m_audio->ch_layout);
+    if (rc < 0) return Fail("av_channel_layout_copy", rc);
+    m_sound->nb_samples = m_audioFrameSize;
+    rc = av_frame_get_buffer(m_sound, 0);
+    if (rc < 0) return Fail("av_frame_get_buffer", rc);
+    return true;
+}
+
+bool OutputFile::Send(AVCodecContext* codec, AVStream* stream, const AVFrame* frame) {
+    int rc = avcodec_send_frame(codec, frame);
+    if (rc < 0) return Fail("avcodec_send_frame", rc);
+    for (;;) {
+        rc = avcodec_receive_packet(codec, m_packet);
+        if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return true;
+        if (rc < 0) return Fail("avcodec_receive_packet", rc);
+        av_packet_rescale_ts(m_packet, codec->time_base, stream->time_base);
+        m_packet->stream_index = stream->index;
+        rc = av_interleaved_write_frame(m_format, m_packet);
+        if (rc < 0) return Fail("av_interleaved_write_frame", rc);
+    }
+}
+
+bool OutputFile::AddPicture(const uint8_t* slot) {
+    if (m_failed || m_videoEnded) return false;
+    int rc = av_frame_make_writable(m_picture);
+    if (rc < 0) return Fail("av_frame_make_writable", rc);
+    const int W = m_spec.width, H = m_spec.height;
+    if (m_spec.pixelFormat == 0) {
+        // Y, then U, then V, each plane contiguous with no padding.
+        const uint8_t* y = slot;
+        const uint8_t* u = y + size_t(W) * H;
+        const uint8_t* v = u + size_t(W / 2) * (H / 2);
+        av_image_copy_plane(m_picture->data[0], m_picture->linesize[0], y, W, m_encodeWidth,
+                            m_encodeHeight);
+        av_image_copy_plane(m_picture->data[1], m_picture->linesize[1], u, W / 2, m_encodeWidth / 2,
+                            m_encodeHeight / 2);
+        av_image_copy_plane(m_picture->data[2], m_picture->linesize[2], v, W / 2, m_encodeWidth / 2,
+                            m_encodeHeight / 2);
+    } else {
+        const uint8_t* planes[1] = {slot};
+        const int strides[1] = {W * 4};
+        sws_scale(m_sws, planes, strides, 0, m_encodeHeight, m_picture->data, m_picture->linesize);
+    }
+    m_picture->pts = m_videoFrames;
+    return SendPicture();
+}
+
+bool OutputFile::RepeatPicture() {
+    if (m_failed || m_videoEnded) return false;
+    if (m_videoFrames == 0) return Fail("a repeat before any picture", 0);
+    m_picture->pts = m_videoFrames;
+    return SendPicture();
+}
+
+bool OutputFile::SendPicture() {
+    ++m_videoFrames;
+    return Send(m_video, m_videoStream, m_picture);
+}
+
+bool OutputFile::AddPcm(const uint8_t* pcm, size_t bytes) {
+    if (m_failed || m_audioEnded || !m_audio) return false;
+    const size_t frameBytes = size_t(2) * m_spec.channels;
+    // Complete a sample frame split by the previous call first.
+    if (!m_partial.empty()) {
+        const size_t take = std::min(bytes, frameBytes - m_partial.size());
+        m_partial.append(reinterpret_cast<const char*>(pcm), take);
+        pcm += take;
+        bytes -= take;
+        if (m_partial.size() < frameBytes) return true;
+        std::string whole;
+        whole.swap(m_partial);
+        if (!AddPcm(reinterpret_cast<const uint8_t*>(whole.data()), whole.size())) return false;
+    }
+    const int samples = int(bytes / frameBytes);
+    const size_t used = size_t(samples) * frameBytes;
+    if (bytes > used) m_partial.assign(reinterpret_cast<const char*>(pcm) + used, bytes - used);
+    if (samples == 0) return true;
+
+    int rc = av_audio_fifo_realloc(m_fifo, av_audio_fifo_size(m_fifo) + samples);
+    if (rc < 0) return Fail("av_audio_fifo_realloc", rc);
+    if (m_swr) {
+        uint8_t** converted = nullptr;
+        rc = av_samples_alloc_array_and_samples(&converted, nullptr, m_spec.channels, samples,
+                                                m_audio->sample_fmt, 0);
+        if (rc < 0) return Fail("av_samples_alloc_array_and_samples", rc);
+        const uint8_t* in[1] = {pcm};
+        int n = swr_convert(m_swr, converted, samples, in, samples);
+        if (n >= 0) rc = av_audio_fifo_write(m_fifo, reinterpret_cast<void**>(converted), n);
+        av_freep(&converted[0]);
+        av_freep(&converted);
+        if (n < 0) return Fail("swr_convert", n);
+    } else {
+        void* in[1] = {const_cast<uint8_t*>(pcm)};
+        rc = av_audio_fifo_write(m_fifo, in, samples);
+    }
+    if (rc < 0) return Fail("av_audio_fifo_write", rc);
+    return EncodeFifo(false);
+}
+
+bool OutputFile::EncodeFifo(bool flushAll) {
+    for (;;) {
+        const int available = av_audio_fifo_size(m_fifo);
+        m_pendingSamples = available;
+        if (available == 0 || (available < m_audioFrameSize && !flushAll)) return true;
+        const int n = std::min(available, m_audioFrameSize);
+        int rc = av_frame_make_writable(m_sound);
+        if (rc < 0) return Fail("av_frame_make_writable", rc);
+        rc = av_audio_fifo_read(m_fifo, reinterpret_cast<void**>(m_sound->data), n);
+        if (rc < n) return Fail("av_audio_fifo_read", rc < 0 ? rc : 0);
+        m_sound->nb_samples = n;
+        const bool shortFrameAllowed =
+            m_audio->codec->capabilities &
+            (AV_CODEC_CAP_SMALL_LAST_FRAME | AV_CODEC_CAP_VARIABLE_FRAME_SIZE);
+        if (n < m_audioFrameSize && !shortFrameAllowed) {
+            // An encoder that takes whole frames only gets the tail padded
+            // with silence (less than one frame).
+            av_samples_set_silence(m_sound->data, n, m_audioFrameSize - n, m_spec.channels,
+                                   m_audio->sample_fmt);
+            m_sound->nb_samples = m_audioFrameSize;
+        }
+        m_sound->pts = m_audioSamples;
+        m_audioSamples += n;
+        m_pendingSamples = available - n;
+        if (!Send(m_audio, m_audioStream, m_sound)) return false;
+    }
+}
+
+bool OutputFile::EndVideo() {
+    if (m_failed) return false;
+    if (m_videoEnded) return true;
+    m_videoEnded = true;
+    return Send(m_video, m_videoStream, nullptr);
+}
+
+bool OutputFile::EndAudio() {
+    if (m_failed) return false;
+    if (m_audioEnded || !m_audio) return true;
+    m_audioEnded = true;
+    if (!m_partial.empty()) m_partial.clear(); // never a whole sample frame: dropped
+    if (!EncodeFifo(true)) return false;
+    return Send(m_audio, m_audioStream, nullptr);
+}
+
+bool OutputFile::Finish() {
+    if (m_failed || !m_headerWritten) return false;
+    if (!EndVideo() || !EndAudio()) return false;
+    if (m_videoFrames == 0) return Fail("no picture reached the encoder", 0);
+    int rc = av_write_trailer(m_format);
+    if (rc < 0) return Fail("av_write_trailer", rc);
+    if (m_format->pb->error < 0) return Fail("writing the file", m_format->pb->error);
+    rc = avio_closep(&m_format->pb);
+    if (rc < 0) return Fail("avio_closep", rc);
+    Close();
+    return true;
+}
+
+void OutputFile::Discard() {
+    const bool created = m_format && m_format->pb;
+    Close();
+    if (created) unlink(m_spec.path.c_str());
+}
+
+void OutputFile::Close() {
+    if (m_format) {
+        if (m_format->pb) avio_closep(&m_format->pb);
+        avformat_free_context(m_format);
+        m_format = nullptr;
+    }
+    avcodec_free_context(&m_video);
+    avcodec_free_context(&m_audio);
+    av_frame_free(&m_picture);
+    av_frame_free(&m_sound);
+    av_packet_free(&m_packet);
+    sws_freeContext(m_sws);
+    m_sws = nullptr;
+    swr_free(&m_swr);
+    if (m_fifo) av_audio_fifo_free(m_fifo);
+    m_fifo = nullptr;
+}
+
+} // namespace reelpage::enc

@@ -1,0 +1,105 @@
+#pragma once
+// One output file: the container, the video encoder fed with pictures from
+// the frame slots, and the audio encoder fed with 16-bit PCM.
+#include <cstdint>
+#include <string>
+
+struct AVFormatContext;
+struct AVCodecContext;
+struct AVStream;
+struct AVFrame;
+struct AVPacket;
+struct SwsContext;
+struct SwrContext;
+struct AVAudioFifo;
+
+namespace reelpage::enc {
+
+struct OutputSpec {
+    std::string path;
+    std::string container;  // "webm", "mp4", "ogg"
+    std::string videoCodec; // the task's names
+    std::string audioCodec;
+    int pixelFormat = 0; // layout of a slot: 0 planar YUV 4:2:0, 30 BGRA
+    int width = 0;       // of a slot
+    int height = 0;
+    int frameRateNum = 0;
+    int frameRateDen = 0;
+    int64_t videoBitRate = 0; // the source's; 0 = unknown
+    bool audio = false;
+    int sampleRate = 0;
+    int channels = 0;
+    int64_t audioBitRate = 0;
+};
+
+class OutputFile {
+public:
+    OutputFile();
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    // Sets up the encoders and writes the header. False with Error() set.
+    bool Open(const OutputSpec& spec);
+
+    // The picture of one slot, as the next output frame.
+    bool AddPicture(const uint8_t* slot);
+    // The last picture again, as the next output frame.
+    bool RepeatPicture();
+    // Interleaved 16-bit PCM of any length (sample frames may be split
+    // between calls).
+    bool AddPcm(const uint8_t* pcm, size_t bytes);
+    bool EndVideo();
+    bool EndAudio();
+
+    // Writes the index and closes the file; true only when every step of the
+    // whole file succeeded and at least one picture was written.
+    bool Finish();
+    // Closes and deletes whatever was written.
+    void Discard();
+
+    int64_t VideoFrames() const { return m_videoFrames; }
+    int64_t AudioSamples() const { return m_audioSamples + m_pendingSamples; }
+    // Seconds of video and audio handed to the encoders.
+    double VideoSeconds() const;
+    double AudioSeconds() const;
+    bool HasAudio() const { return m_audio != nullptr; }
+    const std::string& Error() const { return m_error; }
+
+private:
+    bool Fail(const char* what, int code);
+    bool OpenVideo(const OutputSpec& spec);
+    bool OpenAudio(const OutputSpec& spec);
+    bool Send(AVCodecContext* codec, AVStream* stream, const AVFrame* frame);
+    // Hands m_picture to the video encoder as the next output frame.
+    bool SendPicture();
+    bool EncodeFifo(bool flushAll);
+    void Close();
+
+    OutputSpec m_spec;
+    AVFormatContext* m_format = nullptr;
+    AVCodecContext* m_video = nullptr;
+    AVCodecContext* m_audio = nullptr;
+    AVStream* m_videoStream = nullptr;
+    AVStream* m_audioStream = nullptr;
+    AVFrame* m_picture = nullptr;
+    AVFrame* m_sound = nullptr;
+    AVPacket* m_packet = nullptr;
+    SwsContext* m_sws = nullptr;
+    SwrContext* m_swr = nullptr;
+    AVAudioFifo* m_fifo = nullptr;
+    std::string m_partial; // bytes of a sample frame split between calls
+    int m_encodeWidth = 0;
+    int m_encodeHeight = 0;
+    int m_audioFrameSize = 0;
+    int64_t m_videoFrames = 0;
+    int64_t m_audioSamples = 0;   // handed to the audio encoder
+    int64_t m_pendingSamples = 0; // waiting in the fifo
+    bool m_headerWritten = false;
+    bool m_videoEnded = false;
+    bool m_audioEnded = false;
+    bool m_failed = false;
+    std::string m_error;
+};
+
+} // namespace reelpage::enc

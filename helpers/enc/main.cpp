@@ -1,0 +1,247 @@
+// The encoder helper: writes one output file from the frames and the sound the
+// engine and the decoder helper put into shared memory, then tells the engine
+// how it went. Started as "enc <handle of its EncoderTask block>".
+#include "AudioStreamReader.h"
+#include "OutputFile.h"
+#include "VideoStreamReader.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/router.h"
+#include "platform/shm.h"
+#include "platform/wait.h"
+#include "platform/wstr.h"
+#include "reelpage/blocks.h"
+#include "reelpage/encoding.h"
+#include "reelpage/helper_log.h"
+
+namespace reelpage::enc {
+
+namespace {
+
+// How far the sound may run ahead of the pictures in the file being written.
+// Reading further ahead only makes the muxer hold more packets back, and
+// holding the sound back keeps the engine's ring from filling up behind an
+// encoder whose pictures are slow.
+constexpr double kAudioLeadSeconds = 1.0;
+constexpr size_t kPcmChunk = 64 * 1024;
+
+struct Blocks {
+    platform::SharedBlock video, sharedVideo, audio, sharedAudio;
+    ~Blocks() {
+        platform::CloseSharedBlock(&video);
+        platform::CloseSharedBlock(&sharedVideo);
+        platform::CloseSharedBlock(&audio);
+        platform::CloseSharedBlock(&sharedAudio);
+    }
+};
+
+bool MapBlocks(const EncoderTask& task, size_t frameBytes, Blocks* b, const uint8_t** slots,
+               const uint8_t** ring) {
+    const size_t slotBytes = size_t(kVideoSlots) * frameBytes;
+    int rc = platform::MapSharedBlock(task.m_hVideoStream, 0, &b->video);
+    if (rc != 0 || b->video.size < sizeof(VideoStreamHeader)) {
+        HelperLog(kHelperLogError, "Failed(%d) to map the video stream %d\n", rc,
+                  task.m_hVideoStream);
+        return false;
+    }
+    if (task.m_hSharedVideo > 0) {
+        rc = platform::MapSharedBlock(task.m_hSharedVideo, 0, &b->sharedVideo);
+        if (rc != 0 || task.m_nSharedVideoOffset < 0 ||
+            b->sharedVideo.size < size_t(task.m_nSharedVideoOffset) + slotBytes) {
+            HelperLog(kHelperLogError, "Failed(%d) to map the shared video stream %d\n", rc,
+                      task.m_hSharedVideo);
+            return false;
+        }
+        *slots = static_cast<const uint8_t*>(b->sharedVideo.view) + task.m_nSharedVideoOffset;
+    } else {
+        if (b->video.size < kVideoSlotsOffset + slotBytes) {
+            HelperLog(kHelperLogError, "Video stream of %zu bytes holds no 16 frames of %zu\n",
+                      b->video.size, frameBytes);
+            return false;
+        }
+        *slots = static_cast<const uint8_t*>(b->video.view) + kVideoSlotsOffset;
+    }
+    if (task.m_bNoAudio) return true;
+
+    const size_t ringSize = size_t(task.m_nAudioRingSize);
+    rc = platform::MapSharedBlock(task.m_hAudioStream, 0, &b->audio);
+    if (rc != 0 || b->audio.size < sizeof(AudioStreamHeader) || ringSize == 0) {
+        HelperLog(kHelperLogError, "Failed(%d) to map the audio stream %d\n", rc,
+                  task.m_hAudioStream);
+        return false;
+    }
+    if (task.m_hSharedAudio > 0) {
+        rc = platform::MapSharedBlock(task.m_hSharedAudio, 0, &b->sharedAudio);
+        if (rc != 0 || task.m_nSharedAudioOffset < 0 ||
+            b->sharedAudio.size < size_t(task.m_nSharedAudioOffset) + ringSize) {
+            HelperLog(kHelperLogError, "Failed(%d) to map the shared audio stream %d\n", rc,
+                      task.m_hSharedAudio);
+            return false;
+        }
+        *ring = static_cast<const uint8_t*>(b->sharedAudio.view) + task.m_nSharedAudioOffset;
+    } else {
+        if (b->audio.size < kAudioRingOffset + ringSize) {
+            HelperLog(kHelperLogError, "Audio stream of %zu bytes holds no ring of %zu\n",
+                      b->audio.size, ringSize);
+            return false;
+        }
+        *ring = static_cast<const uint8_t*>(b->audio.view) + kAudioRingOffset;
+    }
+    return true;
+}
+
+OutputSpec SpecOf(const EncoderTask& task) {
+    OutputSpec s;
+    s.path = platform::ToUtf8(task.m_szFileName);
+    s.container = platform::ToUtf8(task.m_szFormat);
+    s.videoCodec = platform::ToUtf8(task.m_szVideoCodec);
+    s.pixelFormat = task.m_PixelFormat;
+    s.width = task.m_Width;
+    s.height = task.m_Height;
+    s.frameRateNum = task.m_FrameRateNum;
+    s.frameRateDen = task.m_FrameRateDen;
+    s.videoBitRate = task.m_VideoBitRate;
+    s.audio = !task.m_bNoAudio;
+    if (s.audio) {
+        s.audioCodec = platform::ToUtf8(task.m_szAudioCodec);
+        s.sampleRate = task.m_SampleRate;
+        s.channels = task.m_nChannel;
+        s.audioBitRate = task.m_AudioBitRate;
+    }
+    return s;
+}
+
+// Encodes until both streams have ended. False on the first failure.
+bool Encode(const EncoderTask& task) {
+    if (task.m_Width <= 0 || task.m_Height <= 0 ||
+        (task.m_PixelFormat != kPixYuv420 && task.m_PixelFormat != kPixBgra)) {
+        HelperLog(kHelperLogError, "Bad task: %d x %d, pixel format %d\n", task.m_Width,
+                  task.m_Height, task.m_PixelFormat);
+        return false;
+    }
+    const size_t frameBytes = VideoFrameBytes(task.m_Width, task.m_Height, task.m_PixelFormat);
+    Blocks blocks;
+    const uint8_t* slots = nullptr;
+    const uint8_t* ring = nullptr;
+    if (!MapBlocks(task, frameBytes, &blocks, &slots, &ring)) return false;
+
+    auto* videoHeader = static_cast<VideoStreamHeader*>(blocks.video.view);
+    VideoStreamReader video(videoHeader, slots, frameBytes);
+    auto* audioHeader = static_cast<AudioStreamHeader*>(blocks.audio.view);
+    AudioStreamReader audio(audioHeader, ring, size_t(task.m_nAudioRingSize));
+
+    OutputFile out;
+    const OutputSpec spec = SpecOf(task);
+    if (!out.Open(spec)) {
+        HelperLog(kHelperLogError, "Cannot start %s: %s\n", spec.path.c_str(), out.Error().c_str());
+        out.Discard();
+        return false;
+    }
+    HelperLog(kHelperLogInfo, "Writing %s: %s %dx%d at %d/%d%s%s\n", spec.path.c_str(),
+              spec.videoCodec.c_str(), spec.width, spec.height, spec.frameRateNum,
+              spec.frameRateDen, spec.audio ? ", " : "", spec.audioCodec.c_str());
+
+    bool videoDone = false, audioDone = task.m_bNoAudio != 0;
+    std::vector<uint8_t> pcm(kPcmChunk);
+    int events[2] = {videoHeader->m_hFrameEvent, 0};
+    const int nEvents = audioDone ? 1 : 2;
+    if (!audioDone) events[1] = audioHeader->m_hDataEvent;
+
+    bool ok = true;
+    while (ok && (!videoDone || !audioDone)) {
+        bool progress = false;
+        if (!audioDone &&
+            (videoDone || out.AudioSeconds() <= out.VideoSeconds() + kAudioLeadSeconds)) {
+            bool end = false;
+            const size_t n = audio.Read(pcm.data(), pcm.size(), &end);
+            if (n > 0) {
+                ok = out.AddPcm(pcm.data(), n);
+                progress = true;
+            } else if (end) {
+                ok = out.EndAudio();
+                audioDone = true;
+                progress = true;
+            }
+        }
+        if (ok && !videoDone) {
+            const uint8_t* picture = nullptr;
+            switch (video.Read(&picture)) {
+            case VideoStreamReader::Next::Frame:
+                ok = out.AddPicture(picture);
+                progress = true;
+                break;
+            case VideoStreamReader::Next::Repeat:
+                ok = out.RepeatPicture();
+                progress = true;
+                break;
+            case VideoStreamReader::Next::End:
+                ok = out.EndVideo();
+                videoDone = true;
+                progress = true;
+                break;
+            case VideoStreamReader::Next::None:
+                break;
+            }
+        }
+        if (ok && !progress) {
+            // Both events are auto-reset and only say "look again"; the time-out
+            // only guards against a wake-up lost to a bug elsewhere.
+            if (platform::WaitForHandles(events, nEvents, false, 1000) == platform::kWaitFailed) {
+                HelperLog(kHelperLogError, "Failed(%d) to wait for the streams\n", errno);
+                ok = false;
+            }
+        }
+    }
+    if (ok) ok = out.Finish();
+    if (!ok) {
+        HelperLog(kHelperLogError, "Failed to write %s: %s\n", spec.path.c_str(),
+                  out.Error().c_str());
+        out.Discard();
+        return false;
+    }
+    if (video.LostEntries() > 0)
+        HelperLog(kHelperLogError, "%u frames lost their slot-table entry\n", video.LostEntries());
+    HelperLog(kHelperLogInfo, "Wrote %s: %lld frames, %.3f s of sound\n", spec.path.c_str(),
+              static_cast<long long>(out.VideoFrames()), out.AudioSeconds());
+    return true;
+}
+
+} // namespace
+
+} // namespace reelpage::enc
+
+int main(int argc, char** argv) {
+    using namespace reelpage;
+    if (argc < 2) return kEncoderFailed;
+    char* endp = nullptr;
+    errno = 0;
+    const long handle = std::strtol(argv[1], &endp, 10);
+    if (errno != 0 || endp == argv[1] || *endp != 0 || handle <= 0 || handle > 0x7fffffff)
+        return kEncoderFailed;
+
+    platform::SharedBlock block;
+    if (platform::MapSharedBlock(int(handle), sizeof(EncoderTask), &block) != 0)
+        return kEncoderFailed;
+    // A private copy: the engine owns the block and nothing in it changes.
+    EncoderTask task;
+    std::memcpy(&task, block.view, sizeof task);
+    platform::WStrTerminate(task.m_szFileName, 256);
+    platform::WStrTerminate(task.m_szFormat, 64);
+    platform::WStrTerminate(task.m_szVideoCodec, 64);
+    platform::WStrTerminate(task.m_szAudioCodec, 64);
+
+    char name[32];
+    std::snprintf(name, sizeof name, "enc%d", task.m_nIndex);
+    HelperLogOpen(task.m_hLogFile, name);
+    HelperLogCaptureFfmpeg();
+
+    const int result = enc::Encode(task) ? kEncoderOk : kEncoderFailed;
+    platform::PostMessage(task.m_hwndMessage, task.m_uMsg, result, 0);
+    platform::CloseSharedBlock(&block);
+    return result;
+}

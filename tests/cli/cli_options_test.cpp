@@ -1,0 +1,187 @@
+// The command line of reelpage-cli and the file information texts it prints.
+#include "CliOptions.h"
+#include "MediaInfoText.h"
+
+#include <gtest/gtest.h>
+#include <vector>
+
+#include "platform/wstr.h"
+
+namespace {
+
+using namespace reelpage::cli;
+
+bool Parse(std::vector<std::string> args, CliOptions* o, std::string* error = nullptr) {
+    args.insert(args.begin(), "reelpage-cli");
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::string ignored;
+    return ParseCommandLine(int(args.size()), argv.data(), o, error ? error : &ignored);
+}
+
+TEST(CliOptions, EveryProjectSettingFromFlags) {
+    CliOptions o;
+    ASSERT_TRUE(Parse({"--formats",
+                       "webm,ogg",
+                       "--size",
+                       "854x480",
+                       "--resize",
+                       "letterbox",
+                       "--start",
+                       "1:02.5",
+                       "--stop",
+                       "75",
+                       "--crop",
+                       "8,4,320,200",
+                       "--rotate",
+                       "left",
+                       "--flip",
+                       "vertical",
+                       "--rotate",
+                       "half",
+                       "--brightness",
+                       "20",
+                       "--contrast",
+                       "-100",
+                       "--watermark",
+                       "w.png",
+                       "--watermark-position",
+                       "right,bottom",
+                       "--watermark-size",
+                       "40x20",
+                       "--watermark-transparency",
+                       "255",
+                       "--template",
+                       "Clean",
+                       "--no-autoplay",
+                       "--controls",
+                       "--loop",
+                       "--ad",
+                       "a.png",
+                       "--ad-link",
+                       "https://example.org/?a=1&b=2",
+                       "--ad-size",
+                       "300x100",
+                       "-o",
+                       "/tmp/out",
+                       "--title",
+                       "My clip",
+                       "in put.mp4"},
+                      &o));
+    EXPECT_EQ(o.input, "in put.mp4");
+    EXPECT_EQ(*o.formats, (std::array<bool, 3>{true, false, true}));
+    EXPECT_EQ(*o.sizeIndex, 6); // a preset of the program's list
+    EXPECT_EQ(*o.resize, 1);
+    EXPECT_EQ(*o.clipStart, 62500000);
+    EXPECT_EQ(*o.clipStop, 75000000);
+    EXPECT_EQ(*o.crop, (std::array<int, 4>{8, 4, 320, 200}));
+    EXPECT_EQ(o.turns, (std::vector<int>{10, 21, 10, 10}));
+    EXPECT_EQ(*o.brightness, 20);
+    EXPECT_EQ(*o.contrast, -100);
+    EXPECT_EQ(o.watermarkPosition->a, 4);
+    EXPECT_EQ(o.watermarkPosition->b, 4);
+    EXPECT_EQ(o.watermarkSize->a, 40);
+    EXPECT_EQ(*o.watermarkTransparency, 255);
+    EXPECT_EQ(o.templateName, "Clean");
+    EXPECT_FALSE(*o.autoplay);
+    EXPECT_TRUE(*o.controls);
+    EXPECT_TRUE(*o.loop);
+    EXPECT_EQ(o.adLink, "https://example.org/?a=1&b=2");
+    EXPECT_EQ(o.adSize->b, 100);
+    EXPECT_EQ(o.output, "/tmp/out");
+    EXPECT_EQ(o.title, "My clip");
+
+    ASSERT_TRUE(Parse({"--size", "500x300", "x.mp4"}, &o));
+    EXPECT_EQ(*o.sizeIndex, 9);
+    EXPECT_EQ(o.size.a, 500);
+    ASSERT_TRUE(Parse({"--size", "source", "x.mp4"}, &o));
+    EXPECT_TRUE(o.sourceSize);
+    EXPECT_FALSE(o.sizeIndex);
+    ASSERT_TRUE(Parse({"--info", "--json", "x.mp4"}, &o));
+    EXPECT_TRUE(o.info && o.json);
+    ASSERT_TRUE(Parse({"--help"}, &o));
+    EXPECT_TRUE(o.help);
+}
+
+TEST(CliOptions, MistakesAreNamed) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* says;
+    } cases[] = {
+        {{}, "no video file"},
+        {{"a.mp4", "b.mp4"}, "one video file"},
+        {{"--formats", "avi", "x"}, "--formats"},
+        {{"--size", "10x10", "x"}, "--size"},
+        {{"--size", "big", "x"}, "--size"},
+        {{"--resize", "stretch", "x"}, "--resize"},
+        {{"--start", "-3", "x"}, "--start"},
+        {{"--start", "1:75", "x"}, "--start"},
+        {{"--start", "5", "--stop", "4", "x"}, "--stop must come after --start"},
+        {{"--crop", "1,2,3", "x"}, "--crop"},
+        {{"--rotate", "up", "x"}, "--rotate"},
+        {{"--brightness", "101", "x"}, "--brightness"},
+        {{"--watermark-position", "left", "x"}, "--watermark-position"},
+        {{"--watermark-transparency", "300", "x"}, "--watermark-transparency"},
+        {{"--json", "x"}, "--json goes with --info"},
+        {{"--bogus", "x"}, "unknown option --bogus"},
+        {{"x", "--output"}, "needs a value"},
+    };
+    for (const Case& c : cases) {
+        CliOptions o;
+        std::string error;
+        EXPECT_FALSE(Parse(c.args, &o, &error)) << c.says;
+        EXPECT_NE(error.find(c.says), std::string::npos) << "got: " << error;
+    }
+}
+
+TEST(CliOptions, Times) {
+    int64_t t = 0;
+    EXPECT_TRUE(ParseTime("12.5", &t));
+    EXPECT_EQ(t, 12500000);
+    EXPECT_TRUE(ParseTime("1:00:01", &t));
+    EXPECT_EQ(t, 3601000000);
+    EXPECT_TRUE(ParseTime("0:59.25", &t));
+    EXPECT_EQ(t, 59250000);
+    for (const char* bad : {"", ":", "1:", "a", "1.5:00", "1:60", "-1", "1:2:3:4"})
+        EXPECT_FALSE(ParseTime(bad, &t)) << bad;
+}
+
+TEST(MediaInfoText, TextsOfTheFileInformationDialog) {
+    EXPECT_EQ(BitRateText(1500000), "1.5 Mbps");
+    EXPECT_EQ(BitRateText(2000000), "2 Mbps");
+    EXPECT_EQ(BitRateText(128000), "128 Kbps");
+    EXPECT_EQ(BitRateText(96500), "96.5 Kbps");
+    EXPECT_EQ(FrameRateText(30000, 1001), "29.97 fps");
+    EXPECT_EQ(FrameRateText(25, 1), "25 fps");
+    EXPECT_EQ(SampleRateText(44100), "CD Quality (44100)");
+    EXPECT_EQ(SampleRateText(8000), "Phone Quality (8000)");
+    EXPECT_EQ(SampleRateText(32000), "");
+    EXPECT_EQ(ChannelText(1), "Mono");
+    EXPECT_EQ(ChannelText(6), "");
+    EXPECT_EQ(SecondsToText(75 * 60 + 5), "75:05");
+    EXPECT_EQ(SecondsToText(0), "00:00");
+}
+
+TEST(MediaInfoText, SoundOnlySectionsThatExistAndJsonEscapes) {
+    reelpage::MediaInfo m{};
+    platform::WStrCopy(m.m_szFileName, u"/v/a \"quoted\"\\name.mp4");
+    platform::WStrCopy(m.m_szName, u"a \"quoted\"\\name");
+    m.m_bVideoStream = 1;
+    m.m_Width = 640;
+    m.m_Height = 360;
+    m.m_FrameRateNum = 25;
+    m.m_FrameRateDen = 1;
+    m.m_VideoBitRate = 1500000;
+    const std::string lines = MediaInfoLines(m);
+    EXPECT_NE(lines.find("  Resolution: 640 x 360\n"), std::string::npos);
+    EXPECT_NE(lines.find("  Bit Rate: 1.5 Mbps\n"), std::string::npos);
+    EXPECT_EQ(lines.find("Audio"), std::string::npos); // no sound: no audio page
+    const std::string json = MediaInfoJson(m);
+    EXPECT_NE(json.find(R"("title": "a \"quoted\"\\name")"), std::string::npos) << json;
+    EXPECT_NE(json.find(R"("frameRate": "25 fps")"), std::string::npos);
+    EXPECT_EQ(json.find("\"audio\""), std::string::npos);
+}
+
+} // namespace

@@ -1,0 +1,351 @@
+// Encoding jobs end to end: the real dec with the encoding plug-in and the
+// real encoders, started through the engine's exports.
+#include "encoding_fixture.h"
+
+#include <fstream>
+#include <signal.h>
+
+#include "media_fixtures.h"
+#include "platform/process.h"
+
+namespace encoding_test {
+namespace {
+
+using media_check::ProbeStream;
+namespace fs = std::filesystem;
+
+double Seconds(const std::string& s) {
+    return s.empty() || s == "N/A" ? -1 : std::stod(s);
+}
+
+// The main road: a 10 s 640 x 360 clip with sound into all three formats,
+// then the page.
+TEST_F(Encoding, AllThreeFormatsFromATenSecondClip) {
+    MediaInfo* m = Import(MakeClip("clip.mp4", "640x360", 10));
+    ASSERT_NE(m, nullptr);
+    ASSERT_EQ(m->m_Width, 640);
+    Project* p = NewProject(m, true, true, true);
+    Talvoricer* status = Start();
+    ASSERT_NE(status, nullptr);
+    EXPECT_EQ(status->m_cEncoder, 3);
+    EXPECT_EQ(status->m_Transform, 0);
+    EXPECT_EQ(status->m_Duration, m->m_Duration);
+    const JobResult r = Wait(status, true);
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.done, 3);
+    EXPECT_EQ(r.failed, 0);
+    EXPECT_EQ(r.audioFed, 1);
+    // The last picture's time: the media's duration less about a frame.
+    EXPECT_GE(status->m_Pts, status->m_Duration - 80000);
+    const std::string folder = OutputFolder();
+    EXPECT_EQ(folder, m_Parent + "/clip");
+    EXPECT_EQ(Bind<FnFinishEncoding>(kFinishEncoding)(0), 0);
+
+    struct Expect {
+        const char* file;
+        const char* video;
+        const char* audio;
+        const char* format;
+    } outputs[] = {{"video.webm", "vp8", "vorbis", "matroska,webm"},
+                   {"video.mp4", "h264", "aac", "mov,mp4,m4a,3gp,3g2,mj2"},
+                   {"video.ogv", "theora", "flac", "ogg"}};
+    for (const Expect& e : outputs) {
+        SCOPED_TRACE(e.file);
+        const std::string file = folder + "/" + e.file;
+        EXPECT_EQ(media_check::FormatName(file), e.format);
+        auto v = ProbeStream(file, "v:0");
+        EXPECT_EQ(v["codec_name"], e.video);
+        EXPECT_EQ(v["width"], "640");
+        EXPECT_EQ(v["height"], "360");
+        // 250 frames at 25 fps: 10 s, within one frame.
+        EXPECT_EQ(v["nb_read_frames"], "250");
+        const double duration = Seconds(media_check::Capture(
+            "ffprobe -v error -show_entries format=duration -of csv=p=0 " + file));
+        EXPECT_NEAR(duration, 10.0, 0.04);
+        auto a = ProbeStream(file, "a:0");
+        EXPECT_EQ(a["codec_name"], e.audio);
+        EXPECT_EQ(a["sample_rate"], "44100");
+        EXPECT_EQ(a["channels"], "2");
+        // The sound is the clip's: 10 s of 44.1 kHz stereo, give or take the
+        // encoder's last frame.
+        const double pcm = double(media_check::DecodedPcmBytes(file, 44100, 2));
+        EXPECT_NEAR(pcm, 1764000.0, 2048 * 4);
+    }
+    auto boxes = media_check::TopLevelBoxes(folder + "/video.mp4");
+    auto moov = std::find(boxes.begin(), boxes.end(), "moov");
+    auto mdat = std::find(boxes.begin(), boxes.end(), "mdat");
+    ASSERT_NE(moov, boxes.end());
+    EXPECT_LT(moov, mdat);
+
+    WCHAR page[kMaxPath];
+    EXPECT_EQ(Bind<FnPublishPage>(kPublishPage)(1, page), 0);
+    EXPECT_EQ(platform::ToUtf8(page), folder + "/index.html");
+    EXPECT_TRUE(fs::exists(folder + "/index.html"));
+    EXPECT_TRUE(fs::exists(folder + "/poster.png"));
+    std::ifstream html(folder + "/index.html");
+    const std::string text((std::istreambuf_iterator<char>(html)), {});
+    EXPECT_NE(text.find("video.webm"), std::string::npos);
+    EXPECT_NE(text.find("video.ogv"), std::string::npos);
+    (void)p;
+}
+
+TEST_F(Encoding, OnlyMp4IsEncoderZeroWithTheFullQueue) {
+    MediaInfo* m = Import(MakeClip("short.mp4", "160x90", 1));
+    Project* p = NewProject(m, false, true, false);
+    ASSERT_NE(p, nullptr);
+    Talvoricer* status = Start();
+    ASSERT_NE(status, nullptr);
+    EXPECT_EQ(status->m_cEncoder, 1);
+    const EncoderTask* t = EncoderTaskForTesting(0);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->m_nIndex, 0);
+    EXPECT_EQ(std::u16string(t->m_szFormat), u"mp4");
+    EXPECT_EQ(std::u16string(t->m_szVideoCodec), u"libx264");
+    EXPECT_EQ(std::u16string(t->m_szAudioCodec), u"libfaac");
+    EXPECT_EQ(t->m_AudioBitRate, 128000);
+    EXPECT_EQ(t->m_PixelFormat, 0);
+    EXPECT_EQ(t->m_hSharedVideo, 0);
+    EXPECT_EQ(BlockSize(status->m_hVideoStreams[0]),
+              VideoStreamBlockSize(VideoFrameBytes(160, 90, 0)));
+    EXPECT_EQ(BlockSize(t->m_hAudioStream), kAudioStreamBlockSize);
+    EXPECT_EQ(status->m_hVideoStreams[1], 0);
+    const JobResult r = Wait(status, true);
+    EXPECT_EQ(r.done, 1);
+    Bind<FnFinishEncoding>(kFinishEncoding)(0);
+    EXPECT_EQ(fs::directory_iterator(OutputFolder())->path().filename(), "video.mp4");
+}
+
+TEST_F(Encoding, WebmAndOggShareEncoderZerosBlocks) {
+    MediaInfo* m = Import(MakeClip("short.mp4", "160x90", 1));
+    NewProject(m, true, false, true);
+    Talvoricer* status = Start();
+    ASSERT_NE(status, nullptr);
+    EXPECT_EQ(status->m_cEncoder, 2);
+    const EncoderTask* webm = EncoderTaskForTesting(0);
+    const EncoderTask* ogg = EncoderTaskForTesting(1);
+    ASSERT_NE(ogg, nullptr);
+    EXPECT_EQ(std::u16string(webm->m_szFormat), u"webm");
+    EXPECT_EQ(std::u16string(ogg->m_szFormat), u"ogg");
+    EXPECT_EQ(ogg->m_nIndex, 1);
+    EXPECT_EQ(ogg->m_hVideoStream, status->m_hVideoStreams[1]);
+    EXPECT_EQ(BlockSize(ogg->m_hVideoStream), kSharedVideoBlockSize);
+    EXPECT_EQ(ogg->m_hSharedVideo, status->m_hVideoStreams[0]);
+    EXPECT_EQ(ogg->m_nSharedVideoOffset, 1056);
+    EXPECT_EQ(BlockSize(ogg->m_hAudioStream), kSharedAudioBlockSize);
+    EXPECT_EQ(ogg->m_hSharedAudio, webm->m_hAudioStream);
+    EXPECT_EQ(ogg->m_nSharedAudioOffset, 32);
+    EXPECT_EQ(ogg->m_nAudioRingSize, 0x200000);
+    EXPECT_EQ(ogg->m_uMsg, kMsgEncoderDone);
+    EXPECT_EQ(ogg->m_hSelf > 0, true);
+    EXPECT_TRUE(platform::ToUtf8(ogg->m_szFileName).ends_with("/video.ogv"));
+    const JobResult r = Wait(status, true);
+    EXPECT_EQ(r.done, 2);
+}
+
+TEST_F(Encoding, LaterJobsOnTheSameSourceAreNumbered) {
+    MediaInfo* m = Import(MakeClip("title.mp4", "160x90", 1, 25, 0));
+    NewProject(m, false, true, false);
+    for (const char* expected : {"title", "title(1)", "title(2)"}) {
+        Talvoricer* status = Start();
+        ASSERT_NE(status, nullptr);
+        EXPECT_EQ(OutputFolder(), m_Parent + "/" + expected);
+        EXPECT_EQ(Wait(status, false).done, 1);
+        Bind<FnFinishEncoding>(kFinishEncoding)(0);
+    }
+    EXPECT_TRUE(fs::exists(m_Parent + "/title(1)/video.mp4"));
+}
+
+TEST_F(Encoding, SourceWithoutSound) {
+    MediaInfo* m = Import(MakeClip("silent.mp4", "160x90", 1, 25, 0));
+    ASSERT_EQ(m->m_bAudioStream, 0);
+    NewProject(m, true, true, false);
+    Talvoricer* status = Start();
+    ASSERT_NE(status, nullptr);
+    EXPECT_EQ(EncoderTaskForTesting(0)->m_bNoAudio, 1);
+    EXPECT_EQ(EncoderTaskForTesting(1)->m_bNoAudio, 1);
+    EXPECT_EQ(EncoderTaskForTesting(1)->m_hAudioStream, 0);
+    const JobResult r = Wait(status, false);
+    EXPECT_EQ(r.done, 2);
+    EXPECT_EQ(r.audioFed, 0);
+    Bind<FnFinishEncoding>(kFinishEncoding)(0);
+    for (const char* f : {"/video.webm", "/video.mp4"}) {
+        EXPECT_EQ(ProbeStream(OutputFolder() + f, "v:0")["nb_read_frames"], "25");
+        EXPECT_TRUE(ProbeStream(OutputFolder() + f, "a:0").empty());
+    }
+}
+
+// A clip from 10 s to 20 s of 44.1 kHz stereo feeds exactly 1,764,000 bytes
+// from byte 46 + 1,764,000 of the sample file. FLAC keeps them bit for bit.
+TEST_F(Encoding, ClipFeedsExactlyItsStretchOfTheSampleFile) {
+    MediaInfo* m = Import(MakeClip("long.mp4", "160x90", 21, 10));
+    Project* p = NewProject(m, false, false, true);
+    p->m_ClipStart = 10000000;
+    p->m_ClipStop = 20000000;
+    Talvoricer* status = Start();
+    ASSERT_NE(status, nullptr);
+    EXPECT_EQ(status->m_Duration, 10000000);
+    const JobResult r = Wait(status, true);
+    ASSERT_EQ(r.done, 1);
+    Bind<FnFinishEncoding>(kFinishEncoding)(0);
+    const std::string ogv = OutputFolder() + "/video.ogv";
+    const std::string decoded =
+        media_check::Capture("ffmpeg -nostdin -v error -i " + ogv + " -map 0:a -f s16le -");
+    ASSERT_EQ(decoded.size(), 1764000u);
+    std::ifstream wav(platform::ToUtf8(MediaSideFile(*m, u"wav")), std::ios::binary);
+    std::string expected(1764000, '\0');
+    wav.seekg(46 + 1764000);
+    wav.read(expected.data(), std::streamsize(expected.size()));
+    EXPECT_TRUE(decoded == expected);
+    // Pictures from 10 s to 20 s: 101 frames at 10 fps (the one at 20 s too).
+    EXPECT_EQ(ProbeStream(ogv, "v:0")["nb_read_frames"], "101");
+}
+
+TEST_F(Encoding, AOneSecondGapRepeatsTheNextFrame) {
+    // 25 fps; the eleventh picture comes one second after the tenth.
+    const std::string clip =
+        MakeClip("gap.mkv", "160x90", 2, 25, 0, 2,
+                 "-vf \"setpts='N/(25*TB)+if(gte(N,10),24/(25*TB),0)'\" -fps_mode passthrough -an");
+    MediaInfo* m = Import(clip);
+    ASSERT_EQ(m->m_FrameRateNum, 25);
+    NewProject(m, false, true, false);
+    Talvoricer* status = Start();
+    ASSERT_NE(status, nullptr);
+    EXPECT_EQ(Wait(status, false).done, 1);
+    Bind<FnFinishEncoding>(kFinishEncoding)(0);
+    // 50 pictures, the eleventh standing for 25 output frames.
+    EXPECT_EQ(ProbeStream(OutputFolder() + "/video.mp4", "v:0")["nb_read_frames"], "74");
+}
+
+// Letterbox (1280 x 720 into 640 x 480) and a half turn, on decoded pixels.
+TEST_F(Encoding, LetterboxBarsAndAHalfTurnReachTheFile) {
+    MediaInfo* m = Import(MakeClip("wide.mp4", "1280x720", 1, 25, 0));
+    Project* p = NewProject(m, false, true, false);
+    p->m_OutputWidth = 640;
+    p->m_OutputHeight = 480;
+    p->m_ResizeMethod = 1;
+    Talvoricer* status = Start();
+    ASSERT_NE(status, nullptr);
+    EXPECT_EQ(status->m_Transform, 2);
+    EXPECT_EQ(EncoderTaskForTesting(0)->m_PixelFormat, 30);
+    EXPECT_EQ(Wait(status, false).done, 1);
+    Bind<FnFinishEncoding>(kFinishEncoding)(0);
+    auto rgb = media_check::DecodedRgb(OutputFolder() + "/video.mp4", 5);
+    ASSERT_EQ(rgb.size(), 640u * 480 * 3);
+    auto luma = [&](int x, int y) {
+        const uint8_t* px = &rgb[(size_t(y) * 640 + x) * 3];
+        return (px[0] + px[1] + px[2]) / 3;
+    };
+    for (int y : {2, 30, 55, 425, 477})
+        EXPECT_LT(luma(320, y), 24) << y;
+    int lit = 0;
+    for (int x = 0; x < 640; x += 16)
+        lit += luma(x, 240) > 40;
+    EXPECT_GT(lit, 20);
+}
+
+TEST_F(Encoding, HalfTurnTurnsPictureAndChroma) {
+    // Quadrants of four colours, so a turn and a colour swap both show.
+    const std::string clip = Media("quad.mp4");
+    ASSERT_TRUE(media_check::Ffmpeg(
+        "-f lavfi -i color=red:s=80x48:d=1:r=25 -f lavfi -i color=lime:s=80x48:d=1:r=25 "
+        "-f lavfi -i color=blue:s=80x48:d=1:r=25 -f lavfi -i color=white:s=80x48:d=1:r=25 "
+        "-filter_complex \"[0][1]hstack[t];[2][3]hstack[b];[t][b]vstack\" -c:v libx264 "
+        "-preset ultrafast -qp 0 -pix_fmt yuv420p " +
+        clip));
+    MediaInfo* m = Import(clip);
+    Project* p = NewProject(m, true, false, false);
+    p->m_Orientation = 2;
+    Talvoricer* status = Start();
+    ASSERT_NE(status, nullptr);
+    EXPECT_EQ(status->m_Transform, 1);
+    EXPECT_EQ(EncoderTaskForTesting(0)->m_PixelFormat, 0);
+    EXPECT_EQ(Wait(status, false).done, 1);
+    Bind<FnFinishEncoding>(kFinishEncoding)(0);
+    auto rgb = media_check::DecodedRgb(OutputFolder() + "/video.webm", 3);
+    ASSERT_EQ(rgb.size(), 160u * 96 * 3);
+    auto px = [&](int x, int y) { return &rgb[(size_t(y) * 160 + x) * 3]; };
+    // Turned half round: white top left, blue top right, lime bottom left, red bottom right.
+    EXPECT_GT(px(40, 24)[0], 200);
+    EXPECT_GT(px(40, 24)[2], 200);
+    EXPECT_GT(px(120, 24)[2], 200);
+    EXPECT_LT(px(120, 24)[0], 60);
+    EXPECT_GT(px(40, 72)[1], 200);
+    EXPECT_LT(px(40, 72)[0], 60);
+    EXPECT_GT(px(120, 72)[0], 200);
+    EXPECT_LT(px(120, 72)[1], 60);
+}
+
+// Cancelling stops every helper and removes the folder.
+TEST_F(Encoding, CancelWhileRunning) {
+    MediaInfo* m = Import(MakeClip("cancel.mp4", "640x360", 10));
+    NewProject(m, true, true, true);
+    Talvoricer* status = Start();
+    ASSERT_NE(status, nullptr);
+    const std::string folder = OutputFolder();
+    std::vector<int> pids;
+    for (int k = 0; k < 3; ++k)
+        pids.push_back(platform::GetHelperProcessId(EncoderTaskForTesting(k)->m_hProcess));
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (status->m_Pts < 1000000 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_GE(status->m_Pts, 1000000);
+    EXPECT_EQ(Bind<FnFinishEncoding>(kFinishEncoding)(1), 0);
+    EXPECT_FALSE(fs::exists(folder));
+    for (int pid : pids)
+        EXPECT_NE(kill(pid, 0), 0) << pid; // reaped and gone
+    m_Window.DispatchNow();
+    for (const probe_test::Message& msg : m_Window.Messages())
+        EXPECT_NE(msg.msg, kMsgEncoderDone) << "a cancelled job reports nothing";
+}
+
+// A helper that dies does not leave the job waiting: its end is a failure.
+TEST_F(Encoding, AKilledHelperIsReportedAsFailure) {
+    MediaInfo* m = Import(MakeClip("killed.mp4", "640x360", 10));
+    for (const char* victim : {"enc", "dec"}) {
+        SCOPED_TRACE(victim);
+        NewProject(m, true, true, false);
+        Talvoricer* status = Start();
+        ASSERT_NE(status, nullptr);
+        while (status->m_Pts < 500000)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        int pid = -1;
+        if (std::string(victim) == "enc") {
+            pid = platform::GetHelperProcessId(EncoderTaskForTesting(1)->m_hProcess);
+        } else {
+            // The decoder is the child of ours running dec.
+            std::string children =
+                media_check::Capture("pgrep -P " + std::to_string(getpid()) + " -x dec");
+            pid = children.empty() ? -1 : std::stoi(children);
+        }
+        ASSERT_GT(pid, 0);
+        kill(pid, SIGKILL);
+        const JobResult r = Wait(status, true, 30000);
+        EXPECT_FALSE(r.timedOut);
+        EXPECT_GE(r.failed, 1);
+        for (const probe_test::Message& msg : m_Window.Messages()) {
+            if (msg.msg == kMsgEncoderDone && msg.wParam != 0) {
+                EXPECT_EQ(msg.wParam, kEncoderHelperDied);
+            }
+        }
+        Bind<FnFinishEncoding>(kFinishEncoding)(1);
+    }
+}
+
+TEST_F(Encoding, MissingSampleFileIsReportedAndTheStartFailsCleanly) {
+    MediaInfo* m = Import(MakeClip("nosample.mp4", "160x90", 1));
+    fs::remove(platform::ToUtf8(MediaSideFile(*m, u"wav")));
+    NewProject(m, false, true, false);
+    Talvoricer* status = Start();
+    ASSERT_NE(status, nullptr);
+    const JobResult r = Wait(status, true, 30000);
+    EXPECT_EQ(r.audioFailed, 1);
+    Bind<FnFinishEncoding>(kFinishEncoding)(1);
+
+    // Nothing chosen: the start fails.
+    NewProject(m, false, false, false);
+    EXPECT_EQ(Start(), nullptr);
+    EXPECT_EQ(OutputFolder(), "");
+}
+
+} // namespace
+} // namespace encoding_test

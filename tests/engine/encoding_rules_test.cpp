@@ -1,0 +1,109 @@
+// The encoding job's rules that need no helper: the frame path, the audio
+// bit rate and where a time lies in the sample file.
+#include "VideoEncoder.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/wstr.h"
+
+namespace {
+
+using namespace reelpage;
+
+TEST(EncodingRules, FramePathByProject) {
+    MediaInfo media{};
+    media.m_Width = 640;
+    media.m_Height = 480;
+    auto project = [] {
+        Project p{};
+        p.m_OutputWidth = 640;
+        p.m_OutputHeight = 480;
+        p.m_CropWidth = 640;
+        p.m_CropHeight = 480;
+        return p;
+    };
+    struct Case {
+        const char* name;
+        void (*change)(Project&);
+        FramePath expected;
+    } cases[] = {
+        {"untouched", [](Project&) {}, {0, 0, 0}},
+        {"half turn", [](Project& p) { p.m_Orientation = 2; }, {1, 0, 0}},
+        {"quarter turn with turned sizes",
+         [](Project& p) {
+             p.m_Orientation = 1;
+             std::swap(p.m_OutputWidth, p.m_OutputHeight);
+             std::swap(p.m_CropWidth, p.m_CropHeight);
+         },
+         {1, 0, 1}},
+        {"other size",
+         [](Project& p) { p.m_OutputWidth = 320, p.m_OutputHeight = 240; },
+         {2, 30, 0}},
+        {"other size, flipped",
+         [](Project& p) { p.m_OutputWidth = 320, p.m_OutputHeight = 240, p.m_Orientation = 4; },
+         {3, 30, 0}},
+        {"crop moved", [](Project& p) { p.m_CropLeft = 2; }, {2, 30, 0}},
+        {"brightness", [](Project& p) { p.m_Brightness = 5; }, {4, 30, 0}},
+        {"watermark, mirrored",
+         [](Project& p) { platform::WStrCopy(p.m_WatermarkFile, u"/w.png"), p.m_Orientation = 6; },
+         {3, 30, 0}},
+        {"sharpen radius alone", [](Project& p) { p.m_SharpenRadius = 2.0f; }, {0, 0, 0}},
+        {"sharpen both",
+         [](Project& p) { p.m_SharpenRadius = 2, p.m_SharpenAmount = 1; },
+         {4, 30, 0}},
+        {"tint amount alone", [](Project& p) { p.m_TintAmount = 3; }, {0, 0, 0}},
+        {"blur edge alone", [](Project& p) { p.m_BlurExpandEdge = -1; }, {0, 0, 0}},
+        {"blur", [](Project& p) { p.m_BlurRadius = 0.5f; }, {4, 30, 0}},
+
+    };
+    for (const Case& c : cases) {
+        Project p = project();
+        c.change(p);
+        const FramePath f = ChooseFramePath(p, media);
+        EXPECT_EQ(f.transform, c.expected.transform) << c.name;
+        EXPECT_EQ(f.pixelFormat, c.expected.pixelFormat) << c.name;
+        EXPECT_EQ(f.flipXY, c.expected.flipXY) << c.name;
+    }
+}
+
+// Odd sides cannot be 4:2:0 slots (their chroma planes are W/2 x H/2): an
+// untouched or only turned odd-sized picture goes the 32-bit way.
+TEST(EncodingRules, OddSizesAreNeverPlanarSlots) {
+    MediaInfo media{};
+    media.m_Width = 639;
+    media.m_Height = 360;
+    Project p{};
+    p.m_OutputWidth = p.m_CropWidth = 639;
+    p.m_OutputHeight = p.m_CropHeight = 360;
+    FramePath f = ChooseFramePath(p, media);
+    EXPECT_EQ(f.transform, 4);
+    EXPECT_EQ(f.pixelFormat, 30);
+    p.m_Orientation = 2;
+    f = ChooseFramePath(p, media);
+    EXPECT_EQ(f.transform, 3);
+    EXPECT_EQ(f.pixelFormat, 30);
+}
+
+TEST(EncodingRules, AudioBitRate) {
+    EXPECT_EQ(AudioBitRateFor(8000, 1), 16000);
+    EXPECT_EQ(AudioBitRateFor(22050, 2), 64000);
+    EXPECT_EQ(AudioBitRateFor(44100, 2), 128000);
+    EXPECT_EQ(AudioBitRateFor(48000, 1), 64000);
+    EXPECT_EQ(AudioBitRateFor(32000, 2), 128000); // 64000 per second of samples
+    EXPECT_EQ(AudioBitRateFor(16000, 1), 64000);  // below 44100
+    EXPECT_EQ(AudioBitRateFor(96000, 1), 196000);
+    EXPECT_EQ(AudioBitRateFor(48000, 6), 196000);
+}
+
+TEST(EncodingRules, SampleFilePositions) {
+    EXPECT_EQ(SampleFilePosition(0, 44100, 2), 46);
+    EXPECT_EQ(SampleFilePosition(10000000, 44100, 2), 46 + 1764000);
+    EXPECT_EQ(SampleFilePosition(20000000, 44100, 2) - SampleFilePosition(10000000, 44100, 2),
+              1764000);
+    // Rounded down to whole sample frames.
+    EXPECT_EQ(SampleFilePosition(11, 44100, 2), 46);        // 1.94 bytes
+    EXPECT_EQ(SampleFilePosition(1000, 48000, 1), 46 + 96); // exact
+    EXPECT_EQ((SampleFilePosition(333, 48000, 6) - 46) % 12, 0);
+}
+
+} // namespace

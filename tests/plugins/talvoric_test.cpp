@@ -1,0 +1,552 @@
+// The encoding plug-in, loaded by a stand-in for the decoder helper (a child
+// of the test) and fed synthetic frames; the test plays the engine and the
+// encoders and checks what arrives in the frame slots.
+#include "VideoStreamReader.h"
+#include "child.h"
+
+#include <chrono>
+#include <cstring>
+#include <dlfcn.h>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "picture/encoders.h"
+#include "platform/event.h"
+#include "platform/interlocked.h"
+#include "platform/router.h"
+#include "platform/shm.h"
+#include "platform/wait.h"
+#include "platform/wstr.h"
+#include "reelpage/blocks.h"
+#include "reelpage/messages.h"
+#include "reelpage/plugin.h"
+#include "reelpage/records.h"
+
+namespace {
+
+using namespace reelpage;
+
+// The synthetic source: every sample says where it is, so moved pixels can be
+// traced back. Frame index i shifts luma so frames can be told apart.
+uint8_t SourceY(int x, int y, int i) {
+    return uint8_t(x * 3 + y * 5 + i);
+}
+uint8_t SourceU(int x, int y) {
+    return uint8_t(x * 7 + y * 11 + 50);
+}
+uint8_t SourceV(int x, int y) {
+    return uint8_t(x * 13 + y * 3 + 100);
+}
+// BGRA source: quadrants red, green / blue, white, frame index in alpha.
+picture::Bgra SourcePixel(int x, int y, int w, int h) {
+    const bool right = x >= w / 2, bottom = y >= h / 2;
+    if (!bottom) return right ? picture::Bgra{0, 255, 0, 255} : picture::Bgra{0, 0, 255, 255};
+    return right ? picture::Bgra{255, 255, 255, 255} : picture::Bgra{255, 0, 0, 255};
+}
+
+// The decoder helper's duty, as far as the plug-in sees it. Arguments: the
+// launch block's handle, frame times in microseconds (comma separated), a
+// uniform grey level for BGRA frames (-1: quadrants), "openfail" to report
+// a source that cannot be opened.
+REELPAGE_CHILD(talvoric_host) {
+    void* lib = dlopen((std::string(REELPAGE_PROGRAM_DIR) + "/talvoric.so").c_str(), RTLD_NOW);
+    if (!lib) return 2;
+    auto entry = reinterpret_cast<PluginEntry>(dlsym(lib, kPluginEntryName));
+    if (!entry) return 2;
+    PluginCallbacks cb{};
+    entry(0, &cb);
+    platform::SharedBlock launch;
+    if (platform::MapSharedBlock(std::stoi(args[0]), sizeof(HelperLaunch), &launch) != 0) return 2;
+    if (cb.Init(static_cast<HelperLaunch*>(launch.view)) != 0) return 3;
+    if (args.size() > 3 && args[3] == "openfail") {
+        cb.OpenFailed(0);
+        return 0;
+    }
+    int32_t format = 0, w = 0, h = 0;
+    cb.GetFormat(&format, &w, &h);
+    if (cb.CheckFormat(format, w, h, w, h) != 0) return 4;
+    if (cb.CheckFormat(format, w + 2, h, w + 2, h) == 0) return 4;
+    const int grey = std::stoi(args[2]);
+    std::stringstream times(args[1]);
+    std::string item;
+    int i = 0;
+    int64_t last = 0;
+    while (std::getline(times, item, ',')) {
+        last = std::stoll(item);
+        void* planes[3] = {};
+        int32_t strides[3] = {};
+        if (cb.GetFrameBuffer(planes, strides, last) != 0) {
+            ++i;
+            continue;
+        }
+        auto* p0 = static_cast<uint8_t*>(planes[0]);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                if (format == kPixYuv420) {
+                    p0[y * strides[0] + x] = SourceY(x, y, i);
+                    if (x < w / 2 && y < h / 2) {
+                        static_cast<uint8_t*>(planes[1])[y * strides[1] + x] = SourceU(x, y);
+                        static_cast<uint8_t*>(planes[2])[y * strides[2] + x] = SourceV(x, y);
+                    }
+                } else {
+                    picture::Bgra px =
+                        grey >= 0 ? picture::Bgra{uint8_t(grey), uint8_t(grey), uint8_t(grey), 255}
+                                  : SourcePixel(x, y, w, h);
+                    std::memcpy(p0 + y * strides[0] + x * 4, &px, 4);
+                }
+            }
+        cb.FrameReady(planes, strides, last);
+        ++i;
+    }
+    cb.EndOfStream(last);
+    return 5; // EndOfStream never returns
+}
+
+struct JobSpec {
+    int srcW = 64, srcH = 48;
+    int outW = 64, outH = 48;
+    int transform = 0;
+    int orientation = 0;
+    int resize = 0;
+    int cropL = 0, cropT = 0, cropW = -1, cropH = -1; // -1: the oriented source
+    int brightness = 0, contrast = 0;
+    int fpsNum = 25, fpsDen = 1;
+    int64_t clipStart = 0, clipStop = 0;
+    std::string watermark;
+    int wmL = 0, wmT = 0, wmW = 0, wmH = 0, wmTransparency = 0;
+    int encoders = 1;
+};
+
+struct OutFrame {
+    std::vector<uint8_t> bytes;
+    bool repeat = false;
+};
+
+class TalvoricJob {
+public:
+    explicit TalvoricJob(const JobSpec& s) : m_spec(s) {
+        platform::RouterInit();
+        m_window = platform::RouterCreateWindow(
+            [this](uint32_t, uint32_t msg, int64_t w, int64_t l) -> int64_t {
+                m_messages.push_back({msg, w, l});
+                return 0;
+            });
+        const bool planar = s.transform == 0 || s.transform == 1;
+        m_frameBytes = VideoFrameBytes(s.outW, s.outH, planar ? kPixYuv420 : kPixBgra);
+        Create(sizeof(MediaInfo), &m_media);
+        auto* m = static_cast<MediaInfo*>(m_media.view);
+        m->m_hSelf = m_media.handle;
+        m->m_Width = s.srcW;
+        m->m_Height = s.srcH;
+        m->m_FrameRateNum = s.fpsNum;
+        m->m_FrameRateDen = s.fpsDen;
+        Create(sizeof(Project), &m_project);
+        auto* p = static_cast<Project*>(m_project.view);
+        p->m_hSelf = m_project.handle;
+        p->m_OutputWidth = s.outW;
+        p->m_OutputHeight = s.outH;
+        p->m_ResizeMethod = s.resize;
+        p->m_Orientation = s.orientation;
+        const bool swap = s.orientation & 1;
+        p->m_CropLeft = s.cropL;
+        p->m_CropTop = s.cropT;
+        p->m_CropWidth = s.cropW >= 0 ? s.cropW : (swap ? s.srcH : s.srcW);
+        p->m_CropHeight = s.cropH >= 0 ? s.cropH : (swap ? s.srcW : s.srcH);
+        p->m_Brightness = s.brightness;
+        p->m_Contrast = s.contrast;
+        p->m_ClipStart = s.clipStart;
+        p->m_ClipStop = s.clipStop;
+        platform::WStrCopy(p->m_WatermarkFile, platform::FromUtf8(s.watermark));
+        p->m_WatermarkLeft = s.wmL;
+        p->m_WatermarkTop = s.wmT;
+        p->m_WatermarkWidth = s.wmW;
+        p->m_WatermarkHeight = s.wmH;
+        p->m_WatermarkTransparency = s.wmTransparency;
+        Create(sizeof(Talvoricer), &m_talvoricer);
+        auto* t = Talv();
+        t->m_cEncoder = s.encoders;
+        t->m_hMediaInfo = m_media.handle;
+        t->m_hTaskList = m_project.handle;
+        t->m_hwndMessage = m_window;
+        t->m_lParam = 77;
+        t->m_Transform = s.transform;
+        t->m_FlipXY = swap ? 1 : 0;
+        for (int k = 0; k < s.encoders; ++k) {
+            Create(k == 0 ? VideoStreamBlockSize(m_frameBytes) : kSharedVideoBlockSize,
+                   &m_video[k]);
+            Header(k)->m_hFrameEvent = platform::CreateEvent(true);
+            Header(k)->m_hSlotEvent = platform::CreateEvent(true);
+            t->m_hVideoStreams[k] = m_video[k].handle;
+        }
+        Create(sizeof(HelperLaunch), &m_launch);
+        auto* l = static_cast<HelperLaunch*>(m_launch.view);
+        l->m_hSession = m_talvoricer.handle;
+        l->m_llStart = s.clipStart;
+    }
+    ~TalvoricJob() {
+        if (m_child > 0) {
+            kill(m_child, SIGKILL);
+            testing_child::WaitExit(m_child);
+        }
+        for (int k = 0; k < m_spec.encoders; ++k) {
+            platform::CloseEvent(Header(k)->m_hFrameEvent);
+            platform::CloseEvent(Header(k)->m_hSlotEvent);
+            platform::CloseSharedBlock(&m_video[k]);
+        }
+        for (auto* b : {&m_media, &m_project, &m_talvoricer, &m_launch})
+            platform::CloseSharedBlock(b);
+        platform::RouterDestroyWindow(m_window);
+    }
+
+    void Start(const std::vector<int64_t>& times, int grey = -1, const char* extra = "") {
+        std::string list;
+        for (int64_t t : times)
+            list += (list.empty() ? "" : ",") + std::to_string(t);
+        m_child = testing_child::Spawn(
+            "talvoric_host", {std::to_string(m_launch.handle), list, std::to_string(grey), extra});
+    }
+
+    // Reads encoder k's queue as an encoder would: to its end, or, with a
+    // quiet time, until nothing new has come for that long.
+    std::vector<OutFrame> Consume(int k = 0, int quietMs = -1) {
+        if (!m_readers[k]) {
+            const uint8_t* slots = static_cast<uint8_t*>(m_video[0].view) + kVideoSlotsOffset;
+            m_readers[k] = std::make_unique<enc::VideoStreamReader>(Header(k), slots, m_frameBytes);
+        }
+        std::vector<OutFrame>& frames = m_frames[k];
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        auto quiet = std::chrono::steady_clock::now();
+        while (std::chrono::steady_clock::now() < until) {
+            const uint8_t* data = nullptr;
+            switch (m_readers[k]->Read(&data)) {
+            case enc::VideoStreamReader::Next::Frame:
+                frames.push_back({std::vector<uint8_t>(data, data + m_frameBytes), false});
+                quiet = std::chrono::steady_clock::now();
+                break;
+            case enc::VideoStreamReader::Next::Repeat:
+                frames.push_back({frames.back().bytes, true});
+                quiet = std::chrono::steady_clock::now();
+                break;
+            case enc::VideoStreamReader::Next::End:
+                return frames;
+            case enc::VideoStreamReader::Next::None:
+                if (quietMs >= 0 &&
+                    std::chrono::steady_clock::now() - quiet > std::chrono::milliseconds(quietMs))
+                    return frames;
+                platform::WaitForHandle(Header(k)->m_hFrameEvent, 50);
+                break;
+            }
+        }
+        ADD_FAILURE() << "the queue never ended";
+        return frames;
+    }
+
+    int Exit(bool waitForMessage = true) {
+        const int rc = testing_child::WaitExit(m_child);
+        m_child = -1;
+        if (!waitForMessage) return rc;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (m_messages.empty() && std::chrono::steady_clock::now() < until) {
+            platform::WaitForHandle(platform::RouterWakeHandle(), 100);
+            platform::RouterDispatch();
+        }
+        return rc;
+    }
+
+    struct Msg {
+        uint32_t msg;
+        int64_t wParam, lParam;
+    };
+    const std::vector<Msg>& Messages() const { return m_messages; }
+    Talvoricer* Talv() { return static_cast<Talvoricer*>(m_talvoricer.view); }
+    VideoStreamHeader* Header(int k) { return static_cast<VideoStreamHeader*>(m_video[k].view); }
+
+private:
+    static void Create(size_t size, platform::SharedBlock* b) {
+        ASSERT_EQ(platform::CreateSharedBlock(size, true, b), 0);
+    }
+    JobSpec m_spec;
+    size_t m_frameBytes = 0;
+    platform::SharedBlock m_media, m_project, m_talvoricer, m_launch, m_video[3];
+    uint32_t m_window = 0;
+    int m_child = -1;
+    std::vector<Msg> m_messages;
+    std::unique_ptr<enc::VideoStreamReader> m_readers[3];
+    std::vector<OutFrame> m_frames[3];
+};
+
+std::vector<int64_t> Times(int count, int64_t step, int64_t from = 0) {
+    std::vector<int64_t> t;
+    for (int i = 0; i < count; ++i)
+        t.push_back(from + i * step);
+    return t;
+}
+
+void ExpectFinished(TalvoricJob& job) {
+    EXPECT_EQ(job.Exit(), 0);
+    ASSERT_EQ(job.Messages().size(), 1u);
+    EXPECT_EQ(job.Messages()[0].msg, kMsgDecodeDone);
+    EXPECT_EQ(job.Messages()[0].wParam, 0);
+    EXPECT_EQ(job.Talv()->m_EndOfStream, 1);
+    EXPECT_EQ(job.Header(0)->m_bEndOfStream, 1);
+    EXPECT_EQ(job.Header(0)->m_cSlotsInUse, 0);
+}
+
+TEST(Talvoric, PassThroughHandsTheDecodedPlanesOnUntouched) {
+    JobSpec s;
+    TalvoricJob job(s);
+    job.Start(Times(3, 40000));
+    auto frames = job.Consume();
+    ExpectFinished(job);
+    ASSERT_EQ(frames.size(), 3u);
+    const uint8_t* f = frames[2].bytes.data();
+    const uint8_t* u = f + 64 * 48;
+    const uint8_t* v = u + 32 * 24;
+    for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 64; ++x)
+            ASSERT_EQ(f[y * 64 + x], SourceY(x, y, 2));
+    EXPECT_EQ(u[5 * 32 + 7], SourceU(7, 5));
+    EXPECT_EQ(v[23 * 32 + 31], SourceV(31, 23));
+}
+
+// Orientation alone (path 1): each plane, chroma included, is turned.
+TEST(Talvoric, OrientationAloneTurnsLumaAndChroma) {
+    for (int orientation : {2, 1}) {
+        SCOPED_TRACE(orientation);
+        JobSpec s;
+        s.transform = 1;
+        s.orientation = orientation;
+        if (orientation == 1) std::swap(s.outW, s.outH);
+        TalvoricJob job(s);
+        job.Start(Times(2, 40000));
+        auto frames = job.Consume();
+        ExpectFinished(job);
+        ASSERT_EQ(frames.size(), 2u);
+        const int W = s.outW, H = s.outH;
+        const uint8_t* f = frames[1].bytes.data();
+        const uint8_t* u = f + W * H;
+        const uint8_t* v = u + (W / 2) * (H / 2);
+        for (int y = 0; y < 48; ++y)
+            for (int x = 0; x < 64; ++x) {
+                // Half turn: (x, y) -> (w-1-x, h-1-y); quarter left: (y, w-1-x).
+                const int dx = orientation == 2 ? 63 - x : y;
+                const int dy = orientation == 2 ? 47 - y : 63 - x;
+                ASSERT_EQ(f[dy * W + dx], SourceY(x, y, 1)) << x << "," << y;
+            }
+        for (int y = 0; y < 24; ++y)
+            for (int x = 0; x < 32; ++x) {
+                const int dx = orientation == 2 ? 31 - x : y;
+                const int dy = orientation == 2 ? 23 - y : 31 - x;
+                ASSERT_EQ(u[dy * (W / 2) + dx], SourceU(x, y)) << x << "," << y;
+                ASSERT_EQ(v[dy * (W / 2) + dx], SourceV(x, y)) << x << "," << y;
+            }
+    }
+}
+
+picture::Bgra At(const OutFrame& f, int W, int x, int y) {
+    picture::Bgra p;
+    std::memcpy(&p, f.bytes.data() + (size_t(y) * W + x) * 4, 4);
+    return p;
+}
+
+// Orientation with a resize (path 3): the quadrants move as the turn says and
+// the picture is scaled into the output.
+TEST(Talvoric, TurnedThenFittedIntoTheOutput) {
+    JobSpec s;
+    s.transform = 3;
+    s.orientation = 3; // a quarter turn to the right: (x, y) -> (h-1-y, x)
+    s.outW = 24;
+    s.outH = 32;
+    TalvoricJob job(s);
+    job.Start(Times(1, 40000));
+    auto frames = job.Consume();
+    ExpectFinished(job);
+    ASSERT_EQ(frames.size(), 1u);
+    // Source quadrants: TL red, TR green, BL blue, BR white. Turned right,
+    // the top left of the result is the source's bottom left.
+    EXPECT_EQ(At(frames[0], 24, 4, 4), (picture::Bgra{255, 0, 0, 255}));      // blue
+    EXPECT_EQ(At(frames[0], 24, 20, 4), (picture::Bgra{0, 0, 255, 255}));     // red
+    EXPECT_EQ(At(frames[0], 24, 4, 28), (picture::Bgra{255, 255, 255, 255})); // white
+    EXPECT_EQ(At(frames[0], 24, 20, 28), (picture::Bgra{0, 255, 0, 255}));    // green
+}
+
+TEST(Talvoric, LetterboxLeavesBlackBarsAndAppliesBrightness) {
+    JobSpec s;
+    s.transform = 2;
+    s.srcW = 1280;
+    s.srcH = 720;
+    s.outW = 640;
+    s.outH = 480;
+    s.resize = 1;
+    s.brightness = 20;
+    TalvoricJob job(s);
+    job.Start(Times(2, 40000), 128);
+    auto frames = job.Consume();
+    ExpectFinished(job);
+    ASSERT_EQ(frames.size(), 2u);
+    for (int y : {0, 30, 59, 420, 479})
+        EXPECT_EQ(At(frames[1], 640, 320, y).g, 0) << y;
+    for (int y : {60, 240, 419}) {
+        EXPECT_EQ(At(frames[1], 640, 0, y).g, 148) << y; // 128 brightened by 20
+        EXPECT_EQ(At(frames[1], 640, 639, y).r, 148) << y;
+    }
+}
+
+class TalvoricWatermark : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_dir = std::filesystem::temp_directory_path() / ("wm-" + std::to_string(getpid()));
+        std::filesystem::create_directories(m_dir);
+        picture::Bitmap b;
+        ASSERT_EQ(b.Create(8, 8), picture::Error::None);
+        b.View().Fill({0, 0, 255, 255}); // opaque red
+        picture::EncoderId png;
+        ASSERT_TRUE(picture::FindEncoderByMimeType("image/png", png));
+        m_png = (m_dir / "wm.png").string();
+        ASSERT_EQ(picture::SavePicture(b, m_png, png), picture::Error::None);
+    }
+    void TearDown() override { std::filesystem::remove_all(m_dir); }
+    std::filesystem::path m_dir;
+    std::string m_png;
+};
+
+TEST_F(TalvoricWatermark, TransparencyZeroHundredAndOpaqueNothing) {
+    for (int transparency : {0, 100, 255}) {
+        SCOPED_TRACE(transparency);
+        JobSpec s;
+        s.transform = 4;
+        s.watermark = m_png;
+        s.wmL = 10;
+        s.wmT = 6;
+        s.wmW = 16;
+        s.wmH = 16;
+        s.wmTransparency = transparency;
+        TalvoricJob job(s);
+        job.Start(Times(1, 40000), 100);
+        auto frames = job.Consume();
+        ExpectFinished(job);
+        ASSERT_EQ(frames.size(), 1u);
+        const picture::Bgra inside = At(frames[0], 64, 17, 13);
+        const int alpha = 255 * (255 - transparency) / 255;
+        EXPECT_NEAR(inside.r, (255 * alpha + 100 * (255 - alpha)) / 255, 1);
+        EXPECT_NEAR(inside.g, 100 * (255 - alpha) / 255, 1);
+        EXPECT_EQ(At(frames[0], 64, 9, 13), (picture::Bgra{100, 100, 100, 255}));  // left of it
+        EXPECT_EQ(At(frames[0], 64, 26, 13), (picture::Bgra{100, 100, 100, 255})); // right of it
+    }
+}
+
+// A watermark over the bars of a letterbox is drawn onto cleared bars each
+// time, so it looks the same in every frame, however often a slot is reused.
+TEST_F(TalvoricWatermark, OverTheBarsItDoesNotBuildUpAcrossReusedSlots) {
+    JobSpec s;
+    s.transform = 2;
+    s.srcW = 64;
+    s.srcH = 24;
+    s.outW = 64;
+    s.outH = 48;
+    s.resize = 1; // bars of 12 rows above and below
+    s.watermark = m_png;
+    s.wmW = s.wmH = 8;
+    s.wmTransparency = 200;
+    TalvoricJob job(s);
+    job.Start(Times(40, 40000), 100);
+    auto frames = job.Consume();
+    ExpectFinished(job);
+    ASSERT_EQ(frames.size(), 40u);
+    EXPECT_GT(At(frames[0], 64, 2, 2).r, 0);
+    EXPECT_EQ(At(frames[39], 64, 2, 2), At(frames[0], 64, 2, 2));
+}
+
+TEST(Talvoric, AGapIsFilledByRepeatingOneSlot) {
+    JobSpec s; // 25 fps
+    TalvoricJob job(s);
+    job.Start({0, 40000, 80000, 1080000, 1120000});
+    auto frames = job.Consume();
+    ExpectFinished(job);
+    // 3 frames, then the one after the gap stands for 25 output frames, then 1.
+    ASSERT_EQ(frames.size(), 29u);
+    int pictures = 0;
+    for (const OutFrame& f : frames)
+        pictures += f.repeat ? 0 : 1;
+    EXPECT_EQ(pictures, 5);
+    for (int n = 4; n < 28; ++n)
+        EXPECT_TRUE(frames[n].repeat) << n;
+    EXPECT_EQ(job.Header(0)->m_cFramesAnnounced, 29);
+    EXPECT_EQ(job.Talv()->m_Pts, 1120000);
+}
+
+TEST(Talvoric, FramesBeforeTheClipAreDroppedAndTheClipStopEndsTheJob) {
+    JobSpec s;
+    s.clipStart = 1000000;
+    s.clipStop = 1200000;
+    TalvoricJob job(s);
+    // From a key frame half a second before the clip to well after its end.
+    job.Start(Times(30, 40000, 520000));
+    auto frames = job.Consume();
+    ExpectFinished(job);
+    // Output frames at clip times 0 .. 0.2 s from the source frames of 1.0 s
+    // (index 12) to 1.2 s; the one of 1.24 s ends the job.
+    ASSERT_EQ(frames.size(), 6u);
+    for (size_t n = 0; n < frames.size(); ++n) {
+        EXPECT_FALSE(frames[n].repeat);
+        EXPECT_EQ(frames[n].bytes[0], SourceY(0, 0, 12 + int(n))) << n;
+    }
+    // Frames that end before the clip never took a slot; only the one of
+    // 0.96 s, which reaches into the clip, did (slot 0, never announced).
+    EXPECT_EQ(job.Header(0)->m_SlotOfFrame[0], 1);
+    EXPECT_EQ(job.Talv()->m_Pts, 200000);
+}
+
+TEST(Talvoric, TheProducerWaitsForTheSlowestEncoder) {
+    JobSpec s;
+    s.encoders = 2;
+    TalvoricJob job(s);
+    job.Start(Times(40, 40000));
+    // Encoder 1 reads nothing yet: the producer stops after 16 slots.
+    auto first = job.Consume(0, 500);
+    EXPECT_EQ(first.size(), 16u);
+    EXPECT_EQ(job.Header(1)->m_cSlotsInUse, 16);
+    auto second = job.Consume(1, 200);
+    first = job.Consume(0);
+    second = job.Consume(1);
+    ExpectFinished(job);
+    ASSERT_EQ(first.size(), 40u);
+    ASSERT_EQ(second.size(), 40u);
+    EXPECT_EQ(job.Header(1)->m_cSlotsInUse, 0);
+    EXPECT_EQ(second[39].bytes, first[39].bytes);
+}
+
+TEST(Talvoric, OpenFailedReportsMinusOneWithTheCookie) {
+    JobSpec s;
+    TalvoricJob job(s);
+    job.Start({}, -1, "openfail");
+    EXPECT_EQ(job.Exit(), 0);
+    ASSERT_EQ(job.Messages().size(), 1u);
+    EXPECT_EQ(job.Messages()[0].msg, kMsgDecodeDone);
+    EXPECT_EQ(job.Messages()[0].wParam, -1);
+    EXPECT_EQ(job.Messages()[0].lParam, 77);
+}
+
+TEST(Talvoric, InitRefusesBlocksItCannotUse) {
+    {
+        JobSpec s;
+        s.encoders = 1;
+        TalvoricJob job(s);
+        job.Talv()->m_hVideoStreams[0] = 999; // not a block
+        job.Start(Times(1, 40000));
+        EXPECT_EQ(job.Exit(false), 3);
+    }
+    {
+        JobSpec s;
+        s.outW = 32; // pass-through needs the source size
+        TalvoricJob job(s);
+        job.Start(Times(1, 40000));
+        EXPECT_EQ(job.Exit(false), 3);
+    }
+}
+
+} // namespace
