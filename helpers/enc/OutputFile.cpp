@@ -54,19 +54,19 @@ double OutputFile::AudioSeconds() const {
     return m_spec.sampleRate > 0 ? double(AudioSamples()) / m_spec.sampleRate : 0.0;
 }
 
-bool OutputFile::Open(const OutputSpec& spec) {
-    m_spec = spec;
-    const char* muxer = MuxerForContainer(spec.container);
-    if (!muxer) return Fail(("unknown container \"" + spec.container + "\"").c_str(), 0);
-    int rc = avformat_alloc_output_context2(&m_format, nullptr, muxer, spec.path.c_str());
+bool OutputFile::Open(const OutputSpec& out) {
+    m_spec = out;
+    const char* muxer = MuxerForContainer(out.container);
+    if (!muxer) return Fail(("unknown container \"" + out.container + "\"").c_str(), 0);
+    int rc = avformat_alloc_output_context2(&m_format, nullptr, muxer, out.path.c_str());
     if (rc < 0 || !m_format) return Fail("avformat_alloc_output_context2", rc);
-    if (!OpenVideo(spec)) return false;
-    if (spec.audio && !OpenAudio(spec)) return false;
+    if (!OpenVideo(out)) return false;
+    if (out.audio && !OpenAudio(out)) return false;
     m_packet = av_packet_alloc();
     if (!m_packet) return Fail("av_packet_alloc", AVERROR(ENOMEM));
 
-    rc = avio_open(&m_format->pb, spec.path.c_str(), AVIO_FLAG_WRITE);
-    if (rc < 0) return Fail(("avio_open " + spec.path).c_str(), rc);
+    rc = avio_open(&m_format->pb, out.path.c_str(), AVIO_FLAG_WRITE);
+    if (rc < 0) return Fail(("avio_open " + out.path).c_str(), rc);
     AVDictionary* options = nullptr;
     AddMuxerOptions(muxer, &options);
     rc = avformat_write_header(m_format, &options);
@@ -76,16 +76,16 @@ bool OutputFile::Open(const OutputSpec& spec) {
     return true;
 }
 
-bool OutputFile::OpenVideo(const OutputSpec& spec) {
-    const char* name = EncoderForCodec(spec.videoCodec);
+bool OutputFile::OpenVideo(const OutputSpec& out) {
+    const char* name = EncoderForCodec(out.videoCodec);
     const AVCodec* codec = name ? avcodec_find_encoder_by_name(name) : nullptr;
-    if (!codec) return Fail(("unknown video codec \"" + spec.videoCodec + "\"").c_str(), 0);
-    if (spec.width < 2 || spec.height < 2 || spec.frameRateNum <= 0 || spec.frameRateDen <= 0)
+    if (!codec) return Fail(("unknown video codec \"" + out.videoCodec + "\"").c_str(), 0);
+    if (out.width < 2 || out.height < 2 || out.frameRateNum <= 0 || out.frameRateDen <= 0)
         return Fail("bad picture size or frame rate", 0);
-    if (spec.pixelFormat != 0 && spec.pixelFormat != 30) return Fail("bad pixel format", 0);
+    if (out.pixelFormat != 0 && out.pixelFormat != 30) return Fail("bad pixel format", 0);
     // 4:2:0 needs even sides; an odd last column or row is left out.
-    m_encodeWidth = spec.width & ~1;
-    m_encodeHeight = spec.height & ~1;
+    m_encodeWidth = out.width & ~1;
+    m_encodeHeight = out.height & ~1;
 
     m_video = avcodec_alloc_context3(codec);
     if (!m_video) return Fail("avcodec_alloc_context3", AVERROR(ENOMEM));
@@ -93,11 +93,11 @@ bool OutputFile::OpenVideo(const OutputSpec& spec) {
     m_video->height = m_encodeHeight;
     m_video->pix_fmt = AV_PIX_FMT_YUV420P;
     m_video->sample_aspect_ratio = {1, 1};
-    m_video->time_base = {spec.frameRateDen, spec.frameRateNum};
-    m_video->framerate = {spec.frameRateNum, spec.frameRateDen};
-    m_video->bit_rate = VideoBitRate(spec.videoBitRate, m_encodeWidth, m_encodeHeight,
-                                     spec.frameRateNum, spec.frameRateDen);
-    if (spec.pixelFormat == 30) {
+    m_video->time_base = {out.frameRateDen, out.frameRateNum};
+    m_video->framerate = {out.frameRateNum, out.frameRateDen};
+    m_video->bit_rate = VideoBitRate(out.videoBitRate, m_encodeWidth, m_encodeHeight,
+                                     out.frameRateNum, out.frameRateDen);
+    if (out.pixelFormat == 30) {
         // The picture is converted here with the BT.601 matrix; say so.
         m_video->colorspace = AVCOL_SPC_SMPTE170M;
         m_video->color_primaries = AVCOL_PRI_SMPTE170M;
@@ -126,7 +126,7 @@ bool OutputFile::OpenVideo(const OutputSpec& spec) {
     m_picture->height = m_encodeHeight;
     rc = av_frame_get_buffer(m_picture, 0);
     if (rc < 0) return Fail("av_frame_get_buffer", rc);
-    if (spec.pixelFormat == 30) {
+    if (out.pixelFormat == 30) {
         m_sws = sws_getContext(m_encodeWidth, m_encodeHeight, AV_PIX_FMT_BGRA, m_encodeWidth,
                                m_encodeHeight, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr,
                                nullptr);
@@ -135,24 +135,24 @@ bool OutputFile::OpenVideo(const OutputSpec& spec) {
     return true;
 }
 
-bool OutputFile::OpenAudio(const OutputSpec& spec) {
-    const char* name = EncoderForCodec(spec.audioCodec);
+bool OutputFile::OpenAudio(const OutputSpec& out) {
+    const char* name = EncoderForCodec(out.audioCodec);
     const AVCodec* codec = name ? avcodec_find_encoder_by_name(name) : nullptr;
-    if (!codec) return Fail(("unknown audio codec \"" + spec.audioCodec + "\"").c_str(), 0);
-    if (spec.sampleRate <= 0 || spec.channels <= 0 || spec.channels > 8)
+    if (!codec) return Fail(("unknown audio codec \"" + out.audioCodec + "\"").c_str(), 0);
+    if (out.sampleRate <= 0 || out.channels <= 0 || out.channels > 8)
         return Fail("bad sample rate or channel count", 0);
 
     m_audio = avcodec_alloc_context3(codec);
     if (!m_audio) return Fail("avcodec_alloc_context3", AVERROR(ENOMEM));
-    m_audio->sample_rate = spec.sampleRate;
-    av_channel_layout_default(&m_audio->ch_layout, spec.channels);
+    m_audio->sample_rate = out.sampleRate;
+    av_channel_layout_default(&m_audio->ch_layout, out.channels);
     // FLAC keeps 16-bit samples as they are; told nothing it would store
     // them as 24-bit in 32-bit words, larger for nothing.
     AVSampleFormat format = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
     if (!std::strcmp(name, "flac")) format = AV_SAMPLE_FMT_S16;
     m_audio->sample_fmt = format;
-    if (std::strcmp(name, "flac") != 0) m_audio->bit_rate = spec.audioBitRate;
-    m_audio->time_base = {1, spec.sampleRate};
+    if (std::strcmp(name, "flac") != 0) m_audio->bit_rate = out.audioBitRate;
+    m_audio->time_base = {1, out.sampleRate};
     if (m_format->oformat->flags & AVFMT_GLOBALHEADER)
         m_audio->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     AVDictionary* options = nullptr;
@@ -170,19 +170,19 @@ bool OutputFile::OpenAudio(const OutputSpec& spec) {
     const bool variable = codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE;
     m_audioFrameSize = m_audio->frame_size > 0 && !variable ? m_audio->frame_size : 1024;
     if (format != AV_SAMPLE_FMT_S16) {
-        rc = swr_alloc_set_opts2(&m_swr, &m_audio->ch_layout, format, spec.sampleRate,
-                                 &m_audio->ch_layout, AV_SAMPLE_FMT_S16, spec.sampleRate, 0,
+        rc = swr_alloc_set_opts2(&m_swr, &m_audio->ch_layout, format, out.sampleRate,
+                                 &m_audio->ch_layout, AV_SAMPLE_FMT_S16, out.sampleRate, 0,
                                  nullptr);
         if (rc < 0) return Fail("swr_alloc_set_opts2", rc);
         rc = swr_init(m_swr);
         if (rc < 0) return Fail("swr_init", rc);
     }
-    m_fifo = av_audio_fifo_alloc(format, spec.channels, m_audioFrameSize * 4);
+    m_fifo = av_audio_fifo_alloc(format, out.channels, m_audioFrameSize * 4);
     if (!m_fifo) return Fail("av_audio_fifo_alloc", AVERROR(ENOMEM));
     m_sound = av_frame_alloc();
     if (!m_sound) return Fail("av_frame_alloc", AVERROR(ENOMEM));
     m_sound->format = format;
-    m_sound->sample_rate = spec.sampleRate;
+    m_sound->sample_rate = out.sampleRate;
     rc = av_channel_layout_copy(&m_sound->ch_layout, &m_audio->ch_layout);
     if (rc < 0) return Fail("av_channel_layout_copy", rc);
     m_sound->nb_samples = m_audioFrameSize;

@@ -40,7 +40,7 @@ public:
     OutputFile& operator=(const OutputFile&) = delete;
 
     // Sets up the encoders and writes the header. False with Error() set.
-    bool Open(const OutputSpec& spec);
+    bool Open(const OutputSpec& out);
 
     // The picture of one slot, as the next output frame.
     bool AddPicture(const uint8_t* slot);
@@ -68,8 +68,8 @@ public:
 
 private:
     bool Fail(const char* what, int code);
-    bool OpenVideo(const OutputSpec& spec);
-    bool OpenAudio(const OutputSpec& spec);
+    bool OpenVideo(const OutputSpec& out);
+    bool OpenAudio(const OutputSpec& out);
     bool Send(AVCodecContext* codec, AVStream* stream, const AVFrame* frame);
     // Hands m_picture to the video encoder as the next output frame.
     bool SendPicture();

@@ -136,15 +136,15 @@ bool Encode(const EncoderTask& task) {
     AudioStreamReader audio(audioHeader, ring, size_t(task.m_nAudioRingSize));
 
     OutputFile out;
-    const OutputSpec spec = SpecOf(task);
-    if (!out.Open(spec)) {
-        HelperLog(kHelperLogError, "Cannot start %s: %s\n", spec.path.c_str(), out.Error().c_str());
+    const OutputSpec want = SpecOf(task);
+    if (!out.Open(want)) {
+        HelperLog(kHelperLogError, "Cannot start %s: %s\n", want.path.c_str(), out.Error().c_str());
         out.Discard();
         return false;
     }
-    HelperLog(kHelperLogInfo, "Writing %s: %s %dx%d at %d/%d%s%s\n", spec.path.c_str(),
-              spec.videoCodec.c_str(), spec.width, spec.height, spec.frameRateNum,
-              spec.frameRateDen, spec.audio ? ", " : "", spec.audioCodec.c_str());
+    HelperLog(kHelperLogInfo, "Writing %s: %s %dx%d at %d/%d%s%s\n", want.path.c_str(),
+              want.videoCodec.c_str(), want.width, want.height, want.frameRateNum,
+              want.frameRateDen, want.audio ? ", " : "", want.audioCodec.c_str());
 
     bool videoDone = false, audioDone = task.m_bNoAudio != 0;
     std::vector<uint8_t> pcm(kPcmChunk);
@@ -199,14 +199,14 @@ bool Encode(const EncoderTask& task) {
     }
     if (ok) ok = out.Finish();
     if (!ok) {
-        HelperLog(kHelperLogError, "Failed to write %s: %s\n", spec.path.c_str(),
+        HelperLog(kHelperLogError, "Failed to write %s: %s\n", want.path.c_str(),
                   out.Error().c_str());
         out.Discard();
         return false;
     }
     if (video.LostEntries() > 0)
         HelperLog(kHelperLogError, "%u frames lost their slot-table entry\n", video.LostEntries());
-    HelperLog(kHelperLogInfo, "Wrote %s: %lld frames, %.3f s of sound\n", spec.path.c_str(),
+    HelperLog(kHelperLogInfo, "Wrote %s: %lld frames, %.3f s of sound\n", want.path.c_str(),
               static_cast<long long>(out.VideoFrames()), out.AudioSeconds());
     return true;
 }

@@ -157,22 +157,22 @@ std::string VFormatU8(const char* fmt, va_list ap) {
             continue;
         }
         // Collect one conversion: flags, width, precision, length, type.
-        std::string spec = "%";
+        std::string conv = "%";
         ++p;
-        while (*p && std::strchr("-+ #0", *p)) spec += *p++;
+        while (*p && std::strchr("-+ #0", *p)) conv += *p++;
         bool starWidth = false, starPrec = false;
         if (*p == '*') {
             starWidth = true;
-            spec += *p++;
+            conv += *p++;
         }
-        while (*p >= '0' && *p <= '9') spec += *p++;
+        while (*p >= '0' && *p <= '9') conv += *p++;
         if (*p == '.') {
-            spec += *p++;
+            conv += *p++;
             if (*p == '*') {
                 starPrec = true;
-                spec += *p++;
+                conv += *p++;
             }
-            while (*p >= '0' && *p <= '9') spec += *p++;
+            while (*p >= '0' && *p <= '9') conv += *p++;
         }
         std::string len;
         if (std::strncmp(p, "I64", 3) == 0) {
@@ -186,7 +186,7 @@ std::string VFormatU8(const char* fmt, va_list ap) {
         int pr = starPrec ? va_arg(ap, int) : 0;
         char buf[512];
         auto emit = [&](auto value) {
-            std::string f = spec + len + type;
+            std::string f = conv + len + type;
             int n;
             if (starWidth && starPrec) n = std::snprintf(buf, sizeof buf, f.c_str(), w, pr, value);
             else if (starWidth) n = std::snprintf(buf, sizeof buf, f.c_str(), w, value);
@@ -199,7 +199,7 @@ std::string VFormatU8(const char* fmt, va_list ap) {
             if (len == "l" || len == "w") {
                 std::string u8 = ToUtf8(va_arg(ap, const char16_t*));
                 len.clear();
-                std::string f = spec + "s";
+                std::string f = conv + "s";
                 int n = std::snprintf(nullptr, 0, f.c_str(), u8.c_str());
                 std::string tmp(n, '\0');
                 std::snprintf(tmp.data(), n + 1, f.c_str(), u8.c_str());
@@ -207,7 +207,7 @@ std::string VFormatU8(const char* fmt, va_list ap) {
             } else {
                 const char* s = va_arg(ap, const char*);
                 len.clear();
-                std::string f = spec + "s";
+                std::string f = conv + "s";
                 int n = std::snprintf(nullptr, 0, f.c_str(), s ? s : "(null)");
                 std::string tmp(n, '\0');
                 std::snprintf(tmp.data(), n + 1, f.c_str(), s ? s : "(null)");
@@ -238,7 +238,7 @@ std::string VFormatU8(const char* fmt, va_list ap) {
             emit(va_arg(ap, void*));
             break;
         default:
-            out += spec + len;
+            out += conv + len;
             if (type) out += type;
             break;
         }
