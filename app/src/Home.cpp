@@ -1,7 +1,11 @@
 #include "Home.h"
 
 #include "GraphicsButton.h"
+#include "Functions.h"
 #include "ImageResource.h"
+#include "Loading.h"
+#include "LowInterface.h"
+#include "Main.h"
 
 #include <QFileDialog>
 #include <QVBoxLayout>
@@ -73,9 +77,40 @@ void TfrmHome::btnAddFileClick() {
     if (!chosen.isEmpty()) AddFile(chosen.first());
 }
 
-void TfrmHome::AddFile(const QString&) {
-    // The import (progress dialog, project, loading this panel) is added with
-    // the import work; until then a chosen file is not taken further.
+void TfrmHome::AddFile(const QString& fileName) {
+    TfrmMain* main = frmMain.data();
+    bool success = false;
+    QString status;
+    MediaInfo* media = nullptr;
+    {
+        TfrmLoading loading(main ? static_cast<QWidget*>(main) : window());
+        loading.AddFile(fileName);
+        loading.exec();
+        success = loading.FSuccess;
+        status = loading.FStatus;
+        media = loading.FMediaInfo;
+    }
+    if (success) {
+        Project* project =
+            Low.CreateProject(media, main ? main->RenderHandle() : 0, main ? main->Handle() : 0);
+        if (project) {
+            AppProject = project;
+            AppProjectMedia = media;
+            LoadProject();
+        } else {
+            // The engine could not build a project: the old one stays, and
+            // the user hears of it rather than seeing nothing happen.
+            ShowMessage(window(), QStringLiteral("Failed to import file"), ApplicationTitle,
+                        QMessageBox::Critical);
+        }
+    } else if (!status.isEmpty()) {
+        ShowMessage(window(), status, ApplicationTitle, QMessageBox::Critical);
+    }
+    if (main) main->ReloadHistory();
+}
+
+void TfrmHome::LoadProject() {
+    if (frmMain) frmMain->OnTaskChanged();
 }
 
 void TfrmHome::ChangeTitle(const QString&) {}

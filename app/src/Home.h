@@ -19,6 +19,8 @@ public:
     void btnAddFileClick();
     // The import of one file.
     void AddFile(const QString& fileName);
+    // Fills the panel from the current project.
+    void LoadProject();
     // The title from the file information dialog.
     void ChangeTitle(const QString& title);
 
