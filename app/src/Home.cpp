@@ -8,6 +8,8 @@
 #include "Main.h"
 
 #include <QFileDialog>
+#include <QFormLayout>
+#include <QLineEdit>
 #include <QVBoxLayout>
 
 namespace reelpage::app {
@@ -62,6 +64,15 @@ TfrmHome::TfrmHome(QWidget* parent) : QWidget(parent) {
     btnAddFile->setMinimumHeight(44);
     connect(btnAddFile, &QPushButton::clicked, this, [this] { btnAddFileClick(); });
     layout->addWidget(btnAddFile);
+
+    auto* form = new QFormLayout;
+    edTitle = new QLineEdit(this);
+    edTitle->setObjectName(QStringLiteral("edTitle"));
+    edTitle->setEnabled(false);
+    connect(edTitle, &QLineEdit::textChanged, this,
+            [this](const QString& text) { edTitleChange(text); });
+    form->addRow(QStringLiteral("Title:"), edTitle);
+    layout->addLayout(form);
     layout->addStretch(1);
 }
 
@@ -110,9 +121,31 @@ void TfrmHome::AddFile(const QString& fileName) {
 }
 
 void TfrmHome::LoadProject() {
+    FChanging = true;
+    edTitle->setEnabled(AppProjectMedia != nullptr);
+    edTitle->setText(AppProjectMedia ? FieldText(AppProjectMedia->m_szName) : QString());
+    FChanging = false;
     if (frmMain) frmMain->OnTaskChanged();
 }
 
-void TfrmHome::ChangeTitle(const QString&) {}
+void TfrmHome::StoreTitle(const QString& text) {
+    if (!AppProjectMedia) return;
+    // The published page keeps room for two more characters of the record's
+    // 64: at most 62 are stored.
+    SetFieldText(AppProjectMedia->m_szName, 63, text);
+    Low.SaveMediaInfo(AppProjectMedia);
+}
+
+void TfrmHome::edTitleChange(const QString& text) {
+    if (FChanging) return;
+    StoreTitle(text);
+}
+
+void TfrmHome::ChangeTitle(const QString& title) {
+    FChanging = true;
+    edTitle->setText(title);
+    StoreTitle(title);
+    FChanging = false;
+}
 
 } // namespace reelpage::app

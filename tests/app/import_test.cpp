@@ -327,3 +327,34 @@ TEST(MediaInformation, FillsThePagesOfTheStreamsThereAre) {
         EXPECT_EQ(dialog.edAudioBitRate->text(), "96.5 Kbps");
     }
 }
+
+namespace {
+std::vector<QString> g_savedTitles;
+void FakeSaveMediaInfo(MediaInfo* m) {
+    g_savedTitles.push_back(FieldText(m->m_szName));
+}
+} // namespace
+
+TEST_F(ImportFlow, TheTitleIsStoredAndSavedOnEveryChange) {
+    Low.SaveMediaInfo.Set(&FakeSaveMediaInfo);
+    g_savedTitles.clear();
+    g_doneAtOnce = 0;
+    TfrmMain main;
+    main.frmHome->AddFile(QStringLiteral("/videos/new.mkv"));
+    ASSERT_EQ(AppProjectMedia, &g_opened);
+    EXPECT_TRUE(main.frmHome->edTitle->isEnabled());
+    EXPECT_EQ(main.frmHome->edTitle->text(), "Clip");
+    EXPECT_TRUE(g_savedTitles.empty()) << "loading the project is no change";
+
+    const QString seventy(70, QChar('t'));
+    main.frmHome->edTitle->setText(seventy);
+    ASSERT_EQ(g_savedTitles.size(), 1u);
+    EXPECT_EQ(FieldText(g_opened.m_szName), seventy.left(62));
+    main.frmHome->edTitle->setText(QStringLiteral("Short"));
+    EXPECT_EQ(g_savedTitles.back(), "Short");
+
+    main.frmHome->ChangeTitle(QStringLiteral("From the dialog"));
+    EXPECT_EQ(main.frmHome->edTitle->text(), "From the dialog");
+    EXPECT_EQ(g_savedTitles.size(), 3u) << "saved once, not again by the edit's handler";
+    EXPECT_EQ(FieldText(g_opened.m_szName), "From the dialog");
+}
