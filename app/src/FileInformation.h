@@ -1,12 +1,14 @@
 #pragma once
-// The file information dialog for the project's media record. It holds the
-// title box the main window reads after it closes; the pages of stream
-// details are added with the import work.
+// The file information dialog for the project's media record: the streams'
+// details, read-only, and the title, which the main window takes back after
+// the dialog closed.
 #include <QDialog>
 
 #include "Defines.h"
 
 class QLineEdit;
+class QTabWidget;
+class QWidget;
 
 namespace reelpage::app {
 
@@ -17,8 +19,23 @@ public:
     // Fills the dialog; call before showing it.
     void InitForm(const MediaInfo* p);
 
+    // The texts of the stream details.
+    static QString FrameRateText(int num, int den);
+    static QString BitRateText(int32_t rate);
+    static QString SampleRateText(int32_t rate);
+    static QString ChannelText(int32_t channels);
+
     QLineEdit* edFile = nullptr;
     QLineEdit* edTitle = nullptr;
+    QTabWidget* PageControl1 = nullptr;
+    QWidget* Video = nullptr;
+    QWidget* Audio = nullptr;
+    QLineEdit* edResolution = nullptr;
+    QLineEdit* edFrameRate = nullptr;
+    QLineEdit* edVideoBitRate = nullptr;
+    QLineEdit* edSamples = nullptr;
+    QLineEdit* edChannels = nullptr;
+    QLineEdit* edAudioBitRate = nullptr;
 };
 
 } // namespace reelpage::app

@@ -1,9 +1,15 @@
 #include "Home.h"
 
 #include "GraphicsButton.h"
+#include "Functions.h"
 #include "ImageResource.h"
+#include "Loading.h"
+#include "LowInterface.h"
+#include "Main.h"
 
 #include <QFileDialog>
+#include <QFormLayout>
+#include <QLineEdit>
 #include <QVBoxLayout>
 
 namespace reelpage::app {
@@ -58,6 +64,15 @@ TfrmHome::TfrmHome(QWidget* parent) : QWidget(parent) {
     btnAddFile->setMinimumHeight(44);
     connect(btnAddFile, &QPushButton::clicked, this, [this] { btnAddFileClick(); });
     layout->addWidget(btnAddFile);
+
+    auto* form = new QFormLayout;
+    edTitle = new QLineEdit(this);
+    edTitle->setObjectName(QStringLiteral("edTitle"));
+    edTitle->setEnabled(false);
+    connect(edTitle, &QLineEdit::textChanged, this,
+            [this](const QString& text) { edTitleChange(text); });
+    form->addRow(QStringLiteral("Title:"), edTitle);
+    layout->addLayout(form);
     layout->addStretch(1);
 }
 
@@ -73,11 +88,64 @@ void TfrmHome::btnAddFileClick() {
     if (!chosen.isEmpty()) AddFile(chosen.first());
 }
 
-void TfrmHome::AddFile(const QString&) {
-    // The import (progress dialog, project, loading this panel) is added with
-    // the import work; until then a chosen file is not taken further.
+void TfrmHome::AddFile(const QString& fileName) {
+    TfrmMain* main = frmMain.data();
+    bool success = false;
+    QString status;
+    MediaInfo* media = nullptr;
+    {
+        TfrmLoading loading(main ? static_cast<QWidget*>(main) : window());
+        loading.AddFile(fileName);
+        loading.exec();
+        success = loading.FSuccess;
+        status = loading.FStatus;
+        media = loading.FMediaInfo;
+    }
+    if (success) {
+        Project* project =
+            Low.CreateProject(media, main ? main->RenderHandle() : 0, main ? main->Handle() : 0);
+        if (project) {
+            AppProject = project;
+            AppProjectMedia = media;
+            LoadProject();
+        } else {
+            // The engine could not build a project: the old one stays, and
+            // the user hears of it rather than seeing nothing happen.
+            ShowMessage(window(), QStringLiteral("Failed to import file"), ApplicationTitle,
+                        QMessageBox::Critical);
+        }
+    } else if (!status.isEmpty()) {
+        ShowMessage(window(), status, ApplicationTitle, QMessageBox::Critical);
+    }
+    if (main) main->ReloadHistory();
 }
 
-void TfrmHome::ChangeTitle(const QString&) {}
+void TfrmHome::LoadProject() {
+    FChanging = true;
+    edTitle->setEnabled(AppProjectMedia != nullptr);
+    edTitle->setText(AppProjectMedia ? FieldText(AppProjectMedia->m_szName) : QString());
+    FChanging = false;
+    if (frmMain) frmMain->OnTaskChanged();
+}
+
+void TfrmHome::StoreTitle(const QString& text) {
+    if (!AppProjectMedia) return;
+    // The published page keeps room for two more characters of the record's
+    // 64: at most 62 are stored.
+    SetFieldText(AppProjectMedia->m_szName, 63, text);
+    Low.SaveMediaInfo(AppProjectMedia);
+}
+
+void TfrmHome::edTitleChange(const QString& text) {
+    if (FChanging) return;
+    StoreTitle(text);
+}
+
+void TfrmHome::ChangeTitle(const QString& title) {
+    FChanging = true;
+    edTitle->setText(title);
+    StoreTitle(title);
+    FChanging = false;
+}
 
 } // namespace reelpage::app

@@ -5,6 +5,8 @@
 // import itself and the output settings are added with their own work.
 #include <QWidget>
 
+class QLineEdit;
+
 namespace reelpage::app {
 
 class TGraphicsButton;
@@ -19,13 +21,24 @@ public:
     void btnAddFileClick();
     // The import of one file.
     void AddFile(const QString& fileName);
+    // Fills the panel from the current project.
+    void LoadProject();
     // The title from the file information dialog.
     void ChangeTitle(const QString& title);
 
     TGraphicsButton* btnAddFile = nullptr;
+    QLineEdit* edTitle = nullptr;
 
     // The file dialog's filter in the dialog's own notation.
     static QString OpenDialogFilter();
+
+private:
+    void edTitleChange(const QString& text);
+    void StoreTitle(const QString& text);
+
+    // Set while the panel itself fills its controls, so that their change
+    // handlers do not write back what was just read.
+    bool FChanging = false;
 };
 
 } // namespace reelpage::app

@@ -301,8 +301,18 @@ TEST_F(MainWindow, RecentMenu) {
         g_history.assign(1, Entry(path(7), name(7)));
         TfrmMain main;
         main.SetCurrentControl(2);
+        // The item starts an import of its file; the import is abandoned here.
+        static QString opened;
+        Low.OpenMedia.Set([](const WCHAR* file, HWND, int32_t, uint32_t, uint32_t) {
+            opened = QString::fromUtf16(file);
+            return static_cast<MediaInfo*>(nullptr);
+        });
+        apptest::MessageRecorder answers(QMessageBox::Yes);
+        ModalCloser closer;
         main.miHistory->actions().at(0)->trigger();
         EXPECT_EQ(main.CurrentControl(), 0);
+        EXPECT_EQ(opened, path(7));
+        EXPECT_EQ(closer.seen, QStringList{"reelpage::app::TfrmLoading:Loding ..."});
     }
 }
 
