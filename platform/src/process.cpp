@@ -204,6 +204,10 @@ public:
         std::lock_guard lock(mutex_);
         auto it = byHandle_.find(handle);
         if (it == byHandle_.end()) return;
+        // A child that has ended is reaped here and now, so a caller that
+        // waited for the end and closes the handle leaves no zombie behind;
+        // one still running is reaped by the launcher thread when it ends.
+        if (Child* child = Find(handle)) ReapIfEnded(*child, handle);
         byHandle_.erase(it);
         close(handle);
     }
