@@ -35,19 +35,7 @@ template <typename Entry> void BindOne(Entry& entry) {
 } // namespace
 
 void BindLowInterface() {
-    LowInterface& l = Low;
-    auto all = std::tie(
-        l.EnterInstance, l.InitDiagnostics, l.SetMainWindow, l.LoadProductInfo, l.CheckForUpdate,
-        l.InitFolders, l.InitEngine, l.ExitEngine, l.CreateProject, l.RestartPreview,
-        l.IsVistaOrLater, l.GetOutputFolder, l.Play, l.Pause, l.Seek, l.SnapshotPoster,
-        l.LayoutPreview, l.ApplyClipRange, l.NotifyPreview, l.EnterCropMode, l.LeaveCropMode,
-        l.StartEncoding, l.SaveMediaInfo, l.GetSettings, l.SaveSettings, l.BeginSeekDrag,
-        l.EndSeekDrag, l.ApplyOutputSize, l.RotateFlip, l.ApplyCrop, l.FreeEncoding,
-        l.FinishEncoding, l.EnterWatermarkMode, l.LeaveWatermarkMode, l.ApplyWatermarkPosition,
-        l.ApplyWatermarkPicture, l.CheckRecordSizes, l.OpenMedia, l.GetImageEncoder,
-        l.GetPicturesFolder, l.GetHistoryCount, l.GetHistoryItem, l.GetTemplateCount, l.GetTemplate,
-        l.PublishPage, l.WriteLog);
-    std::apply([](auto&... entry) { (BindOne(entry), ...); }, all);
+    ForEachLowEntry([](auto& entry) { BindOne(entry); });
 }
 
 } // namespace reelpage::app

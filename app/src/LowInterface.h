@@ -10,6 +10,7 @@
 // go on without a result (GetSettings at start-up) check for null as they
 // would for any failure.
 #include <cstdint>
+#include <tuple>
 #include <type_traits>
 
 #include "Defines.h"
@@ -110,5 +111,23 @@ extern LowInterface Low;
 // Binds every entry of Low from the engine library's ordinal table. Entries
 // the library does not have stay unbound (see above).
 void BindLowInterface();
+
+// Calls f on every entry of the interface, in ordinal order; the one list of
+// what the program imports.
+template <typename F> void ForEachLowEntry(F f) {
+    LowInterface& l = Low;
+    auto all = std::tie(
+        l.EnterInstance, l.InitDiagnostics, l.SetMainWindow, l.LoadProductInfo, l.CheckForUpdate,
+        l.InitFolders, l.InitEngine, l.ExitEngine, l.CreateProject, l.RestartPreview,
+        l.IsVistaOrLater, l.GetOutputFolder, l.Play, l.Pause, l.Seek, l.SnapshotPoster,
+        l.LayoutPreview, l.ApplyClipRange, l.NotifyPreview, l.EnterCropMode, l.LeaveCropMode,
+        l.StartEncoding, l.SaveMediaInfo, l.GetSettings, l.SaveSettings, l.BeginSeekDrag,
+        l.EndSeekDrag, l.ApplyOutputSize, l.RotateFlip, l.ApplyCrop, l.FreeEncoding,
+        l.FinishEncoding, l.EnterWatermarkMode, l.LeaveWatermarkMode, l.ApplyWatermarkPosition,
+        l.ApplyWatermarkPicture, l.CheckRecordSizes, l.OpenMedia, l.GetImageEncoder,
+        l.GetPicturesFolder, l.GetHistoryCount, l.GetHistoryItem, l.GetTemplateCount, l.GetTemplate,
+        l.PublishPage, l.WriteLog);
+    std::apply([&](auto&... entry) { (f(entry), ...); }, all);
+}
 
 } // namespace reelpage::app

@@ -15,22 +15,6 @@ using namespace reelpage::app;
 
 namespace {
 
-template <typename F> void ForEachEntry(F f) {
-    LowInterface& l = Low;
-    auto all = std::tie(
-        l.EnterInstance, l.InitDiagnostics, l.SetMainWindow, l.LoadProductInfo, l.CheckForUpdate,
-        l.InitFolders, l.InitEngine, l.ExitEngine, l.CreateProject, l.RestartPreview,
-        l.IsVistaOrLater, l.GetOutputFolder, l.Play, l.Pause, l.Seek, l.SnapshotPoster,
-        l.LayoutPreview, l.ApplyClipRange, l.NotifyPreview, l.EnterCropMode, l.LeaveCropMode,
-        l.StartEncoding, l.SaveMediaInfo, l.GetSettings, l.SaveSettings, l.BeginSeekDrag,
-        l.EndSeekDrag, l.ApplyOutputSize, l.RotateFlip, l.ApplyCrop, l.FreeEncoding,
-        l.FinishEncoding, l.EnterWatermarkMode, l.LeaveWatermarkMode, l.ApplyWatermarkPosition,
-        l.ApplyWatermarkPicture, l.CheckRecordSizes, l.OpenMedia, l.GetImageEncoder,
-        l.GetPicturesFolder, l.GetHistoryCount, l.GetHistoryItem, l.GetTemplateCount, l.GetTemplate,
-        l.PublishPage, l.WriteLog);
-    std::apply([&](auto&... entry) { (f(entry), ...); }, all);
-}
-
 std::vector<std::string> g_log;
 void RecordLog(const char* text) {
     g_log.emplace_back(text);
@@ -41,7 +25,7 @@ void RecordLog(const char* text) {
 TEST(LowInterface, EveryImportedOrdinalIsBoundWhereTheEngineHasIt) {
     BindLowInterface();
     std::set<int> ordinals;
-    ForEachEntry([&](auto& entry) {
+    ForEachLowEntry([&](auto& entry) {
         EXPECT_TRUE(ordinals.insert(entry.Ordinal()).second) << entry.Name();
         EXPECT_EQ(entry.Bound(), ReelpageExport(entry.Ordinal()) != nullptr) << entry.Name();
     });
