@@ -1,6 +1,6 @@
 #include "AudioDecoder.h"
 
-#include "DecLog.h"
+#include "reelpage/helper_log.h"
 
 namespace dec {
 
@@ -88,8 +88,9 @@ bool AudioDecoder::Convert(const AVFrame* frame, const Sink& sink) {
         av_channel_layout_uninit(&out);
         if (rc < 0 || swr_init(m_pSwr) < 0) {
             swr_free(&m_pSwr);
-            LogLine("dec: cannot convert audio (%d Hz, %d channels)\n", frame->sample_rate,
-                    frame->ch_layout.nb_channels);
+            reelpage::HelperLog(reelpage::kHelperLogError,
+                                "cannot convert audio (%d Hz, %d channels)\n", frame->sample_rate,
+                                frame->ch_layout.nb_channels);
             return false;
         }
         m_nInFormat = frame->format;

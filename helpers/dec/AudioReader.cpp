@@ -1,6 +1,6 @@
 #include "AudioReader.h"
 
-#include "DecLog.h"
+#include "reelpage/helper_log.h"
 
 #include <chrono>
 
@@ -67,7 +67,8 @@ void AudioReader::Run() {
         }
         int rc = av_read_frame(m_pFormat, packet);
         if (rc < 0) {
-            if (rc != AVERROR_EOF) LogLine("dec: audio reading stopped (%d)\n", rc);
+            if (rc != AVERROR_EOF)
+                reelpage::HelperLog(reelpage::kHelperLogError, "audio reading stopped (%d)\n", rc);
             m_Decoder.Drain(sink);
             break;
         }

@@ -1,6 +1,6 @@
 #include "DecodeSession.h"
 
-#include "DecLog.h"
+#include "reelpage/helper_log.h"
 #include "PixelCodes.h"
 
 #include <algorithm>
@@ -56,12 +56,14 @@ int DecodeSession::Run() {
 bool DecodeSession::Open() {
     int rc = avformat_open_input(&m_pFormat, m_szFile.c_str(), nullptr, nullptr);
     if (rc < 0) {
-        LogLine("dec: cannot open %s (%d)\n", m_szFile.c_str(), rc);
+        reelpage::HelperLog(reelpage::kHelperLogError, "cannot open %s (%d)\n", m_szFile.c_str(),
+                            rc);
         return false;
     }
     rc = avformat_find_stream_info(m_pFormat, nullptr);
     if (rc < 0) {
-        LogLine("dec: no stream information in %s (%d)\n", m_szFile.c_str(), rc);
+        reelpage::HelperLog(reelpage::kHelperLogError, "no stream information in %s (%d)\n",
+                            m_szFile.c_str(), rc);
         return false;
     }
     m_pPacket = av_packet_alloc();
@@ -91,7 +93,8 @@ bool DecodeSession::Open() {
             m_nVideo = best;
             m_pVideo = std::move(video);
         } else {
-            LogLine("dec: no decoder for the video of %s\n", m_szFile.c_str());
+            reelpage::HelperLog(reelpage::kHelperLogError, "no decoder for the video of %s\n",
+                                m_szFile.c_str());
         }
     }
     int audio = av_find_best_stream(m_pFormat, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
@@ -112,12 +115,14 @@ bool DecodeSession::Open() {
                 m_pAudio = std::move(decoder);
                 m_nAudio = audio;
             } else {
-                LogLine("dec: no decoder for the audio of %s\n", m_szFile.c_str());
+                reelpage::HelperLog(reelpage::kHelperLogError, "no decoder for the audio of %s\n",
+                                    m_szFile.c_str());
             }
         }
     }
     if (!m_pVideo && m_nAudio < 0) {
-        LogLine("dec: nothing to decode in %s\n", m_szFile.c_str());
+        reelpage::HelperLog(reelpage::kHelperLogError, "nothing to decode in %s\n",
+                            m_szFile.c_str());
         return false;
     }
     for (unsigned i = 0; i < m_pFormat->nb_streams; ++i) {
@@ -197,8 +202,9 @@ void DecodeSession::NegotiateFormat() {
         height = sourceHeight;
     }
     if (format == AV_PIX_FMT_NONE || width <= 0 || height <= 0) {
-        LogLine("dec: the plug-in asks for frames in format %d at %dx%d; no pictures\n", code,
-                width, height);
+        reelpage::HelperLog(reelpage::kHelperLogError,
+                            "the plug-in asks for frames in format %d at %dx%d; no pictures\n",
+                            code, width, height);
         return;
     }
     m_Converter.Configure(format, width, height, m_nRotation);
@@ -213,8 +219,9 @@ int DecodeSession::AskFrame(int64_t time, void* planes[3], int32_t strides[3]) {
 void DecodeSession::DeliverFrame(const AVFrame* frame, void* planes[3], int32_t strides[3],
                                  int64_t time) {
     if (!m_Converter.Convert(frame, planes, strides)) {
-        LogLine("dec: cannot convert a %dx%d frame of format %d\n", frame->width, frame->height,
-                frame->format);
+        reelpage::HelperLog(reelpage::kHelperLogError,
+                            "cannot convert a %dx%d frame of format %d\n", frame->width,
+                            frame->height, frame->format);
         return;
     }
     m_Plugin.FrameReady(planes, strides, time);
@@ -240,7 +247,8 @@ bool DecodeSession::ReadPacket() {
     int rc = av_read_frame(m_pFormat, m_pPacket);
     if (rc < 0) {
         if (rc != AVERROR_EOF && rc != AVERROR(EAGAIN))
-            LogLine("dec: reading %s stopped (%d)\n", m_szFile.c_str(), rc);
+            reelpage::HelperLog(reelpage::kHelperLogError, "reading %s stopped (%d)\n",
+                                m_szFile.c_str(), rc);
         if (rc == AVERROR(EAGAIN)) return true;
         m_bEof = true;
         return false;
@@ -265,8 +273,8 @@ void DecodeSession::Seek(int64_t targetUs) {
             rc = avformat_seek_file(m_pFormat, -1, INT64_MIN, at, at, 0);
         }
         if (rc < 0) {
-            LogLine("dec: cannot seek %s to %lld (%d)\n", m_szFile.c_str(),
-                    static_cast<long long>(targetUs), rc);
+            reelpage::HelperLog(reelpage::kHelperLogError, "cannot seek %s to %lld (%d)\n",
+                                m_szFile.c_str(), static_cast<long long>(targetUs), rc);
             return;
         }
         if (!st) return;
@@ -341,8 +349,9 @@ void DecodeSession::Loop() {
         const int64_t last = m_pVideo ? m_pVideo->LastFrameTime() : 0;
         if (m_pVideo) {
             const VideoFeeder::Counts& c = m_pVideo->Statistics();
-            LogLine("dec: %d video packets, %d decoded, %d restarts at a keyframe\n", c.pushed,
-                    c.decoded, c.restarts);
+            reelpage::HelperLog(reelpage::kHelperLogInfo,
+                                "%d video packets, %d decoded, %d restarts at a keyframe\n",
+                                c.pushed, c.decoded, c.restarts);
         }
         if (m_Plugin.EndOfStream(last) == -1) return;
         ended = true;

@@ -1,6 +1,6 @@
 #include "VideoFeeder.h"
 
-#include "DecLog.h"
+#include "reelpage/helper_log.h"
 
 #include <algorithm>
 

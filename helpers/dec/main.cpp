@@ -3,7 +3,7 @@
 // with the decoded media. Exit codes: 0 once the plug-in has had its last
 // word (it has then reported the outcome itself), 1 bad command line or
 // launch block, 2 plug-in not loadable, 3 the plug-in's Init refused.
-#include "DecLog.h"
+#include "reelpage/helper_log.h"
 #include "DecodeSession.h"
 
 #include <cerrno>
@@ -47,17 +47,19 @@ int main(int argc, char** argv) {
     auto* launch = static_cast<reelpage::HelperLaunch*>(block.view);
     platform::WStrTerminate(launch->m_szFileName, reelpage::kMaxPath);
     platform::WStrTerminate(launch->m_szPlugin, reelpage::kMaxPath);
-    dec::SetLogHandle(launch->m_hLogFile);
+    reelpage::HelperLogOpen(launch->m_hLogFile, "dec");
 
     const std::string pluginPath = platform::ToUtf8(launch->m_szPlugin);
     void* module = dlopen(pluginPath.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!module) {
-        dec::LogLine("dec: cannot load %s: %s\n", pluginPath.c_str(), dlerror());
+        reelpage::HelperLog(reelpage::kHelperLogError, "cannot load %s: %s\n", pluginPath.c_str(),
+                            dlerror());
         Leave(2);
     }
     auto entry = reinterpret_cast<reelpage::PluginEntry>(dlsym(module, reelpage::kPluginEntryName));
     if (!entry) {
-        dec::LogLine("dec: %s has no %s\n", pluginPath.c_str(), reelpage::kPluginEntryName);
+        reelpage::HelperLog(reelpage::kHelperLogError, "%s has no %s\n", pluginPath.c_str(),
+                            reelpage::kPluginEntryName);
         Leave(2);
     }
     reelpage::PluginCallbacks table{};
@@ -65,7 +67,8 @@ int main(int argc, char** argv) {
     void* const* slots = reinterpret_cast<void* const*>(&table);
     for (size_t i = 0; i < sizeof(table) / sizeof(void*); ++i) {
         if (!slots[i]) {
-            dec::LogLine("dec: %s left callback %zu empty\n", pluginPath.c_str(), i);
+            reelpage::HelperLog(reelpage::kHelperLogError, "%s left callback %zu empty\n",
+                                pluginPath.c_str(), i);
             Leave(2);
         }
     }

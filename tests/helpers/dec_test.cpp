@@ -144,7 +144,10 @@ TEST_F(Dec, EveryKindOfStreamGivesTheRightFrames) {
         // Frames nobody refers to and whole groups before a keyframe are
         // not decoded when they are skipped (dec says so in the log).
         int pushed = 0, decoded = 0, restarts = 0;
-        ASSERT_EQ(std::sscanf(run.log.c_str(), "dec: %d video packets, %d decoded, %d restarts",
+        // The line reads "     dec[pid]: N video packets, ...".
+        const size_t at = run.log.find("]: ");
+        ASSERT_NE(at, std::string::npos) << run.log;
+        ASSERT_EQ(std::sscanf(run.log.c_str() + at + 3, "%d video packets, %d decoded, %d restarts",
                               &pushed, &decoded, &restarts),
                   3)
             << run.log;
