@@ -1,15 +1,26 @@
 #pragma once
 // The General panel, the first of the main window's side panels: where a
-// video is imported and its output chosen. This holds what the main window
-// relies on so far: the Import button and the file dialog behind it; the
-// import itself and the output settings are added with their own work.
+// video is imported and its output chosen (title, formats, frame size and how
+// the picture is fitted into it). Every control edits the current project in
+// place and tells the engine what changed; the panel keeps nothing itself.
 #include <QWidget>
 
+class QAction;
+class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
 class QLineEdit;
+class QMenu;
+class QSpinBox;
 
 namespace reelpage::app {
 
+class TCommandLinkButton;
 class TGraphicsButton;
+class TLinkLabel;
+class TListViewEx;
 
 class TfrmHome : public QWidget {
     Q_OBJECT
@@ -25,19 +36,60 @@ public:
     void LoadProject();
     // The title from the file information dialog.
     void ChangeTitle(const QString& title);
+    // The first size entry says whether the picture is cropped.
+    void CheckCroped();
+
+    // Handlers, callable as the controls call them.
+    void cbxFormatClick(int index);
+    void cmbResolutionChange();
+    void spWidthChange();
+    void spHeightChange();
+    // Sets the aspect menu's items for the current size.
+    void PrepareAspectMenu();
+    void lblAspectLinkClick();
+    void Aspect4x3Click();
+    void Aspect16x9Click();
+    void rgResizeMethodClick();
 
     TGraphicsButton* btnAddFile = nullptr;
     QLineEdit* edTitle = nullptr;
+    QGroupBox* gbFormat = nullptr;
+    QCheckBox* cbxWebm = nullptr;
+    QCheckBox* cbxMp4 = nullptr;
+    QCheckBox* cbxOgg = nullptr;
+    QLabel* Image1 = nullptr;
+    QLabel* Image2 = nullptr;
+    QLabel* Image3 = nullptr;
+    TListViewEx* lvSupport = nullptr;
+    QGroupBox* gbResolution = nullptr;
+    QComboBox* cmbResolution = nullptr;
+    QSpinBox* spWidth = nullptr;
+    QSpinBox* spHeight = nullptr;
+    TLinkLabel* lblAspect = nullptr;
+    QGroupBox* rgResizeMethod = nullptr;
+    QButtonGroup* ResizeMethods = nullptr;
+    TCommandLinkButton* btnEdit = nullptr;
+    TCommandLinkButton* btnWater = nullptr;
+    TGraphicsButton* btnStart = nullptr;
+    QMenu* PopupMenu1 = nullptr;
+    QAction* Aspect4x3 = nullptr;
+    QAction* Aspect16x9 = nullptr;
 
     // The file dialog's filter in the dialog's own notation.
     static QString OpenDialogFilter();
 
 private:
+    void CreateFormatBox(QWidget* parent);
+    void CreateResolutionBox(QWidget* parent);
     void edTitleChange(const QString& text);
     void StoreTitle(const QString& text);
+    QCheckBox* FormatBox(int index) const;
+    void ShowSupport();
+    void SizeChanged(int index);
+    void SetAspectSize(int width, int height);
 
-    // Set while the panel itself fills its controls, so that their change
-    // handlers do not write back what was just read.
+    // Set while the panel writes its own controls or a handler runs, so that
+    // programmatic changes never reach the project and handlers never nest.
     bool FChanging = false;
 };
 

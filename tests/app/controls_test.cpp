@@ -13,6 +13,7 @@
 #include "GraphicsButton.h"
 #include "GraphicsGPImage.h"
 #include "GraphicsGroupRadio.h"
+#include "LinkLabel.h"
 #include "GraphicsUtils.h"
 #include "ImageResource.h"
 #include "ListViewEx.h"
@@ -338,3 +339,22 @@ TEST(TaskbarList, NothingWithoutASessionBus) {
 }
 
 #include "controls_test.moc"
+
+TEST(LinkLabel, MarkedPartsBecomeLinksAndTheRestStaysText) {
+    apptest::EnsureApplication();
+    TLinkLabel label;
+    QString clicked;
+    label.OnLinkClick = [&](const QString& link) { clicked = link; };
+    const QString folder = QStringLiteral("/home/a&b/<x> 50%");
+    label.SetCaption(QStringLiteral("Folder:\r\n<a>") + folder + QStringLiteral("</a>\r\n"));
+    const QString html = label.text();
+    EXPECT_TRUE(html.startsWith(QStringLiteral("Folder:<br><a href=\"#")));
+    EXPECT_TRUE(html.contains(QStringLiteral(">/home/a&amp;b/&lt;x&gt; 50%</a><br>")));
+    // A click reports the link's own text, whatever characters it holds.
+    const qsizetype start = html.indexOf(QStringLiteral("href=\"")) + 6;
+    emit label.linkActivated(html.mid(start, html.indexOf(QChar('"'), start) - start));
+    EXPECT_EQ(clicked, folder);
+
+    label.SetCaption(QStringLiteral("a <a>b"));
+    EXPECT_EQ(label.text(), QStringLiteral("a &lt;a&gt;b"));
+}

@@ -1,0 +1,28 @@
+#pragma once
+// A label that shows text in the link-control notation: plain text in which
+// "<a>...</a>" marks a clickable link and "\r\n" breaks the line. Everything
+// outside the marks is shown as it stands (a folder may hold '<' or '&').
+#include <QLabel>
+
+#include <functional>
+
+namespace reelpage::app {
+
+class TLinkLabel : public QLabel {
+    Q_OBJECT
+public:
+    explicit TLinkLabel(QWidget* parent = nullptr);
+
+    void SetCaption(const QString& caption);
+    QString Caption() const { return FCaption; }
+    // The caption as shown: rich text with the links made clickable.
+    static QString ToRichText(const QString& caption);
+
+    // A link was clicked; the argument is its text.
+    std::function<void(const QString&)> OnLinkClick;
+
+private:
+    QString FCaption;
+};
+
+} // namespace reelpage::app
