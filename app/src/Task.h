@@ -1,17 +1,66 @@
 #pragma once
 // The encoding progress window that stands for the program while a project is
-// encoded. The main window opens it (OnStart); its progress display and the
-// encoding job behind it are added with their own work.
+// encoded (the main window is hidden meanwhile). It starts the engine's job,
+// shows its progress once a second, collects the job's completion messages,
+// lets the user abort, and when it goes away finishes the job and tells the
+// main window whether to publish or to return to editing.
 #include <QWidget>
 
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "Defines.h"
+
+class QLabel;
+class QProgressBar;
+class QStatusBar;
+class QTimer;
+
 namespace reelpage::app {
+
+class TTaskbarList;
+class TWindowHandle;
 
 class TfrmTasklist : public QWidget {
     Q_OBJECT
 public:
     explicit TfrmTasklist(QWidget* parent = nullptr);
+    // Finishes the job and tells the main window how it went.
+    ~TfrmTasklist() override;
+
     // Called once, right after the window was created and shown.
     void InitForm();
+    HWND Handle() const;
+
+    // Once a second while the job runs.
+    void Timer1Timer();
+    // The status bar's panel texts, 0..4.
+    QString PanelText(int index) const;
+
+    // Milliseconds of a monotonic clock; tests replace it.
+    static std::function<uint32_t()> TickCount;
+
+    QProgressBar* ProgressBar1 = nullptr;
+    QStatusBar* StatusBar1 = nullptr;
+    QLabel* Panels[5] = {};
+    QTimer* Timer1 = nullptr;
+    TTaskbarList* TaskbarList1 = nullptr;
+
+    PTalvoricer FTalvoricer = nullptr;
+    uint32_t FStartTimer = 0;
+    int FComplete = 0;
+    bool FDone = false;
+    bool FSuccess = false;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    int64_t WndProc(uint32_t msg, int64_t wParam, int64_t lParam);
+    void Fail();
+
+    std::unique_ptr<TWindowHandle> FHandle;
 };
 
 } // namespace reelpage::app

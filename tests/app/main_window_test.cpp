@@ -499,7 +499,14 @@ TEST_F(MainWindow, PostedMessagesArriveThroughTheRouter) {
     EXPECT_FALSE(PostAppMessage(gone, reelpage::kMsgReplay, 0, 0)) << "the window went with its form";
 }
 
+Talvoricer* FakeStartEncoding(HWND) {
+    static Talvoricer job{};
+    return &job;
+}
+
 TEST_F(MainWindow, StartHidesTheMainWindowForTheEncodingWindow) {
+    Low.StartEncoding.Set(&FakeStartEncoding);
+    apptest::MessageRecorder abort(QMessageBox::Yes);
     TfrmMain main;
     main.show();
     main.OnStart();
@@ -510,6 +517,7 @@ TEST_F(MainWindow, StartHidesTheMainWindowForTheEncodingWindow) {
     ASSERT_NE(tasklist, nullptr);
     EXPECT_EQ(tasklist->parentWidget(), nullptr) << "a window of its own";
     tasklist->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     main.WndProc(reelpage::kMsgOpenPublish, 0, 0);
     QWidget* publish = nullptr;
     for (QWidget* w : QApplication::topLevelWidgets())

@@ -1,0 +1,248 @@
+// The encoding window against a stand-in engine: the progress display, the
+// counting of the outputs' completion messages, failures, the abort question
+// and what the main window is told when the window goes.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QPointer>
+#include <QProgressBar>
+#include <QTimer>
+
+#include <vector>
+
+#include "Functions.h"
+#include "LowInterface.h"
+#include "Main.h"
+#include "Task.h"
+#include "WindowHandle.h"
+#include "app_test_support.h"
+#include "reelpage/messages.h"
+
+using namespace reelpage::app;
+
+namespace {
+
+Talvoricer g_job;
+bool g_startFails = false;
+std::vector<int> g_finished; // FinishEncoding's arguments
+int g_freed = 0;
+uint32_t g_now = 0;
+
+Talvoricer* FakeStartEncoding(HWND) {
+    return g_startFails ? nullptr : &g_job;
+}
+int32_t FakeFinishEncoding(reelpage::BOOL cancel) {
+    return g_finished.push_back(cancel), 0;
+}
+int32_t FakeFreeEncoding() {
+    return ++g_freed, 0;
+}
+int32_t FakeZero() {
+    return 0;
+}
+int32_t FakeRestartPreview(HWND, HWND) {
+    return 0;
+}
+HWND FakeSetMainWindow(HWND hwnd) {
+    return hwnd;
+}
+int32_t FakeNoTemplates() {
+    return 0;
+}
+int32_t FakePublishPage(reelpage::BOOL, WCHAR* out) {
+    if (out) out[0] = 0;
+    return -1;
+}
+
+QWidget* VisibleTopLevel(const char* name) {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == QLatin1String(name) && w->isVisible()) return w;
+    return nullptr;
+}
+
+class EncodingWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        apptest::UseProgramFolder();
+        BindLowInterface();
+        static const int engineStarted = Low.InitEngine(); // posts reach the UI thread
+        ASSERT_EQ(engineStarted, 0);
+        Low.StartEncoding.Set(&FakeStartEncoding);
+        Low.FinishEncoding.Set(&FakeFinishEncoding);
+        Low.FreeEncoding.Set(&FakeFreeEncoding);
+        Low.RestartPreview.Set(&FakeRestartPreview);
+        Low.LayoutPreview.Set(&FakeZero);
+        Low.SetMainWindow.Set(&FakeSetMainWindow);
+        Low.GetTemplateCount.Set(&FakeNoTemplates);
+        Low.PublishPage.Set(&FakePublishPage);
+        g_job = Talvoricer{};
+        g_job.m_cEncoder = 1;
+        g_job.m_Duration = 100'000'000;
+        g_startFails = false;
+        g_finished.clear();
+        g_freed = 0;
+        g_now = 5000;
+        TfrmTasklist::TickCount = [] { return g_now; };
+        ApplicationTitle = QStringLiteral("Zelmorix Reelpage");
+        main = std::make_unique<TfrmMain>();
+        main->show();
+    }
+    void TearDown() override {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->objectName() == QLatin1String("frmPublish")) delete w;
+        delete tasklist.data();
+        main.reset();
+    }
+    // Start pressed on the General panel.
+    void Start() {
+        main->OnStart();
+        tasklist = qobject_cast<TfrmTasklist*>(VisibleTopLevel("frmTasklist"));
+    }
+    void Post(uint32_t msg, int64_t wParam) {
+        ASSERT_TRUE(PostAppMessage(tasklist->Handle(), msg, wParam, 0));
+    }
+    // Lets posted messages and the window's deferred deletion run.
+    bool Gone() {
+        return apptest::WaitFor(
+            [&] {
+                QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+                return tasklist.isNull();
+            },
+            5000);
+    }
+    void Settle() {
+        apptest::WaitFor([] { return false; }, 100);
+    }
+
+    apptest::MessageRecorder boxes{QMessageBox::Yes};
+    std::unique_ptr<TfrmMain> main;
+    QPointer<TfrmTasklist> tasklist;
+};
+
+TEST_F(EncodingWindow, ThreeOutputsNeedThreeCompletionsThenPublish) {
+    g_job.m_cEncoder = 3;
+    Start();
+    ASSERT_NE(tasklist, nullptr);
+    EXPECT_EQ(tasklist->windowTitle(), QStringLiteral("Encoding ..."));
+    EXPECT_EQ(tasklist->parentWidget(), nullptr);
+    EXPECT_FALSE(main->isVisible());
+    EXPECT_TRUE(tasklist->Timer1->isActive());
+
+    Post(reelpage::kMsgAudioFed, 0); // input fed normally: not an end
+    Post(reelpage::kMsgEncoderDone, 0);
+    Post(reelpage::kMsgEncoderDone, 0);
+    Settle();
+    ASSERT_FALSE(tasklist.isNull()) << "two of three outputs are not enough";
+    EXPECT_FALSE(tasklist->FDone);
+    EXPECT_TRUE(g_finished.empty());
+
+    Post(reelpage::kMsgEncoderDone, 0);
+    ASSERT_TRUE(Gone());
+    EXPECT_TRUE(boxes.shown.empty()) << "no question once the run has ended";
+    EXPECT_EQ(g_finished, std::vector<int>{0});
+    ASSERT_TRUE(apptest::WaitFor([] { return VisibleTopLevel("frmPublish") != nullptr; }, 5000));
+    EXPECT_FALSE(main->isVisible()) << "the main window stays hidden while publishing";
+}
+
+TEST_F(EncodingWindow, ProgressAndEstimate) {
+    Start();
+    ASSERT_NE(tasklist, nullptr);
+    EXPECT_EQ(tasklist->PanelText(0), QStringLiteral("0%"));
+    EXPECT_EQ(tasklist->PanelText(4), QStringLiteral("0:00"));
+    const struct {
+        uint32_t elapsedMs;
+        int64_t pts;
+        const char *percent, *elapsed, *remaining;
+    } ticks[] = {
+        {10'000, 1'500'000, "1%", "00:10", "0:00"},   // too early for an estimate
+        {20'000, 2'000'000, "2%", "00:20", "16:20"},  // 1000 s projected, 980 s left
+        {30'000, 50'000'000, "50%", "00:30", "00:30"},
+        {31'500, 99'999'999, "99%", "00:31", "00:00"},
+    };
+    for (const auto& t : ticks) {
+        g_now = 5000 + t.elapsedMs;
+        g_job.m_Pts = t.pts;
+        tasklist->Timer1Timer();
+        EXPECT_EQ(tasklist->PanelText(0), QString::fromLatin1(t.percent));
+        EXPECT_EQ(tasklist->PanelText(2), QString::fromLatin1(t.elapsed));
+        EXPECT_EQ(tasklist->PanelText(4), QString::fromLatin1(t.remaining));
+        EXPECT_EQ(tasklist->ProgressBar1->value(), QString::fromLatin1(t.percent).chopped(1).toInt());
+    }
+    EXPECT_EQ(tasklist->PanelText(1), QStringLiteral("Elapsed:"));
+    EXPECT_EQ(tasklist->PanelText(3), QStringLiteral("Estimated:"));
+}
+
+TEST_F(EncodingWindow, ZeroDurationIsCompleteAtTheFirstTick) {
+    g_job.m_Duration = 0;
+    Start();
+    ASSERT_NE(tasklist, nullptr);
+    tasklist->Timer1Timer();
+    EXPECT_EQ(tasklist->PanelText(0), QStringLiteral("100%"));
+    EXPECT_EQ(tasklist->PanelText(4), QStringLiteral("Complete"));
+    EXPECT_EQ(tasklist->ProgressBar1->maximum(), 0) << "marquee while the encoders finish";
+    EXPECT_FALSE(tasklist->Timer1->isActive());
+}
+
+TEST_F(EncodingWindow, FailuresEndTheRunAndReturnToEditing) {
+    // An output failing after all input was consumed, and the input feeding
+    // failing, end the run the same way.
+    for (uint32_t msg : {reelpage::kMsgEncoderDone, reelpage::kMsgAudioFed}) {
+        SCOPED_TRACE(msg);
+        boxes.shown.clear();
+        g_finished.clear();
+        g_freed = 0;
+        g_job.m_cEncoder = 2;
+        g_job.m_Pts = g_job.m_Duration;
+        main->show();
+        Start();
+        ASSERT_NE(tasklist, nullptr);
+        tasklist->Timer1Timer();
+        ASSERT_EQ(tasklist->PanelText(4), QStringLiteral("Complete"));
+        Post(reelpage::kMsgEncoderDone, 0);
+        Post(msg, 1);
+        Post(reelpage::kMsgEncoderDone, 1); // a second failure raises no second box
+        ASSERT_TRUE(Gone());
+        ASSERT_EQ(boxes.shown.size(), 1u);
+        EXPECT_EQ(boxes.shown[0].text, QStringLiteral("Failed !"));
+        EXPECT_EQ(boxes.shown[0].caption, QStringLiteral("Zelmorix Reelpage"));
+        EXPECT_EQ(boxes.shown[0].icon, QMessageBox::Critical);
+        EXPECT_EQ(g_finished, std::vector<int>{-1});
+        ASSERT_TRUE(apptest::WaitFor([&] { return main->isVisible(); }, 5000));
+        EXPECT_EQ(g_freed, 1);
+        EXPECT_EQ(VisibleTopLevel("frmPublish"), nullptr);
+    }
+}
+
+TEST_F(EncodingWindow, ClosingAsksAndNoKeepsTheRunGoing) {
+    Start();
+    ASSERT_NE(tasklist, nullptr);
+    boxes.answer = QMessageBox::No;
+    tasklist->close();
+    Settle();
+    ASSERT_FALSE(tasklist.isNull());
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, QStringLiteral("Are you sure to abort the video output?"));
+    EXPECT_EQ(boxes.shown[0].defaultButton, QMessageBox::No);
+    EXPECT_TRUE(tasklist->isVisible());
+    EXPECT_TRUE(tasklist->Timer1->isActive());
+    EXPECT_TRUE(g_finished.empty());
+
+    boxes.answer = QMessageBox::Yes;
+    tasklist->close();
+    ASSERT_TRUE(Gone());
+    EXPECT_EQ(g_finished, std::vector<int>{-1});
+    ASSERT_TRUE(apptest::WaitFor([&] { return main->isVisible(); }, 5000));
+}
+
+TEST_F(EncodingWindow, AJobThatCannotStartFailsAtOnce) {
+    g_startFails = true;
+    Start();
+    ASSERT_TRUE(Gone());
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, QStringLiteral("Failed !"));
+    EXPECT_EQ(g_finished, std::vector<int>{-1});
+    ASSERT_TRUE(apptest::WaitFor([&] { return main->isVisible(); }, 5000));
+}
+
+} // namespace
