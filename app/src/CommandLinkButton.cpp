@@ -13,6 +13,15 @@ TCommandLinkButton::TCommandLinkButton(QWidget* parent) : QCommandLinkButton(par
 
 TCommandLinkButton::~TCommandLinkButton() = default;
 
+QString TCommandLinkButton::CommandLinkHint() const {
+    return description().replace(QStringLiteral("&&"), QStringLiteral("&"));
+}
+
+void TCommandLinkButton::SetCommandLinkHint(const QString& hint) {
+    // The button draws its note with mnemonics; a lone '&' would vanish.
+    setDescription(QString(hint).replace(QChar('&'), QStringLiteral("&&")));
+}
+
 void TCommandLinkButton::SetImage(const QImage* image) {
     FImage = image;
     FImageGrey.reset();

@@ -17,8 +17,9 @@ public:
 
     QString Caption() const { return text(); }
     void SetCaption(const QString& caption) { setText(caption); }
-    QString CommandLinkHint() const { return description(); }
-    void SetCommandLinkHint(const QString& hint) { setDescription(hint); }
+    // The note under the caption, shown as it stands ('&' is no mnemonic).
+    QString CommandLinkHint() const;
+    void SetCommandLinkHint(const QString& hint);
 
     // Stores the picture (no copy), drops the grey copy, repaints.
     void SetImage(const QImage* image);

@@ -66,7 +66,8 @@ QString TfrmHome::OpenDialogFilter() {
 TfrmHome::TfrmHome(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("frmHome"));
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(12, 12, 12, 12);
+    layout->setContentsMargins(10, 8, 10, 8);
+    layout->setSpacing(6);
 
     btnAddFile = new TGraphicsButton(this);
     btnAddFile->setObjectName(QStringLiteral("btnAddFile"));
@@ -185,6 +186,9 @@ void TfrmHome::CreateFormatBox(QWidget* parent) {
     lvSupport->setObjectName(QStringLiteral("lvSupport"));
     lvSupport->SetIconSize(QSize(30, 30));
     lvSupport->AddBrowserIcons();
+    // One row of icons with their captions; the panel has no room to spare.
+    lvSupport->setFixedHeight(60);
+    lvSupport->SetNoScroll(true);
     box->addWidget(lvSupport);
 }
 

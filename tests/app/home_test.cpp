@@ -85,6 +85,9 @@ TEST_F(GeneralPanel, OnlyImportIsEnabledUntilAProjectIsLoaded) {
                            panel->spWidth,       panel->spHeight, panel->rgResizeMethod,
                            panel->btnEdit,       panel->btnWater, panel->btnStart};
     EXPECT_TRUE(panel->btnAddFile->isEnabled());
+    EXPECT_EQ(panel->btnWater->CommandLinkHint(), QStringLiteral("Watermark & Advertisement"));
+    EXPECT_EQ(panel->btnWater->description(), QStringLiteral("Watermark && Advertisement"))
+        << "drawn with mnemonics: the '&' must be doubled to show";
     for (QWidget* w : controls)
         EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
 
