@@ -14,6 +14,8 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QGridLayout>
@@ -24,6 +26,7 @@
 #include <QMenu>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QStandardPaths>
 #include <QVBoxLayout>
 
 #include <initializer_list>
@@ -244,7 +247,15 @@ void TfrmHome::CreateResolutionBox(QWidget* parent) {
 }
 
 void TfrmHome::btnAddFileClick() {
-    QFileDialog dialog(window(), QStringLiteral("Add Video Files"), QString(), OpenDialogFilter());
+    // The folder of the last import, else the user's videos: never the
+    // folder the program happened to be started from.
+    static QString lastFolder;
+    QString folder = lastFolder;
+    if (folder.isEmpty() || !QDir(folder).exists()) {
+        folder = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
+        if (!QDir(folder).exists()) folder = QDir::homePath();
+    }
+    QFileDialog dialog(window(), QStringLiteral("Add Video Files"), folder, OpenDialogFilter());
     dialog.setObjectName(QStringLiteral("OpenDialog1"));
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
@@ -252,7 +263,9 @@ void TfrmHome::btnAddFileClick() {
     dialog.setOption(QFileDialog::HideNameFilterDetails);
     if (dialog.exec() != QDialog::Accepted) return;
     const QStringList chosen = dialog.selectedFiles();
-    if (!chosen.isEmpty()) AddFile(chosen.first());
+    if (chosen.isEmpty()) return;
+    lastFolder = QFileInfo(chosen.first()).absolutePath();
+    AddFile(chosen.first());
 }
 
 void TfrmHome::AddFile(const QString& fileName) {

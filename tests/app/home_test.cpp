@@ -3,6 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QStandardPaths>
+#include <QTimer>
 #include <QAction>
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -235,6 +240,27 @@ TEST_F(GeneralPanel, AspectMenuInCustomMode) {
     Choose(4);
     EXPECT_EQ(panel->lblAspect->Caption(), QStringLiteral("4:3"));
     EXPECT_FALSE(panel->lblAspect->text().contains(QStringLiteral("<a")));
+}
+
+TEST_F(GeneralPanel, ImportDialogOpensInTheVideosFolder) {
+    const QString videos = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
+    ASSERT_TRUE(QDir().mkpath(videos));
+    QString title, folder;
+    QStringList filters;
+    QTimer::singleShot(50, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog) return;
+        title = dialog->windowTitle();
+        folder = dialog->directory().absolutePath();
+        filters = dialog->nameFilters();
+        dialog->reject();
+    });
+    panel->btnAddFileClick();
+    EXPECT_EQ(title, QStringLiteral("Add Video Files"));
+    EXPECT_EQ(folder, QDir(videos).absolutePath());
+    ASSERT_EQ(filters.size(), 13);
+    EXPECT_TRUE(filters[0].startsWith(QStringLiteral("Video Files (*.3g2 *.3gp ")));
+    EXPECT_EQ(filters[12], QStringLiteral("All Files (*)"));
 }
 
 TEST_F(GeneralPanel, ResizeMethodTellsThePreview) {
