@@ -270,9 +270,6 @@ QWidget* TfrmPublish::CreatePreviewPanel() {
     WebBrowser1 = new QWebEngineView(Panel2);
     WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
     WebBrowser1->setContextMenuPolicy(Qt::NoContextMenu);
-    // A new page starts at the engine's default zoom; the chosen one stays.
-    connect(WebBrowser1, &QWebEngineView::loadFinished, this,
-            [this] { WebBrowser1->setZoomFactor(FZoomValue / 100.0); });
     layout->addWidget(WebBrowser1, 1);
 
     Panel3 = new QWidget(Panel2);
@@ -370,10 +367,9 @@ void TfrmPublish::UpdateAdControls(bool hasAd, bool templateHasAd) {
                                                             seHeightAd, cbxKeepScaleAd})
         control->setEnabled(hasAd);
     if (hasAd && AppProject) {
-        lblSizeHintAd->setText(
-            QString::asprintf("Video output size:%d*%d, Advertisement image size:%d*%d",
-                              AppProject->m_OutputWidth, AppProject->m_OutputHeight,
-                              AppProject->m_AdImageWidth, AppProject->m_AdImageHeight));
+        lblSizeHintAd->setText(QString::asprintf(
+            "Video output size:%d*%d, Advertisement image size:%d*%d", AppProject->m_OutputWidth,
+            AppProject->m_OutputHeight, AppProject->m_AdImageWidth, AppProject->m_AdImageHeight));
     } else {
         lblSizeHintAd->clear();
     }
@@ -420,10 +416,10 @@ void TfrmPublish::btnAddAdClick() {
     // A path the project's field cannot hold whole would name another file:
     // refused like a picture that cannot be read.
     if (path.size() >= int(std::size(AppProject->m_AdFile)) || !GetImageSize(path, &w, &h)) {
-        ShowMessage(this,
-                    QStringLiteral(
-                        "Does not support the file or the file is not a valid image file."),
-                    ApplicationTitle, QMessageBox::Critical);
+        ShowMessage(
+            this,
+            QStringLiteral("Does not support the file or the file is not a valid image file."),
+            ApplicationTitle, QMessageBox::Critical);
         return;
     }
     Project& p = *AppProject;
