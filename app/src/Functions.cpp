@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QFileDialog>
 #include <QImageReader>
 #include <QUrl>
 
@@ -163,6 +164,40 @@ bool ShellOpen(const QString& target) {
     // Plain paths (no scheme, or what only looks like one) are local files.
     if (url.scheme().size() < 2) url = QUrl::fromLocalFile(target);
     return QDesktopServices::openUrl(url);
+}
+
+QString DialogFilter(const QString& classicFilter) {
+    const QStringList parts = classicFilter.split(QChar('|'));
+    QStringList entries;
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        QString patterns = parts[i + 1];
+        patterns.replace(QChar(';'), QChar(' '));
+        // "*.*" means every file here, including those without a dot.
+        if (patterns == QStringLiteral("*.*")) patterns = QStringLiteral("*");
+        entries << parts[i] + QStringLiteral(" (") + patterns + QChar(')');
+    }
+    return entries.join(QStringLiteral(";;"));
+}
+
+namespace {
+OpenFileHandler& FileHandler() {
+    static OpenFileHandler handler;
+    return handler;
+}
+} // namespace
+
+void SetOpenFileHandler(OpenFileHandler handler) {
+    FileHandler() = std::move(handler);
+}
+
+QString ChooseOpenFile(QWidget* parent, const QString& title, const QString& filter) {
+    if (FileHandler()) return FileHandler()({parent, title, filter});
+    QFileDialog dialog(parent, title, QString(), filter);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    if (dialog.exec() != QDialog::Accepted) return QString();
+    const QStringList chosen = dialog.selectedFiles();
+    return chosen.isEmpty() ? QString() : chosen.first();
 }
 
 } // namespace reelpage::app

@@ -102,4 +102,20 @@ ShowMessage(QWidget* parent, const QString& text, const QString& caption, QMessa
 // default application (the shell's "open").
 bool ShellOpen(const QString& target);
 
+// A file filter written the classic way, "name|patterns|name|patterns..."
+// with patterns separated by ';', in the notation of Qt's file dialogs.
+QString DialogFilter(const QString& classicFilter);
+
+// The program's "open a file" dialogs (an existing file). Views ask through
+// here so that a test can choose in place of a user; without a handler a modal
+// dialog is shown. The answer is the chosen file, empty when cancelled.
+struct OpenFileRequest {
+    QWidget* parent;
+    QString title;
+    QString filter; // in the dialog's notation (DialogFilter)
+};
+using OpenFileHandler = std::function<QString(const OpenFileRequest&)>;
+void SetOpenFileHandler(OpenFileHandler handler);
+QString ChooseOpenFile(QWidget* parent, const QString& title, const QString& filter);
+
 } // namespace reelpage::app

@@ -54,16 +54,7 @@ const char kFilter[] =
 } // namespace
 
 QString TfrmHome::OpenDialogFilter() {
-    const QStringList parts = QString::fromLatin1(kFilter).split(QChar('|'));
-    QStringList entries;
-    for (int i = 0; i + 1 < parts.size(); i += 2) {
-        QString patterns = parts[i + 1];
-        patterns.replace(QChar(';'), QChar(' '));
-        // "*.*" means every file here, including those without a dot.
-        if (patterns == QStringLiteral("*.*")) patterns = QStringLiteral("*");
-        entries << parts[i] + QStringLiteral(" (") + patterns + QChar(')');
-    }
-    return entries.join(QStringLiteral(";;"));
+    return DialogFilter(QString::fromLatin1(kFilter));
 }
 
 TfrmHome::TfrmHome(QWidget* parent) : QWidget(parent) {

@@ -1,15 +1,520 @@
 #include "PublishFrm.h"
 
+#include "CommandLinkButton.h"
 #include "Functions.h"
+#include "GraphicsButton.h"
+#include "ImageResource.h"
+#include "LowInterface.h"
+#include "Main.h"
+#include "WindowHandle.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QScreen>
+#include <QSlider>
+#include <QSpinBox>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <QWebEngineView>
+
+#include <algorithm>
+#include <climits>
+#include <iterator>
 
 namespace reelpage::app {
+
+namespace {
+
+constexpr int kClientWidth = 1008;
+constexpr int kClientHeight = 582;
+constexpr int kOptionsWidth = 420;
+constexpr int kZoomBarHeight = 40;
+// PublishPage writes up to 260 characters and a terminator.
+constexpr int kPathBuffer = 261;
+// The link field keeps two characters of its 1024 in reserve.
+constexpr int kStoredLinkCapacity = 1023;
+
+const char kPictureFilter[] =
+    "All|*.gif;*.png;*.jpg;*.jpeg;*.bmp;*.tif;*.tiff;*.ico;*.emf;*.wmf|"
+    "JPEG Image File|*.jpg;*.jpeg|Bitmaps|*.bmp|Portable Network Graphics|*.png|"
+    "GIF Image|*.gif|TIFF Images|*.tif;*.tiff|Icons|*.ico|Enhanced Metafiles|*.emf|"
+    "Metafiles|*.wmf|All Files|*.*";
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QString::fromLatin1(name));
+    return label;
+}
+
+QCheckBox* MakeCheckBox(QWidget* parent, const char* name, const QString& text) {
+    auto* box = new QCheckBox(text, parent);
+    box->setObjectName(QString::fromLatin1(name));
+    return box;
+}
+
+QSpinBox* MakeSpinEdit(QWidget* parent, const char* name) {
+    auto* edit = new QSpinBox(parent);
+    edit->setObjectName(QString::fromLatin1(name));
+    // Whatever number is typed is taken.
+    edit->setRange(INT_MIN, INT_MAX);
+    return edit;
+}
+
+// side x numerator div denominator, truncated; kept within 32 bits so that a
+// huge typed size cannot overflow.
+int32_t ScaleSide(int32_t side, int32_t numerator, int32_t denominator) {
+    int64_t scaled = int64_t(side) * numerator / denominator;
+    return int32_t(std::clamp<int64_t>(scaled, INT32_MIN, INT32_MAX));
+}
+
+// The size a w x h picture is shown at inside an ow x oh video: its own size
+// when it fits, else shrunk with its ratio kept until it touches the frame.
+QSize FitIntoOutput(int32_t w, int32_t h, int32_t ow, int32_t oh) {
+    if (w <= ow && h <= oh) return QSize(w, h);
+    if (int64_t(w) * oh < int64_t(ow) * h) return QSize(ScaleSide(w, oh, h), oh);
+    return QSize(ow, ScaleSide(ow, h, w));
+}
+
+bool TemplateHasAd(int index) {
+    const TemplateEntry* entry = index >= 0 ? Low.GetTemplate(index) : nullptr;
+    return entry && entry->bHasAd != 0;
+}
+
+QString OutputFolder() {
+    const WCHAR* folder = Low.GetOutputFolder();
+    return folder ? FieldText(folder, kMaxPath) : QString();
+}
+
+QString PagePath(bool generate) {
+    WCHAR path[kPathBuffer] = {};
+    Low.PublishPage(generate ? 1 : 0, path);
+    return FieldText(path);
+}
+
+} // namespace
 
 TfrmPublish::TfrmPublish(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("frmPublish"));
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowTitle(ApplicationTitle);
+    setWindowTitle(QStringLiteral("Publish"));
+
+    auto* columns = new QHBoxLayout(this);
+    columns->setContentsMargins(0, 0, 0, 0);
+    columns->setSpacing(0);
+    columns->addWidget(CreateOptionsPanel());
+    auto* divider = new QFrame(this);
+    divider->setFrameShape(QFrame::VLine);
+    divider->setFrameShadow(QFrame::Sunken);
+    columns->addWidget(divider);
+    columns->addWidget(CreatePreviewPanel(), 1);
+
+    // The list is filled before any handler may act on it.
+    FChanging = true;
+    const int count = Low.GetTemplateCount();
+    for (int i = 0; i < count; ++i) {
+        const TemplateEntry* entry = Low.GetTemplate(i);
+        // An entry the engine cannot give keeps its place, so that list
+        // positions stay catalogue indices.
+        cmbTemplates->addItem(entry ? FieldText(entry->szName) : QString());
+    }
+    FChanging = false;
+    FZoomValue = 100;
+
+    resize(kClientWidth, kClientHeight);
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    // Publishing takes the place of the main window, maximised if it was.
+    if (frmMain) setWindowState(frmMain->windowState());
 }
 
-void TfrmPublish::InitForm() {}
+TfrmPublish::~TfrmPublish() {
+    if (frmMain) PostAppMessage(frmMain->Handle(), kMsgReplay, 0, 0);
+}
+
+QWidget* TfrmPublish::CreateOptionsPanel() {
+    Panel1 = new QWidget(this);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setFixedWidth(kOptionsWidth);
+    auto* layout = new QVBoxLayout(Panel1);
+    layout->setContentsMargins(12, 12, 12, 12);
+
+    lblOutputFolder = MakeLabel(Panel1, "lblOutputFolder", QString());
+    lblOutputFolder->setWordWrap(true);
+    lblOutputFolder->setTextFormat(Qt::RichText);
+    lblOutputFolder->setTextInteractionFlags(Qt::LinksAccessibleByMouse |
+                                             Qt::LinksAccessibleByKeyboard);
+    lblOutputFolder->setContentsMargins(0, 0, 0, 4);
+    connect(lblOutputFolder, &QLabel::linkActivated, this, [this] { lblOutputFolderLinkClick(); });
+    layout->addWidget(lblOutputFolder);
+
+    auto* templateRow = new QHBoxLayout;
+    Label1 = MakeLabel(Panel1, "Label1", QStringLiteral("Template:"));
+    cmbTemplates = new QComboBox(Panel1);
+    cmbTemplates->setObjectName(QStringLiteral("cmbTemplates"));
+    Label1->setBuddy(cmbTemplates);
+    connect(cmbTemplates, &QComboBox::currentIndexChanged, this, [this] { cmbTemplatesChange(); });
+    templateRow->addWidget(Label1);
+    templateRow->addWidget(cmbTemplates, 1);
+    layout->addLayout(templateRow);
+
+    auto* options = new QHBoxLayout;
+    cbxAutoplay = MakeCheckBox(Panel1, "cbxAutoplay", QStringLiteral("Autoplay"));
+    cbxControls = MakeCheckBox(Panel1, "cbxControls", QStringLiteral("Controls"));
+    cbxLoop = MakeCheckBox(Panel1, "cbxLoop", QStringLiteral("Loop"));
+    connect(cbxAutoplay, &QCheckBox::toggled, this, [this] { cbxAutoplayClick(); });
+    connect(cbxControls, &QCheckBox::toggled, this, [this] { cbxControlsClick(); });
+    connect(cbxLoop, &QCheckBox::toggled, this, [this] { cbxLoopClick(); });
+    options->addWidget(cbxAutoplay);
+    options->addWidget(cbxControls);
+    options->addWidget(cbxLoop);
+    options->addStretch(1);
+    layout->addLayout(options);
+
+    layout->addWidget(CreateAdvertisementGroup(Panel1));
+    layout->addStretch(1);
+
+    btnOpen = new TCommandLinkButton(Panel1);
+    btnOpen->setObjectName(QStringLiteral("btnOpen"));
+    btnOpen->SetCaption(QStringLiteral("Open in browser"));
+    btnOpen->SetCommandLinkHint(QStringLiteral("Use the default browser"));
+    connect(btnOpen, &QPushButton::clicked, this, [this] { btnOpenClick(); });
+    layout->addWidget(btnOpen);
+
+    auto* finishRow = new QHBoxLayout;
+    finishRow->addStretch(1);
+    btnFinish = new TGraphicsButton(Panel1);
+    btnFinish->setObjectName(QStringLiteral("btnFinish"));
+    btnFinish->setText(QStringLiteral("    Finish"));
+    QFont finishFont = btnFinish->font();
+    finishFont.setPixelSize(15);
+    btnFinish->setFont(finishFont);
+    btnFinish->SetImage(&Images.Finish);
+    btnFinish->setMinimumSize(120, 40);
+    connect(btnFinish, &QPushButton::clicked, this, &QWidget::close);
+    finishRow->addWidget(btnFinish);
+    layout->addLayout(finishRow);
+    return Panel1;
+}
+
+QGroupBox* TfrmPublish::CreateAdvertisementGroup(QWidget* parent) {
+    GroupBox3 = new QGroupBox(QStringLiteral("Advertisement"), parent);
+    GroupBox3->setObjectName(QStringLiteral("GroupBox3"));
+    auto* grid = new QGridLayout(GroupBox3);
+
+    Label10 = MakeLabel(GroupBox3, "Label10", QStringLiteral("Picture:"));
+    edAd = new QLineEdit(GroupBox3);
+    edAd->setObjectName(QStringLiteral("edAd"));
+    edAd->setReadOnly(true);
+    btnAddAd = new TGraphicsButton(GroupBox3);
+    btnAddAd->setObjectName(QStringLiteral("btnAddAd"));
+    btnAddAd->SetImage(&Images.AddFile);
+    btnDeleteAd = new TGraphicsButton(GroupBox3);
+    btnDeleteAd->setObjectName(QStringLiteral("btnDeleteAd"));
+    btnDeleteAd->SetImage(&Images.Delete);
+    connect(btnAddAd, &QPushButton::clicked, this, [this] { btnAddAdClick(); });
+    connect(btnDeleteAd, &QPushButton::clicked, this, [this] { btnDeleteAdClick(); });
+    auto* pictureRow = new QHBoxLayout;
+    pictureRow->addWidget(edAd, 1);
+    pictureRow->addWidget(btnAddAd);
+    pictureRow->addWidget(btnDeleteAd);
+    grid->addWidget(Label10, 0, 0);
+    grid->addLayout(pictureRow, 0, 1, 1, 3);
+
+    Label11 = MakeLabel(GroupBox3, "Label11", QStringLiteral("Link:"));
+    edAdLink = new QLineEdit(GroupBox3);
+    edAdLink->setObjectName(QStringLiteral("edAdLink"));
+    edAdLink->setMaxLength(1024);
+    // The link is taken when the box is left, not on every key.
+    edAdLink->installEventFilter(this);
+    grid->addWidget(Label11, 1, 0);
+    grid->addWidget(edAdLink, 1, 1, 1, 3);
+
+    Label2 = MakeLabel(GroupBox3, "Label2", QStringLiteral("Width:"));
+    seWidthAd = MakeSpinEdit(GroupBox3, "seWidthAd");
+    Label4 = MakeLabel(GroupBox3, "Label4", QStringLiteral("Height:"));
+    seHeightAd = MakeSpinEdit(GroupBox3, "seHeightAd");
+    connect(seWidthAd, &QSpinBox::valueChanged, this, [this](int v) { seWidthAdChange(v); });
+    connect(seHeightAd, &QSpinBox::valueChanged, this, [this](int v) { seHeightAdChange(v); });
+    grid->addWidget(Label2, 2, 0);
+    grid->addWidget(seWidthAd, 2, 1);
+    grid->addWidget(Label4, 2, 2);
+    grid->addWidget(seHeightAd, 2, 3);
+
+    cbxKeepScaleAd = MakeCheckBox(GroupBox3, "cbxKeepScaleAd", QStringLiteral("Keep aspect ratio"));
+    cbxKeepScaleAd->setChecked(true);
+    grid->addWidget(cbxKeepScaleAd, 3, 1, 1, 3);
+
+    lblSizeHintAd = MakeLabel(GroupBox3, "lblSizeHintAd", QString());
+    lblSizeHintAd->setWordWrap(true);
+    grid->addWidget(lblSizeHintAd, 4, 0, 1, 4);
+    grid->setColumnStretch(1, 1);
+    grid->setColumnStretch(3, 1);
+    return GroupBox3;
+}
+
+QWidget* TfrmPublish::CreatePreviewPanel() {
+    Panel2 = new QWidget(this);
+    Panel2->setObjectName(QStringLiteral("Panel2"));
+    auto* layout = new QVBoxLayout(Panel2);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    WebBrowser1 = new QWebEngineView(Panel2);
+    WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
+    WebBrowser1->setContextMenuPolicy(Qt::NoContextMenu);
+    layout->addWidget(WebBrowser1, 1);
+
+    Panel3 = new QWidget(Panel2);
+    Panel3->setObjectName(QStringLiteral("Panel3"));
+    Panel3->setFixedHeight(kZoomBarHeight);
+    auto* bar = new QHBoxLayout(Panel3);
+    bar->setContentsMargins(8, 4, 8, 4);
+
+    btnZoom = new TGraphicsButton(Panel3);
+    btnZoom->setObjectName(QStringLiteral("btnZoom"));
+    btnZoom->setText(QStringLiteral("   100%"));
+    btnZoom->setToolTip(QStringLiteral("Zoom"));
+    btnZoom->SetImage(&Images.Zoom);
+    btnZoom->SetSplitButton(true);
+    btnZoom->OnDropDownClick = [this](TGraphicsButton*) { btnZoomDropDownClick(); };
+    connect(btnZoom, &QPushButton::clicked, this, [this] { btnZoomClick(); });
+    bar->addWidget(btnZoom);
+
+    tbZoom = new QSlider(Qt::Horizontal, Panel3);
+    tbZoom->setObjectName(QStringLiteral("tbZoom"));
+    tbZoom->setRange(25, 125);
+    tbZoom->setValue(100);
+    tbZoom->setPageStep(5);
+    tbZoom->setTickInterval(25);
+    tbZoom->setTickPosition(QSlider::TicksBothSides);
+    tbZoom->setFixedWidth(200);
+    connect(tbZoom, &QSlider::valueChanged, this, [this](int position) {
+        if (FChanging) return;
+        SetZoom(position);
+    });
+    bar->addWidget(tbZoom);
+    bar->addStretch(1);
+    layout->addWidget(Panel3);
+
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    auto addItem = [this](const char* name, int percent) {
+        QAction* item = PopupMenu1->addAction(QString::asprintf("%d%%", percent));
+        item->setObjectName(QString::fromLatin1(name));
+        item->setCheckable(true);
+        item->setData(percent);
+        connect(item, &QAction::triggered, this, [this, percent] { SetZoom(percent); });
+        return item;
+    };
+    N125 = addItem("N125", 125);
+    N100 = addItem("N100", 100);
+    N75 = addItem("N75", 75);
+    N50 = addItem("N50", 50);
+    N25 = addItem("N25", 25);
+    return Panel2;
+}
+
+void TfrmPublish::InitForm() {
+    if (FChanging) return;
+    FChanging = true;
+    const QString folder = OutputFolder();
+    // Break opportunities after each separator let a long path wrap in the
+    // panel; the link itself opens the folder the engine names.
+    QString shown = folder.toHtmlEscaped();
+    shown.replace(QChar('/'), QStringLiteral("/&#8203;"));
+    lblOutputFolder->setText(QStringLiteral("Output Folder(Click link to open folder):<br>"
+                                            "<a href=\"folder\">%1</a><br>")
+                                 .arg(shown));
+    if (!AppProject) {
+        FChanging = false;
+        return;
+    }
+    Project& p = *AppProject;
+    cmbTemplates->setCurrentIndex(p.m_Templete);
+    cbxAutoplay->setChecked(p.m_Autoplay != 0);
+    cbxControls->setChecked(p.m_Controls != 0);
+    cbxLoop->setChecked(p.m_Loop != 0);
+
+    const QString adFile = FieldText(p.m_AdFile);
+    edAd->setText(adFile);
+    edAdLink->setText(FieldText(p.m_AdLink));
+    seWidthAd->setValue(p.m_AdWidth);
+    seHeightAd->setValue(p.m_AdHeight);
+    btnDeleteAd->setEnabled(!adFile.isEmpty());
+    UpdateAdControls(!adFile.isEmpty(), TemplateHasAd(p.m_Templete));
+    FChanging = false;
+    RefreshPreview(true);
+}
+
+void TfrmPublish::RefreshPreview(bool generate) {
+    const QString path = PagePath(generate);
+    if (!path.isEmpty()) WebBrowser1->load(QUrl::fromLocalFile(path));
+}
+
+void TfrmPublish::UpdateAdControls(bool hasAd, bool templateHasAd) {
+    // The page leaves autoplay out whenever it shows an advertisement.
+    cbxAutoplay->setEnabled(!(hasAd && templateHasAd));
+    btnAddAd->setEnabled(templateHasAd);
+    for (QWidget* control : std::initializer_list<QWidget*>{btnDeleteAd, edAdLink, seWidthAd,
+                                                            seHeightAd, cbxKeepScaleAd})
+        control->setEnabled(hasAd);
+    if (hasAd && AppProject) {
+        lblSizeHintAd->setText(QString::asprintf(
+            "Video output size:%d*%d, Advertisement image size:%d*%d", AppProject->m_OutputWidth,
+            AppProject->m_OutputHeight, AppProject->m_AdImageWidth, AppProject->m_AdImageHeight));
+    } else {
+        lblSizeHintAd->clear();
+    }
+    GroupBox3->setVisible(templateHasAd);
+}
+
+void TfrmPublish::cmbTemplatesChange() {
+    if (FChanging || !AppProject) return;
+    const int index = cmbTemplates->currentIndex();
+    if (index < 0) return;
+    FChanging = true;
+    AppProject->m_Templete = index;
+    UpdateAdControls(AppProject->m_AdFile[0] != 0, TemplateHasAd(index));
+    FChanging = false;
+    RefreshPreview(true);
+}
+
+void TfrmPublish::PlayerOptionClick(QCheckBox* box, int32_t* field) {
+    *field = box->isChecked() ? -1 : 0;
+    RefreshPreview(true);
+}
+
+void TfrmPublish::cbxAutoplayClick() {
+    if (FChanging || !AppProject) return;
+    PlayerOptionClick(cbxAutoplay, &AppProject->m_Autoplay);
+}
+
+void TfrmPublish::cbxControlsClick() {
+    if (FChanging || !AppProject) return;
+    PlayerOptionClick(cbxControls, &AppProject->m_Controls);
+}
+
+void TfrmPublish::cbxLoopClick() {
+    if (FChanging || !AppProject) return;
+    PlayerOptionClick(cbxLoop, &AppProject->m_Loop);
+}
+
+void TfrmPublish::btnAddAdClick() {
+    if (!AppProject) return;
+    const QString path = ChooseOpenFile(this, QStringLiteral("Select Advertisement Picture"),
+                                        DialogFilter(QString::fromLatin1(kPictureFilter)));
+    if (path.isEmpty()) return;
+    int w = 0, h = 0;
+    // A path the project's field cannot hold whole would name another file:
+    // refused like a picture that cannot be read.
+    if (path.size() >= int(std::size(AppProject->m_AdFile)) || !GetImageSize(path, &w, &h)) {
+        ShowMessage(
+            this,
+            QStringLiteral("Does not support the file or the file is not a valid image file."),
+            ApplicationTitle, QMessageBox::Critical);
+        return;
+    }
+    Project& p = *AppProject;
+    edAd->setText(path);
+    SetFieldText(p.m_AdFile, path);
+    p.m_AdImageWidth = w;
+    p.m_AdImageHeight = h;
+
+    const QSize shown = FitIntoOutput(w, h, p.m_OutputWidth, p.m_OutputHeight);
+    FChanging = true;
+    seWidthAd->setValue(shown.width());
+    seHeightAd->setValue(shown.height());
+    p.m_AdWidth = shown.width();
+    p.m_AdHeight = shown.height();
+    FChanging = false;
+
+    UpdateAdControls(true, true);
+    RefreshPreview(true);
+}
+
+void TfrmPublish::btnDeleteAdClick() {
+    if (FChanging || !AppProject) return;
+    edAd->clear();
+    AppProject->m_AdFile[0] = 0;
+    UpdateAdControls(false, true);
+    RefreshPreview(true);
+}
+
+void TfrmPublish::seWidthAdChange(int value) {
+    if (FChanging || !AppProject) return;
+    Project& p = *AppProject;
+    FChanging = true;
+    p.m_AdWidth = value;
+    // A picture side of 0 (no picture read yet) gives no ratio to keep.
+    if (cbxKeepScaleAd->isChecked() && p.m_AdImageWidth != 0) {
+        p.m_AdHeight = ScaleSide(p.m_AdWidth, p.m_AdImageHeight, p.m_AdImageWidth);
+        seHeightAd->setValue(p.m_AdHeight);
+    }
+    FChanging = false;
+    RefreshPreview(true);
+}
+
+void TfrmPublish::seHeightAdChange(int value) {
+    if (FChanging || !AppProject) return;
+    Project& p = *AppProject;
+    FChanging = true;
+    p.m_AdHeight = value;
+    if (cbxKeepScaleAd->isChecked() && p.m_AdImageHeight != 0) {
+        p.m_AdWidth = ScaleSide(p.m_AdHeight, p.m_AdImageWidth, p.m_AdImageHeight);
+        seWidthAd->setValue(p.m_AdWidth);
+    }
+    FChanging = false;
+    RefreshPreview(true);
+}
+
+void TfrmPublish::edAdLinkExit() {
+    if (!AppProject) return;
+    const QString text = edAdLink->text();
+    if (text == FieldText(AppProject->m_AdLink)) return;
+    SetFieldText(AppProject->m_AdLink, kStoredLinkCapacity, text);
+    RefreshPreview(true);
+}
+
+bool TfrmPublish::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == edAdLink && event->type() == QEvent::FocusOut) edAdLinkExit();
+    return QWidget::eventFilter(watched, event);
+}
+
+void TfrmPublish::lblOutputFolderLinkClick() {
+    ShellOpen(OutputFolder());
+}
+
+void TfrmPublish::btnOpenClick() {
+    // Only the page's path: what the preview shows is already written.
+    ShellOpen(PagePath(false));
+}
+
+void TfrmPublish::SetZoom(int percent) {
+    FChanging = true;
+    FZoomValue = percent;
+    btnZoom->setText(QString::asprintf("   %d%%", percent));
+    tbZoom->setValue(percent);
+    WebBrowser1->setZoomFactor(percent / 100.0);
+    FChanging = false;
+}
+
+void TfrmPublish::btnZoomClick() {
+    if (FChanging) return;
+    SetZoom(100);
+}
+
+void TfrmPublish::btnZoomDropDownClick() {
+    for (QAction* item : PopupMenu1->actions())
+        item->setChecked(item->data().toInt() == FZoomValue);
+    PopupMenu1->popup(btnZoom->mapToGlobal(QPoint(0, btnZoom->height())));
+}
 
 } // namespace reelpage::app

@@ -1,16 +1,111 @@
 #pragma once
-// The publish window, opened after a successful encoding (OnPublic). Its page
-// preview and options are added with their own work.
+// The publish window, opened after a successful encoding (OnPublic): the page
+// template, the player options and an optional advertisement picture of the
+// web page around the encoded video, shown live in a zoomable preview of the
+// generated page. Every option change has the engine write the page anew.
+// Closing it returns the program to editing.
 #include <QWidget>
 
+#include <cstdint>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QSlider;
+class QSpinBox;
+class QWebEngineView;
+
 namespace reelpage::app {
+
+class TCommandLinkButton;
+class TGraphicsButton;
 
 class TfrmPublish : public QWidget {
     Q_OBJECT
 public:
     explicit TfrmPublish(QWidget* parent = nullptr);
+    // Tells the main window that publishing is over.
+    ~TfrmPublish() override;
+
     // Called once, right after the window was created and shown.
     void InitForm();
+
+    // Has the engine write the page (generate) or only name it, and shows it.
+    void RefreshPreview(bool generate);
+    void UpdateAdControls(bool hasAd, bool templateHasAd);
+    // Zooms the preview only; the page is not written again.
+    void SetZoom(int percent);
+    int ZoomValue() const { return FZoomValue; }
+
+    // Handlers, reachable for the keyboard-free paths of the tests.
+    void cmbTemplatesChange();
+    void cbxAutoplayClick();
+    void cbxControlsClick();
+    void cbxLoopClick();
+    void btnAddAdClick();
+    void btnDeleteAdClick();
+    void seWidthAdChange(int value);
+    void seHeightAdChange(int value);
+    void edAdLinkExit();
+    void lblOutputFolderLinkClick();
+    void btnOpenClick();
+    void btnZoomClick();
+    // Marks the current zoom in the menu and opens it under the button.
+    void btnZoomDropDownClick();
+
+    // Left panel.
+    QWidget* Panel1 = nullptr;
+    QLabel* lblOutputFolder = nullptr;
+    QLabel* Label1 = nullptr;
+    QComboBox* cmbTemplates = nullptr;
+    QCheckBox* cbxAutoplay = nullptr;
+    QCheckBox* cbxControls = nullptr;
+    QCheckBox* cbxLoop = nullptr;
+    QGroupBox* GroupBox3 = nullptr;
+    QLabel* Label10 = nullptr;
+    QLineEdit* edAd = nullptr;
+    TGraphicsButton* btnAddAd = nullptr;
+    TGraphicsButton* btnDeleteAd = nullptr;
+    QLabel* Label11 = nullptr;
+    QLineEdit* edAdLink = nullptr;
+    QLabel* Label2 = nullptr;
+    QSpinBox* seWidthAd = nullptr;
+    QLabel* Label4 = nullptr;
+    QSpinBox* seHeightAd = nullptr;
+    QCheckBox* cbxKeepScaleAd = nullptr;
+    QLabel* lblSizeHintAd = nullptr;
+    TCommandLinkButton* btnOpen = nullptr;
+    TGraphicsButton* btnFinish = nullptr;
+
+    // Right panel.
+    QWidget* Panel2 = nullptr;
+    QWebEngineView* WebBrowser1 = nullptr;
+    QWidget* Panel3 = nullptr;
+    TGraphicsButton* btnZoom = nullptr;
+    QSlider* tbZoom = nullptr;
+    QMenu* PopupMenu1 = nullptr;
+    QAction* N125 = nullptr;
+    QAction* N100 = nullptr;
+    QAction* N75 = nullptr;
+    QAction* N50 = nullptr;
+    QAction* N25 = nullptr;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QWidget* CreateOptionsPanel();
+    QWidget* CreatePreviewPanel();
+    QGroupBox* CreateAdvertisementGroup(QWidget* parent);
+    // A player option's field from its check box: -1 checked, 0 not.
+    void PlayerOptionClick(QCheckBox* box, int32_t* field);
+
+    bool FChanging = false;
+    int FZoomValue = 100;
 };
 
 } // namespace reelpage::app

@@ -5,6 +5,7 @@
 #include <QApplication>
 
 #include <cstdlib>
+#include <utility>
 #include <unistd.h>
 
 namespace apptest {
@@ -35,6 +36,18 @@ MessageRecorder::MessageRecorder(QMessageBox::StandardButton answer) : answer(an
 
 MessageRecorder::~MessageRecorder() {
     reelpage::app::SetMessageHandler(nullptr);
+}
+
+OpenFileRecorder::OpenFileRecorder(std::vector<QString> answers) : answers(std::move(answers)) {
+    reelpage::app::SetOpenFileHandler([this](const reelpage::app::OpenFileRequest& request) {
+        size_t next = asked.size();
+        asked.push_back(request);
+        return next < this->answers.size() ? this->answers[next] : QString();
+    });
+}
+
+OpenFileRecorder::~OpenFileRecorder() {
+    reelpage::app::SetOpenFileHandler(nullptr);
 }
 
 } // namespace apptest

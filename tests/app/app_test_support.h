@@ -28,6 +28,16 @@ public:
     QMessageBox::StandardButton answer;
 };
 
+// Answers the program's open-file dialogs in place of a user: each request is
+// recorded and answered with the next of `answers` (then with a cancel).
+class OpenFileRecorder {
+public:
+    explicit OpenFileRecorder(std::vector<QString> answers = {});
+    ~OpenFileRecorder();
+    std::vector<reelpage::app::OpenFileRequest> asked;
+    std::vector<QString> answers;
+};
+
 // Runs the event loop until pred holds or ms pass; returns pred().
 template <typename Pred> bool WaitFor(Pred pred, int ms);
 
