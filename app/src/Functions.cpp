@@ -2,7 +2,9 @@
 
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QImageReader>
 #include <QUrl>
 
@@ -190,14 +192,26 @@ void SetOpenFileHandler(OpenFileHandler handler) {
     FileHandler() = std::move(handler);
 }
 
-QString ChooseOpenFile(QWidget* parent, const QString& title, const QString& filter) {
-    if (FileHandler()) return FileHandler()({parent, title, filter});
-    QFileDialog dialog(parent, title, QString(), filter);
+QString ChooseOpenFile(QWidget* parent, const QString& title, const QString& filter,
+                       const QString& folder) {
+    if (FileHandler()) return FileHandler()({parent, title, filter, folder});
+    QFileDialog dialog(parent, title, folder, filter);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    // Some entries list dozens of patterns; their names say enough.
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
     if (dialog.exec() != QDialog::Accepted) return QString();
     const QStringList chosen = dialog.selectedFiles();
     return chosen.isEmpty() ? QString() : chosen.first();
+}
+
+QString DialogFolder(const QString& lastFile, QStandardPaths::StandardLocation kind) {
+    if (!lastFile.isEmpty()) {
+        const QString folder = QFileInfo(lastFile).absolutePath();
+        if (QDir(folder).exists()) return folder;
+    }
+    const QString folder = QStandardPaths::writableLocation(kind);
+    return QDir(folder).exists() ? folder : QDir::homePath();
 }
 
 } // namespace reelpage::app

@@ -2,6 +2,7 @@
 // Globals and formatting helpers every view of the program shares, so that
 // times, aspect ratios, versions and addresses read the same everywhere.
 #include <QMessageBox>
+#include <QStandardPaths>
 #include <QString>
 
 #include <cstdint>
@@ -113,9 +114,15 @@ struct OpenFileRequest {
     QWidget* parent;
     QString title;
     QString filter; // in the dialog's notation (DialogFilter)
+    QString folder; // where the dialog opens
 };
 using OpenFileHandler = std::function<QString(const OpenFileRequest&)>;
 void SetOpenFileHandler(OpenFileHandler handler);
-QString ChooseOpenFile(QWidget* parent, const QString& title, const QString& filter);
+QString ChooseOpenFile(QWidget* parent, const QString& title, const QString& filter,
+                       const QString& folder);
+// Where such a dialog opens: the folder of the file last chosen with it, else
+// the user's folder of that kind, else home - never the folder the program
+// happened to be started from.
+QString DialogFolder(const QString& lastFile, QStandardPaths::StandardLocation kind);
 
 } // namespace reelpage::app

@@ -14,9 +14,6 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDir>
-#include <QFileInfo>
-#include <QFileDialog>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -26,7 +23,6 @@
 #include <QMenu>
 #include <QRadioButton>
 #include <QSpinBox>
-#include <QStandardPaths>
 #include <QVBoxLayout>
 
 #include <initializer_list>
@@ -238,25 +234,13 @@ void TfrmHome::CreateResolutionBox(QWidget* parent) {
 }
 
 void TfrmHome::btnAddFileClick() {
-    // The folder of the last import, else the user's videos: never the
-    // folder the program happened to be started from.
-    static QString lastFolder;
-    QString folder = lastFolder;
-    if (folder.isEmpty() || !QDir(folder).exists()) {
-        folder = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
-        if (!QDir(folder).exists()) folder = QDir::homePath();
-    }
-    QFileDialog dialog(window(), QStringLiteral("Add Video Files"), folder, OpenDialogFilter());
-    dialog.setObjectName(QStringLiteral("OpenDialog1"));
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    // The first entry lists some eighty patterns; the names say enough.
-    dialog.setOption(QFileDialog::HideNameFilterDetails);
-    if (dialog.exec() != QDialog::Accepted) return;
-    const QStringList chosen = dialog.selectedFiles();
-    if (chosen.isEmpty()) return;
-    lastFolder = QFileInfo(chosen.first()).absolutePath();
-    AddFile(chosen.first());
+    static QString lastFile;
+    const QString file =
+        ChooseOpenFile(window(), QStringLiteral("Add Video Files"), OpenDialogFilter(),
+                       DialogFolder(lastFile, QStandardPaths::MoviesLocation));
+    if (file.isEmpty()) return;
+    lastFile = file;
+    AddFile(file);
 }
 
 void TfrmHome::AddFile(const QString& fileName) {

@@ -38,9 +38,12 @@ QString TLinkLabel::ToRichText(const QString& caption) {
         html += PlainPart(caption.mid(pos, start - pos));
         const QString link = caption.mid(start + open.size(), end - start - open.size());
         // The link's own text travels as its target, so a click reports it.
+        // Links are mostly paths: a break opportunity after each separator
+        // lets a long one wrap instead of widening the label.
         html += QStringLiteral("<a href=\"#") +
                 QString::fromLatin1(QUrl::toPercentEncoding(link)) + QStringLiteral("\">") +
-                PlainPart(link) + QStringLiteral("</a>");
+                PlainPart(link).replace(QChar('/'), QStringLiteral("/&#8203;")) +
+                QStringLiteral("</a>");
         pos = end + close.size();
     }
     return html;

@@ -2,6 +2,7 @@
 
 #include "CommandLinkButton.h"
 #include "Functions.h"
+#include "LinkLabel.h"
 #include "GraphicsButton.h"
 #include "ImageResource.h"
 #include "LowInterface.h"
@@ -146,13 +147,10 @@ QWidget* TfrmPublish::CreateOptionsPanel() {
     auto* layout = new QVBoxLayout(Panel1);
     layout->setContentsMargins(12, 12, 12, 12);
 
-    lblOutputFolder = MakeLabel(Panel1, "lblOutputFolder", QString());
-    lblOutputFolder->setWordWrap(true);
-    lblOutputFolder->setTextFormat(Qt::RichText);
-    lblOutputFolder->setTextInteractionFlags(Qt::LinksAccessibleByMouse |
-                                             Qt::LinksAccessibleByKeyboard);
+    lblOutputFolder = new TLinkLabel(Panel1);
+    lblOutputFolder->setObjectName(QStringLiteral("lblOutputFolder"));
     lblOutputFolder->setContentsMargins(0, 0, 0, 4);
-    connect(lblOutputFolder, &QLabel::linkActivated, this, [this] { lblOutputFolderLinkClick(); });
+    lblOutputFolder->OnLinkClick = [this](const QString&) { lblOutputFolderLinkClick(); };
     layout->addWidget(lblOutputFolder);
 
     auto* templateRow = new QHBoxLayout;
@@ -326,13 +324,8 @@ void TfrmPublish::InitForm() {
     if (FChanging) return;
     FChanging = true;
     const QString folder = OutputFolder();
-    // Break opportunities after each separator let a long path wrap in the
-    // panel; the link itself opens the folder the engine names.
-    QString shown = folder.toHtmlEscaped();
-    shown.replace(QChar('/'), QStringLiteral("/&#8203;"));
-    lblOutputFolder->setText(QStringLiteral("Output Folder(Click link to open folder):<br>"
-                                            "<a href=\"folder\">%1</a><br>")
-                                 .arg(shown));
+    lblOutputFolder->SetCaption(QStringLiteral("Output Folder(Click link to open folder):\r\n<a>") +
+                                folder + QStringLiteral("</a>\r\n"));
     if (!AppProject) {
         FChanging = false;
         return;
@@ -409,9 +402,12 @@ void TfrmPublish::cbxLoopClick() {
 
 void TfrmPublish::btnAddAdClick() {
     if (!AppProject) return;
+    static QString lastFile;
     const QString path = ChooseOpenFile(this, QStringLiteral("Select Advertisement Picture"),
-                                        DialogFilter(QString::fromLatin1(kPictureFilter)));
+                                        DialogFilter(QString::fromLatin1(kPictureFilter)),
+                                        DialogFolder(lastFile, QStandardPaths::PicturesLocation));
     if (path.isEmpty()) return;
+    lastFile = path;
     int w = 0, h = 0;
     // A path the project's field cannot hold whole would name another file:
     // refused like a picture that cannot be read.

@@ -23,6 +23,7 @@ namespace reelpage::app {
 
 class TCommandLinkButton;
 class TGraphicsButton;
+class TLinkLabel;
 
 class TfrmPublish : public QWidget {
     Q_OBJECT
@@ -59,7 +60,7 @@ public:
 
     // Left panel.
     QWidget* Panel1 = nullptr;
-    QLabel* lblOutputFolder = nullptr;
+    TLinkLabel* lblOutputFolder = nullptr;
     QLabel* Label1 = nullptr;
     QComboBox* cmbTemplates = nullptr;
     QCheckBox* cbxAutoplay = nullptr;

@@ -3,11 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
-#include <QApplication>
 #include <QDir>
-#include <QFileDialog>
 #include <QStandardPaths>
-#include <QTimer>
 #include <QAction>
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -245,19 +242,12 @@ TEST_F(GeneralPanel, AspectMenuInCustomMode) {
 TEST_F(GeneralPanel, ImportDialogOpensInTheVideosFolder) {
     const QString videos = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
     ASSERT_TRUE(QDir().mkpath(videos));
-    QString title, folder;
-    QStringList filters;
-    QTimer::singleShot(50, [&] {
-        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (!dialog) return;
-        title = dialog->windowTitle();
-        folder = dialog->directory().absolutePath();
-        filters = dialog->nameFilters();
-        dialog->reject();
-    });
+    apptest::OpenFileRecorder files; // cancelled: nothing is imported
     panel->btnAddFileClick();
-    EXPECT_EQ(title, QStringLiteral("Add Video Files"));
-    EXPECT_EQ(folder, QDir(videos).absolutePath());
+    ASSERT_EQ(files.asked.size(), 1u);
+    EXPECT_EQ(files.asked[0].title, QStringLiteral("Add Video Files"));
+    EXPECT_EQ(files.asked[0].folder, videos);
+    const QStringList filters = files.asked[0].filter.split(QStringLiteral(";;"));
     ASSERT_EQ(filters.size(), 13);
     EXPECT_TRUE(filters[0].startsWith(QStringLiteral("Video Files (*.3g2 *.3gp ")));
     EXPECT_EQ(filters[12], QStringLiteral("All Files (*)"));

@@ -89,8 +89,13 @@ protected:
         main->show();
     }
     void TearDown() override {
+        // Deleting a window deletes its menus, which are top-level widgets
+        // too: collect guarded pointers first.
+        std::vector<QPointer<QWidget>> publish;
         for (QWidget* w : QApplication::topLevelWidgets())
-            if (w->objectName() == QLatin1String("frmPublish")) delete w;
+            if (w->objectName() == QLatin1String("frmPublish")) publish.emplace_back(w);
+        for (const QPointer<QWidget>& w : publish)
+            delete w.data();
         delete tasklist.data();
         main.reset();
     }
