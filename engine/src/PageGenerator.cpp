@@ -95,12 +95,12 @@ bool StartsWithNoCase(std::u16string_view text, size_t at, std::u16string_view w
     return platform::WStrICmp(text.substr(at, word.size()), word) == 0;
 }
 
-std::u16string DataSetup(const Project& p) {
+std::u16string DataSetup(const Project& p, bool autoplay) {
     std::string s = "{\"width\":" + std::to_string(p.m_OutputWidth) +
                     ", \"height\":" + std::to_string(p.m_OutputHeight) +
                     ", \"preload\":\"auto\", \"poster\":\"poster.png\", \"preload\":\"auto\"";
     if (p.m_Controls) s += ", \"controls\": true";
-    if (p.m_Autoplay && !p.m_AdFile[0]) s += ", \"autoplay\": true ";
+    if (autoplay) s += ", \"autoplay\": true ";
     if (p.m_Loop) s += ", \"loop\": true";
     return platform::FromUtf8(s + "}");
 }
@@ -207,7 +207,11 @@ bool ExpandPage(std::u16string_view text, const std::u16string* adHtml, const Pa
                 std::u16string* out) {
     const Project& p = *v.project;
     out->clear();
-    const bool autoplay = p.m_Autoplay && !p.m_AdFile[0];
+    // The advertisement covers the player until the visitor closes it or
+    // chooses to play, so a page showing one must not start on its own. A
+    // picture kept for a template without advertisement shows nothing and
+    // leaves autoplay as chosen.
+    const bool autoplay = p.m_Autoplay && !(p.m_AdFile[0] && adHtml);
     char idText[64];
     std::snprintf(idText, sizeof idText, "zelmorix_video_to_html5_%u", v.tick);
     return Expand(text, out, [&](size_t at, size_t* used, std::u16string* o) {
@@ -227,7 +231,7 @@ bool ExpandPage(std::u16string_view text, const std::u16string* adHtml, const Pa
                       : u""},
             {u"{$advertisement}", 1, {}},
             {u"{$id}", 0, platform::FromUtf8(idText)},
-            {u"{$data-setup}", 0, DataSetup(p)},
+            {u"{$data-setup}", 0, DataSetup(p, autoplay)},
             {u"{$source}", 0, Sources(p)},
         };
         for (const auto& t : table) {

@@ -139,10 +139,18 @@ TEST_F(Page, DataSetupAndSources) {
               u"onended=\"var v=this;setTimeout(function(){v.play()},300)\"]");
 }
 
-TEST_F(Page, AnAdvertisementTurnsAutoplayOffEvenWithoutAnAdBlock) {
+TEST_F(Page, AnAdvertisementShownTurnsAutoplayOff) {
     platform::WStrCopy(p.m_AdFile, u"/pics/ad.png");
-    std::u16string page = Expand(u"{$autoplay}{$data-setup}{$advertisement}");
+    const std::u16string adBlock = u"<img>";
+    std::u16string page = Expand(u"{$autoplay}{$data-setup}{$advertisement}", &adBlock);
     EXPECT_EQ(page.find(u"autoplay"), std::u16string::npos);
+    EXPECT_NE(page.find(u"<img>"), std::u16string::npos);
+
+    // The picture stays in the project when a template without an
+    // advertisement is chosen: nothing covers the player, autoplay stays.
+    page = Expand(u"{$autoplay}|{$data-setup}|{$advertisement}");
+    EXPECT_EQ(page.find(u"autoplay=\"autoplay\"|"), 0u) << platform::ToUtf8(page);
+    EXPECT_NE(page.find(u"\"autoplay\": true"), std::u16string::npos);
     EXPECT_EQ(page.find(u"{$advertisement}"), std::u16string::npos);
 
     p.m_AdWidth = 320;
