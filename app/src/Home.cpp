@@ -381,19 +381,19 @@ void TfrmHome::cmbResolutionChange() {
 }
 
 void TfrmHome::spWidthChange() {
-    Project* p = AppProject;
-    if (FChanging || !p) return;
-    FChanging = true;
-    p->m_OutputWidth = spWidth->value();
-    SizeChanged(p->m_SizeIndex);
-    FChanging = false;
+    SideChange(spWidth, &Project::m_OutputWidth);
 }
 
 void TfrmHome::spHeightChange() {
+    SideChange(spHeight, &Project::m_OutputHeight);
+}
+
+// A typed side is taken as it stands (not forced to a multiple of 16).
+void TfrmHome::SideChange(QSpinBox* spin, int32_t Project::*side) {
     Project* p = AppProject;
     if (FChanging || !p) return;
     FChanging = true;
-    p->m_OutputHeight = spHeight->value();
+    p->*side = spin->value();
     SizeChanged(p->m_SizeIndex);
     FChanging = false;
 }

@@ -5,6 +5,10 @@
 // place and tells the engine what changed; the panel keeps nothing itself.
 #include <QWidget>
 
+#include <cstdint>
+
+#include "Defines.h"
+
 class QAction;
 class QButtonGroup;
 class QCheckBox;
@@ -86,6 +90,7 @@ private:
     QCheckBox* FormatBox(int index) const;
     void ShowSupport();
     void SizeChanged(int index);
+    void SideChange(QSpinBox* spin, int32_t Project::*side);
     void SetAspectSize(int width, int height);
 
     // Set while the panel writes its own controls or a handler runs, so that

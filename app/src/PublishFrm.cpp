@@ -445,27 +445,28 @@ void TfrmPublish::btnDeleteAdClick() {
 }
 
 void TfrmPublish::seWidthAdChange(int value) {
-    if (FChanging || !AppProject) return;
-    Project& p = *AppProject;
-    FChanging = true;
-    p.m_AdWidth = value;
-    // A picture side of 0 (no picture read yet) gives no ratio to keep.
-    if (cbxKeepScaleAd->isChecked() && p.m_AdImageWidth != 0) {
-        p.m_AdHeight = ScaleSide(p.m_AdWidth, p.m_AdImageHeight, p.m_AdImageWidth);
-        seHeightAd->setValue(p.m_AdHeight);
-    }
-    FChanging = false;
-    RefreshPreview(true);
+    AdSideChange(value, &Project::m_AdWidth, &Project::m_AdHeight, &Project::m_AdImageWidth,
+                 &Project::m_AdImageHeight, seHeightAd);
 }
 
 void TfrmPublish::seHeightAdChange(int value) {
+    AdSideChange(value, &Project::m_AdHeight, &Project::m_AdWidth, &Project::m_AdImageHeight,
+                 &Project::m_AdImageWidth, seWidthAd);
+}
+
+// One side of the shown advertisement was typed; with the ratio kept the
+// other follows the picture's own proportions.
+void TfrmPublish::AdSideChange(int value, int32_t Project::*side, int32_t Project::*other,
+                               int32_t Project::*imageSide, int32_t Project::*imageOther,
+                               QSpinBox* otherEdit) {
     if (FChanging || !AppProject) return;
     Project& p = *AppProject;
     FChanging = true;
-    p.m_AdHeight = value;
-    if (cbxKeepScaleAd->isChecked() && p.m_AdImageHeight != 0) {
-        p.m_AdWidth = ScaleSide(p.m_AdHeight, p.m_AdImageWidth, p.m_AdImageHeight);
-        seWidthAd->setValue(p.m_AdWidth);
+    p.*side = value;
+    // A picture side of 0 (no picture read yet) gives no ratio to keep.
+    if (cbxKeepScaleAd->isChecked() && p.*imageSide != 0) {
+        p.*other = ScaleSide(p.*side, p.*imageOther, p.*imageSide);
+        otherEdit->setValue(p.*other);
     }
     FChanging = false;
     RefreshPreview(true);

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "Defines.h"
+
 class QAction;
 class QCheckBox;
 class QComboBox;
@@ -104,6 +106,9 @@ private:
     QGroupBox* CreateAdvertisementGroup(QWidget* parent);
     // A player option's field from its check box: -1 checked, 0 not.
     void PlayerOptionClick(QCheckBox* box, int32_t* field);
+    void AdSideChange(int value, int32_t Project::*side, int32_t Project::*other,
+                      int32_t Project::*imageSide, int32_t Project::*imageOther,
+                      QSpinBox* otherEdit);
 
     bool FChanging = false;
     int FZoomValue = 100;
