@@ -3,12 +3,38 @@
 #include "ImageResource.h"
 
 #include <QApplication>
+#include <QWidget>
+
+#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <utility>
 #include <unistd.h>
 
 namespace apptest {
+
+namespace {
+
+// Ends the application the way the program does at the end of main: windows
+// first, then the application and with it the web engine. A process that
+// simply exits with the web engine still starting a page can crash on the
+// way out, after every test has passed.
+class ApplicationEnd : public ::testing::Environment {
+public:
+    void TearDown() override {
+        if (!QCoreApplication::instance()) return;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            w->deleteLater();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        delete QCoreApplication::instance();
+    }
+};
+
+[[maybe_unused]] ::testing::Environment* const kApplicationEnd =
+    ::testing::AddGlobalTestEnvironment(new ApplicationEnd);
+
+} // namespace
 
 void EnsureApplication() {
     if (QCoreApplication::instance()) return;
@@ -18,7 +44,7 @@ void EnsureApplication() {
     static int argc = 1;
     static char name[] = "test_app";
     static char* argv[] = {name, nullptr};
-    new QApplication(argc, argv); // lives until the test process ends
+    new QApplication(argc, argv); // ended after the last test (ApplicationEnd)
 }
 
 void UseProgramFolder() {
