@@ -1,13 +1,15 @@
 #include "FrameConverter.h"
 
+#include <algorithm>
 #include <cmath>
-#include <cstring>
 
 extern "C" {
 #include <libavutil/display.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/pixdesc.h>
 }
+
+#include "reelpage/frame_ops.h"
 
 namespace dec {
 
@@ -31,51 +33,17 @@ bool CanTurnPlanes(AVPixelFormat f) {
     }
 }
 
-template <int Bytes>
-void TurnPlaneT(const uint8_t* src, int srcStride, int srcW, int srcH, uint8_t* dst, int dstStride,
-                int rotation) {
-    // Tiles keep both the rows read and the rows written in cache.
-    constexpr int kTile = 64;
-    for (int ty = 0; ty < srcH; ty += kTile) {
-        const int yEnd = std::min(srcH, ty + kTile);
-        for (int tx = 0; tx < srcW; tx += kTile) {
-            const int xEnd = std::min(srcW, tx + kTile);
-            for (int y = ty; y < yEnd; ++y) {
-                const uint8_t* s = src + ptrdiff_t(y) * srcStride + ptrdiff_t(tx) * Bytes;
-                for (int x = tx; x < xEnd; ++x, s += Bytes) {
-                    int ox, oy;
-                    if (rotation == 90) { // clockwise: the left column becomes the top row
-                        ox = srcH - 1 - y;
-                        oy = x;
-                    } else if (rotation == 270) {
-                        ox = y;
-                        oy = srcW - 1 - x;
-                    } else { // 180
-                        ox = srcW - 1 - x;
-                        oy = srcH - 1 - y;
-                    }
-                    std::memcpy(dst + ptrdiff_t(oy) * dstStride + ptrdiff_t(ox) * Bytes, s, Bytes);
-                }
-            }
-        }
-    }
-}
-
-void TurnPlane(const uint8_t* src, int srcStride, int srcW, int srcH, int bytes, uint8_t* dst,
-               int dstStride, int rotation) {
-    switch (bytes) {
-    case 1:
-        TurnPlaneT<1>(src, srcStride, srcW, srcH, dst, dstStride, rotation);
-        break;
-    case 2:
-        TurnPlaneT<2>(src, srcStride, srcW, srcH, dst, dstStride, rotation);
-        break;
-    case 3:
-        TurnPlaneT<3>(src, srcStride, srcW, srcH, dst, dstStride, rotation);
-        break;
+// The turn of the plug-ins' orientation table that a clockwise rotation is.
+int OrientationOf(int rotation) {
+    switch (rotation) {
+    case 90:
+        return 3;
+    case 180:
+        return 2;
+    case 270:
+        return 1;
     default:
-        TurnPlaneT<4>(src, srcStride, srcW, srcH, dst, dstStride, rotation);
-        break;
+        return 0;
     }
 }
 
@@ -89,7 +57,8 @@ void TurnPicture(AVPixelFormat f, const uint8_t* const src[4], const int srcStri
         const int pw = chroma ? AV_CEIL_RSHIFT(w, d->log2_chroma_w) : w;
         const int ph = chroma ? AV_CEIL_RSHIFT(h, d->log2_chroma_h) : h;
         const int bytes = av_image_get_linesize(f, w, p) / std::max(pw, 1);
-        TurnPlane(src[p], srcStride[p], pw, ph, std::max(bytes, 1), dst[p], dstStride[p], rotation);
+        reelpage::frameops::OrientPlane(src[p], srcStride[p], pw, ph, std::max(bytes, 1), dst[p],
+                              dstStride[p], OrientationOf(rotation));
     }
 }
 

@@ -39,7 +39,7 @@ TEST(FrameOps, EveryOrientationMovesEachPixelWhereTheTableSays) {
     // Odd sizes and padded strides catch mixed-up width/height and stride use;
     // 37 x 70 spans more than one 32-pixel tile in both directions.
     for (auto [w, h] : {std::pair{3, 2}, std::pair{37, 70}}) {
-        for (int bpp : {1, 4}) {
+        for (int bpp : {1, 2, 3, 4}) {
             const int srcStride = w * bpp + 8;
             std::vector<uint8_t> src(size_t(srcStride) * h);
             for (int y = 0; y < h; ++y)

@@ -86,10 +86,20 @@ void OrientPlane(const uint8_t* src, int srcStride, int w, int h, int bytesPerPi
         return;
     }
     const Walk walk = MakeWalk(w, h, bytesPerPixel, dstStride, orientation);
-    if (bytesPerPixel == 4)
-        OrientTiles<4>(src, srcStride, w, h, dst, walk);
-    else
+    switch (bytesPerPixel) {
+    case 1:
         OrientTiles<1>(src, srcStride, w, h, dst, walk);
+        break;
+    case 2:
+        OrientTiles<2>(src, srcStride, w, h, dst, walk);
+        break;
+    case 3:
+        OrientTiles<3>(src, srcStride, w, h, dst, walk);
+        break;
+    default:
+        OrientTiles<4>(src, srcStride, w, h, dst, walk);
+        break;
+    }
 }
 
 void OrientYuv420(const uint8_t* const src[3], const int srcStrides[3], int w, int h,

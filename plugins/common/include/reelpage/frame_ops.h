@@ -23,7 +23,7 @@ inline bool SwapsSides(int orientation) {
 }
 Size OrientedSize(Size source, int orientation);
 
-// Writes the w x h picture `src` (bytesPerPixel 1 or 4) turned by the
+// Writes the w x h picture `src` (bytesPerPixel 1 to 4) turned by the
 // orientation into `dst`, whose size is OrientedSize. Source pixel (x, y) goes to
 //   0 (x, y)          1 (y, w-1-x)      2 (w-1-x, h-1-y)  3 (h-1-y, x)
 //   4 (x, h-1-y)      5 (y, x)          6 (w-1-x, y)      7 (h-1-y, w-1-x)
