@@ -15,12 +15,12 @@
 #include "platform/registry.h"
 #include "platform/shm.h"
 #include "platform/wstr.h"
+#include "reelpage/media_store.h"
 
 namespace reelpage {
 
 namespace {
 
-constexpr char16_t kHistoryKey[] = u"SOFTWARE\\Zelmorix\\MediaInfo";
 
 struct Entry {
     platform::SharedBlock block;
@@ -69,7 +69,7 @@ void RemoveStale(size_t index, platform::RegKey* key) {
 void Load() {
     CreateMediaInfoFolder();
     platform::RegKey key;
-    int rc = platform::RegOpenKey(platform::RegRoot::CurrentUser, kHistoryKey, &key,
+    int rc = platform::RegOpenKey(platform::RegRoot::CurrentUser, kMediaInfoKey, &key,
                                   platform::RegAccess::ReadWrite);
     if (rc != 0) {
         if (rc != platform::ERROR_FILE_NOT_FOUND) LogWrite(2, "Faild(%d) to RegOpenKeyEx\n", rc);
@@ -174,16 +174,9 @@ MediaInfo* AddMediaRecord() {
 
 void SaveMediaInfo(MediaInfo* media) {
     if (!media) return;
-    platform::RegKey key;
-    int rc = platform::RegCreateKey(platform::RegRoot::CurrentUser, kHistoryKey, &key);
-    if (rc != 0) {
-        LogWritePlain("Faild(%d) to RegCreateKey\n", rc);
-        return;
-    }
-    rc = platform::RegSetValue(key, platform::GuidToU16String(media->m_id), platform::REG_BINARY,
-                               reinterpret_cast<const char*>(media) + kMediaInfoBodyOffset,
-                               uint32_t(kMediaInfoBodySize));
-    if (rc != 0) LogWritePlain("Faild(%d) to RegSetValueEx\n", rc);
+    const char* failed = "";
+    if (int rc = StoreMediaRecord(*media, &failed); rc != 0)
+        LogWritePlain("Faild(%d) to %s\n", rc, failed);
 }
 
 } // namespace reelpage

@@ -21,6 +21,7 @@
 #include "platform/router.h"
 #include "platform/shm.h"
 #include "platform/wstr.h"
+#include "reelpage/media_store.h"
 #include "reelpage/plugin.h"
 #include "reelpage/records.h"
 
@@ -147,17 +148,9 @@ void FinishSampleFile() {
 }
 
 void StoreRecord() {
-    static constexpr char16_t kKey[] = u"SOFTWARE\\Zelmorix\\MediaInfo";
-    platform::RegKey key;
-    int rc = platform::RegCreateKey(platform::RegRoot::CurrentUser, kKey, &key);
-    if (rc != 0) {
-        Log("Faild(%d) to RegCreateKey\n", rc);
-        return;
-    }
-    rc = platform::RegSetValue(key, platform::GuidToU16String(g_pMedia->m_id), platform::REG_BINARY,
-                               reinterpret_cast<const char*>(g_pMedia) + kMediaInfoBodyOffset,
-                               uint32_t(kMediaInfoBodySize));
-    if (rc != 0) Log("Faild(%d) to RegSetValueEx\n", rc);
+    const char* failed = "";
+    if (int rc = StoreMediaRecord(*g_pMedia, &failed); rc != 0)
+        Log("Faild(%d) to %s\n", rc, failed);
 }
 
 int32_t Init(HelperLaunch* launch) {
