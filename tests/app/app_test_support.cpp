@@ -1,6 +1,7 @@
 #include "app_test_support.h"
 
 #include "ImageResource.h"
+#include "LowInterface.h"
 
 #include <QApplication>
 #include <QWidget>
@@ -45,6 +46,29 @@ void EnsureApplication() {
     static char name[] = "test_app";
     static char* argv[] = {name, nullptr};
     new QApplication(argc, argv); // ended after the last test (ApplicationEnd)
+}
+
+void StandInMainWindowEngine() {
+    using namespace reelpage::app;
+    BindLowInterface();
+    Low.SetMainWindow.Set([](HWND hwnd) { return hwnd; });
+    Low.GetHistoryCount.Set([]() -> int32_t { return 0; });
+    Low.GetHistoryItem.Set([](int32_t) -> MediaInfo* { return nullptr; });
+    Low.SaveSettings.Set([]() -> int32_t { return 0; });
+    Low.CheckForUpdate.Set(
+        [](ProductInfo*, const WCHAR*, HWND, uint32_t) -> reelpage::BOOL { return 1; });
+    Low.FreeEncoding.Set([]() -> int32_t { return 0; });
+    Low.LayoutPreview.Set([]() -> int32_t { return 0; });
+    Low.RestartPreview.Set([](HWND, HWND) -> int32_t { return 0; });
+    static Settings settings;
+    settings = Settings{};
+    SetFieldText(settings.m_szFolder, QStringLiteral("/tmp/Web Videos"));
+    AppSettings = &settings;
+}
+
+int StartEngineOnce() {
+    static const int started = reelpage::app::Low.InitEngine();
+    return started;
 }
 
 void UseProgramFolder() {

@@ -19,6 +19,17 @@ void EnsureApplication();
 // image set from it.
 void UseProgramFolder();
 
+// Binds the engine and stands in for what a main window calls on its own
+// (history, settings, update check, preview layout and restart, freeing the
+// encoding job) with quiet answers; a test sets the entries it looks at
+// afterwards. AppSettings gets a record with an output folder.
+void StandInMainWindowEngine();
+
+// The engine's start, once per process: it attaches the message router to
+// the application's thread, so posted messages reach the windows. Returns its
+// result.
+int StartEngineOnce();
+
 // Records message boxes instead of showing them and answers with `answer`.
 class MessageRecorder {
 public:

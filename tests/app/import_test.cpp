@@ -57,21 +57,6 @@ Project* FakeCreateProject(MediaInfo* media, HWND render, HWND notify) {
 int32_t FakeHistoryCount() {
     return ++g_historyReads, 0;
 }
-MediaInfo* FakeHistoryItem(int32_t) {
-    return nullptr;
-}
-HWND FakeSetMainWindow(HWND hwnd) {
-    return hwnd;
-}
-int32_t FakeZero() {
-    return 0;
-}
-reelpage::BOOL FakeCheckForUpdate(ProductInfo*, const WCHAR*, HWND, uint32_t) {
-    return 1;
-}
-int32_t FakeRestartPreview(HWND, HWND) {
-    return 0;
-}
 
 MediaInfo Video(const QString& file, bool video = true) {
     MediaInfo m{};
@@ -96,29 +81,15 @@ void WhenLoading(std::function<void(TfrmLoading*)> action) {
     timer->start(10);
 }
 
-Settings g_settings;
-
 class ImportFlow : public ::testing::Test {
 protected:
     void SetUp() override {
         apptest::UseProgramFolder();
-        BindLowInterface();
-        // The engine's start attaches the router to the application's thread.
-        static const int engineStarted = Low.InitEngine();
-        ASSERT_EQ(engineStarted, 0);
+        apptest::StandInMainWindowEngine();
+        ASSERT_EQ(apptest::StartEngineOnce(), 0);
         Low.OpenMedia.Set(&FakeOpenMedia);
         Low.CreateProject.Set(&FakeCreateProject);
         Low.GetHistoryCount.Set(&FakeHistoryCount);
-        Low.GetHistoryItem.Set(&FakeHistoryItem);
-        Low.SetMainWindow.Set(&FakeSetMainWindow);
-        Low.SaveSettings.Set(&FakeZero);
-        Low.FreeEncoding.Set(&FakeZero);
-        Low.LayoutPreview.Set(&FakeZero);
-        Low.RestartPreview.Set(&FakeRestartPreview);
-        Low.CheckForUpdate.Set(&FakeCheckForUpdate);
-        g_settings = Settings{};
-        SetFieldText(g_settings.m_szFolder, QStringLiteral("/tmp/Web Videos"));
-        AppSettings = &g_settings;
         oldMedia = Video(QStringLiteral("/videos/old.mp4"));
         AppProject = &oldProject;
         AppProjectMedia = &oldMedia;

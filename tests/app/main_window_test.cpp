@@ -468,7 +468,7 @@ TEST_F(MainWindow, ReplayShowsTheWindowAndRestartsThePreview) {
 
 TEST_F(MainWindow, PostedMessagesArriveThroughTheRouter) {
     // The engine's start attaches the router to the application's thread.
-    ASSERT_EQ(Low.InitEngine(), 0);
+    ASSERT_EQ(apptest::StartEngineOnce(), 0);
     MediaInfo media = Entry(QStringLiteral("/videos/a.mp4"), QStringLiteral("A"));
     Project project{};
     AppProject = &project;

@@ -71,20 +71,8 @@ int32_t FakePublishPage(reelpage::BOOL generate, WCHAR* out) {
 }
 
 // For the main window the publish window returns to.
-int32_t FakeZero() {
-    return 0;
-}
 int32_t FakeFreeEncoding() {
     return ++g_freeEncoding, 0;
-}
-int32_t FakeRestartPreview(HWND, HWND) {
-    return 0;
-}
-HWND FakeSetMainWindow(HWND hwnd) {
-    return hwnd;
-}
-reelpage::BOOL FakeCheckForUpdate(ProductInfo*, const WCHAR*, HWND, uint32_t) {
-    return 1;
 }
 
 // Addresses the shell's "open" was asked to open (nothing is started).
@@ -102,8 +90,6 @@ void Leave(QWidget* edit) {
     QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
     QApplication::sendEvent(edit, &out);
 }
-
-Settings g_settings;
 
 class PublishDialog : public ::testing::Test {
 protected:
@@ -525,22 +511,13 @@ TEST_F(PublishDialog, OpensTheFolderAndThePageWithoutWritingIt) {
 }
 
 TEST_F(PublishDialog, FinishReturnsToTheMainWindow) {
-    BindLowInterface();
-    // The engine's start attaches the router to the application's thread.
-    ASSERT_EQ(Low.InitEngine(), 0);
+    apptest::StandInMainWindowEngine();
+    ASSERT_EQ(apptest::StartEngineOnce(), 0);
     Low.GetTemplateCount.Set(&FakeTemplateCount);
     Low.GetTemplate.Set(&FakeTemplate);
     Low.GetOutputFolder.Set(&FakeOutputFolder);
     Low.PublishPage.Set(&FakePublishPage);
-    Low.GetHistoryCount.Set(&FakeZero);
-    Low.SaveSettings.Set(&FakeZero);
-    Low.LayoutPreview.Set(&FakeZero);
-    Low.SetMainWindow.Set(&FakeSetMainWindow);
-    Low.CheckForUpdate.Set(&FakeCheckForUpdate);
     Low.FreeEncoding.Set(&FakeFreeEncoding);
-    Low.RestartPreview.Set(&FakeRestartPreview);
-    g_settings = Settings{};
-    AppSettings = &g_settings;
 
     TfrmMain main;
     main.setWindowState(Qt::WindowMaximized);

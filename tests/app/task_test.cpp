@@ -38,15 +38,6 @@ int32_t FakeFinishEncoding(reelpage::BOOL cancel) {
 int32_t FakeFreeEncoding() {
     return ++g_freed, 0;
 }
-int32_t FakeZero() {
-    return 0;
-}
-int32_t FakeRestartPreview(HWND, HWND) {
-    return 0;
-}
-HWND FakeSetMainWindow(HWND hwnd) {
-    return hwnd;
-}
 int32_t FakeNoTemplates() {
     return 0;
 }
@@ -65,15 +56,11 @@ class EncodingWindow : public ::testing::Test {
 protected:
     void SetUp() override {
         apptest::UseProgramFolder();
-        BindLowInterface();
-        static const int engineStarted = Low.InitEngine(); // posts reach the UI thread
-        ASSERT_EQ(engineStarted, 0);
+        apptest::StandInMainWindowEngine();
+        ASSERT_EQ(apptest::StartEngineOnce(), 0);
         Low.StartEncoding.Set(&FakeStartEncoding);
         Low.FinishEncoding.Set(&FakeFinishEncoding);
         Low.FreeEncoding.Set(&FakeFreeEncoding);
-        Low.RestartPreview.Set(&FakeRestartPreview);
-        Low.LayoutPreview.Set(&FakeZero);
-        Low.SetMainWindow.Set(&FakeSetMainWindow);
         Low.GetTemplateCount.Set(&FakeNoTemplates);
         Low.PublishPage.Set(&FakePublishPage);
         g_job = Talvoricer{};
