@@ -3,6 +3,8 @@
 // anonymous inheritable shared block; handle fields hold descriptors that are
 // valid unchanged in the helpers because they are inherited. Layouts are
 // fixed: every offset a helper relies on is asserted.
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 
@@ -57,6 +59,35 @@ static_assert(offsetof(PreviewControl, m_Commands) == 0x28);
 // The frame hand-off buffer of a preview: BGRX rows, top-down, pitch width*4.
 constexpr size_t kPreviewFrameSize = 2560 * 1440 * 4;
 constexpr int64_t kPreviewFrameMaxPixels = 2560 * 1440;
+
+struct PreviewFrameSize {
+    int32_t width;
+    int32_t height;
+};
+
+// The size a frame of the session's display size is delivered at. A display
+// size can exceed what the hand-off block holds (a 4K source at its own size,
+// crop editing on a large source, a 2048x2048 custom size); such frames come
+// scaled down with their aspect kept. The preview helper and the engine both
+// size frames with this one rule, and each still checks the size against the
+// block it mapped before touching it. A non-positive side gives 0 x 0.
+inline PreviewFrameSize DeliveredPreviewSize(int32_t width, int32_t height) {
+    if (width <= 0 || height <= 0)
+        return {0, 0};
+    const int64_t pixels = int64_t(width) * height;
+    if (pixels <= kPreviewFrameMaxPixels)
+        return {width, height};
+    const double scale = std::sqrt(double(kPreviewFrameMaxPixels) / double(pixels));
+    int64_t w = std::max<int64_t>(1, int64_t(width * scale + 1e-6));
+    int64_t h = std::max<int64_t>(1, int64_t(height * scale + 1e-6));
+    while (w * h > kPreviewFrameMaxPixels) {
+        if (w >= h)
+            --w;
+        else
+            --h;
+    }
+    return {int32_t(w), int32_t(h)};
+}
 
 // One media-information session.
 struct ProbeRequest {

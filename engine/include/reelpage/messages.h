@@ -34,7 +34,9 @@ constexpr uint32_t kMsgDecodeDone = 0x401;  // posted by the encoding plug-in; n
 // At the update notify window (the main window); the program passes this number.
 constexpr uint32_t kMsgUpdateVersion = 0x40A;
 
-// At the engine's preview render window: a new frame is in the frame block.
+// At the engine's preview render window: a new frame is in the frame block;
+// wParam and lParam are the width and height it was delivered at, so the
+// engine can drop a frame of an old size after a mode or size change.
 constexpr uint32_t kMsgFrameReady = 0x401;
 
 // Posted by the program's own dialogs to its main window.
