@@ -5,6 +5,7 @@
 #include "RouterQt.h"
 #include "Settings.h"
 #include "Templates.h"
+#include "UpdateCheck.h"
 
 #include <csignal>
 #include <fstream>
@@ -50,6 +51,8 @@ int32_t InitEngine() {
     return 0;
 }
 
-void ExitEngine() {}
+// Everything else ends with the process; the update query is stopped here
+// because its thread must not outlive the application it runs Qt under.
+void ExitEngine() { StopUpdateCheck(); }
 
 } // namespace reelpage
