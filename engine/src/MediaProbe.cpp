@@ -2,10 +2,13 @@
 
 #include "HelperProtocol.h"
 #include "History.h"
+#include "Folders.h"
 #include "Log.h"
 
+#include <cerrno>
 #include <cstring>
 #include <string_view>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -27,7 +30,9 @@ constexpr char16_t kProbePlugin[] = u"Ostrapel.so";
 // once it has. A helper that ends otherwise (crashed, killed, plug-in not
 // loadable) has reported nothing: say so, or the importing window would
 // wait for ever.
-void WatchProbe(int process, HWND notify, uint32_t msgDone, int32_t cookie) {
+// Its half-written thumbnail and sample file go with it: no record will ever
+// name them.
+void WatchProbe(int process, HWND notify, uint32_t msgDone, int32_t cookie, MediaInfo media) {
     std::thread([=] {
         platform::WaitForHandle(process, platform::kInfinite);
         int code = 0;
@@ -35,8 +40,38 @@ void WatchProbe(int process, HWND notify, uint32_t msgDone, int32_t cookie) {
         platform::CloseHelperHandle(process);
         if (code == 0) return;
         LogWrite(kLogError, "The media probe ended without a result (exit code %d)\n", code);
+        RemoveSideFiles(media);
         platform::PostMessage(notify, msgDone, kProbeFailed, cookie);
     }).detach();
+}
+
+// The same file as the file system sees it: the same name, or on a file
+// system that folds letter case, another spelling of the same file.
+bool SameFile(const std::u16string& path, const struct stat* st, const WCHAR* known) {
+    if (path == known) return true;
+    if (!st || platform::WStrICmp(path, known) != 0) return false;
+    struct stat other {};
+    return stat(platform::ToUtf8(known).c_str(), &other) == 0 && other.st_dev == st->st_dev &&
+           other.st_ino == st->st_ino;
+}
+
+// The import writes its thumbnail and sample file into the media folder; a
+// folder it cannot write would lose the sound and the poster of every later
+// output, so the import fails at once and says why.
+bool MediaFolderWritable() {
+    CreateMediaInfoFolder();
+    const std::string folder = platform::ToUtf8(MediaInfoFolder());
+    struct stat st {};
+    if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        LogWrite(kLogError, "Failed(%d) to CreateDirectory:%s\n", errno ? errno : ENOTDIR,
+                 folder.c_str());
+        return false;
+    }
+    if (access(folder.c_str(), W_OK | X_OK) != 0) {
+        LogWrite(kLogError, "Failed(%d) to write in the media folder %s\n", errno, folder.c_str());
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -60,12 +95,20 @@ MediaInfo* OpenMedia(const WCHAR* path, HWND notify, int32_t cookie, uint32_t ms
         char cwd[4096];
         if (getcwd(cwd, sizeof cwd)) full = platform::FromUtf8(cwd) + u"/" + full;
     }
-    for (int32_t i = 0, n = GetHistoryCount(); i < n; ++i) {
+    struct stat st {};
+    const bool exists = stat(platform::ToUtf8(full).c_str(), &st) == 0;
+    for (int32_t i = 0; i < GetHistoryCount(); ++i) {
         MediaInfo* known = GetHistoryItem(i);
-        if (platform::WStrICmp(full, known->m_szFileName) == 0) {
+        if (!SameFile(full, exists ? &st : nullptr, known->m_szFileName)) continue;
+        if (IsReusable(*known)) {
             platform::PostMessage(notify, msgDone, kProbeOk, cookie);
             return known;
         }
+        // Unfinished, failed, damaged or made from an older version of the
+        // file: imported again under a new record.
+        LogWrite(kLogInfo, "Importing %ls again: its record cannot be used\n", known->m_szFileName);
+        RetireRecord(known);
+        break;
     }
 
     MediaInfo* media = AddMediaRecord();
@@ -87,6 +130,10 @@ MediaInfo* OpenMedia(const WCHAR* path, HWND notify, int32_t cookie, uint32_t ms
     media->m_History = now;
     media->m_FileSize = size;
     media->m_CreationTime = created;
+    if (!MediaFolderWritable()) {
+        platform::PostMessage(notify, msgDone, kProbeFailed, cookie);
+        return media;
+    }
 
     // The helper reaches the importing window through the router.
     platform::RouterInit();
@@ -118,7 +165,7 @@ MediaInfo* OpenMedia(const WCHAR* path, HWND notify, int32_t cookie, uint32_t ms
         platform::PostMessage(notify, msgDone, kProbeFailed, cookie);
         return media;
     }
-    WatchProbe(process, notify, msgDone, cookie);
+    WatchProbe(process, notify, msgDone, cookie, *media);
     return media;
 }
 
