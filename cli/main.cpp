@@ -325,6 +325,7 @@ int Encode(Engine& e, Window& w, const CliOptions& o) {
     const bool tty = isatty(2);
     int lastPercentShown = -10;
     int result = -1;
+    bool soundFailed = false;
     while (result < 0) {
         if (!w.Pump(500)) {
             e.FinishEncoding(1);
@@ -335,6 +336,7 @@ int Encode(Engine& e, Window& w, const CliOptions& o) {
         int done = 0;
         for (const Message& m : w.Messages()) {
             if ((m.msg == kMsgEncoderDone || m.msg == kMsgAudioFed) && m.wParam != 0) result = 1;
+            if (m.msg == kMsgAudioFed && m.wParam != 0) soundFailed = true;
             if (m.msg == kMsgEncoderDone && m.wParam == 0) ++done;
         }
         if (result < 0 && done >= status->m_cEncoder) result = 0;
@@ -355,7 +357,11 @@ int Encode(Engine& e, Window& w, const CliOptions& o) {
     if (!o.quiet && tty) std::fprintf(stderr, "\n");
     if (result != 0) {
         e.FinishEncoding(1);
-        Say("Failed ! An output could not be encoded (see the log); %s removed", folder);
+        if (soundFailed)
+            Say("Failed ! The sound of the import could not be read (see the log); %s removed",
+                folder);
+        else
+            Say("Failed ! An output could not be encoded (see the log); %s removed", folder);
         return kExitEncode;
     }
     e.FinishEncoding(0);
@@ -460,5 +466,9 @@ int main(int argc, char** argv) {
     sigaddset(&set, SIGTERM);
     sigaddset(&set, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    // A reader that goes away (`reelpage-cli VIDEO 2>&1 | head -2`) must not
+    // end the job half-way: writes to it fail quietly and the job goes on.
+    // Helpers start with default signal actions whatever is set here.
+    signal(SIGPIPE, SIG_IGN);
     return reelpage::cli::Run(argc, argv);
 }

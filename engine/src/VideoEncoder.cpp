@@ -222,6 +222,23 @@ int64_t SampleFilePosition(int64_t time, int32_t sampleRate, int32_t channels) {
     return bytes - bytes % frame + kSampleFileHeader;
 }
 
+// Reads exactly size bytes at offset; false on a short read (the file got
+// shorter under us) or an error, with errno 0 for the former.
+static bool ReadWhole(int fd, uint8_t* to, size_t size, int64_t offset) {
+    while (size > 0) {
+        const ssize_t got = pread(fd, to, size, offset);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            if (got == 0) errno = 0;
+            return false;
+        }
+        to += got;
+        size -= size_t(got);
+        offset += got;
+    }
+    return true;
+}
+
 void VideoEncoder::FeedAudio() {
     const std::string path = platform::ToUtf8(MediaSideFile(*m_pMediaInfo, u"wav"));
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -243,6 +260,15 @@ void VideoEncoder::FeedAudio() {
         fail();
         return;
     }
+    // A sample file cut short (a full disk at the import, or truncated since)
+    // would give outputs whose sound ends before the picture.
+    std::string why;
+    if (!SampleFileMatches(*m_pMediaInfo, &why)) {
+        LogWrite(kLogError, "The sound of the import cannot be used: %s\n", why.c_str());
+        close(fd);
+        fail();
+        return;
+    }
     const Project& p = *m_pProject;
     const int32_t rate = m_pMediaInfo->m_SampleRate, channels = m_pMediaInfo->m_nChannel;
     const int64_t start = std::min(SampleFilePosition(p.m_ClipStart, rate, channels), fileSize);
@@ -253,6 +279,7 @@ void VideoEncoder::FeedAudio() {
     auto* ring = static_cast<uint8_t*>(m_Encoders[0].audio.view) + kAudioRingOffset;
 
     int64_t fed = 0;
+    bool failed = false;
     while (fed < length && !m_bCancel) {
         for (int k = 0; k < m_cEncoder && !m_bCancel; ++k) {
             AudioStreamHeader* h = m_Encoders[k].Audio();
@@ -260,22 +287,30 @@ void VideoEncoder::FeedAudio() {
                 platform::WaitForHandle(h->m_hSpaceEvent, kAudioWaitMs);
         }
         if (m_bCancel) break;
-        const size_t chunk = size_t(std::min<int64_t>(length - fed, kAudioChunk));
-        // Every chunk but the last is 256 KiB, so none wraps around the ring.
-        const ssize_t got = pread(fd, ring + fed % kAudioRingSize, chunk, start + fed);
-        if (got <= 0) {
-            // The file got shorter under us: what was fed is all there is.
-            LogWrite(kLogError, "Failed(%d) to read the sample file at %lld\n", got < 0 ? errno : 0,
-                     static_cast<long long>(start + fed));
+        // Whole chunks only, so that none wraps around the end of the ring:
+        // a short read is a failure, never a smaller chunk.
+        const int64_t at = fed % int64_t(kAudioRingSize);
+        const size_t chunk = size_t(std::min<int64_t>(
+            {length - fed, int64_t(kAudioChunk), int64_t(kAudioRingSize) - at}));
+        if (!ReadWhole(fd, ring + at, chunk, start + fed)) {
+            LogWrite(kLogError, "Failed(%d) to read the sample file %s at %lld: it ends early\n",
+                     errno, path.c_str(), static_cast<long long>(start + fed));
+            failed = true;
             break;
         }
         for (int k = 0; k < m_cEncoder; ++k) {
-            platform::InterlockedAdd(&m_Encoders[k].Audio()->m_cbAvailable, int32_t(got));
+            platform::InterlockedAdd(&m_Encoders[k].Audio()->m_cbAvailable, int32_t(chunk));
             platform::SetEvent(m_Encoders[k].Audio()->m_hDataEvent);
         }
-        fed += got;
+        fed += int64_t(chunk);
     }
     close(fd);
+    if (failed) {
+        // The job fails: the encoders are ended by its finish, their files
+        // never complete.
+        fail();
+        return;
+    }
     if (!m_bCancel) {
         for (int k = 0; k < m_cEncoder; ++k) {
             platform::InterlockedExchange(&m_Encoders[k].Audio()->m_bEndOfStream, 1);

@@ -347,5 +347,29 @@ TEST_F(Encoding, MissingSampleFileIsReportedAndTheStartFailsCleanly) {
     EXPECT_EQ(OutputFolder(), "");
 }
 
+// A sample file shorter than its import wrote (cut before the job, or under
+// the feeder while it runs) fails the job instead of giving outputs whose
+// sound ends before the picture.
+TEST_F(Encoding, SampleFileCutShortFailsTheJob) {
+    MediaInfo* m = Import(MakeClip("cut.mp4", "160x90", 30));
+    const std::string wav = platform::ToUtf8(MediaSideFile(*m, u"wav"));
+    const uintmax_t whole = fs::file_size(wav);
+    ASSERT_GT(whole, 4u << 20);
+    for (const uintmax_t cut : {whole - 1000, uintmax_t(3u << 20) + 100}) {
+        SCOPED_TRACE(cut);
+        NewProject(m, false, true, false);
+        const bool before = cut > (4u << 20);
+        if (before) fs::resize_file(wav, cut);
+        Talvoricer* status = Start();
+        ASSERT_NE(status, nullptr);
+        if (!before) fs::resize_file(wav, cut);
+        const JobResult r = Wait(status, true, 60000);
+        EXPECT_FALSE(r.timedOut);
+        EXPECT_EQ(r.audioFailed, 1);
+        EXPECT_EQ(r.audioFed, 0);
+        Bind<FnFinishEncoding>(kFinishEncoding)(1);
+    }
+}
+
 } // namespace
 } // namespace encoding_test
