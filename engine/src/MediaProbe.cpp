@@ -156,7 +156,8 @@ MediaInfo* OpenMedia(const WCHAR* path, HWND notify, int32_t cookie, uint32_t ms
     int process = -1;
     rc = CreateHelperLaunch(media->m_szFileName, 1, 0, kProbePlugin, request.handle, &launch);
     if (rc == 0) {
-        rc = LaunchDecoder(launch.handle, &process);
+        // Only the blocks the probe reads, not every record of the history.
+        rc = LaunchDecoder(launch.handle, {request.handle, media->m_hSelf}, &process);
         platform::CloseSharedBlock(&launch);
     }
     // The helper holds its own handles on both blocks from here on.

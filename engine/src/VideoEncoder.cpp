@@ -548,7 +548,19 @@ Talvoricer* StartEncoding(HWND notify) {
         t->m_uMsg = kMsgEncoderDone;
         t->m_nIndex = k;
         t->m_hSelf = e.task.handle;
-        if (LaunchEncoder(e.task.handle, &e.process) != 0) return failed();
+        // The encoder's own blocks and events, and encoder 0's that it reads.
+        std::vector<int> handOver;
+        for (const EncoderBlocks* b : {&e, &job->m_Encoders[0]}) {
+            handOver.push_back(b->video.handle);
+            handOver.push_back(b->Video()->m_hSlotEvent);
+            handOver.push_back(b->Video()->m_hFrameEvent);
+            if (audio) {
+                handOver.push_back(b->audio.handle);
+                handOver.push_back(b->Audio()->m_hSpaceEvent);
+                handOver.push_back(b->Audio()->m_hDataEvent);
+            }
+        }
+        if (LaunchEncoder(e.task.handle, handOver, &e.process) != 0) return failed();
         t->m_hProcess = e.process;
         ++k;
         job->m_cEncoder = k;
@@ -564,7 +576,15 @@ Talvoricer* StartEncoding(HWND notify) {
         return failed();
     VideoEncoder* raw = job.get();
     if (audio) job->m_AudioThread = std::thread([raw] { raw->FeedAudio(); });
-    if (LaunchDecoder(job->m_Launch.handle, &job->m_hDecoder) != 0) return failed();
+    // The decoder reads the status block, the records and every encoder's
+    // frame queue.
+    std::vector<int> handOver = {job->m_Talvoricer.handle, media->m_hSelf, project->m_hSelf};
+    for (int i = 0; i < k; ++i) {
+        const EncoderBlocks& e = job->m_Encoders[i];
+        handOver.insert(handOver.end(),
+                        {e.video.handle, e.Video()->m_hSlotEvent, e.Video()->m_hFrameEvent});
+    }
+    if (LaunchDecoder(job->m_Launch.handle, handOver, &job->m_hDecoder) != 0) return failed();
     job->m_Watcher = std::thread([raw] { raw->Watch(); });
 
     status->m_Duration = project->m_ClipStop != 0 ? project->m_ClipStop - project->m_ClipStart

@@ -1,6 +1,10 @@
 // Encoding jobs end to end: the real dec with the encoding plug-in and the
 // real encoders, started through the engine's exports.
 #include "encoding_fixture.h"
+#include "Exports.h"
+#include "Log.h"
+
+#include <set>
 
 #include <fstream>
 #include <signal.h>
@@ -345,6 +349,52 @@ TEST_F(Encoding, MissingSampleFileIsReportedAndTheStartFailsCleanly) {
     NewProject(m, false, false, false);
     EXPECT_EQ(Start(), nullptr);
     EXPECT_EQ(OutputFolder(), "");
+}
+
+// The inode of every descriptor a process has open.
+std::set<ino_t> OpenInodes(int pid) {
+    std::set<ino_t> inodes;
+    const std::string dir = "/proc/" + std::to_string(pid) + "/fd";
+    for (const auto& e : fs::directory_iterator(dir)) {
+        struct stat st {};
+        if (stat(e.path().c_str(), &st) == 0) inodes.insert(st.st_ino);
+    }
+    return inodes;
+}
+
+ino_t InodeOf(int fd) {
+    struct stat st {};
+    return fstat(fd, &st) == 0 ? st.st_ino : 0;
+}
+
+// Each helper gets the blocks it needs and no others; a program started by
+// anybody else in the process (the browser that opens a page) gets none.
+TEST_F(Encoding, DescriptorsReachOnlyTheHelpersThatNeedThem) {
+    InitDiagnostics();
+    MediaInfo* other = Import(MakeClip("other.mp4", "160x90", 1));
+    MediaInfo* m = Import(MakeClip("handles.mp4", "640x360", 10));
+    NewProject(m, true, true, false);
+    Talvoricer* status = Start();
+    ASSERT_NE(status, nullptr);
+    const int encoder1 = platform::GetHelperProcessId(EncoderTaskForTesting(1)->m_hProcess);
+    const std::string children = media_check::Capture("pgrep -P " + std::to_string(getpid()) + " -x dec");
+    ASSERT_FALSE(children.empty());
+    const int decoder = std::stoi(children);
+
+    const std::set<ino_t> enc = OpenInodes(encoder1), dec = OpenInodes(decoder);
+    const ino_t otherRecord = InodeOf(other->m_hSelf), log = InodeOf(LogHandle());
+    ASSERT_NE(log, 0u);
+    EXPECT_FALSE(enc.count(otherRecord)) << "an encoder holds another file's record";
+    EXPECT_FALSE(dec.count(otherRecord)) << "the decoder holds another file's record";
+    EXPECT_FALSE(enc.count(InodeOf(m->m_hSelf))) << "an encoder holds the media record";
+    EXPECT_TRUE(dec.count(InodeOf(m->m_hSelf)));
+    EXPECT_TRUE(enc.count(log));
+
+    // A program started the ordinary way while the job runs.
+    const std::string fds = media_check::Capture("ls -l /proc/self/fd");
+    for (const char* ours : {"memfd:", "eventfd", "reelpage.log", "socket:"})
+        EXPECT_EQ(fds.find(ours), std::string::npos) << fds;
+    Bind<FnFinishEncoding>(kFinishEncoding)(1);
 }
 
 // A sample file shorter than its import wrote (cut before the job, or under
