@@ -104,8 +104,11 @@ struct Engine {
     }
 };
 
+bool g_bEngineStarted = false;
+
 // Start-up as the program does it, less what only a window needs.
 int StartEngine() {
+    g_bEngineStarted = true;
     Bind<FnInitDiagnostics>(kInitDiagnostics)();
     if (Bind<FnInitFolders>(kInitFolders)() != 0) {
         Say("The software is corrupted, please download and install the latest version.");
@@ -470,5 +473,9 @@ int main(int argc, char** argv) {
     // end the job half-way: writes to it fail quietly and the job goes on.
     // Helpers start with default signal actions whatever is set here.
     signal(SIGPIPE, SIG_IGN);
-    return reelpage::cli::Run(argc, argv);
+    const int rc = reelpage::cli::Run(argc, argv);
+    // Whatever still runs (an import cut short by Ctrl-C) ends with us and
+    // leaves nothing half-written behind.
+    if (reelpage::cli::g_bEngineStarted) reelpage::Bind<reelpage::FnExitEngine>(reelpage::kExitEngine)();
+    return rc;
 }

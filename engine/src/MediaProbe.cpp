@@ -5,8 +5,12 @@
 #include "Folders.h"
 #include "Log.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <mutex>
+#include <vector>
 #include <string_view>
 #include <sys/stat.h>
 #include <thread>
@@ -32,16 +36,26 @@ constexpr char16_t kProbePlugin[] = u"Ostrapel.so";
 // wait for ever.
 // Its half-written thumbnail and sample file go with it: no record will ever
 // name them.
+std::mutex g_ProbesLock;
+std::vector<int> g_RunningProbes; // process handles, owned by their watchers
+
 void WatchProbe(int process, HWND notify, uint32_t msgDone, int32_t cookie, MediaInfo media) {
+    {
+        std::lock_guard lock(g_ProbesLock);
+        g_RunningProbes.push_back(process);
+    }
     std::thread([=] {
         platform::WaitForHandle(process, platform::kInfinite);
         int code = 0;
         platform::GetHelperExitCode(process, &code);
+        if (code != 0) {
+            LogWrite(kLogError, "The media probe ended without a result (exit code %d)\n", code);
+            RemoveSideFiles(media);
+            platform::PostMessage(notify, msgDone, kProbeFailed, cookie);
+        }
+        std::lock_guard lock(g_ProbesLock);
+        std::erase(g_RunningProbes, process);
         platform::CloseHelperHandle(process);
-        if (code == 0) return;
-        LogWrite(kLogError, "The media probe ended without a result (exit code %d)\n", code);
-        RemoveSideFiles(media);
-        platform::PostMessage(notify, msgDone, kProbeFailed, cookie);
     }).detach();
 }
 
@@ -75,6 +89,23 @@ bool MediaFolderWritable() {
 }
 
 } // namespace
+
+void CancelProbes() {
+    {
+        std::lock_guard lock(g_ProbesLock);
+        for (int process : g_RunningProbes) platform::TerminateHelper(process, -1);
+    }
+    // Their watchers remove what they wrote and then let go of them.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(900);
+    for (;;) {
+        {
+            std::lock_guard lock(g_ProbesLock);
+            if (g_RunningProbes.empty()) return;
+        }
+        if (std::chrono::steady_clock::now() >= until) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
 
 void TitleFromPath(const WCHAR* path, WCHAR* title, size_t cap) {
     std::u16string_view name(path);

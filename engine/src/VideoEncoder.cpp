@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -395,12 +396,21 @@ void VideoEncoder::Release(bool cancel) {
     m_bFinished = true;
     m_bCancel = cancel;
     StopWatcher();
-    auto end = [cancel](int& process, int waitMs) {
+    // Cancelling ends every helper at once and waits for all of them against
+    // one deadline, so that the whole job is gone within a second.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(1000);
+    if (cancel) {
+        for (const EncoderBlocks& e : m_Encoders)
+            if (e.process >= 0) platform::TerminateHelper(e.process, -1);
+        if (m_hDecoder >= 0) platform::TerminateHelper(m_hDecoder, -1);
+    }
+    auto end = [cancel, deadline](int& process, int waitMs) {
         if (process < 0) return;
         if (cancel) {
-            platform::TerminateHelper(process, -1);
             // Gone before its folder is deleted: a killed helper writes nothing more.
-            platform::WaitForHandle(process, 5000);
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            platform::WaitForHandle(process, int(std::max<int64_t>(left.count(), 0)));
         } else {
             platform::WaitForHandle(process, waitMs);
         }

@@ -397,6 +397,37 @@ TEST_F(Encoding, DescriptorsReachOnlyTheHelpersThatNeedThem) {
     Bind<FnFinishEncoding>(kFinishEncoding)(1);
 }
 
+// Leaving the engine with a job running cancels it: every helper ended and
+// the unfinished folder removed, as a cancel does.
+TEST_F(Encoding, ExitEngineCancelsARunningJob) {
+    MediaInfo* m = Import(MakeClip("exit.mp4", "640x360", 10));
+    NewProject(m, true, true, false);
+    Talvoricer* status = Start();
+    ASSERT_NE(status, nullptr);
+    const std::string folder = OutputFolder();
+    std::vector<int> pids;
+    for (int k = 0; k < 2; ++k)
+        pids.push_back(platform::GetHelperProcessId(EncoderTaskForTesting(k)->m_hProcess));
+    const std::string children =
+        media_check::Capture("pgrep -P " + std::to_string(getpid()) + " -x dec");
+    ASSERT_FALSE(children.empty());
+    pids.push_back(std::stoi(children));
+    Bind<FnExitEngine>(kExitEngine)();
+    EXPECT_FALSE(fs::exists(folder));
+    for (int pid : pids) EXPECT_NE(kill(pid, 0), 0) << pid; // reaped and gone
+
+    // The same for an import: its helper ends and its files go.
+    const std::string clip = MakeClip("importing.mp4", "640x360", 20);
+    MediaInfo* importing = Bind<FnOpenMedia>(kOpenMedia)(platform::FromUtf8(clip).c_str(),
+                                                         m_Window.Handle(), 0, kMsgProbeDone,
+                                                         kMsgProbeProgress);
+    const std::string wav = platform::ToUtf8(MediaSideFile(*importing, u"wav"));
+    for (int i = 0; i < 2000 && !fs::exists(wav); ++i) usleep(1000);
+    Bind<FnExitEngine>(kExitEngine)();
+    EXPECT_FALSE(fs::exists(wav));
+    EXPECT_TRUE(media_check::Capture("pgrep -P " + std::to_string(getpid()) + " -x dec").empty());
+}
+
 // A sample file shorter than its import wrote (cut before the job, or under
 // the feeder while it runs) fails the job instead of giving outputs whose
 // sound ends before the picture.
