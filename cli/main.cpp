@@ -476,6 +476,7 @@ int main(int argc, char** argv) {
     const int rc = reelpage::cli::Run(argc, argv);
     // Whatever still runs (an import cut short by Ctrl-C) ends with us and
     // leaves nothing half-written behind.
-    if (reelpage::cli::g_bEngineStarted) reelpage::Bind<reelpage::FnExitEngine>(reelpage::kExitEngine)();
+    if (reelpage::cli::g_bEngineStarted)
+        reelpage::Bind<reelpage::FnExitEngine>(reelpage::kExitEngine)();
     return rc;
 }

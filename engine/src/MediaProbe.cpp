@@ -93,7 +93,8 @@ bool MediaFolderWritable() {
 void CancelProbes() {
     {
         std::lock_guard lock(g_ProbesLock);
-        for (int process : g_RunningProbes) platform::TerminateHelper(process, -1);
+        for (int process : g_RunningProbes)
+            platform::TerminateHelper(process, -1);
     }
     // Their watchers remove what they wrote and then let go of them.
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(900);

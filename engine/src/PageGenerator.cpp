@@ -234,10 +234,9 @@ constexpr char kStaging[] = "/.publishing";
 bool PublishFailed(std::string file, int err, const std::string& staging) {
     // Named as the user will look for it: where it would have ended up.
     if (file.rfind(staging + "/", 0) == 0)
-        file = staging.substr(0, staging.size() - (sizeof kStaging - 1)) +
-               file.substr(staging.size());
-    LogWrite(kLogError, "Failed(%d) to write %s: the page was not published\n", err,
-             file.c_str());
+        file =
+            staging.substr(0, staging.size() - (sizeof kStaging - 1)) + file.substr(staging.size());
+    LogWrite(kLogError, "Failed(%d) to write %s: the page was not published\n", err, file.c_str());
     std::error_code ec;
     std::filesystem::remove_all(staging, ec);
     return false;
@@ -382,13 +381,13 @@ bool GeneratePage(const char16_t* folderW, const Project& p, const MediaInfo* me
     if (!CopyFolderFiles(templ, staging, kPageSource, std::size(kPageSource), &failed))
         return PublishFailed(failed, errno, staging);
     const std::string poster = folder + "/poster.png";
-    if (!Exists(poster) &&
-        !Scale(platform::ToUtf8(p.m_szPosterImage), p.m_OutputWidth, p.m_OutputHeight,
-               staging + "/poster.png"))
+    if (!Exists(poster) && !Scale(platform::ToUtf8(p.m_szPosterImage), p.m_OutputWidth,
+                                  p.m_OutputHeight, staging + "/poster.png"))
         return PublishFailed(poster, errno, staging);
     if (withAd) {
         const std::string adFolder = staging + "/ad";
-        if (mkdir(adFolder.c_str(), 0755) != 0) return PublishFailed(folder + "/ad", errno, staging);
+        if (mkdir(adFolder.c_str(), 0755) != 0)
+            return PublishFailed(folder + "/ad", errno, staging);
         if (!CopyFolderFiles(templ + "/ad", adFolder, kAdExclude, std::size(kAdExclude), &failed))
             return PublishFailed(failed, errno, staging);
         if (!Scale(platform::ToUtf8(p.m_AdFile), p.m_AdWidth, p.m_AdHeight, adFolder + "/logo.png"))

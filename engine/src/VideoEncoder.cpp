@@ -291,8 +291,8 @@ void VideoEncoder::FeedAudio() {
         // Whole chunks only, so that none wraps around the end of the ring:
         // a short read is a failure, never a smaller chunk.
         const int64_t at = fed % int64_t(kAudioRingSize);
-        const size_t chunk = size_t(std::min<int64_t>(
-            {length - fed, int64_t(kAudioChunk), int64_t(kAudioRingSize) - at}));
+        const size_t chunk = size_t(
+            std::min<int64_t>({length - fed, int64_t(kAudioChunk), int64_t(kAudioRingSize) - at}));
         if (!ReadWhole(fd, ring + at, chunk, start + fed)) {
             LogWrite(kLogError, "Failed(%d) to read the sample file %s at %lld: it ends early\n",
                      errno, path.c_str(), static_cast<long long>(start + fed));

@@ -36,7 +36,7 @@ struct Request {
     std::vector<std::string> args; // argv, args[0] the token as written
     std::string currentDir;        // empty = keep the caller's
     std::vector<char*> argv;
-    std::vector<int> handOver;     // descriptors that survive the exec
+    std::vector<int> handOver; // descriptors that survive the exec
     // Result, filled by the launcher thread.
     bool done = false;
     int error = 0;
@@ -389,7 +389,8 @@ int LaunchHelper(const std::string& commandLine, const std::string& currentDir, 
     r.currentDir = currentDir;
     r.handOver = handOver;
     // Every helper reaches the engine's windows through the router.
-    if (const char* router = std::getenv(kRouterFdVariable)) r.handOver.push_back(std::atoi(router));
+    if (const char* router = std::getenv(kRouterFdVariable))
+        r.handOver.push_back(std::atoi(router));
     for (auto& a : r.args)
         r.argv.push_back(a.data());
     r.argv.push_back(nullptr);

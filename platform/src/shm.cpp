@@ -33,7 +33,8 @@ int CreateSharedBlock(size_t size, bool inheritable, SharedBlock* out) {
     // ftruncate extends with zeros, so a new block reads as zeros everywhere.
     int rc = ftruncate(fd, static_cast<off_t>(size)) == 0 ? MapView(fd, size, out) : errno;
     if (rc != 0) close(fd);
-    else if (inheritable) RegisterInheritable(fd);
+    else if (inheritable)
+        RegisterInheritable(fd);
     return rc;
 }
 

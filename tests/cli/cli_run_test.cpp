@@ -228,7 +228,8 @@ TEST_F(Cli, AClosedOutputStreamNeverKillsTheJob) {
     std::vector<std::string> all = {std::string(REELPAGE_PROGRAM_DIR) + "/reelpage-cli", "-o",
                                     m_out, clip};
     std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
+    for (auto& a : all)
+        argv.push_back(a.data());
     argv.push_back(nullptr);
     posix_spawn_file_actions_t files;
     posix_spawn_file_actions_init(&files);

@@ -14,7 +14,8 @@ SmallDisk::SmallDisk(const std::string& folder, size_t bytes) : m_Folder(folder)
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     const std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
-    m_bMounted = mount("tmpfs", folder.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) == 0;
+    m_bMounted =
+        mount("tmpfs", folder.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) == 0;
 }
 
 SmallDisk::~SmallDisk() {
@@ -28,7 +29,8 @@ void SmallDisk::Fill(size_t spare) {
     const size_t free = size_t(vfs.f_bavail) * vfs.f_frsize;
     if (free <= spare) return;
     const size_t want = (free - spare) / page * page;
-    const int fd = open((m_Folder + "/.filler").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    const int fd =
+        open((m_Folder + "/.filler").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (fd < 0) return;
     std::vector<char> block(page, 'f');
     for (size_t done = 0; done < want; done += page)
@@ -36,6 +38,8 @@ void SmallDisk::Fill(size_t spare) {
     close(fd);
 }
 
-void SmallDisk::Unfill() { unlink((m_Folder + "/.filler").c_str()); }
+void SmallDisk::Unfill() {
+    unlink((m_Folder + "/.filler").c_str());
+}
 
 } // namespace testing_disk

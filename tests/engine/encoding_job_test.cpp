@@ -377,7 +377,8 @@ TEST_F(Encoding, DescriptorsReachOnlyTheHelpersThatNeedThem) {
     Talvoricer* status = Start();
     ASSERT_NE(status, nullptr);
     const int encoder1 = platform::GetHelperProcessId(EncoderTaskForTesting(1)->m_hProcess);
-    const std::string children = media_check::Capture("pgrep -P " + std::to_string(getpid()) + " -x dec");
+    const std::string children =
+        media_check::Capture("pgrep -P " + std::to_string(getpid()) + " -x dec");
     ASSERT_FALSE(children.empty());
     const int decoder = std::stoi(children);
 
@@ -414,15 +415,16 @@ TEST_F(Encoding, ExitEngineCancelsARunningJob) {
     pids.push_back(std::stoi(children));
     Bind<FnExitEngine>(kExitEngine)();
     EXPECT_FALSE(fs::exists(folder));
-    for (int pid : pids) EXPECT_NE(kill(pid, 0), 0) << pid; // reaped and gone
+    for (int pid : pids)
+        EXPECT_NE(kill(pid, 0), 0) << pid; // reaped and gone
 
     // The same for an import: its helper ends and its files go.
     const std::string clip = MakeClip("importing.mp4", "640x360", 20);
-    MediaInfo* importing = Bind<FnOpenMedia>(kOpenMedia)(platform::FromUtf8(clip).c_str(),
-                                                         m_Window.Handle(), 0, kMsgProbeDone,
-                                                         kMsgProbeProgress);
+    MediaInfo* importing = Bind<FnOpenMedia>(kOpenMedia)(
+        platform::FromUtf8(clip).c_str(), m_Window.Handle(), 0, kMsgProbeDone, kMsgProbeProgress);
     const std::string wav = platform::ToUtf8(MediaSideFile(*importing, u"wav"));
-    for (int i = 0; i < 2000 && !fs::exists(wav); ++i) usleep(1000);
+    for (int i = 0; i < 2000 && !fs::exists(wav); ++i)
+        usleep(1000);
     Bind<FnExitEngine>(kExitEngine)();
     EXPECT_FALSE(fs::exists(wav));
     EXPECT_TRUE(media_check::Capture("pgrep -P " + std::to_string(getpid()) + " -x dec").empty());

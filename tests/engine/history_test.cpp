@@ -35,7 +35,8 @@ void Touch(const std::string& path, const std::string& content) {
 std::string SampleFile(uint32_t rate, uint16_t channels, uint32_t dataBytes) {
     auto le = [](uint32_t v, int n) {
         std::string b;
-        for (int i = 0; i < n; ++i) b += char((v >> (8 * i)) & 0xff);
+        for (int i = 0; i < n; ++i)
+            b += char((v >> (8 * i)) & 0xff);
         return b;
     };
     return "RIFF" + le(dataBytes + 38, 4) + "WAVEfmt " + le(18, 4) + le(1, 2) + le(channels, 2) +
@@ -237,7 +238,8 @@ TEST(History, SampleFileMustMatchItsRecord) {
     ReloadHistoryForTesting();
     ASSERT_EQ(GetHistoryCount(), 1);
     EXPECT_EQ(std::memcmp(&GetHistoryItem(0)->m_id, &whole.m_id, 16), 0);
-    for (const MediaInfo& m : bad) EXPECT_FALSE(HasValue(IdText(m)));
+    for (const MediaInfo& m : bad)
+        EXPECT_FALSE(HasValue(IdText(m)));
 }
 
 // Side files no stored record names are what an import ended by a kill or

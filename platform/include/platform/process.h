@@ -4,8 +4,8 @@
 //
 // A helper inherits the descriptors its launch hands over (inherit.h), under
 // the same number, so handle values written into shared blocks or onto its
-// command line are valid inside it; everything else is close-on-exec. It cannot outlive the engine: it is started with a
-// parent-death signal (SIGKILL), so it dies with the engine however the engine
+// command line are valid inside it; everything else is close-on-exec. It cannot outlive the engine:
+// it is started with a parent-death signal (SIGKILL), so it dies with the engine however the engine
 // ends, even when killed.
 //
 // The kernel sends that signal when the *thread* that forked the helper ends,
