@@ -188,7 +188,6 @@ bool IsPlausible(const MediaInfo& m) {
             m.m_CodecHeight > kMaxSide)
             return false;
         if (m.m_FrameRateNum <= 0 || m.m_FrameRateDen <= 0) return false;
-        if (int64_t(m.m_FrameRateNum) > int64_t(m.m_FrameRateDen) * 1000) return false;
         if (m.m_VideoBitRate < 0) return false;
     }
     if (m.m_bAudioStream) {
