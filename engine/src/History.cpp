@@ -234,16 +234,18 @@ void RemoveSideFiles(const MediaInfo& m) {
     unlink(platform::ToUtf8(MediaSideFile(m, u"wav")).c_str());
 }
 
-bool IsReusable(const MediaInfo& m) {
-    // Only a finished import stores its record: one that failed, was
-    // cancelled or still runs has none.
+bool IsRecordStored(const MediaInfo& m) {
     platform::RegKey key;
     if (platform::RegOpenKey(platform::RegRoot::CurrentUser, kMediaInfoKey, &key) != 0)
         return false;
-    if (platform::RegQueryValue(key, platform::GuidToU16String(m.m_id), nullptr, nullptr,
-                                nullptr) != 0)
-        return false;
-    return IsValid(m);
+    return platform::RegQueryValue(key, platform::GuidToU16String(m.m_id), nullptr, nullptr,
+                                   nullptr) == 0;
+}
+
+bool IsReusable(const MediaInfo& m) {
+    // Only a finished import stores its record: one that failed, was
+    // cancelled or still runs has none.
+    return IsRecordStored(m) && IsValid(m);
 }
 
 void RetireRecord(MediaInfo* media) {

@@ -36,6 +36,9 @@ bool IsPlausible(const MediaInfo& media);
 // and counts exactly the bytes the file holds. Otherwise why says what is
 // wrong with it (when given).
 bool SampleFileMatches(const MediaInfo& media, std::string* why);
+// True once the import of the record has finished: the import stores the
+// record as its last step.
+bool IsRecordStored(const MediaInfo& media);
 // A record answers a later import of its path only when its import finished
 // (its record is in the store), its values are plausible, its file is
 // unchanged and its side files are whole.

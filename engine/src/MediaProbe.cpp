@@ -48,7 +48,10 @@ void WatchProbe(int process, HWND notify, uint32_t msgDone, int32_t cookie, Medi
         platform::WaitForHandle(process, platform::kInfinite);
         int code = 0;
         platform::GetHelperExitCode(process, &code);
-        if (code != 0) {
+        // An import that stored its record has finished, whatever ended its
+        // helper afterwards (the exit of a front end that got its answer):
+        // its files are the record's.
+        if (code != 0 && !IsRecordStored(media)) {
             LogWrite(kLogError, "The media probe ended without a result (exit code %d)\n", code);
             RemoveSideFiles(media);
             platform::PostMessage(notify, msgDone, kProbeFailed, cookie);

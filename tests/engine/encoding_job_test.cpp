@@ -428,6 +428,15 @@ TEST_F(Encoding, ExitEngineCancelsARunningJob) {
     Bind<FnExitEngine>(kExitEngine)();
     EXPECT_FALSE(fs::exists(wav));
     EXPECT_TRUE(media_check::Capture("pgrep -P " + std::to_string(getpid()) + " -x dec").empty());
+
+    // An import that has given its answer is finished, even when its helper
+    // has not quite ended at the exit: its files stay for the next run.
+    m_Window.DispatchNow();
+    m_Window.Clear();
+    MediaInfo* done = Import(MakeClip("done.mp4", "160x90", 1));
+    Bind<FnExitEngine>(kExitEngine)();
+    EXPECT_TRUE(fs::exists(platform::ToUtf8(MediaSideFile(*done, u"wav"))));
+    EXPECT_TRUE(fs::exists(platform::ToUtf8(MediaSideFile(*done, u"bmp"))));
 }
 
 // A sample file shorter than its import wrote (cut before the job, or under
