@@ -79,9 +79,9 @@ bool MediaFolderWritable() {
     CreateMediaInfoFolder();
     const std::string folder = platform::ToUtf8(MediaInfoFolder());
     struct stat st {};
-    if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        LogWrite(kLogError, "Failed(%d) to CreateDirectory:%s\n", errno ? errno : ENOTDIR,
-                 folder.c_str());
+    const int err = stat(folder.c_str(), &st) != 0 ? errno : S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+    if (err != 0) {
+        LogWrite(kLogError, "Failed(%d) to CreateDirectory:%s\n", err, folder.c_str());
         return false;
     }
     if (access(folder.c_str(), W_OK | X_OK) != 0) {
