@@ -331,6 +331,8 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
 
 void TfrmMain::SetCurrentControl(int CurrentControl) {
     if (CurrentControl == FCurrentControl) return;
+    // The preview's watermark mode lasts exactly while its panel is current.
+    if (FCurrentControl == 2) frmWatermark->HidePanel();
     FCurrentControl = CurrentControl;
     QWidget* panels[3] = {frmHome, frmEdit, frmWatermark};
     // The new panel first, so the side area is never empty; showing and
@@ -341,6 +343,7 @@ void TfrmMain::SetCurrentControl(int CurrentControl) {
     miHome->setChecked(CurrentControl == 0);
     miEdit->setChecked(CurrentControl == 1);
     miWater->setChecked(CurrentControl == 2);
+    if (CurrentControl == 2) frmWatermark->ShowPanel();
 }
 
 void TfrmMain::ReloadHistory() {

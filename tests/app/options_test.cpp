@@ -26,6 +26,7 @@
 #include "LowInterface.h"
 #include "Options.h"
 #include "PublishFrm.h"
+#include "Watermark.h"
 #include "app_test_support.h"
 #include "media_fixtures.h"
 
@@ -323,6 +324,8 @@ TEST_F(OptionsDialog, EveryDialogChecksPicturesAsTheOutputsReadThem) {
     Low.PublishPage.Set(&FakePublishPage);
     Open();
     auto publish = std::make_unique<TfrmPublish>(nullptr);
+    auto panel = std::make_unique<TfrmWatermark>(nullptr);
+    panel->ShowPanel();
 
     struct Dialog {
         const char* name;
@@ -336,17 +339,22 @@ TEST_F(OptionsDialog, EveryDialogChecksPicturesAsTheOutputsReadThem) {
          [&] { return FieldText(settings.m_AdFile); }},
         {"publish advertisement", [&] { publish->btnAddAd->click(); },
          [&] { return FieldText(project.m_AdFile); }},
+        {"panel watermark", [&] { panel->btnAdd->click(); },
+         [&] { return FieldText(project.m_WatermarkFile); }},
+        {"panel advertisement", [&] { panel->btnAddAd->click(); },
+         [&] { return FieldText(project.m_AdFile); }},
     };
     for (const Dialog& d : dialogs) {
         SCOPED_TRACE(d.name);
         for (const QString& refused : {cut, text}) {
             apptest::MessageRecorder messages;
             apptest::OpenFileRecorder files({refused});
+            const QString before = d.stored();
             d.click();
             ASSERT_EQ(messages.shown.size(), 1u) << refused.toStdString();
             EXPECT_EQ(messages.shown[0].text,
                       "Does not support the file or the file is not a valid image file.");
-            EXPECT_TRUE(d.stored().isEmpty());
+            EXPECT_EQ(d.stored(), before) << "nothing changed";
         }
         for (const QString& taken : {tiff, webp}) {
             apptest::MessageRecorder messages;
@@ -362,5 +370,6 @@ TEST_F(OptionsDialog, EveryDialogChecksPicturesAsTheOutputsReadThem) {
     EXPECT_EQ(LoadCheckedPicture(tiff).pixelColor(5, 5), QColor(Qt::blue));
     EXPECT_TRUE(LoadCheckedPicture(cut).isNull());
     publish.reset();
+    panel.reset();
     AppProject = nullptr;
 }
