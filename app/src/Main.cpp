@@ -10,6 +10,7 @@
 #include "LowInterface.h"
 #include "MediaPlayTrackBar.h"
 #include "Options.h"
+#include "Poster.h"
 #include "PublishFrm.h"
 #include "Task.h"
 #include "Watermark.h"
@@ -220,8 +221,19 @@ QWidget* TfrmMain::CreatePlayerBar(QWidget* parent) {
     miShowPoster->setFont(bold);
     PopupMenu1->setDefaultAction(miShowPoster);
     PopupMenu1->addSeparator();
-    PopupMenu1->addAction(QStringLiteral("Grab the current frame as a poster"));
-    PopupMenu1->addAction(QStringLiteral("Grab the currently displayed image as a poster"));
+    QAction* miCurrentFrameAsPoster =
+        PopupMenu1->addAction(QStringLiteral("Grab the current frame as a poster"));
+    QAction* miGrabImageAsPoster =
+        PopupMenu1->addAction(QStringLiteral("Grab the currently displayed image as a poster"));
+    miShowPoster->setObjectName(QStringLiteral("miShowPoster"));
+    miCurrentFrameAsPoster->setObjectName(QStringLiteral("miCurrentFrameAsPoster"));
+    miGrabImageAsPoster->setObjectName(QStringLiteral("miGrabImageAsPoster"));
+    connect(miShowPoster, &QAction::triggered, this, [this] {
+        TfrmPoster dialog(this);
+        dialog.exec();
+    });
+    connect(miCurrentFrameAsPoster, &QAction::triggered, this, [] { Low.SnapshotPoster(0); });
+    connect(miGrabImageAsPoster, &QAction::triggered, this, [] { Low.SnapshotPoster(1); });
     PopupMenu1->addSeparator();
     PopupMenu1->addAction(QStringLiteral("Cancel"));
     btnPoster->SetDropDownMenu(PopupMenu1);
