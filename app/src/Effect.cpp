@@ -3,6 +3,7 @@
 #include "Functions.h"
 #include "LowInterface.h"
 
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -10,7 +11,9 @@
 #include <QLayout>
 #include <QPushButton>
 #include <QSlider>
+#include <QTabBar>
 #include <QTabWidget>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -105,8 +108,6 @@ TfrmEffect::TfrmEffect(QWidget* parent) : QDialog(parent) {
 
     PageControl1 = new QTabWidget(this);
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
-    PageControl1->setUsesScrollButtons(true);
-    PageControl1->setElideMode(Qt::ElideNone);
     QGridLayout* grids[kPageCount] = {};
     for (int page = 0; page < kPageCount; ++page) {
         auto* sheet = new QWidget(PageControl1);
@@ -147,6 +148,7 @@ TfrmEffect::TfrmEffect(QWidget* parent) : QDialog(parent) {
         connect(bar, &QSlider::valueChanged, this, [this] { OnAdjustChanged(); });
     }
     connect(cbxExpandEdge, &QCheckBox::toggled, this, [this] { OnAdjustChanged(); });
+    layout->addWidget(CreatePageRows());
     layout->addWidget(PageControl1);
 
     btnResetAll = new QPushButton(QStringLiteral("Reset All"), this);
@@ -165,6 +167,41 @@ TfrmEffect::TfrmEffect(QWidget* parent) : QDialog(parent) {
     connect(btnClose, &QPushButton::clicked, this, &QDialog::accept);
 
     LoadValues();
+}
+
+QWidget* TfrmEffect::CreatePageRows() {
+    // Eleven captions do not fit one row of tabs in a dialog of this size,
+    // and scrolling tabs would hide most pages: the pages are chosen from
+    // rows of buttons instead, the tab widget keeping only its pages.
+    PageControl1->tabBar()->hide();
+    auto* rows = new QWidget(this);
+    rows->setObjectName(QStringLiteral("PageRows"));
+    auto* lines = new QVBoxLayout(rows);
+    lines->setContentsMargins(0, 0, 0, 0);
+    lines->setSpacing(2);
+    PageButtons = new QButtonGroup(rows);
+    PageButtons->setExclusive(true);
+    const int perRow[] = {4, 4, 3};
+    int page = 0;
+    for (int count : perRow) {
+        auto* line = new QHBoxLayout;
+        line->setSpacing(2);
+        for (int i = 0; i < count; ++i, ++page) {
+            auto* button = new QToolButton(rows);
+            button->setText(PageControl1->tabText(page));
+            button->setCheckable(true);
+            button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+            PageButtons->addButton(button, page);
+            line->addWidget(button);
+        }
+        lines->addLayout(line);
+    }
+    PageButtons->button(0)->setChecked(true);
+    connect(PageButtons, &QButtonGroup::idClicked, PageControl1, &QTabWidget::setCurrentIndex);
+    connect(PageControl1, &QTabWidget::currentChanged, this, [this](int index) {
+        if (QAbstractButton* button = PageButtons->button(index)) button->setChecked(true);
+    });
+    return rows;
 }
 
 std::array<QSlider*, TfrmEffect::kTrackBarCount> TfrmEffect::TrackBars() const {

@@ -8,6 +8,7 @@
 
 #include <array>
 
+class QButtonGroup;
 class QCheckBox;
 class QPushButton;
 class QSlider;
@@ -37,6 +38,8 @@ public:
     void btnResetAllClick();
 
     QTabWidget* PageControl1 = nullptr;
+    // One button per page, its id the page's index.
+    QButtonGroup* PageButtons = nullptr;
     QSlider* tbBrightness = nullptr;
     QSlider* tbContrast = nullptr;
     QSlider* tbHue = nullptr;
@@ -72,6 +75,7 @@ signals:
     void AdjustChanged();
 
 private:
+    QWidget* CreatePageRows();
     void LoadValues();
     // True while a parameter of the page is not 0.
     static bool PageChanged(int page);

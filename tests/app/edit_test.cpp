@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QAbstractButton>
 #include <QApplication>
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -478,6 +480,12 @@ TEST_F(EditPanel, BrightnessInTheEffectsDialogMovesThePanelAtOnce) {
         EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Effect"));
         EXPECT_EQ(dialog->PageControl1->count(), 11);
         EXPECT_EQ(dialog->PageControl1->currentIndex(), 0);
+        // Every page can be chosen from the rows of page buttons.
+        dialog->PageButtons->button(10)->click();
+        EXPECT_EQ(dialog->PageControl1->currentIndex(), 10);
+        dialog->PageControl1->setCurrentIndex(0);
+        EXPECT_TRUE(dialog->PageButtons->button(0)->isChecked());
+        EXPECT_FALSE(dialog->PageButtons->button(10)->isChecked());
         dialog->tbBrightness->setValue(-40);
         // While the dialog is still open.
         EXPECT_EQ(edit()->tbBrightness->value(), -40);

@@ -1,14 +1,19 @@
-// Pictures of the splash window, the main window with its help page and the
-// about box, for looking at by hand (not run by default). Under a display:
+// Pictures of the splash window, the main window with its help page, the
+// about box, the Edit panel and the Effects dialog, for looking at by hand
+// (not run by default). Under a display:
 //   REELPAGE_SCREENSHOT_DIR=/tmp/shots QT_QPA_PLATFORM=xcb xvfb-run -a
 //   build/tests/test_app --gtest_also_run_disabled_tests --gtest_filter='Screenshots.*'
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QSlider>
+#include <QTabWidget>
 #include <QTest>
 #include <QWebEngineView>
 
 #include "About.h"
+#include "Editor.h"
+#include "Effect.h"
 #include "Flash.h"
 #include "Functions.h"
 #include "LowInterface.h"
@@ -46,4 +51,49 @@ TEST(Screenshots, DISABLED_SplashMainWindowAbout) {
     QTest::qWait(200);
     EXPECT_TRUE(about->grab().save(folder + QStringLiteral("/about.png")));
     about->close();
+}
+
+TEST(Screenshots, DISABLED_EditPanelAndEffects) {
+    QString folder = qEnvironmentVariable("REELPAGE_SCREENSHOT_DIR", QStringLiteral("/tmp"));
+    QDir().mkpath(folder);
+    apptest::UseProgramFolder();
+    apptest::StandInMainWindowEngine();
+    Low.IsVistaOrLater.Set([]() -> reelpage::BOOL { return 1; });
+    static Project project{};
+    static MediaInfo media{};
+    project.m_VideoWidth = 1280;
+    project.m_VideoHeight = 720;
+    project.m_CropLeft = 160;
+    project.m_CropTop = 0;
+    project.m_CropWidth = 960;
+    project.m_CropHeight = 720;
+    project.m_OutputWidth = 960;
+    project.m_OutputHeight = 720;
+    project.m_Brightness = 20;
+    project.m_Saturation = -15;
+    project.m_Formats[0] = -1;
+    SetFieldText(media.m_szName, QStringLiteral("Holiday"));
+    AppProject = &project;
+    AppProjectMedia = &media;
+
+    TfrmMain main;
+    main.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
+    main.SetCurrentControl(1);
+    QTest::qWait(300);
+    EXPECT_TRUE(main.grab().save(folder + QStringLiteral("/edit_panel.png")));
+
+    TfrmEffect dialog(&main);
+    dialog.PageControl1->setCurrentIndex(1);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    QTest::qWait(200);
+    EXPECT_TRUE(dialog.grab().save(folder + QStringLiteral("/effects.png")));
+    dialog.PageControl1->setCurrentIndex(2);
+    QTest::qWait(100);
+    EXPECT_TRUE(dialog.grab().save(folder + QStringLiteral("/effects_blur.png")));
+    dialog.close();
+    main.SetCurrentControl(0);
+    AppProject = nullptr;
+    AppProjectMedia = nullptr;
 }
