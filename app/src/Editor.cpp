@@ -23,6 +23,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <utility>
 
 namespace reelpage::app {
 
@@ -248,18 +249,20 @@ void TfrmEdit::FormHide() {
     Low.LeaveCropMode();
 }
 
+// Both are called from outside the panel, possibly while one of its own
+// handlers runs further up: they leave FChanging as they found it.
 void TfrmEdit::OnCropChanged() {
     if (!AppProject) return;
-    FChanging = true;
+    const bool changing = std::exchange(FChanging, true);
     UpdateCropControls();
-    FChanging = false;
+    FChanging = changing;
 }
 
 void TfrmEdit::SetAdjustValues() {
     if (!AppProject) return;
-    FChanging = true;
+    const bool changing = std::exchange(FChanging, true);
     LoadAdjustControls();
-    FChanging = false;
+    FChanging = changing;
 }
 
 void TfrmEdit::UpdateCropControls() {
