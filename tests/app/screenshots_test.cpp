@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QSpinBox>
 #include <QSlider>
 #include <QTabWidget>
 #include <QTest>
@@ -14,11 +15,15 @@
 #include "About.h"
 #include "Editor.h"
 #include "Effect.h"
+#include "CommandLinkButton.h"
 #include "Flash.h"
 #include "Functions.h"
+#include "GraphicsButton.h"
+#include "Home.h"
 #include "LowInterface.h"
 #include "Main.h"
 #include "app_test_support.h"
+#include "media_fixtures.h"
 
 using namespace reelpage::app;
 
@@ -94,6 +99,53 @@ TEST(Screenshots, DISABLED_EditPanelAndEffects) {
     EXPECT_TRUE(dialog.grab().save(folder + QStringLiteral("/effects_blur.png")));
     dialog.close();
     main.SetCurrentControl(0);
+    AppProject = nullptr;
+    AppProjectMedia = nullptr;
+}
+
+// The Edit panel on a real import with the real engine: a rotation and a
+// ratio preset as a user makes them, the main window grabbed after each.
+TEST(Screenshots, DISABLED_EditPanelOnARealImport) {
+    QString folder = qEnvironmentVariable("REELPAGE_SCREENSHOT_DIR", QStringLiteral("/tmp"));
+    QDir().mkpath(folder);
+    apptest::UseProgramFolder();
+    BindLowInterface();
+    ASSERT_TRUE(Low.LoadProductInfo(&AppProductInfo));
+    Low.InitDiagnostics();
+    ASSERT_EQ(Low.InitFolders(), 0);
+    ASSERT_EQ(apptest::StartEngineOnce(), 0);
+    AppSettings = Low.GetSettings();
+    ASSERT_NE(AppSettings, nullptr);
+
+    const QString video = QDir::tempPath() + QStringLiteral("/edit_panel_clip.mp4");
+    ASSERT_TRUE(testing_media::Ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=640x360:rate=25", "-t",
+                                       "3", "-pix_fmt", "yuv420p", video.toStdString()}));
+    TfrmMain main;
+    main.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
+    apptest::OpenFileRecorder files({video});
+    main.frmHome->btnAddFileClick();
+    ASSERT_NE(AppProject, nullptr);
+    EXPECT_EQ(AppProject->m_VideoWidth, 640);
+
+    main.frmHome->btnEdit->click();
+    ASSERT_EQ(main.CurrentControl(), 1);
+    QTest::qWait(500);
+    EXPECT_TRUE(main.grab().save(folder + QStringLiteral("/real_edit.png")));
+
+    main.frmEdit->btnRotateRight->click();
+    EXPECT_EQ(AppProject->m_VideoWidth, 360);
+    EXPECT_EQ(main.frmEdit->spCropWidth->maximum(), 360);
+    EXPECT_EQ(main.frmEdit->spCropHeight->maximum(), 640);
+    main.frmEdit->ApplyCropAspect(16, 9);
+    EXPECT_EQ(AppProject->m_CropWidth, 352);
+    EXPECT_EQ(AppProject->m_CropHeight, 198);
+    main.frmEdit->tbContrast->setValue(30);
+    QTest::qWait(500);
+    EXPECT_TRUE(main.grab().save(folder + QStringLiteral("/real_edit_rotated.png")));
+    main.SetCurrentControl(0);
+    QTest::qWait(300);
+    EXPECT_TRUE(main.grab().save(folder + QStringLiteral("/real_general_after_edit.png")));
     AppProject = nullptr;
     AppProjectMedia = nullptr;
 }
