@@ -16,6 +16,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 
 namespace reelpage::app {
@@ -90,7 +91,9 @@ int FieldPosition(const Project* p, const TrackBarInfo& info) {
     if (info.intField) return p->*info.intField;
     // A float field shows at the nearest whole position.
     const float value = p->*info.floatField;
-    return std::isfinite(value) ? int(std::lround(value)) : 0;
+    if (!std::isfinite(value)) return 0;
+    // The track bar clamps to its range; this only keeps the rounding defined.
+    return int(std::lround(std::clamp(value, float(info.min) - 1, float(info.max) + 1)));
 }
 
 bool FieldSet(const Project* p, const TrackBarInfo& info) {

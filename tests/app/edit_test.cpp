@@ -509,6 +509,7 @@ TEST_F(EffectsDialog, LoadsEveryFieldWithoutEchoAndStoresEveryControl) {
     project.m_Saturation = -7;
     project.m_BlurRadius = 2.6f;
     project.m_SharpenAmount = 3.4f;
+    project.m_SharpenRadius = 1e20f; // beyond any position: shown at the end
     project.m_BlurExpandEdge = -1;
     project.m_LevelsShadow = 9;
     project.m_BlackSaturation = 100;
@@ -518,6 +519,7 @@ TEST_F(EffectsDialog, LoadsEveryFieldWithoutEchoAndStoresEveryControl) {
     EXPECT_EQ(dialog.tbSaturation->value(), -7);
     EXPECT_EQ(dialog.tbRadius->value(), 3);
     EXPECT_EQ(dialog.tbAmount->value(), 3);
+    EXPECT_EQ(dialog.tbRadius1->value(), 100);
     EXPECT_TRUE(dialog.cbxExpandEdge->isChecked());
     EXPECT_EQ(dialog.tbShadow->value(), 9);
     EXPECT_EQ(dialog.tbBlack->value(), 100);
