@@ -8,8 +8,12 @@
 #include "WindowHandle.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QIcon>
+#include <QUrl>
 
+#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <unistd.h>
 
@@ -24,17 +28,73 @@ void Fail(const char* text) {
     ShowMessage(nullptr, QString::fromLatin1(text), ApplicationTitle, QMessageBox::Critical);
 }
 
+// How long a later start with a file waits for the first program's window,
+// which is registered only once the first program has started up.
+constexpr int kHandOverWaitMs = 20000;
+
+// Qt's own options that take a value (QGuiApplication and QApplication
+// remove them from the command line; the instance test runs before that).
+bool TakesValue(const char* option) {
+    static const char* const kOptions[] = {
+        "platform", "platformpluginpath", "platformtheme", "plugin", "qmljsdebugger",
+        "qwindowgeometry", "qwindowicon", "qwindowtitle", "geometry", "title", "display",
+        "style", "stylesheet", "session", "name", "dialogs", "widgetcount", "reverse"};
+    while (*option == '-')
+        ++option;
+    for (const char* known : kOptions)
+        if (std::strcmp(option, known) == 0)
+            // The last three are switches.
+            return std::strcmp(known, "widgetcount") != 0 && std::strcmp(known, "reverse") != 0 &&
+                   std::strcmp(known, "dialogs") != 0;
+    return false;
+}
+
+// The file to import named on the command line (reelpage FILE, as the
+// desktop entry starts it), as a full path; empty when there is none.
+QString FileArgument(int argc, char** argv) {
+    QString file;
+    bool options = true;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (options && std::strcmp(arg, "--") == 0) {
+            options = false;
+        } else if (options && arg[0] == '-' && arg[1] != 0) {
+            if (TakesValue(arg) && !std::strchr(arg, '=')) ++i;
+        } else {
+            file = QString::fromLocal8Bit(arg);
+        }
+    }
+    if (file.isEmpty()) return file;
+    if (file.startsWith(QStringLiteral("file:"))) file = QUrl(file).toLocalFile();
+    return QFileInfo(file).absoluteFilePath();
+}
+
 } // namespace
 
 int ProgramMain(int argc, char** argv) {
     BindLowInterface();
 
+    const QString file = FileArgument(argc, argv);
+
     // A second start only brings the first program forward, once that one
-    // has shown its main window.
+    // has shown its main window; a file it was given goes with it.
     HWND firstWindow = 0;
     if (Low.EnterInstance(&firstWindow) >= 2) {
-        if (firstWindow != 0) BringInstanceWindowForward(firstWindow);
-        return 0;
+        if (file.isEmpty()) {
+            if (firstWindow != 0) BringInstanceWindowForward(firstWindow);
+            return 0;
+        }
+        // The file must not be lost while the first program is still
+        // starting. Asking again only raises the start counter, which
+        // nothing compares with anything but 2.
+        for (int waited = 0; firstWindow == 0 && waited < kHandOverWaitMs; waited += 100) {
+            usleep(100 * 1000);
+            Low.EnterInstance(&firstWindow);
+        }
+        if (firstWindow != 0 && HandFileToInstance(firstWindow, file)) return 0;
+        std::fprintf(stderr, "reelpage: the running program could not be reached to open %s\n",
+                     file.toLocal8Bit().constData());
+        return 1;
     }
 
     // The help page's web engine refuses to start as root inside its sandbox.
@@ -50,10 +110,16 @@ int ProgramMain(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
 
     SetProgramFolder(QCoreApplication::applicationDirPath());
+    // The icons stand in the build's program folder; an installed program
+    // folder (PREFIX/lib/reelpage) finds them in PREFIX/share.
     QIcon icon;
-    for (const char* size : {"48x48", "256x256"})
-        icon.addFile(ProgramFolder + QStringLiteral("share/icons/hicolor/%1/apps/reelpage.png")
-                                         .arg(QString::fromLatin1(size)));
+    for (const QString& share : {ProgramFolder + QStringLiteral("share/"),
+                                 ProgramFolder + QStringLiteral("../../share/")})
+        for (const char* size : {"48x48", "256x256"}) {
+            QString png = share + QStringLiteral("icons/hicolor/%1/apps/reelpage.png")
+                                      .arg(QString::fromLatin1(size));
+            if (QFileInfo::exists(png)) icon.addFile(png);
+        }
     QApplication::setWindowIcon(icon);
 
     Low.CheckRecordSizes(kAppSettingsSize, kAppMediaInfoSize, kAppProjectSize);
@@ -96,6 +162,7 @@ int ProgramMain(int argc, char** argv) {
         QObject::connect(&main, &TfrmMain::Closed, &app, &QCoreApplication::quit);
         main.show();
         splash.reset();
+        if (!file.isEmpty()) main.OpenFile(file);
         app.exec();
     }
     Low.ExitEngine();
