@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Builds the Debian package reelpage_<version>_<arch>.deb into build/ (or
+# Installs what is missing, then builds the Debian package reelpage_<version>_<arch>.deb into build/ (or
 # $BUILD_DIR) and prints its path. Extra arguments go to cmake.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${BUILD_DIR:-build}"
+tools/install-deps.sh >&2
 tools/build.sh "$@" >&2
 # dpkg-shlibdeps and dpkg-deb come from dpkg-dev; fakeroot gives the files root
 # as owner whoever builds.
