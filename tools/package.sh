@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, then builds the Debian package reelpage_<version>_<arch>.deb into build/ (or
-# $BUILD_DIR) and prints its path. Extra arguments go to cmake.
+# Installs what is missing, builds, and makes the Debian package
+# reelpage_<version>_<arch>.deb in build/ (or $BUILD_DIR); prints its path.
+# Extra arguments go to cmake.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${BUILD_DIR:-build}"
