@@ -501,8 +501,8 @@ int64_t TfrmMain::WndProc(uint32_t msg, int64_t wParam, int64_t lParam) {
         const auto* copy = reinterpret_cast<const platform::CopyData*>(lParam);
         if (copy && copy->dwData == kCopyOpenFile && copy->cbData > 0) {
             BringForward();
-            OpenFile(QString::fromUtf8(static_cast<const char*>(copy->lpData),
-                                       qsizetype(copy->cbData)));
+            OpenFile(
+                QString::fromUtf8(static_cast<const char*>(copy->lpData), qsizetype(copy->cbData)));
         }
         break;
     }
@@ -567,11 +567,11 @@ void TfrmMain::OpenPendingFile() {
     frmHome->AddFile(fileName);
     const bool imported =
         AppProject && AppProjectMedia && FieldText(AppProjectMedia->m_szFileName) == fileName;
-    Low.WriteLog(QStringLiteral("Import of %1 asked from outside the program: %2\n")
-                     .arg(fileName, imported ? QStringLiteral("imported")
-                                             : QStringLiteral("not imported"))
-                     .toUtf8()
-                     .constData());
+    Low.WriteLog(
+        QStringLiteral("Import of %1 asked from outside the program: %2\n")
+            .arg(fileName, imported ? QStringLiteral("imported") : QStringLiteral("not imported"))
+            .toUtf8()
+            .constData());
 }
 
 void TfrmMain::FileInformation1Click() {

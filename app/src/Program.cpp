@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <unistd.h>
 
 namespace reelpage::app {
@@ -34,19 +35,14 @@ constexpr int kHandOverWaitMs = 20000;
 
 // Qt's own options that take a value (QGuiApplication and QApplication
 // remove them from the command line; the instance test runs before that).
+// Every other option is a switch.
 bool TakesValue(const char* option) {
-    static const char* const kOptions[] = {
-        "platform", "platformpluginpath", "platformtheme", "plugin", "qmljsdebugger",
-        "qwindowgeometry", "qwindowicon", "qwindowtitle", "geometry", "title", "display",
-        "style", "stylesheet", "session", "name", "dialogs", "widgetcount", "reverse"};
+    static const std::string kOptions = " platform platformpluginpath platformtheme plugin "
+                                        "qmljsdebugger geometry qwindowgeometry qwindowicon title "
+                                        "qwindowtitle display style stylesheet session name ";
     while (*option == '-')
         ++option;
-    for (const char* known : kOptions)
-        if (std::strcmp(option, known) == 0)
-            // The last three are switches.
-            return std::strcmp(known, "widgetcount") != 0 && std::strcmp(known, "reverse") != 0 &&
-                   std::strcmp(known, "dialogs") != 0;
-    return false;
+    return kOptions.find(' ' + std::string(option) + ' ') != std::string::npos;
 }
 
 // The file to import named on the command line (reelpage FILE, as the
@@ -113,11 +109,12 @@ int ProgramMain(int argc, char** argv) {
     // The icons stand in the build's program folder; an installed program
     // folder (PREFIX/lib/reelpage) finds them in PREFIX/share.
     QIcon icon;
-    for (const QString& share : {ProgramFolder + QStringLiteral("share/"),
-                                 ProgramFolder + QStringLiteral("../../share/")})
+    for (const QString& share :
+         {ProgramFolder + QStringLiteral("share/"), ProgramFolder + QStringLiteral("../../share/")})
         for (const char* size : {"48x48", "256x256"}) {
-            QString png = share + QStringLiteral("icons/hicolor/%1/apps/reelpage.png")
-                                      .arg(QString::fromLatin1(size));
+            QString png =
+                share +
+                QStringLiteral("icons/hicolor/%1/apps/reelpage.png").arg(QString::fromLatin1(size));
             if (QFileInfo::exists(png)) icon.addFile(png);
         }
     QApplication::setWindowIcon(icon);

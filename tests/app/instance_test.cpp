@@ -140,7 +140,8 @@ TEST(OpenFile, FilesThatCannotBeImportedGetTheImportsOwnMessages) {
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         ASSERT_EQ(file.write("not a video at all\n"), 19);
     }
-    ASSERT_TRUE(testing_media::Ffmpeg({"-f", "lavfi", "-i", "sine=duration=1", tone.toStdString()}));
+    ASSERT_TRUE(
+        testing_media::Ffmpeg({"-f", "lavfi", "-i", "sine=duration=1", tone.toStdString()}));
     const struct {
         QString file;
         const char* message;
@@ -157,11 +158,40 @@ TEST(OpenFile, FilesThatCannotBeImportedGetTheImportsOwnMessages) {
         Prepare(program, {c.file});
         program.start();
         ASSERT_TRUE(program.waitForStarted(10000));
-        EXPECT_TRUE(apptest::WaitFor(
-            [&] { return ReadAll(LogFile()).count(shown) > before; }, 60000))
+        EXPECT_TRUE(
+            apptest::WaitFor([&] { return ReadAll(LogFile()).count(shown) > before; }, 60000))
             << ReadAll(LogFile()).constData();
         // The message box is still up, so the import has not come back.
         EXPECT_EQ(program.state(), QProcess::Running);
         End(program);
     }
+}
+
+TEST(OpenFile, AFileGivenWhileTheFirstProgramIsStillStartingIsNotLost) {
+    apptest::EnsureApplication();
+    const QString clip = TestFile("early.mp4");
+    ASSERT_TRUE(testing_media::MakeRamp(clip.toStdString(), 1.0, 10));
+    // Started together: whichever enters first stays, the other ends at once;
+    // either way the file is imported by the one that stays.
+    QProcess plain, withFile;
+    Prepare(plain);
+    Prepare(withFile, {clip});
+    plain.start();
+    withFile.start();
+    ASSERT_TRUE(plain.waitForStarted(10000));
+    ASSERT_TRUE(withFile.waitForStarted(10000));
+    EXPECT_TRUE(LogShows(ImportLine(clip, "imported"), 60000)) << ReadAll(LogFile()).constData();
+    QProcess* ended = nullptr;
+    ASSERT_TRUE(apptest::WaitFor(
+        [&] {
+            for (QProcess* p : {&plain, &withFile})
+                if (p->state() == QProcess::NotRunning) ended = p;
+            return ended != nullptr;
+        },
+        30000))
+        << "one of the two must end by itself";
+    EXPECT_EQ(ended->exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(ended->exitCode(), 0);
+    End(plain);
+    End(withFile);
 }
