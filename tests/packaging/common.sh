@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by the packaging tests: a private home, and the installed program
 # started offscreen up to the point where it has passed the installation check.
 set -euo pipefail

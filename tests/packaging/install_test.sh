@@ -3,6 +3,7 @@
 # what was installed, the launchers, reelpage-cli on the sample and the
 # program started offscreen; a file changed afterwards is refused.
 # Usage: install_test.sh BUILD_DIR SAMPLE_VIDEO
+# shellcheck source=common.sh
 . "$(dirname "$0")/common.sh"
 build=$1 sample=$2
 make_home
