@@ -627,13 +627,14 @@ Talvoricer* StartEncoding(HWND notify) {
     VideoEncoder* raw = job.get();
     if (audio) job->m_AudioThread = std::thread([raw] { raw->FeedAudio(); });
     // The decoder reads the status block, the records and every encoder's
-    // frame queue.
+    // frame queue, and leaves the poster's picture in its block.
     std::vector<int> handOver = {job->m_Talvoricer.handle, media->m_hSelf, project->m_hSelf};
     for (int i = 0; i < k; ++i) {
         const EncoderBlocks& e = job->m_Encoders[i];
         handOver.insert(handOver.end(),
                         {e.video.handle, e.Video()->m_hSlotEvent, e.Video()->m_hFrameEvent});
     }
+    if (job->m_PosterFrame.view) handOver.push_back(job->m_PosterFrame.handle);
     if (LaunchDecoder(job->m_Launch.handle, handOver, &job->m_hDecoder) != 0) return failed();
     job->m_Watcher = std::thread([raw] { raw->Watch(); });
 
