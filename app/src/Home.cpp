@@ -213,6 +213,9 @@ void TfrmHome::CreateResolutionBox(QWidget* parent) {
         spin->setObjectName(QString::fromLatin1(name));
         spin->setRange(16, 2048);
         spin->setSingleStep(16);
+        // Each taken size re-lays out the preview and realigns the
+        // watermark: taken when typing ends, not at every digit.
+        spin->setKeyboardTracking(false);
         return spin;
     };
     spWidth = makeSpin("spWidth");
