@@ -213,8 +213,8 @@ QWidget* TfrmOptions::CreateSizePage() {
     grid->addWidget(new QLabel(QStringLiteral("Default resize method:"), page), 3, 0);
     cmbResize = new QComboBox(page);
     cmbResize->setObjectName(QStringLiteral("cmbResize"));
-    cmbResize->addItems({QStringLiteral("Center"), QStringLiteral("Letterbox"),
-                         QStringLiteral("Crop")});
+    cmbResize->addItems(
+        {QStringLiteral("Center"), QStringLiteral("Letterbox"), QStringLiteral("Crop")});
     grid->addWidget(cmbResize, 3, 1, 1, 3);
     grid->setRowStretch(4, 1);
     return page;
@@ -273,9 +273,9 @@ QWidget* TfrmOptions::CreateBusinessPage() {
 
     auto* ad = new QGroupBox(QStringLiteral("Default Advertisement add to output video"), page);
     auto* aform = new QFormLayout(ad);
-    aform->addRow(QStringLiteral("Picture File:"),
-                  pictureRow(ad, &edAd, "edAd", &btnImageAd, "btnImageAd", &btnDeleteAd,
-                             "btnDeleteAd"));
+    aform->addRow(
+        QStringLiteral("Picture File:"),
+        pictureRow(ad, &edAd, "edAd", &btnImageAd, "btnImageAd", &btnDeleteAd, "btnDeleteAd"));
     edAdLink = new QLineEdit(ad);
     edAdLink->setObjectName(QStringLiteral("edAdLink"));
     // The field keeps 1024 characters with its terminating zero.
@@ -357,7 +357,8 @@ void TfrmOptions::LoadSettings() {
         cbxUpdate->setChecked(s->m_DisableUpdate == 0);
     }
     // Connected after filling, so that showing the values stores nothing.
-    connect(cmbResolution, &QComboBox::currentIndexChanged, this, [this] { cmbResolutionChange(); });
+    connect(cmbResolution, &QComboBox::currentIndexChanged, this,
+            [this] { cmbResolutionChange(); });
     connect(spWidth, &QSpinBox::valueChanged, this, [this] { spWidthChange(); });
     connect(spHeight, &QSpinBox::valueChanged, this, [this] { spHeightChange(); });
     connect(Aspect4x3, &QAction::triggered, this, [this] { Aspect4x3Click(); });
@@ -382,15 +383,13 @@ void TfrmOptions::ShowSize() {
     spHeight->setValue(s->m_OutputHeight);
     spWidth->setEnabled(custom);
     spHeight->setEnabled(custom);
-    lblAspect->SetCaption(s->m_SizeIndex == 0
-                              ? QString()
-                              : AspectText(s->m_OutputWidth, s->m_OutputHeight, custom));
+    lblAspect->SetCaption(
+        s->m_SizeIndex == 0 ? QString() : AspectText(s->m_OutputWidth, s->m_OutputHeight, custom));
 }
 
 void TfrmOptions::btnBrowseClick() {
     const QString folder = QFileDialog::getExistingDirectory(
-        this, QStringLiteral("Select Export Folder:"), edFolder->text(),
-        QFileDialog::ShowDirsOnly);
+        this, QStringLiteral("Select Export Folder:"), edFolder->text(), QFileDialog::ShowDirsOnly);
     if (folder.isEmpty()) return;
     SetFolder(folder);
 }

@@ -418,12 +418,12 @@ void TfrmWatermark::AlignClick(TGraphicsGroupRadio* button) {
         for (int i = 0; i < 3; ++i)
             if (group[i] == button) code = codes[i];
         if (horizontal) {
-            p->m_WatermarkLeft = AlignedStart(code, p->m_OutputWidth, p->m_WatermarkWidth,
-                                              p->m_WatermarkLeft);
+            p->m_WatermarkLeft =
+                AlignedStart(code, p->m_OutputWidth, p->m_WatermarkWidth, p->m_WatermarkLeft);
             seLeft->setValue(p->m_WatermarkLeft);
         } else {
-            p->m_WatermarkTop = AlignedStart(code, p->m_OutputHeight, p->m_WatermarkHeight,
-                                             p->m_WatermarkTop);
+            p->m_WatermarkTop =
+                AlignedStart(code, p->m_OutputHeight, p->m_WatermarkHeight, p->m_WatermarkTop);
             seTop->setValue(p->m_WatermarkTop);
         }
         Low.ApplyWatermarkPosition();
@@ -472,9 +472,9 @@ bool TfrmWatermark::SideChange(QSpinBox* edit, int32_t* side, int32_t* other, in
 
 void TfrmWatermark::seWidthChange() {
     Project* p = AppProject;
-    if (!p || !SideChange(seWidth, &p->m_WatermarkWidth, &p->m_WatermarkHeight,
-                          p->m_WatermarkImageWidth, p->m_WatermarkImageHeight, seHeight,
-                          cbxKeepScale->isChecked()))
+    if (!p ||
+        !SideChange(seWidth, &p->m_WatermarkWidth, &p->m_WatermarkHeight, p->m_WatermarkImageWidth,
+                    p->m_WatermarkImageHeight, seHeight, cbxKeepScale->isChecked()))
         return;
     FChanging = true;
     RealignWatermark();
@@ -537,9 +537,8 @@ void TfrmWatermark::RealignWatermark() {
 void TfrmWatermark::FitAdToOutput() {
     Project* p = AppProject;
     if (!p || p->m_AdFile[0] == 0) return;
-    const QSize shown =
-        FitPictureIntoOutput(p->m_AdImageWidth, p->m_AdImageHeight, p->m_OutputWidth,
-                             p->m_OutputHeight);
+    const QSize shown = FitPictureIntoOutput(p->m_AdImageWidth, p->m_AdImageHeight,
+                                             p->m_OutputWidth, p->m_OutputHeight);
     p->m_AdWidth = shown.width();
     p->m_AdHeight = shown.height();
     ShowAdSizes();

@@ -88,8 +88,8 @@ protected:
     // may not know.
     QString FfmpegPicture(const QString& name) {
         const QString path = folder.filePath(name);
-        EXPECT_TRUE(testing_media::Ffmpeg({"-f", "lavfi", "-i", "color=c=blue:s=96x64", "-frames:v",
-                                           "1", path.toStdString()}));
+        EXPECT_TRUE(testing_media::Ffmpeg(
+            {"-f", "lavfi", "-i", "color=c=blue:s=96x64", "-frames:v", "1", path.toStdString()}));
         return path;
     }
 
@@ -186,7 +186,8 @@ TEST_F(OptionsDialog, SizePresetsAndRatioRoundings) {
         {1920, &TfrmOptions::Aspect16x9, 2048, 1152, 1920, 1088},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.width << " " << (dialog.get()->*c.item)->text().toStdString());
+        SCOPED_TRACE(testing::Message()
+                     << c.width << " " << (dialog.get()->*c.item)->text().toStdString());
         settings.m_OutputWidth = c.width;
         settings.m_OutputHeight = 100;
         dialog->PrepareAspectMenu();
@@ -296,8 +297,8 @@ TEST_F(OptionsDialog, EveryDialogChecksPicturesAsTheOutputsReadThem) {
     // A JPEG cut short: Qt's reader conceals the missing part, the outputs'
     // reader does not draw it.
     const QString whole = folder.filePath(QStringLiteral("whole.jpg"));
-    ASSERT_TRUE(testing_media::Ffmpeg({"-f", "lavfi", "-i", "testsrc=s=320x240", "-frames:v", "1",
-                                       whole.toStdString()}));
+    ASSERT_TRUE(testing_media::Ffmpeg(
+        {"-f", "lavfi", "-i", "testsrc=s=320x240", "-frames:v", "1", whole.toStdString()}));
     QFile source(whole);
     ASSERT_TRUE(source.open(QIODevice::ReadOnly));
     const QByteArray bytes = source.readAll();

@@ -86,8 +86,8 @@ TEST_F(PosterDialog, ShowsThePosterAndChangeKeepsItOnANonPicture) {
     }
     // A WebP picture, which the outputs can draw, is taken.
     const QString webp = folder.filePath(QStringLiteral("new.webp"));
-    ASSERT_TRUE(testing_media::Ffmpeg({"-f", "lavfi", "-i", "color=c=blue:s=64x48", "-frames:v",
-                                       "1", webp.toStdString()}));
+    ASSERT_TRUE(testing_media::Ffmpeg(
+        {"-f", "lavfi", "-i", "color=c=blue:s=64x48", "-frames:v", "1", webp.toStdString()}));
     apptest::MessageRecorder messages;
     apptest::OpenFileRecorder files({webp});
     dialog.btnChang->click();

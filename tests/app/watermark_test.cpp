@@ -99,11 +99,14 @@ TEST(WatermarkFit, PicturesAreFittedIntoTheOutput) {
         int w, h, ow, oh, fitW, fitH;
     };
     const Case cases[] = {
-        {400, 100, 320, 240, 320, 80}, {100, 400, 320, 240, 60, 240},
-        {100, 50, 320, 240, 100, 50},  {320, 240, 320, 240, 320, 240},
+        {400, 100, 320, 240, 320, 80},
+        {100, 400, 320, 240, 60, 240},
+        {100, 50, 320, 240, 100, 50},
+        {320, 240, 320, 240, 320, 240},
         {1920, 1080, 640, 480, 640, 360},
         // A size never read: no ratio, no division by zero.
-        {0, 900, 320, 240, 0, 240},    {900, 0, 320, 240, 320, 0},
+        {0, 900, 320, 240, 0, 240},
+        {900, 0, 320, 240, 320, 0},
     };
     for (const Case& c : cases)
         EXPECT_EQ(FitPictureIntoOutput(c.w, c.h, c.ow, c.oh), QSize(c.fitW, c.fitH))
