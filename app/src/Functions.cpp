@@ -107,8 +107,8 @@ void FillResolutionList(QComboBox* list) {
 QImage LoadCheckedPicture(const QString& path) {
     // Decoding proves the file is a picture, not just a plausible header.
     picture::Bitmap bitmap;
-    if (path.isEmpty() || picture::LoadPicture(path.toStdString(), bitmap) != picture::Error::None ||
-        bitmap.Empty())
+    if (path.isEmpty() ||
+        picture::LoadPicture(path.toStdString(), bitmap) != picture::Error::None || bitmap.Empty())
         return QImage();
     // B, G, R, A bytes with straight alpha are Qt's ARGB32 on this byte order.
     static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN);

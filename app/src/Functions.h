@@ -1,9 +1,9 @@
 #pragma once
 // Globals and formatting helpers every view of the program shares, so that
 // times, aspect ratios, versions and addresses read the same everywhere.
+#include <QImage>
 #include <QMessageBox>
 #include <QStandardPaths>
-#include <QImage>
 #include <QString>
 
 #include <cstdint>
