@@ -386,6 +386,10 @@ void TfrmMain::None1Click(QAction* item) {
 }
 
 void TfrmMain::OnTaskChanged() {
+    // Reports of the session the new project replaced may still be queued;
+    // they would move the new bar or mark it as played to the end.
+    RemoveAppMessages(Handle(), kMsgPreviewSecond);
+    RemoveAppMessages(Handle(), kMsgPreviewEnded);
     FPlaying = false;
     FRewind = false;
     btnPlay->SetImage(&Images.Play);
@@ -557,10 +561,11 @@ void TfrmMain::OnPublic() {
 void TfrmMain::OnReplay() {
     show();
     Low.FreeEncoding();
-    Low.RestartPreview(RenderHandle(), Handle());
     // The new session starts paused at time 0; reports of the old one that
-    // are still queued must not move the thumb.
+    // are still queued must not move the thumb or end its playing.
     RemoveAppMessages(Handle(), kMsgPreviewSecond);
+    RemoveAppMessages(Handle(), kMsgPreviewEnded);
+    Low.RestartPreview(RenderHandle(), Handle());
     FPlaying = false;
     FRewind = false;
     btnPlay->SetImage(&Images.Play);

@@ -8,6 +8,7 @@
 #include <QStyleOptionSlider>
 #include <QTest>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -335,5 +336,26 @@ TEST_F(PlayerBar, PlayStartsInsideTheClip) {
         EXPECT_EQ(main.TrackBar1->Position(), c.positionAfter);
         EXPECT_TRUE(main.Playing());
         EXPECT_EQ(main.btnPlay->Image(), &Images.Pause);
+    }
+}
+
+TEST_F(PlayerBar, ReportsOfAnEndedSessionAreDropped) {
+    ASSERT_EQ(apptest::StartEngineOnce(), 0);
+    TfrmMain main;
+    Load(main);
+    const std::pair<const char*, std::function<void()>> transitions[] = {
+        {"a new project", [&] { main.OnTaskChanged(); }},
+        {"back from encoding", [&] { main.WndProc(reelpage::kMsgReplay, 0, 0); }},
+    };
+    for (const auto& [name, transition] : transitions) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(PostAppMessage(main.Handle(), reelpage::kMsgPreviewSecond, 77, 0));
+        transition();
+        // The new session's first report, after any stale one in the queue.
+        main.btnPlay->SetImage(&Images.Pause);
+        ASSERT_TRUE(PostAppMessage(main.Handle(), reelpage::kMsgPreviewEnded, 0, 0));
+        ASSERT_TRUE(apptest::WaitFor([&] { return main.btnPlay->Image() == &Images.Play; }, 5000));
+        EXPECT_EQ(main.TrackBar1->Position(), 0);
+        EXPECT_EQ(main.lblPlayPosition->text(), "");
     }
 }
