@@ -47,3 +47,27 @@ TEST(Screenshots, DISABLED_SplashMainWindowAbout) {
     EXPECT_TRUE(about->grab().save(folder + QStringLiteral("/about.png")));
     about->close();
 }
+
+TEST(Screenshots, DISABLED_PlayerBarWithAClip) {
+    QString folder = qEnvironmentVariable("REELPAGE_SCREENSHOT_DIR", QStringLiteral("/tmp"));
+    QDir().mkpath(folder);
+    apptest::UseProgramFolder();
+    apptest::StandInMainWindowEngine();
+    static MediaInfo media{};
+    media.m_bVideoStream = 1;
+    media.m_Duration = 2 * 3600 * 1'000'000LL + 5'000'000;
+    static Project project{};
+    project.m_ClipStart = 600'000'000;
+    project.m_ClipStop = 4'000'000'000;
+    AppProject = &project;
+    AppProjectMedia = &media;
+    TfrmMain main;
+    main.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
+    main.OnTaskChanged();
+    main.WndProc(reelpage::kMsgPreviewSecond, 2500, 0);
+    QTest::qWait(300);
+    EXPECT_TRUE(main.grab().save(folder + QStringLiteral("/player_bar.png")));
+    AppProject = nullptr;
+    AppProjectMedia = nullptr;
+}
