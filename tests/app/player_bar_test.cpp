@@ -359,3 +359,22 @@ TEST_F(PlayerBar, ReportsOfAnEndedSessionAreDropped) {
         EXPECT_EQ(main.lblPlayPosition->text(), "");
     }
 }
+
+TEST_F(PlayerBar, PictureAreaResizedRefitsThePreview) {
+    static int layouts;
+    layouts = 0;
+    Low.LayoutPreview.Set([]() -> int32_t { return ++layouts, 0; });
+    TfrmMain main;
+    main.resize(1024, 630);
+    main.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
+    Load(main);
+    int before = layouts;
+    QSize area = main.palRender->size();
+    main.resize(1300, 800);
+    ASSERT_TRUE(apptest::WaitFor([&] { return main.palRender->size() != area; }, 5000));
+    EXPECT_GT(layouts, before);
+    // The player bar keeps its height; the picture area takes the rest.
+    EXPECT_EQ(main.palPlayer->height(), 90);
+    EXPECT_GT(main.palRender->height(), area.height());
+}
