@@ -9,6 +9,10 @@
 #include <QWebEngineView>
 
 #include "About.h"
+#include "GraphicsButton.h"
+#include "Home.h"
+#include "MediaPlayTrackBar.h"
+#include "media_fixtures.h"
 #include "Flash.h"
 #include "Functions.h"
 #include "LowInterface.h"
@@ -68,6 +72,58 @@ TEST(Screenshots, DISABLED_PlayerBarWithAClip) {
     main.WndProc(reelpage::kMsgPreviewSecond, 2500, 0);
     QTest::qWait(300);
     EXPECT_TRUE(main.grab().save(folder + QStringLiteral("/player_bar.png")));
+    AppProject = nullptr;
+    AppProjectMedia = nullptr;
+}
+
+// The whole road with the real engine and helpers: import a generated clip,
+// see its first picture, play it, seek, and play past a clip end.
+TEST(Screenshots, DISABLED_PreviewAfterARealImport) {
+    QString folder = qEnvironmentVariable("REELPAGE_SCREENSHOT_DIR", QStringLiteral("/tmp"));
+    QDir().mkpath(folder);
+    std::string clip = (folder + QStringLiteral("/ramp.mp4")).toStdString();
+    ASSERT_TRUE(testing_media::MakeRamp(clip, 6.0, 25));
+    apptest::UseProgramFolder();
+    BindLowInterface();
+    ASSERT_TRUE(Low.LoadProductInfo(&AppProductInfo));
+    ApplicationTitle = ProductString(kProductTitle);
+    Low.InitDiagnostics();
+    ASSERT_EQ(Low.InitFolders(), 0);
+    ASSERT_EQ(apptest::StartEngineOnce(), 0);
+    AppSettings = Low.GetSettings();
+    ASSERT_NE(AppSettings, nullptr);
+
+    TfrmMain main;
+    main.resize(1024, 630);
+    main.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
+    main.frmHome->AddFile(QString::fromStdString(clip));
+    ASSERT_NE(AppProject, nullptr) << "the import made a project";
+    EXPECT_TRUE(main.btnPlay->isEnabled());
+    EXPECT_EQ(main.TrackBar1->Max(), 6);
+    QTest::qWait(1000);
+    EXPECT_TRUE(main.grab().save(folder + QStringLiteral("/preview_first_frame.png")));
+
+    main.btnPlay->click();
+    EXPECT_TRUE(apptest::WaitFor([&] { return main.TrackBar1->Position() >= 2; }, 5000))
+        << "the bar follows playing";
+    EXPECT_TRUE(main.grab().save(folder + QStringLiteral("/preview_playing.png")));
+    main.btnPlay->click();
+
+    // A clip from 1 s to 3 s: played from inside it, it stops at its end and
+    // starts again at its start.
+    main.TrackBar1->SetPosition(1);
+    main.btnClipStart->click();
+    main.TrackBar1->SetPosition(3);
+    main.btnClipStop->click();
+    EXPECT_EQ(AppProject->m_ClipStart, 1'000'000);
+    EXPECT_EQ(AppProject->m_ClipStop, 3'000'000);
+    main.btnPlay->click(); // the thumb is at the stop: back to the start first
+    EXPECT_TRUE(apptest::WaitFor([&] { return !main.Playing(); }, 8000)) << "stopped at the end";
+    EXPECT_TRUE(main.grab().save(folder + QStringLiteral("/preview_clip_end.png")));
+    main.btnPlay->click();
+    EXPECT_EQ(main.TrackBar1->Position(), 1) << "again from the clip start";
+    main.btnPlay->click();
     AppProject = nullptr;
     AppProjectMedia = nullptr;
 }
