@@ -1,23 +1,29 @@
-// Pictures of the splash window, the main window with its help page and the
-// about box, for looking at by hand (not run by default). Under a display:
+// Pictures of the splash window, the main window with its help page, the
+// about box, the Edit panel and the Effects dialog, for looking at by hand
+// (not run by default). Under a display:
 //   REELPAGE_SCREENSHOT_DIR=/tmp/shots QT_QPA_PLATFORM=xcb xvfb-run -a
 //   build/tests/test_app --gtest_also_run_disabled_tests --gtest_filter='Screenshots.*'
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QSpinBox>
+#include <QSlider>
+#include <QTabWidget>
 #include <QTest>
 #include <QWebEngineView>
 
 #include "About.h"
-#include "GraphicsButton.h"
-#include "Home.h"
-#include "MediaPlayTrackBar.h"
-#include "media_fixtures.h"
+#include "Editor.h"
+#include "Effect.h"
+#include "CommandLinkButton.h"
 #include "Flash.h"
 #include "Functions.h"
+#include "GraphicsButton.h"
+#include "Home.h"
 #include "LowInterface.h"
 #include "Main.h"
 #include "app_test_support.h"
+#include "media_fixtures.h"
 
 using namespace reelpage::app;
 
@@ -52,78 +58,94 @@ TEST(Screenshots, DISABLED_SplashMainWindowAbout) {
     about->close();
 }
 
-TEST(Screenshots, DISABLED_PlayerBarWithAClip) {
+TEST(Screenshots, DISABLED_EditPanelAndEffects) {
     QString folder = qEnvironmentVariable("REELPAGE_SCREENSHOT_DIR", QStringLiteral("/tmp"));
     QDir().mkpath(folder);
     apptest::UseProgramFolder();
     apptest::StandInMainWindowEngine();
-    static MediaInfo media{};
-    media.m_bVideoStream = 1;
-    media.m_Duration = 2 * 3600 * 1'000'000LL + 5'000'000;
+    Low.IsVistaOrLater.Set([]() -> reelpage::BOOL { return 1; });
     static Project project{};
-    project.m_ClipStart = 600'000'000;
-    project.m_ClipStop = 4'000'000'000;
+    static MediaInfo media{};
+    project.m_VideoWidth = 1280;
+    project.m_VideoHeight = 720;
+    project.m_CropLeft = 160;
+    project.m_CropTop = 0;
+    project.m_CropWidth = 960;
+    project.m_CropHeight = 720;
+    project.m_OutputWidth = 960;
+    project.m_OutputHeight = 720;
+    project.m_Brightness = 20;
+    project.m_Saturation = -15;
+    project.m_Formats[0] = -1;
+    SetFieldText(media.m_szName, QStringLiteral("Holiday"));
     AppProject = &project;
     AppProjectMedia = &media;
+
     TfrmMain main;
     main.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
-    main.OnTaskChanged();
-    main.WndProc(reelpage::kMsgPreviewSecond, 2500, 0);
+    main.SetCurrentControl(1);
     QTest::qWait(300);
-    EXPECT_TRUE(main.grab().save(folder + QStringLiteral("/player_bar.png")));
+    EXPECT_TRUE(main.grab().save(folder + QStringLiteral("/edit_panel.png")));
+
+    TfrmEffect dialog(&main);
+    dialog.PageControl1->setCurrentIndex(1);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    QTest::qWait(200);
+    EXPECT_TRUE(dialog.grab().save(folder + QStringLiteral("/effects.png")));
+    dialog.PageControl1->setCurrentIndex(2);
+    QTest::qWait(100);
+    EXPECT_TRUE(dialog.grab().save(folder + QStringLiteral("/effects_blur.png")));
+    dialog.close();
+    main.SetCurrentControl(0);
     AppProject = nullptr;
     AppProjectMedia = nullptr;
 }
 
-// The whole road with the real engine and helpers: import a generated clip,
-// see its first picture, play it, seek, and play past a clip end.
-TEST(Screenshots, DISABLED_PreviewAfterARealImport) {
+// The Edit panel on a real import with the real engine: a rotation and a
+// ratio preset as a user makes them, the main window grabbed after each.
+TEST(Screenshots, DISABLED_EditPanelOnARealImport) {
     QString folder = qEnvironmentVariable("REELPAGE_SCREENSHOT_DIR", QStringLiteral("/tmp"));
     QDir().mkpath(folder);
-    std::string clip = (folder + QStringLiteral("/ramp.mp4")).toStdString();
-    ASSERT_TRUE(testing_media::MakeRamp(clip, 6.0, 25));
     apptest::UseProgramFolder();
     BindLowInterface();
     ASSERT_TRUE(Low.LoadProductInfo(&AppProductInfo));
-    ApplicationTitle = ProductString(kProductTitle);
     Low.InitDiagnostics();
     ASSERT_EQ(Low.InitFolders(), 0);
     ASSERT_EQ(apptest::StartEngineOnce(), 0);
     AppSettings = Low.GetSettings();
     ASSERT_NE(AppSettings, nullptr);
 
+    const QString video = QDir::tempPath() + QStringLiteral("/edit_panel_clip.mp4");
+    ASSERT_TRUE(testing_media::Ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=640x360:rate=25", "-t",
+                                       "3", "-pix_fmt", "yuv420p", video.toStdString()}));
     TfrmMain main;
-    main.resize(1024, 630);
     main.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
-    main.frmHome->AddFile(QString::fromStdString(clip));
-    ASSERT_NE(AppProject, nullptr) << "the import made a project";
-    EXPECT_TRUE(main.btnPlay->isEnabled());
-    EXPECT_EQ(main.TrackBar1->Max(), 6);
-    QTest::qWait(1000);
-    EXPECT_TRUE(main.grab().save(folder + QStringLiteral("/preview_first_frame.png")));
+    apptest::OpenFileRecorder files({video});
+    main.frmHome->btnAddFileClick();
+    ASSERT_NE(AppProject, nullptr);
+    EXPECT_EQ(AppProject->m_VideoWidth, 640);
 
-    main.btnPlay->click();
-    EXPECT_TRUE(apptest::WaitFor([&] { return main.TrackBar1->Position() >= 2; }, 5000))
-        << "the bar follows playing";
-    EXPECT_TRUE(main.grab().save(folder + QStringLiteral("/preview_playing.png")));
-    main.btnPlay->click();
+    main.frmHome->btnEdit->click();
+    ASSERT_EQ(main.CurrentControl(), 1);
+    QTest::qWait(500);
+    EXPECT_TRUE(main.grab().save(folder + QStringLiteral("/real_edit.png")));
 
-    // A clip from 1 s to 3 s: played from inside it, it stops at its end and
-    // starts again at its start.
-    main.TrackBar1->SetPosition(1);
-    main.btnClipStart->click();
-    main.TrackBar1->SetPosition(3);
-    main.btnClipStop->click();
-    EXPECT_EQ(AppProject->m_ClipStart, 1'000'000);
-    EXPECT_EQ(AppProject->m_ClipStop, 3'000'000);
-    main.btnPlay->click(); // the thumb is at the stop: back to the start first
-    EXPECT_TRUE(apptest::WaitFor([&] { return !main.Playing(); }, 8000)) << "stopped at the end";
-    EXPECT_TRUE(main.grab().save(folder + QStringLiteral("/preview_clip_end.png")));
-    main.btnPlay->click();
-    EXPECT_EQ(main.TrackBar1->Position(), 1) << "again from the clip start";
-    main.btnPlay->click();
+    main.frmEdit->btnRotateRight->click();
+    EXPECT_EQ(AppProject->m_VideoWidth, 360);
+    EXPECT_EQ(main.frmEdit->spCropWidth->maximum(), 360);
+    EXPECT_EQ(main.frmEdit->spCropHeight->maximum(), 640);
+    main.frmEdit->ApplyCropAspect(16, 9);
+    EXPECT_EQ(AppProject->m_CropWidth, 352);
+    EXPECT_EQ(AppProject->m_CropHeight, 198);
+    main.frmEdit->tbContrast->setValue(30);
+    QTest::qWait(500);
+    EXPECT_TRUE(main.grab().save(folder + QStringLiteral("/real_edit_rotated.png")));
+    main.SetCurrentControl(0);
+    QTest::qWait(300);
+    EXPECT_TRUE(main.grab().save(folder + QStringLiteral("/real_general_after_edit.png")));
     AppProject = nullptr;
     AppProjectMedia = nullptr;
 }
