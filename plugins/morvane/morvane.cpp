@@ -48,6 +48,13 @@ struct State {
     Size source;
     std::vector<uint8_t> decoded;  // source x 4 bytes, written by the host
     std::vector<uint8_t> oriented; // the decoded picture turned, table applied
+    // A frame the decoder produced past the one on screen while that one
+    // still covers the clock's time (decoders hand out frames in bursts, and
+    // all of them at the end of the file): held until its time comes, so the
+    // picture neither runs ahead of the clock nor loses that frame.
+    std::vector<uint8_t> ahead;
+    bool aheadReady = false;
+    int64_t aheadTime = 0;
 
     bool cropMode = false;
     bool watermarkMode = false;
@@ -365,6 +372,7 @@ int32_t Init(HelperLaunch* launch) {
     const size_t bytes = size_t(g.source.width) * g.source.height * 4;
     g.decoded.assign(bytes, 0);
     g.oriented.assign(bytes, 0);
+    g.ahead.assign(bytes, 0);
 
     const int64_t num = g.media->m_FrameRateNum, den = g.media->m_FrameRateDen;
     if (num > 0 && den > 0) g.frameDuration = std::max<int64_t>(1, den * 1000000 / num);
@@ -409,8 +417,34 @@ int32_t GetFormat(int32_t* format, int32_t* w, int32_t* h) {
     return 0;
 }
 
+// The picture on screen covers the clock's time.
+bool Covered() {
+    return g.shownSinceSeek && g.lastDelivered + g.frameDuration - 1 >= g.target;
+}
+
+void Delivered(int64_t time) {
+    Locked lock;
+    g.lastDelivered = time;
+    g.shownSinceSeek = true;
+    g.control->m_Pts = time;
+    const int64_t stop = g.project->m_ClipStop;
+    if (stop != 0) g.control->m_EndOfStream = time >= stop ? 1 : 0;
+}
+
+// Shows the held frame once the clock has reached it (also when the clock
+// has gone past it: it is still nearer than the picture on screen, and at
+// the end of the file it is the last one there is).
+void PromoteAhead() {
+    if (!g.aheadReady || g.aheadTime > g.target) return;
+    g.aheadReady = false;
+    std::swap(g.decoded, g.ahead);
+    Delivered(g.aheadTime);
+    ComposeAndShow();
+}
+
 int32_t Poll(int64_t* seekTo) {
     for (;;) {
+        PromoteAhead();
         HelperCommand c{};
         if (!TakeCommand(&c)) {
             // Decode on only while the picture shown does not cover the
@@ -418,9 +452,7 @@ int32_t Poll(int64_t* seekTo) {
             // until a command comes. (Decoding on while the frame shown merely
             // starts before the time would put the frame after it on screen:
             // after a paused seek, the wrong picture.)
-            const bool behind =
-                !g.shownSinceSeek || g.lastDelivered + g.frameDuration - 1 < g.target;
-            if (!g.atEnd && behind) return 0;
+            if (!g.atEnd && !Covered() && !g.aheadReady) return 0;
             if (platform::WaitForHandle(g.control->m_hCommandEvent, platform::kInfinite) ==
                 platform::kWaitFailed) {
                 // A broken event must not turn into a busy loop.
@@ -435,6 +467,7 @@ int32_t Poll(int64_t* seekTo) {
             g.atEnd = false;
             g.lastDelivered = -1;
             g.shownSinceSeek = false;
+            g.aheadReady = false;
             g.target = c.m_llParam;
             *seekTo = c.m_llParam;
             return 1;
@@ -446,22 +479,26 @@ int32_t Poll(int64_t* seekTo) {
 int32_t GetFrameBuffer(void* planes[3], int32_t strides[3], int64_t time) {
     if (time + g.frameDuration - 1 < g.target) return 1; // ends before the wanted time
     if (g.decoded.empty()) return -1;
-    planes[0] = g.decoded.data();
+    uint8_t* buffer = g.decoded.data();
+    if (Covered()) {
+        // Not due yet: keep one such frame, skip any further one.
+        if (g.aheadReady || time <= g.lastDelivered) return 1;
+        buffer = g.ahead.data();
+    }
+    planes[0] = buffer;
     planes[1] = planes[2] = nullptr;
     strides[0] = g.source.width * 4;
     strides[1] = strides[2] = 0;
     return 0;
 }
 
-int32_t FrameReady(void*[3], int32_t[3], int64_t time) {
-    {
-        Locked lock;
-        g.lastDelivered = time;
-        g.shownSinceSeek = true;
-        g.control->m_Pts = time;
-        const int64_t stop = g.project->m_ClipStop;
-        if (stop != 0) g.control->m_EndOfStream = time >= stop ? 1 : 0;
+int32_t FrameReady(void* planes[3], int32_t[3], int64_t time) {
+    if (planes[0] == g.ahead.data()) {
+        g.aheadReady = true;
+        g.aheadTime = time;
+        return 0;
     }
+    Delivered(time);
     ComposeAndShow();
     return 0;
 }

@@ -222,3 +222,59 @@ TEST_F(Watermark, DrawnUnscaledWithSourceOverAndCutAtTheEdges) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(FrameOps, CropIsClampedToThePicture) {
+    struct Case {
+        picture::RectI crop, want;
+    } cases[] = {
+        {{0, 0, 160, 120}, {0, 0, 160, 120}},
+        {{100, 10, 61, 80}, {100, 10, 60, 80}}, // rounding made it one too wide
+        {{-1, -2, 161, 122}, {0, 0, 160, 120}},
+        {{20, 10, 0, 0}, {20, 10, 140, 110}}, // nothing given: the rest of the picture
+        {{170, 130, 5, 5}, {159, 119, 1, 1}},
+    };
+    for (const Case& c : cases) {
+        const picture::RectI r = ClampCrop(c.crop, 160, 120);
+        EXPECT_EQ(r.x, c.want.x);
+        EXPECT_EQ(r.y, c.want.y);
+        EXPECT_EQ(r.width, c.want.width);
+        EXPECT_EQ(r.height, c.want.height);
+        EXPECT_LE(r.x + r.width, 160);
+        EXPECT_LE(r.y + r.height, 120);
+    }
+}
+
+// White outside turns to 143; the border sits one pixel outside the frame,
+// dashed blue / red by four; a frame over the whole picture puts the border
+// on the outermost rows and columns.
+TEST(FrameOps, EditFrameGreysOutsideAndDashesTheBorder) {
+    const Bgra blue{255, 0, 0, 255}, red{0, 0, 255, 255}, white{255, 255, 255, 255};
+    picture::Bitmap b;
+    ASSERT_EQ(b.Create(30, 20, picture::AlphaMode::Opaque), picture::Error::None);
+    b.View().Fill(white);
+    DrawEditFrame(b, 5, 4, 25, 15);
+    EXPECT_EQ(b.Pixel(0, 0), (Bgra{143, 143, 143, 255}));
+    EXPECT_EQ(b.Pixel(29, 19), (Bgra{143, 143, 143, 255}));
+    EXPECT_EQ(b.Pixel(10, 10), white);
+    for (int x = 4; x <= 25; ++x)
+        EXPECT_EQ(b.Pixel(x, 3), ((x - 4) & 4) ? red : blue) << x;
+    EXPECT_EQ(b.Pixel(4, 15), blue);
+    for (int y = 4; y < 15; ++y) {
+        EXPECT_EQ(b.Pixel(4, y), ((y - 4) & 4) ? red : blue) << y;
+        EXPECT_EQ(b.Pixel(25, y), ((y - 4) & 4) ? red : blue) << y;
+    }
+
+    b.View().Fill(white);
+    DrawEditFrame(b, 0, 0, 30, 20);
+    EXPECT_EQ(b.Pixel(0, 0), blue);
+    EXPECT_EQ(b.Pixel(4, 0), red);
+    EXPECT_EQ(b.Pixel(8, 0), blue);
+    EXPECT_EQ(b.Pixel(29, 5), red);
+    EXPECT_EQ(b.Pixel(5, 19), red);
+    EXPECT_EQ(b.Pixel(1, 1), white);
+    EXPECT_EQ(b.Pixel(28, 18), white);
+}
+
+} // namespace
