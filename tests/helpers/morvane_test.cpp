@@ -214,9 +214,21 @@ TEST(Morvane, WatermarkAndItsEditingFrame) {
     ASSERT_NE((f = h.WaitFrame()), nullptr);
     EXPECT_EQ(Index(*f, 50, 50), 3);
 
-    // Leaving the mode; a watermark reaching past the right edge is cut there.
+    // Reaching past the top-left corner in watermark mode: the watermark and
+    // its frame are cut at the picture's edges.
     p.m_WatermarkTransparency = 0;
+    p.m_WatermarkLeft = -10;
+    p.m_WatermarkTop = -5;
+    h.Post(6);
+    ASSERT_NE((f = h.WaitFrame()), nullptr);
+    EXPECT_TRUE(IsRed(f->At(5, 5)));
+    EXPECT_TRUE(IsBlue(f->At(0, 15)) || IsBorderRed(f->At(0, 15))); // bottom border, cut
+    EXPECT_TRUE(IsBlue(f->At(30, 5)) || IsBorderRed(f->At(30, 5))); // right border
+    EXPECT_EQ(f->At(80, 80)[1], Darkened(plain.At(80, 80)));
+
+    // Leaving the mode; a watermark reaching past the right edge is cut there.
     p.m_WatermarkLeft = 140;
+    p.m_WatermarkTop = 40;
     h.Post(6);
     h.Post(16);
     ASSERT_NE(h.WaitFrame(), nullptr);
