@@ -74,6 +74,10 @@ struct State {
     bool shownSinceSeek = false;
     int64_t target = 0;
     bool atEnd = false; // the host reported the end of the file since the last seek
+    // A seek to or past the end skips every frame: the helper then seeks once
+    // more, to the last frame, so the picture shows the end of the file.
+    int64_t endSeek = -1;
+    bool endSeekDone = false;
     bool waitFailed = false;
 };
 
@@ -446,7 +450,15 @@ int32_t Poll(int64_t* seekTo) {
     for (;;) {
         PromoteAhead();
         HelperCommand c{};
-        if (!TakeCommand(&c)) {
+        const bool taken = TakeCommand(&c);
+        if (!taken && g.endSeek >= 0) {
+            g.target = *seekTo = g.endSeek;
+            g.endSeek = -1;
+            g.atEnd = false;
+            g.shownSinceSeek = false;
+            return 1;
+        }
+        if (!taken) {
             // Decode on only while the picture shown does not cover the
             // clock's time; paused, caught up or at the end the helper sleeps
             // until a command comes. (Decoding on while the frame shown merely
@@ -465,6 +477,8 @@ int32_t Poll(int64_t* seekTo) {
         if (c.m_nCode == 1) {
             platform::InterlockedExchange(&g.control->m_EndOfStream, 0);
             g.atEnd = false;
+            g.endSeek = -1;
+            g.endSeekDone = false;
             g.lastDelivered = -1;
             g.shownSinceSeek = false;
             g.aheadReady = false;
@@ -503,9 +517,13 @@ int32_t FrameReady(void* planes[3], int32_t[3], int64_t time) {
     return 0;
 }
 
-int32_t EndOfStream(int64_t) {
+int32_t EndOfStream(int64_t lastFrameTime) {
     platform::InterlockedExchange(&g.control->m_EndOfStream, 1);
     g.atEnd = true;
+    if (!g.shownSinceSeek && !g.endSeekDone && !g.decoded.empty() && lastFrameTime >= 0) {
+        g.endSeek = lastFrameTime;
+        g.endSeekDone = true;
+    }
     return 0;
 }
 

@@ -124,7 +124,8 @@ TEST(Morvane, SeekAndTicksShowTheFrameOfTheTime) {
 }
 
 // Paused, caught up or at the end the helper sleeps on the command event: it
-// neither burns CPU nor wakes up to look; a seek after the end still works.
+// neither burns CPU nor wakes up to look. A seek past the end shows the last
+// frame; a seek back after the end still works.
 TEST(Morvane, IdlesWhenPausedAndAtTheEnd) {
     PreviewHarness h({.file = Ramp(1)});
     ASSERT_NE(h.WaitFrame(), nullptr) << h.Log();
@@ -150,6 +151,18 @@ TEST(Morvane, IdlesWhenPausedAndAtTheEnd) {
     EXPECT_EQ(h.Pts(), 960000);
     h.Idle(300);
     measure("at the end");
+
+    // A seek past the end shows the last frame and marks the end.
+    h.Post(1, 3000000);
+    const DeliveredFrame* last = h.WaitFrame();
+    ASSERT_NE(last, nullptr);
+    EXPECT_EQ(last->pts, 960000);
+    EXPECT_EQ(Index(*last, 80, 60), 24);
+    for (int i = 0; i < 100 && !h.EndOfStream(); ++i)
+        h.Idle(50);
+    EXPECT_TRUE(h.EndOfStream());
+    h.Idle(300);
+    measure("at the end after a seek");
 
     h.Post(17, 6000000); // ticks after the end change nothing
     h.Idle(200);
