@@ -298,6 +298,12 @@ TEST(Morvane, CropModeAndCropClamp) {
     EXPECT_EQ(Index(*f, 17, 30), 3);
     EXPECT_EQ(Index(*f, 61, 30), 3);
     EXPECT_EQ(f->At(62, 30)[1], 0);
+
+    // Watermark mode without a watermark picture: nothing is marked.
+    const std::vector<uint8_t> before = f->pixels;
+    h.Post(15);
+    ASSERT_NE((f = h.WaitFrame()), nullptr);
+    EXPECT_TRUE(f->pixels == before);
 }
 
 // A quarter turn while crop editing: the frame comes at the swapped size with
