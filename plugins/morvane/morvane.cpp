@@ -35,6 +35,13 @@ namespace {
 
 using frameops::Size;
 
+// What the prepared watermark was made for.
+struct WatermarkKey {
+    int width = 0, height = 0, transparency = 0, left = 0, top = 0, pictureWidth = 0,
+        pictureHeight = 0;
+    bool operator==(const WatermarkKey&) const = default;
+};
+
 struct State {
     platform::SharedBlock controlBlock, mediaBlock, projectBlock, frameBlock;
     PreviewControl* control = nullptr;
@@ -64,7 +71,9 @@ struct State {
     // The watermark file as loaded, and as last prepared for drawing.
     picture::Bitmap watermarkSource;
     picture::Bitmap watermark;
-    int watermarkWidth = 0, watermarkHeight = 0, watermarkTransparency = -1;
+    picture::Point watermarkAt;
+    bool watermarkPrepared = false;
+    WatermarkKey watermarkKey;
 
     picture::Scaler scaler;
     Size delivered; // the size of what PreviewFrame holds now
@@ -133,7 +142,7 @@ void RebuildColorTable() {
 void LoadWatermark() {
     g.watermarkSource.Reset();
     g.watermark.Reset();
-    g.watermarkTransparency = -1;
+    g.watermarkPrepared = false;
     if (g.project->m_WatermarkFile[0] == 0) return;
     const std::string path = PathField(g.project->m_WatermarkFile);
     const picture::Error e = frameops::LoadWatermark(path, g.watermarkSource);
@@ -195,28 +204,40 @@ void DrawWatermarkOnto(picture::BitmapView target, const Scale& s) {
     const int left = s.X(p.m_WatermarkLeft), top = s.Y(p.m_WatermarkTop);
     const int width = s.X(p.m_WatermarkWidth), height = s.Y(p.m_WatermarkHeight);
     if (width <= 0 || height <= 0) return;
+    const int64_t right = int64_t(left) + width, bottom = int64_t(top) + height;
     // Nothing of it on the picture: nothing to prepare.
-    if (left >= target.width || top >= target.height || int64_t(left) + width <= 0 ||
-        int64_t(top) + height <= 0)
-        return;
-    if (g.watermark.Empty() || width != g.watermarkWidth || height != g.watermarkHeight ||
-        p.m_WatermarkTransparency != g.watermarkTransparency) {
-        const picture::Error e = frameops::PrepareWatermarkFrom(
-            g.watermarkSource, width, height, p.m_WatermarkTransparency, g.watermark);
-        g.watermarkWidth = width;
-        g.watermarkHeight = height;
-        g.watermarkTransparency = p.m_WatermarkTransparency;
+    if (left >= target.width || top >= target.height || right <= 0 || bottom <= 0) return;
+    // Wholly on the picture it is prepared as the outputs prepare it; reaching
+    // beyond, only the part on the picture is made, so its size (a project
+    // field) never decides what is allocated.
+    const bool whole = left >= 0 && top >= 0 && right <= target.width && bottom <= target.height;
+    const WatermarkKey key{width, height, p.m_WatermarkTransparency, whole ? 0 : left,
+                           whole ? 0 : top, target.width, target.height};
+    if (!g.watermarkPrepared || !(key == g.watermarkKey)) {
+        picture::Error e;
+        if (whole) {
+            e = frameops::PrepareWatermarkFrom(g.watermarkSource, width, height,
+                                               p.m_WatermarkTransparency, g.watermark);
+            g.watermarkAt = {left, top};
+        } else {
+            e = frameops::PrepareWatermarkPart(g.watermarkSource, left, top, width, height,
+                                               p.m_WatermarkTransparency, target.width,
+                                               target.height, g.watermark, &g.watermarkAt);
+        }
+        g.watermarkKey = key;
+        g.watermarkPrepared = true;
         if (e != picture::Error::None) {
             HelperLog(kHelperLogError, "Watermark of %dx%d not drawn: %s\n", width, height,
                       picture::ErrorText(e));
-            return;
+            g.watermark.Reset();
         }
     }
-    frameops::DrawWatermark(g.watermark, target, left, top);
+    if (g.watermark.Empty()) return;
+    frameops::DrawWatermark(g.watermark, target, g.watermarkAt.x, g.watermarkAt.y);
     if (g.watermarkMode) {
         // The edit frame over the part of the watermark on the picture.
-        frameops::DrawEditFrame(target, left, top, int(std::min<int64_t>(int64_t(left) + width, target.width)),
-                                int(std::min<int64_t>(int64_t(top) + height, target.height)));
+        frameops::DrawEditFrame(target, left, top, int(std::min<int64_t>(right, target.width)),
+                                int(std::min<int64_t>(bottom, target.height)));
     }
 }
 

@@ -249,6 +249,16 @@ TEST(Morvane, WatermarkAndItsEditingFrame) {
     EXPECT_EQ(f->At(10, 10)[1], plain.At(10, 10)[1]);
     EXPECT_TRUE(IsRed(f->At(159, 50)));
     EXPECT_FALSE(IsRed(f->At(139, 50)));
+
+    // A watermark far larger than any picture (its size is a project field)
+    // is still drawn where it covers the picture.
+    p.m_WatermarkLeft = -20000;
+    p.m_WatermarkWidth = 40000;
+    h.Post(3);
+    ASSERT_NE((f = h.WaitFrame()), nullptr);
+    EXPECT_TRUE(IsRed(f->At(0, 45)));
+    EXPECT_TRUE(IsRed(f->At(159, 59)));
+    EXPECT_FALSE(IsRed(f->At(80, 60)));
 }
 
 // Crop editing shows the whole oriented source with the crop frame marked;

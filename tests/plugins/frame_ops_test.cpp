@@ -1,6 +1,7 @@
 // The picture operations the frame plug-ins share, checked on pixels.
 #include "reelpage/frame_ops.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -275,6 +276,44 @@ TEST(FrameOps, EditFrameGreysOutsideAndDashesTheBorder) {
     EXPECT_EQ(b.Pixel(5, 19), red);
     EXPECT_EQ(b.Pixel(1, 1), white);
     EXPECT_EQ(b.Pixel(28, 18), white);
+}
+
+} // namespace
+
+namespace {
+
+// The part of a watermark reaching beyond the picture is the same picture as
+// the part of the whole one, drawn at the same place.
+TEST_F(Watermark, PartOnThePictureMatchesTheWholeOne) {
+    picture::Bitmap source, whole, part;
+    ASSERT_EQ(LoadWatermark(m_path, source), picture::Error::None);
+    ASSERT_EQ(PrepareWatermarkFrom(source, 40, 10, 60, whole), picture::Error::None);
+    picture::Point at;
+    ASSERT_EQ(PrepareWatermarkPart(source, -15, 4, 40, 10, 60, 20, 8, part, &at),
+              picture::Error::None);
+    EXPECT_EQ(at.x, 0);
+    EXPECT_EQ(at.y, 4);
+    ASSERT_EQ(part.Width(), 20);
+    ASSERT_EQ(part.Height(), 4);
+    int worst = 0;
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 20; ++x) {
+            const Bgra a = part.Pixel(x, y), b = whole.Pixel(x + 15, y);
+            worst = std::max({worst, std::abs(a.b - b.b), std::abs(a.g - b.g),
+                              std::abs(a.r - b.r), std::abs(a.a - b.a)});
+        }
+    EXPECT_LE(worst, 1);
+    // Nothing on the picture, or a size beyond any picture's bounds.
+    EXPECT_NE(PrepareWatermarkPart(source, 20, 0, 40, 10, 0, 20, 8, part, &at),
+              picture::Error::None);
+    ASSERT_EQ(PrepareWatermarkPart(source, -2000, 0, 30000, 8, 0, 20, 8, part, &at),
+              picture::Error::None);
+    EXPECT_EQ(part.Width(), 20);
+    EXPECT_EQ(part.Pixel(5, 3), (Bgra{0, 0, 255, 255})); // inside the red half
+    // A stretch beyond what the picture library resamples is refused whole.
+    EXPECT_EQ(PrepareWatermarkPart(source, -50000, 0, 100000, 8, 0, 20, 8, part, &at),
+              picture::Error::TooLarge);
+    EXPECT_TRUE(part.Empty());
 }
 
 } // namespace

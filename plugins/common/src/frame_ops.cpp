@@ -184,6 +184,20 @@ void ClearOutsideFit(picture::BitmapView target, const picture::RectF& fit) {
     }
 }
 
+namespace {
+
+void ApplyTransparency(picture::Bitmap& out, int transparency) {
+    if (transparency == 0) return;
+    const int keep = 255 - std::clamp(transparency, 0, 255);
+    for (int y = 0; y < out.Height(); ++y) {
+        uint8_t* p = out.Data() + out.Stride() * y;
+        for (int x = 0; x < out.Width(); ++x, p += 4)
+            p[3] = static_cast<uint8_t>(p[3] * keep / 255);
+    }
+}
+
+} // namespace
+
 picture::Error LoadWatermark(const std::string& path, picture::Bitmap& source) {
     source.Reset();
     picture::Error e = picture::LoadPicture(path, source);
@@ -204,14 +218,30 @@ picture::Error PrepareWatermarkFrom(const picture::Bitmap& source, int width, in
         out.Reset();
         return e;
     }
-    if (transparency != 0) {
-        const int keep = 255 - std::clamp(transparency, 0, 255);
-        for (int y = 0; y < out.Height(); ++y) {
-            uint8_t* p = out.Data() + out.Stride() * y;
-            for (int x = 0; x < out.Width(); ++x, p += 4)
-                p[3] = static_cast<uint8_t>(p[3] * keep / 255);
-        }
+    ApplyTransparency(out, transparency);
+    return picture::Error::None;
+}
+
+picture::Error PrepareWatermarkPart(const picture::Bitmap& source, int left, int top, int width,
+                                    int height, int transparency, int W, int H,
+                                    picture::Bitmap& out, picture::Point* at) {
+    out.Reset();
+    if (width <= 0 || height <= 0 || source.Empty()) return picture::Error::InvalidArgument;
+    const int64_t x0 = std::max<int64_t>(left, 0), y0 = std::max<int64_t>(top, 0);
+    const int64_t x1 = std::min<int64_t>(int64_t(left) + width, W);
+    const int64_t y1 = std::min<int64_t>(int64_t(top) + height, H);
+    if (x1 <= x0 || y1 <= y0) return picture::Error::InvalidArgument;
+    picture::Error e = out.Create(int(x1 - x0), int(y1 - y0));
+    if (e != picture::Error::None) return e;
+    // Drawn over transparent pixels, SourceOver leaves the source as it is.
+    e = picture::DrawPicture(source, {0, 0, source.Width(), source.Height()}, out,
+                             {float(left - x0), float(top - y0), float(width), float(height)});
+    if (e != picture::Error::None) {
+        out.Reset();
+        return e;
     }
+    ApplyTransparency(out, transparency);
+    *at = {int(x0), int(y0)};
     return picture::Error::None;
 }
 

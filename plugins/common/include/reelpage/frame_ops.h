@@ -71,6 +71,14 @@ picture::Error LoadWatermark(const std::string& path, picture::Bitmap& source);
 picture::Error PrepareWatermarkFrom(const picture::Bitmap& source, int width, int height,
                                     int transparency, picture::Bitmap& out);
 
+// Only the part of the watermark, stretched to width x height at (left,
+// top), that falls on a W x H picture: the picture of that part and, in *at,
+// where it goes. A watermark far larger than the picture costs no more than
+// the picture. Fails with InvalidArgument when no part of it is on the picture.
+picture::Error PrepareWatermarkPart(const picture::Bitmap& source, int left, int top, int width,
+                                    int height, int transparency, int W, int H,
+                                    picture::Bitmap& out, picture::Point* at);
+
 // Draws the prepared watermark unscaled at (left, top) with SourceOver onto
 // an opaque picture; parts outside the picture are cut.
 void DrawWatermark(const picture::Bitmap& watermark, picture::BitmapView target, int left, int top);
