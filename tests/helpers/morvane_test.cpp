@@ -309,6 +309,18 @@ TEST(Morvane, CropModeAndCropClamp) {
     EXPECT_EQ(Index(*f, 61, 30), 3);
     EXPECT_EQ(f->At(62, 30)[1], 0);
 
+    // The resize method (14) and the colour table (7) show at once.
+    p.m_ResizeMethod = 2; // Crop: 80 x 64 from y = -2, no bars
+    h.Post(14);
+    ASSERT_NE((f = h.WaitFrame()), nullptr);
+    EXPECT_EQ(Index(*f, 1, 30), 3);
+    EXPECT_EQ(Index(*f, 78, 1), 3);
+    const int grey = f->At(40, 30)[1];
+    p.m_Brightness = 20;
+    h.Post(7);
+    ASSERT_NE((f = h.WaitFrame()), nullptr);
+    EXPECT_EQ(f->At(40, 30)[1], grey + 20);
+
     // Watermark mode without a watermark picture: nothing is marked.
     const std::vector<uint8_t> before = f->pixels;
     h.Post(15);
@@ -317,7 +329,8 @@ TEST(Morvane, CropModeAndCropClamp) {
 }
 
 // A quarter turn while crop editing: the frame comes at the swapped size with
-// the picture turned left (the top-left block ends at the bottom-left).
+// the picture turned left (the top-left block ends at the bottom-left); a
+// flip mirrors it.
 TEST(Morvane, RotationTurnsTheFrame) {
     PreviewHarness h({.file = BlockClip(160, 120, 1)});
     ASSERT_NE(h.WaitFrame(), nullptr) << h.Log();
@@ -341,6 +354,17 @@ TEST(Morvane, RotationTurnsTheFrame) {
     EXPECT_GT(f->Grey(10, 150), 220);
     EXPECT_LT(f->Grey(10, 10), 100);
     EXPECT_LT(f->Grey(110, 150), 100);
+
+    // Mirrored left-right on top (orientation 1 then flipped: 7), the
+    // block goes to the bottom-right.
+    p.m_Orientation = 7;
+    h.Post(8);
+    ASSERT_NE((f = h.WaitFrame()), nullptr);
+    EXPECT_GT(f->Grey(110, 150), 220);
+    EXPECT_LT(f->Grey(10, 150), 100);
+    p.m_Orientation = 1;
+    h.Post(8);
+    ASSERT_NE(h.WaitFrame(), nullptr);
 
     // Out of crop mode, the output (swapped by the engine) shows the same.
     h.Post(11);
