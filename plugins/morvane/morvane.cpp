@@ -77,6 +77,7 @@ struct State {
 
     picture::Scaler scaler;
     Size delivered; // the size of what PreviewFrame holds now
+    Size refused;   // the display size last refused, logged once
 
     int64_t frameDuration = 40000; // D
     int64_t lastDelivered = -1;
@@ -246,17 +247,23 @@ void DrawWatermarkOnto(picture::BitmapView target, const Scale& s) {
 void ComposeAndShow() {
     const Size display = DisplaySize();
     const PreviewFrameSize out = DeliveredPreviewSize(display.width, display.height);
-    if (out.width <= 0 || out.height <= 0) {
-        HelperLog(kHelperLogError, "No picture of %dx%d to show\n", display.width,
-                  display.height);
+    // Refused sizes are logged once each, not for every frame of a playback.
+    const bool refused = out.width <= 0 || out.height <= 0 ||
+                         size_t(out.width) * size_t(out.height) * 4 > g.frameBlock.size;
+    if (refused) {
+        if (!(g.refused == display)) {
+            if (out.width <= 0 || out.height <= 0)
+                HelperLog(kHelperLogError, "No picture of %dx%d to show\n", display.width,
+                          display.height);
+            else // the block the engine mapped is the bound, whatever size was asked for
+                HelperLog(kHelperLogError,
+                          "A frame of %dx%d does not fit the frame block of %zu bytes\n",
+                          out.width, out.height, g.frameBlock.size);
+        }
+        g.refused = display;
         return;
     }
-    // The block the engine mapped is the bound, whatever size was asked for.
-    if (size_t(out.width) * size_t(out.height) * 4 > g.frameBlock.size) {
-        HelperLog(kHelperLogError, "A frame of %dx%d does not fit the frame block of %zu bytes\n",
-                  out.width, out.height, g.frameBlock.size);
-        return;
-    }
+    g.refused = {};
     picture::BitmapView frame{g.frame, out.width, out.height, ptrdiff_t(out.width) * 4,
                               picture::AlphaMode::Opaque};
     if (g.delivered.width != out.width || g.delivered.height != out.height) {
