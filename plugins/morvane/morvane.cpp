@@ -178,10 +178,22 @@ picture::ConstBitmapView OrientedPicture() {
     if (orientation == 0 && !g.colorTableOn)
         return {g.decoded.data(), o.width, o.height, ptrdiff_t(o.width) * 4,
                 picture::AlphaMode::Opaque};
-    frameops::OrientPlane(g.decoded.data(), g.source.width * 4, g.source.width, g.source.height,
-                          4, g.oriented.data(), o.width * 4, orientation);
     picture::BitmapView view{g.oriented.data(), o.width, o.height, ptrdiff_t(o.width) * 4,
                              picture::AlphaMode::Opaque};
+    if (orientation == 0) {
+        // Upright: the table is applied on the way, one pass over the picture.
+        const uint8_t* from = g.decoded.data();
+        uint8_t* to = g.oriented.data();
+        for (size_t i = 0, n = size_t(o.width) * o.height; i < n; ++i, from += 4, to += 4) {
+            to[0] = g.colorTable[from[0]];
+            to[1] = g.colorTable[from[1]];
+            to[2] = g.colorTable[from[2]];
+            to[3] = from[3];
+        }
+        return view;
+    }
+    frameops::OrientPlane(g.decoded.data(), g.source.width * 4, g.source.width, g.source.height,
+                          4, g.oriented.data(), o.width * 4, orientation);
     if (g.colorTableOn) frameops::ApplyColorTable(view, g.colorTable);
     return view;
 }
