@@ -99,7 +99,8 @@ TfrmHome::TfrmHome(QWidget* parent) : QWidget(parent) {
     btnEdit = new TCommandLinkButton(this);
     btnEdit->setObjectName(QStringLiteral("btnEdit"));
     btnEdit->SetCaption(QStringLiteral("Edit Video"));
-    btnEdit->SetCommandLinkHint(QStringLiteral("Trim, Brightness,Contrast,Hue,Saturation,Rotate,Flip."));
+    btnEdit->SetCommandLinkHint(
+        QStringLiteral("Trim, Brightness,Contrast,Hue,Saturation,Rotate,Flip."));
     connect(btnEdit, &QPushButton::clicked, this, [] {
         if (frmMain) frmMain->SetCurrentControl(1);
     });
@@ -141,9 +142,9 @@ TfrmHome::TfrmHome(QWidget* parent) : QWidget(parent) {
     connect(Aspect16x9, &QAction::triggered, this, [this] { Aspect16x9Click(); });
 
     // Nothing but the import makes sense before there is a project.
-    for (QWidget* w : std::initializer_list<QWidget*>{
-             edTitle, cbxWebm, cbxMp4, cbxOgg, lvSupport, cmbResolution, spWidth, spHeight,
-             rgResizeMethod, btnEdit, btnWater, btnStart})
+    for (QWidget* w : std::initializer_list<QWidget*>{edTitle, cbxWebm, cbxMp4, cbxOgg, lvSupport,
+                                                      cmbResolution, spWidth, spHeight,
+                                                      rgResizeMethod, btnEdit, btnWater, btnStart})
         w->setEnabled(false);
 }
 
@@ -167,8 +168,8 @@ void TfrmHome::CreateFormatBox(QWidget* parent) {
     for (int i = 0; i < 3; ++i) {
         const Format& f = all[i];
         // Tips show one browser per line; "\r\n" would show a stray mark.
-        const QString hint = QString::fromLatin1(f.hint).replace(QStringLiteral("\r\n"),
-                                                                  QStringLiteral("\n"));
+        const QString hint =
+            QString::fromLatin1(f.hint).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
         *f.check = new QCheckBox(QString::fromLatin1(f.text), gbFormat);
         (*f.check)->setObjectName(QString::fromLatin1(f.name));
         (*f.check)->setToolTip(hint);
@@ -339,8 +340,7 @@ QCheckBox* TfrmHome::FormatBox(int index) const {
 
 void TfrmHome::ShowSupport() {
     const Project* p = AppProject;
-    lvSupport->ShowBrowserSupport(p->m_Formats[0] != 0, p->m_Formats[1] != 0,
-                                  p->m_Formats[2] != 0);
+    lvSupport->ShowBrowserSupport(p->m_Formats[0] != 0, p->m_Formats[1] != 0, p->m_Formats[2] != 0);
 }
 
 void TfrmHome::cbxFormatClick(int index) {
@@ -460,6 +460,12 @@ void TfrmHome::rgResizeMethodClick() {
     if (FChanging || !p) return;
     p->m_ResizeMethod = ResizeMethods->checkedId();
     Low.NotifyPreview(14);
+}
+
+// A title typed just before the window closes is saved on the way out, not
+// left waiting for a timer that never fires.
+TfrmHome::~TfrmHome() {
+    if (TitleSavePending()) SaveTitle();
 }
 
 bool TfrmHome::StoreTitle(const QString& text) {

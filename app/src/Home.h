@@ -31,6 +31,7 @@ class TfrmHome : public QWidget {
     Q_OBJECT
 public:
     explicit TfrmHome(QWidget* parent);
+    ~TfrmHome() override;
 
     // Asks for a video file (the main window is the dialog's parent) and
     // imports it.

@@ -380,3 +380,18 @@ TEST_F(ImportFlow, TheTitleIsStoredAndSavedOnEveryChange) {
     EXPECT_EQ(g_savedTitles.size(), 3u) << "saved once, not again by the edit's handler";
     EXPECT_EQ(FieldText(g_opened.m_szName), "From the dialog");
 }
+
+TEST_F(ImportFlow, ATitleTypedJustBeforeClosingIsSaved) {
+    Low.SaveMediaInfo.Set(&FakeSaveMediaInfo);
+    g_savedTitles.clear();
+    g_doneAtOnce = 0;
+    {
+        TfrmMain main;
+        main.frmHome->AddFile(QStringLiteral("/videos/new.mkv"));
+        ASSERT_EQ(AppProjectMedia, &g_opened);
+        QTest::keyClicks(main.frmHome->edTitle, QStringLiteral("X"));
+        ASSERT_TRUE(main.frmHome->TitleSavePending());
+        EXPECT_TRUE(g_savedTitles.empty());
+    }
+    EXPECT_EQ(g_savedTitles, (std::vector<QString>{"ClipX"}));
+}
