@@ -23,11 +23,12 @@ std::string Home() {
 
 // Runs reelpage-cli with the three outputs at the source size; the package
 // folder, or "" when the run failed.
-std::string MakePackage(const std::string& source, const std::vector<std::string>& extra = {}) {
+std::string MakePackage(const std::string& source, const std::vector<std::string>& extra = {},
+                        const std::string& formats = "webm,mp4,ogg") {
     const std::string out = Home() + "/packages";
     fs::create_directories(out);
     std::string cmd = Quote(std::string(REELPAGE_PROGRAM_DIR) + "/reelpage-cli") + " -q -o " +
-                      Quote(out) + " --formats webm,mp4,ogg --size source";
+                      Quote(out) + " --formats " + formats + " --size source";
     for (const std::string& e : extra)
         cmd += " " + e;
     cmd += " " + Quote(source) + " > " + Quote(Home() + "/cli.out") + " 2> " +
@@ -204,6 +205,23 @@ TEST(Clip, PictureAndSoundLastFromStartToStop) {
         const double seconds = double(media_check::DecodedPcmBytes(file, 48000, 2)) / 192000.0;
         EXPECT_NEAR(seconds, 1.0, 0.04);
     }
+}
+
+// Theora at 4K: every frame there and nothing the decoder complains about.
+TEST(Theora, AFourKOutputDecodesCleanly) {
+    const std::string source = Home() + "/uhd.mp4";
+    ASSERT_TRUE(media_check::Ffmpeg("-f lavfi -i testsrc2=s=3840x2160:r=30:d=0.5 " +
+                                    std::string(kX264) + " " + Quote(source)));
+    const std::string folder = MakePackage(source, {}, "ogg");
+    ASSERT_FALSE(folder.empty());
+    const std::string file = folder + "/video.ogv";
+    auto v = media_check::ProbeStream(file, "v:0");
+    EXPECT_EQ(v["width"], "3840");
+    EXPECT_EQ(v["height"], "2160");
+    EXPECT_EQ(v["nb_read_frames"], "15");
+    EXPECT_EQ(media_check::Capture("ffmpeg -nostdin -v error -i " + Quote(file) +
+                                   " -f null - 2>&1"),
+              "");
 }
 
 } // namespace
