@@ -179,8 +179,7 @@ void DecodeSession::ReportStreams() {
             std::swap(codedWidth, codedHeight);
         }
         AVRational rate = NominalFrameRate(
-            av_guess_frame_rate(m_pFormat, const_cast<AVStream*>(st), nullptr),
-            st->avg_frame_rate);
+            av_guess_frame_rate(m_pFormat, const_cast<AVStream*>(st), nullptr), st->avg_frame_rate);
         if (rate.num <= 0 || rate.den <= 0) rate = AVRational{25, 1};
         av_reduce(&rate.num, &rate.den, rate.num, rate.den, INT32_MAX);
         int64_t bitRate = par->bit_rate;
