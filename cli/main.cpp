@@ -104,8 +104,11 @@ struct Engine {
     }
 };
 
+bool g_bEngineStarted = false;
+
 // Start-up as the program does it, less what only a window needs.
 int StartEngine() {
+    g_bEngineStarted = true;
     Bind<FnInitDiagnostics>(kInitDiagnostics)();
     if (Bind<FnInitFolders>(kInitFolders)() != 0) {
         Say("The software is corrupted, please download and install the latest version.");
@@ -268,13 +271,15 @@ bool SetUpProject(Engine& e, const CliOptions& o, MediaInfo* media, Project** ou
         p->m_CropHeight = c[3];
         // "Original" follows the crop, as the program's edit panel makes it.
         if (p->m_SizeIndex == 0 && !o.sourceSize) {
-            p->m_OutputWidth = (c[2] + 15) & ~15;
-            p->m_OutputHeight = (c[3] + 15) & ~15;
+            const OutputFrameSize original = OriginalOutputSize(c[2], c[3]);
+            p->m_OutputWidth = original.width;
+            p->m_OutputHeight = original.height;
         }
     }
     if (o.sourceSize) {
-        p->m_OutputWidth = p->m_CropWidth;
-        p->m_OutputHeight = p->m_CropHeight;
+        const OutputFrameSize source = BoundedOutputSize(p->m_CropWidth, p->m_CropHeight);
+        p->m_OutputWidth = source.width;
+        p->m_OutputHeight = source.height;
     }
     if (o.brightness) p->m_Brightness = *o.brightness;
     if (o.contrast) p->m_Contrast = *o.contrast;
@@ -325,6 +330,7 @@ int Encode(Engine& e, Window& w, const CliOptions& o) {
     const bool tty = isatty(2);
     int lastPercentShown = -10;
     int result = -1;
+    bool soundFailed = false;
     while (result < 0) {
         if (!w.Pump(500)) {
             e.FinishEncoding(1);
@@ -335,6 +341,7 @@ int Encode(Engine& e, Window& w, const CliOptions& o) {
         int done = 0;
         for (const Message& m : w.Messages()) {
             if ((m.msg == kMsgEncoderDone || m.msg == kMsgAudioFed) && m.wParam != 0) result = 1;
+            if (m.msg == kMsgAudioFed && m.wParam != 0) soundFailed = true;
             if (m.msg == kMsgEncoderDone && m.wParam == 0) ++done;
         }
         if (result < 0 && done >= status->m_cEncoder) result = 0;
@@ -355,7 +362,11 @@ int Encode(Engine& e, Window& w, const CliOptions& o) {
     if (!o.quiet && tty) std::fprintf(stderr, "\n");
     if (result != 0) {
         e.FinishEncoding(1);
-        Say("Failed ! An output could not be encoded (see the log); %s removed", folder);
+        if (soundFailed)
+            Say("Failed ! The sound of the import could not be read (see the log); %s removed",
+                folder);
+        else
+            Say("Failed ! An output could not be encoded (see the log); %s removed", folder);
         return kExitEncode;
     }
     e.FinishEncoding(0);
@@ -460,5 +471,14 @@ int main(int argc, char** argv) {
     sigaddset(&set, SIGTERM);
     sigaddset(&set, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    return reelpage::cli::Run(argc, argv);
+    // A reader that goes away (`reelpage-cli VIDEO 2>&1 | head -2`) must not
+    // end the job half-way: writes to it fail quietly and the job goes on.
+    // Helpers start with default signal actions whatever is set here.
+    signal(SIGPIPE, SIG_IGN);
+    const int rc = reelpage::cli::Run(argc, argv);
+    // Whatever still runs (an import cut short by Ctrl-C) ends with us and
+    // leaves nothing half-written behind.
+    if (reelpage::cli::g_bEngineStarted)
+        reelpage::Bind<reelpage::FnExitEngine>(reelpage::kExitEngine)();
+    return rc;
 }

@@ -52,14 +52,23 @@ int32_t InitFolders() {
     platform::WStrCopy(g_szModulePath, platform::FromUtf8(install));
 
     std::string appData;
-    platform::GetKnownFolder(platform::KnownFolder::AppData, false, &appData);
+    // Created along the way: a fresh account may not have it yet.
+    platform::GetKnownFolder(platform::KnownFolder::AppData, true, &appData);
     platform::WStrCopy(g_szPosterFolder, platform::FromUtf8(appData));
     AppendAndCreate(g_szPosterFolder, u"Zelmorix");
     AppendAndCreate(g_szPosterFolder, u"Reelpage");
     AppendAndCreate(g_szPosterFolder, u"Poster");
 
+    // What the check learnt stays in the user's cache folder, so that only
+    // the first start after an installation or an update reads every file.
+    std::string cache;
+    if (platform::GetKnownFolder(platform::KnownFolder::Cache, true, &cache) == 0 &&
+        platform::CreateFolder(cache + "/reelpage") == 0)
+        cache += "/reelpage/install-check";
+    else
+        cache.clear();
     std::string problem;
-    int rc = manifest::Verify(install, &problem);
+    int rc = manifest::Verify(install, &problem, cache);
     if (rc != 0)
         LogWrite(kLogError, "Installation check failed(%d): %s\n", rc, problem.c_str());
     return rc;

@@ -110,7 +110,8 @@ TEST(Exports, LibraryBindsImplementedOrdinalsOnly) {
     auto get = reinterpret_cast<void* (*)(int32_t)>(dlsym(h, "ReelpageExport"));
     ASSERT_NE(get, nullptr);
     for (int32_t ord : {kEnterInstance, kInitDiagnostics, kSetMainWindow, kInitEngine, kExitEngine,
-                        kIsVistaOrLater, kCheckRecordSizes, kGetProcessorCount, kWriteLog})
+                        kIsVistaOrLater, kCheckRecordSizes, kGetProcessorCount, kWriteLog,
+                        kCheckForUpdate})
         EXPECT_NE(get(ord), nullptr) << ord;
     for (int32_t unused : {0, 15, 16, 37, 54, 1000}) EXPECT_EQ(get(unused), nullptr) << unused;
     // Nothing but the one entry point is visible.
