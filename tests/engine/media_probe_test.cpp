@@ -407,6 +407,54 @@ TEST_F(MediaProbe, UnwritableDataFolderFailsTheImport) {
     EXPECT_NE(text.find("Zelmorix/MediaInfo"), std::string::npos) << text;
 }
 
+// The thumbnail is exactly the picture a full decode gives for the first
+// frame at or after 3 s (or the first frame of a shorter clip), however few
+// pictures the import decodes to reach it. The reference: that picture cut
+// out by ffmpeg as raw video, imported the same way, so both go through the
+// same conversion and must match byte for byte.
+TEST_F(MediaProbe, ThumbnailIsTheExactPictureWhateverTheStreamsStructure) {
+    struct Case {
+        const char* name;
+        double seconds;
+        std::vector<std::string> encode;
+        const char* pick; // the frame ffmpeg cuts out
+    };
+    const Case cases[] = {
+        {"x264-defaults.mp4", 5, {}, "gte(t\\,3)"},
+        {"b-pyramid.mp4",
+         5,
+         {"-x264-params", "scenecut=0:keyint=300:bframes=3:b-pyramid=normal"},
+         "gte(t\\,3)"},
+        {"keyframe-at-3s.mp4", 5, {"-g", "25", "-bf", "2"}, "gte(t\\,3)"},
+        {"shorter-than-3s.mp4", 2, {}, "eq(n\\,0)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string clip = Media(c.name);
+        const std::string picture = Media(std::string(c.name) + ".nut");
+        std::vector<std::string> make = {"-f", "lavfi", "-i",
+                                         "testsrc2=s=160x120:r=25:d=" + std::to_string(c.seconds),
+                                         "-c:v", "libx264", "-pix_fmt", "yuv420p"};
+        make.insert(make.end(), c.encode.begin(), c.encode.end());
+        make.push_back(clip);
+        ASSERT_TRUE(Ffmpeg(make));
+        ASSERT_TRUE(Ffmpeg({"-i", clip, "-vf", std::string("select=") + c.pick, "-frames:v", "1",
+                            "-c:v", "rawvideo", "-pix_fmt", "yuv420p", picture}));
+        MediaInfo* m = Open(clip);
+        ASSERT_NE(m, nullptr);
+        ASSERT_EQ(m_Window.WaitDone(), kProbeOk);
+        m_Window.Clear();
+        const std::vector<uint8_t> thumbnail = ReadFile(SideFile(*m, u"bmp"));
+        MediaInfo* r = Open(picture);
+        ASSERT_NE(r, nullptr);
+        ASSERT_EQ(m_Window.WaitDone(), kProbeOk);
+        m_Window.Clear();
+        const std::vector<uint8_t> expected = ReadFile(SideFile(*r, u"bmp"));
+        ASSERT_EQ(expected.size(), 54u + 160 * 120 * 4);
+        EXPECT_TRUE(thumbnail == expected);
+    }
+}
+
 TEST_F(MediaProbe, PhoneVideoIsUpright) {
     const std::string plain = Media("landscape.mp4");
     const std::string phone = Media("phone.mp4");
