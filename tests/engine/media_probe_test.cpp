@@ -34,6 +34,9 @@ namespace {
 class MediaProbe : public ::testing::Test {
 protected:
     void SetUp() override {
+        // Cases that point the data folder elsewhere must not leave it there
+        // for the cases after them in this process.
+        if (const char* data = getenv("XDG_DATA_HOME")) m_szDataHome = data;
         SetInstallFolderForTesting(REELPAGE_PROGRAM_DIR);
         InitFolders();
         unsetenv("REC_CRASH");
@@ -42,6 +45,8 @@ protected:
         platform::RegDeleteKey(platform::RegRoot::CurrentUser, u"SOFTWARE\\Zelmorix\\MediaInfo");
         ReloadHistoryForTesting();
     }
+
+    void TearDown() override { setenv("XDG_DATA_HOME", m_szDataHome.c_str(), 1); }
 
     MediaInfo* Open(const std::string& path, int32_t cookie = 5) {
         auto open = Bind<FnOpenMedia>(kOpenMedia);
@@ -73,6 +78,7 @@ protected:
     }
 
     ImportWindow m_Window;
+    std::string m_szDataHome;
 };
 
 // The bitmap's first pixel as a ramp frame number; checks the header too.
