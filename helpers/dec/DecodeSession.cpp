@@ -22,6 +22,12 @@ const AVStream* StreamAt(const AVFormatContext* f, int index) {
     return index >= 0 ? f->streams[index] : nullptr;
 }
 
+// A probe takes two pictures near the start while the sound decodes on a
+// thread of its own. Each further frame thread holds back one more picture
+// before the wanted one comes out, decoded for nothing: one thread costs
+// less CPU, and the sound thread keeps the second core busy.
+constexpr int kProbeVideoThreads = 1;
+
 } // namespace
 
 int DisplayWidth(AVFormatContext* format, const AVStream* stream) {
@@ -132,7 +138,8 @@ bool DecodeSession::Open() {
                 [this](int64_t t, void* p[3], int32_t s[3]) { return AskFrame(t, p, s); },
                 [this](const AVFrame* f, void* p[3], int32_t s[3], int64_t t) {
                     DeliverFrame(f, p, s, t);
-                })) {
+                },
+                m_bMediaInfo ? kProbeVideoThreads : 0)) {
             m_nVideo = best;
             m_pVideo = std::move(video);
         } else {
