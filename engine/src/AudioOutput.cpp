@@ -464,6 +464,8 @@ void MutePlayer::EndSeekDrag() {
 }
 
 void MutePlayer::OnTimer() {
+    // A period that was due when the clock stopped is not a tick.
+    if (m_nState != 1 || m_bSuspended) return;
     m_llPosition += m_llFrameDuration;
     if (m_Callbacks.tick && m_Callbacks.tick(m_llPosition) && m_nState == 1) Pause();
     const int64_t s = m_llPosition / 1000000;
