@@ -107,8 +107,10 @@ DeviceSink::~DeviceSink() {
 
 bool DeviceSink::StartStream() {
     m_pDevice = m_pSink->start();
-    if (!m_pDevice || m_pSink->error() != QAudio::NoError) return false;
-    if (m_bPaused) m_pSink->suspend();
+    if (!m_pDevice || m_pSink->error() != QAudio::NoError) {
+        m_pDevice = nullptr;
+        return false;
+    }
     m_llBaseUSecs = m_pSink->processedUSecs();
     return true;
 }
@@ -132,11 +134,15 @@ bool DeviceSink::Open(int32_t sampleRate, int32_t channels) {
     // queued, and a device that waits for a long buffer to fill before it
     // starts would never start.
     m_pSink->setBufferSize(qsizetype(m_llDeviceByteRate / 10));
+    // The stream starts with the first resume: a stream started and at once
+    // suspended has been seen to stall for seconds when resumed.
     m_bPaused = true;
     if (!StartStream()) {
         m_pSink.reset();
         return false;
     }
+    m_pSink->stop();
+    m_pDevice = nullptr;
     return true;
 }
 
@@ -173,34 +179,45 @@ void DeviceSink::Pump() {
     const qsizetype free = m_pSink->bytesFree();
     if (free <= 0) return;
     const qint64 n = m_pDevice->write(m_Pending.constData(), std::min(free, m_Pending.size()));
-    if (n > 0) m_Pending.remove(0, qsizetype(n));
+    if (n > 0) {
+        m_Pending.remove(0, qsizetype(n));
+        m_llDeviceWritten += n;
+    }
 }
 
 void DeviceSink::Pause() {
     m_bPaused = true;
-    if (m_pSink) m_pSink->suspend();
+    if (m_pDevice) m_pSink->suspend();
 }
 
 void DeviceSink::Resume() {
     m_bPaused = false;
-    if (m_pSink) m_pSink->resume();
+    if (!m_pSink) return;
+    if (!m_pDevice) {
+        if (!StartStream()) m_bLost = true;
+    } else {
+        m_pSink->resume();
+    }
     Pump();
 }
 
 void DeviceSink::Reset() {
     m_Pending.clear();
     m_llWritten = 0;
-    if (!m_pSink) return;
-    m_pSink->stop();
-    if (!StartStream()) m_bLost = true;
+    m_llDeviceWritten = 0;
+    if (m_pDevice) m_pSink->stop();
+    m_pDevice = nullptr;
+    if (!m_bPaused && m_pSink && !StartStream()) m_bLost = true;
 }
 
 int64_t DeviceSink::PlayedBytes() {
-    if (!m_pSink) return 0;
+    if (!m_pSink || !m_pDevice) return 0;
     Pump();
-    const int64_t us = std::max<int64_t>(0, m_pSink->processedUSecs() - m_llBaseUSecs);
-    const int64_t deviceBytes = UsToBytes(us, m_llDeviceByteRate);
-    const int64_t frames = deviceBytes / (2 * m_nDeviceChannels);
+    // What the device was given, less what still waits in its buffer.
+    const int64_t given = UsToBytes(std::max<int64_t>(0, m_pSink->processedUSecs() - m_llBaseUSecs),
+                                    m_llDeviceByteRate);
+    const int64_t waiting = std::max<int64_t>(0, m_pSink->bufferSize() - m_pSink->bytesFree());
+    const int64_t frames = std::max<int64_t>(0, given - waiting) / (2 * m_nDeviceChannels);
     return std::min(frames * 2 * m_nSourceChannels, m_llWritten);
 }
 

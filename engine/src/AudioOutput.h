@@ -92,6 +92,7 @@ private:
     int32_t m_nDeviceChannels = 0;
     int64_t m_llDeviceByteRate = 0;
     int64_t m_llWritten = 0;     // source bytes written since the last reset
+    int64_t m_llDeviceWritten = 0; // device bytes handed to the device since then
     int64_t m_llBaseUSecs = 0;   // processedUSecs at the last reset
     bool m_bPaused = true;
     bool m_bLost = false;
