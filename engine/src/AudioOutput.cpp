@@ -224,7 +224,9 @@ int64_t DeviceSink::PlayedBytes() {
 bool DeviceSink::Lost() const {
     if (m_bLost || !m_pSink) return true;
     const QAudio::Error e = m_pSink->error();
-    return e == QAudio::FatalError || e == QAudio::OpenError;
+    if (e == QAudio::FatalError || e == QAudio::OpenError) return true;
+    // A stream this sink started and never stopped has ended by itself.
+    return m_pDevice && m_pSink->state() == QAudio::StoppedState;
 }
 
 std::unique_ptr<AudioSink> OpenAudioSink(int32_t sampleRate, int32_t channels) {
@@ -328,6 +330,7 @@ void AudioPlayer::Poll() {
     if (!m_pSink) return;
     if (m_pSink->Lost()) ReplaceLostSink();
     const int64_t played = m_pSink->PlayedBytes();
+    m_llLastPlayed = played;
     while (m_nState == 1 && !m_Playing.empty() && m_Headers[m_Playing.front()].sinkEnd <= played) {
         const int index = m_Playing.front();
         m_Playing.pop_front();
@@ -384,6 +387,7 @@ void AudioPlayer::Resume() {
         ::lseek(m_hFile, kSampleHeader + position, SEEK_SET);
         m_pSink->Reset();
         m_llSinkWritten = 0;
+        m_llLastPlayed = 0;
         m_Playing.clear();
         for (Buffer& b : m_Headers) {
             b.dwUser = 0;
@@ -429,7 +433,8 @@ void AudioPlayer::EndSeekDrag() {
 
 void AudioPlayer::ReplaceLostSink() {
     // Go on from what was really heard, without the device.
-    const int64_t unplayed = m_llSinkWritten - m_pSink->PlayedBytes();
+    // A lost device's own counts are not to be trusted any more.
+    const int64_t unplayed = m_llSinkWritten - m_llLastPlayed;
     const int64_t position = std::max<int64_t>(0, m_llQueued - unplayed);
     LogWrite(kLogError, "The sound device was lost; the preview plays on without sound\n");
     auto paced = std::make_unique<PacedSink>();

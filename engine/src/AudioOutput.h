@@ -154,6 +154,7 @@ private:
     Buffer m_Headers[5];
     std::deque<int> m_Playing; // buffers in the sink, in the order written
     int64_t m_llSinkWritten = 0;
+    int64_t m_llLastPlayed = 0; // the sink's played count at the last poll
     int64_t m_llBufferSize = 0;
     int64_t m_llBlockAlignMask = 0;
     int64_t m_llByteRate = 0;
