@@ -5,9 +5,6 @@
 #include "Project.h"
 
 #include <QApplication>
-#include <QCursor>
-#include <QPainter>
-#include <QPixmap>
 
 #include <algorithm>
 #include <cstring>
@@ -36,25 +33,6 @@ QWidget* WidgetOfHandle(HWND hwnd) {
         if (v.isValid() && v.toUInt() == hwnd) return w;
     }
     return nullptr;
-}
-
-// The crop tool: corner marks and a diagonal, hot spot at the top left.
-const QCursor& CropCursor() {
-    static const QCursor cursor = [] {
-        QPixmap pm(32, 32);
-        pm.fill(Qt::transparent);
-        QPainter p(&pm);
-        for (int pass = 0; pass < 2; ++pass) {
-            p.setPen(QPen(pass ? Qt::black : Qt::white, pass ? 1 : 3));
-            p.drawLine(4, 0, 4, 22);
-            p.drawLine(4, 22, 26, 22);
-            p.drawLine(0, 4, 22, 4);
-            p.drawLine(22, 4, 22, 26);
-            p.drawLine(0, 0, 14, 14);
-        }
-        return QCursor(pm, 0, 0);
-    }();
-    return cursor;
 }
 
 } // namespace
@@ -453,7 +431,7 @@ void PreviewSession::SetCropCursor(int hit) {
         m_pRender->setCursor(Qt::SizeAllCursor);
         break;
     default:
-        m_pRender->setCursor(CropCursor());
+        m_pRender->setCursor(m_pRender->CropCursor());
         break;
     }
 }

@@ -2,6 +2,7 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPixmap>
 
 namespace reelpage {
 
@@ -34,6 +35,26 @@ void RenderWindow::PresentFrame(const uint8_t* pixels) {
                     : frame.scaled(m_View, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     ++m_nPresented;
     update();
+}
+
+const QCursor& RenderWindow::CropCursor() {
+    if (!m_bCropCursor) {
+        QPixmap pm(32, 32);
+        pm.fill(Qt::transparent);
+        QPainter p(&pm);
+        for (int pass = 0; pass < 2; ++pass) { // a white outline under black lines
+            p.setPen(QPen(pass ? Qt::black : Qt::white, pass ? 1 : 3));
+            p.drawLine(4, 0, 4, 22);
+            p.drawLine(4, 22, 26, 22);
+            p.drawLine(0, 4, 22, 4);
+            p.drawLine(22, 4, 22, 26);
+            p.drawLine(0, 0, 14, 14);
+        }
+        p.end();
+        m_CropCursor = QCursor(pm, 0, 0);
+        m_bCropCursor = true;
+    }
+    return m_CropCursor;
 }
 
 void RenderWindow::ReleaseRenderer() {

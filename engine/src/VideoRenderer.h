@@ -2,6 +2,7 @@
 // The preview's render window: a child of the program's picture area that
 // shows the frames the preview helper delivers. Each frame is scaled once,
 // when it arrives, to the window's size and then painted 1:1.
+#include <QCursor>
 #include <QImage>
 #include <QWidget>
 
@@ -43,6 +44,8 @@ public:
     // What the window shows: the last frame at the view size (null before one).
     const QImage& Picture() const { return m_Picture; }
     int PresentedCount() const { return m_nPresented; }
+    // The crop tool: corner marks and a diagonal, hot spot at the top left.
+    const QCursor& CropCursor();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -58,6 +61,8 @@ private:
     QSize m_Frame;
     QImage m_Picture;
     int m_nPresented = 0;
+    QCursor m_CropCursor;
+    bool m_bCropCursor = false;
 };
 
 } // namespace reelpage
