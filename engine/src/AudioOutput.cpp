@@ -61,6 +61,23 @@ int64_t MuteFrameDuration(int32_t frameRateNum, int32_t frameRateDen) {
     return std::max<int64_t>(ms, 1) * 1000;
 }
 
+void DownmixToStereo(const char* in, int64_t frames, int32_t channels, char* out) {
+    // Even channels to the left, odd ones to the right, each side averaged.
+    for (int64_t f = 0; f < frames; ++f, in += 2 * channels, out += 4) {
+        int32_t sum[2] = {0, 0}, count[2] = {0, 0};
+        for (int32_t c = 0; c < channels; ++c) {
+            int16_t v;
+            std::memcpy(&v, in + 2 * c, sizeof v);
+            sum[c & 1] += v;
+            ++count[c & 1];
+        }
+        for (int side = 0; side < 2; ++side) {
+            const int16_t v = int16_t(sum[side] / std::max(count[side], 1));
+            std::memcpy(out + 2 * side, &v, sizeof v);
+        }
+    }
+}
+
 // ---- PacedSink --------------------------------------------------------------
 
 bool PacedSink::Open(int32_t sampleRate, int32_t channels) {
@@ -151,25 +168,10 @@ void DeviceSink::Write(const char* data, int64_t bytes) {
     if (m_nDeviceChannels == m_nSourceChannels) {
         m_Pending.append(data, qsizetype(bytes));
     } else {
-        // Even channels to the left, odd to the right, averaged.
         const int64_t frames = bytes / (2 * m_nSourceChannels);
         const qsizetype start = m_Pending.size();
         m_Pending.resize(start + qsizetype(frames * 4));
-        auto* out = reinterpret_cast<int16_t*>(m_Pending.data() + start);
-        const auto* in = reinterpret_cast<const int16_t*>(data);
-        for (int64_t f = 0; f < frames; ++f, in += m_nSourceChannels) {
-            int32_t sum[2] = {0, 0}, count[2] = {0, 0};
-            for (int32_t c = 0; c < m_nSourceChannels; ++c) {
-                int16_t v;
-                std::memcpy(&v, in + c, sizeof v);
-                sum[c & 1] += v;
-                ++count[c & 1];
-            }
-            for (int side = 0; side < 2; ++side) {
-                int16_t v = int16_t(sum[side] / std::max(count[side], 1));
-                std::memcpy(out++, &v, sizeof v);
-            }
-        }
+        DownmixToStereo(data, frames, m_nSourceChannels, m_Pending.data() + start);
     }
     Pump();
 }

@@ -98,6 +98,11 @@ private:
     bool m_bLost = false;
 };
 
+// Mixes frames of 16-bit interleaved PCM of more than two channels down to
+// stereo for a device that takes no more: the even channels (front left,
+// centre, back left of 5.1) to the left, the odd ones to the right.
+void DownmixToStereo(const char* in, int64_t frames, int32_t channels, char* out);
+
 // The sink a new audio player uses: the device, unless
 // REELPAGE_AUDIO_SINK=paced asks for the paced sink or no device can play the
 // format (the caller then takes a PacedSink).

@@ -188,6 +188,21 @@ TEST_F(Preview, FramesAreScaledIntoTheViewAndStaleSizesDropped) {
     ASSERT_EQ(w->PresentedCount(), 1);
     EXPECT_EQ(w->Picture().size(), QSize(800, 450));
     EXPECT_EQ(w->Picture().pixel(400, 225), 0xFF2040C0u);
+    // Painted 1:1 from the scaled picture.
+    const QImage shot = w->grab().toImage();
+    EXPECT_EQ(shot.size(), QSize(800, 450));
+    EXPECT_EQ(shot.pixel(0, 0), 0xFF2040C0u);
+    EXPECT_EQ(shot.pixel(799, 449), 0xFF2040C0u);
+
+    // A new layout of another size shows the frame still in the block again,
+    // scaled to the new view.
+    m_parent->resize(400, 300);
+    LayoutPreview();
+    EXPECT_EQ(w->PresentedCount(), 2);
+    EXPECT_EQ(w->Picture().size(), QSize(400, 225));
+    m_parent->resize(800, 600);
+    LayoutPreview();
+    ASSERT_EQ(w->PresentedCount(), 3);
 
     // Crop editing shows the source: a frame still of the output size (as the
     // helper sends it before it took command 10) is dropped.
@@ -196,9 +211,9 @@ TEST_F(Preview, FramesAreScaledIntoTheViewAndStaleSizesDropped) {
     ApplyOutputSize();
     EXPECT_TRUE(Queued(12, 0));
     Deliver(1280, 720, 0xFF000000);
-    EXPECT_EQ(w->PresentedCount(), 1);
+    EXPECT_EQ(w->PresentedCount(), 3);
     Deliver(640, 360, 0xFF00FF00);
-    EXPECT_EQ(w->PresentedCount(), 2);
+    EXPECT_EQ(w->PresentedCount(), 4);
     EXPECT_EQ(w->Picture().pixel(10, 10), 0xFF00FF00u);
 
     // A display size beyond the frame block comes reduced with its aspect;
@@ -207,16 +222,16 @@ TEST_F(Preview, FramesAreScaledIntoTheViewAndStaleSizesDropped) {
     m_project->m_OutputHeight = 2160;
     ApplyOutputSize();
     Deliver(1280, 720, 0xFF0000FF); // the old size: dropped
-    EXPECT_EQ(w->PresentedCount(), 2);
+    EXPECT_EQ(w->PresentedCount(), 4);
     const PreviewFrameSize d = DeliveredPreviewSize(3840, 2160);
     ASSERT_LE(int64_t(d.width) * d.height * 4, int64_t(s->FrameBlockSize()));
     Deliver(d.width, d.height, 0xFF0000FF);
-    EXPECT_EQ(w->PresentedCount(), 3);
+    EXPECT_EQ(w->PresentedCount(), 5);
     EXPECT_EQ(w->Picture().size(), QSize(800, 450));
     // Nonsense sizes never reach the block.
     EXPECT_EQ(platform::SendMessage(s->RenderHandle(), kMsgFrameReady, 100000, 100000), 0);
     EXPECT_EQ(platform::SendMessage(s->RenderHandle(), kMsgFrameReady, -1, -1), 0);
-    EXPECT_EQ(w->PresentedCount(), 3);
+    EXPECT_EQ(w->PresentedCount(), 5);
 }
 
 TEST_F(Preview, CommandsOfTheExports) {
