@@ -325,10 +325,11 @@ void PreviewSession::LeaveCropMode() {
 }
 
 void PreviewSession::ApplyOutputSize() {
-    if (!m_bCropMode) {
-        SetDisplaySize(m_pProject->m_OutputWidth, m_pProject->m_OutputHeight);
-        Layout();
-    }
+    // While crop editing the helper shows the source; leaving crop mode
+    // re-reads the output size anyway.
+    if (m_bCropMode) return;
+    SetDisplaySize(m_pProject->m_OutputWidth, m_pProject->m_OutputHeight);
+    Layout();
     Command(12);
 }
 

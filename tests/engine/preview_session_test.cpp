@@ -271,6 +271,8 @@ TEST_F(Preview, CommandsOfTheExports) {
     EXPECT_EQ(m_project->m_OutputWidth, 1088);
     EXPECT_EQ(s->Window()->geometry(), QRect(231, 0, 337, 600));
     RotateFlip(20);
+    ApplyOutputSize(); // crop editing shows the source: nothing to re-fit
+    EXPECT_EQ(s->DisplaySize(), QSize(1080, 1920));
     EXPECT_EQ(Commands(), (std::vector<Cmd>{{10, 0}, {9, 0}, {8, 0}}));
     LeaveCropMode();
     EXPECT_EQ(s->DisplaySize(), QSize(1088, 1920));
