@@ -104,8 +104,11 @@ struct Engine {
     }
 };
 
+bool g_bEngineStarted = false;
+
 // Start-up as the program does it, less what only a window needs.
 int StartEngine() {
+    g_bEngineStarted = true;
     Bind<FnInitDiagnostics>(kInitDiagnostics)();
     if (Bind<FnInitFolders>(kInitFolders)() != 0) {
         Say("The software is corrupted, please download and install the latest version.");
@@ -325,6 +328,7 @@ int Encode(Engine& e, Window& w, const CliOptions& o) {
     const bool tty = isatty(2);
     int lastPercentShown = -10;
     int result = -1;
+    bool soundFailed = false;
     while (result < 0) {
         if (!w.Pump(500)) {
             e.FinishEncoding(1);
@@ -335,6 +339,7 @@ int Encode(Engine& e, Window& w, const CliOptions& o) {
         int done = 0;
         for (const Message& m : w.Messages()) {
             if ((m.msg == kMsgEncoderDone || m.msg == kMsgAudioFed) && m.wParam != 0) result = 1;
+            if (m.msg == kMsgAudioFed && m.wParam != 0) soundFailed = true;
             if (m.msg == kMsgEncoderDone && m.wParam == 0) ++done;
         }
         if (result < 0 && done >= status->m_cEncoder) result = 0;
@@ -355,7 +360,11 @@ int Encode(Engine& e, Window& w, const CliOptions& o) {
     if (!o.quiet && tty) std::fprintf(stderr, "\n");
     if (result != 0) {
         e.FinishEncoding(1);
-        Say("Failed ! An output could not be encoded (see the log); %s removed", folder);
+        if (soundFailed)
+            Say("Failed ! The sound of the import could not be read (see the log); %s removed",
+                folder);
+        else
+            Say("Failed ! An output could not be encoded (see the log); %s removed", folder);
         return kExitEncode;
     }
     e.FinishEncoding(0);
@@ -460,5 +469,14 @@ int main(int argc, char** argv) {
     sigaddset(&set, SIGTERM);
     sigaddset(&set, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    return reelpage::cli::Run(argc, argv);
+    // A reader that goes away (`reelpage-cli VIDEO 2>&1 | head -2`) must not
+    // end the job half-way: writes to it fail quietly and the job goes on.
+    // Helpers start with default signal actions whatever is set here.
+    signal(SIGPIPE, SIG_IGN);
+    const int rc = reelpage::cli::Run(argc, argv);
+    // Whatever still runs (an import cut short by Ctrl-C) ends with us and
+    // leaves nothing half-written behind.
+    if (reelpage::cli::g_bEngineStarted)
+        reelpage::Bind<reelpage::FnExitEngine>(reelpage::kExitEngine)();
+    return rc;
 }

@@ -9,7 +9,10 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QSocketNotifier>
 
+#include <csignal>
+#include <fcntl.h>
 #include <memory>
 #include <unistd.h>
 
@@ -22,6 +25,41 @@ const char kCorrupted[] =
 
 void Fail(const char* text) {
     ShowMessage(nullptr, QString::fromLatin1(text), ApplicationTitle, QMessageBox::Critical);
+}
+
+int g_hStopPipe[2] = {-1, -1};
+bool g_bStopRequested = false; // a stop signal came, maybe before the loop ran
+
+void OnStopSignal(int signal) {
+    const unsigned char code = static_cast<unsigned char>(signal);
+    const int saved = errno;
+    ssize_t ignored = write(g_hStopPipe[1], &code, 1);
+    (void)ignored;
+    errno = saved;
+}
+
+// SIGTERM (logout), SIGINT and SIGHUP end the program the way closing its
+// window does: the event loops stop and the normal exit runs, which cancels
+// a running job (helpers ended, its unfinished folder removed). Without this
+// the signal killed the process on the spot and left the folder behind.
+// A handler, not a blocked mask: children started by anybody (the browser
+// that opens a page) must not inherit blocked signals.
+void HandleStopSignals(QCoreApplication* app) {
+    if (pipe2(g_hStopPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    auto* notifier = new QSocketNotifier(g_hStopPipe[0], QSocketNotifier::Read, app);
+    QObject::connect(notifier, &QSocketNotifier::activated, app, [] {
+        unsigned char code = 0;
+        while (read(g_hStopPipe[0], &code, 1) == 1) {
+        }
+        g_bStopRequested = true;
+        QCoreApplication::exit(0);
+    });
+    struct sigaction sa {};
+    sa.sa_handler = OnStopSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    for (int s : {SIGTERM, SIGINT, SIGHUP})
+        sigaction(s, &sa, nullptr);
 }
 
 } // namespace
@@ -48,6 +86,7 @@ int ProgramMain(int argc, char** argv) {
     // The program ends with its main window, not with its last window: while
     // encoding or publishing the main window is hidden.
     QApplication::setQuitOnLastWindowClosed(false);
+    HandleStopSignals(&app);
 
     SetProgramFolder(QCoreApplication::applicationDirPath());
     QIcon icon;
@@ -96,7 +135,7 @@ int ProgramMain(int argc, char** argv) {
         QObject::connect(&main, &TfrmMain::Closed, &app, &QCoreApplication::quit);
         main.show();
         splash.reset();
-        app.exec();
+        if (!g_bStopRequested) app.exec();
     }
     Low.ExitEngine();
     return 0;

@@ -1,10 +1,12 @@
 // Start-up and shut-down of the engine, and the record-size handshake.
 #include "Exports.h"
 #include "History.h"
+#include "MediaProbe.h"
 #include "Log.h"
 #include "RouterQt.h"
 #include "Settings.h"
 #include "Templates.h"
+#include "VideoEncoder.h"
 
 #include <csignal>
 #include <fstream>
@@ -50,6 +52,13 @@ int32_t InitEngine() {
     return 0;
 }
 
-void ExitEngine() {}
+void ExitEngine() {
+    // Work still running at exit is cancelled, not abandoned: helpers ended,
+    // an unfinished package folder and half-written import files removed.
+    // A job already finished keeps its folder.
+    FinishEncoding(1);
+    FreeEncoding();
+    CancelProbes();
+}
 
 } // namespace reelpage

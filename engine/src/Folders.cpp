@@ -52,7 +52,8 @@ int32_t InitFolders() {
     platform::WStrCopy(g_szModulePath, platform::FromUtf8(install));
 
     std::string appData;
-    platform::GetKnownFolder(platform::KnownFolder::AppData, false, &appData);
+    // Created along the way: a fresh account may not have it yet.
+    platform::GetKnownFolder(platform::KnownFolder::AppData, true, &appData);
     platform::WStrCopy(g_szPosterFolder, platform::FromUtf8(appData));
     AppendAndCreate(g_szPosterFolder, u"Zelmorix");
     AppendAndCreate(g_szPosterFolder, u"Reelpage");

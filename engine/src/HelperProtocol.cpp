@@ -34,6 +34,36 @@ int LaunchHelper(const std::string& commandLine, int* process) {
     return platform::LaunchHelper(commandLine, platform::ToUtf8(g_szModulePath), process);
 }
 
+int LaunchHelper(const std::string& commandLine, const std::vector<int>& handOver, int* process) {
+    std::vector<int> all = handOver;
+    if (LogHandle() > 0) all.push_back(LogHandle());
+    return platform::LaunchHelper(commandLine, platform::ToUtf8(g_szModulePath), process, all);
+}
+
+namespace {
+int DecoderStarted(int rc) {
+    if (rc != 0)
+        LOG_FAILED(rc, "CreateProcess(NULL, szCmd, NULL, NULL, 1, CREATE_SUSPENDED | "
+                       "CREATE_BREAKAWAY_FROM_JOB, NULL, g_szModulePath, &siStartInfo, "
+                       "&piProcInfo)");
+    return rc;
+}
+} // namespace
+
+int LaunchDecoder(HANDLE32 launchBlock, const std::vector<int>& handOver, int* process) {
+    std::vector<int> all = handOver;
+    all.push_back(launchBlock);
+    return DecoderStarted(LaunchHelper(DecoderCommandLine(launchBlock), all, process));
+}
+
+int LaunchEncoder(HANDLE32 encoderTask, const std::vector<int>& handOver, int* process) {
+    std::vector<int> all = handOver;
+    all.push_back(encoderTask);
+    int rc = LaunchHelper(EncoderCommandLine(encoderTask), all, process);
+    if (rc != 0) LogWritePlain("Faild(%d) to CreateProcess\n", rc);
+    return rc;
+}
+
 int LaunchDecoder(HANDLE32 launchBlock, int* process) {
     int rc = LaunchHelper(DecoderCommandLine(launchBlock), process);
     if (rc != 0)

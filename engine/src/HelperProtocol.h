@@ -2,6 +2,7 @@
 // The engine's side of the helper processes: how dec and enc are started, the
 // launch block dec reads first, and the command queue of a preview session.
 #include <string>
+#include <vector>
 
 #include "platform/mutex.h"
 #include "platform/shm.h"
@@ -15,14 +16,18 @@ std::string DecoderCommandLine(HANDLE32 launchBlock);
 // "<program folder>/enc <handle>", unquoted.
 std::string EncoderCommandLine(HANDLE32 encoderTask);
 
-// The one way helpers are started: in the program folder, inheriting every
-// inheritable handle, ending with the engine. Returns 0 and the process
-// handle, or the error.
+// The one way helpers are started: in the program folder, ending with the
+// engine. A helper gets exactly the handles in handOver (its blocks, their
+// events, the log) and nothing else; without a list it gets every
+// inheritable handle. Returns 0 and the process handle, or the error.
 int LaunchHelper(const std::string& commandLine, int* process);
+int LaunchHelper(const std::string& commandLine, const std::vector<int>& handOver, int* process);
 // Starts dec on a launch block; a failure is logged with the standard line.
 int LaunchDecoder(HANDLE32 launchBlock, int* process);
+int LaunchDecoder(HANDLE32 launchBlock, const std::vector<int>& handOver, int* process);
 // Starts enc on an encoder task; a failure is logged as the encoder's.
 int LaunchEncoder(HANDLE32 encoderTask, int* process);
+int LaunchEncoder(HANDLE32 encoderTask, const std::vector<int>& handOver, int* process);
 
 // A new inheritable launch block for dec: the media file, the log, the mode,
 // the start time, "<program folder>/<plugin>" and the session block. Paths

@@ -40,11 +40,17 @@ InstanceSection* Section() {
     static std::once_flag once;
     std::call_once(once, [] {
         std::string dir;
-        platform::GetKnownFolder(platform::KnownFolder::Runtime, false, &dir);
+        // Without a runtime folder of our own the instance stays private:
+        // better a second window than files anybody could plant or hold.
+        if (platform::GetKnownFolder(platform::KnownFolder::Runtime, false, &dir) != 0) {
+            LogWrite(kLogError, "No private runtime folder: the instance is not shared\n");
+            g_pSection = &g_privateSection;
+            return;
+        }
         std::string path = dir + "/reelpage-instance-" + std::to_string(getuid());
         std::string guard = path + ".lock";
-        int gfd = open(guard.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        int gfd = open(guard.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (gfd < 0 || fd < 0 || ftruncate(fd, sizeof(InstanceSection)) != 0) {
             if (gfd >= 0) close(gfd);
             if (fd >= 0) close(fd);

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "platform/folders.h"
+#include "platform/inherit.h"
 #include "platform/wstr.h"
 
 namespace reelpage {
@@ -87,18 +88,19 @@ void OpenLog() {
     platform::CreateFolder(folder.substr(0, folder.size() - 1));
     std::string path = platform::Format("%s/reelpage.log", folder.substr(0, folder.size() - 1).c_str());
     unlink(path.c_str());
-    // Deliberately without O_CLOEXEC: the descriptor is inherited by the
-    // helpers, which append their own lines to the same file.
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0644);
+    // Handed to the helpers, which append their own lines to the same file,
+    // and to nothing else (inherit.h).
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) return;
     // Keep clear of descriptors 0-2 so a helper's stdio never lands in the log.
     if (fd <= 2) {
-        int moved = fcntl(fd, F_DUPFD, 3);
+        int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
         close(fd);
         if (moved < 0) return;
         fd = moved;
     }
     posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    platform::RegisterInheritable(fd);
     g_hLogFile.store(fd, std::memory_order_release);
 
     struct timespec ts;

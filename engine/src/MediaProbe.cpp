@@ -2,10 +2,17 @@
 
 #include "HelperProtocol.h"
 #include "History.h"
+#include "Folders.h"
 #include "Log.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <mutex>
+#include <vector>
 #include <string_view>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -27,19 +34,82 @@ constexpr char16_t kProbePlugin[] = u"Ostrapel.so";
 // once it has. A helper that ends otherwise (crashed, killed, plug-in not
 // loadable) has reported nothing: say so, or the importing window would
 // wait for ever.
-void WatchProbe(int process, HWND notify, uint32_t msgDone, int32_t cookie) {
+// Its half-written thumbnail and sample file go with it: no record will ever
+// name them.
+std::mutex g_ProbesLock;
+std::vector<int> g_RunningProbes; // process handles, owned by their watchers
+
+void WatchProbe(int process, HWND notify, uint32_t msgDone, int32_t cookie, MediaInfo media) {
+    {
+        std::lock_guard lock(g_ProbesLock);
+        g_RunningProbes.push_back(process);
+    }
     std::thread([=] {
         platform::WaitForHandle(process, platform::kInfinite);
         int code = 0;
         platform::GetHelperExitCode(process, &code);
+        // An import that stored its record has finished, whatever ended its
+        // helper afterwards (the exit of a front end that got its answer):
+        // its files are the record's.
+        if (code != 0 && !IsRecordStored(media)) {
+            LogWrite(kLogError, "The media probe ended without a result (exit code %d)\n", code);
+            RemoveSideFiles(media);
+            platform::PostMessage(notify, msgDone, kProbeFailed, cookie);
+        }
+        std::lock_guard lock(g_ProbesLock);
+        std::erase(g_RunningProbes, process);
         platform::CloseHelperHandle(process);
-        if (code == 0) return;
-        LogWrite(kLogError, "The media probe ended without a result (exit code %d)\n", code);
-        platform::PostMessage(notify, msgDone, kProbeFailed, cookie);
     }).detach();
 }
 
+// The same file as the file system sees it: the same name, or on a file
+// system that folds letter case, another spelling of the same file.
+bool SameFile(const std::u16string& path, const struct stat* st, const WCHAR* known) {
+    if (path == known) return true;
+    if (!st || platform::WStrICmp(path, known) != 0) return false;
+    struct stat other {};
+    return stat(platform::ToUtf8(known).c_str(), &other) == 0 && other.st_dev == st->st_dev &&
+           other.st_ino == st->st_ino;
+}
+
+// The import writes its thumbnail and sample file into the media folder; a
+// folder it cannot write would lose the sound and the poster of every later
+// output, so the import fails at once and says why.
+bool MediaFolderWritable() {
+    CreateMediaInfoFolder();
+    const std::string folder = platform::ToUtf8(MediaInfoFolder());
+    struct stat st {};
+    const int err = stat(folder.c_str(), &st) != 0 ? errno : S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+    if (err != 0) {
+        LogWrite(kLogError, "Failed(%d) to CreateDirectory:%s\n", err, folder.c_str());
+        return false;
+    }
+    if (access(folder.c_str(), W_OK | X_OK) != 0) {
+        LogWrite(kLogError, "Failed(%d) to write in the media folder %s\n", errno, folder.c_str());
+        return false;
+    }
+    return true;
+}
+
 } // namespace
+
+void CancelProbes() {
+    {
+        std::lock_guard lock(g_ProbesLock);
+        for (int process : g_RunningProbes)
+            platform::TerminateHelper(process, -1);
+    }
+    // Their watchers remove what they wrote and then let go of them.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(900);
+    for (;;) {
+        {
+            std::lock_guard lock(g_ProbesLock);
+            if (g_RunningProbes.empty()) return;
+        }
+        if (std::chrono::steady_clock::now() >= until) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
 
 void TitleFromPath(const WCHAR* path, WCHAR* title, size_t cap) {
     std::u16string_view name(path);
@@ -60,12 +130,20 @@ MediaInfo* OpenMedia(const WCHAR* path, HWND notify, int32_t cookie, uint32_t ms
         char cwd[4096];
         if (getcwd(cwd, sizeof cwd)) full = platform::FromUtf8(cwd) + u"/" + full;
     }
-    for (int32_t i = 0, n = GetHistoryCount(); i < n; ++i) {
+    struct stat st {};
+    const bool exists = stat(platform::ToUtf8(full).c_str(), &st) == 0;
+    for (int32_t i = 0; i < GetHistoryCount(); ++i) {
         MediaInfo* known = GetHistoryItem(i);
-        if (platform::WStrICmp(full, known->m_szFileName) == 0) {
+        if (!SameFile(full, exists ? &st : nullptr, known->m_szFileName)) continue;
+        if (IsReusable(*known)) {
             platform::PostMessage(notify, msgDone, kProbeOk, cookie);
             return known;
         }
+        // Unfinished, failed, damaged or made from an older version of the
+        // file: imported again under a new record.
+        LogWrite(kLogInfo, "Importing %ls again: its record cannot be used\n", known->m_szFileName);
+        RetireRecord(known);
+        break;
     }
 
     MediaInfo* media = AddMediaRecord();
@@ -87,6 +165,10 @@ MediaInfo* OpenMedia(const WCHAR* path, HWND notify, int32_t cookie, uint32_t ms
     media->m_History = now;
     media->m_FileSize = size;
     media->m_CreationTime = created;
+    if (!MediaFolderWritable()) {
+        platform::PostMessage(notify, msgDone, kProbeFailed, cookie);
+        return media;
+    }
 
     // The helper reaches the importing window through the router.
     platform::RouterInit();
@@ -109,7 +191,8 @@ MediaInfo* OpenMedia(const WCHAR* path, HWND notify, int32_t cookie, uint32_t ms
     int process = -1;
     rc = CreateHelperLaunch(media->m_szFileName, 1, 0, kProbePlugin, request.handle, &launch);
     if (rc == 0) {
-        rc = LaunchDecoder(launch.handle, &process);
+        // Only the blocks the probe reads, not every record of the history.
+        rc = LaunchDecoder(launch.handle, {request.handle, media->m_hSelf}, &process);
         platform::CloseSharedBlock(&launch);
     }
     // The helper holds its own handles on both blocks from here on.
@@ -118,7 +201,7 @@ MediaInfo* OpenMedia(const WCHAR* path, HWND notify, int32_t cookie, uint32_t ms
         platform::PostMessage(notify, msgDone, kProbeFailed, cookie);
         return media;
     }
-    WatchProbe(process, notify, msgDone, cookie);
+    WatchProbe(process, notify, msgDone, cookie, *media);
     return media;
 }
 

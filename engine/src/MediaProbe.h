@@ -10,6 +10,10 @@ namespace reelpage {
 MediaInfo* OpenMedia(const WCHAR* path, HWND notify, int32_t cookie, uint32_t msgDone,
                      uint32_t msgProgress);
 
+// Ends every import still running (at exit): their helpers are terminated and
+// their half-written side files removed; returns within about a second.
+void CancelProbes();
+
 // The file name without folder and extension, as a record's title.
 void TitleFromPath(const WCHAR* path, WCHAR* title, size_t cap);
 

@@ -4,7 +4,9 @@
 #include "Log.h"
 #include "Templates.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
@@ -154,20 +156,34 @@ bool ExpandAd(std::u16string_view text, const Project& p, std::u16string* out) {
 bool CopyFile(const std::string& from, const std::string& to) {
     std::error_code ec;
     std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, ec);
+    if (ec) errno = ec.value();
     return !ec;
 }
 
-void CopyFolderFiles(const std::string& from, const std::string& to, const char16_t* const* exclude,
-                     size_t excludeCount) {
+// Copies the plain files of a folder; on the first that fails, *failed names
+// it and the copy stops.
+bool CopyFolderFiles(const std::string& from, const std::string& to, const char16_t* const* exclude,
+                     size_t excludeCount, std::string* failed) {
     DIR* d = opendir(from.c_str());
-    if (!d) return;
+    if (!d) {
+        *failed = from;
+        return false;
+    }
+    bool ok = true;
     while (dirent* e = readdir(d)) {
         std::string name = e->d_name;
         std::string src = from + "/" + name;
         if (IsDir(src) || InList(platform::FromUtf8(name), exclude, excludeCount)) continue;
-        CopyFile(src, to + "/" + name);
+        if (!CopyFile(src, to + "/" + name)) {
+            *failed = to + "/" + name;
+            ok = false;
+            break;
+        }
     }
+    const int err = errno;
     closedir(d);
+    errno = err;
+    return ok;
 }
 
 // Loads a picture, stretches it to width x height with bicubic filtering and
@@ -182,17 +198,70 @@ bool Scale(const std::string& picture, int width, int height, const std::string&
     return picture::SavePicture(scaled, destination, png) == picture::Error::None;
 }
 
-bool WriteAtomically(const std::string& path, const std::string& bytes) {
-    std::string temp = path + ".tmp";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), std::streamsize(bytes.size()));
-        if (!out) {
-            unlink(temp.c_str());
+// Every byte written and on the disk, or false with errno set: a full disk
+// may only show when the data is flushed.
+bool WriteWhole(const std::string& path, const std::string& bytes) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = ENOSPC;
+            const int err = errno;
+            close(fd);
+            errno = err;
             return false;
         }
+        done += size_t(n);
     }
-    return std::rename(temp.c_str(), path.c_str()) == 0;
+    if (fsync(fd) != 0 && errno != EINVAL) {
+        const int err = errno;
+        close(fd);
+        errno = err;
+        return false;
+    }
+    return close(fd) == 0;
+}
+
+// The page is built in a hidden folder beside the videos and moved into
+// place only once every file of it is written: a publish that fails (a full
+// disk, an unreadable template) leaves the previous page as it was and none
+// of its own files behind.
+constexpr char kStaging[] = "/.publishing";
+
+bool PublishFailed(std::string file, int err, const std::string& staging) {
+    // Named as the user will look for it: where it would have ended up.
+    if (file.rfind(staging + "/", 0) == 0)
+        file =
+            staging.substr(0, staging.size() - (sizeof kStaging - 1)) + file.substr(staging.size());
+    LogWrite(kLogError, "Failed(%d) to write %s: the page was not published\n", err, file.c_str());
+    std::error_code ec;
+    std::filesystem::remove_all(staging, ec);
+    return false;
+}
+
+// Moves what was staged into the folder; the staging folder goes.
+bool MoveStaged(const std::string& staging, const std::string& folder) {
+    DIR* d = opendir(staging.c_str());
+    if (!d) return false;
+    std::vector<std::string> names;
+    while (dirent* e = readdir(d))
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+            names.push_back(e->d_name);
+    closedir(d);
+    bool ok = true;
+    for (const std::string& name : names) {
+        const std::string to = folder + "/" + name;
+        if (rename((staging + "/" + name).c_str(), to.c_str()) != 0) {
+            LogWrite(kLogError, "Failed(%d) to move %s into place\n", errno, to.c_str());
+            ok = false;
+        }
+    }
+    std::error_code ec;
+    std::filesystem::remove_all(staging, ec);
+    return ok;
 }
 
 uint32_t TickCount() {
@@ -302,22 +371,34 @@ bool GeneratePage(const char16_t* folderW, const Project& p, const MediaInfo* me
         return false;
     }
 
-    CleanFolder(folder, kKeep, std::size(kKeep));
-    CopyFolderFiles(templ, folder, nullptr, 0);
+    const std::string staging = folder + kStaging;
+    std::error_code ec;
+    std::filesystem::remove_all(staging, ec); // what a publish cut short left
+    if (mkdir(staging.c_str(), 0755) != 0) return PublishFailed(staging, errno, staging);
+    std::string failed;
+    // The template's index.html is the source of the page, not part of it.
+    constexpr const char16_t* kPageSource[] = {u"index.html"};
+    if (!CopyFolderFiles(templ, staging, kPageSource, std::size(kPageSource), &failed))
+        return PublishFailed(failed, errno, staging);
     const std::string poster = folder + "/poster.png";
-    if (!Exists(poster))
-        Scale(platform::ToUtf8(p.m_szPosterImage), p.m_OutputWidth, p.m_OutputHeight, poster);
+    if (!Exists(poster) && !Scale(platform::ToUtf8(p.m_szPosterImage), p.m_OutputWidth,
+                                  p.m_OutputHeight, staging + "/poster.png"))
+        return PublishFailed(poster, errno, staging);
     if (withAd) {
-        std::string adFolder = folder + "/ad";
-        mkdir(adFolder.c_str(), 0755);
-        CopyFolderFiles(templ + "/ad", adFolder, kAdExclude, std::size(kAdExclude));
-        Scale(platform::ToUtf8(p.m_AdFile), p.m_AdWidth, p.m_AdHeight, adFolder + "/logo.png");
+        const std::string adFolder = staging + "/ad";
+        if (mkdir(adFolder.c_str(), 0755) != 0)
+            return PublishFailed(folder + "/ad", errno, staging);
+        if (!CopyFolderFiles(templ + "/ad", adFolder, kAdExclude, std::size(kAdExclude), &failed))
+            return PublishFailed(failed, errno, staging);
+        if (!Scale(platform::ToUtf8(p.m_AdFile), p.m_AdWidth, p.m_AdHeight, adFolder + "/logo.png"))
+            return PublishFailed(folder + "/ad/logo.png", errno, staging);
     }
-    if (!WriteAtomically(folder + "/index.html", bytes)) {
-        LogWrite(kLogError, "Failed(%d) to write %s/index.html\n", errno, folder.c_str());
-        return false;
-    }
-    return true;
+    if (!WriteWhole(staging + "/index.html", bytes))
+        return PublishFailed(folder + "/index.html", errno, staging);
+
+    // Everything is written: the previous page makes way for the new one.
+    CleanFolder(folder, kKeep, std::size(kKeep));
+    return MoveStaged(staging, folder);
 }
 
 } // namespace reelpage

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -222,6 +223,23 @@ int64_t SampleFilePosition(int64_t time, int32_t sampleRate, int32_t channels) {
     return bytes - bytes % frame + kSampleFileHeader;
 }
 
+// Reads exactly size bytes at offset; false on a short read (the file got
+// shorter under us) or an error, with errno 0 for the former.
+static bool ReadWhole(int fd, uint8_t* to, size_t size, int64_t offset) {
+    while (size > 0) {
+        const ssize_t got = pread(fd, to, size, offset);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            if (got == 0) errno = 0;
+            return false;
+        }
+        to += got;
+        size -= size_t(got);
+        offset += got;
+    }
+    return true;
+}
+
 void VideoEncoder::FeedAudio() {
     const std::string path = platform::ToUtf8(MediaSideFile(*m_pMediaInfo, u"wav"));
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -243,6 +261,15 @@ void VideoEncoder::FeedAudio() {
         fail();
         return;
     }
+    // A sample file cut short (a full disk at the import, or truncated since)
+    // would give outputs whose sound ends before the picture.
+    std::string why;
+    if (!SampleFileMatches(*m_pMediaInfo, &why)) {
+        LogWrite(kLogError, "The sound of the import cannot be used: %s\n", why.c_str());
+        close(fd);
+        fail();
+        return;
+    }
     const Project& p = *m_pProject;
     const int32_t rate = m_pMediaInfo->m_SampleRate, channels = m_pMediaInfo->m_nChannel;
     const int64_t start = std::min(SampleFilePosition(p.m_ClipStart, rate, channels), fileSize);
@@ -253,6 +280,7 @@ void VideoEncoder::FeedAudio() {
     auto* ring = static_cast<uint8_t*>(m_Encoders[0].audio.view) + kAudioRingOffset;
 
     int64_t fed = 0;
+    bool failed = false;
     while (fed < length && !m_bCancel) {
         for (int k = 0; k < m_cEncoder && !m_bCancel; ++k) {
             AudioStreamHeader* h = m_Encoders[k].Audio();
@@ -260,22 +288,30 @@ void VideoEncoder::FeedAudio() {
                 platform::WaitForHandle(h->m_hSpaceEvent, kAudioWaitMs);
         }
         if (m_bCancel) break;
-        const size_t chunk = size_t(std::min<int64_t>(length - fed, kAudioChunk));
-        // Every chunk but the last is 256 KiB, so none wraps around the ring.
-        const ssize_t got = pread(fd, ring + fed % kAudioRingSize, chunk, start + fed);
-        if (got <= 0) {
-            // The file got shorter under us: what was fed is all there is.
-            LogWrite(kLogError, "Failed(%d) to read the sample file at %lld\n", got < 0 ? errno : 0,
-                     static_cast<long long>(start + fed));
+        // Whole chunks only, so that none wraps around the end of the ring:
+        // a short read is a failure, never a smaller chunk.
+        const int64_t at = fed % int64_t(kAudioRingSize);
+        const size_t chunk = size_t(
+            std::min<int64_t>({length - fed, int64_t(kAudioChunk), int64_t(kAudioRingSize) - at}));
+        if (!ReadWhole(fd, ring + at, chunk, start + fed)) {
+            LogWrite(kLogError, "Failed(%d) to read the sample file %s at %lld: it ends early\n",
+                     errno, path.c_str(), static_cast<long long>(start + fed));
+            failed = true;
             break;
         }
         for (int k = 0; k < m_cEncoder; ++k) {
-            platform::InterlockedAdd(&m_Encoders[k].Audio()->m_cbAvailable, int32_t(got));
+            platform::InterlockedAdd(&m_Encoders[k].Audio()->m_cbAvailable, int32_t(chunk));
             platform::SetEvent(m_Encoders[k].Audio()->m_hDataEvent);
         }
-        fed += got;
+        fed += int64_t(chunk);
     }
     close(fd);
+    if (failed) {
+        // The job fails: the encoders are ended by its finish, their files
+        // never complete.
+        fail();
+        return;
+    }
     if (!m_bCancel) {
         for (int k = 0; k < m_cEncoder; ++k) {
             platform::InterlockedExchange(&m_Encoders[k].Audio()->m_bEndOfStream, 1);
@@ -360,12 +396,21 @@ void VideoEncoder::Release(bool cancel) {
     m_bFinished = true;
     m_bCancel = cancel;
     StopWatcher();
-    auto end = [cancel](int& process, int waitMs) {
+    // Cancelling ends every helper at once and waits for all of them against
+    // one deadline, so that the whole job is gone within a second.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(1000);
+    if (cancel) {
+        for (const EncoderBlocks& e : m_Encoders)
+            if (e.process >= 0) platform::TerminateHelper(e.process, -1);
+        if (m_hDecoder >= 0) platform::TerminateHelper(m_hDecoder, -1);
+    }
+    auto end = [cancel, deadline](int& process, int waitMs) {
         if (process < 0) return;
         if (cancel) {
-            platform::TerminateHelper(process, -1);
             // Gone before its folder is deleted: a killed helper writes nothing more.
-            platform::WaitForHandle(process, 5000);
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            platform::WaitForHandle(process, int(std::max<int64_t>(left.count(), 0)));
         } else {
             platform::WaitForHandle(process, waitMs);
         }
@@ -513,7 +558,19 @@ Talvoricer* StartEncoding(HWND notify) {
         t->m_uMsg = kMsgEncoderDone;
         t->m_nIndex = k;
         t->m_hSelf = e.task.handle;
-        if (LaunchEncoder(e.task.handle, &e.process) != 0) return failed();
+        // The encoder's own blocks and events, and encoder 0's that it reads.
+        std::vector<int> handOver;
+        for (const EncoderBlocks* b : {&e, &job->m_Encoders[0]}) {
+            handOver.push_back(b->video.handle);
+            handOver.push_back(b->Video()->m_hSlotEvent);
+            handOver.push_back(b->Video()->m_hFrameEvent);
+            if (audio) {
+                handOver.push_back(b->audio.handle);
+                handOver.push_back(b->Audio()->m_hSpaceEvent);
+                handOver.push_back(b->Audio()->m_hDataEvent);
+            }
+        }
+        if (LaunchEncoder(e.task.handle, handOver, &e.process) != 0) return failed();
         t->m_hProcess = e.process;
         ++k;
         job->m_cEncoder = k;
@@ -529,7 +586,15 @@ Talvoricer* StartEncoding(HWND notify) {
         return failed();
     VideoEncoder* raw = job.get();
     if (audio) job->m_AudioThread = std::thread([raw] { raw->FeedAudio(); });
-    if (LaunchDecoder(job->m_Launch.handle, &job->m_hDecoder) != 0) return failed();
+    // The decoder reads the status block, the records and every encoder's
+    // frame queue.
+    std::vector<int> handOver = {job->m_Talvoricer.handle, media->m_hSelf, project->m_hSelf};
+    for (int i = 0; i < k; ++i) {
+        const EncoderBlocks& e = job->m_Encoders[i];
+        handOver.insert(handOver.end(),
+                        {e.video.handle, e.Video()->m_hSlotEvent, e.Video()->m_hFrameEvent});
+    }
+    if (LaunchDecoder(job->m_Launch.handle, handOver, &job->m_hDecoder) != 0) return failed();
     job->m_Watcher = std::thread([raw] { raw->Watch(); });
 
     status->m_Duration = project->m_ClipStop != 0 ? project->m_ClipStop - project->m_ClipStart

@@ -217,16 +217,18 @@ bool Encode(const EncoderTask& task) {
 
 int main(int argc, char** argv) {
     using namespace reelpage;
-    if (argc < 2) return kEncoderFailed;
+    // Until the task block is mapped there is nobody to report to: the exit
+    // code tells the engine so.
+    if (argc < 2) return kEncoderUnreported;
     char* endp = nullptr;
     errno = 0;
     const long handle = std::strtol(argv[1], &endp, 10);
     if (errno != 0 || endp == argv[1] || *endp != 0 || handle <= 0 || handle > 0x7fffffff)
-        return kEncoderFailed;
+        return kEncoderUnreported;
 
     platform::SharedBlock block;
     if (platform::MapSharedBlock(int(handle), sizeof(EncoderTask), &block) != 0)
-        return kEncoderFailed;
+        return kEncoderUnreported;
     // A private copy: the engine owns the block and nothing in it changes.
     EncoderTask task;
     std::memcpy(&task, block.view, sizeof task);
@@ -241,7 +243,7 @@ int main(int argc, char** argv) {
     HelperLogCaptureFfmpeg();
 
     const int result = enc::Encode(task) ? kEncoderOk : kEncoderFailed;
-    platform::PostMessage(task.m_hwndMessage, task.m_uMsg, result, 0);
+    const bool reported = platform::PostMessage(task.m_hwndMessage, task.m_uMsg, result, 0);
     platform::CloseSharedBlock(&block);
-    return result;
+    return reported ? result : kEncoderUnreported;
 }

@@ -1,6 +1,7 @@
 #include "platform/event.h"
 
 #include "descriptor.h"
+#include "platform/inherit.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -13,8 +14,10 @@ int CreateEvent(bool inheritable) {
     // Non-blocking because several processes may wait on one event: all of
     // them see it readable, and those that lose the race for the read must get
     // EAGAIN and wait again rather than block inside read().
-    int flags = EFD_NONBLOCK | (inheritable ? 0 : EFD_CLOEXEC);
-    return detail::AboveStdio(eventfd(0, flags));
+    // Close-on-exec in any case: see inherit.h.
+    const int fd = detail::AboveStdio(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    if (fd >= 0 && inheritable) RegisterInheritable(fd);
+    return fd;
 }
 
 int SetEvent(int event) {
@@ -31,6 +34,7 @@ int ResetEvent(int event) {
 }
 
 void CloseEvent(int event) {
+    UnregisterInheritable(event);
     if (event >= 0) close(event);
 }
 

@@ -52,6 +52,23 @@ std::string UserDir(const char* key) {
     return {};
 }
 
+// The runtime folder when the session names none: a folder of this user's
+// own in the temporary folder, made 0700. One that is already there is used
+// only when it is a real folder (not a link), ours, and closed to everybody
+// else: in a folder others can write, or follow, they could plant our files
+// or hold them.
+int PrivateTempFolder(std::string* out) {
+    std::string base = Env("TMPDIR");
+    if (base.empty() || base.front() != '/') base = "/tmp";
+    const std::string path = StripSlash(base) + "/reelpage-" + std::to_string(getuid());
+    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return errno;
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) return errno;
+    if (!S_ISDIR(st.st_mode) || st.st_uid != getuid() || (st.st_mode & 077) != 0) return EACCES;
+    *out = path;
+    return 0;
+}
+
 } // namespace
 
 int CreateFolder(const std::string& path) {
@@ -77,7 +94,9 @@ int GetKnownFolder(KnownFolder which, bool create, std::string* out) {
         break;
     case KnownFolder::Runtime:
         path = Env("XDG_RUNTIME_DIR");
-        if (path.empty()) path = "/tmp";
+        if (path.empty()) {
+            if (int rc = PrivateTempFolder(&path); rc != 0) return rc;
+        }
         break;
     case KnownFolder::Documents:
         path = UserDir("DOCUMENTS");

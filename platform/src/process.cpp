@@ -1,6 +1,8 @@
 #include "platform/process.h"
 
 #include "descriptor.h"
+#include "platform/inherit.h"
+#include "platform/router.h"
 
 #include <cerrno>
 #include <condition_variable>
@@ -34,6 +36,7 @@ struct Request {
     std::vector<std::string> args; // argv, args[0] the token as written
     std::string currentDir;        // empty = keep the caller's
     std::vector<char*> argv;
+    std::vector<int> handOver; // descriptors that survive the exec
     // Result, filled by the launcher thread.
     bool done = false;
     int error = 0;
@@ -95,6 +98,7 @@ void ReapIfEnded(Child& child, int pidfd) {
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
     if (!r.currentDir.empty() && chdir(r.currentDir.c_str()) != 0) ChildFail(errorPipe, errno);
+    KeepAcrossExec(r.handOver.data(), int(r.handOver.size()));
     execv(r.path.c_str(), r.argv.data());
     ChildFail(errorPipe, errno);
 }
@@ -369,6 +373,11 @@ bool SplitUnquotedProgram(const std::string& line, std::vector<std::string>* arg
 
 int LaunchHelper(const std::string& commandLine, const std::string& currentDir,
                  int* processHandle) {
+    return LaunchHelper(commandLine, currentDir, processHandle, InheritableHandles());
+}
+
+int LaunchHelper(const std::string& commandLine, const std::string& currentDir, int* processHandle,
+                 const std::vector<int>& handOver) {
     *processHandle = -1;
     Request r;
     r.args = SplitCommandLine(commandLine);
@@ -378,6 +387,10 @@ int LaunchHelper(const std::string& commandLine, const std::string& currentDir,
     int rc = ResolveProgram(r.args[0], &r.path);
     if (rc != 0) return rc;
     r.currentDir = currentDir;
+    r.handOver = handOver;
+    // Every helper reaches the engine's windows through the router.
+    if (const char* router = std::getenv(kRouterFdVariable))
+        r.handOver.push_back(std::atoi(router));
     for (auto& a : r.args)
         r.argv.push_back(a.data());
     r.argv.push_back(nullptr);

@@ -226,9 +226,8 @@ int StartRouter() {
     }
     r->engineEnd = sv[0];
     r->helperEnd = sv[1];
-    // The one descriptor of the router that children inherit.
-    int flags = fcntl(r->helperEnd, F_GETFD);
-    fcntl(r->helperEnd, F_SETFD, flags & ~FD_CLOEXEC);
+    // The one descriptor of the router that helpers inherit; every launch
+    // hands it over (process.cpp), nothing else gets it.
     setenv(kRouterFdVariable, std::to_string(r->helperEnd).c_str(), 1);
     OpenEndpoint(r.get());
     Router* raw = r.release();

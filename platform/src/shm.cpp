@@ -1,6 +1,7 @@
 #include "platform/shm.h"
 
 #include "descriptor.h"
+#include "platform/inherit.h"
 
 #include <cerrno>
 #include <sys/mman.h>
@@ -25,11 +26,15 @@ int MapView(int handle, size_t size, SharedBlock* out) {
 int CreateSharedBlock(size_t size, bool inheritable, SharedBlock* out) {
     *out = {};
     if (size == 0) return EINVAL;
-    int fd = detail::AboveStdio(memfd_create("reelpage-block", inheritable ? 0 : MFD_CLOEXEC));
+    // Close-on-exec in any case: an inheritable block reaches only the
+    // helpers a launch hands it to (inherit.h).
+    int fd = detail::AboveStdio(memfd_create("reelpage-block", MFD_CLOEXEC));
     if (fd < 0) return errno;
     // ftruncate extends with zeros, so a new block reads as zeros everywhere.
     int rc = ftruncate(fd, static_cast<off_t>(size)) == 0 ? MapView(fd, size, out) : errno;
     if (rc != 0) close(fd);
+    else if (inheritable)
+        RegisterInheritable(fd);
     return rc;
 }
 
@@ -52,6 +57,7 @@ void UnmapSharedBlock(SharedBlock* block) {
 
 void CloseSharedBlock(SharedBlock* block) {
     UnmapSharedBlock(block);
+    UnregisterInheritable(block->handle);
     if (block->handle >= 0) close(block->handle);
     block->handle = -1;
 }

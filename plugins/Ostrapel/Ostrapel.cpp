@@ -12,6 +12,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <sys/file.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -38,6 +39,10 @@ MediaInfo* g_pMedia = nullptr;
 int32_t g_hLogFile = 0;
 
 int g_hSampleFile = -1;
+int g_hThumbnailFile = -1;
+// A side file could not be written whole: the import must fail rather than
+// give outputs without sound or poster.
+bool g_bWriteFailed = false;
 uint64_t g_cbWritten = 0;
 uint64_t g_cbExpected = 0;
 uint16_t g_nChannels = 0;
@@ -95,15 +100,31 @@ bool WriteAll(int fd, const void* data, size_t size) {
     return true;
 }
 
-void WriteThumbnail(const uint8_t* pixels) {
-    const std::string path = SideFile("bmp");
+// A side file is created fresh and stays open and locked until the import
+// ends: the engine's start-up sweep leaves locked files alone and removes
+// those an import killed half-way left behind.
+int CreateSideFile(const std::string& path) {
     unlink(path.c_str());
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         Log("Faild(%d) to create file:%s\n", errno, path.c_str());
+        g_bWriteFailed = true;
+        return -1;
+    }
+    flock(fd, LOCK_EX | LOCK_NB);
+    return fd;
+}
+
+void WriteThumbnail(const uint8_t* pixels) {
+    const std::string path = SideFile("bmp");
+    if (g_hThumbnailFile < 0) g_hThumbnailFile = CreateSideFile(path);
+    const int fd = g_hThumbnailFile;
+    if (fd < 0) return;
+    if (ftruncate(fd, 0) != 0 || lseek(fd, 0, SEEK_SET) != 0) {
+        Log("Faild(%d) to write file:%s\n", errno, path.c_str());
+        g_bWriteFailed = true;
         return;
     }
-    posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     const int bits = BitsOf(g_nFormat);
     const uint32_t imageSize = uint32_t(g_nThumbnailStride) * uint32_t(g_pMedia->m_Height);
     uint8_t header[kBitmapHeaderSize] = {'B', 'M'};
@@ -116,10 +137,9 @@ void WriteThumbnail(const uint8_t* pixels) {
     Put16(header + 28, uint16_t(bits));
     Put32(header + 34, imageSize);
     const bool ok = WriteAll(fd, header, sizeof header) && WriteAll(fd, pixels, imageSize);
-    close(fd);
     if (!ok) {
         Log("Faild(%d) to write file:%s\n", errno, path.c_str());
-        unlink(path.c_str());
+        g_bWriteFailed = true;
         return;
     }
     g_pMedia->m_SampleFile = 1;
@@ -142,9 +162,10 @@ void FinishSampleFile() {
     Put16(h + 36, 0);
     std::memcpy(h + 38, "data", 4);
     Put32(h + 42, data);
-    if (pwrite(g_hSampleFile, h, sizeof h, 0) != ssize_t(sizeof h)) Log("Faild to write\n");
-    close(g_hSampleFile);
-    g_hSampleFile = -1;
+    if (pwrite(g_hSampleFile, h, sizeof h, 0) != ssize_t(sizeof h)) {
+        Log("Faild(%d) to write file:%s\n", errno, SideFile("wav").c_str());
+        g_bWriteFailed = true;
+    }
 }
 
 void StoreRecord() {
@@ -167,12 +188,8 @@ int32_t SetDuration(int64_t duration) {
     g_pMedia->m_Duration = duration;
     if (!g_pMedia->m_bAudioStream) return 0;
     const std::string path = SideFile("wav");
-    unlink(path.c_str());
-    g_hSampleFile = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (g_hSampleFile < 0) {
-        Log("Faild to create file:%s\n", path.c_str());
-        return 0;
-    }
+    g_hSampleFile = CreateSideFile(path);
+    if (g_hSampleFile < 0) return 0;
     if (lseek(g_hSampleFile, kWaveHeaderSize, SEEK_SET) != kWaveHeaderSize) {
         Log("Faild to seek file\n");
         close(g_hSampleFile);
@@ -291,7 +308,10 @@ int32_t FrameReady(void* planes[3], int32_t*, int64_t) {
 int32_t AudioData(const void* pcm, int32_t bytes) {
     if (g_hSampleFile < 0 || bytes <= 0) return 0;
     if (!WriteAll(g_hSampleFile, pcm, size_t(bytes))) {
-        Log("Faild to write\n");
+        Log("Faild(%d) to write file:%s\n", errno, SideFile("wav").c_str());
+        g_bWriteFailed = true;
+        close(g_hSampleFile);
+        g_hSampleFile = -1;
         return 0;
     }
     g_cbWritten += uint64_t(bytes);
@@ -311,8 +331,24 @@ int32_t EndOfStream(int64_t time) {
             audioDuration = int64_t(g_cbWritten * 1000000 / (uint64_t(g_nRate) * g_nChannels * 2));
         }
     }
+    if (g_bWriteFailed) {
+        // Half a sound track gives outputs whose sound stops early; no
+        // thumbnail gives them no poster. Nothing of this import is kept.
+        Log("The import of %s failed: its thumbnail or sample file could not be written\n",
+            platform::ToUtf8(m.m_szFileName).c_str());
+        unlink(SideFile("wav").c_str());
+        unlink(SideFile("bmp").c_str());
+        platform::SendMessage(g_pProbe->m_hwndMessage, g_pProbe->m_uMsgDone, -1,
+                              g_pProbe->m_lParam);
+        return -1;
+    }
     m.m_Duration = std::max(time, audioDuration);
     if (m.m_bVideoStream || m.m_bAudioStream) StoreRecord();
+    // Unlocked only now that the store names them.
+    for (int* fd : {&g_hSampleFile, &g_hThumbnailFile}) {
+        if (*fd >= 0) close(*fd);
+        *fd = -1;
+    }
     platform::SendMessage(g_pProbe->m_hwndMessage, g_pProbe->m_uMsgProgress, 100,
                           g_pProbe->m_lParam);
     platform::SendMessage(g_pProbe->m_hwndMessage, g_pProbe->m_uMsgDone, 0, g_pProbe->m_lParam);

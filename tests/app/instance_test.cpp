@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 
+#include <csignal>
 #include <unistd.h>
 
 #include "app_test_support.h"
@@ -34,6 +35,26 @@ void Prepare(QProcess& process) {
 }
 
 } // namespace
+
+// Logout (SIGTERM), Ctrl-C in its terminal and a closed terminal end the
+// program through its normal exit, not by dying on the spot.
+TEST(StopSignals, EndTheProgramThroughItsNormalExit) {
+    apptest::EnsureApplication();
+    for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        QProcess program;
+        Prepare(program);
+        program.start();
+        ASSERT_TRUE(program.waitForStarted(10000));
+        // The log is opened after the program has taken its signals over.
+        ASSERT_TRUE(apptest::WaitFor([&] { return !LogFile().isEmpty(); }, 30000));
+        kill(pid_t(program.processId()), signal);
+        ASSERT_TRUE(program.waitForFinished(20000));
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program.exitCode(), 0);
+        QFile::remove(LogFile());
+    }
+}
 
 TEST(SecondStart, BringsTheFirstWindowForwardAndEnds) {
     apptest::EnsureApplication();

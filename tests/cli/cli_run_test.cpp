@@ -218,6 +218,33 @@ TEST_F(Cli, CtrlCCancelsAndLeavesNothing) {
     }
 }
 
+// Output and messages into a pipe whose reader has gone (as with `| head -2`
+// once it has its lines): the job still ends with a whole package.
+TEST_F(Cli, AClosedOutputStreamNeverKillsTheJob) {
+    const std::string clip = Clip("piped.mp4", "160x90", 2);
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    close(pipeFds[0]);
+    std::vector<std::string> all = {std::string(REELPAGE_PROGRAM_DIR) + "/reelpage-cli", "-o",
+                                    m_out, clip};
+    std::vector<char*> argv;
+    for (auto& a : all)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_adddup2(&files, pipeFds[1], 1);
+    posix_spawn_file_actions_adddup2(&files, pipeFds[1], 2);
+    pid_t pid = -1;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&files);
+    close(pipeFds[1]);
+    const Outcome r = Finish(pid);
+    EXPECT_EQ(r.rc, 0);
+    for (const char* file : {"index.html", "poster.png", "video.mp4", "video.webm", "video.ogv"})
+        EXPECT_TRUE(fs::exists(m_out + "/piped/" + file)) << file;
+}
+
 TEST_F(Cli, FailuresSayWhatWentWrong) {
     fs::create_directories(m_home + "/texts");
     std::ofstream(m_home + "/texts/notes.mp4") << "not a video at all\n";

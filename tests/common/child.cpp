@@ -1,5 +1,8 @@
 #include "child.h"
 
+#include "platform/inherit.h"
+
+#include <cstdlib>
 #include <map>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -40,8 +43,12 @@ int Spawn(const std::string& name, const std::vector<std::string>& args) {
     std::vector<char*> argv;
     for (auto& s : all) argv.push_back(s.data());
     argv.push_back(nullptr);
+    // As a helper launch would: the inheritable descriptors go along.
+    std::vector<int> handOver = platform::InheritableHandles();
+    if (const char* router = getenv("REELPAGE_ROUTER_FD")) handOver.push_back(atoi(router));
     pid_t pid = fork();
     if (pid == 0) {
+        platform::KeepAcrossExec(handOver.data(), int(handOver.size()));
         execv(self.c_str(), argv.data());
         _exit(127);
     }

@@ -1,6 +1,10 @@
 // Encoding jobs end to end: the real dec with the encoding plug-in and the
 // real encoders, started through the engine's exports.
 #include "encoding_fixture.h"
+#include "Exports.h"
+#include "Log.h"
+
+#include <set>
 
 #include <fstream>
 #include <signal.h>
@@ -345,6 +349,118 @@ TEST_F(Encoding, MissingSampleFileIsReportedAndTheStartFailsCleanly) {
     NewProject(m, false, false, false);
     EXPECT_EQ(Start(), nullptr);
     EXPECT_EQ(OutputFolder(), "");
+}
+
+// The inode of every descriptor a process has open.
+std::set<ino_t> OpenInodes(int pid) {
+    std::set<ino_t> inodes;
+    const std::string dir = "/proc/" + std::to_string(pid) + "/fd";
+    for (const auto& e : fs::directory_iterator(dir)) {
+        struct stat st {};
+        if (stat(e.path().c_str(), &st) == 0) inodes.insert(st.st_ino);
+    }
+    return inodes;
+}
+
+ino_t InodeOf(int fd) {
+    struct stat st {};
+    return fstat(fd, &st) == 0 ? st.st_ino : 0;
+}
+
+// Each helper gets the blocks it needs and no others; a program started by
+// anybody else in the process (the browser that opens a page) gets none.
+TEST_F(Encoding, DescriptorsReachOnlyTheHelpersThatNeedThem) {
+    InitDiagnostics();
+    MediaInfo* other = Import(MakeClip("other.mp4", "160x90", 1));
+    MediaInfo* m = Import(MakeClip("handles.mp4", "640x360", 10));
+    NewProject(m, true, true, false);
+    Talvoricer* status = Start();
+    ASSERT_NE(status, nullptr);
+    const int encoder1 = platform::GetHelperProcessId(EncoderTaskForTesting(1)->m_hProcess);
+    const std::string children =
+        media_check::Capture("pgrep -P " + std::to_string(getpid()) + " -x dec");
+    ASSERT_FALSE(children.empty());
+    const int decoder = std::stoi(children);
+
+    const std::set<ino_t> enc = OpenInodes(encoder1), dec = OpenInodes(decoder);
+    const ino_t otherRecord = InodeOf(other->m_hSelf), log = InodeOf(LogHandle());
+    ASSERT_NE(log, 0u);
+    EXPECT_FALSE(enc.count(otherRecord)) << "an encoder holds another file's record";
+    EXPECT_FALSE(dec.count(otherRecord)) << "the decoder holds another file's record";
+    EXPECT_FALSE(enc.count(InodeOf(m->m_hSelf))) << "an encoder holds the media record";
+    EXPECT_TRUE(dec.count(InodeOf(m->m_hSelf)));
+    EXPECT_TRUE(enc.count(log));
+
+    // A program started the ordinary way while the job runs.
+    const std::string fds = media_check::Capture("ls -l /proc/self/fd");
+    for (const char* ours : {"memfd:", "eventfd", "reelpage.log", "socket:"})
+        EXPECT_EQ(fds.find(ours), std::string::npos) << fds;
+    Bind<FnFinishEncoding>(kFinishEncoding)(1);
+}
+
+// Leaving the engine with a job running cancels it: every helper ended and
+// the unfinished folder removed, as a cancel does.
+TEST_F(Encoding, ExitEngineCancelsARunningJob) {
+    MediaInfo* m = Import(MakeClip("exit.mp4", "640x360", 10));
+    NewProject(m, true, true, false);
+    Talvoricer* status = Start();
+    ASSERT_NE(status, nullptr);
+    const std::string folder = OutputFolder();
+    std::vector<int> pids;
+    for (int k = 0; k < 2; ++k)
+        pids.push_back(platform::GetHelperProcessId(EncoderTaskForTesting(k)->m_hProcess));
+    const std::string children =
+        media_check::Capture("pgrep -P " + std::to_string(getpid()) + " -x dec");
+    ASSERT_FALSE(children.empty());
+    pids.push_back(std::stoi(children));
+    Bind<FnExitEngine>(kExitEngine)();
+    EXPECT_FALSE(fs::exists(folder));
+    for (int pid : pids)
+        EXPECT_NE(kill(pid, 0), 0) << pid; // reaped and gone
+
+    // The same for an import: its helper ends and its files go.
+    const std::string clip = MakeClip("importing.mp4", "640x360", 20);
+    MediaInfo* importing = Bind<FnOpenMedia>(kOpenMedia)(
+        platform::FromUtf8(clip).c_str(), m_Window.Handle(), 0, kMsgProbeDone, kMsgProbeProgress);
+    const std::string wav = platform::ToUtf8(MediaSideFile(*importing, u"wav"));
+    for (int i = 0; i < 2000 && !fs::exists(wav); ++i)
+        usleep(1000);
+    Bind<FnExitEngine>(kExitEngine)();
+    EXPECT_FALSE(fs::exists(wav));
+    EXPECT_TRUE(media_check::Capture("pgrep -P " + std::to_string(getpid()) + " -x dec").empty());
+
+    // An import that has given its answer is finished, even when its helper
+    // has not quite ended at the exit: its files stay for the next run.
+    m_Window.DispatchNow();
+    m_Window.Clear();
+    MediaInfo* done = Import(MakeClip("done.mp4", "160x90", 1));
+    Bind<FnExitEngine>(kExitEngine)();
+    EXPECT_TRUE(fs::exists(platform::ToUtf8(MediaSideFile(*done, u"wav"))));
+    EXPECT_TRUE(fs::exists(platform::ToUtf8(MediaSideFile(*done, u"bmp"))));
+}
+
+// A sample file shorter than its import wrote (cut before the job, or under
+// the feeder while it runs) fails the job instead of giving outputs whose
+// sound ends before the picture.
+TEST_F(Encoding, SampleFileCutShortFailsTheJob) {
+    MediaInfo* m = Import(MakeClip("cut.mp4", "160x90", 30));
+    const std::string wav = platform::ToUtf8(MediaSideFile(*m, u"wav"));
+    const uintmax_t whole = fs::file_size(wav);
+    ASSERT_GT(whole, 4u << 20);
+    for (const uintmax_t cut : {whole - 1000, uintmax_t(3u << 20) + 100}) {
+        SCOPED_TRACE(cut);
+        NewProject(m, false, true, false);
+        const bool before = cut > (4u << 20);
+        if (before) fs::resize_file(wav, cut);
+        Talvoricer* status = Start();
+        ASSERT_NE(status, nullptr);
+        if (!before) fs::resize_file(wav, cut);
+        const JobResult r = Wait(status, true, 60000);
+        EXPECT_FALSE(r.timedOut);
+        EXPECT_EQ(r.audioFailed, 1);
+        EXPECT_EQ(r.audioFed, 0);
+        Bind<FnFinishEncoding>(kFinishEncoding)(1);
+    }
 }
 
 } // namespace

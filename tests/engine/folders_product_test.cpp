@@ -61,6 +61,15 @@ TEST(InstallCheck, TheBuiltProgramFolderPasses) {
     EXPECT_EQ(InitFolders(), 0);
 }
 
+TEST(Folders, PosterFolderOnAFreshAccount) {
+    const std::string data = std::string(getenv("HOME")) + "/fresh/share";
+    setenv("XDG_DATA_HOME", data.c_str(), 1);
+    SetInstallFolderForTesting(REELPAGE_PROGRAM_DIR);
+    InitFolders();
+    EXPECT_TRUE(fs::is_directory(data + "/Zelmorix/Reelpage/Poster"));
+    EXPECT_EQ(platform::ToUtf8(PosterFolder()), data + "/Zelmorix/Reelpage/Poster");
+}
+
 TEST(Folders, PicturesFolderIsCreated) {
     WCHAR out[kMaxPath];
     std::fill(std::begin(out), std::end(out), u'#');

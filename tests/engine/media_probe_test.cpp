@@ -1,15 +1,20 @@
 // Importing media through OpenMedia, with the real dec and the real
 // media-information plug-in, on files ffmpeg makes here.
+#include "Exports.h"
 #include "Folders.h"
 #include "History.h"
 #include "MediaProbe.h"
 #include "probe_fixture.h"
+#include "small_disk.h"
 
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "media_fixtures.h"
@@ -241,14 +246,11 @@ TEST_F(MediaProbe, PathsWithSpacesAndOtherScriptsThenAgainInOtherCase) {
     EXPECT_EQ(std::u16string(m->m_szName), u"Straße am Meer – 海");
     EXPECT_TRUE(fs::exists(SideFile(*m, u"bmp")));
 
-    // The same path in other letter case: answered from the history at once,
-    // without a helper (the answer is already queued when OpenMedia returns).
+    // The same path again: answered from the history at once, without a
+    // helper (the answer is already queued when OpenMedia returns).
     m_Window.Clear();
     const int before = GetHistoryCount();
-    std::string other = clip;
-    for (char& c : other)
-        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-    MediaInfo* again = Open(other, 9);
+    MediaInfo* again = Open(clip, 9);
     EXPECT_EQ(again, m);
     EXPECT_EQ(GetHistoryCount(), before);
     m_Window.DispatchNow();
@@ -256,6 +258,153 @@ TEST_F(MediaProbe, PathsWithSpacesAndOtherScriptsThenAgainInOtherCase) {
     EXPECT_EQ(m_Window.Messages()[0].msg, kMsgProbeDone);
     EXPECT_EQ(m_Window.Messages()[0].wParam, kProbeOk);
     EXPECT_EQ(m_Window.Messages()[0].lParam, 9);
+}
+
+// Here letter case makes another file: each name gets its own record, so the
+// video encoded is the one the user chose.
+TEST_F(MediaProbe, NamesThatDifferOnlyInLetterCaseAreTwoFiles) {
+    const std::string upper = Media("Clip.mp4"), lower = Media("clip.mp4");
+    ASSERT_TRUE(MakeRamp(upper, 1, 25, 0, 0));
+    ASSERT_TRUE(MakeRamp(lower, 2, 25, 0, 0));
+    MediaInfo* first = Open(upper);
+    ASSERT_EQ(m_Window.WaitDone(), kProbeOk);
+    m_Window.Clear();
+    MediaInfo* second = Open(lower);
+    ASSERT_EQ(m_Window.WaitDone(), kProbeOk);
+    ASSERT_NE(first, second);
+    EXPECT_EQ(platform::ToUtf8(second->m_szFileName), lower);
+    EXPECT_NEAR(double(second->m_Duration), 2.0e6, 50000);
+    EXPECT_NEAR(double(first->m_Duration), 1.0e6, 50000);
+    // A name that only differs in case and names no file is no match either.
+    m_Window.Clear();
+    Open(Media("CLIP.mp4"));
+    EXPECT_EQ(m_Window.WaitDone(), kProbeUnreadable);
+}
+
+// A record answers a later import only when its import finished and the
+// file is still the one it describes; otherwise the file is imported again.
+TEST_F(MediaProbe, OnlyAFinishedRecordOfAnUnchangedFileIsReused) {
+    const std::string clip = Media("clip.mp4");
+    ASSERT_TRUE(MakeRamp(clip, 1, 25, 8000, 1));
+    MediaInfo* m = Open(clip);
+    ASSERT_EQ(m_Window.WaitDone(), kProbeOk);
+
+    // Same size, new content (a file written again in place).
+    struct stat st {};
+    ASSERT_EQ(stat(clip.c_str(), &st), 0);
+    const timespec later[2] = {st.st_atim, {st.st_mtim.tv_sec + 60, st.st_mtim.tv_nsec}};
+    ASSERT_EQ(utimensat(AT_FDCWD, clip.c_str(), later, 0), 0);
+    m_Window.Clear();
+    MediaInfo* fresh = Open(clip);
+    EXPECT_NE(fresh, m);
+    ASSERT_EQ(m_Window.WaitDone(), kProbeOk);
+    EXPECT_EQ(GetHistoryItem(0), fresh);
+    EXPECT_FALSE(fs::exists(SideFile(*m, u"wav"))) << "the outdated record keeps its files";
+
+    // Its sample file cut short after the import: imported again.
+    const std::string wav = SideFile(*fresh, u"wav");
+    fs::resize_file(wav, fs::file_size(wav) - 1000);
+    m_Window.Clear();
+    MediaInfo* third = Open(clip);
+    EXPECT_NE(third, fresh);
+    ASSERT_EQ(m_Window.WaitDone(), kProbeOk);
+    std::string why;
+    EXPECT_TRUE(SampleFileMatches(*third, &why)) << why;
+
+    // And the whole one is reused.
+    m_Window.Clear();
+    EXPECT_EQ(Open(clip), third);
+    m_Window.DispatchNow();
+    ASSERT_EQ(m_Window.Messages().size(), 1u);
+    EXPECT_EQ(m_Window.Messages()[0].wParam, kProbeOk);
+    EXPECT_EQ(GetHistoryCount(), 1);
+}
+
+// A failed import must not answer the next one with its half-filled record.
+TEST_F(MediaProbe, FailedImportIsNotReused) {
+    const std::string clip = Media("clip.mp4");
+    ASSERT_TRUE(MakeRamp(clip, 1, 25, 0, 0));
+    SetInstallFolderForTesting(ProgramFolderWith("crashing", REELPAGE_RECORDER_PLUGIN));
+    InitFolders();
+    setenv("REC_CRASH", "SetDuration", 1);
+    MediaInfo* failed = Open(clip);
+    ASSERT_EQ(m_Window.WaitDone(), kProbeFailed);
+    unsetenv("REC_CRASH");
+    SetInstallFolderForTesting(REELPAGE_PROGRAM_DIR);
+    InitFolders();
+    m_Window.Clear();
+    MediaInfo* m = Open(clip);
+    EXPECT_NE(m, failed);
+    ASSERT_EQ(m_Window.WaitDone(), kProbeOk);
+    EXPECT_EQ(m->m_Width, 160);
+}
+
+// An import whose helper is killed half-way leaves no sample file or
+// thumbnail behind.
+TEST_F(MediaProbe, KilledImportLeavesNoSideFiles) {
+    const std::string clip = Media("long.mp4");
+    ASSERT_TRUE(MakeRamp(clip, 20, 25, 44100, 2));
+    MediaInfo* m = Open(clip);
+    ASSERT_NE(m, nullptr);
+    // dec is our child; step it a millisecond at a time until its sample file
+    // exists, then kill it where it stands.
+    pid_t dec = -1;
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        std::ifstream stat(entry.path() / "stat");
+        std::string pid, comm, state;
+        pid_t parent = 0;
+        if (stat >> pid >> comm >> state >> parent && parent == getpid() && comm == "(dec)")
+            dec = pid_t(std::stoi(pid));
+    }
+    ASSERT_GT(dec, 0);
+    kill(dec, SIGSTOP);
+    const std::string wav = SideFile(*m, u"wav");
+    for (int i = 0; i < 20000 && !fs::exists(wav); ++i) {
+        kill(dec, SIGCONT);
+        usleep(1000);
+        kill(dec, SIGSTOP);
+    }
+    ASSERT_TRUE(fs::exists(wav));
+    kill(dec, SIGKILL);
+    EXPECT_EQ(m_Window.WaitDone(), kProbeFailed);
+    EXPECT_FALSE(fs::exists(wav));
+    EXPECT_FALSE(fs::exists(SideFile(*m, u"bmp")));
+}
+
+// A data disk that fills during the import: no sample file cut short is
+// kept (its outputs would lose sound), and the import says it failed.
+TEST_F(MediaProbe, FullDataDiskFailsTheImportAndKeepsNothing) {
+    const std::string clip = Media("clip.mp4");
+    ASSERT_TRUE(MakeRamp(clip, 10, 25, 44100, 2));
+    testing_disk::SmallDisk disk(Folder("small disk"), 512 * 1024);
+    if (!disk.Mounted()) GTEST_SKIP() << "no permission to mount a small disk";
+    setenv("XDG_DATA_HOME", disk.Folder().c_str(), 1);
+    ReloadHistoryForTesting();
+    MediaInfo* m = Open(clip);
+    EXPECT_EQ(m_Window.WaitDone(), kProbeFailed);
+    EXPECT_FALSE(fs::exists(SideFile(*m, u"wav")));
+    EXPECT_FALSE(fs::exists(SideFile(*m, u"bmp")));
+    // Nothing of it is in the store for a later run to trust.
+    ReloadHistoryForTesting();
+    EXPECT_EQ(GetHistoryCount(), 0);
+}
+
+// A data folder the import cannot write in would give outputs without sound
+// and poster: the import fails and the log says why.
+TEST_F(MediaProbe, UnwritableDataFolderFailsTheImport) {
+    const std::string clip = Media("clip.mp4");
+    ASSERT_TRUE(MakeRamp(clip, 1, 25, 8000, 1));
+    const std::string data = Folder("data");
+    fs::create_directories(data + "/Zelmorix");
+    std::ofstream(data + "/Zelmorix/MediaInfo") << "a file where the folder should be";
+    setenv("XDG_DATA_HOME", data.c_str(), 1);
+    ReloadHistoryForTesting();
+    InitDiagnostics();
+    Open(clip);
+    EXPECT_EQ(m_Window.WaitDone(), kProbeFailed);
+    std::ifstream log(std::string(getenv("HOME")) + "/Documents/Log Files/reelpage.log");
+    const std::string text((std::istreambuf_iterator<char>(log)), {});
+    EXPECT_NE(text.find("Zelmorix/MediaInfo"), std::string::npos) << text;
 }
 
 TEST_F(MediaProbe, PhoneVideoIsUpright) {

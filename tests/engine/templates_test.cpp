@@ -16,6 +16,8 @@
 #include <set>
 #include <sstream>
 
+#include "small_disk.h"
+
 #include "picture/encoders.h"
 #include "picture/load.h"
 #include "platform/wstr.h"
@@ -276,4 +278,64 @@ TEST(Generate, BuildsThePackageInAFolder) {
     EXPECT_FALSE(GeneratePage(platform::FromUtf8(out).c_str(), p, &m));
     EXPECT_EQ(ReadFile(out + "/index.html"), before);
     EXPECT_TRUE(fs::exists(out + "/style.css"));
+}
+
+// A disk that fills while the page is published: the publish fails, says
+// which file it could not write, and leaves the folder as it was (the
+// previous page whole, or nothing of its own).
+TEST(Generate, AFullDiskNeverLeavesABrokenPage) {
+    std::string dir = ProgramFolder(u"Card\n", u"");
+    std::string t = dir + "/Templates/Card";
+    WriteBytes(t + "/index.html", Utf16File(u"<!DOCTYPE html><title>{$title}</title>{$source}"));
+    WriteBytes(t + "/player.js", std::string(20000, ';'));
+    LoadTemplateList(u"Templates.lst");
+    ASSERT_EQ(GetTemplateCount(), 1);
+    picture::Bitmap pic;
+    ASSERT_EQ(pic.Create(40, 30), picture::Error::None);
+    pic.View().Fill({0, 0, 255, 255});
+    picture::EncoderId bmp;
+    ASSERT_TRUE(picture::FindEncoderByMimeType("image/bmp", bmp));
+    ASSERT_EQ(picture::SavePicture(pic, Home() + "/poster.bmp", bmp), picture::Error::None);
+    InitDiagnostics();
+    auto log = [] { return ReadFile(Home() + "/Documents/Log Files/reelpage.log"); };
+    auto files = [](const std::string& folder) {
+        std::set<std::string> names;
+        for (auto& e : fs::recursive_directory_iterator(folder))
+            names.insert(fs::relative(e.path(), folder).string() + ":" +
+                         std::to_string(std::hash<std::string>()(
+                             e.is_regular_file() ? ReadFile(e.path().string()) : "")));
+        return names;
+    };
+
+    testing_disk::SmallDisk disk(Home() + "/disk", 1 << 20);
+    if (!disk.Mounted()) GTEST_SKIP() << "no permission to mount a small disk";
+    Project p{};
+    MediaInfo m{};
+    platform::WStrCopy(m.m_szName, u"First");
+    p.m_Formats[1] = 1;
+    p.m_OutputWidth = 64;
+    p.m_OutputHeight = 48;
+    platform::WStrCopy(p.m_szPosterImage, platform::FromUtf8(Home() + "/poster.bmp"));
+
+    // A page published before the disk filled stays as it was.
+    const std::string out = disk.Folder() + "/Clip";
+    WriteBytes(out + "/video.mp4", "video");
+    ASSERT_TRUE(GeneratePage(platform::FromUtf8(out).c_str(), p, &m));
+    const std::set<std::string> before = files(out);
+    disk.Fill();
+    platform::WStrCopy(m.m_szName, u"Second");
+    EXPECT_FALSE(GeneratePage(platform::FromUtf8(out).c_str(), p, &m));
+    EXPECT_EQ(files(out), before);
+    EXPECT_NE(log().find("to write " + out + "/player.js"), std::string::npos) << log();
+
+    // A first publish whose poster does not fit: nothing of it is left, and
+    // the log names the poster.
+    disk.Unfill();
+    const std::string fresh = disk.Folder() + "/Fresh";
+    WriteBytes(fresh + "/video.mp4", "video");
+    const std::set<std::string> videoOnly = files(fresh);
+    disk.Fill(20480); // the template's player.js fits, the poster does not
+    EXPECT_FALSE(GeneratePage(platform::FromUtf8(fresh).c_str(), p, &m));
+    EXPECT_EQ(files(fresh), videoOnly);
+    EXPECT_NE(log().find("to write " + fresh + "/poster.png"), std::string::npos) << log();
 }

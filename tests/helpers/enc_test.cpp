@@ -3,6 +3,8 @@
 #include "media_check.h"
 #include "stream_producer.h"
 
+#include "reelpage/encoding.h"
+
 #include <filesystem>
 #include <thread>
 
@@ -180,6 +182,27 @@ TEST(Enc, UnwritableOutputFolderFails) {
     EXPECT_EQ(p.ExitCode(0), 1);
     ASSERT_EQ(p.Messages().size(), 1u);
     EXPECT_NE(p.Messages()[0].wParam, 0);
+}
+
+} // namespace
+
+namespace {
+
+// An encoder that cannot map its task block has nobody to tell: its exit
+// code must not be one the engine takes for "reported", or the job would
+// wait for a message that never comes.
+TEST(Enc, EndingWithoutAReportSaysSoInItsExitCode) {
+    const std::string enc = std::string(REELPAGE_PROGRAM_DIR) + "/enc";
+    for (const std::string args : {"", " 999", " x"}) {
+        SCOPED_TRACE(args);
+        int process = -1;
+        ASSERT_EQ(platform::LaunchHelper(enc + args, REELPAGE_PROGRAM_DIR, &process), 0);
+        platform::WaitForHandle(process, 10000);
+        int code = -1;
+        platform::GetHelperExitCode(process, &code);
+        platform::CloseHelperHandle(process);
+        EXPECT_EQ(code, reelpage::kEncoderUnreported);
+    }
 }
 
 } // namespace

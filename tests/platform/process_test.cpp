@@ -11,6 +11,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -80,6 +81,42 @@ REELPAGE_CHILD(proc_report) {
     std::strncpy(static_cast<char*>(block.view), text.c_str(), block.size - 1);
     CloseSharedBlock(&block);
     return 7;
+}
+
+// Writes "o" or "-" into the block for each further descriptor: open or not.
+REELPAGE_CHILD(proc_open_fds) {
+    SharedBlock block;
+    if (MapSharedBlock(Arg(args, 0), 0, &block) != 0) return 10;
+    std::string text;
+    for (size_t i = 1; i < args.size(); ++i)
+        text += fcntl(std::stoi(args[i]), F_GETFD) >= 0 ? "o" : "-";
+    std::strncpy(static_cast<char*>(block.view), text.c_str(), block.size - 1);
+    CloseSharedBlock(&block);
+    return 7;
+}
+
+// A launch that names its helper's descriptors hands over those and no
+// other inheritable one.
+TEST(LaunchHelper, HandsOverOnlyTheNamedDescriptors) {
+    SharedBlock named, other;
+    ASSERT_EQ(CreateSharedBlock(4096, true, &named), 0);
+    ASSERT_EQ(CreateSharedBlock(16, true, &other), 0);
+    const int event = CreateEvent(true), namedEvent = CreateEvent(true);
+    const std::vector<std::string> fds = {std::to_string(named.handle), std::to_string(namedEvent),
+                                          std::to_string(other.handle), std::to_string(event)};
+    int process = -1;
+    ASSERT_EQ(LaunchHelper(CommandLine(SelfPath(), "proc_open_fds", fds), "", &process,
+                           {named.handle, namedEvent}),
+              0);
+    ASSERT_EQ(WaitForHandle(process, 30000), kWaitObject0);
+    EXPECT_EQ(ExitCode(process), 7);
+    // The named block itself was mapped; then its event, the others.
+    EXPECT_EQ(std::string(static_cast<char*>(named.view)), "o--");
+    CloseHelperHandle(process);
+    CloseEvent(event);
+    CloseEvent(namedEvent);
+    CloseSharedBlock(&other);
+    CloseSharedBlock(&named);
 }
 
 TEST(CommandLine, SplitsTheWindowsWay) {

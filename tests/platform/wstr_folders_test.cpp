@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace platform;
 
@@ -62,6 +64,35 @@ TEST(Folders, KnownFoldersFollowUserDirs) {
     // "$HOME/" alone switches the folder off: the default name is used.
     ASSERT_EQ(GetKnownFolder(KnownFolder::Documents, false, &out), 0);
     EXPECT_EQ(out, home + "/Documents");
+}
+
+// Without a session runtime folder, a private one of ours is made in the
+// temporary folder; one that others could write in or that is a link is
+// refused, never used.
+TEST(Folders, RuntimeFolderFallbackIsPrivate) {
+    const std::string tmp = std::string(getenv("HOME")) + "/tmp";
+    std::filesystem::create_directories(tmp);
+    setenv("TMPDIR", tmp.c_str(), 1);
+    unsetenv("XDG_RUNTIME_DIR");
+    const std::string expected = tmp + "/reelpage-" + std::to_string(getuid());
+    std::string out;
+    ASSERT_EQ(GetKnownFolder(KnownFolder::Runtime, false, &out), 0);
+    EXPECT_EQ(out, expected);
+    struct stat st {};
+    ASSERT_EQ(lstat(out.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    // Used again as it is.
+    ASSERT_EQ(GetKnownFolder(KnownFolder::Runtime, false, &out), 0);
+
+    chmod(expected.c_str(), 0777);
+    EXPECT_NE(GetKnownFolder(KnownFolder::Runtime, false, &out), 0);
+    rmdir(expected.c_str());
+    const std::string elsewhere = tmp + "/elsewhere";
+    std::filesystem::create_directories(elsewhere);
+    chmod(elsewhere.c_str(), 0700);
+    ASSERT_EQ(symlink(elsewhere.c_str(), expected.c_str()), 0);
+    EXPECT_NE(GetKnownFolder(KnownFolder::Runtime, false, &out), 0);
 }
 
 static void FunctionInThisProgram() {}

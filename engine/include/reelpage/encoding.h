@@ -12,5 +12,10 @@ constexpr int32_t kEncoderFailed = 1; // the encoder failed; its file was remove
 // without reporting: an encoder without its message, or the decoder before
 // the end of the pictures.
 constexpr int32_t kEncoderHelperDied = 2;
+// An encoder's exit code when it ended without its completion message (no
+// usable task block, or the message could not be delivered): only codes
+// kEncoderOk and kEncoderFailed mean "reported", and anything else makes
+// the engine report the failure in its place.
+constexpr int32_t kEncoderUnreported = 3;
 
 } // namespace reelpage

@@ -11,7 +11,7 @@ enum class KnownFolder {
     Videos,    // XDG_VIDEOS_DIR, else ~/Videos
     Pictures,  // XDG_PICTURES_DIR, else ~/Pictures
     Config,    // $XDG_CONFIG_HOME, else ~/.config
-    Runtime,   // $XDG_RUNTIME_DIR, else /tmp
+    Runtime,   // $XDG_RUNTIME_DIR, else a private $TMPDIR/reelpage-<uid> (0700, made safely)
 };
 
 // Path of a known folder without a trailing '/'. With create set the folder

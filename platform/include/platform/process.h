@@ -2,10 +2,10 @@
 // Helper processes: the one way the engine starts dec and enc, and the
 // process handles it waits on (wait.h), terminates and closes.
 //
-// A helper inherits every descriptor that is not close-on-exec, under the same
-// number, so handle values written into shared blocks or onto its command line
-// are valid inside it. It cannot outlive the engine: it is started with a
-// parent-death signal (SIGKILL), so it dies with the engine however the engine
+// A helper inherits the descriptors its launch hands over (inherit.h), under
+// the same number, so handle values written into shared blocks or onto its
+// command line are valid inside it; everything else is close-on-exec. It cannot outlive the engine:
+// it is started with a parent-death signal (SIGKILL), so it dies with the engine however the engine
 // ends, even when killed.
 //
 // The kernel sends that signal when the *thread* that forked the helper ends,
@@ -41,7 +41,11 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 // looked up in PATH. Returns 0 and the process handle, or an errno value when
 // the program could not be started (not found, not executable, currentDir
 // missing...), in which case no process is left running.
+// Hands over every registered inheritable descriptor.
 int LaunchHelper(const std::string& commandLine, const std::string& currentDir, int* processHandle);
+// Hands over exactly handOver (and the router's helper end).
+int LaunchHelper(const std::string& commandLine, const std::string& currentDir, int* processHandle,
+                 const std::vector<int>& handOver);
 
 // Kills the helper (SIGKILL) and makes exitCode its reported exit code, as
 // TerminateProcess does. Asynchronous: wait on the handle to know it has
