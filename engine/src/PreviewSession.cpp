@@ -9,8 +9,10 @@
 #include <algorithm>
 #include <cstring>
 #include <unistd.h>
+#include <vector>
 
 #include "platform/event.h"
+#include "platform/inherit.h"
 #include "platform/process.h"
 #include "platform/router.h"
 #include "platform/wstr.h"
@@ -104,7 +106,12 @@ int PreviewSession::Start(Project* project, MediaInfo* media, HWND renderParent,
         platform::SharedBlock launch;
         rc = CreateHelperLaunch(media->m_szFileName, 0, 0, kPreviewPlugin, m_Channel.block.handle,
                                 &launch);
-        if (rc == 0) rc = LaunchDecoder(launch.handle, &m_hProcess);
+        // The helper reads the records and the blocks of this session, and
+        // nothing else of ours.
+        const std::vector<int> handOver = {m_Channel.block.handle,    m_Channel.mutex.handle,
+                                           m_Channel.commandEvent,    m_FrameBlock.handle,
+                                           media->m_hSelf,            project->m_hSelf};
+        if (rc == 0) rc = LaunchDecoder(launch.handle, handOver, &m_hProcess);
         platform::CloseSharedBlock(&launch);
         if (rc != 0) return E_FAIL;
     }
@@ -142,6 +149,7 @@ int PreviewSession::Start(Project* project, MediaInfo* media, HWND renderParent,
 
     // The helper holds its own inherited copy of the control block's handle.
     if (m_Channel.block.handle >= 0) {
+        platform::UnregisterInheritable(m_Channel.block.handle);
         ::close(m_Channel.block.handle);
         m_Channel.block.handle = -1;
     }
