@@ -352,6 +352,19 @@ TEST_F(Preview, AudioClockRunsAndEndsOnce) {
     EXPECT_EQ(s->State(), 2);
     EXPECT_EQ(Count(kMsgPreviewEnded), 1);
     EXPECT_TRUE(s->Rewind());
+
+    // Play again: the picture and the sound both go back to the clip start.
+    m_project->m_ClipStart = 500000;
+    TakeCommands();
+    Play();
+    EXPECT_EQ(Commands(), (std::vector<Cmd>{{1, 500000}}));
+    t.restart();
+    while (t.elapsed() < 1000 && s->ClockPosition() > 1000000) QCoreApplication::processEvents();
+    // Whole buffers after the clip start (a busy machine may finish two at once).
+    EXPECT_GE(s->ClockPosition(), 540000);
+    EXPECT_LE(s->ClockPosition(), 700000);
+    EXPECT_EQ((s->ClockPosition() - 500000) % 40000, 0);
+    Pause();
 }
 
 TEST_F(Preview, CropDragsEditTheProject) {
