@@ -18,6 +18,9 @@ packages=(
   pulseaudio
   # checks the desktop entry
   desktop-file-utils
+  # the Debian package: dpkg-shlibdeps and dpkg-deb, file (CPack asks it what
+  # is a binary), root-owned files for any builder, and the package's check
+  dpkg-dev file fakeroot lintian
   # published pages: headless browser, and java for the W3C checker (from npm)
   chromium default-jre-headless
   # a private session bus for the launcher-progress test; screenshots of the

@@ -1,5 +1,7 @@
 #include "Functions.h"
 
+#include "LowInterface.h"
+
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
@@ -154,6 +156,9 @@ QMessageBox::StandardButton ShowMessage(QWidget* parent, const QString& text,
                                         const QString& caption, QMessageBox::Icon icon,
                                         QMessageBox::StandardButtons buttons,
                                         QMessageBox::StandardButton defaultButton) {
+    // What the user was told of a failure is part of the run's record.
+    if (icon == QMessageBox::Critical && Low.WriteLog.Bound())
+        Low.WriteLog(QStringLiteral("Error shown: %1\n").arg(text).toUtf8().constData());
     if (Handler()) return Handler()({parent, text, caption, icon, buttons, defaultButton});
     QMessageBox box(icon, caption, text, buttons, parent);
     if (defaultButton != QMessageBox::NoButton) box.setDefaultButton(defaultButton);

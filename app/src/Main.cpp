@@ -24,10 +24,15 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QScreen>
+#include <QTimer>
 #include <QUrl>
 #include <QUrlQuery>
 #include <QVBoxLayout>
 #include <QWebEngineView>
+
+#include <utility>
+
+#include "platform/router.h"
 
 namespace reelpage::app {
 
@@ -492,6 +497,15 @@ int64_t TfrmMain::WndProc(uint32_t msg, int64_t wParam, int64_t lParam) {
     case kMsgActivate:
         BringForward();
         break;
+    case platform::kMsgCopyData: {
+        const auto* copy = reinterpret_cast<const platform::CopyData*>(lParam);
+        if (copy && copy->dwData == kCopyOpenFile && copy->cbData > 0) {
+            BringForward();
+            OpenFile(
+                QString::fromUtf8(static_cast<const char*>(copy->lpData), qsizetype(copy->cbData)));
+        }
+        break;
+    }
     default:
         break;
     }
@@ -524,6 +538,40 @@ void TfrmMain::BringForward() {
     target->raise();
     target->activateWindow();
     Low.WriteLog("Brought to the front by another start of the program\n");
+}
+
+void TfrmMain::OpenFile(const QString& fileName) {
+    if (fileName.isEmpty()) return;
+    FPendingFile = fileName;
+    // Never from inside the message that brought the file: the import runs
+    // its own dialog loop.
+    QTimer::singleShot(0, this, [this] { OpenPendingFile(); });
+}
+
+void TfrmMain::OpenPendingFile() {
+    if (FPendingFile.isEmpty()) return;
+    // An import replaces the project: not while encoding or publishing (the
+    // main window is hidden) nor under a dialog, another import among them.
+    if (!isVisible() || QApplication::activeModalWidget()) {
+        if (!FPendingTimer) {
+            FPendingTimer = new QTimer(this);
+            FPendingTimer->setInterval(250);
+            connect(FPendingTimer, &QTimer::timeout, this, [this] { OpenPendingFile(); });
+        }
+        FPendingTimer->start();
+        return;
+    }
+    if (FPendingTimer) FPendingTimer->stop();
+    const QString fileName = std::exchange(FPendingFile, QString());
+    SetCurrentControl(0);
+    frmHome->AddFile(fileName);
+    const bool imported =
+        AppProject && AppProjectMedia && FieldText(AppProjectMedia->m_szFileName) == fileName;
+    Low.WriteLog(
+        QStringLiteral("Import of %1 asked from outside the program: %2\n")
+            .arg(fileName, imported ? QStringLiteral("imported") : QStringLiteral("not imported"))
+            .toUtf8()
+            .constData());
 }
 
 void TfrmMain::FileInformation1Click() {

@@ -15,6 +15,7 @@ class QAction;
 class QActionGroup;
 class QLabel;
 class QMenu;
+class QTimer;
 class QWebEngineView;
 
 namespace reelpage::app {
@@ -47,6 +48,12 @@ public:
     void OnReplay();
     // Refreshes the clip labels, the selection and the clip buttons.
     void UpdateClipRange();
+    // Imports a file named on the command line or handed over by a later
+    // start, as the Import button does once that file is chosen: at once
+    // when the window is free, else as soon as it is (after the encoding,
+    // the publishing or the dialog in the way). A newer file replaces one
+    // still waiting.
+    void OpenFile(const QString& fileName);
 
     // Every message addressed to the main window's handle.
     int64_t WndProc(uint32_t msg, int64_t wParam, int64_t lParam);
@@ -123,6 +130,7 @@ private:
     void HelpCommandClick(HelpCommand command);
     void OnUpdateVersion(int64_t wParam, int64_t lParam);
     void BringForward();
+    void OpenPendingFile();
     void OnPosition(int seconds);
     void OnPlayStopped();
 
@@ -131,6 +139,8 @@ private:
     bool FCheckUpdate = false;
     THelpPage* FHelpPage = nullptr;
     QActionGroup* FPanelGroup = nullptr;
+    QString FPendingFile;
+    QTimer* FPendingTimer = nullptr;
     std::unique_ptr<TWindowHandle> FHandle;
     std::unique_ptr<TWindowHandle> FRenderHandle;
 };

@@ -8,12 +8,17 @@
 #include "WindowHandle.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QIcon>
 #include <QSocketNotifier>
+#include <QUrl>
 
 #include <csignal>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <string>
 #include <unistd.h>
 
 namespace reelpage::app {
@@ -25,6 +30,42 @@ const char kCorrupted[] =
 
 void Fail(const char* text) {
     ShowMessage(nullptr, QString::fromLatin1(text), ApplicationTitle, QMessageBox::Critical);
+}
+
+// How long a later start with a file waits for the first program's window,
+// which is registered only once the first program has started up.
+constexpr int kHandOverWaitMs = 20000;
+
+// Qt's own options that take a value (QGuiApplication and QApplication
+// remove them from the command line; the instance test runs before that).
+// Every other option is a switch.
+bool TakesValue(const char* option) {
+    static const std::string kOptions = " platform platformpluginpath platformtheme plugin "
+                                        "qmljsdebugger geometry qwindowgeometry qwindowicon title "
+                                        "qwindowtitle display style stylesheet session name ";
+    while (*option == '-')
+        ++option;
+    return kOptions.find(' ' + std::string(option) + ' ') != std::string::npos;
+}
+
+// The file to import named on the command line (reelpage FILE, as the
+// desktop entry starts it), as a full path; empty when there is none.
+QString FileArgument(int argc, char** argv) {
+    QString file;
+    bool options = true;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (options && std::strcmp(arg, "--") == 0) {
+            options = false;
+        } else if (options && arg[0] == '-' && arg[1] != 0) {
+            if (TakesValue(arg) && !std::strchr(arg, '=')) ++i;
+        } else {
+            file = QString::fromLocal8Bit(arg);
+        }
+    }
+    if (file.isEmpty()) return file;
+    if (file.startsWith(QStringLiteral("file:"))) file = QUrl(file).toLocalFile();
+    return QFileInfo(file).absoluteFilePath();
 }
 
 int g_hStopPipe[2] = {-1, -1};
@@ -67,12 +108,27 @@ void HandleStopSignals(QCoreApplication* app) {
 int ProgramMain(int argc, char** argv) {
     BindLowInterface();
 
+    const QString file = FileArgument(argc, argv);
+
     // A second start only brings the first program forward, once that one
-    // has shown its main window.
+    // has shown its main window; a file it was given goes with it.
     HWND firstWindow = 0;
     if (Low.EnterInstance(&firstWindow) >= 2) {
-        if (firstWindow != 0) BringInstanceWindowForward(firstWindow);
-        return 0;
+        if (file.isEmpty()) {
+            if (firstWindow != 0) BringInstanceWindowForward(firstWindow);
+            return 0;
+        }
+        // The file must not be lost while the first program is still
+        // starting. Asking again only raises the start counter, which
+        // nothing compares with anything but 2.
+        for (int waited = 0; firstWindow == 0 && waited < kHandOverWaitMs; waited += 100) {
+            usleep(100 * 1000);
+            Low.EnterInstance(&firstWindow);
+        }
+        if (firstWindow != 0 && HandFileToInstance(firstWindow, file)) return 0;
+        std::fprintf(stderr, "reelpage: the running program could not be reached to open %s\n",
+                     file.toLocal8Bit().constData());
+        return 1;
     }
 
     // The help page's web engine refuses to start as root inside its sandbox.
@@ -89,10 +145,17 @@ int ProgramMain(int argc, char** argv) {
     HandleStopSignals(&app);
 
     SetProgramFolder(QCoreApplication::applicationDirPath());
+    // The icons stand in the build's program folder; an installed program
+    // folder (PREFIX/lib/reelpage) finds them in PREFIX/share.
     QIcon icon;
-    for (const char* size : {"48x48", "256x256"})
-        icon.addFile(ProgramFolder + QStringLiteral("share/icons/hicolor/%1/apps/reelpage.png")
-                                         .arg(QString::fromLatin1(size)));
+    for (const QString& share :
+         {ProgramFolder + QStringLiteral("share/"), ProgramFolder + QStringLiteral("../../share/")})
+        for (const char* size : {"48x48", "256x256"}) {
+            QString png =
+                share +
+                QStringLiteral("icons/hicolor/%1/apps/reelpage.png").arg(QString::fromLatin1(size));
+            if (QFileInfo::exists(png)) icon.addFile(png);
+        }
     QApplication::setWindowIcon(icon);
 
     Low.CheckRecordSizes(kAppSettingsSize, kAppMediaInfoSize, kAppProjectSize);
@@ -135,6 +198,7 @@ int ProgramMain(int argc, char** argv) {
         QObject::connect(&main, &TfrmMain::Closed, &app, &QCoreApplication::quit);
         main.show();
         splash.reset();
+        if (!file.isEmpty()) main.OpenFile(file);
         if (!g_bStopRequested) app.exec();
     }
     Low.ExitEngine();

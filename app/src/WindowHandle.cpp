@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <functional>
 #include <string>
 
 #include "platform/router.h"
@@ -52,8 +53,11 @@ std::string ExecutableName(const std::string& pid) {
 
 } // namespace
 
-bool BringInstanceWindowForward(HWND hwnd) {
-    if (hwnd == 0) return false;
+namespace {
+
+// Calls post with the pid of every other process running this program that
+// has a router endpoint; true when one of the posts went through.
+bool PostToOtherInstances(const std::function<bool(int pid)>& post) {
     // The window belongs to another process of this program. Every engine
     // process has a named endpoint beside the others in the runtime folder,
     // named after its pid; the first program is the one of them running the
@@ -77,10 +81,27 @@ bool BringInstanceWindowForward(HWND hwnd) {
         if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) continue;
         int id = std::atoi(pid.c_str());
         if (id == getpid() || ExecutableName(pid) != own) continue;
-        reached |= platform::RouterPostToProcess(id, hwnd, kMsgActivate, 1, 0);
+        reached |= post(id);
     }
     closedir(dir);
     return reached;
+}
+
+} // namespace
+
+bool BringInstanceWindowForward(HWND hwnd) {
+    if (hwnd == 0) return false;
+    return PostToOtherInstances(
+        [hwnd](int pid) { return platform::RouterPostToProcess(pid, hwnd, kMsgActivate, 1, 0); });
+}
+
+bool HandFileToInstance(HWND hwnd, const QString& fileName) {
+    if (hwnd == 0 || fileName.isEmpty()) return false;
+    const QByteArray path = fileName.toUtf8();
+    return PostToOtherInstances([&](int pid) {
+        return platform::RouterCopyDataToProcess(pid, hwnd, kCopyOpenFile, path.constData(),
+                                                 size_t(path.size()));
+    });
 }
 
 } // namespace reelpage::app

@@ -48,4 +48,12 @@ void RemoveAppMessages(HWND hwnd, uint32_t msg);
 // that window to the front. False when no such instance could be reached.
 bool BringInstanceWindowForward(HWND hwnd);
 
+// What a copy-data message to the main window carries (its dwData): the
+// full path of a file to import, UTF-8, from a later start of the program.
+constexpr uint64_t kCopyOpenFile = 1;
+
+// Hands fileName to the first program's window hwnd, which comes to the
+// front and imports it. False when that program could not be reached.
+bool HandFileToInstance(HWND hwnd, const QString& fileName);
+
 } // namespace reelpage::app

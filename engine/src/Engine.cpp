@@ -6,6 +6,7 @@
 #include "RouterQt.h"
 #include "Settings.h"
 #include "Templates.h"
+#include "UpdateCheck.h"
 #include "VideoEncoder.h"
 
 #include <csignal>
@@ -59,6 +60,9 @@ void ExitEngine() {
     FinishEncoding(1);
     FreeEncoding();
     CancelProbes();
+    // The update query's thread must not outlive the application it runs Qt
+    // under: its transfer is aborted and the thread joined.
+    StopUpdateCheck();
 }
 
 } // namespace reelpage

@@ -6,6 +6,7 @@
 #include "Project.h"
 #include "Settings.h"
 #include "Templates.h"
+#include "UpdateCheck.h"
 #include "VideoEncoder.h"
 
 #include <unordered_map>
@@ -24,6 +25,7 @@ static const std::unordered_map<int32_t, void*>& Table() {
         {kGetProcessorCount, reinterpret_cast<void*>(&GetProcessorCount)},
         {kWriteLog, reinterpret_cast<void*>(&WriteLog)},
         {kLoadProductInfo, reinterpret_cast<void*>(&LoadProductInfo)},
+        {kCheckForUpdate, reinterpret_cast<void*>(&CheckForUpdate)},
         {kInitFolders, reinterpret_cast<void*>(&InitFolders)},
         {kGetPicturesFolder, reinterpret_cast<void*>(&GetPicturesFolder)},
         {kGetSettings, reinterpret_cast<void*>(&GetSettings)},

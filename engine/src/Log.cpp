@@ -1,5 +1,6 @@
 #include "Log.h"
 
+#include "BrowserDetection.h"
 #include "Exports.h"
 
 #include <atomic>
@@ -223,7 +224,7 @@ int32_t OsMajorVersion() { return g_nOsMajor; }
 int32_t InitDiagnostics() {
     OpenLog();
     WriteSystemReport();
-    return 0;
+    return DetectBrowser();
 }
 
 // Every kernel this runs on is of the generation the check asks about; the

@@ -41,6 +41,8 @@ static_assert(sizeof(Packet) == 32);
 constexpr uint32_t kPacketMagic = 0x52504d31; // "RPM1"
 constexpr uint32_t kKindPost = 1;
 constexpr uint32_t kKindSend = 2; // carries the reply socket as SCM_RIGHTS
+// Followed by lParam bytes of data; msg is kMsgCopyData, wParam its dwData.
+constexpr uint32_t kKindCopyData = 3;
 
 struct Entry {
     uint64_t seq = 0;
@@ -50,6 +52,7 @@ struct Entry {
     int64_t lParam = 0;
     std::shared_ptr<std::promise<int64_t>> waiter; // a send from another thread
     int replyFd = -1;                              // a send from another process
+    std::shared_ptr<std::vector<char>> data;       // the bytes of a copy-data post
 
     bool IsSend() const { return waiter || replyFd >= 0; }
 };
@@ -128,8 +131,10 @@ void CloseAll(const std::vector<int>& fds) {
 // socket may carry sends: the endpoint's senders are unrelated processes.
 void ReceiveOne(Router* r, int fd, bool sendsAllowed) {
     Packet p{};
-    char extra; // detects a packet longer than ours
-    iovec iov[2] = {{&p, sizeof p}, {&extra, 1}};
+    // Room for the longest copy-data post and one byte more, which detects a
+    // packet longer than any of ours. One receiving thread: reused.
+    static std::vector<char> extra(kMaxCopyData + 1);
+    iovec iov[2] = {{&p, sizeof p}, {extra.data(), extra.size()}};
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * 8)];
     msghdr mh{};
     mh.msg_iov = iov;
@@ -150,14 +155,22 @@ void ReceiveOne(Router* r, int fd, bool sendsAllowed) {
         }
     }
 
-    bool wellFormed = n == ssize_t(sizeof p) && !(mh.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) &&
+    bool wellFormed = n >= ssize_t(sizeof p) && !(mh.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) &&
                       p.magic == kPacketMagic;
+    size_t dataSize = wellFormed ? size_t(n) - sizeof p : 0;
     Entry e;
     e.hwnd = p.hwnd;
     e.msg = p.msg;
     e.wParam = p.wParam;
     e.lParam = p.lParam;
-    if (wellFormed && p.kind == kKindPost && fds.empty()) {
+    if (wellFormed && p.kind == kKindCopyData && fds.empty() && p.msg == kMsgCopyData &&
+        dataSize <= kMaxCopyData && p.lParam == int64_t(dataSize)) {
+        e.data = std::make_shared<std::vector<char>>(extra.begin(), extra.begin() + dataSize);
+        e.lParam = 0;
+        Enqueue(r, std::move(e));
+    } else if (dataSize != 0) {
+        CloseAll(fds); // only copy-data posts carry bytes
+    } else if (wellFormed && p.kind == kKindPost && fds.empty()) {
         Enqueue(r, std::move(e));
     } else if (wellFormed && p.kind == kKindSend && sendsAllowed && fds.size() == 1) {
         e.replyFd = fds[0];
@@ -444,6 +457,11 @@ void RouterDispatch() {
             r->queue.erase(it);
         }
         int64_t result = 0;
+        CopyData copy{};
+        if (e.data) {
+            copy = {uint64_t(e.wParam), uint32_t(e.data->size()), e.data->data()};
+            e.lParam = int64_t(reinterpret_cast<intptr_t>(&copy));
+        }
         try {
             result = (*proc)(e.hwnd, e.msg, e.wParam, e.lParam);
         } catch (...) {
@@ -474,6 +492,28 @@ bool RouterPostToProcess(int pid, uint32_t hwnd, uint32_t msg, int64_t wParam, i
                        reinterpret_cast<sockaddr*>(&addr), sizeof addr);
     close(fd);
     return n == ssize_t(sizeof p);
+}
+
+bool RouterCopyDataToProcess(int pid, uint32_t hwnd, uint64_t dwData, const void* data,
+                             size_t size) {
+    if (pid <= 0 || hwnd == 0 || size > kMaxCopyData || (size && !data)) return false;
+    std::string path = RouterEndpointPath(pid);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (path.empty() || path.size() >= sizeof addr.sun_path) return false;
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    Packet p{kPacketMagic, kKindCopyData, hwnd, kMsgCopyData, int64_t(dwData), int64_t(size)};
+    iovec iov[2] = {{&p, sizeof p}, {const_cast<void*>(data), size}};
+    msghdr mh{};
+    mh.msg_name = &addr;
+    mh.msg_namelen = sizeof addr;
+    mh.msg_iov = iov;
+    mh.msg_iovlen = 2;
+    ssize_t n = sendmsg(fd, &mh, MSG_DONTWAIT | MSG_NOSIGNAL);
+    close(fd);
+    return n == ssize_t(sizeof p + size);
 }
 
 } // namespace platform

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -23,6 +24,7 @@
 #include "Main.h"
 #include "WindowHandle.h"
 #include "app_test_support.h"
+#include "platform/router.h"
 #include "reelpage/messages.h"
 
 using namespace reelpage::app;
@@ -165,6 +167,41 @@ TEST_F(ImportFlow, EachResultCodeHasItsOutcome) {
         }
         EXPECT_GT(g_historyReads, historyReads) << "the Recent menu is read again every time";
     }
+}
+
+TEST_F(ImportFlow, AFileFromALaterStartWaitsForWhateverIsInTheWay) {
+    g_doneAtOnce = 0;
+    g_openedPath.clear();
+    TfrmMain main;
+    main.show();
+    main.SetCurrentControl(1);
+    apptest::MessageRecorder messages;
+
+    // Handed over while a dialog is open: nothing starts under it.
+    QDialog options(&main);
+    options.setModal(true);
+    options.show();
+    const QByteArray path = QStringLiteral("/videos/été.mkv").toUtf8();
+    platform::CopyData copy{kCopyOpenFile, uint32_t(path.size()), path.constData()};
+    main.WndProc(platform::kMsgCopyData, int64_t(kCopyOpenFile), int64_t(intptr_t(&copy)));
+    EXPECT_FALSE(apptest::WaitFor([&] { return !g_openedPath.isEmpty(); }, 700));
+    options.close();
+    ASSERT_TRUE(apptest::WaitFor([&] { return g_created.size() == 1; }, 5000));
+    EXPECT_EQ(g_openedPath, QStringLiteral("/videos/été.mkv"));
+    EXPECT_EQ(main.CurrentControl(), 0) << "the import happens on the General panel";
+    EXPECT_EQ(AppProject, &g_newProject);
+
+    // While the main window is hidden (encoding, publishing) the file waits
+    // for its return; a newer file replaces one still waiting.
+    main.hide();
+    main.OpenFile(QStringLiteral("/videos/first.mkv"));
+    main.OpenFile(QStringLiteral("/videos/second.mkv"));
+    EXPECT_FALSE(apptest::WaitFor([&] { return g_created.size() > 1; }, 700));
+    main.show();
+    ASSERT_TRUE(apptest::WaitFor([&] { return g_created.size() == 2; }, 5000));
+    EXPECT_EQ(g_openedPath, "/videos/second.mkv");
+    EXPECT_FALSE(apptest::WaitFor([&] { return g_created.size() > 2; }, 700));
+    EXPECT_TRUE(messages.shown.empty());
 }
 
 TEST_F(ImportFlow, ProgressFollowsTheEngine) {

@@ -1,5 +1,6 @@
 // The program as a user starts it: a second start brings the first program's
-// window forward and ends at once.
+// window forward and ends at once; `reelpage FILE` imports FILE, in the first
+// program when one runs.
 #include <gtest/gtest.h>
 
 #include <QDirIterator>
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 #include "app_test_support.h"
+#include "media_fixtures.h"
 
 namespace {
 
@@ -25,13 +27,43 @@ QByteArray ReadAll(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-void Prepare(QProcess& process) {
+void Prepare(QProcess& process, const QStringList& arguments = {}) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     process.setProcessEnvironment(env);
     process.setProgram(QStringLiteral(REELPAGE_PROGRAM_DIR "/reelpage"));
+    process.setArguments(arguments);
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardErrorFile(QProcess::nullDevice());
+}
+
+void End(QProcess& process) {
+    process.terminate();
+    if (!process.waitForFinished(10000)) {
+        process.kill();
+        process.waitForFinished(10000);
+    }
+}
+
+// Waits until the run's log holds line; the log appears once the program
+// has started its engine.
+bool LogShows(const QByteArray& line, int ms) {
+    return apptest::WaitFor(
+        [&] {
+            QString log = LogFile();
+            return !log.isEmpty() && ReadAll(log).contains(line);
+        },
+        ms);
+}
+
+QString TestFile(const char* name) {
+    return qEnvironmentVariable("REELPAGE_TEST_HOME") + QChar('/') + QString::fromLatin1(name);
+}
+
+QByteArray ImportLine(const QString& file, const char* outcome) {
+    return QStringLiteral("Import of %1 asked from outside the program: %2")
+        .arg(file, QString::fromLatin1(outcome))
+        .toUtf8();
 }
 
 } // namespace
@@ -93,4 +125,94 @@ TEST(SecondStart, BringsTheFirstWindowForwardAndEnds) {
         first.kill();
         first.waitForFinished(10000);
     }
+}
+
+TEST(OpenFile, FirstStartImportsItsFileAndASecondStartHandsItsOwnOver) {
+    apptest::EnsureApplication();
+    const QString a = TestFile("first.mp4"), b = TestFile("second clip.mp4");
+    ASSERT_TRUE(testing_media::MakeRamp(a.toStdString(), 1.0, 10));
+    ASSERT_TRUE(testing_media::MakeRamp(b.toStdString(), 1.0, 10));
+
+    QProcess first;
+    Prepare(first, {a});
+    first.start();
+    ASSERT_TRUE(first.waitForStarted(10000));
+    ASSERT_TRUE(LogShows(ImportLine(a, "imported"), 60000)) << ReadAll(LogFile()).constData();
+
+    // A relative name is the second start's own: it hands over a full path.
+    QProcess second;
+    Prepare(second, {QStringLiteral("second clip.mp4")});
+    second.setWorkingDirectory(qEnvironmentVariable("REELPAGE_TEST_HOME"));
+    second.start();
+    ASSERT_TRUE(second.waitForFinished(20000)) << "a second start must end by itself";
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_TRUE(LogShows(ImportLine(b, "imported"), 60000)) << ReadAll(LogFile()).constData();
+    EXPECT_TRUE(ReadAll(LogFile()).contains("Brought to the front by another start"));
+    EXPECT_EQ(first.state(), QProcess::Running) << "the first program goes on";
+    End(first);
+}
+
+TEST(OpenFile, FilesThatCannotBeImportedGetTheImportsOwnMessages) {
+    apptest::EnsureApplication();
+    const QString text = TestFile("notes.mp4"), tone = TestFile("tone.m4a");
+    {
+        QFile file(text);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_EQ(file.write("not a video at all\n"), 19);
+    }
+    ASSERT_TRUE(
+        testing_media::Ffmpeg({"-f", "lavfi", "-i", "sine=duration=1", tone.toStdString()}));
+    const struct {
+        QString file;
+        const char* message;
+    } cases[] = {
+        {TestFile("missing.mp4"), "Unable to read file information or file does not exist."},
+        {text, "Not support this file."},
+        {tone, "Not a movie file"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file.toStdString());
+        const QByteArray shown = QByteArray("Error shown: ") + c.message;
+        const qsizetype before = ReadAll(LogFile()).count(shown);
+        QProcess program;
+        Prepare(program, {c.file});
+        program.start();
+        ASSERT_TRUE(program.waitForStarted(10000));
+        EXPECT_TRUE(
+            apptest::WaitFor([&] { return ReadAll(LogFile()).count(shown) > before; }, 60000))
+            << ReadAll(LogFile()).constData();
+        // The message box is still up, so the import has not come back.
+        EXPECT_EQ(program.state(), QProcess::Running);
+        End(program);
+    }
+}
+
+TEST(OpenFile, AFileGivenWhileTheFirstProgramIsStillStartingIsNotLost) {
+    apptest::EnsureApplication();
+    const QString clip = TestFile("early.mp4");
+    ASSERT_TRUE(testing_media::MakeRamp(clip.toStdString(), 1.0, 10));
+    // Started together: whichever enters first stays, the other ends at once;
+    // either way the file is imported by the one that stays.
+    QProcess plain, withFile;
+    Prepare(plain);
+    Prepare(withFile, {clip});
+    plain.start();
+    withFile.start();
+    ASSERT_TRUE(plain.waitForStarted(10000));
+    ASSERT_TRUE(withFile.waitForStarted(10000));
+    EXPECT_TRUE(LogShows(ImportLine(clip, "imported"), 60000)) << ReadAll(LogFile()).constData();
+    QProcess* ended = nullptr;
+    ASSERT_TRUE(apptest::WaitFor(
+        [&] {
+            for (QProcess* p : {&plain, &withFile})
+                if (p->state() == QProcess::NotRunning) ended = p;
+            return ended != nullptr;
+        },
+        30000))
+        << "one of the two must end by itself";
+    EXPECT_EQ(ended->exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(ended->exitCode(), 0);
+    End(plain);
+    End(withFile);
 }

@@ -110,7 +110,8 @@ TEST(Exports, LibraryBindsImplementedOrdinalsOnly) {
     auto get = reinterpret_cast<void* (*)(int32_t)>(dlsym(h, "ReelpageExport"));
     ASSERT_NE(get, nullptr);
     for (int32_t ord : {kEnterInstance, kInitDiagnostics, kSetMainWindow, kInitEngine, kExitEngine,
-                        kIsVistaOrLater, kCheckRecordSizes, kGetProcessorCount, kWriteLog})
+                        kIsVistaOrLater, kCheckRecordSizes, kGetProcessorCount, kWriteLog,
+                        kCheckForUpdate})
         EXPECT_NE(get(ord), nullptr) << ord;
     // The preview's exports.
     for (int32_t ord : {13, 18, 19, 20, 22, 23, 24, 25, 26, 27, 32, 33, 34, 36, 40, 41, 42, 43})

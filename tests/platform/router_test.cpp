@@ -357,6 +357,51 @@ TEST(RouterEndpoint, AnotherProcessPostsToThisOne) {
     EXPECT_EQ(win.log->front(), (Received{win.hwnd, 0x0006, -1, kCookie, {}}));
 }
 
+REELPAGE_CHILD(copy_data_to_process) {
+    int pid = std::stoi(args.at(0));
+    uint32_t hwnd = ArgHwnd(args, 1);
+    const std::string path = "/home/u/Vid\xc3\xa9os/clip one.mp4";
+    std::string full(kMaxCopyData, 'x');
+    std::string over(kMaxCopyData + 1, 'y');
+    bool ok = RouterCopyDataToProcess(pid, hwnd, 7, path.data(), path.size()) &&
+              RouterCopyDataToProcess(pid, hwnd, 8, full.data(), full.size()) &&
+              !RouterCopyDataToProcess(pid, hwnd, 9, over.data(), over.size()) &&
+              RouterPostToProcess(pid, hwnd, 0x0006, 1, 0);
+    return ok ? 0 : 1;
+}
+
+TEST(RouterEndpoint, AnotherProcessHandsOverBytesInOrderWithItsPosts) {
+    struct Got {
+        uint32_t msg;
+        int64_t wParam;
+        std::string bytes;
+    };
+    std::vector<Got> got;
+    uint32_t hwnd = RouterCreateWindow([&](uint32_t, uint32_t msg, int64_t w, int64_t l) {
+        Got g{msg, w, {}};
+        if (msg == kMsgCopyData) {
+            // The bytes are lent for the call only: copied here.
+            const auto* copy = reinterpret_cast<const CopyData*>(l);
+            EXPECT_EQ(copy->dwData, uint64_t(w));
+            g.bytes.assign(static_cast<const char*>(copy->lpData), copy->cbData);
+        }
+        got.push_back(g);
+        return 0;
+    });
+    int pid = testing_child::Spawn("copy_data_to_process",
+                                   {std::to_string(getpid()), std::to_string(hwnd)});
+    EXPECT_EQ(testing_child::WaitExit(pid), 0) << "a send failed, or the oversized one passed";
+    EXPECT_TRUE(PumpUntil([&] { return got.size() >= 3; }));
+    RouterDestroyWindow(hwnd);
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[0].msg, kMsgCopyData);
+    EXPECT_EQ(got[0].wParam, 7);
+    EXPECT_EQ(got[0].bytes, "/home/u/Vid\xc3\xa9os/clip one.mp4");
+    EXPECT_EQ(got[1].wParam, 8);
+    EXPECT_EQ(got[1].bytes, std::string(kMaxCopyData, 'x'));
+    EXPECT_EQ(got[2].msg, 0x0006u);
+}
+
 TEST(RouterEndpoint, EndpointIsRemovedAtCleanExitAndStaleOnesFailQuietly) {
     int pid = testing_child::Spawn("engine_exits", {});
     EXPECT_EQ(testing_child::WaitExit(pid), 0);

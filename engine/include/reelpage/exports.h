@@ -73,6 +73,8 @@ using FnCheckRecordSizes = void (*)(int32_t settingsSize, int32_t mediaInfoSize,
 using FnGetProcessorCount = int32_t (*)();
 using FnWriteLog = void (*)(const char* text);
 using FnLoadProductInfo = BOOL (*)(ProductInfo* out);
+using FnCheckForUpdate = BOOL (*)(ProductInfo* info, const WCHAR* productKey, HWND notify,
+                                  uint32_t message);
 using FnInitFolders = int32_t (*)();
 using FnGetPicturesFolder = HRESULT (*)(WCHAR* out);
 using FnGetSettings = Settings* (*)();

@@ -33,6 +33,7 @@
 // engine process through its named endpoint, a datagram socket in
 // $XDG_RUNTIME_DIR named after the engine's pid (RouterEndpointPath); it can
 // only post. The endpoint is removed when the engine process ends cleanly.
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -99,5 +100,20 @@ std::string RouterEndpointPath(int pid);
 // Never blocks; false when that process has no endpoint (ended, stale socket
 // file) or its queue is full.
 bool RouterPostToProcess(int pid, uint32_t hwnd, uint32_t msg, int64_t wParam, int64_t lParam);
+
+// Bytes for a window of another engine process (a file name to open, say),
+// posted through its named endpoint like RouterPostToProcess. The window's
+// procedure receives kMsgCopyData with wParam = dwData and lParam = the
+// address of a CopyData that is valid only while the procedure runs. At most
+// kMaxCopyData bytes; false when more, or as RouterPostToProcess.
+inline constexpr uint32_t kMsgCopyData = 0x004A;
+inline constexpr size_t kMaxCopyData = 16384;
+struct CopyData {
+    uint64_t dwData;
+    uint32_t cbData;
+    const void* lpData;
+};
+bool RouterCopyDataToProcess(int pid, uint32_t hwnd, uint64_t dwData, const void* data,
+                             size_t size);
 
 } // namespace platform

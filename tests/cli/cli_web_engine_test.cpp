@@ -1,0 +1,61 @@
+// reelpage-cli never loads the web engine: its diagnostics run without a GUI
+// application, so the browser step fails with its log line instead. The
+// dynamic loader's own trace lists every library the process maps, those
+// opened at run time included.
+#include <cstdlib>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+} // namespace
+
+TEST(CliStart, DoesNotLoadTheWebEngine) {
+    const std::string home = getenv("REELPAGE_TEST_HOME");
+    const std::string trace = home + "/loader";
+    std::vector<std::string> env = {"LD_DEBUG=files", "LD_DEBUG_OUTPUT=" + trace};
+    for (char** e = environ; *e; ++e)
+        env.emplace_back(*e);
+    std::vector<char*> envp;
+    for (auto& e : env)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    // A file that is not a video: the engine starts fully, then the import fails.
+    const std::string notVideo = home + "/notes.mp4";
+    std::ofstream(notVideo) << "not a video\n";
+    std::string cli = std::string(REELPAGE_PROGRAM_DIR) + "/reelpage-cli";
+    std::string info = "--info";
+    std::vector<char*> argv = {cli.data(), info.data(), const_cast<char*>(notVideo.c_str()),
+                               nullptr};
+    pid_t pid = -1;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()), 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+
+    const std::string loaded = ReadFile(trace + "." + std::to_string(pid));
+    ASSERT_NE(loaded.find("libreelpage.so"), std::string::npos) << "no loader trace";
+    ASSERT_NE(loaded.find("libQt6Core.so"), std::string::npos);
+    EXPECT_EQ(loaded.find("WebEngine"), std::string::npos);
+    EXPECT_EQ(loaded.find("webagent.so"), std::string::npos);
+
+    const std::string log = ReadFile(home + "/Documents/Log Files/reelpage.log");
+    EXPECT_NE(log.find(" *** Failed(0x80004005) on "
+                       "QCoreApplication::instance()->inherits(\"QGuiApplication\")"),
+              std::string::npos)
+        << log;
+}
