@@ -14,6 +14,8 @@ packages=(
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   # tests: GoogleTest, media fixtures, a display for widget screenshots
   libgtest-dev libgmock-dev ffmpeg xvfb xauth
+  # a sound server of the tests' own (null sink) for the preview's sound clock
+  pulseaudio
   # checks the desktop entry
   desktop-file-utils
   # the Debian package: dpkg-shlibdeps and dpkg-deb, file (CPack asks it what
