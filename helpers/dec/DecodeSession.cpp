@@ -325,8 +325,10 @@ void DecodeSession::Loop() {
             }
             if (ended) {
                 // A preview keeps its helper after the end: the user may seek
-                // back. Poll answers at once when nothing is to be done.
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                // back. Its Poll sleeps on the command event until a seek
+                // comes; a plug-in that answers at once anyway is asked again
+                // only after a pause, so the end never turns into a busy loop.
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
                 continue;
             }
             if (m_pReader && m_pReader->Take(&chunk, 0) && !chunk.empty())
