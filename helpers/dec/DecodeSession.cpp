@@ -53,6 +53,28 @@ int DecodeSession::Run() {
     return 0;
 }
 
+namespace {
+
+// The frame rate the outputs are made at. The guess from the time stamps
+// serves for sources of one rate. A phone's variable-rate clip has time
+// stamps a few milliseconds off a regular grid, which makes that guess the
+// finest step among them (80 or 90000 fps) and every output would repeat
+// most frames; its mean rate, at the nearest usual rate at or above it, shows
+// every frame at the rate it was mostly recorded at.
+AVRational NominalFrameRate(AVRational guessed, AVRational mean) {
+    if (guessed.num <= 0 || guessed.den <= 0 || mean.num <= 0 || mean.den <= 0) return guessed;
+    if (av_q2d(guessed) <= av_q2d(mean) * 1.25) return guessed;
+    static const AVRational kUsual[] = {{24000, 1001}, {24, 1}, {25, 1},      {30000, 1001},
+                                        {30, 1},       {48, 1}, {50, 1},      {60000, 1001},
+                                        {60, 1},       {100, 1}, {120000, 1001}, {120, 1}};
+    const double m = av_q2d(mean);
+    for (const AVRational& r : kUsual)
+        if (av_q2d(r) >= m * 0.999 && av_q2d(r) <= m * 1.25) return r;
+    return mean;
+}
+
+} // namespace
+
 bool DecodeSession::Open() {
     int rc = avformat_open_input(&m_pFormat, m_szFile.c_str(), nullptr, nullptr);
     if (rc < 0) {
@@ -149,7 +171,9 @@ void DecodeSession::ReportStreams() {
             std::swap(width, height);
             std::swap(codedWidth, codedHeight);
         }
-        AVRational rate = av_guess_frame_rate(m_pFormat, const_cast<AVStream*>(st), nullptr);
+        AVRational rate = NominalFrameRate(
+            av_guess_frame_rate(m_pFormat, const_cast<AVStream*>(st), nullptr),
+            st->avg_frame_rate);
         if (rate.num <= 0 || rate.den <= 0) rate = AVRational{25, 1};
         av_reduce(&rate.num, &rate.den, rate.num, rate.den, INT32_MAX);
         int64_t bitRate = par->bit_rate;
