@@ -355,12 +355,22 @@ struct EffectRenderer::Impl {
             }
             return;
         }
+        if (matrix && tint)
+            Mix<true, true>(p);
+        else if (matrix)
+            Mix<true, false>(p);
+        else
+            Mix<false, true>(p);
+    }
+
+    template <bool Matrix, bool Tint>
+    void Mix(picture::BitmapView p) const {
         constexpr int32_t half = 1 << (kShift - 1);
         for (int y = 0; y < p.height; ++y) {
             uint8_t* q = p.Row(y);
             for (int x = 0; x < p.width; ++x, q += 4) {
                 int32_t r = lut16[2][q[2]], g = lut16[1][q[1]], b = lut16[0][q[0]];
-                if (matrix) {
+                if constexpr (Matrix) {
                     const int32_t r2 = (m[0][0] * r + m[0][1] * g + m[0][2] * b + m[0][3] + half) >>
                                        kShift;
                     const int32_t g2 = (m[1][0] * r + m[1][1] * g + m[1][2] * b + m[1][3] + half) >>
@@ -371,17 +381,17 @@ struct EffectRenderer::Impl {
                     g = std::clamp(g2, 0, kFull);
                     b = std::clamp(b2, 0, kFull);
                 }
-                if (tint) {
-                    // Luma weights in 1/1000: 213, 715, 72.
-                    const int32_t l = (213 * r + 715 * g + 72 * b + 500 * kUnit) / (1000 * kUnit);
-                    const int li = std::clamp(l, 0, 255);
+                if constexpr (Tint) {
+                    // Luma weights 0.213, 0.715, 0.072 in 1/16384 (they sum to
+                    // 16384), from sixteenths of a level to a level.
+                    const int32_t li = (3489 * r + 11715 * g + 1180 * b + (1 << 17)) >> 18;
                     r = std::clamp(r + tintAdd[0][li], 0, kFull);
                     g = std::clamp(g + tintAdd[1][li], 0, kFull);
                     b = std::clamp(b + tintAdd[2][li], 0, kFull);
                 }
-                q[2] = uint8_t((r + kUnit / 2) / kUnit);
-                q[1] = uint8_t((g + kUnit / 2) / kUnit);
-                q[0] = uint8_t((b + kUnit / 2) / kUnit);
+                q[2] = uint8_t((r + kUnit / 2) >> 4);
+                q[1] = uint8_t((g + kUnit / 2) >> 4);
+                q[0] = uint8_t((b + kUnit / 2) >> 4);
             }
         }
     }
@@ -391,13 +401,11 @@ struct EffectRenderer::Impl {
         scratch.resize(row * p.height);
         picture::BitmapView blurred{scratch.data(), p.width, p.height, ptrdiff_t(row),
                                     picture::AlphaMode::Opaque};
-        for (int y = 0; y < p.height; ++y)
-            std::memcpy(blurred.Row(y), p.Row(y), row);
         const std::string chain = BlurChain(sharpenSigma, true);
         if (!sharpenChain.Matches(p.width, p.height, chain) &&
             !sharpenChain.Build(p.width, p.height, chain))
             return false;
-        if (!sharpenChain.Run(blurred, blurred)) return false;
+        if (!sharpenChain.Run(p, blurred)) return false;
         const int32_t k = sharpenGain;
         for (int y = 0; y < p.height; ++y) {
             uint8_t* q = p.Row(y);
