@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <thread>
 
 #include "platform/wstr.h"
@@ -70,18 +71,24 @@ int DecodeSession::Run() {
 namespace {
 
 // The frame rate the outputs are made at. The guess from the time stamps
-// serves for sources of one rate. A phone's variable-rate clip has time
-// stamps a few milliseconds off a regular grid, which makes that guess the
-// finest step among them (80 or 90000 fps) and every output would repeat
-// most frames; its mean rate, at the nearest usual rate at or above it, shows
-// every frame at the rate it was mostly recorded at.
+// serves for sources of one rate, also where they leave gaps. A phone's
+// variable-rate clip has time stamps a few milliseconds off a regular grid,
+// which makes that guess the finest step among them (80, 120 or 90000 fps)
+// and every output would repeat most frames; its mean rate, at the nearest
+// usual rate at or above it, shows every frame at the rate it was mostly
+// recorded at.
 AVRational NominalFrameRate(AVRational guessed, AVRational mean) {
-    if (guessed.num <= 0 || guessed.den <= 0 || mean.num <= 0 || mean.den <= 0) return guessed;
-    if (av_q2d(guessed) <= av_q2d(mean) * 1.25) return guessed;
-    static const AVRational kUsual[] = {{24000, 1001}, {24, 1}, {25, 1},      {30000, 1001},
-                                        {30, 1},       {48, 1}, {50, 1},      {60000, 1001},
+    static const AVRational kUsual[] = {{24000, 1001}, {24, 1},  {25, 1},        {30000, 1001},
+                                        {30, 1},       {48, 1},  {50, 1},        {60000, 1001},
                                         {60, 1},       {100, 1}, {120000, 1001}, {120, 1}};
-    const double m = av_q2d(mean);
+    if (guessed.num <= 0 || guessed.den <= 0 || mean.num <= 0 || mean.den <= 0) return guessed;
+    const double g = av_q2d(guessed), m = av_q2d(mean);
+    bool usual = false;
+    for (const AVRational& r : kUsual)
+        usual = usual || std::abs(av_q2d(r) - g) < g * 0.001;
+    // A usual rate well above the mean is a source with gaps or a stretch
+    // recorded slower: the guess stands.
+    if (g <= m * 1.25 || (usual && g <= m * 3)) return guessed;
     for (const AVRational& r : kUsual)
         if (av_q2d(r) >= m * 0.999 && av_q2d(r) <= m * 1.25) return r;
     return mean;
@@ -186,8 +193,7 @@ void DecodeSession::ReportStreams() {
             std::swap(codedWidth, codedHeight);
         }
         AVRational rate = NominalFrameRate(
-            av_guess_frame_rate(m_pFormat, const_cast<AVStream*>(st), nullptr),
-            st->avg_frame_rate);
+            av_guess_frame_rate(m_pFormat, const_cast<AVStream*>(st), nullptr), st->avg_frame_rate);
         if (rate.num <= 0 || rate.den <= 0) rate = AVRational{25, 1};
         av_reduce(&rate.num, &rate.den, rate.num, rate.den, INT32_MAX);
         int64_t bitRate = par->bit_rate;

@@ -336,7 +336,7 @@ bool OutputFile::EndAudio() {
     if (m_failed) return false;
     if (m_audioEnded || !m_audio) return true;
     m_audioEnded = true;
-    if (!m_partial.empty()) m_partial.clear(); // never a whole sample frame: dropped
+    if (!m_partial.empty()) m_partial.clear();     // never a whole sample frame: dropped
     if (!QueueConverted(nullptr, 0)) return false; // the resampler's tail
     if (!EncodeFifo(true)) return false;
     return Send(m_audio, m_audioStream, nullptr);

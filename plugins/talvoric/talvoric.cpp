@@ -214,7 +214,8 @@ int32_t Init(HelperLaunch* launch) {
     g.clipStop = p.m_ClipStop;
     // A clip lasts from its start up to, not including, its stop: as many
     // output frames as fit, so picture and sound come out the same length.
-    if (g.clipStop > g.clipStart) g.clipFrames = std::max<int64_t>(OutputIndex(g.clipStop - g.clipStart), 1);
+    if (g.clipStop > g.clipStart)
+        g.clipFrames = std::max<int64_t>(OutputIndex(g.clipStop - g.clipStart), 1);
 
     g.crop = {p.m_CropLeft, p.m_CropTop, p.m_CropWidth, p.m_CropHeight};
     g.fit = frameops::FitRect(p.m_ResizeMethod, g.output.width, g.output.height, p.m_CropWidth,
@@ -293,7 +294,8 @@ void YuvPlanes(uint8_t* base, int w, int h, void* planes[3], int32_t strides[3])
 int32_t GetFrameBuffer(void* planes[3], int32_t strides[3], int64_t frameTime) {
     const int64_t t = frameTime - g.clipStart;
     const int64_t index = OutputIndex(t);
-    if (g.clipStop != 0 && (frameTime >= g.clipStop || (g.clipFrames >= 0 && index >= g.clipFrames)))
+    if (g.clipStop != 0 &&
+        (frameTime >= g.clipStop || (g.clipFrames >= 0 && index >= g.clipFrames)))
         FinishJob();
     // Its output frame is already taken by the frame before it (a source
     // faster than the output, or a frame before the clip): dropped.

@@ -49,11 +49,12 @@ struct CadenceCase {
     const char* name;
     const char* file;
     const char* rate;
-    int frames;             // source frames made
-    const char* before;     // filters before the bar is drawn ("" = none)
-    const char* after;      // and after it
-    const char* encode;     // encoder and container arguments
-    bool kept;              // the output keeps the source's rate
+    const char* size;
+    int frames;         // source frames made
+    const char* before; // filters before the bar is drawn ("" = none)
+    const char* after;  // and after it
+    const char* encode; // encoder and container arguments
+    bool kept;          // the output keeps the source's rate
 };
 
 void PrintTo(const CadenceCase& c, std::ostream* os) {
@@ -65,7 +66,7 @@ class Cadence : public ::testing::TestWithParam<CadenceCase> {};
 TEST_P(Cadence, EverySourceFrameReachesEveryOutputOnceOrInAnEvenPattern) {
     const CadenceCase& c = GetParam();
     const std::string source = Home() + "/" + c.file;
-    std::string chain = std::string("color=black:s=128x72:r=") + c.rate;
+    std::string chain = std::string("color=black:s=") + c.size + ":r=" + c.rate;
     if (*c.before) chain += std::string(",") + c.before;
     chain += "," + moving_bar::BarFilter();
     if (*c.after) chain += std::string(",") + c.after;
@@ -101,28 +102,28 @@ constexpr const char* kX264 = "-c:v libx264 -preset ultrafast -pix_fmt yuv420p";
 INSTANTIATE_TEST_SUITE_P(
     Sources, Cadence,
     ::testing::Values(
-        CadenceCase{"Mp4At24", "bar24.mp4", "24", 36, "", "", kX264, true},
-        CadenceCase{"MatroskaAt25", "bar25.mkv", "25", 38, "", "", kX264, true},
+        CadenceCase{"Mp4At24", "bar24.mp4", "24", "128x72", 36, "", "", kX264, true},
+        CadenceCase{"MatroskaAt25", "bar25.mkv", "25", "128x72", 38, "", "", kX264, true},
         // Matroska keeps milliseconds: 33, 67, 100 ms...
-        CadenceCase{"MatroskaAtNtsc", "bar2997.mkv", "30000/1001", 45, "", "", kX264, true},
-        CadenceCase{"MatroskaAt30", "bar30.mkv", "30", 45, "", "", kX264, true},
-        CadenceCase{"WebmAt50", "bar50.webm", "50", 75, "", "",
-                    "-c:v libvpx -deadline realtime -cpu-used 8 -b:v 300k", true},
-        CadenceCase{"MatroskaAt60", "bar60.mkv", "60", 90, "", "", kX264, true},
-        // Simple content a source encoder squeezed to about 10 kbit/s: an
-        // output given the same rate freezes.
-        CadenceCase{"LowBitRateMp4AtNtsc", "barlow.mp4", "30000/1001", 45, "", "",
-                    "-c:v libx264 -preset veryfast -b:v 10k -pix_fmt yuv420p", true},
-        // Time stamps from 3.5 s on, as cut from a longer recording.
-        CadenceCase{"MatroskaStartingLate", "barlate.mkv", "30", 45, "", "",
-                    "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -output_ts_offset 3.5",
+        CadenceCase{"MatroskaAtNtsc", "bar2997.mkv", "30000/1001", "128x72", 45, "", "", kX264,
                     true},
+        CadenceCase{"MatroskaAt30", "bar30.mkv", "30", "128x72", 45, "", "", kX264, true},
+        CadenceCase{"WebmAt50", "bar50.webm", "50", "128x72", 75, "", "",
+                    "-c:v libvpx -deadline realtime -cpu-used 8 -b:v 300k", true},
+        CadenceCase{"MatroskaAt60", "bar60.mkv", "60", "128x72", 90, "", "", kX264, true},
+        // Simple content a source encoder squeezed to 20 kbit/s at 640 x 360:
+        // Theora given the same rate freezes.
+        CadenceCase{"LowBitRateMp4AtNtsc", "barlow.mp4", "30000/1001", "640x360", 45, "", "",
+                    "-c:v libx264 -preset veryfast -b:v 40k -pix_fmt yuv420p", true},
+        // Time stamps from 3.5 s on, as cut from a longer recording.
+        CadenceCase{"MatroskaStartingLate", "barlate.mkv", "30", "128x72", 45, "", "",
+                    "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -output_ts_offset 3.5", true},
         // A phone's clip: 1/90000 time stamps a few milliseconds off the
         // nominal times, and half the rate once the light gets low. Its
         // time stamps suggest 80 fps; the outputs are made at about its mean
         // rate.
-        CadenceCase{"VariableRatePhoneClip", "barphone.mp4", "30",
-                    45, "select='lt(t\\,1)+not(mod(n\\,2))'",
+        CadenceCase{"VariableRatePhoneClip", "barphone.mp4", "30", "128x72", 45,
+                    "select='lt(t\\,1)+not(mod(n\\,2))'",
                     "settb=1/90000,setpts='PTS+(mod(N\\,3)-1)*0.004/TB'",
                     "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -fps_mode passthrough "
                     "-video_track_timescale 90000",
@@ -219,9 +220,8 @@ TEST(Theora, AFourKOutputDecodesCleanly) {
     EXPECT_EQ(v["width"], "3840");
     EXPECT_EQ(v["height"], "2160");
     EXPECT_EQ(v["nb_read_frames"], "15");
-    EXPECT_EQ(media_check::Capture("ffmpeg -nostdin -v error -i " + Quote(file) +
-                                   " -f null - 2>&1"),
-              "");
+    EXPECT_EQ(
+        media_check::Capture("ffmpeg -nostdin -v error -i " + Quote(file) + " -f null - 2>&1"), "");
 }
 
 } // namespace

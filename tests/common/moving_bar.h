@@ -18,7 +18,9 @@ constexpr int kBarSteps = 32;
 // frames that reach it (frames dropped before it do not count).
 inline std::string BarFilter() {
     return "geq=lum='if(eq(floor(X*" + std::to_string(kBarSteps) +
-           "/W)\\," "mod(N\\," + std::to_string(kBarSteps) + "))\\,235\\,16)':cb=128:cr=128";
+           "/W)\\,"
+           "mod(N\\," +
+           std::to_string(kBarSteps) + "))\\,235\\,16)':cb=128:cr=128";
 }
 
 // Bar position (0..kBarSteps-1) of every frame of the file's first video
@@ -69,8 +71,8 @@ inline bool EachFrameOnce(const std::string& steps) {
 inline bool EvenPattern(const std::string& steps) {
     for (size_t i = 0; i < steps.size(); ++i) {
         if (steps[i] > '2') return false;
-        if (i > 0 && ((steps[i] == '0' && steps[i - 1] == '2') ||
-                      (steps[i] == '2' && steps[i - 1] == '0')))
+        if (i > 0 &&
+            ((steps[i] == '0' && steps[i - 1] == '2') || (steps[i] == '2' && steps[i - 1] == '0')))
             return false;
     }
     return true;

@@ -18,9 +18,9 @@ TEST(CodecSettings, VideoRateKeepsTheSourceBetweenFloorAndCap) {
     EXPECT_EQ(VideoBitRate("libtheora", 13000, 640, 360, 30, 1), theoraFloor);
     EXPECT_EQ(VideoBitRate("libx264", 13000, 640, 360, 30, 1), otherFloor);
     EXPECT_EQ(VideoBitRate("libvpx", 13000, 640, 360, 30, 1), otherFloor);
-    EXPECT_EQ(VideoBitRate("libtheora", 1500000, 640, 360, 30, 1), 1500000); // kept
+    EXPECT_EQ(VideoBitRate("libtheora", 1500000, 640, 360, 30, 1), 1500000);       // kept
     EXPECT_EQ(VideoBitRate("libx264", 50000000, 640, 360, 30, 1), 640 * 360 * 30); // cut
-    EXPECT_EQ(VideoBitRate("libx264", 0, 640, 360, 30, 1), 640 * 360 * 3); // unknown
+    EXPECT_EQ(VideoBitRate("libx264", 0, 640, 360, 30, 1), 640 * 360 * 3);         // unknown
     // A tiny picture: the floor never passes the cap.
     EXPECT_LE(VideoBitRate("libtheora", 1000, 16, 16, 60, 1), 200000);
     EXPECT_GE(VideoBitRate("libtheora", 1000, 16, 16, 60, 1), 400 * 60);
@@ -32,8 +32,8 @@ TEST(CodecSettings, SoundIsMadeWhatEveryEncoderAndBrowserTakes) {
         int rate, channels;
         int wantRate, wantChannels;
     } cases[] = {
-        {"aac", 192000, 2, 48000, 2},  {"aac", 96000, 6, 48000, 2},
-        {"aac", 8000, 1, 8000, 1},     {"aac", 44100, 2, 44100, 2},
+        {"aac", 192000, 2, 48000, 2},      {"aac", 96000, 6, 48000, 2},
+        {"aac", 8000, 1, 8000, 1},         {"aac", 44100, 2, 44100, 2},
         {"aac", 37800, 2, 44100, 2}, // not an AAC rate: the next one up
         {"libvorbis", 96000, 6, 48000, 2}, {"libvorbis", 48000, 8, 48000, 2},
         {"libvorbis", 22050, 1, 22050, 1}, {"flac", 192000, 2, 48000, 2},

@@ -522,7 +522,8 @@ TEST(Talvoric, FramesBeforeTheClipAreDroppedAndTheClipStopEndsTheJob) {
 // WebM) come a little before or after the output times: each frame is still
 // queued once, at its nearest output time.
 TEST(Talvoric, RoundedTimeStampsGiveEachFrameOnce) {
-    for (const auto& [num, den] : std::vector<std::pair<int, int>>{{30, 1}, {30000, 1001}, {60, 1}}) {
+    for (const auto& [num, den] :
+         std::vector<std::pair<int, int>>{{30, 1}, {30000, 1001}, {60, 1}}) {
         SCOPED_TRACE(num);
         JobSpec s;
         s.fpsNum = num;
