@@ -336,13 +336,18 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
 
 void TfrmMain::SetCurrentControl(int CurrentControl) {
     if (CurrentControl == FCurrentControl) return;
+    const int previous = FCurrentControl;
     FCurrentControl = CurrentControl;
     QWidget* panels[3] = {frmHome, frmEdit, frmWatermark};
-    // The new panel first, so the side area is never empty; showing and
-    // hiding the Edit and Watermark panels switches the preview's modes.
+    // The preview's modes follow the current panel, not the panels' Qt
+    // visibility, which also changes when the main window hides for an
+    // encoding. The old mode ends before the new one begins.
+    if (previous == 1) frmEdit->FormHide();
+    // The new panel first, so the side area is never empty.
     if (CurrentControl >= 0 && CurrentControl < 3) panels[CurrentControl]->setVisible(true);
     for (int i = 0; i < 3; ++i)
         panels[i]->setVisible(i == CurrentControl);
+    if (CurrentControl == 1) frmEdit->FormShow();
     miHome->setChecked(CurrentControl == 0);
     miEdit->setChecked(CurrentControl == 1);
     miWater->setChecked(CurrentControl == 2);

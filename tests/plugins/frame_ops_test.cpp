@@ -1,6 +1,7 @@
 // The picture operations the frame plug-ins share, checked on pixels.
 #include "reelpage/frame_ops.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -219,6 +220,100 @@ TEST_F(Watermark, DrawnUnscaledWithSourceOverAndCutAtTheEdges) {
     EXPECT_NEAR(mixed.g, 178, 1);
     EXPECT_NEAR(mixed.r, 50, 1);
     EXPECT_EQ(frame.Pixel(2, 1), (Bgra{100, 100, 100, 255})); // above it: untouched
+}
+
+} // namespace
+
+namespace {
+
+TEST(FrameOps, CropIsClampedToThePicture) {
+    struct Case {
+        picture::RectI crop, want;
+    } cases[] = {
+        {{0, 0, 160, 120}, {0, 0, 160, 120}},
+        {{100, 10, 61, 80}, {100, 10, 60, 80}}, // rounding made it one too wide
+        {{-1, -2, 161, 122}, {0, 0, 160, 120}},
+        {{20, 10, 0, 0}, {20, 10, 140, 110}}, // nothing given: the rest of the picture
+        {{170, 130, 5, 5}, {159, 119, 1, 1}},
+    };
+    for (const Case& c : cases) {
+        const picture::RectI r = ClampCrop(c.crop, 160, 120);
+        EXPECT_EQ(r.x, c.want.x);
+        EXPECT_EQ(r.y, c.want.y);
+        EXPECT_EQ(r.width, c.want.width);
+        EXPECT_EQ(r.height, c.want.height);
+        EXPECT_LE(r.x + r.width, 160);
+        EXPECT_LE(r.y + r.height, 120);
+    }
+}
+
+// White outside turns to 143; the border sits one pixel outside the frame,
+// dashed blue / red by four; a frame over the whole picture puts the border
+// on the outermost rows and columns.
+TEST(FrameOps, EditFrameGreysOutsideAndDashesTheBorder) {
+    const Bgra blue{255, 0, 0, 255}, red{0, 0, 255, 255}, white{255, 255, 255, 255};
+    picture::Bitmap b;
+    ASSERT_EQ(b.Create(30, 20, picture::AlphaMode::Opaque), picture::Error::None);
+    b.View().Fill(white);
+    DrawEditFrame(b, 5, 4, 25, 15);
+    EXPECT_EQ(b.Pixel(0, 0), (Bgra{143, 143, 143, 255}));
+    EXPECT_EQ(b.Pixel(29, 19), (Bgra{143, 143, 143, 255}));
+    EXPECT_EQ(b.Pixel(10, 10), white);
+    for (int x = 4; x <= 25; ++x)
+        EXPECT_EQ(b.Pixel(x, 3), ((x - 4) & 4) ? red : blue) << x;
+    EXPECT_EQ(b.Pixel(4, 15), blue);
+    for (int y = 4; y < 15; ++y) {
+        EXPECT_EQ(b.Pixel(4, y), ((y - 4) & 4) ? red : blue) << y;
+        EXPECT_EQ(b.Pixel(25, y), ((y - 4) & 4) ? red : blue) << y;
+    }
+
+    b.View().Fill(white);
+    DrawEditFrame(b, 0, 0, 30, 20);
+    EXPECT_EQ(b.Pixel(0, 0), blue);
+    EXPECT_EQ(b.Pixel(4, 0), red);
+    EXPECT_EQ(b.Pixel(8, 0), blue);
+    EXPECT_EQ(b.Pixel(29, 5), red);
+    EXPECT_EQ(b.Pixel(5, 19), red);
+    EXPECT_EQ(b.Pixel(1, 1), white);
+    EXPECT_EQ(b.Pixel(28, 18), white);
+}
+
+} // namespace
+
+namespace {
+
+// The part of a watermark reaching beyond the picture is the same picture as
+// the part of the whole one, drawn at the same place.
+TEST_F(Watermark, PartOnThePictureMatchesTheWholeOne) {
+    picture::Bitmap source, whole, part;
+    ASSERT_EQ(LoadWatermark(m_path, source), picture::Error::None);
+    ASSERT_EQ(PrepareWatermarkFrom(source, 40, 10, 60, whole), picture::Error::None);
+    picture::Point at;
+    ASSERT_EQ(PrepareWatermarkPart(source, -15, 4, 40, 10, 60, 20, 8, part, &at),
+              picture::Error::None);
+    EXPECT_EQ(at.x, 0);
+    EXPECT_EQ(at.y, 4);
+    ASSERT_EQ(part.Width(), 20);
+    ASSERT_EQ(part.Height(), 4);
+    int worst = 0;
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 20; ++x) {
+            const Bgra a = part.Pixel(x, y), b = whole.Pixel(x + 15, y);
+            worst = std::max({worst, std::abs(a.b - b.b), std::abs(a.g - b.g),
+                              std::abs(a.r - b.r), std::abs(a.a - b.a)});
+        }
+    EXPECT_LE(worst, 1);
+    // Nothing on the picture, or a size beyond any picture's bounds.
+    EXPECT_NE(PrepareWatermarkPart(source, 20, 0, 40, 10, 0, 20, 8, part, &at),
+              picture::Error::None);
+    ASSERT_EQ(PrepareWatermarkPart(source, -2000, 0, 30000, 8, 0, 20, 8, part, &at),
+              picture::Error::None);
+    EXPECT_EQ(part.Width(), 20);
+    EXPECT_EQ(part.Pixel(5, 3), (Bgra{0, 0, 255, 255})); // inside the red half
+    // A stretch beyond what the picture library resamples is refused whole.
+    EXPECT_EQ(PrepareWatermarkPart(source, -50000, 0, 100000, 8, 0, 20, 8, part, &at),
+              picture::Error::TooLarge);
+    EXPECT_TRUE(part.Empty());
 }
 
 } // namespace

@@ -184,28 +184,75 @@ void ClearOutsideFit(picture::BitmapView target, const picture::RectF& fit) {
     }
 }
 
+namespace {
+
+void ApplyTransparency(picture::Bitmap& out, int transparency) {
+    if (transparency == 0) return;
+    const int keep = 255 - std::clamp(transparency, 0, 255);
+    for (int y = 0; y < out.Height(); ++y) {
+        uint8_t* p = out.Data() + out.Stride() * y;
+        for (int x = 0; x < out.Width(); ++x, p += 4)
+            p[3] = static_cast<uint8_t>(p[3] * keep / 255);
+    }
+}
+
+} // namespace
+
+picture::Error LoadWatermark(const std::string& path, picture::Bitmap& source) {
+    source.Reset();
+    picture::Error e = picture::LoadPicture(path, source);
+    if (e != picture::Error::None) return e;
+    if (source.Width() <= 0 || source.Height() <= 0) {
+        source.Reset();
+        return picture::Error::NotAPicture;
+    }
+    return picture::Error::None;
+}
+
+picture::Error PrepareWatermarkFrom(const picture::Bitmap& source, int width, int height,
+                                    int transparency, picture::Bitmap& out) {
+    out.Reset();
+    if (width <= 0 || height <= 0 || source.Empty()) return picture::Error::InvalidArgument;
+    picture::Error e = picture::Stretch(source, width, height, out);
+    if (e != picture::Error::None) {
+        out.Reset();
+        return e;
+    }
+    ApplyTransparency(out, transparency);
+    return picture::Error::None;
+}
+
+picture::Error PrepareWatermarkPart(const picture::Bitmap& source, int left, int top, int width,
+                                    int height, int transparency, int W, int H,
+                                    picture::Bitmap& out, picture::Point* at) {
+    out.Reset();
+    if (width <= 0 || height <= 0 || source.Empty()) return picture::Error::InvalidArgument;
+    const int64_t x0 = std::max<int64_t>(left, 0), y0 = std::max<int64_t>(top, 0);
+    const int64_t x1 = std::min<int64_t>(int64_t(left) + width, W);
+    const int64_t y1 = std::min<int64_t>(int64_t(top) + height, H);
+    if (x1 <= x0 || y1 <= y0) return picture::Error::InvalidArgument;
+    picture::Error e = out.Create(int(x1 - x0), int(y1 - y0));
+    if (e != picture::Error::None) return e;
+    // Drawn over transparent pixels, SourceOver leaves the source as it is.
+    e = picture::DrawPicture(source, {0, 0, source.Width(), source.Height()}, out,
+                             {float(left - x0), float(top - y0), float(width), float(height)});
+    if (e != picture::Error::None) {
+        out.Reset();
+        return e;
+    }
+    ApplyTransparency(out, transparency);
+    *at = {int(x0), int(y0)};
+    return picture::Error::None;
+}
+
 picture::Error PrepareWatermark(const std::string& path, int width, int height, int transparency,
                                 picture::Bitmap& out) {
     out.Reset();
     if (width <= 0 || height <= 0) return picture::Error::InvalidArgument;
     picture::Bitmap source;
-    picture::Error e = picture::LoadPicture(path, source);
+    picture::Error e = LoadWatermark(path, source);
     if (e != picture::Error::None) return e;
-    if (source.Width() <= 0 || source.Height() <= 0) return picture::Error::NotAPicture;
-    e = picture::Stretch(source, width, height, out);
-    if (e != picture::Error::None) {
-        out.Reset();
-        return e;
-    }
-    if (transparency != 0) {
-        const int keep = 255 - std::clamp(transparency, 0, 255);
-        for (int y = 0; y < out.Height(); ++y) {
-            uint8_t* p = out.Data() + out.Stride() * y;
-            for (int x = 0; x < out.Width(); ++x, p += 4)
-                p[3] = static_cast<uint8_t>(p[3] * keep / 255);
-        }
-    }
-    return picture::Error::None;
+    return PrepareWatermarkFrom(source, width, height, transparency, out);
 }
 
 void DrawWatermark(const picture::Bitmap& watermark, picture::BitmapView target, int left,
@@ -223,6 +270,61 @@ void DrawWatermark(const picture::Bitmap& watermark, picture::BitmapView target,
             const picture::Bgra dst{d[0], d[1], d[2], 255};
             const picture::Bgra o = picture::SourceOver(src, 255, dst, picture::AlphaMode::Opaque);
             d[0] = o.b, d[1] = o.g, d[2] = o.r, d[3] = 255;
+        }
+    }
+}
+
+picture::RectI ClampCrop(picture::RectI crop, int w, int h) {
+    if (w <= 0 || h <= 0) return {0, 0, 0, 0};
+    crop.x = std::clamp(crop.x, 0, w - 1);
+    crop.y = std::clamp(crop.y, 0, h - 1);
+    // A width of 0 or less means nothing sensible; take the rest of the picture.
+    crop.width = crop.width <= 0 ? w - crop.x : std::min(crop.width, w - crop.x);
+    crop.height = crop.height <= 0 ? h - crop.y : std::min(crop.height, h - crop.y);
+    return crop;
+}
+
+namespace {
+
+inline void Grey(uint8_t* p) {
+    const uint8_t g = uint8_t(((p[2] * 19595 + p[1] * 38469 + p[0] * 7471) >> 17) + 16);
+    p[0] = p[1] = p[2] = g;
+}
+
+inline void Dash(uint8_t* p, int run) {
+    // Opaque blue, then opaque red, four pixels each.
+    static constexpr uint8_t kBlue[4] = {0xFF, 0, 0, 0xFF};
+    static constexpr uint8_t kRed[4] = {0, 0, 0xFF, 0xFF};
+    std::memcpy(p, (run & 4) == 0 ? kBlue : kRed, 4);
+}
+
+} // namespace
+
+void DrawEditFrame(picture::BitmapView target, int left, int top, int right, int bottom) {
+    const int w = target.width, h = target.height;
+    if (target.Empty() || w < 2 || h < 2) return;
+    left = std::clamp(left, 1, w - 1);
+    top = std::clamp(top, 1, h - 1);
+    right = std::clamp(right, left, w - 1);
+    bottom = std::clamp(bottom, top, h - 1);
+    for (int y = 0; y < h; ++y) {
+        uint8_t* row = target.Row(y);
+        if (y < top - 1 || y > bottom) {
+            for (int x = 0; x < w; ++x)
+                Grey(row + x * 4);
+            continue;
+        }
+        for (int x = 0; x < left - 1; ++x)
+            Grey(row + x * 4);
+        for (int x = right + 1; x < w; ++x)
+            Grey(row + x * 4);
+        if (y == top - 1 || y == bottom) {
+            for (int x = left - 1, run = 0; x <= right; ++x, ++run)
+                Dash(row + x * 4, run);
+        } else {
+            const int run = y - top;
+            Dash(row + (left - 1) * 4, run);
+            Dash(row + right * 4, run);
         }
     }
 }

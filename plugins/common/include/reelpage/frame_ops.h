@@ -64,8 +64,38 @@ void ClearOutsideFit(picture::BitmapView target, const picture::RectF& fit);
 picture::Error PrepareWatermark(const std::string& path, int width, int height, int transparency,
                                 picture::Bitmap& out);
 
+// The same in two steps, for a caller that draws one picture at several sizes
+// (the preview, whose frames may come scaled down): load once, then prepare
+// for each size.
+picture::Error LoadWatermark(const std::string& path, picture::Bitmap& source);
+picture::Error PrepareWatermarkFrom(const picture::Bitmap& source, int width, int height,
+                                    int transparency, picture::Bitmap& out);
+
+// Only the part of the watermark, stretched to width x height at (left,
+// top), that falls on a W x H picture: the picture of that part and, in *at,
+// where it goes. A watermark far larger than the picture costs no more than
+// the picture. Fails with InvalidArgument when no part of it is on the picture.
+picture::Error PrepareWatermarkPart(const picture::Bitmap& source, int left, int top, int width,
+                                    int height, int transparency, int W, int H,
+                                    picture::Bitmap& out, picture::Point* at);
+
 // Draws the prepared watermark unscaled at (left, top) with SourceOver onto
 // an opaque picture; parts outside the picture are cut.
 void DrawWatermark(const picture::Bitmap& watermark, picture::BitmapView target, int left, int top);
+
+// The project's crop rectangle limited to a w x h picture: never outside it,
+// never empty. Converting a frame dragged on a scaled view back to picture
+// pixels rounds each side on its own, which can make left + width exceed the
+// picture by one.
+picture::RectI ClampCrop(picture::RectI crop, int w, int h);
+
+// The editing frame drawn over a picture: the rectangle left, top, right,
+// bottom (right and bottom exclusive) with left and top raised to at least 1,
+// right and bottom lowered to at most width - 1 and height - 1. Every pixel
+// outside the border is turned into a darkened grey, ((R*19595 + G*38469 +
+// B*7471) >> 17) + 16; the border runs on column left - 1, column right, row
+// top - 1 and row bottom, dashed in runs of four, blue then red; the inside is
+// left alone.
+void DrawEditFrame(picture::BitmapView target, int left, int top, int right, int bottom);
 
 } // namespace reelpage::frameops
