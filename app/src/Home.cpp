@@ -23,6 +23,7 @@
 #include <QMenu>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <initializer_list>
@@ -75,8 +76,18 @@ TfrmHome::TfrmHome(QWidget* parent) : QWidget(parent) {
     auto* form = new QFormLayout;
     edTitle = new QLineEdit(this);
     edTitle->setObjectName(QStringLiteral("edTitle"));
+    // The record keeps 62 characters for the page's title; more could be
+    // typed but would be cut from the page without a word.
+    edTitle->setMaxLength(62);
     connect(edTitle, &QLineEdit::textChanged, this,
             [this](const QString& text) { edTitleChange(text); });
+    // Saving the record syncs it to disk: done once typing pauses or the
+    // box is left, never per keystroke.
+    FTitleTimer = new QTimer(this);
+    FTitleTimer->setSingleShot(true);
+    FTitleTimer->setInterval(500);
+    connect(FTitleTimer, &QTimer::timeout, this, [this] { SaveTitle(); });
+    connect(edTitle, &QLineEdit::editingFinished, this, [this] { SaveTitle(); });
     form->addRow(QStringLiteral("Title:"), edTitle);
     layout->addLayout(form);
 
@@ -202,6 +213,9 @@ void TfrmHome::CreateResolutionBox(QWidget* parent) {
         spin->setObjectName(QString::fromLatin1(name));
         spin->setRange(16, 2048);
         spin->setSingleStep(16);
+        // Each taken size re-lays out the preview and realigns the
+        // watermark: taken when typing ends, not at every digit.
+        spin->setKeyboardTracking(false);
         return spin;
     };
     spWidth = makeSpin("spWidth");
@@ -448,23 +462,40 @@ void TfrmHome::rgResizeMethodClick() {
     Low.NotifyPreview(14);
 }
 
-void TfrmHome::StoreTitle(const QString& text) {
-    if (!AppProjectMedia) return;
+bool TfrmHome::StoreTitle(const QString& text) {
+    if (!AppProjectMedia) return false;
     // The published page keeps room for two more characters of the record's
     // 64: at most 62 are stored.
     SetFieldText(AppProjectMedia->m_szName, 63, text);
-    Low.SaveMediaInfo(AppProjectMedia);
+    return true;
+}
+
+void TfrmHome::SaveTitle() {
+    FTitleTimer->stop();
+    // Only the record the title was typed into; a project opened since has
+    // saved it on its way out (the box was left).
+    if (FTitleMedia && FTitleMedia == AppProjectMedia) Low.SaveMediaInfo(FTitleMedia);
+    FTitleMedia = nullptr;
+}
+
+bool TfrmHome::TitleSavePending() const {
+    return FTitleMedia != nullptr;
 }
 
 void TfrmHome::edTitleChange(const QString& text) {
     if (FChanging) return;
-    StoreTitle(text);
+    if (!StoreTitle(text)) return;
+    FTitleMedia = AppProjectMedia;
+    FTitleTimer->start();
 }
 
 void TfrmHome::ChangeTitle(const QString& title) {
     FChanging = true;
     edTitle->setText(title);
-    StoreTitle(title);
+    if (StoreTitle(title)) {
+        FTitleMedia = AppProjectMedia;
+        SaveTitle();
+    }
     FChanging = false;
 }
 

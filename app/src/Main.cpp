@@ -10,6 +10,7 @@
 #include "LowInterface.h"
 #include "MediaPlayTrackBar.h"
 #include "Options.h"
+#include "Poster.h"
 #include "PublishFrm.h"
 #include "Task.h"
 #include "Watermark.h"
@@ -227,8 +228,19 @@ QWidget* TfrmMain::CreatePlayerBar(QWidget* parent) {
     miShowPoster->setFont(bold);
     PopupMenu1->setDefaultAction(miShowPoster);
     PopupMenu1->addSeparator();
-    PopupMenu1->addAction(QStringLiteral("Grab the current frame as a poster"));
-    PopupMenu1->addAction(QStringLiteral("Grab the currently displayed image as a poster"));
+    QAction* miCurrentFrameAsPoster =
+        PopupMenu1->addAction(QStringLiteral("Grab the current frame as a poster"));
+    QAction* miGrabImageAsPoster =
+        PopupMenu1->addAction(QStringLiteral("Grab the currently displayed image as a poster"));
+    miShowPoster->setObjectName(QStringLiteral("miShowPoster"));
+    miCurrentFrameAsPoster->setObjectName(QStringLiteral("miCurrentFrameAsPoster"));
+    miGrabImageAsPoster->setObjectName(QStringLiteral("miGrabImageAsPoster"));
+    connect(miShowPoster, &QAction::triggered, this, [this] {
+        TfrmPoster dialog(this);
+        dialog.exec();
+    });
+    connect(miCurrentFrameAsPoster, &QAction::triggered, this, [] { Low.SnapshotPoster(0); });
+    connect(miGrabImageAsPoster, &QAction::triggered, this, [] { Low.SnapshotPoster(1); });
     PopupMenu1->addSeparator();
     PopupMenu1->addAction(QStringLiteral("Cancel"));
     btnPoster->SetDropDownMenu(PopupMenu1);
@@ -352,6 +364,7 @@ void TfrmMain::SetCurrentControl(int CurrentControl) {
     // visibility, which also changes when the main window hides for an
     // encoding. The old mode ends before the new one begins.
     if (previous == 1) frmEdit->FormHide();
+    if (previous == 2) frmWatermark->HidePanel();
     // The new panel first, so the side area is never empty.
     if (CurrentControl >= 0 && CurrentControl < 3) panels[CurrentControl]->setVisible(true);
     for (int i = 0; i < 3; ++i)
@@ -360,6 +373,7 @@ void TfrmMain::SetCurrentControl(int CurrentControl) {
     miHome->setChecked(CurrentControl == 0);
     miEdit->setChecked(CurrentControl == 1);
     miWater->setChecked(CurrentControl == 2);
+    if (CurrentControl == 2) frmWatermark->ShowPanel();
 }
 
 void TfrmMain::ReloadHistory() {
