@@ -71,6 +71,7 @@ enum Option {
     kAdLink,
     kAdSize,
     kTitle,
+    kEffect,
     kVersion,
     kTemplates,
 };
@@ -109,6 +110,7 @@ const option kOptions[] = {
     {"ad-link", required_argument, nullptr, kAdLink},
     {"ad-size", required_argument, nullptr, kAdSize},
     {"title", required_argument, nullptr, kTitle},
+    {"effect", required_argument, nullptr, kEffect},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -282,6 +284,22 @@ bool Apply(int opt, const std::string& arg, CliOptions* o, std::string* error) {
     case kTitle:
         o->title = arg;
         return true;
+    case kEffect: {
+        const size_t eq = arg.find('=');
+        const std::string name = arg.substr(0, eq);
+        for (int i = 0; i < int(std::size(kEffects)); ++i) {
+            if (name != kEffects[i].name) continue;
+            if (eq == std::string::npos ||
+                !ParseInt(arg.substr(eq + 1), kEffects[i].lo, kEffects[i].hi, &value)) {
+                *error = "--effect " + name + ": \"" + arg + "\" needs a number from " +
+                         std::to_string(kEffects[i].lo) + " to " + std::to_string(kEffects[i].hi);
+                return false;
+            }
+            o->effects.emplace_back(i, value);
+            return true;
+        }
+        return bad("effect", "NAME=N with a name that --help lists");
+    }
     default:
         *error = "unknown option";
         return false;
@@ -388,6 +406,13 @@ Clip and picture:
       --crop L,T,W,H          crop rectangle in the turned picture
       --brightness N          -100 to 100 (0 = unchanged)
       --contrast N            -100 to 100 (0 = unchanged)
+      --effect NAME=N         further effects, 0 = none; repeatable: hue, tint-hue
+                              -90..90; saturation, lightness, tint-amount,
+                              cyan-red, magenta-green, yellow-blue -50..50;
+                              blur, sharpen-radius 0..100; sharpen-amount,
+                              levels-highlight, -midtone, -shadow 0..50;
+                              exposure, density -100..100; white-saturation,
+                              black-saturation 0..100; expand-edge 0 or 1
 
 Watermark:
       --watermark PICTURE     picture drawn on every frame (PNG, JPEG, BMP, GIF...)

@@ -13,6 +13,22 @@ struct Pair {
     int a = 0, b = 0;
 };
 
+// The effects of the program's Effects dialog beyond brightness and contrast,
+// with its ranges; --effect NAME=N sets one.
+struct EffectOption {
+    const char* name;
+    int lo, hi;
+};
+inline constexpr EffectOption kEffects[] = {
+    {"hue", -90, 90},           {"saturation", -50, 50},       {"lightness", -50, 50},
+    {"blur", 0, 100},           {"expand-edge", 0, 1},         {"sharpen-radius", 0, 100},
+    {"sharpen-amount", 0, 50},  {"tint-hue", -90, 90},         {"tint-amount", -50, 50},
+    {"cyan-red", -50, 50},      {"magenta-green", -50, 50},    {"yellow-blue", -50, 50},
+    {"levels-highlight", 0, 50}, {"levels-midtone", 0, 50},    {"levels-shadow", 0, 50},
+    {"exposure", -100, 100},    {"density", -100, 100},        {"white-saturation", 0, 100},
+    {"black-saturation", 0, 100},
+};
+
 struct CliOptions {
     bool help = false;
     bool version = false;
@@ -33,6 +49,8 @@ struct CliOptions {
     std::optional<std::array<int, 4>> crop;     // left, top, width, height
     std::vector<int> turns;                     // RotateFlip operations, in order
     std::optional<int> brightness, contrast;
+    // --effect NAME=N, in order; names and ranges in kEffects.
+    std::vector<std::pair<int, int>> effects; // index into kEffects, value
 
     std::string watermark;
     std::optional<Pair> watermarkPosition; // placement codes: 1/2/4 across, 1/2/4 down

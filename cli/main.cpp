@@ -283,6 +283,24 @@ bool SetUpProject(Engine& e, const CliOptions& o, MediaInfo* media, Project** ou
     }
     if (o.brightness) p->m_Brightness = *o.brightness;
     if (o.contrast) p->m_Contrast = *o.contrast;
+    for (const auto& [index, value] : o.effects) {
+        // In the order of kEffects.
+        int32_t* const ints[] = {&p->m_Hue,          &p->m_Saturation,      &p->m_Lightness,
+                                 nullptr,            &p->m_BlurExpandEdge,  nullptr,
+                                 nullptr,            &p->m_TintHue,         &p->m_TintAmount,
+                                 &p->m_CyanRed,      &p->m_MagentaGreen,    &p->m_YellowBlue,
+                                 &p->m_LevelsHighlight, &p->m_LevelsMidtone, &p->m_LevelsShadow,
+                                 &p->m_Exposure,     &p->m_Density,         &p->m_WhiteSaturation,
+                                 &p->m_BlackSaturation};
+        static_assert(std::size(ints) == std::size(kEffects));
+        float* const floats[] = {&p->m_BlurRadius, &p->m_SharpenRadius, &p->m_SharpenAmount};
+        if (index == 3 || index == 5 || index == 6)
+            *floats[index == 3 ? 0 : index - 4] = float(value);
+        else if (index == 4)
+            p->m_BlurExpandEdge = value ? -1 : 0; // as the dialog's check box stores it
+        else
+            *ints[index] = value;
+    }
     if (!o.watermark.empty() && o.watermarkAt) {
         p->m_WatermarkLeft = o.watermarkAt->a;
         p->m_WatermarkTop = o.watermarkAt->b;

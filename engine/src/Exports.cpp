@@ -2,6 +2,7 @@
 #include "Exports.h"
 #include "History.h"
 #include "MediaProbe.h"
+#include "PreviewSession.h"
 #include "Project.h"
 #include "Settings.h"
 #include "Templates.h"
@@ -30,6 +31,24 @@ static const std::unordered_map<int32_t, void*>& Table() {
         {kGetSettings, reinterpret_cast<void*>(&GetSettings)},
         {kSaveSettings, reinterpret_cast<void*>(&SaveSettings)},
         {kCreateProject, reinterpret_cast<void*>(&CreateProject)},
+        {kRestartPreview, reinterpret_cast<void*>(&RestartPreview)},
+        {kPlay, reinterpret_cast<void*>(static_cast<int32_t (*)()>(&Play))},
+        {kPause, reinterpret_cast<void*>(static_cast<int32_t (*)()>(&Pause))},
+        {kSeek, reinterpret_cast<void*>(static_cast<int32_t (*)(int32_t)>(&Seek))},
+        {kLayoutPreview, reinterpret_cast<void*>(&LayoutPreview)},
+        {kApplyClipRange, reinterpret_cast<void*>(&ApplyClipRange)},
+        {kNotifyPreview, reinterpret_cast<void*>(&NotifyPreview)},
+        {kEnterCropMode, reinterpret_cast<void*>(&EnterCropMode)},
+        {kLeaveCropMode, reinterpret_cast<void*>(&LeaveCropMode)},
+        {kGetPosition, reinterpret_cast<void*>(&GetPreviewPosition)},
+        {kBeginSeekDrag, reinterpret_cast<void*>(&BeginSeekDrag)},
+        {kEndSeekDrag, reinterpret_cast<void*>(&EndSeekDrag)},
+        {kApplyOutputSize, reinterpret_cast<void*>(&ApplyOutputSize)},
+        {kApplyCrop, reinterpret_cast<void*>(&ApplyCrop)},
+        {kEnterWatermarkMode, reinterpret_cast<void*>(&EnterWatermarkMode)},
+        {kLeaveWatermarkMode, reinterpret_cast<void*>(&LeaveWatermarkMode)},
+        {kApplyWatermarkPosition, reinterpret_cast<void*>(&ApplyWatermarkPosition)},
+        {kApplyWatermarkPicture, reinterpret_cast<void*>(&ApplyWatermarkPicture)},
         {kRotateFlip, reinterpret_cast<void*>(&RotateFlip)},
         {kSnapshotPoster, reinterpret_cast<void*>(&SnapshotPoster)},
         {kGetHistoryCount, reinterpret_cast<void*>(&GetHistoryCount)},

@@ -5,6 +5,7 @@
 #include "Folders.h"
 #include "History.h"
 #include "Log.h"
+#include "PreviewSession.h"
 #include "Settings.h"
 
 #include <cstring>
@@ -76,8 +77,6 @@ int32_t NextOrientation(int32_t state, int32_t operation) {
 }
 
 Project* CreateProject(MediaInfo* media, HWND renderParent, HWND notify) {
-    (void)renderParent;
-    (void)notify;
     if (!media) return nullptr;
     platform::SharedBlock block;
     int rc = platform::CreateSharedBlock(sizeof(Project), true, &block);
@@ -139,9 +138,13 @@ Project* CreateProject(MediaInfo* media, HWND renderParent, HWND notify) {
         p->m_AdWidth = h ? int32_t(int64_t(w) * H / h) : 0;
     }
 
-    // Release the previous record only now that the new one is complete.
+    // Release the previous record only now that the new one is complete, and
+    // after the session that reads it has ended.
+    EndPreviewSession();
     platform::CloseSharedBlock(&g_projectBlock);
     g_projectBlock = std::exchange(block, platform::SharedBlock{});
+    // A failed start is logged by the session and leaves the project usable.
+    StartPreviewSession(Current(), media, renderParent, notify);
     return Current();
 }
 
@@ -180,16 +183,17 @@ int32_t RotateFlip(int32_t operation) {
         p->m_VideoWidth = odd ? media->m_Height : media->m_Width;
         p->m_VideoHeight = odd ? media->m_Width : media->m_Height;
     }
+    PreviewRotated(operation);
     return 0;
 }
 
 int32_t SnapshotPoster(BOOL grab) {
-    (void)grab;
     Project* p = Current();
     MediaInfo* media = CurrentProjectMedia();
     if (!p || !media) return 0;
     platform::WFormat(p->m_szPosterImage, kMaxPath, "%ls/%ls.bmp", PosterFolder(),
                       platform::GuidToU16String(media->m_id).c_str());
+    PostPreviewCommand(grab ? 4 : 5);
     return 0;
 }
 

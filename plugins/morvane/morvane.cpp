@@ -1,8 +1,8 @@
 // The preview plug-in: takes the engine's preview commands, decodes only as
 // far as the engine's clock has gone, composes the picture the user sees
-// (oriented, brightness and contrast, cropped and fitted, the watermark, and
-// while editing the crop or watermark frame) into the shared frame block and
-// hands it to the render window. It also writes poster snapshots.
+// (oriented, brightness and contrast, cropped and fitted, the picture effects,
+// the watermark, and while editing the crop or watermark frame) into the
+// shared frame block and hands it to the render window. It also writes poster snapshots.
 //
 // Every picture operation is the one the encoding plug-in uses (frame_ops),
 // so the preview shows what the outputs will hold.
@@ -23,6 +23,7 @@
 #include "platform/wait.h"
 #include "platform/wstr.h"
 #include "reelpage/blocks.h"
+#include "reelpage/effects.h"
 #include "reelpage/frame_ops.h"
 #include "reelpage/helper_log.h"
 #include "reelpage/messages.h"
@@ -67,6 +68,10 @@ struct State {
     bool watermarkMode = false;
     bool colorTableOn = false;
     uint8_t colorTable[256] = {};
+    // The effects as the last redraw command found them.
+    frameops::EffectSettings effectSettings;
+    frameops::EffectRenderer effects;
+    bool effectsFailed = false;
 
     // The watermark file as loaded, and as last prepared for drawing.
     picture::Bitmap watermarkSource;
@@ -138,6 +143,20 @@ void RebuildColorTable() {
     const Project& p = *g.project;
     g.colorTableOn = frameops::ColorTableActive(p.m_Brightness, p.m_Contrast);
     if (g.colorTableOn) frameops::BuildColorTable(p.m_Brightness, p.m_Contrast, g.colorTable);
+    g.effectSettings = frameops::EffectSettingsOf(p);
+}
+
+// The effects on the part of the frame the picture covers. scale: frame
+// pixels per pixel of the size shown, so a preview delivered smaller than the
+// output blurs and sharpens as far as the output does.
+void ApplyEffects(picture::BitmapView frame, const picture::RectI& covered, double scale) {
+    g.effects.Set(g.effectSettings, scale);
+    if (!g.effects.Active() || covered.width <= 0 || covered.height <= 0) return;
+    const picture::Error e = g.effects.Apply(frameops::SubView(frame, covered));
+    if (e != picture::Error::None && !g.effectsFailed) {
+        HelperLog(kHelperLogError, "Blur or sharpen not applied: %s\n", picture::ErrorText(e));
+        g.effectsFailed = true;
+    }
 }
 
 void LoadWatermark() {
@@ -298,6 +317,7 @@ void ComposeAndShow() {
                 g.scaler.Stretch(picture, frame);
             else
                 CopyPicture(picture, frame);
+            ApplyEffects(frame, {0, 0, frame.width, frame.height}, s.x);
             frameops::DrawEditFrame(frame, s.X(crop.x), s.Y(crop.y), s.X(crop.x + crop.width),
                                     s.Y(crop.y + crop.height));
         } else {
@@ -306,6 +326,7 @@ void ComposeAndShow() {
             if (whole && !reduced && display.width == picture.width &&
                 display.height == picture.height) {
                 CopyPicture(picture, frame);
+                ApplyEffects(frame, {0, 0, frame.width, frame.height}, s.x);
             } else {
                 const picture::RectF fit = frameops::FitRect(
                     g.project->m_ResizeMethod, display.width, display.height, crop.width,
@@ -317,6 +338,7 @@ void ComposeAndShow() {
                 if (frameops::FitLeavesBars(to, out.width, out.height))
                     frameops::ClearOutsideFit(frame, to);
                 g.scaler.Draw(picture, crop, frame, to);
+                ApplyEffects(frame, frameops::CoveredRect(to, out.width, out.height), s.x);
             }
             DrawWatermarkOnto(frame, s);
         }

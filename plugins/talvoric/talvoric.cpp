@@ -1,7 +1,7 @@
 // The encoding plug-in: turns each decoded frame of the source into frames of
-// the output video (oriented, cropped, fitted, brightness and contrast, the
-// watermark) and queues them at the source's nominal frame rate into the
-// frame slots every encoder of the job reads.
+// the output video (oriented, brightness and contrast, cropped, fitted, the
+// picture effects, the watermark) and queues them at the source's nominal
+// frame rate into the frame slots every encoder of the job reads.
 #include <algorithm>
 #include <cstring>
 #include <unistd.h>
@@ -16,6 +16,7 @@
 #include "platform/wait.h"
 #include "platform/wstr.h"
 #include "reelpage/blocks.h"
+#include "reelpage/effects.h"
 #include "reelpage/frame_ops.h"
 #include "reelpage/helper_log.h"
 #include "reelpage/messages.h"
@@ -67,6 +68,9 @@ struct State {
     bool bars = false;
     bool colorTableOn = false;
     uint8_t colorTable[256] = {};
+    frameops::EffectRenderer effects;
+    picture::RectI effectRect; // the part of the slot the picture covers
+    bool effectsFailed = false;
     picture::Bitmap watermark;
     int watermarkLeft = 0, watermarkTop = 0;
     std::vector<uint8_t> decoded; // private decode buffer (paths 1, 2, 3)
@@ -220,6 +224,11 @@ int32_t Init(HelperLaunch* launch) {
     g.colorTableOn = frameops::ColorTableActive(p.m_Brightness, p.m_Contrast);
     if (g.colorTableOn) frameops::BuildColorTable(p.m_Brightness, p.m_Contrast, g.colorTable);
     if (g.transform != kPassThrough && g.transform != kOrientOnly) PrepareWatermark();
+    // The effects work on the picture at the output size, not on the bars.
+    g.effects.Set(frameops::EffectSettingsOf(p));
+    g.effectRect = g.transform == kEffectsOnly
+                       ? picture::RectI{0, 0, g.output.width, g.output.height}
+                       : frameops::CoveredRect(g.fit, g.output.width, g.output.height);
 
     const size_t sourcePixels = size_t(g.source.width) * g.source.height;
     switch (g.transform) {
@@ -363,6 +372,15 @@ void Compose(void* planes[3]) {
     default:
         if (g.colorTableOn) frameops::ApplyColorTable(SlotView(g.slot), g.colorTable);
         break;
+    }
+    if (g.transform >= kResize && g.effects.Active() && g.effectRect.width > 0 &&
+        g.effectRect.height > 0) {
+        const picture::Error e =
+            g.effects.Apply(frameops::SubView(SlotView(g.slot), g.effectRect));
+        if (e != picture::Error::None && !g.effectsFailed) {
+            HelperLog(kHelperLogError, "Blur or sharpen not applied: %s\n", picture::ErrorText(e));
+            g.effectsFailed = true;
+        }
     }
     if (g.transform >= kResize && !g.watermark.Empty())
         frameops::DrawWatermark(g.watermark, SlotView(g.slot), g.watermarkLeft, g.watermarkTop);

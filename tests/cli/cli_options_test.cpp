@@ -45,6 +45,10 @@ TEST(CliOptions, EveryProjectSettingFromFlags) {
                        "20",
                        "--contrast",
                        "-100",
+                       "--effect",
+                       "blur=12",
+                       "--effect",
+                       "tint-hue=-90",
                        "--watermark",
                        "w.png",
                        "--watermark-position",
@@ -80,6 +84,8 @@ TEST(CliOptions, EveryProjectSettingFromFlags) {
     EXPECT_EQ(o.turns, (std::vector<int>{10, 21, 10, 10}));
     EXPECT_EQ(*o.brightness, 20);
     EXPECT_EQ(*o.contrast, -100);
+    EXPECT_EQ(o.effects, (std::vector<std::pair<int, int>>{{3, 12}, {7, -90}}));
+    EXPECT_STREQ(kEffects[3].name, "blur");
     EXPECT_EQ(o.watermarkPosition->a, 4);
     EXPECT_EQ(o.watermarkPosition->b, 4);
     EXPECT_EQ(o.watermarkSize->a, 40);
@@ -122,6 +128,9 @@ TEST(CliOptions, MistakesAreNamed) {
         {{"--crop", "1,2,3", "x"}, "--crop"},
         {{"--rotate", "up", "x"}, "--rotate"},
         {{"--brightness", "101", "x"}, "--brightness"},
+        {{"--effect", "hue=91", "x"}, "--effect hue: \"hue=91\" needs a number from -90 to 90"},
+        {{"--effect", "sharpen-amount", "x"}, "--effect sharpen-amount"},
+        {{"--effect", "glow=3", "x"}, "--effect"},
         {{"--watermark-position", "left", "x"}, "--watermark-position"},
         {{"--watermark-transparency", "300", "x"}, "--watermark-transparency"},
         {{"--json", "x"}, "--json goes with --info"},

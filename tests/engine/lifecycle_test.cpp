@@ -113,6 +113,9 @@ TEST(Exports, LibraryBindsImplementedOrdinalsOnly) {
                         kIsVistaOrLater, kCheckRecordSizes, kGetProcessorCount, kWriteLog,
                         kCheckForUpdate})
         EXPECT_NE(get(ord), nullptr) << ord;
+    // The preview's exports.
+    for (int32_t ord : {13, 18, 19, 20, 22, 23, 24, 25, 26, 27, 32, 33, 34, 36, 40, 41, 42, 43})
+        EXPECT_NE(get(ord), nullptr) << ord;
     for (int32_t unused : {0, 15, 16, 37, 54, 1000}) EXPECT_EQ(get(unused), nullptr) << unused;
     // Nothing but the one entry point is visible.
     EXPECT_EQ(dlsym(h, "_ZN8reelpage10InitEngineEv"), nullptr);

@@ -3,11 +3,17 @@
 // encoders and checks what arrives in the frame slots.
 #include "VideoStreamReader.h"
 #include "child.h"
+#include "media_fixtures.h"
+#include "preview_harness.h"
 
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <dlfcn.h>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
 #include <gtest/gtest.h>
 #include <memory>
 #include <sstream>
@@ -51,7 +57,8 @@ picture::Bgra SourcePixel(int x, int y, int w, int h) {
 // The decoder helper's duty, as far as the plug-in sees it. Arguments: the
 // launch block's handle, frame times in microseconds (comma separated), a
 // uniform grey level for BGRA frames (-1: quadrants), "openfail" to report
-// a source that cannot be opened.
+// a source that cannot be opened or "picture=PATH" for BGRA frames read from
+// a raw picture of the asked size.
 REELPAGE_CHILD(talvoric_host) {
     void* lib = dlopen((std::string(REELPAGE_PROGRAM_DIR) + "/talvoric.so").c_str(), RTLD_NOW);
     if (!lib) return 2;
@@ -71,6 +78,12 @@ REELPAGE_CHILD(talvoric_host) {
     if (cb.CheckFormat(format, w, h, w, h) != 0) return 4;
     if (cb.CheckFormat(format, w + 2, h, w + 2, h) == 0) return 4;
     const int grey = std::stoi(args[2]);
+    std::vector<uint8_t> raw;
+    if (args.size() > 3 && args[3].rfind("picture=", 0) == 0) {
+        std::ifstream in(args[3].substr(8), std::ios::binary);
+        raw.assign(std::istreambuf_iterator<char>(in), {});
+        if (raw.size() != size_t(w) * h * 4) return 6;
+    }
     std::stringstream times(args[1]);
     std::string item;
     int i = 0;
@@ -92,6 +105,8 @@ REELPAGE_CHILD(talvoric_host) {
                         static_cast<uint8_t*>(planes[1])[y * strides[1] + x] = SourceU(x, y);
                         static_cast<uint8_t*>(planes[2])[y * strides[2] + x] = SourceV(x, y);
                     }
+                } else if (!raw.empty()) {
+                    std::memcpy(p0 + y * strides[0] + x * 4, &raw[(size_t(y) * w + x) * 4], 4);
                 } else {
                     picture::Bgra px =
                         grey >= 0 ? picture::Bgra{uint8_t(grey), uint8_t(grey), uint8_t(grey), 255}
@@ -119,6 +134,7 @@ struct JobSpec {
     std::string watermark;
     int wmL = 0, wmT = 0, wmW = 0, wmH = 0, wmTransparency = 0;
     int encoders = 1;
+    std::function<void(Project&)> edit; // further project fields
 };
 
 struct OutFrame {
@@ -166,6 +182,7 @@ public:
         p->m_WatermarkWidth = s.wmW;
         p->m_WatermarkHeight = s.wmH;
         p->m_WatermarkTransparency = s.wmTransparency;
+        if (s.edit) s.edit(*p);
         Create(sizeof(Talvoricer), &m_talvoricer);
         auto* t = Talv();
         t->m_cEncoder = s.encoders;
@@ -576,3 +593,82 @@ TEST(Talvoric, InitRefusesBlocksItCannotUse) {
 }
 
 } // namespace
+
+namespace {
+
+// Every effect on at a middle setting.
+void AllEffects(Project& p) {
+    p.m_Brightness = 10, p.m_Contrast = 10;
+    p.m_Hue = 30, p.m_Saturation = 20, p.m_Lightness = 10;
+    p.m_BlurRadius = 4, p.m_BlurExpandEdge = -1;
+    p.m_SharpenRadius = 6, p.m_SharpenAmount = 15;
+    p.m_TintHue = 40, p.m_TintAmount = 20;
+    p.m_LevelsHighlight = 10, p.m_LevelsMidtone = 20, p.m_LevelsShadow = 10;
+    p.m_CyanRed = 20, p.m_MagentaGreen = -10, p.m_YellowBlue = 15;
+    p.m_Exposure = 20, p.m_Density = 20;
+    p.m_WhiteSaturation = 30, p.m_BlackSaturation = 20;
+}
+
+double Psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+    double sum = 0;
+    size_t n = 0;
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
+        if (i % 4 == 3) continue;
+        const double d = double(a[i]) - b[i];
+        sum += d * d;
+        ++n;
+    }
+    return sum == 0 ? 99.0 : 10 * std::log10(255.0 * 255.0 / (sum / n));
+}
+
+} // namespace
+
+// The same source frame, letterboxed from 4:3 into 16:9 with every effect on,
+// composed by the preview plug-in (run by the real decoder helper from a
+// lossless file) and by the encoding plug-in: the same picture.
+TEST(Talvoric, PreviewAndOutputComposeTheSamePictureWithEveryEffect) {
+    const std::string dir = std::filesystem::temp_directory_path() / "effects_agree";
+    std::filesystem::create_directories(dir);
+    const std::string video = dir + "/source.mkv", raw = dir + "/frame.bgra";
+    ASSERT_TRUE(testing_media::Ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=160x120:rate=25",
+                                       "-frames:v", "1", "-c:v", "ffv1", "-pix_fmt", "bgra",
+                                       video}));
+    ASSERT_TRUE(testing_media::Ffmpeg(
+        {"-i", video, "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "bgra", raw}));
+
+    JobSpec s;
+    s.transform = 2;
+    s.srcW = 160, s.srcH = 120, s.outW = 128, s.outH = 72, s.resize = 1;
+    s.edit = AllEffects;
+    TalvoricJob job(s);
+    job.Start(Times(1, 40000), -1, ("picture=" + raw).c_str());
+    auto frames = job.Consume();
+    ExpectFinished(job);
+    ASSERT_EQ(frames.size(), 1u);
+
+    preview_test::PreviewHarness h(
+        {.file = video, .width = 160, .height = 120, .outWidth = 128, .outHeight = 72, .resize = 1});
+    ASSERT_NE(h.WaitFrame(), nullptr);
+    AllEffects(h.Project());
+    h.Post(7);
+    const preview_test::DeliveredFrame* f = h.WaitFrame();
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(f->width, 128);
+    ASSERT_EQ(f->height, 72);
+    ASSERT_EQ(f->pts, 0);
+
+    const double agree = Psnr(f->pixels, frames[0].bytes);
+    EXPECT_GE(agree, 45.0);
+    // And the effects are in both: without them the picture differs plainly.
+    JobSpec plain = s;
+    plain.edit = nullptr;
+    TalvoricJob bare(plain);
+    bare.Start(Times(1, 40000), -1, ("picture=" + raw).c_str());
+    auto bareFrames = bare.Consume();
+    ExpectFinished(bare);
+    ASSERT_EQ(bareFrames.size(), 1u);
+    EXPECT_LT(Psnr(bareFrames[0].bytes, frames[0].bytes), 25.0);
+    // The bars stay black.
+    EXPECT_EQ(At(frames[0], 128, 2, 36), (picture::Bgra{0, 0, 0, 0}));
+    std::printf("preview and output agree to %.1f dB\n", agree);
+}

@@ -168,6 +168,13 @@ bool FitLeavesBars(const picture::RectF& fit, int W, int H) {
     return x0 > 0 || y0 > 0 || x1 < W || y1 < H;
 }
 
+picture::RectI CoveredRect(const picture::RectF& fit, int W, int H) {
+    int x0, x1, y0, y1;
+    CoveredSpan(fit.x, fit.x + fit.width, W, &x0, &x1);
+    CoveredSpan(fit.y, fit.y + fit.height, H, &y0, &y1);
+    return {x0, y0, x1 - x0, y1 - y0};
+}
+
 void ClearOutsideFit(picture::BitmapView target, const picture::RectF& fit) {
     int x0, x1, y0, y1;
     CoveredSpan(fit.x, fit.x + fit.width, target.width, &x0, &x1);

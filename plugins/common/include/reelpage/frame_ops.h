@@ -57,6 +57,15 @@ bool FitLeavesBars(const picture::RectF& fit, int W, int H);
 // the pixels a fitted draw does not cover.
 void ClearOutsideFit(picture::BitmapView target, const picture::RectF& fit);
 
+// The part of a W x H frame the fitted rectangle covers (the pixels whose
+// centre lies inside it): where the picture's effects go. Empty when none.
+picture::RectI CoveredRect(const picture::RectF& fit, int W, int H);
+
+// A view of the part r of a picture (r inside it).
+inline picture::BitmapView SubView(picture::BitmapView v, const picture::RectI& r) {
+    return {v.Row(r.y) + ptrdiff_t(r.x) * 4, r.width, r.height, v.stride, v.alpha};
+}
+
 // The watermark picture as it is drawn on every frame: the file stretched to
 // width x height with high-quality bicubic scaling, every alpha then scaled by
 // (255 - transparency) / 255. Fails (and leaves `out` empty) when the picture

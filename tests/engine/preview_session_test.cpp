@@ -1,0 +1,575 @@
+// The preview session as the program and the preview helper see it. The test
+// plays the helper: it writes frames into the frame block, sends the
+// frame-ready message to the render window, and reads the commands queued in
+// the control block.
+#include "Exports.h"
+#include "History.h"
+#include "PreviewSession.h"
+#include "Project.h"
+#include "RouterQt.h"
+#include "Settings.h"
+
+#include <QApplication>
+#include <QMouseEvent>
+#include <QTimer>
+
+#include <cstring>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <memory>
+#include <vector>
+
+#include "platform/router.h"
+#include "platform/wstr.h"
+#include "reelpage/messages.h"
+
+using namespace reelpage;
+
+namespace {
+
+struct Cmd {
+    int32_t code;
+    int64_t param;
+    bool operator==(const Cmd&) const = default;
+};
+
+class Preview : public ::testing::Test {
+protected:
+    void SetUp() override {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        qputenv("REELPAGE_AUDIO_SINK", "paced");
+        m_app = std::make_unique<QApplication>(m_argc, m_argv);
+        ASSERT_TRUE(AttachRouterToQt());
+        Settings& s = TheSettings();
+        std::memset(&s, 0, sizeof s);
+        m_parent = std::make_unique<QWidget>();
+        m_parent->resize(800, 600);
+        m_parentHwnd = platform::RouterCreateWindow([](uint32_t, uint32_t, int64_t, int64_t) {
+            return int64_t(0);
+        });
+        m_parent->setProperty("reelpage_hwnd", QVariant::fromValue<uint32_t>(m_parentHwnd));
+        m_notify = platform::RouterCreateWindow([this](uint32_t, uint32_t msg, int64_t w, int64_t) {
+            m_messages.push_back({int32_t(msg), w});
+            return int64_t(0);
+        });
+        m_parent->show();
+    }
+    void TearDown() override {
+        EndPreviewSession();
+        platform::RouterDestroyWindow(m_notify);
+        platform::RouterDestroyWindow(m_parentHwnd);
+        m_parent.reset();
+        m_app.reset();
+    }
+
+    // A project for a source of w x h and its session, without a helper.
+    PreviewSession* Open(int w, int h, int fpsNum = 25, int fpsDen = 1, bool audio = false,
+                         int sampleRate = 44100) {
+        m_media = AddMediaRecord();
+        m_media->m_Width = w;
+        m_media->m_Height = h;
+        m_media->m_FrameRateNum = fpsNum;
+        m_media->m_FrameRateDen = fpsDen;
+        m_media->m_bAudioStream = audio;
+        m_media->m_SampleRate = sampleRate;
+        m_media->m_nChannel = 2;
+        if (audio) {
+            std::ofstream out(platform::ToUtf8(MediaSideFile(*m_media, u"wav")), std::ios::binary);
+            std::vector<char> bytes(46 + 176400 * 4, 0);
+            out.write(bytes.data(), std::streamsize(bytes.size()));
+        }
+        m_project = CreateProject(m_media, 0, m_notify);
+        EXPECT_EQ(CurrentPreviewSession(), nullptr); // a render parent of 0 means none
+        EXPECT_EQ(StartPreviewSession(m_project, m_media, m_parentHwnd, m_notify, false), 0);
+        return CurrentPreviewSession();
+    }
+
+    std::vector<Cmd> Commands() const {
+        std::vector<Cmd> out;
+        const PreviewControl* c = CurrentPreviewSession()->Control();
+        for (int i = 0; i < c->m_cCommand; ++i)
+            out.push_back({c->m_Commands[i].m_nCode, c->m_Commands[i].m_llParam});
+        return out;
+    }
+    void TakeCommands() { CurrentPreviewSession()->Control()->m_cCommand = 0; }
+    bool Queued(int32_t code, int64_t param) const {
+        for (const auto& q : Commands())
+            if (q.code == code && q.param == param) return true;
+        return false;
+    }
+
+    // Delivers posted notifications.
+    void Pump() {
+        for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
+        platform::RouterDispatch();
+    }
+    int Count(uint32_t msg) const {
+        int n = 0;
+        for (const auto& m : m_messages) n += m.code == int32_t(msg);
+        return n;
+    }
+
+    // What the helper does for each frame.
+    int64_t Deliver(int w, int h, uint32_t bgrx) {
+        PreviewSession* s = CurrentPreviewSession();
+        auto* px = reinterpret_cast<uint32_t*>(s->FrameView());
+        std::fill(px, px + size_t(w) * h, bgrx);
+        return platform::SendMessage(s->RenderHandle(), kMsgFrameReady, w, h);
+    }
+
+    void Mouse(QEvent::Type type, int x, int y) {
+        QWidget* w = CurrentPreviewSession()->Window();
+        const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton
+                                                                        : Qt::LeftButton;
+        QMouseEvent e(type, QPointF(x, y), w->mapToGlobal(QPointF(x, y)),
+                      type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, held,
+                      Qt::NoModifier);
+        QCoreApplication::sendEvent(w, &e);
+    }
+    void Drag(int x0, int y0, int x1, int y1) {
+        Mouse(QEvent::MouseButtonPress, x0, y0);
+        Mouse(QEvent::MouseMove, x1, y1);
+        Mouse(QEvent::MouseButtonRelease, x1, y1);
+    }
+    QRect Crop() const {
+        return {m_project->m_CropLeft, m_project->m_CropTop, m_project->m_CropWidth,
+                m_project->m_CropHeight};
+    }
+
+    int m_argc = 1;
+    char m_name[12] = "test_engine";
+    char* m_argv[2] = {m_name, nullptr};
+    std::unique_ptr<QApplication> m_app;
+    std::unique_ptr<QWidget> m_parent;
+    uint32_t m_parentHwnd = 0;
+    uint32_t m_notify = 0;
+    std::vector<Cmd> m_messages; // code = message, param = wParam
+    MediaInfo* m_media = nullptr;
+    Project* m_project = nullptr;
+};
+
+} // namespace
+
+TEST_F(Preview, LayoutFitsKeepsTheAspectAndNeverEnlarges) {
+    struct Case {
+        int cw, ch, fw, fh;
+        QRect view;
+    } cases[] = {
+        {800, 600, 1280, 720, {0, 75, 800, 450}},
+        {1920, 1080, 1280, 720, {320, 180, 1280, 720}},
+        {800, 600, 480, 720, {200, 0, 400, 600}},
+        {800, 600, 800, 600, {0, 0, 800, 600}},
+        {801, 601, 100, 50, {350, 275, 100, 50}},
+        {0, 600, 1280, 720, {}}, // a collapsed parent shows nothing
+        {800, 0, 1280, 720, {}},
+        {800, 600, 0, 720, {}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(PreviewLayout(c.cw, c.ch, c.fw, c.fh), c.view) << c.cw << "x" << c.ch;
+
+    PreviewSession* s = Open(1280, 720);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(s->Window()->geometry(), QRect(0, 75, 800, 450));
+    EXPECT_TRUE(s->Window()->isVisible());
+    m_parent->resize(1920, 1080);
+    LayoutPreview();
+    EXPECT_EQ(s->Window()->geometry(), QRect(320, 180, 1280, 720));
+}
+
+TEST_F(Preview, FramesAreScaledIntoTheViewAndStaleSizesDropped) {
+    PreviewSession* s = Open(1280, 720);
+    ASSERT_NE(s, nullptr);
+    RenderWindow* w = s->Window();
+    EXPECT_EQ(s->Control()->m_hwndRender, s->RenderHandle());
+    EXPECT_EQ(s->Control()->m_hTaskList, m_project->m_hSelf);
+    EXPECT_EQ(s->Control()->m_hMediaInfo, m_media->m_hSelf);
+
+    Deliver(1280, 720, 0xFF2040C0);
+    ASSERT_EQ(w->PresentedCount(), 1);
+    EXPECT_EQ(w->Picture().size(), QSize(800, 450));
+    EXPECT_EQ(w->Picture().pixel(400, 225), 0xFF2040C0u);
+    // Painted 1:1 from the scaled picture.
+    const QImage shot = w->grab().toImage();
+    EXPECT_EQ(shot.size(), QSize(800, 450));
+    EXPECT_EQ(shot.pixel(0, 0), 0xFF2040C0u);
+    EXPECT_EQ(shot.pixel(799, 449), 0xFF2040C0u);
+
+    // A new layout of another size shows the frame still in the block again,
+    // scaled to the new view.
+    m_parent->resize(400, 300);
+    LayoutPreview();
+    EXPECT_EQ(w->PresentedCount(), 2);
+    EXPECT_EQ(w->Picture().size(), QSize(400, 225));
+    m_parent->resize(800, 600);
+    LayoutPreview();
+    ASSERT_EQ(w->PresentedCount(), 3);
+
+    // Crop editing shows the source: a frame still of the output size (as the
+    // helper sends it before it took command 10) is dropped.
+    m_project->m_OutputWidth = 640;
+    m_project->m_OutputHeight = 360;
+    ApplyOutputSize();
+    EXPECT_TRUE(Queued(12, 0));
+    Deliver(1280, 720, 0xFF000000);
+    EXPECT_EQ(w->PresentedCount(), 3);
+    Deliver(640, 360, 0xFF00FF00);
+    EXPECT_EQ(w->PresentedCount(), 4);
+    EXPECT_EQ(w->Picture().pixel(10, 10), 0xFF00FF00u);
+
+    // A display size beyond the frame block comes reduced with its aspect;
+    // only that size is taken.
+    m_project->m_OutputWidth = 3840;
+    m_project->m_OutputHeight = 2160;
+    ApplyOutputSize();
+    Deliver(1280, 720, 0xFF0000FF); // the old size: dropped
+    EXPECT_EQ(w->PresentedCount(), 4);
+    const PreviewFrameSize d = DeliveredPreviewSize(3840, 2160);
+    ASSERT_LE(int64_t(d.width) * d.height * 4, int64_t(s->FrameBlockSize()));
+    Deliver(d.width, d.height, 0xFF0000FF);
+    EXPECT_EQ(w->PresentedCount(), 5);
+    EXPECT_EQ(w->Picture().size(), QSize(800, 450));
+    // Nonsense sizes never reach the block.
+    EXPECT_EQ(platform::SendMessage(s->RenderHandle(), kMsgFrameReady, 100000, 100000), 0);
+    EXPECT_EQ(platform::SendMessage(s->RenderHandle(), kMsgFrameReady, -1, -1), 0);
+    EXPECT_EQ(w->PresentedCount(), 5);
+}
+
+TEST_F(Preview, CommandsOfTheExports) {
+    PreviewSession* s = Open(1920, 1080);
+    ASSERT_NE(s, nullptr);
+    TakeCommands();
+    Seek(5);
+    EXPECT_EQ(Commands(), (std::vector<Cmd>{{1, 5000000}}));
+    EXPECT_EQ(s->Mute()->Position(), 5000000);
+    NotifyPreview(7);
+    NotifyPreview(14);
+    EnterWatermarkMode();
+    LeaveWatermarkMode();
+    ApplyWatermarkPosition();
+    ApplyWatermarkPicture();
+    ApplyCrop();
+    SnapshotPoster(1);
+    SnapshotPoster(0);
+    EXPECT_EQ(Commands(), (std::vector<Cmd>{{1, 5000000},
+                                                 {7, 0},
+                                                 {14, 0},
+                                                 {15, 0},
+                                                 {16, 0},
+                                                 {3, 0},
+                                                 {6, 0},
+                                                 {13, 0},
+                                                 {4, 0},
+                                                 {5, 0}}));
+
+    // A quarter turn while crop editing: the output size and the session's
+    // frame size are swapped, command 9 is queued.
+    TakeCommands();
+    EnterCropMode();
+    EXPECT_EQ(s->DisplaySize(), QSize(1920, 1080));
+    RotateFlip(10);
+    EXPECT_EQ(s->DisplaySize(), QSize(1080, 1920));
+    EXPECT_EQ(m_project->m_OutputWidth, 1088);
+    EXPECT_EQ(s->Window()->geometry(), QRect(231, 0, 337, 600));
+    RotateFlip(20);
+    ApplyOutputSize(); // crop editing shows the source: nothing to re-fit
+    EXPECT_EQ(s->DisplaySize(), QSize(1080, 1920));
+    EXPECT_EQ(Commands(), (std::vector<Cmd>{{10, 0}, {9, 0}, {8, 0}}));
+    LeaveCropMode();
+    EXPECT_EQ(s->DisplaySize(), QSize(1088, 1920));
+}
+
+TEST_F(Preview, SecondsTheEndAndPlayAfterTheEnd) {
+    PreviewSession* s = Open(320, 240, 25, 1);
+    ASSERT_NE(s, nullptr);
+    m_project->m_ClipStart = 3000000;
+    MutePlayer* clock = s->Mute();
+    ASSERT_NE(clock, nullptr);
+    Play();
+    EXPECT_EQ(s->State(), 1);
+    EXPECT_TRUE(clock->TimerActive());
+    for (int i = 0; i < 60; ++i) clock->OnTimer(); // 2.4 s of ticks
+    Pump();
+    EXPECT_TRUE(Queued(17, 2400000)); // the ticks collapse into the latest
+    std::vector<int64_t> seconds;
+    for (const auto& m : m_messages)
+        if (m.code == int32_t(kMsgPreviewSecond)) seconds.push_back(m.param);
+    EXPECT_EQ(seconds, (std::vector<int64_t>{0, 1, 2}));
+
+    // The helper has shown the last frame: the next tick ends playback once.
+    s->Control()->m_EndOfStream = 1;
+    clock->OnTimer();
+    clock->OnTimer();
+    Pump();
+    EXPECT_EQ(Count(kMsgPreviewEnded), 1);
+    EXPECT_EQ(s->State(), 2);
+    EXPECT_TRUE(s->Rewind());
+    EXPECT_FALSE(clock->TimerActive());
+
+    // Play starts again at the clip start: the seek is queued and the clock
+    // moved before it runs.
+    TakeCommands();
+    Play();
+    EXPECT_EQ(Commands(), (std::vector<Cmd>{{1, 3000000}}));
+    EXPECT_EQ(s->Control()->m_EndOfStream, 0);
+    EXPECT_FALSE(s->Rewind());
+    clock->OnTimer();
+    EXPECT_TRUE(Queued(17, 3040000));
+
+    // A seek drag holds the clock; pause stops it.
+    BeginSeekDrag();
+    EXPECT_FALSE(clock->TimerActive());
+    EndSeekDrag();
+    EXPECT_TRUE(clock->TimerActive());
+    Pause();
+    EXPECT_FALSE(clock->TimerActive());
+    EXPECT_EQ(s->State(), 2);
+}
+
+// With sound, the end is reported once whether the sound or the picture
+// gets there first, and the clock really runs (paced sink, no device here).
+TEST_F(Preview, AudioClockRunsAndEndsOnce) {
+    PreviewSession* s = Open(320, 240, 25, 1, true);
+    ASSERT_NE(s, nullptr);
+    ASSERT_NE(s->Audio(), nullptr);
+    EXPECT_EQ(s->Mute(), nullptr);
+    m_project->m_ClipStop = 1000000;
+    ApplyClipRange();
+    EXPECT_EQ(s->Audio()->EndByte(), 176400);
+    Play();
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 3000 && s->ClockPosition() < 1200000) QCoreApplication::processEvents();
+    Pump();
+    EXPECT_GE(s->ClockPosition(), 1200000);
+    EXPECT_EQ(Count(kMsgPreviewSecond), 1); // second 1
+    EXPECT_EQ(Count(kMsgPreviewEnded), 0);  // the picture is not there yet
+    EXPECT_TRUE(s->Audio()->PlayedToEnd());
+
+    s->Control()->m_EndOfStream = 1;
+    t.restart();
+    while (t.elapsed() < 1000 && s->State() == 1) QCoreApplication::processEvents();
+    Pump();
+    EXPECT_EQ(s->State(), 2);
+    EXPECT_EQ(Count(kMsgPreviewEnded), 1);
+    EXPECT_TRUE(s->Rewind());
+
+    // Play again: the picture and the sound both go back to the clip start.
+    m_project->m_ClipStart = 500000;
+    TakeCommands();
+    Play();
+    EXPECT_EQ(Commands(), (std::vector<Cmd>{{1, 500000}}));
+    t.restart();
+    while (t.elapsed() < 1000 && s->ClockPosition() > 1000000) QCoreApplication::processEvents();
+    // Whole buffers after the clip start (a busy machine may finish two at once).
+    EXPECT_GE(s->ClockPosition(), 540000);
+    EXPECT_LE(s->ClockPosition(), 700000);
+    EXPECT_EQ((s->ClockPosition() - 500000) % 40000, 0);
+    Pause();
+}
+
+TEST_F(Preview, CropDragsEditTheProject) {
+    // 1280 x 720 in 800 x 600: the view is 800 x 450, 1.6 frame pixels each.
+    PreviewSession* s = Open(1280, 720);
+    ASSERT_NE(s, nullptr);
+    EnterCropMode();
+    m_project->m_CropLeft = 160;
+    m_project->m_CropTop = 80;
+    m_project->m_CropWidth = 640;
+    m_project->m_CropHeight = 320;
+    ApplyCrop();
+    EXPECT_EQ(s->CropFrame(), QRect(100, 50, 400, 200));
+    TakeCommands();
+
+    // The left edge dragged right stops at a width of 1; dragged left it
+    // stops at the window's border.
+    Drag(101, 150, 700, 150);
+    EXPECT_EQ(s->CropFrame(), QRect(499, 50, 1, 200));
+    EXPECT_EQ(Crop(), QRect(798, 80, 2, 320));
+    EXPECT_EQ(Count(kMsgCropDragged), 1);
+    EXPECT_EQ(Commands(), (std::vector<Cmd>{{3, 0}}));
+    Drag(499, 150, -50, 150);
+    EXPECT_EQ(s->CropFrame(), QRect(0, 50, 500, 200));
+
+    // Moving inside, limited by the view.
+    Drag(250, 150, 900, 150);
+    EXPECT_EQ(s->CropFrame(), QRect(300, 50, 500, 200));
+    // The bottom-right corner.
+    Drag(799, 249, 700, 300);
+    EXPECT_EQ(s->CropFrame(), QRect(300, 50, 401, 251));
+
+    // From outside a new frame is drawn; a click without movement keeps it.
+    Drag(10, 400, 60, 420);
+    EXPECT_EQ(s->CropFrame(), QRect(10, 400, 50, 20));
+    EXPECT_EQ(Crop(), QRect(16, 640, 80, 32));
+    const int notices = Count(kMsgCropDragged);
+    Mouse(QEvent::MouseButtonPress, 300, 100);
+    Mouse(QEvent::MouseButtonRelease, 300, 100);
+    EXPECT_EQ(s->CropFrame(), QRect(10, 400, 50, 20));
+    EXPECT_EQ(Count(kMsgCropDragged), notices);
+    EXPECT_EQ(QWidget::mouseGrabber(), nullptr);
+
+    // A frame over the whole view shows the crop tool inside.
+    m_project->m_CropLeft = m_project->m_CropTop = 0;
+    m_project->m_CropWidth = 1280;
+    m_project->m_CropHeight = 720;
+    ApplyCrop();
+    Mouse(QEvent::MouseMove, 400, 200);
+    EXPECT_NE(s->Window()->cursor().shape(), Qt::SizeAllCursor);
+    EXPECT_EQ(s->Window()->cursor().shape(), Qt::BitmapCursor);
+    Mouse(QEvent::MouseMove, 2, 200);
+    EXPECT_EQ(s->Window()->cursor().shape(), Qt::SizeHorCursor);
+}
+
+TEST_F(Preview, CancelledCropDragsRestoreTheFrame) {
+    PreviewSession* s = Open(1280, 720);
+    ASSERT_NE(s, nullptr);
+    EnterCropMode();
+    m_project->m_CropLeft = 160;
+    m_project->m_CropTop = 80;
+    m_project->m_CropWidth = 640;
+    m_project->m_CropHeight = 320;
+    ApplyCrop();
+    const QRect start = s->CropFrame();
+    QWidget other(m_parent.get());
+    other.show();
+
+    const std::vector<std::function<void()>> cancels = {
+        [&] { // another widget takes the mouse, then a move arrives
+            other.grabMouse();
+            Mouse(QEvent::MouseMove, 300, 300);
+            other.releaseMouse();
+        },
+        [&] { // the window is deactivated
+            QEvent e(QEvent::WindowDeactivate);
+            QCoreApplication::sendEvent(s->Window(), &e);
+        },
+        [&] { // the render window is hidden
+            s->Window()->hide();
+            LayoutPreview();
+        },
+    };
+    for (size_t i = 0; i < cancels.size(); ++i) {
+        Mouse(QEvent::MouseButtonPress, 300, 150);
+        EXPECT_EQ(QWidget::mouseGrabber(), s->Window());
+        Mouse(QEvent::MouseMove, 350, 180);
+        EXPECT_EQ(s->CropFrame(), start.translated(50, 30)) << i;
+        cancels[i]();
+        EXPECT_EQ(s->CropFrame(), start) << i;
+        EXPECT_EQ(Crop(), QRect(160, 80, 640, 320)) << i;
+        EXPECT_EQ(s->CropHit(), 0) << i;
+        EXPECT_NE(QWidget::mouseGrabber(), s->Window()) << i;
+        // A release after the cancel changes nothing.
+        Mouse(QEvent::MouseButtonRelease, 350, 180);
+        EXPECT_EQ(s->CropFrame(), start) << i;
+    }
+}
+
+TEST_F(Preview, WatermarkDragsKeepInsideAndSurviveCaptureLoss) {
+    PreviewSession* s = Open(1280, 720);
+    ASSERT_NE(s, nullptr);
+    std::u16string file = u"/pics/mark.png";
+    std::copy(file.begin(), file.end(), m_project->m_WatermarkFile);
+    m_project->m_WatermarkLeft = 160;
+    m_project->m_WatermarkTop = 160;
+    m_project->m_WatermarkWidth = 320;
+    m_project->m_WatermarkHeight = 160;
+    EnterWatermarkMode();
+    EXPECT_EQ(s->WatermarkFrame(), QRect(100, 100, 200, 100));
+    TakeCommands();
+
+    Mouse(QEvent::MouseMove, 150, 150);
+    EXPECT_EQ(s->Window()->cursor().shape(), Qt::SizeAllCursor);
+    Mouse(QEvent::MouseMove, 50, 50);
+    EXPECT_EQ(s->Window()->cursor().shape(), Qt::ArrowCursor);
+    Drag(50, 50, 300, 300); // outside the frame: nothing
+    EXPECT_EQ(Count(kMsgWatermarkDragged), 0);
+
+    Drag(150, 150, 250, 170);
+    EXPECT_EQ(s->WatermarkFrame().topLeft(), QPoint(200, 120));
+    EXPECT_EQ(m_project->m_WatermarkLeft, 320);
+    EXPECT_EQ(m_project->m_WatermarkTop, 192);
+    EXPECT_EQ(Count(kMsgWatermarkDragged), 1);
+    EXPECT_EQ(Commands(), (std::vector<Cmd>{{3, 0}}));
+    Drag(250, 150, 2000, 2000); // kept inside the view
+    EXPECT_EQ(s->WatermarkFrame().topLeft(), QPoint(600, 350));
+
+    // Capture lost mid-drag: the position reached is kept and reported.
+    Mouse(QEvent::MouseButtonPress, 650, 400);
+    Mouse(QEvent::MouseMove, 600, 380);
+    const int notices = Count(kMsgWatermarkDragged);
+    QEvent e(QEvent::WindowDeactivate);
+    QCoreApplication::sendEvent(s->Window(), &e);
+    EXPECT_EQ(s->WatermarkFrame().topLeft(), QPoint(550, 330));
+    EXPECT_EQ(m_project->m_WatermarkLeft, 880);
+    EXPECT_EQ(Count(kMsgWatermarkDragged), notices + 1);
+    EXPECT_NE(QWidget::mouseGrabber(), s->Window());
+
+    // A watermark wider than the view ends at view width - frame width.
+    m_project->m_WatermarkLeft = 0;
+    m_project->m_WatermarkWidth = 1600;
+    ApplyWatermarkPosition();
+    Drag(10, 390, 300, 390);
+    EXPECT_EQ(s->WatermarkFrame().x(), -200);
+    EXPECT_EQ(m_project->m_WatermarkLeft, -320);
+}
+
+// Faults that were mended: each would crash, leak or corrupt.
+TEST_F(Preview, RestartWithASessionAliveEndsItFirst) {
+    PreviewSession* s = Open(640, 360);
+    ASSERT_NE(s, nullptr);
+    QPointer<RenderWindow> oldWindow = s->Window();
+    const HWND oldHandle = s->RenderHandle();
+    EXPECT_EQ(RestartPreview(m_parentHwnd, m_notify), 0);
+    PreviewSession* again = CurrentPreviewSession();
+    ASSERT_NE(again, nullptr);
+    EXPECT_TRUE(oldWindow.isNull());
+    EXPECT_FALSE(platform::PostMessage(oldHandle, kMsgFrameReady, 640, 360));
+    EXPECT_EQ(m_parent->findChildren<RenderWindow*>().size(), 1);
+    // A render parent of 0 ends the session without a new one.
+    RestartPreview(0, m_notify);
+    EXPECT_EQ(CurrentPreviewSession(), nullptr);
+    EXPECT_TRUE(m_parent->findChildren<RenderWindow*>().isEmpty());
+}
+
+TEST_F(Preview, CropRoundingStaysInsideThePicture) {
+    // 1001 x 601 in a 500-wide parent: window pixel 250 is frame pixel 500.5,
+    // which rounds up for the left and for the width alike.
+    m_parent->resize(500, 1000);
+    PreviewSession* s = Open(1001, 601);
+    ASSERT_NE(s, nullptr);
+    EnterCropMode();
+    ASSERT_EQ(s->Window()->size(), QSize(500, 300));
+    Drag(250, 150, 600, 200); // a new frame from the middle to the right border
+    EXPECT_EQ(s->CropFrame(), QRect(250, 150, 250, 50));
+    EXPECT_LE(m_project->m_CropLeft + m_project->m_CropWidth, 1001);
+    EXPECT_EQ(m_project->m_CropLeft, 501);
+    EXPECT_EQ(m_project->m_CropWidth, 500);
+}
+
+TEST_F(Preview, ZeroSizesAndRatesDoNotDivideByZero) {
+    // A collapsed parent: nothing shown, frames and mouse ignored.
+    m_parent->resize(0, 0);
+    PreviewSession* s = Open(640, 360, 0, 0);
+    ASSERT_NE(s, nullptr);
+    EXPECT_TRUE(s->Window()->size().isEmpty());
+    EXPECT_EQ(Deliver(640, 368, 0xFF112233), 0); // the output size, 360 rounded up
+    EXPECT_EQ(s->Window()->PresentedCount(), 0);
+    EnterCropMode();
+    Drag(0, 0, 10, 10);
+    EXPECT_EQ(Crop(), QRect(0, 0, 640, 360));
+    EnterWatermarkMode();
+    ApplyWatermarkPosition();
+    // Frame rate 0: the silent clock steps a second at a time.
+    ASSERT_NE(s->Mute(), nullptr);
+    EXPECT_EQ(s->Mute()->FrameDuration(), 1000000);
+
+    // Sound whose format gives no byte rate plays with the silent clock.
+    m_parent->resize(800, 600);
+    s = Open(640, 360, 25, 1, true, 0);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(s->Audio(), nullptr);
+    ASSERT_NE(s->Mute(), nullptr);
+    Play();
+    s->Mute()->OnTimer();
+    EXPECT_TRUE(Queued(17, 40000));
+}
