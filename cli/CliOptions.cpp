@@ -373,6 +373,7 @@ Output:
       --formats LIST          webm,mp4,ogg or any of them (default: saved options)
       --size SIZE             original   the source size rounded up to 16
                               source     exactly the source size (after --crop)
+                                         (either fitted within 4096x4096)
                               WxH        e.g. 640x360; 320x240, 400x240, 640x360,
                                          640x480, 720x560, 854x480, 1280x720 and
                                          1920x1080 are the program's presets

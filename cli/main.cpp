@@ -271,13 +271,15 @@ bool SetUpProject(Engine& e, const CliOptions& o, MediaInfo* media, Project** ou
         p->m_CropHeight = c[3];
         // "Original" follows the crop, as the program's edit panel makes it.
         if (p->m_SizeIndex == 0 && !o.sourceSize) {
-            p->m_OutputWidth = (c[2] + 15) & ~15;
-            p->m_OutputHeight = (c[3] + 15) & ~15;
+            const OutputFrameSize original = OriginalOutputSize(c[2], c[3]);
+            p->m_OutputWidth = original.width;
+            p->m_OutputHeight = original.height;
         }
     }
     if (o.sourceSize) {
-        p->m_OutputWidth = p->m_CropWidth;
-        p->m_OutputHeight = p->m_CropHeight;
+        const OutputFrameSize source = BoundedOutputSize(p->m_CropWidth, p->m_CropHeight);
+        p->m_OutputWidth = source.width;
+        p->m_OutputHeight = source.height;
     }
     if (o.brightness) p->m_Brightness = *o.brightness;
     if (o.contrast) p->m_Contrast = *o.contrast;

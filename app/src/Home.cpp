@@ -365,8 +365,9 @@ void TfrmHome::cmbResolutionChange() {
     p->m_SizeIndex = index;
     if (index < 9) {
         if (index == 0) {
-            p->m_OutputWidth = RoundUp16(p->m_CropWidth);
-            p->m_OutputHeight = RoundUp16(p->m_CropHeight);
+            const OutputFrameSize original = OriginalOutputSize(p->m_CropWidth, p->m_CropHeight);
+            p->m_OutputWidth = original.width;
+            p->m_OutputHeight = original.height;
         } else {
             p->m_OutputWidth = ResolutionPresets[index].width;
             p->m_OutputHeight = ResolutionPresets[index].height;

@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
+#include <sys/stat.h>
 #include <vector>
 
 extern "C" {
@@ -70,7 +73,76 @@ int Write(const std::string& folder) {
     return ec ? ec.value() : 0;
 }
 
-int Verify(const std::string& folder, std::string* firstProblem) {
+namespace {
+
+constexpr const char* kCacheHeader = "reelpage-verified 1";
+
+// What identifies one state of a file: any write changes the change time,
+// which no user can set back, so an equal identity means the same bytes.
+// A file changed within the last seconds may change again within the
+// resolution of its times without them moving: such files are hashed at
+// every check until they have been still for a while.
+constexpr time_t kSettledSeconds = 2;
+
+std::string Identity(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return {};
+    if (st.st_ctim.tv_sec + kSettledSeconds > time(nullptr) ||
+        st.st_mtim.tv_sec + kSettledSeconds > time(nullptr))
+        return {};
+    char text[160];
+    std::snprintf(text, sizeof text, "%llu %llu %lld %lld.%09ld %lld.%09ld",
+                  static_cast<unsigned long long>(st.st_dev),
+                  static_cast<unsigned long long>(st.st_ino), static_cast<long long>(st.st_size),
+                  static_cast<long long>(st.st_mtim.tv_sec), st.st_mtim.tv_nsec,
+                  static_cast<long long>(st.st_ctim.tv_sec), st.st_ctim.tv_nsec);
+    return text;
+}
+
+// "<path>\t<identity>\t<hash>" lines: files whose hash matched when they had
+// that identity.
+using VerifiedFiles = std::map<std::string, std::pair<std::string, std::string>>;
+
+VerifiedFiles ReadCache(const std::string& cachePath) {
+    VerifiedFiles files;
+    std::ifstream in(cachePath);
+    std::string line;
+    if (cachePath.empty() || !std::getline(in, line) || line != kCacheHeader) return files;
+    while (std::getline(in, line)) {
+        const size_t a = line.find('\t');
+        const size_t b = a == std::string::npos ? a : line.find('\t', a + 1);
+        if (b == std::string::npos) continue;
+        files[line.substr(0, a)] = {line.substr(a + 1, b - a - 1), line.substr(b + 1)};
+    }
+    return files;
+}
+
+// Written whole under a temporary name and renamed: a cache that cannot be
+// written only costs the next start the hashing.
+void WriteCache(const std::string& cachePath, const VerifiedFiles& files) {
+    std::ostringstream out;
+    out << kCacheHeader << '\n';
+    for (const auto& [path, entry] : files)
+        if (path.find_first_of("\t\n") == std::string::npos)
+            out << path << '\t' << entry.first << '\t' << entry.second << '\n';
+    const std::string temp = cachePath + ".tmp";
+    {
+        std::ofstream f(temp, std::ios::binary | std::ios::trunc);
+        f << out.str();
+        f.flush();
+        if (!f) {
+            std::remove(temp.c_str());
+            return;
+        }
+    }
+    std::error_code ec;
+    fs::rename(temp, cachePath, ec);
+    if (ec) std::remove(temp.c_str());
+}
+
+} // namespace
+
+int Verify(const std::string& folder, std::string* firstProblem, const std::string& cachePath) {
     std::ifstream in(folder + "/" + kFileName);
     if (!in) return 2;
     std::string line;
@@ -79,6 +151,8 @@ int Verify(const std::string& folder, std::string* firstProblem) {
         if (firstProblem) *firstProblem = what;
         return code;
     };
+    VerifiedFiles verified = ReadCache(cachePath);
+    bool learned = false;
     while (std::getline(in, line)) {
         // "<64 hex> <size> <path>": the path may hold blanks, so split twice.
         size_t a = line.find(' ');
@@ -92,8 +166,22 @@ int Verify(const std::string& folder, std::string* firstProblem) {
         std::error_code ec;
         auto actual = fs::file_size(path, ec);
         if (ec) return problem(3, rel);
-        if (actual != size || HashFile(path) != hash) return problem(4, rel);
+        if (actual != size) return problem(4, rel);
+        // Hashing every installed file on every start costs more than the
+        // rest of a start; a file unchanged since its hash last matched the
+        // same manifest line is not read again.
+        const std::string identity = Identity(path);
+        auto known = verified.find(path);
+        if (!identity.empty() && known != verified.end() && known->second.first == identity &&
+            known->second.second == hash)
+            continue;
+        if (HashFile(path) != hash) return problem(4, rel);
+        if (!identity.empty()) {
+            verified[path] = {identity, hash};
+            learned = true;
+        }
     }
+    if (learned && !cachePath.empty()) WriteCache(cachePath, verified);
     return 0;
 }
 

@@ -15,7 +15,11 @@ int Write(const std::string& folder);
 
 // 0 when every listed file exists with its size and hash; otherwise a non-zero
 // code: 2 manifest missing, 13 manifest damaged, 3 a file missing, 4 a file altered.
-int Verify(const std::string& folder, std::string* firstProblem = nullptr);
+// With a cache file, files whose identity (device, inode, size, modification
+// and change times) is the one they had when their hash last matched are not
+// hashed again; the cache is brought up to date after a check that passed.
+int Verify(const std::string& folder, std::string* firstProblem = nullptr,
+           const std::string& cachePath = {});
 
 // SHA-256 of a file as lower-case hex; empty when it cannot be read.
 std::string HashFile(const std::string& path);

@@ -59,8 +59,16 @@ int32_t InitFolders() {
     AppendAndCreate(g_szPosterFolder, u"Reelpage");
     AppendAndCreate(g_szPosterFolder, u"Poster");
 
+    // What the check learnt stays in the user's cache folder, so that only
+    // the first start after an installation or an update reads every file.
+    std::string cache;
+    if (platform::GetKnownFolder(platform::KnownFolder::Cache, true, &cache) == 0 &&
+        platform::CreateFolder(cache + "/reelpage") == 0)
+        cache += "/reelpage/install-check";
+    else
+        cache.clear();
     std::string problem;
-    int rc = manifest::Verify(install, &problem);
+    int rc = manifest::Verify(install, &problem, cache);
     if (rc != 0)
         LogWrite(kLogError, "Installation check failed(%d): %s\n", rc, problem.c_str());
     return rc;

@@ -14,6 +14,7 @@
 #include "platform/guid.h"
 #include "platform/shm.h"
 #include "platform/wstr.h"
+#include "reelpage/blocks.h"
 
 namespace reelpage {
 
@@ -22,8 +23,6 @@ namespace {
 platform::SharedBlock g_projectBlock;
 
 Project* Current() { return static_cast<Project*>(g_projectBlock.view); }
-
-int32_t RoundUp16(int32_t v) { return (v + 15) & ~15; }
 
 // Where a watermark of the given size goes for a placement code.
 int32_t Place(int32_t code, int32_t outer, int32_t inner) {
@@ -100,8 +99,9 @@ Project* CreateProject(MediaInfo* media, HWND renderParent, HWND notify) {
         p->m_OutputWidth = s.m_OutputWidth;
         p->m_OutputHeight = s.m_OutputHeight;
     } else {
-        p->m_OutputWidth = RoundUp16(media->m_Width);
-        p->m_OutputHeight = RoundUp16(media->m_Height);
+        const OutputFrameSize original = OriginalOutputSize(media->m_Width, media->m_Height);
+        p->m_OutputWidth = original.width;
+        p->m_OutputHeight = original.height;
     }
     p->m_CropLeft = p->m_CropTop = 0;
     p->m_CropWidth = media->m_Width;

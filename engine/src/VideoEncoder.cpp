@@ -20,6 +20,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "picture/encoders.h"
 #include "platform/event.h"
 #include "platform/folders.h"
 #include "platform/interlocked.h"
@@ -72,6 +73,7 @@ public:
     EncoderBlocks m_Encoders[3];
     platform::SharedBlock m_Launch;
     platform::SharedBlock m_Talvoricer;
+    platform::SharedBlock m_PosterFrame; // empty when the poster is a picture of the user's
     int m_hDecoder = -1;
     HWND m_hwndNotify = 0;
     std::atomic<bool> m_bCancel{false};
@@ -94,6 +96,7 @@ public:
     void Release(bool cancel);
 
 private:
+    void SavePosterFrame();
     void StopWatcher();
     void EndAudioThread();
 };
@@ -172,6 +175,13 @@ bool EffectsActive(const Project& p) {
 }
 
 } // namespace
+
+bool ProjectPosterIsThumbnail(const Project& project, const MediaInfo& media) {
+    WCHAR poster[kMaxPath];
+    std::memcpy(poster, project.m_szPosterImage, sizeof poster);
+    platform::WStrTerminate(poster, kMaxPath);
+    return poster[0] == 0 || std::u16string_view(poster) == MediaSideFile(media, u"bmp");
+}
 
 FramePath ChooseFramePath(const Project& p, const MediaInfo& media) {
     const bool turned = p.m_Orientation != 0;
@@ -391,6 +401,23 @@ void VideoEncoder::EndAudioThread() {
     m_AudioThread.join();
 }
 
+// The package's poster.png from the first output picture, when the plug-in
+// has left one. A picture that cannot be written is logged and left to the
+// page generator, which then makes the poster from the thumbnail.
+void VideoEncoder::SavePosterFrame() {
+    const auto* header = static_cast<const PosterFrameHeader*>(m_PosterFrame.view);
+    if (!header || !platform::LoadAcquire(&header->m_bReady) || !m_szFolder[0]) return;
+    const picture::ConstBitmapView frame{reinterpret_cast<const uint8_t*>(header + 1),
+                                         header->m_Width, header->m_Height,
+                                         ptrdiff_t(header->m_Width) * 4, picture::AlphaMode::Opaque};
+    picture::EncoderId png;
+    picture::FindEncoderByMimeType("image/png", png);
+    const std::string path = platform::ToUtf8(m_szFolder) + "/poster.png";
+    const picture::Error e = picture::SavePicture(frame, path, png);
+    if (e != picture::Error::None)
+        LogWrite(kLogError, "Failed to write %s: %s\n", path.c_str(), picture::ErrorText(e));
+}
+
 void VideoEncoder::Release(bool cancel) {
     if (m_bFinished) return;
     m_bFinished = true;
@@ -435,6 +462,8 @@ void VideoEncoder::Release(bool cancel) {
         if (e.audio.view) CloseEvents(e.Audio()->m_hDataEvent, e.Audio()->m_hSpaceEvent);
         platform::CloseSharedBlock(&e.audio);
     }
+    if (!cancel) SavePosterFrame();
+    platform::CloseSharedBlock(&m_PosterFrame);
     platform::CloseSharedBlock(&m_Launch);
     platform::CloseSharedBlock(&m_Talvoricer);
     CloseEvents(m_hStopWatcher, m_hAudioDone);
@@ -491,6 +520,17 @@ Talvoricer* StartEncoding(HWND notify) {
     if (project->m_OutputWidth <= 0 || project->m_OutputHeight <= 0) {
         LogWrite(kLogError, "Output size %dx%d\n", project->m_OutputWidth, project->m_OutputHeight);
         return failed();
+    }
+    // Unless the user chose the poster's picture (a snapshot or a file), the
+    // poster is the first output picture: the thumbnail knows nothing of
+    // the turn, the crop or the fit.
+    if (ProjectPosterIsThumbnail(*project, *media)) {
+        const int32_t w = project->m_OutputWidth, h = project->m_OutputHeight;
+        if (CreateBlock(PosterFrameBlockSize(w, h), &job->m_PosterFrame, "PosterFrame") == 0) {
+            auto* header = static_cast<PosterFrameHeader*>(job->m_PosterFrame.view);
+            *header = PosterFrameHeader{0, w, h, 0};
+            status->m_hVideoStreams[kPosterFrameStream] = job->m_PosterFrame.handle;
+        }
     }
     int k = 0;
     for (int f = 0; f < 3; ++f) {
@@ -587,13 +627,14 @@ Talvoricer* StartEncoding(HWND notify) {
     VideoEncoder* raw = job.get();
     if (audio) job->m_AudioThread = std::thread([raw] { raw->FeedAudio(); });
     // The decoder reads the status block, the records and every encoder's
-    // frame queue.
+    // frame queue, and leaves the poster's picture in its block.
     std::vector<int> handOver = {job->m_Talvoricer.handle, media->m_hSelf, project->m_hSelf};
     for (int i = 0; i < k; ++i) {
         const EncoderBlocks& e = job->m_Encoders[i];
         handOver.insert(handOver.end(),
                         {e.video.handle, e.Video()->m_hSlotEvent, e.Video()->m_hFrameEvent});
     }
+    if (job->m_PosterFrame.view) handOver.push_back(job->m_PosterFrame.handle);
     if (LaunchDecoder(job->m_Launch.handle, handOver, &job->m_hDecoder) != 0) return failed();
     job->m_Watcher = std::thread([raw] { raw->Watch(); });
 

@@ -32,6 +32,11 @@ struct FramePath {
 };
 FramePath ChooseFramePath(const Project& project, const MediaInfo& media);
 
+// True while the project's poster is still the probe's thumbnail (no
+// snapshot or picture of the user's): the package's poster is then made from
+// the first output picture.
+bool ProjectPosterIsThumbnail(const Project& project, const MediaInfo& media);
+
 // Audio bit rate for an output, by the source's sample rate and channels.
 int32_t AudioBitRateFor(int32_t sampleRate, int32_t channels);
 

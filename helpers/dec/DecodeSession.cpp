@@ -23,6 +23,20 @@ const AVStream* StreamAt(const AVFormatContext* f, int index) {
 
 } // namespace
 
+int DisplayWidth(AVFormatContext* format, const AVStream* stream) {
+    const int width = stream->codecpar->width;
+    const AVRational sar =
+        av_guess_sample_aspect_ratio(format, const_cast<AVStream*>(stream), nullptr);
+    if (sar.num <= 0 || sar.den <= 0 || sar.num == sar.den || width <= 0) return width;
+    // Pixels that are not square (anamorphic DVD, DV and broadcast pictures)
+    // are shown, and from here on handled, at the width that gives them their
+    // true shape with square pixels; the height stays. An even width keeps
+    // 4:2:0 pictures whole. Ratios no real picture has are taken as square.
+    const int64_t shown = av_rescale_rnd(width, sar.num, sar.den, AV_ROUND_NEAR_INF);
+    if (shown < width / 8 || shown > int64_t(width) * 8) return width;
+    return int(std::max<int64_t>(2, (shown + 1) & ~int64_t(1)));
+}
+
 DecodeSession::DecodeSession(const reelpage::PluginCallbacks& plugin,
                              const reelpage::HelperLaunch& launch)
     : m_Plugin(plugin) {
@@ -141,7 +155,7 @@ void DecodeSession::ReportStreams() {
         m_nRotation = size >= 9 * sizeof(int32_t)
                           ? StreamRotation(reinterpret_cast<const int32_t*>(matrix))
                           : 0;
-        int width = par->width, height = par->height;
+        int width = DisplayWidth(m_pFormat, st), height = par->height;
         const AVCodecContext* codec = m_pVideo->Codec();
         int codedWidth = codec->coded_width > 0 ? codec->coded_width : width;
         int codedHeight = codec->coded_height > 0 ? codec->coded_height : height;

@@ -19,6 +19,11 @@ extern "C" {
 
 namespace dec {
 
+// The width the stream's pictures are shown at: the stored width stretched
+// by the sample aspect ratio (container's or codec's), so that pixels come
+// out square.
+int DisplayWidth(AVFormatContext* format, const AVStream* stream);
+
 class DecodeSession {
 public:
     DecodeSession(const reelpage::PluginCallbacks& plugin, const reelpage::HelperLaunch& launch);

@@ -92,6 +92,10 @@ int GetKnownFolder(KnownFolder which, bool create, std::string* out) {
         path = Env("XDG_CONFIG_HOME");
         if (path.empty()) path = Home() + "/.config";
         break;
+    case KnownFolder::Cache:
+        path = Env("XDG_CACHE_HOME");
+        if (path.empty()) path = Home() + "/.cache";
+        break;
     case KnownFolder::Runtime:
         path = Env("XDG_RUNTIME_DIR");
         if (path.empty()) {

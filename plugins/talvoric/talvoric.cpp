@@ -7,6 +7,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "PosterFrame.h"
 #include "picture/scaler.h"
 #include "platform/event.h"
 #include "platform/interlocked.h"
@@ -72,6 +73,7 @@ struct State {
     std::vector<uint8_t> decoded; // private decode buffer (paths 1, 2, 3)
     std::vector<uint8_t> turned;  // oriented picture (path 3)
     picture::Scaler scaler;
+    PosterFrame poster;
 };
 
 State g;
@@ -191,6 +193,8 @@ int32_t Init(HelperLaunch* launch) {
         return -1;
     }
     g.slots = static_cast<uint8_t*>(g.videoBlocks[0].view) + kVideoSlotsOffset;
+    g.poster.Map(g.talvoricer->m_hVideoStreams[kPosterFrameStream], g.output.width,
+                 g.output.height);
 
     if (g.media->m_FrameRateNum > 0 && g.media->m_FrameRateDen > 0) {
         g.frameRateNum = g.media->m_FrameRateNum;
@@ -364,6 +368,9 @@ int32_t FrameReady(void* planes[3], int32_t strides[3], int64_t frameTime) {
         ++g.queued;
         g.nextTime = OutputTime(g.queued);
     }
+    // The first picture that goes out is the poster's, before any encoder
+    // can be done with its slot.
+    if (g.queued > 0 && g.poster.Wanted()) g.poster.Take(SlotAt(g.slot), g.pixelFormat);
     g.slot = (g.slot + 1) % kVideoSlots;
     for (int k = 0; k < g.encoders; ++k) {
         platform::InterlockedIncrement(&g.streams[k]->m_cSlotsInUse);

@@ -4,11 +4,14 @@
 #include "InstallManifest.h"
 #include "picture/encoders.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
+#include <thread>
 
 #include "platform/wstr.h"
 
@@ -54,6 +57,29 @@ TEST(InstallCheck, FailsForAMissingOrAlteredFile) {
     EXPECT_NE(InitFolders(), 0);
     fs::remove(dir + "/reelpage.dat");
     EXPECT_NE(InitFolders(), 0);
+}
+
+TEST(InstallCheck, FilesCheckedOnceAreNotReadAgainUntilTheyChange) {
+    std::string dir = MakeFolder("install");
+    WriteText(dir + "/dec", "helper program");
+    WriteText(dir + "/Templates/Basic/index.html", "<p>page</p>");
+    ASSERT_EQ(manifest::Write(dir), 0);
+    SetInstallFolderForTesting(dir);
+    // Files are remembered only once they have been still for two seconds.
+    EXPECT_EQ(InitFolders(), 0);
+    const std::string cache = std::string(getenv("XDG_CACHE_HOME")) + "/reelpage/install-check";
+    EXPECT_FALSE(fs::exists(cache));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+    EXPECT_EQ(InitFolders(), 0);
+    std::ifstream in(cache);
+    std::string text((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_NE(text.find(dir + "/dec\t"), std::string::npos) << text;
+    EXPECT_NE(text.find(dir + "/Templates/Basic/index.html\t"), std::string::npos) << text;
+    // A remembered file that changes, even to the same size, is read again.
+    WriteText(dir + "/Templates/Basic/index.html", "<p>PAGE</p>");
+    EXPECT_NE(InitFolders(), 0);
+    WriteText(dir + "/Templates/Basic/index.html", "<p>page</p>");
+    EXPECT_EQ(InitFolders(), 0);
 }
 
 TEST(InstallCheck, TheBuiltProgramFolderPasses) {

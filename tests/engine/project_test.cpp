@@ -40,11 +40,15 @@ Settings& Defaults() {
 
 } // namespace
 
-TEST(Project, OutputSizeFromTheSourceRoundsUpTo16) {
+TEST(Project, OutputSizeFromTheSourceRoundsUpTo16WithinTheBound) {
     Defaults();
     struct Case {
         int w, h, ow, oh;
-    } cases[] = {{1280, 720, 1280, 720}, {854, 480, 864, 480}, {350, 200, 352, 208}};
+    } cases[] = {{1280, 720, 1280, 720}, {854, 480, 864, 480}, {350, 200, 352, 208},
+                 // Larger than the explicit sizes allow: fitted, aspect kept.
+                 {4096, 2160, 4096, 2160}, {8000, 8000, 4096, 4096}, {6000, 1500, 4096, 1024},
+                 {1500, 6000, 1024, 4096}, {7680, 4320, 4096, 2304}, {5000, 1000, 4096, 832},
+                 {4097, 3, 4096, 16}};
     for (auto c : cases) {
         Project* p = CreateProject(Media(c.w, c.h), 0, 0);
         ASSERT_NE(p, nullptr);

@@ -276,6 +276,45 @@ TEST_F(Dec, RotatedStreamIsReportedUpright) {
     EXPECT_EQ(Frames(run.trace).size(), 25u);
 }
 
+TEST_F(Dec, PicturesWithNonSquarePixelsAreReportedAtTheirShownWidth) {
+    const std::string plain = Folder("media") + "/square.mp4";
+    ASSERT_TRUE(MakeRamp(plain, 1, 25, 0, 0));
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        const char* info;
+        const char* format;
+    } cases[] = {
+        // Pixels twice as wide as high, said by the stream itself.
+        {"codec.mp4", {"-vf", "setsar=2/1", "-c:v", "libx264", "-preset", "ultrafast"},
+         "SetVideoInfo 0 27 320 120 ", "GetFormat 30 320 120"},
+        // Said by the container only: 160x120 shown at 16:9 is 213.3 wide,
+        // made even.
+        {"container.mp4", {"-c", "copy", "-aspect", "16:9"}, "SetVideoInfo 0 27 214 120 ",
+         "GetFormat 30 214 120"},
+        // Narrower than stored.
+        {"narrow.mp4", {"-vf", "setsar=1/2", "-c:v", "libx264", "-preset", "ultrafast"},
+         "SetVideoInfo 0 27 80 120 ", "GetFormat 30 80 120"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string file = Folder("media") + "/" + c.name;
+        std::vector<std::string> args = {"-i", plain};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.push_back(file);
+        ASSERT_TRUE(Ffmpeg(args));
+        DecRun run = RunDec(file);
+        ASSERT_GE(run.trace.size(), 4u);
+        EXPECT_EQ(run.trace[1].rfind(c.info, 0), 0u) << run.trace[1];
+        EXPECT_EQ(run.trace[3], c.format);
+        // Every frame is delivered, stretched to that size: the ramp's grey
+        // level survives it.
+        const std::vector<Frame> frames = Frames(run.trace);
+        EXPECT_EQ(frames.size(), 25u);
+        ExpectFramesMatchTimes(frames, 25);
+    }
+}
+
 TEST_F(Dec, NothingDecodableIsReportedAsOpenFailed) {
     const std::string text = Folder("media") + "/notes.txt";
     std::ofstream(text) << "not a movie\nat all\n";

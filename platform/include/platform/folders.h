@@ -12,6 +12,7 @@ enum class KnownFolder {
     Pictures,  // XDG_PICTURES_DIR, else ~/Pictures
     Config,    // $XDG_CONFIG_HOME, else ~/.config
     Runtime,   // $XDG_RUNTIME_DIR, else a private $TMPDIR/reelpage-<uid> (0700, made safely)
+    Cache,     // $XDG_CACHE_HOME, else ~/.cache
 };
 
 // Path of a known folder without a trailing '/'. With create set the folder
