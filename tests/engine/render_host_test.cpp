@@ -131,7 +131,9 @@ TEST_F(RenderPlugin, EveryFormatIsTakenAsDecodedAndPresentedAsFfmpegConvertsIt) 
         const char* pixFmt;
         int32_t code;
     } cases[] = {{"yuv420p", kPixYuv420}, {"nv12", kPixNv12},   {"yuyv422", kPixYuyv},
-                 {"uyvy422", kPixUyvy},   {"bgr24", kPixBgr24}, {"rgb565le", kPixRgb565}};
+                 {"uyvy422", kPixUyvy},   {"bgr24", kPixBgr24}, {"rgb565le", kPixRgb565},
+                 // No wire number: the helper converts to the BGRA asked for.
+                 {"yuv444p", kPixBgra}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pixFmt);
         const std::string clip = MakeClip(c.pixFmt);
