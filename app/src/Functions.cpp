@@ -7,10 +7,12 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QImageReader>
 #include <QUrl>
 
+#include <cstring>
 #include <utility>
+
+#include "picture/load.h"
 
 #ifndef REELPAGE_VERSION_MAJOR
 #error "the build compiles the program's version in"
@@ -102,13 +104,27 @@ void FillResolutionList(QComboBox* list) {
     list->addItem(QStringLiteral("Custom ..."));
 }
 
-bool GetImageSize(const QString& path, int* width, int* height) {
-    QImageReader reader(path);
+QImage LoadCheckedPicture(const QString& path) {
     // Decoding proves the file is a picture, not just a plausible header.
-    QImage image = reader.read();
-    if (image.isNull()) return false;
-    *width = image.width();
-    *height = image.height();
+    picture::Bitmap bitmap;
+    if (path.isEmpty() ||
+        picture::LoadPicture(path.toStdString(), bitmap) != picture::Error::None || bitmap.Empty())
+        return QImage();
+    // B, G, R, A bytes with straight alpha are Qt's ARGB32 on this byte order.
+    static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN);
+    QImage image(bitmap.Width(), bitmap.Height(), QImage::Format_ARGB32);
+    if (image.isNull()) return QImage();
+    for (int y = 0; y < bitmap.Height(); ++y)
+        std::memcpy(image.scanLine(y), bitmap.View().Row(y), size_t(bitmap.Width()) * 4);
+    return image;
+}
+
+bool GetImageSize(const QString& path, int* width, int* height) {
+    picture::Bitmap bitmap;
+    if (path.isEmpty() || picture::LoadPicture(path.toStdString(), bitmap) != picture::Error::None)
+        return false;
+    *width = bitmap.Width();
+    *height = bitmap.Height();
     return *width != 0 && *height != 0;
 }
 
@@ -217,6 +233,41 @@ QString DialogFolder(const QString& lastFile, QStandardPaths::StandardLocation k
     }
     const QString folder = QStandardPaths::writableLocation(kind);
     return QDir(folder).exists() ? folder : QDir::homePath();
+}
+
+namespace {
+const char kPictureFilter[] =
+    "All|*.gif;*.png;*.jpg;*.jpeg;*.bmp;*.tif;*.tiff;*.ico;*.emf;*.wmf|"
+    "JPEG Image File|*.jpg;*.jpeg|Bitmaps|*.bmp|Portable Network Graphics|*.png|"
+    "GIF Image|*.gif|TIFF Images|*.tif;*.tiff|Icons|*.ico|Enhanced Metafiles|*.emf|"
+    "Metafiles|*.wmf|All Files|*.*";
+} // namespace
+
+void ShowPictureRefused(QWidget* parent) {
+    ShowMessage(parent,
+                QStringLiteral("Does not support the file or the file is not a valid image file."),
+                ApplicationTitle, QMessageBox::Critical);
+}
+
+bool ChoosePicture(QWidget* parent, const QString& title, int capacity, QString* path, int* width,
+                   int* height) {
+    static QString lastFile;
+    const QString chosen =
+        ChooseOpenFile(parent, title, DialogFilter(QString::fromLatin1(kPictureFilter)),
+                       DialogFolder(lastFile, QStandardPaths::PicturesLocation));
+    if (chosen.isEmpty()) return false;
+    lastFile = chosen;
+    int w = 0, h = 0;
+    // A path the field cannot hold whole would name another file: refused
+    // like a picture that cannot be read.
+    if (chosen.size() >= capacity || !GetImageSize(chosen, &w, &h)) {
+        ShowPictureRefused(parent);
+        return false;
+    }
+    *path = chosen;
+    *width = w;
+    *height = h;
+    return true;
 }
 
 } // namespace reelpage::app

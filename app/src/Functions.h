@@ -1,6 +1,7 @@
 #pragma once
 // Globals and formatting helpers every view of the program shares, so that
 // times, aspect ratios, versions and addresses read the same everywhere.
+#include <QImage>
 #include <QMessageBox>
 #include <QStandardPaths>
 #include <QString>
@@ -71,8 +72,14 @@ extern const Resolution ResolutionPresets[kResolutionCount];
 // "Original", the eight presets as "%d x %d", "Custom ...".
 void FillResolutionList(QComboBox* list);
 
-// True when the file is a readable picture with both sides non-zero.
+// The program's one picture check: true when the file is a picture with both
+// sides non-zero as the engine's picture library reads it. The outputs and
+// the page are drawn through that library, so a picture accepted here is one
+// they can draw (Qt's own readers know other formats than FFmpeg does).
 bool GetImageSize(const QString& path, int* width, int* height);
+// The picture read the same way, for showing it; a null image when the check
+// above would fail.
+QImage LoadCheckedPicture(const QString& path);
 
 // UTF-8 bytes; letters and digits kept, every other byte as "%xx" (lower case).
 QString UrlEscape(const QString& text);
@@ -124,5 +131,16 @@ QString ChooseOpenFile(QWidget* parent, const QString& title, const QString& fil
 // the user's folder of that kind, else home - never the folder the program
 // happened to be started from.
 QString DialogFolder(const QString& lastFile, QStandardPaths::StandardLocation kind);
+
+// The picture dialog every view chooses a picture with (watermark,
+// advertisement, poster): opens where the last picture was chosen, checks the
+// choice with GetImageSize and refuses, with the program's message, a file
+// that is no picture or a path of `capacity` characters or more (a field of
+// that size could not hold it whole). True with the path and size of an
+// accepted picture; false when cancelled or refused.
+bool ChoosePicture(QWidget* parent, const QString& title, int capacity, QString* path, int* width,
+                   int* height);
+// The message a refused picture gets.
+void ShowPictureRefused(QWidget* parent);
 
 } // namespace reelpage::app

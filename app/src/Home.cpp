@@ -23,6 +23,7 @@
 #include <QMenu>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <initializer_list>
@@ -75,8 +76,18 @@ TfrmHome::TfrmHome(QWidget* parent) : QWidget(parent) {
     auto* form = new QFormLayout;
     edTitle = new QLineEdit(this);
     edTitle->setObjectName(QStringLiteral("edTitle"));
+    // The record keeps 62 characters for the page's title; more could be
+    // typed but would be cut from the page without a word.
+    edTitle->setMaxLength(62);
     connect(edTitle, &QLineEdit::textChanged, this,
             [this](const QString& text) { edTitleChange(text); });
+    // Saving the record syncs it to disk: done once typing pauses or the
+    // box is left, never per keystroke.
+    FTitleTimer = new QTimer(this);
+    FTitleTimer->setSingleShot(true);
+    FTitleTimer->setInterval(500);
+    connect(FTitleTimer, &QTimer::timeout, this, [this] { SaveTitle(); });
+    connect(edTitle, &QLineEdit::editingFinished, this, [this] { SaveTitle(); });
     form->addRow(QStringLiteral("Title:"), edTitle);
     layout->addLayout(form);
 
@@ -88,7 +99,8 @@ TfrmHome::TfrmHome(QWidget* parent) : QWidget(parent) {
     btnEdit = new TCommandLinkButton(this);
     btnEdit->setObjectName(QStringLiteral("btnEdit"));
     btnEdit->SetCaption(QStringLiteral("Edit Video"));
-    btnEdit->SetCommandLinkHint(QStringLiteral("Trim, Brightness,Contrast,Hue,Saturation,Rotate,Flip."));
+    btnEdit->SetCommandLinkHint(
+        QStringLiteral("Trim, Brightness,Contrast,Hue,Saturation,Rotate,Flip."));
     connect(btnEdit, &QPushButton::clicked, this, [] {
         if (frmMain) frmMain->SetCurrentControl(1);
     });
@@ -130,9 +142,9 @@ TfrmHome::TfrmHome(QWidget* parent) : QWidget(parent) {
     connect(Aspect16x9, &QAction::triggered, this, [this] { Aspect16x9Click(); });
 
     // Nothing but the import makes sense before there is a project.
-    for (QWidget* w : std::initializer_list<QWidget*>{
-             edTitle, cbxWebm, cbxMp4, cbxOgg, lvSupport, cmbResolution, spWidth, spHeight,
-             rgResizeMethod, btnEdit, btnWater, btnStart})
+    for (QWidget* w : std::initializer_list<QWidget*>{edTitle, cbxWebm, cbxMp4, cbxOgg, lvSupport,
+                                                      cmbResolution, spWidth, spHeight,
+                                                      rgResizeMethod, btnEdit, btnWater, btnStart})
         w->setEnabled(false);
 }
 
@@ -156,8 +168,8 @@ void TfrmHome::CreateFormatBox(QWidget* parent) {
     for (int i = 0; i < 3; ++i) {
         const Format& f = all[i];
         // Tips show one browser per line; "\r\n" would show a stray mark.
-        const QString hint = QString::fromLatin1(f.hint).replace(QStringLiteral("\r\n"),
-                                                                  QStringLiteral("\n"));
+        const QString hint =
+            QString::fromLatin1(f.hint).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
         *f.check = new QCheckBox(QString::fromLatin1(f.text), gbFormat);
         (*f.check)->setObjectName(QString::fromLatin1(f.name));
         (*f.check)->setToolTip(hint);
@@ -202,6 +214,9 @@ void TfrmHome::CreateResolutionBox(QWidget* parent) {
         spin->setObjectName(QString::fromLatin1(name));
         spin->setRange(16, 2048);
         spin->setSingleStep(16);
+        // Each taken size re-lays out the preview and realigns the
+        // watermark: taken when typing ends, not at every digit.
+        spin->setKeyboardTracking(false);
         return spin;
     };
     spWidth = makeSpin("spWidth");
@@ -325,8 +340,7 @@ QCheckBox* TfrmHome::FormatBox(int index) const {
 
 void TfrmHome::ShowSupport() {
     const Project* p = AppProject;
-    lvSupport->ShowBrowserSupport(p->m_Formats[0] != 0, p->m_Formats[1] != 0,
-                                  p->m_Formats[2] != 0);
+    lvSupport->ShowBrowserSupport(p->m_Formats[0] != 0, p->m_Formats[1] != 0, p->m_Formats[2] != 0);
 }
 
 void TfrmHome::cbxFormatClick(int index) {
@@ -448,23 +462,46 @@ void TfrmHome::rgResizeMethodClick() {
     Low.NotifyPreview(14);
 }
 
-void TfrmHome::StoreTitle(const QString& text) {
-    if (!AppProjectMedia) return;
+// A title typed just before the window closes is saved on the way out, not
+// left waiting for a timer that never fires.
+TfrmHome::~TfrmHome() {
+    if (TitleSavePending()) SaveTitle();
+}
+
+bool TfrmHome::StoreTitle(const QString& text) {
+    if (!AppProjectMedia) return false;
     // The published page keeps room for two more characters of the record's
     // 64: at most 62 are stored.
     SetFieldText(AppProjectMedia->m_szName, 63, text);
-    Low.SaveMediaInfo(AppProjectMedia);
+    return true;
+}
+
+void TfrmHome::SaveTitle() {
+    FTitleTimer->stop();
+    // Only the record the title was typed into; a project opened since has
+    // saved it on its way out (the box was left).
+    if (FTitleMedia && FTitleMedia == AppProjectMedia) Low.SaveMediaInfo(FTitleMedia);
+    FTitleMedia = nullptr;
+}
+
+bool TfrmHome::TitleSavePending() const {
+    return FTitleMedia != nullptr;
 }
 
 void TfrmHome::edTitleChange(const QString& text) {
     if (FChanging) return;
-    StoreTitle(text);
+    if (!StoreTitle(text)) return;
+    FTitleMedia = AppProjectMedia;
+    FTitleTimer->start();
 }
 
 void TfrmHome::ChangeTitle(const QString& title) {
     FChanging = true;
     edTitle->setText(title);
-    StoreTitle(title);
+    if (StoreTitle(title)) {
+        FTitleMedia = AppProjectMedia;
+        SaveTitle();
+    }
     FChanging = false;
 }
 

@@ -18,6 +18,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QSpinBox;
+class QTimer;
 
 namespace reelpage::app {
 
@@ -30,6 +31,7 @@ class TfrmHome : public QWidget {
     Q_OBJECT
 public:
     explicit TfrmHome(QWidget* parent);
+    ~TfrmHome() override;
 
     // Asks for a video file (the main window is the dialog's parent) and
     // imports it.
@@ -82,11 +84,16 @@ public:
     // The file dialog's filter in the dialog's own notation.
     static QString OpenDialogFilter();
 
+    // A typed title waits to be saved.
+    bool TitleSavePending() const;
+
 private:
     void CreateFormatBox(QWidget* parent);
     void CreateResolutionBox(QWidget* parent);
     void edTitleChange(const QString& text);
-    void StoreTitle(const QString& text);
+    // Writes the title into the record; false without a project.
+    bool StoreTitle(const QString& text);
+    void SaveTitle();
     QCheckBox* FormatBox(int index) const;
     void ShowSupport();
     void SizeChanged(int index);
@@ -96,6 +103,9 @@ private:
     // Set while the panel writes its own controls or a handler runs, so that
     // programmatic changes never reach the project and handlers never nest.
     bool FChanging = false;
+    QTimer* FTitleTimer = nullptr;
+    // The record whose typed title is still to be saved.
+    MediaInfo* FTitleMedia = nullptr;
 };
 
 } // namespace reelpage::app

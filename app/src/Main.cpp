@@ -10,6 +10,7 @@
 #include "LowInterface.h"
 #include "MediaPlayTrackBar.h"
 #include "Options.h"
+#include "Poster.h"
 #include "PublishFrm.h"
 #include "Task.h"
 #include "Watermark.h"
@@ -45,6 +46,8 @@ constexpr int kClientHeight = 572;
 constexpr int kControlWidth = 420;
 constexpr int kPlayerHeight = 90;
 constexpr int kHistoryItems = 20;
+// The bar counts whole seconds; the project and the engine microseconds.
+constexpr int64_t kMicrosPerSecond = 1000000;
 
 // A menu caption shows '&' only when it is doubled.
 QString MenuText(const QString& text) {
@@ -225,12 +228,30 @@ QWidget* TfrmMain::CreatePlayerBar(QWidget* parent) {
     miShowPoster->setFont(bold);
     PopupMenu1->setDefaultAction(miShowPoster);
     PopupMenu1->addSeparator();
-    PopupMenu1->addAction(QStringLiteral("Grab the current frame as a poster"));
-    PopupMenu1->addAction(QStringLiteral("Grab the currently displayed image as a poster"));
+    QAction* miCurrentFrameAsPoster =
+        PopupMenu1->addAction(QStringLiteral("Grab the current frame as a poster"));
+    QAction* miGrabImageAsPoster =
+        PopupMenu1->addAction(QStringLiteral("Grab the currently displayed image as a poster"));
+    miShowPoster->setObjectName(QStringLiteral("miShowPoster"));
+    miCurrentFrameAsPoster->setObjectName(QStringLiteral("miCurrentFrameAsPoster"));
+    miGrabImageAsPoster->setObjectName(QStringLiteral("miGrabImageAsPoster"));
+    connect(miShowPoster, &QAction::triggered, this, [this] {
+        TfrmPoster dialog(this);
+        dialog.exec();
+    });
+    connect(miCurrentFrameAsPoster, &QAction::triggered, this, [] { Low.SnapshotPoster(0); });
+    connect(miGrabImageAsPoster, &QAction::triggered, this, [] { Low.SnapshotPoster(1); });
     PopupMenu1->addSeparator();
     PopupMenu1->addAction(QStringLiteral("Cancel"));
     btnPoster->SetDropDownMenu(PopupMenu1);
     connect(btnPoster, &QPushButton::clicked, this, [this] { btnPoster->PopupDropDownMenu(); });
+    connect(btnPlay, &QPushButton::clicked, this, [this] { btnPlayClick(); });
+    connect(btnClipStart, &QPushButton::clicked, this, [this] { btnClipStartClick(); });
+    connect(btnClipStop, &QPushButton::clicked, this, [this] { btnClipStopClick(); });
+    connect(btnClipReset, &QPushButton::clicked, this, [this] { btnClipResetClick(); });
+    TrackBar1->OnMouseDragBegin = [this](TMediaPlayTrackBar*) { TrackBar1MouseDragBegin(); };
+    TrackBar1->OnChange = [this](TMediaPlayTrackBar*) { TrackBar1Change(); };
+    TrackBar1->OnMouseDragEnd = [this](TMediaPlayTrackBar*) { TrackBar1MouseDragEnd(); };
 
     auto* rows = new QVBoxLayout(bar);
     rows->setContentsMargins(6, 4, 10, 8);
@@ -343,6 +364,7 @@ void TfrmMain::SetCurrentControl(int CurrentControl) {
     // visibility, which also changes when the main window hides for an
     // encoding. The old mode ends before the new one begins.
     if (previous == 1) frmEdit->FormHide();
+    if (previous == 2) frmWatermark->HidePanel();
     // The new panel first, so the side area is never empty.
     if (CurrentControl >= 0 && CurrentControl < 3) panels[CurrentControl]->setVisible(true);
     for (int i = 0; i < 3; ++i)
@@ -351,6 +373,7 @@ void TfrmMain::SetCurrentControl(int CurrentControl) {
     miHome->setChecked(CurrentControl == 0);
     miEdit->setChecked(CurrentControl == 1);
     miWater->setChecked(CurrentControl == 2);
+    if (CurrentControl == 2) frmWatermark->ShowPanel();
 }
 
 void TfrmMain::ReloadHistory() {
@@ -387,7 +410,12 @@ void TfrmMain::None1Click(QAction* item) {
 }
 
 void TfrmMain::OnTaskChanged() {
+    // Reports of the session the new project replaced may still be queued;
+    // they would move the new bar or mark it as played to the end.
+    RemoveAppMessages(Handle(), kMsgPreviewSecond);
+    RemoveAppMessages(Handle(), kMsgPreviewEnded);
     FPlaying = false;
+    FRewind = false;
     btnPlay->SetImage(&Images.Play);
     btnPlay->setEnabled(true);
     btnPoster->setEnabled(true);
@@ -396,7 +424,7 @@ void TfrmMain::OnTaskChanged() {
         label->setEnabled(true);
 
     int64_t duration = AppProjectMedia ? AppProjectMedia->m_Duration : 0;
-    TrackBar1->SetMax(int(duration / 1000000));
+    TrackBar1->SetMax(int(duration / kMicrosPerSecond));
     TrackBar1->SetPosition(0);
     lblPlayPosition->clear();
     UpdateClipRange();
@@ -416,9 +444,9 @@ void TfrmMain::OnTaskChanged() {
 
 void TfrmMain::UpdateClipRange() {
     if (!AppProject || !AppProjectMedia) return;
-    int start = int(AppProject->m_ClipStart / 1000000);
-    int stop = int(AppProject->m_ClipStop / 1000000);
-    int duration = int(AppProjectMedia->m_Duration / 1000000);
+    int start = int(AppProject->m_ClipStart / kMicrosPerSecond);
+    int stop = int(AppProject->m_ClipStop / kMicrosPerSecond);
+    int duration = int(AppProjectMedia->m_Duration / kMicrosPerSecond);
     if (stop >= duration) {
         // A stop at or after the end means to the end.
         stop = 0;
@@ -443,15 +471,102 @@ void TfrmMain::UpdateClipRange() {
 }
 
 void TfrmMain::OnPosition(int seconds) {
-    TrackBar1->SetPosition(seconds);
+    // The thumb under the user's mouse belongs to the user; the drag's own
+    // seeks report the position it already shows.
+    if (TrackBar1->MouseDragging()) return;
+    ShowPosition(seconds);
+}
+
+void TfrmMain::ShowPosition(int seconds) {
+    // The bar's range is whole seconds of the video; a report past it (sound
+    // longer than the picture) shows as the end.
+    TrackBar1->SetPosition(qBound(TrackBar1->Min(), seconds, TrackBar1->Max()));
     btnClipStart->setEnabled(TrackBar1->Position() < TrackBar1->Max());
     btnClipStop->setEnabled(TrackBar1->Position() != 0);
-    lblPlayPosition->setText(PositionToText(seconds, TrackBar1->Max()));
+    lblPlayPosition->setText(PositionToText(TrackBar1->Position(), TrackBar1->Max()));
 }
 
 void TfrmMain::OnPlayStopped() {
     FPlaying = false;
+    FRewind = true;
     btnPlay->SetImage(&Images.Play);
+}
+
+void TfrmMain::btnPlayClick() {
+    if (!AppProject) return;
+    if (FPlaying) {
+        FPlaying = false;
+        Low.Pause();
+        btnPlay->SetImage(&Images.Play);
+        return;
+    }
+    int position = TrackBar1->Position();
+    int selStart = TrackBar1->SelStart();
+    int selEnd = TrackBar1->SelEnd();
+    if (position < selStart || (selEnd != 0 && position >= selEnd)) {
+        // Playing always starts inside the clip. Reports of the old position
+        // still queued would pull the thumb back out of it.
+        RemoveAppMessages(Handle(), kMsgPreviewSecond);
+        Low.Seek(selStart);
+        FRewind = false;
+        ShowPosition(selStart);
+    } else if (FRewind) {
+        // Played to the end: the engine starts again at the clip start by
+        // itself; the bar goes there with it.
+        RemoveAppMessages(Handle(), kMsgPreviewSecond);
+        FRewind = false;
+        ShowPosition(int(AppProject->m_ClipStart / kMicrosPerSecond));
+    }
+    FPlaying = true;
+    Low.Play();
+    btnPlay->SetImage(&Images.Pause);
+}
+
+void TfrmMain::btnClipStartClick() {
+    if (!AppProject || TrackBar1->Position() >= TrackBar1->Max()) return;
+    // In 64 bits: seconds x 1,000,000 leaves 32 bits after 35:47.
+    AppProject->m_ClipStart = int64_t(TrackBar1->Position()) * kMicrosPerSecond;
+    // A stop of 0 (to the end) is cleared too, which changes nothing.
+    if (AppProject->m_ClipStart >= AppProject->m_ClipStop) AppProject->m_ClipStop = 0;
+    UpdateClipRange();
+    Low.ApplyClipRange();
+}
+
+void TfrmMain::btnClipStopClick() {
+    if (!AppProject || TrackBar1->Position() == 0) return;
+    AppProject->m_ClipStop = int64_t(TrackBar1->Position()) * kMicrosPerSecond;
+    if (AppProject->m_ClipStart >= AppProject->m_ClipStop) AppProject->m_ClipStart = 0;
+    UpdateClipRange();
+    Low.ApplyClipRange();
+}
+
+void TfrmMain::btnClipResetClick() {
+    if (!AppProject) return;
+    AppProject->m_ClipStart = 0;
+    AppProject->m_ClipStop = 0;
+    UpdateClipRange();
+    Low.ApplyClipRange();
+}
+
+void TfrmMain::TrackBar1MouseDragBegin() {
+    RemoveAppMessages(Handle(), kMsgPreviewSecond);
+    Low.BeginSeekDrag();
+}
+
+void TfrmMain::TrackBar1Change() {
+    // A position the preview reported before this seek must not move the
+    // thumb back afterwards.
+    RemoveAppMessages(Handle(), kMsgPreviewSecond);
+    btnClipStart->setEnabled(TrackBar1->Position() < TrackBar1->Max());
+    btnClipStop->setEnabled(TrackBar1->Position() != 0);
+    lblPlayPosition->setText(PositionToText(TrackBar1->Position(), TrackBar1->Max()));
+    // A seek clears the engine's rewind: Play goes on from here.
+    FRewind = false;
+    Low.Seek(TrackBar1->Position());
+}
+
+void TfrmMain::TrackBar1MouseDragEnd() {
+    Low.EndSeekDrag();
 }
 
 void TfrmMain::OnStart() {
@@ -470,10 +585,18 @@ void TfrmMain::OnPublic() {
 void TfrmMain::OnReplay() {
     show();
     Low.FreeEncoding();
+    // The new session starts paused at time 0; reports of the old one that
+    // are still queued must not move the thumb or end its playing.
+    RemoveAppMessages(Handle(), kMsgPreviewSecond);
+    RemoveAppMessages(Handle(), kMsgPreviewEnded);
     Low.RestartPreview(RenderHandle(), Handle());
-    TrackBar1->SetPosition(0);
     FPlaying = false;
+    FRewind = false;
     btnPlay->SetImage(&Images.Play);
+    TrackBar1->SetPosition(0);
+    lblPlayPosition->clear();
+    btnClipStart->setEnabled(AppProject && TrackBar1->Position() < TrackBar1->Max());
+    btnClipStop->setEnabled(false);
 }
 
 int64_t TfrmMain::WndProc(uint32_t msg, int64_t wParam, int64_t lParam) {

@@ -133,8 +133,19 @@ private:
     void OpenPendingFile();
     void OnPosition(int seconds);
     void OnPlayStopped();
+    void ShowPosition(int seconds);
+    void btnPlayClick();
+    void btnClipStartClick();
+    void btnClipStopClick();
+    void btnClipResetClick();
+    void TrackBar1MouseDragBegin();
+    void TrackBar1Change();
+    void TrackBar1MouseDragEnd();
 
     bool FPlaying = false;
+    // The preview stopped at the end of the clip; the next Play starts again
+    // at the clip start.
+    bool FRewind = false;
     int FCurrentControl = -1;
     bool FCheckUpdate = false;
     THelpPage* FHelpPage = nullptr;

@@ -12,6 +12,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
+#include <QFutureWatcher>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -22,9 +23,11 @@
 #include <QScreen>
 #include <QSlider>
 #include <QSpinBox>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWebEngineView>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <climits>
@@ -42,12 +45,9 @@ constexpr int kZoomBarHeight = 40;
 constexpr int kPathBuffer = 261;
 // The link field keeps two characters of its 1024 in reserve.
 constexpr int kStoredLinkCapacity = 1023;
-
-const char kPictureFilter[] =
-    "All|*.gif;*.png;*.jpg;*.jpeg;*.bmp;*.tif;*.tiff;*.ico;*.emf;*.wmf|"
-    "JPEG Image File|*.jpg;*.jpeg|Bitmaps|*.bmp|Portable Network Graphics|*.png|"
-    "GIF Image|*.gif|TIFF Images|*.tif;*.tiff|Icons|*.ico|Enhanced Metafiles|*.emf|"
-    "Metafiles|*.wmf|All Files|*.*";
+// Changes that follow each other this closely (arrow keys held, a burst of
+// clicks) have the page written once.
+constexpr int kRefreshDelayMs = 150;
 
 QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text) {
     auto* label = new QLabel(text, parent);
@@ -117,6 +117,18 @@ TfrmPublish::TfrmPublish(QWidget* parent) : QWidget(parent, Qt::Window) {
     columns->addWidget(divider);
     columns->addWidget(CreatePreviewPanel(), 1);
 
+    // Writing the page copies the template and scales and encodes the
+    // advertisement picture, far too slow for the interface thread: it runs
+    // on a worker, one page at a time, and changes made meanwhile have it
+    // written once more when it is done.
+    FRefreshTimer = new QTimer(this);
+    FRefreshTimer->setSingleShot(true);
+    FRefreshTimer->setInterval(kRefreshDelayMs);
+    connect(FRefreshTimer, &QTimer::timeout, this, [this] { StartGeneration(); });
+    FGeneration = new QFutureWatcher<QString>(this);
+    connect(FGeneration, &QFutureWatcher<QString>::finished, this,
+            [this] { GenerationFinished(); });
+
     // The list is filled before any handler may act on it.
     FChanging = true;
     const int count = Low.GetTemplateCount();
@@ -137,6 +149,10 @@ TfrmPublish::TfrmPublish(QWidget* parent) : QWidget(parent, Qt::Window) {
 }
 
 TfrmPublish::~TfrmPublish() {
+    // The engine's encoding job, which the page is written from, is freed
+    // once the main window hears of this close.
+    FRefreshTimer->stop();
+    FGeneration->waitForFinished();
     if (frmMain) PostAppMessage(frmMain->Handle(), kMsgReplay, 0, 0);
 }
 
@@ -237,8 +253,12 @@ QGroupBox* TfrmPublish::CreateAdvertisementGroup(QWidget* parent) {
 
     Label2 = MakeLabel(GroupBox3, "Label2", QStringLiteral("Width:"));
     seWidthAd = MakeSpinEdit(GroupBox3, "seWidthAd");
+    // A size is taken when typing ends (Enter, leaving the box, an arrow
+    // step), not at every digit.
+    seWidthAd->setKeyboardTracking(false);
     Label4 = MakeLabel(GroupBox3, "Label4", QStringLiteral("Height:"));
     seHeightAd = MakeSpinEdit(GroupBox3, "seHeightAd");
+    seHeightAd->setKeyboardTracking(false);
     connect(seWidthAd, &QSpinBox::valueChanged, this, [this](int v) { seWidthAdChange(v); });
     connect(seHeightAd, &QSpinBox::valueChanged, this, [this](int v) { seHeightAdChange(v); });
     grid->addWidget(Label2, 2, 0);
@@ -348,7 +368,34 @@ void TfrmPublish::InitForm() {
 }
 
 void TfrmPublish::RefreshPreview(bool generate) {
-    const QString path = PagePath(generate);
+    if (generate) {
+        FRefreshTimer->start();
+        return;
+    }
+    const QString path = PagePath(false);
+    if (!path.isEmpty()) WebBrowser1->load(QUrl::fromLocalFile(path));
+}
+
+bool TfrmPublish::Generating() const {
+    return FRefreshTimer->isActive() || FGeneration->isRunning() || FPending;
+}
+
+void TfrmPublish::StartGeneration() {
+    if (FGeneration->isRunning()) {
+        FPending = true;
+        return;
+    }
+    FPending = false;
+    FGeneration->setFuture(QtConcurrent::run([] { return PagePath(true); }));
+}
+
+void TfrmPublish::GenerationFinished() {
+    if (FPending) {
+        // The page on disk predates the latest change: not worth showing.
+        StartGeneration();
+        return;
+    }
+    const QString path = FGeneration->result();
     if (!path.isEmpty()) WebBrowser1->load(QUrl::fromLocalFile(path));
 }
 
@@ -402,22 +449,11 @@ void TfrmPublish::cbxLoopClick() {
 
 void TfrmPublish::btnAddAdClick() {
     if (!AppProject) return;
-    static QString lastFile;
-    const QString path = ChooseOpenFile(this, QStringLiteral("Select Advertisement Picture"),
-                                        DialogFilter(QString::fromLatin1(kPictureFilter)),
-                                        DialogFolder(lastFile, QStandardPaths::PicturesLocation));
-    if (path.isEmpty()) return;
-    lastFile = path;
+    QString path;
     int w = 0, h = 0;
-    // A path the project's field cannot hold whole would name another file:
-    // refused like a picture that cannot be read.
-    if (path.size() >= int(std::size(AppProject->m_AdFile)) || !GetImageSize(path, &w, &h)) {
-        ShowMessage(
-            this,
-            QStringLiteral("Does not support the file or the file is not a valid image file."),
-            ApplicationTitle, QMessageBox::Critical);
+    if (!ChoosePicture(this, QStringLiteral("Select Advertisement Picture"),
+                       int(std::size(AppProject->m_AdFile)), &path, &w, &h))
         return;
-    }
     Project& p = *AppProject;
     edAd->setText(path);
     SetFieldText(p.m_AdFile, path);

@@ -18,6 +18,8 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QSlider;
+class QTimer;
+template <typename T> class QFutureWatcher;
 class QSpinBox;
 class QWebEngineView;
 
@@ -37,8 +39,11 @@ public:
     // Called once, right after the window was created and shown.
     void InitForm();
 
-    // Has the engine write the page (generate) or only name it, and shows it.
+    // Has the engine write the page (generate: soon, off the interface
+    // thread, changes in quick succession once) or only name it, and shows it.
     void RefreshPreview(bool generate);
+    // A page is due or being written.
+    bool Generating() const;
     void UpdateAdControls(bool hasAd, bool templateHasAd);
     // Zooms the preview only; the page is not written again.
     void SetZoom(int percent);
@@ -110,8 +115,15 @@ private:
                       int32_t Project::*imageSide, int32_t Project::*imageOther,
                       QSpinBox* otherEdit);
 
+    void StartGeneration();
+    void GenerationFinished();
+
     bool FChanging = false;
     int FZoomValue = 100;
+    QTimer* FRefreshTimer = nullptr;
+    QFutureWatcher<QString>* FGeneration = nullptr;
+    // A change arrived while a page was being written.
+    bool FPending = false;
 };
 
 } // namespace reelpage::app

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <thread>
 
 #include "platform/wstr.h"
@@ -20,6 +21,12 @@ constexpr int kSeekAttempts = 5;
 const AVStream* StreamAt(const AVFormatContext* f, int index) {
     return index >= 0 ? f->streams[index] : nullptr;
 }
+
+// A probe takes two pictures near the start while the sound decodes on a
+// thread of its own. Each further frame thread holds back one more picture
+// before the wanted one comes out, decoded for nothing: one thread costs
+// less CPU, and the sound thread keeps the second core busy.
+constexpr int kProbeVideoThreads = 1;
 
 } // namespace
 
@@ -67,6 +74,34 @@ int DecodeSession::Run() {
     return 0;
 }
 
+namespace {
+
+// The frame rate the outputs are made at. The guess from the time stamps
+// serves for sources of one rate, also where they leave gaps. A phone's
+// variable-rate clip has time stamps a few milliseconds off a regular grid,
+// which makes that guess the finest step among them (80, 120 or 90000 fps)
+// and every output would repeat most frames; its mean rate, at the nearest
+// usual rate at or above it, shows every frame at the rate it was mostly
+// recorded at.
+AVRational NominalFrameRate(AVRational guessed, AVRational mean) {
+    static const AVRational kUsual[] = {{24000, 1001}, {24, 1},  {25, 1},        {30000, 1001},
+                                        {30, 1},       {48, 1},  {50, 1},        {60000, 1001},
+                                        {60, 1},       {100, 1}, {120000, 1001}, {120, 1}};
+    if (guessed.num <= 0 || guessed.den <= 0 || mean.num <= 0 || mean.den <= 0) return guessed;
+    const double g = av_q2d(guessed), m = av_q2d(mean);
+    bool usual = false;
+    for (const AVRational& r : kUsual)
+        usual = usual || std::abs(av_q2d(r) - g) < g * 0.001;
+    // A usual rate well above the mean is a source with gaps or a stretch
+    // recorded slower: the guess stands.
+    if (g <= m * 1.25 || (usual && g <= m * 3)) return guessed;
+    for (const AVRational& r : kUsual)
+        if (av_q2d(r) >= m * 0.999 && av_q2d(r) <= m * 1.25) return r;
+    return mean;
+}
+
+} // namespace
+
 bool DecodeSession::Open() {
     int rc = avformat_open_input(&m_pFormat, m_szFile.c_str(), nullptr, nullptr);
     if (rc < 0) {
@@ -103,7 +138,8 @@ bool DecodeSession::Open() {
                 [this](int64_t t, void* p[3], int32_t s[3]) { return AskFrame(t, p, s); },
                 [this](const AVFrame* f, void* p[3], int32_t s[3], int64_t t) {
                     DeliverFrame(f, p, s, t);
-                })) {
+                },
+                m_bMediaInfo ? kProbeVideoThreads : 0)) {
             m_nVideo = best;
             m_pVideo = std::move(video);
         } else {
@@ -163,7 +199,8 @@ void DecodeSession::ReportStreams() {
             std::swap(width, height);
             std::swap(codedWidth, codedHeight);
         }
-        AVRational rate = av_guess_frame_rate(m_pFormat, const_cast<AVStream*>(st), nullptr);
+        AVRational rate = NominalFrameRate(
+            av_guess_frame_rate(m_pFormat, const_cast<AVStream*>(st), nullptr), st->avg_frame_rate);
         if (rate.num <= 0 || rate.den <= 0) rate = AVRational{25, 1};
         av_reduce(&rate.num, &rate.den, rate.num, rate.den, INT32_MAX);
         int64_t bitRate = par->bit_rate;

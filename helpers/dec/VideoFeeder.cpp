@@ -19,7 +19,8 @@ VideoFeeder::~VideoFeeder() {
     av_frame_free(&m_pFrame);
 }
 
-bool VideoFeeder::Open(const AVStream* stream, int64_t startUs, AskFn ask, DeliverFn deliver) {
+bool VideoFeeder::Open(const AVStream* stream, int64_t startUs, AskFn ask, DeliverFn deliver,
+                       int threads) {
     const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
     if (!codec) return false;
     m_pCodec = avcodec_alloc_context3(codec);
@@ -27,7 +28,7 @@ bool VideoFeeder::Open(const AVStream* stream, int64_t startUs, AskFn ask, Deliv
     if (!m_pCodec || !m_pFrame) return false;
     if (avcodec_parameters_to_context(m_pCodec, stream->codecpar) < 0) return false;
     m_pCodec->pkt_timebase = stream->time_base;
-    m_pCodec->thread_count = 0; // one per core
+    m_pCodec->thread_count = threads;
     m_pCodec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     if (avcodec_open2(m_pCodec, codec, nullptr) < 0) return false;
     m_TimeBase = stream->time_base;

@@ -41,8 +41,10 @@ public:
     VideoFeeder(const VideoFeeder&) = delete;
     VideoFeeder& operator=(const VideoFeeder&) = delete;
 
-    // startUs: the media's start time; frame times count from it.
-    bool Open(const AVStream* stream, int64_t startUs, AskFn ask, DeliverFn deliver);
+    // startUs: the media's start time; frame times count from it. threads:
+    // decoding threads, 0 = one per core.
+    bool Open(const AVStream* stream, int64_t startUs, AskFn ask, DeliverFn deliver,
+              int threads = 0);
     const AVCodecContext* Codec() const { return m_pCodec; }
 
     // Takes over a packet of this stream.

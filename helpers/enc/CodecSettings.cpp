@@ -4,6 +4,7 @@
 #include <cstring>
 
 extern "C" {
+#include <libavcodec/avcodec.h>
 #include <libavutil/dict.h>
 }
 
@@ -29,13 +30,55 @@ const char* MuxerForContainer(const std::string& container) {
     return nullptr;
 }
 
-int64_t VideoBitRate(int64_t sourceRate, int width, int height, int frameRateNum,
-                     int frameRateDen) {
+double VideoBitRateFloor(const char* encoder) {
+    // Twice the rate at which each encoder first dropped or froze frames of a
+    // bar moving one step per frame on a flat background.
+    return encoder && !std::strcmp(encoder, "libtheora") ? 0.02 : 0.01;
+}
+
+int64_t VideoBitRate(const char* encoder, int64_t sourceRate, int width, int height,
+                     int frameRateNum, int frameRateDen) {
     const double fps =
         frameRateNum > 0 && frameRateDen > 0 ? double(frameRateNum) / frameRateDen : 25.0;
     const double pixelsPerSecond = double(std::max(width, 1)) * std::max(height, 1) * fps;
     if (sourceRate <= 0) return std::max<int64_t>(200000, int64_t(pixelsPerSecond * 0.1));
-    return std::min<int64_t>(sourceRate, std::max<int64_t>(200000, int64_t(pixelsPerSecond)));
+    const int64_t cap = std::max<int64_t>(200000, int64_t(pixelsPerSecond));
+    // Each frame also costs the encoders some bits however small it is,
+    // which at small sizes outweighs the share by pixels.
+    const int64_t floor = std::min(
+        cap, int64_t(pixelsPerSecond * VideoBitRateFloor(encoder) + kFloorBitsPerFrame * fps));
+    return std::clamp(sourceRate, floor, cap);
+}
+
+OutputSound OutputSoundFor(const AVCodec* codec, int sourceRate, int sourceChannels) {
+    constexpr int kMaxRate = 48000;
+    OutputSound s;
+    s.channels = std::clamp(sourceChannels, 1, 2);
+    const int wanted = std::clamp(sourceRate, 1, kMaxRate);
+    s.sampleRate = wanted;
+    if (codec && codec->supported_samplerates) {
+        int above = 0, below = 0;
+        for (const int* r = codec->supported_samplerates; *r != 0; ++r) {
+            if (*r >= wanted && *r <= kMaxRate && (above == 0 || *r < above)) above = *r;
+            if (*r <= wanted && *r > below) below = *r;
+        }
+        if (above != 0)
+            s.sampleRate = above;
+        else if (below != 0)
+            s.sampleRate = below;
+    }
+    return s;
+}
+
+int64_t AudioBitRateFor(int64_t taskRate, int sampleRate, int channels) {
+    // The task's rate follows the source's sound; after a mix down or a lower
+    // rate it may ask more than the encoders take for the sound they get
+    // (Vorbis refuses much above 3 bit per sample).
+    const int64_t samples = int64_t(std::max(sampleRate, 1)) * std::max(channels, 1);
+    const int64_t low = 8000 * int64_t(std::max(channels, 1));
+    const int64_t high = std::max(low, samples * 3);
+    if (taskRate <= 0) taskRate = samples * 4 / 3;
+    return std::clamp(taskRate, low, high);
 }
 
 void AddVideoEncoderOptions(const char* encoder, AVDictionary** options) {

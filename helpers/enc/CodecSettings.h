@@ -7,6 +7,7 @@
 #include <string>
 
 struct AVDictionary;
+struct AVCodec;
 
 namespace reelpage::enc {
 
@@ -18,12 +19,35 @@ const char* EncoderForCodec(const std::string& codec);
 // The FFmpeg muxer for a container name ("webm", "mp4", "ogg"); null otherwise.
 const char* MuxerForContainer(const std::string& container);
 
-// The video bit rate to ask for: the source's when it is given, otherwise
-// 0.1 bit per output pixel and frame (about 0.7 Mbit/s for 640 x 360 at
-// 30 fps), never less than 200 kbit/s. A source rate of more than one bit per
-// output pixel and frame (a camera or intermediate codec shrunk to a web
-// size) is cut to that.
-int64_t VideoBitRate(int64_t sourceRate, int width, int height, int frameRateNum, int frameRateDen);
+// The video bit rate to ask for, by FFmpeg encoder name: the source's when it
+// is given, otherwise 0.1 bit per output pixel and frame (about 0.7 Mbit/s
+// for 640 x 360 at 30 fps), never less than 200 kbit/s. A source rate of
+// more than one bit per output pixel and frame (a camera or intermediate
+// codec shrunk to a web size) is cut to that. A source rate below the
+// encoder's floor (simple content the source's encoder squeezed well) is
+// raised to it: starved, Theora freezes the picture for several frames and
+// x264 smears it. The floors and how they were found are in bench/README.md.
+int64_t VideoBitRate(const char* encoder, int64_t sourceRate, int width, int height,
+                     int frameRateNum, int frameRateDen);
+// Bit per output pixel and frame below which the encoder is starved; the
+// floor adds kFloorBitsPerFrame for each frame.
+double VideoBitRateFloor(const char* encoder);
+constexpr double kFloorBitsPerFrame = 400;
+
+// The sound an output carries, made from the source's by resampling and
+// remixing: at most 48 kHz (browsers play higher rates unreliably, and AAC
+// refuses 192 kHz), at most two channels (Vorbis refuses some multichannel
+// rates and layouts, and browsers mix down anyway), and a rate the encoder
+// lists as supported, the nearest one above when there is one.
+struct OutputSound {
+    int sampleRate = 0;
+    int channels = 0;
+};
+OutputSound OutputSoundFor(const AVCodec* codec, int sourceRate, int sourceChannels);
+
+// The task's audio bit rate, kept within what the encoders accept for the
+// sound they get (8 kbit/s per channel up to 3 bit per sample).
+int64_t AudioBitRateFor(int64_t taskRate, int sampleRate, int channels);
 
 // Encoder options for speed and web playback, by FFmpeg encoder name.
 void AddVideoEncoderOptions(const char* encoder, AVDictionary** options);

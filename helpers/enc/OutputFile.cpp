@@ -51,7 +51,7 @@ double OutputFile::VideoSeconds() const {
 }
 
 double OutputFile::AudioSeconds() const {
-    return m_spec.sampleRate > 0 ? double(AudioSamples()) / m_spec.sampleRate : 0.0;
+    return m_outRate > 0 ? double(AudioSamples()) / m_outRate : 0.0;
 }
 
 bool OutputFile::Open(const OutputSpec& out) {
@@ -95,7 +95,7 @@ bool OutputFile::OpenVideo(const OutputSpec& out) {
     m_video->sample_aspect_ratio = {1, 1};
     m_video->time_base = {out.frameRateDen, out.frameRateNum};
     m_video->framerate = {out.frameRateNum, out.frameRateDen};
-    m_video->bit_rate = VideoBitRate(out.videoBitRate, m_encodeWidth, m_encodeHeight,
+    m_video->bit_rate = VideoBitRate(name, out.videoBitRate, m_encodeWidth, m_encodeHeight,
                                      out.frameRateNum, out.frameRateDen);
     if (out.pixelFormat == 30) {
         // The picture is converted here with the BT.601 matrix; say so.
@@ -142,17 +142,21 @@ bool OutputFile::OpenAudio(const OutputSpec& out) {
     if (out.sampleRate <= 0 || out.channels <= 0 || out.channels > 8)
         return Fail("bad sample rate or channel count", 0);
 
+    const OutputSound sound = OutputSoundFor(codec, out.sampleRate, out.channels);
+    m_outRate = sound.sampleRate;
+    m_outChannels = sound.channels;
     m_audio = avcodec_alloc_context3(codec);
     if (!m_audio) return Fail("avcodec_alloc_context3", AVERROR(ENOMEM));
-    m_audio->sample_rate = out.sampleRate;
-    av_channel_layout_default(&m_audio->ch_layout, out.channels);
+    m_audio->sample_rate = m_outRate;
+    av_channel_layout_default(&m_audio->ch_layout, m_outChannels);
     // FLAC keeps 16-bit samples as they are; told nothing it would store
     // them as 24-bit in 32-bit words, larger for nothing.
     AVSampleFormat format = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
     if (!std::strcmp(name, "flac")) format = AV_SAMPLE_FMT_S16;
     m_audio->sample_fmt = format;
-    if (std::strcmp(name, "flac") != 0) m_audio->bit_rate = out.audioBitRate;
-    m_audio->time_base = {1, out.sampleRate};
+    if (std::strcmp(name, "flac") != 0)
+        m_audio->bit_rate = AudioBitRateFor(out.audioBitRate, m_outRate, m_outChannels);
+    m_audio->time_base = {1, m_outRate};
     if (m_format->oformat->flags & AVFMT_GLOBALHEADER)
         m_audio->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     AVDictionary* options = nullptr;
@@ -169,20 +173,23 @@ bool OutputFile::OpenAudio(const OutputSpec& out) {
 
     const bool variable = codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE;
     m_audioFrameSize = m_audio->frame_size > 0 && !variable ? m_audio->frame_size : 1024;
-    if (format != AV_SAMPLE_FMT_S16) {
-        rc = swr_alloc_set_opts2(&m_swr, &m_audio->ch_layout, format, out.sampleRate,
-                                 &m_audio->ch_layout, AV_SAMPLE_FMT_S16, out.sampleRate, 0,
-                                 nullptr);
+    if (format != AV_SAMPLE_FMT_S16 || m_outRate != out.sampleRate ||
+        m_outChannels != out.channels) {
+        AVChannelLayout source;
+        av_channel_layout_default(&source, out.channels);
+        rc = swr_alloc_set_opts2(&m_swr, &m_audio->ch_layout, format, m_outRate, &source,
+                                 AV_SAMPLE_FMT_S16, out.sampleRate, 0, nullptr);
+        av_channel_layout_uninit(&source);
         if (rc < 0) return Fail("swr_alloc_set_opts2", rc);
         rc = swr_init(m_swr);
         if (rc < 0) return Fail("swr_init", rc);
     }
-    m_fifo = av_audio_fifo_alloc(format, out.channels, m_audioFrameSize * 4);
+    m_fifo = av_audio_fifo_alloc(format, m_outChannels, m_audioFrameSize * 4);
     if (!m_fifo) return Fail("av_audio_fifo_alloc", AVERROR(ENOMEM));
     m_sound = av_frame_alloc();
     if (!m_sound) return Fail("av_frame_alloc", AVERROR(ENOMEM));
     m_sound->format = format;
-    m_sound->sample_rate = out.sampleRate;
+    m_sound->sample_rate = m_outRate;
     rc = av_channel_layout_copy(&m_sound->ch_layout, &m_audio->ch_layout);
     if (rc < 0) return Fail("av_channel_layout_copy", rc);
     m_sound->nb_samples = m_audioFrameSize;
@@ -261,25 +268,33 @@ bool OutputFile::AddPcm(const uint8_t* pcm, size_t bytes) {
     if (bytes > used) m_partial.assign(reinterpret_cast<const char*>(pcm) + used, bytes - used);
     if (samples == 0) return true;
 
-    int rc = av_audio_fifo_realloc(m_fifo, av_audio_fifo_size(m_fifo) + samples);
-    if (rc < 0) return Fail("av_audio_fifo_realloc", rc);
-    if (m_swr) {
-        uint8_t** converted = nullptr;
-        rc = av_samples_alloc_array_and_samples(&converted, nullptr, m_spec.channels, samples,
-                                                m_audio->sample_fmt, 0);
-        if (rc < 0) return Fail("av_samples_alloc_array_and_samples", rc);
-        const uint8_t* in[1] = {pcm};
-        int n = swr_convert(m_swr, converted, samples, in, samples);
-        if (n >= 0) rc = av_audio_fifo_write(m_fifo, reinterpret_cast<void**>(converted), n);
-        av_freep(&converted[0]);
-        av_freep(&converted);
-        if (n < 0) return Fail("swr_convert", n);
-    } else {
-        void* in[1] = {const_cast<uint8_t*>(pcm)};
-        rc = av_audio_fifo_write(m_fifo, in, samples);
-    }
-    if (rc < 0) return Fail("av_audio_fifo_write", rc);
+    if (!QueueConverted(pcm, samples)) return false;
     return EncodeFifo(false);
+}
+
+bool OutputFile::QueueConverted(const uint8_t* pcm, int samples) {
+    if (!m_swr) {
+        if (!pcm) return true;
+        void* in[1] = {const_cast<uint8_t*>(pcm)};
+        int rc = av_audio_fifo_write(m_fifo, in, samples);
+        return rc < 0 ? Fail("av_audio_fifo_write", rc) : true;
+    }
+    const int room = swr_get_out_samples(m_swr, pcm ? samples : 0);
+    if (room < 0) return Fail("swr_get_out_samples", room);
+    if (room == 0) return true;
+    uint8_t** converted = nullptr;
+    int rc = av_samples_alloc_array_and_samples(&converted, nullptr, m_outChannels, room,
+                                                m_audio->sample_fmt, 0);
+    if (rc < 0) return Fail("av_samples_alloc_array_and_samples", rc);
+    const uint8_t* in[1] = {pcm};
+    const int n = swr_convert(m_swr, converted, room, pcm ? in : nullptr, pcm ? samples : 0);
+    rc = n;
+    if (n > 0) rc = av_audio_fifo_write(m_fifo, reinterpret_cast<void**>(converted), n);
+    av_freep(&converted[0]);
+    av_freep(&converted);
+    if (n < 0) return Fail("swr_convert", n);
+    if (rc < 0) return Fail("av_audio_fifo_write", rc);
+    return true;
 }
 
 bool OutputFile::EncodeFifo(bool flushAll) {
@@ -299,7 +314,7 @@ bool OutputFile::EncodeFifo(bool flushAll) {
         if (n < m_audioFrameSize && !shortFrameAllowed) {
             // An encoder that takes whole frames only gets the tail padded
             // with silence (less than one frame).
-            av_samples_set_silence(m_sound->data, n, m_audioFrameSize - n, m_spec.channels,
+            av_samples_set_silence(m_sound->data, n, m_audioFrameSize - n, m_outChannels,
                                    m_audio->sample_fmt);
             m_sound->nb_samples = m_audioFrameSize;
         }
@@ -321,7 +336,8 @@ bool OutputFile::EndAudio() {
     if (m_failed) return false;
     if (m_audioEnded || !m_audio) return true;
     m_audioEnded = true;
-    if (!m_partial.empty()) m_partial.clear(); // never a whole sample frame: dropped
+    if (!m_partial.empty()) m_partial.clear();     // never a whole sample frame: dropped
+    if (!QueueConverted(nullptr, 0)) return false; // the resampler's tail
     if (!EncodeFifo(true)) return false;
     return Send(m_audio, m_audioStream, nullptr);
 }

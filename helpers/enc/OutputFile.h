@@ -27,7 +27,7 @@ struct OutputSpec {
     int frameRateDen = 0;
     int64_t videoBitRate = 0; // the source's; 0 = unknown
     bool audio = false;
-    int sampleRate = 0;
+    int sampleRate = 0; // of the PCM handed to AddPcm
     int channels = 0;
     int64_t audioBitRate = 0;
 };
@@ -74,6 +74,9 @@ private:
     // Hands m_picture to the video encoder as the next output frame.
     bool SendPicture();
     bool EncodeFifo(bool flushAll);
+    // Converts PCM of the source's format for the encoder and queues it;
+    // null input drains what the resampler still holds.
+    bool QueueConverted(const uint8_t* pcm, int samples);
     void Close();
 
     OutputSpec m_spec;
@@ -92,6 +95,8 @@ private:
     int m_encodeWidth = 0;
     int m_encodeHeight = 0;
     int m_audioFrameSize = 0;
+    int m_outRate = 0; // what the audio encoder gets
+    int m_outChannels = 0;
     int64_t m_videoFrames = 0;
     int64_t m_audioSamples = 0;   // handed to the audio encoder
     int64_t m_pendingSamples = 0; // waiting in the fifo

@@ -57,11 +57,10 @@ struct State {
     Size asked;                       // and at what size
 
     int64_t frameRateNum = 25, frameRateDen = 1;
-    int64_t frameDuration = 40000; // D
     int64_t clipStart = 0, clipStop = 0;
-    int64_t queued = 0;   // n: output frames queued so far
-    int64_t nextTime = 0; // T: time of output frame n
-    int slot = 0;         // s
+    int64_t clipFrames = -1; // output frames the clip holds, -1 = up to the end
+    int64_t queued = 0;      // n: output frames queued so far
+    int slot = 0;            // s
 
     picture::RectI crop;
     picture::RectF fit;
@@ -78,8 +77,15 @@ struct State {
 
 State g;
 
-int64_t OutputTime(int64_t n) {
-    return n * g.frameRateDen * 1000000 / g.frameRateNum;
+// The output frame a source frame of clip time t stands for: the nearest one.
+// Container time stamps are rounded (to the millisecond in Matroska and WebM,
+// to the time base elsewhere), so a frame may come a little before or after
+// its exact time; taking the nearest output time, not the next one, keeps a
+// source at the output's rate at one output frame per source frame.
+int64_t OutputIndex(int64_t t) {
+    const __int128 unit = __int128(g.frameRateDen) * 1000000;
+    const __int128 scaled = __int128(t) * g.frameRateNum + unit / 2;
+    return int64_t(scaled >= 0 ? scaled / unit : -((-scaled + unit - 1) / unit));
 }
 
 uint8_t* SlotAt(int s) {
@@ -200,9 +206,12 @@ int32_t Init(HelperLaunch* launch) {
         g.frameRateNum = g.media->m_FrameRateNum;
         g.frameRateDen = g.media->m_FrameRateDen;
     }
-    g.frameDuration = g.frameRateDen * 1000000 / g.frameRateNum;
     g.clipStart = p.m_ClipStart;
     g.clipStop = p.m_ClipStop;
+    // A clip lasts from its start up to, not including, its stop: as many
+    // output frames as fit, so picture and sound come out the same length.
+    if (g.clipStop > g.clipStart)
+        g.clipFrames = std::max<int64_t>(OutputIndex(g.clipStop - g.clipStart), 1);
 
     g.crop = {p.m_CropLeft, p.m_CropTop, p.m_CropWidth, p.m_CropHeight};
     g.fit = frameops::FitRect(p.m_ResizeMethod, g.output.width, g.output.height, p.m_CropWidth,
@@ -274,9 +283,14 @@ void YuvPlanes(uint8_t* base, int w, int h, void* planes[3], int32_t strides[3])
 }
 
 int32_t GetFrameBuffer(void* planes[3], int32_t strides[3], int64_t frameTime) {
-    if (g.clipStop != 0 && frameTime > g.clipStop) FinishJob();
     const int64_t t = frameTime - g.clipStart;
-    if (t + g.frameDuration < g.nextTime) return 1; // ends before the next output frame
+    const int64_t index = OutputIndex(t);
+    if (g.clipStop != 0 &&
+        (frameTime >= g.clipStop || (g.clipFrames >= 0 && index >= g.clipFrames)))
+        FinishJob();
+    // Its output frame is already taken by the frame before it (a source
+    // faster than the output, or a frame before the clip): dropped.
+    if (index < g.queued) return 1;
     WaitForFreeSlots();
     planes[1] = planes[2] = nullptr;
     strides[1] = strides[2] = 0;
@@ -358,16 +372,19 @@ int32_t FrameReady(void* planes[3], int32_t strides[3], int64_t frameTime) {
     (void)strides;
     const int64_t t = frameTime - g.clipStart;
     Compose(planes);
-    // Once, or once per output time the frame covers (a gap in the source
-    // repeats it): the output frame rate stays constant.
-    while (g.nextTime <= t) {
+    // Once, or for every output frame up to its own when the source left a
+    // gap (the output frame rate stays constant). GetFrameBuffer took it
+    // only when its own output frame is still free, so it is queued at least
+    // once.
+    int64_t last = std::max(OutputIndex(t), g.queued);
+    if (g.clipFrames >= 0) last = std::min(last, g.clipFrames - 1);
+    do {
         for (int k = 0; k < g.encoders; ++k) {
             g.streams[k]->m_SlotOfFrame[g.queued % kSlotTableSize] = uint8_t(g.slot);
             platform::InterlockedIncrement(&g.streams[k]->m_cFramesAnnounced);
         }
         ++g.queued;
-        g.nextTime = OutputTime(g.queued);
-    }
+    } while (g.queued <= last);
     // The first picture that goes out is the poster's, before any encoder
     // can be done with its slot.
     if (g.queued > 0 && g.poster.Wanted()) g.poster.Take(SlotAt(g.slot), g.pixelFormat);

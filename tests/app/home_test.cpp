@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QSpinBox>
+#include <QTest>
 
 #include <vector>
 
@@ -200,6 +201,16 @@ TEST_F(GeneralPanel, PresetsSetTheSizeAndCustomKeepsIt) {
     EXPECT_EQ(g_applyOutputSize, 6);
     panel->spHeight->setValue(5000); // beyond the range
     EXPECT_EQ(project.m_OutputHeight, 2048);
+
+    // A typed size is applied once, when typing ends, not at every digit.
+    const int applied = g_applyOutputSize;
+    panel->spWidth->selectAll();
+    QTest::keyClicks(panel->spWidth, QStringLiteral("1280"));
+    EXPECT_EQ(g_applyOutputSize, applied);
+    EXPECT_EQ(project.m_OutputWidth, 1000);
+    QTest::keyClick(panel->spWidth, Qt::Key_Return);
+    EXPECT_EQ(project.m_OutputWidth, 1280);
+    EXPECT_EQ(g_applyOutputSize, applied + 1);
 }
 
 TEST_F(GeneralPanel, AspectMenuInCustomMode) {

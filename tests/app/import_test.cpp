@@ -10,6 +10,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTest>
 #include <QTimer>
 
 #include <functional>
@@ -354,15 +355,43 @@ TEST_F(ImportFlow, TheTitleIsStoredAndSavedOnEveryChange) {
     EXPECT_EQ(main.frmHome->edTitle->text(), "Clip");
     EXPECT_TRUE(g_savedTitles.empty()) << "loading the project is no change";
 
+    // The box takes no more than the record stores, so the page gets the
+    // title that was typed.
+    EXPECT_EQ(main.frmHome->edTitle->maxLength(), 62);
     const QString seventy(70, QChar('t'));
     main.frmHome->edTitle->setText(seventy);
-    ASSERT_EQ(g_savedTitles.size(), 1u);
+    EXPECT_EQ(main.frmHome->edTitle->text(), seventy.left(62));
     EXPECT_EQ(FieldText(g_opened.m_szName), seventy.left(62));
-    main.frmHome->edTitle->setText(QStringLiteral("Short"));
-    EXPECT_EQ(g_savedTitles.back(), "Short");
+    ASSERT_TRUE(apptest::WaitFor([&] { return g_savedTitles.size() == 1u; }, 5000));
+
+    // Keystrokes write the record but save it (two syncs to disk) once, when
+    // typing pauses.
+    QTest::keyClicks(main.frmHome->edTitle, QStringLiteral("abc"));
+    EXPECT_EQ(FieldText(g_opened.m_szName), seventy.left(62)) << "the box was full";
+    main.frmHome->edTitle->clear();
+    QTest::keyClicks(main.frmHome->edTitle, QStringLiteral("Short"));
+    EXPECT_EQ(FieldText(g_opened.m_szName), "Short");
+    EXPECT_EQ(g_savedTitles.size(), 1u) << "nothing saved while typing";
+    ASSERT_TRUE(apptest::WaitFor([&] { return !main.frmHome->TitleSavePending(); }, 5000));
+    EXPECT_EQ(g_savedTitles, (std::vector<QString>{seventy.left(62), "Short"}));
 
     main.frmHome->ChangeTitle(QStringLiteral("From the dialog"));
     EXPECT_EQ(main.frmHome->edTitle->text(), "From the dialog");
     EXPECT_EQ(g_savedTitles.size(), 3u) << "saved once, not again by the edit's handler";
     EXPECT_EQ(FieldText(g_opened.m_szName), "From the dialog");
+}
+
+TEST_F(ImportFlow, ATitleTypedJustBeforeClosingIsSaved) {
+    Low.SaveMediaInfo.Set(&FakeSaveMediaInfo);
+    g_savedTitles.clear();
+    g_doneAtOnce = 0;
+    {
+        TfrmMain main;
+        main.frmHome->AddFile(QStringLiteral("/videos/new.mkv"));
+        ASSERT_EQ(AppProjectMedia, &g_opened);
+        QTest::keyClicks(main.frmHome->edTitle, QStringLiteral("X"));
+        ASSERT_TRUE(main.frmHome->TitleSavePending());
+        EXPECT_TRUE(g_savedTitles.empty());
+    }
+    EXPECT_EQ(g_savedTitles, (std::vector<QString>{"ClipX"}));
 }

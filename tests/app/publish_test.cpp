@@ -20,9 +20,17 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QWebEngineView>
 
+#include <algorithm>
+#include <atomic>
 #include <climits>
+#include <cstdio>
+#include <ctime>
 #include <cstring>
 #include <vector>
 
@@ -35,6 +43,7 @@
 #include "Main.h"
 #include "PublishFrm.h"
 #include "app_test_support.h"
+#include "picture/picture.h"
 
 using namespace reelpage::app;
 
@@ -127,6 +136,7 @@ protected:
         dialog = new TfrmPublish(nullptr);
         dialog->show();
         dialog->InitForm();
+        Written();
         return dialog;
     }
     // A real picture file of that size.
@@ -137,6 +147,11 @@ protected:
         image.fill(Qt::darkCyan);
         EXPECT_TRUE(image.save(path)) << path.toStdString();
         return path;
+    }
+    // The pages written once the window has caught up with its changes.
+    const std::vector<bool>& Written() {
+        EXPECT_TRUE(apptest::WaitFor([&] { return !dialog->Generating(); }, 10000));
+        return g_publishCalls;
     }
     // Adds the picture through the dialog's button, as a user would.
     void AddPicture(const QString& path) {
@@ -210,7 +225,7 @@ TEST_F(PublishDialog, ShowsTheProjectAndPreviewsTheWrittenPage) {
     EXPECT_EQ(dialog->Panel3->height(), 40);
 
     // Filling the controls wrote nothing back: one page, written once.
-    EXPECT_EQ(g_publishCalls, std::vector<bool>{true});
+    EXPECT_EQ(Written(), std::vector<bool>{true});
     EXPECT_EQ(project.m_Autoplay, -1);
     bool loaded = false;
     QObject::connect(dialog->WebBrowser1, &QWebEngineView::loadFinished,
@@ -249,7 +264,7 @@ TEST_F(PublishDialog, PictureIsFittedIntoTheOutputFrame) {
                   QString::asprintf("Video output size:640*480, Advertisement image size:%d*%d",
                                     c.w, c.h));
         // Showing the size in the spin edits changes nothing on its own.
-        EXPECT_EQ(g_publishCalls, std::vector<bool>{true});
+        EXPECT_EQ(Written(), std::vector<bool>{true});
         EXPECT_TRUE(dialog->btnDeleteAd->isEnabled());
         EXPECT_FALSE(dialog->cbxAutoplay->isEnabled());
     }
@@ -272,7 +287,7 @@ TEST_F(PublishDialog, PictureDialogAsksForAnExistingPicture) {
               "Metafiles (*.wmf);;All Files (*)");
     EXPECT_TRUE(messages.shown.empty());
     EXPECT_EQ(std::memcmp(&before, &project, sizeof project), 0);
-    EXPECT_TRUE(g_publishCalls.empty());
+    EXPECT_TRUE(Written().empty());
 }
 
 TEST_F(PublishDialog, UnreadablePictureIsRefusedAndNothingChanges) {
@@ -311,7 +326,7 @@ TEST_F(PublishDialog, UnreadablePictureIsRefusedAndNothingChanges) {
         EXPECT_EQ(std::memcmp(&before, &project, sizeof project), 0);
         EXPECT_EQ(dialog->edAd->text(), "/pictures/old.png");
         EXPECT_EQ(dialog->seWidthAd->value(), 400);
-        EXPECT_TRUE(g_publishCalls.empty());
+        EXPECT_TRUE(Written().empty());
     }
 }
 
@@ -319,16 +334,25 @@ TEST_F(PublishDialog, KeepAspectRatioCouplesTheSides) {
     Open();
     AddPicture(Picture(400, 300));
     ASSERT_EQ(dialog->seWidthAd->value(), 400);
+    Written();
     g_publishCalls.clear();
 
     dialog->seWidthAd->setValue(200);
     EXPECT_EQ(dialog->seHeightAd->value(), 150);
     EXPECT_EQ(project.m_AdWidth, 200);
     EXPECT_EQ(project.m_AdHeight, 150);
+    EXPECT_EQ(Written(), std::vector<bool>{true});
     dialog->seHeightAd->setValue(61);
     EXPECT_EQ(dialog->seWidthAd->value(), 81) << "61 x 400 div 300, truncated";
     EXPECT_EQ(project.m_AdWidth, 81);
-    EXPECT_EQ(g_publishCalls, (std::vector<bool>{true, true})) << "one page per change";
+    EXPECT_EQ(Written(), (std::vector<bool>{true, true})) << "one page per change";
+
+    // Changes in quick succession (an arrow key held) write one page.
+    g_publishCalls.clear();
+    for (int i = 0; i < 5; ++i)
+        dialog->seWidthAd->stepBy(1);
+    EXPECT_EQ(project.m_AdWidth, 86);
+    EXPECT_EQ(Written(), std::vector<bool>{true});
 
     // Sizes beyond any screen are taken, without overflowing.
     dialog->seHeightAd->setValue(INT_MAX);
@@ -363,6 +387,7 @@ TEST_F(PublishDialog, TemplateWithoutAdvertisementHidesTheGroupAndKeepsItsValues
     Leave(dialog->edAdLink);
     dialog->seWidthAd->setValue(200);
     ASSERT_FALSE(dialog->cbxAutoplay->isEnabled());
+    Written();
     g_publishCalls.clear();
 
     dialog->cmbTemplates->setCurrentIndex(0);
@@ -370,7 +395,7 @@ TEST_F(PublishDialog, TemplateWithoutAdvertisementHidesTheGroupAndKeepsItsValues
     EXPECT_FALSE(dialog->GroupBox3->isVisible());
     EXPECT_TRUE(dialog->cbxAutoplay->isEnabled()) << "no ad on this page";
     EXPECT_FALSE(dialog->btnAddAd->isEnabled());
-    EXPECT_EQ(g_publishCalls, std::vector<bool>{true});
+    EXPECT_EQ(Written(), std::vector<bool>{true});
 
     dialog->cmbTemplates->setCurrentIndex(1);
     EXPECT_EQ(project.m_Templete, 1);
@@ -382,7 +407,7 @@ TEST_F(PublishDialog, TemplateWithoutAdvertisementHidesTheGroupAndKeepsItsValues
     EXPECT_EQ(dialog->edAdLink->text(), "https://example.test/");
     EXPECT_EQ(dialog->seWidthAd->value(), 200);
     EXPECT_EQ(dialog->seHeightAd->value(), 150);
-    EXPECT_EQ(g_publishCalls, (std::vector<bool>{true, true}));
+    EXPECT_EQ(Written(), (std::vector<bool>{true, true}));
 
     // A template without ad support, opened that way, starts with the group hidden.
     delete dialog.data();
@@ -397,6 +422,7 @@ TEST_F(PublishDialog, RemovingThePictureKeepsSizeAndLink) {
     AddPicture(Picture(200, 800));
     dialog->edAdLink->setText(QStringLiteral("https://example.test/"));
     Leave(dialog->edAdLink);
+    Written();
     g_publishCalls.clear();
 
     dialog->btnDeleteAd->click();
@@ -413,7 +439,7 @@ TEST_F(PublishDialog, RemovingThePictureKeepsSizeAndLink) {
     EXPECT_TRUE(dialog->btnAddAd->isEnabled());
     EXPECT_TRUE(dialog->cbxAutoplay->isEnabled());
     EXPECT_TRUE(dialog->lblSizeHintAd->text().isEmpty());
-    EXPECT_EQ(g_publishCalls, std::vector<bool>{true});
+    EXPECT_EQ(Written(), std::vector<bool>{true});
 }
 
 TEST_F(PublishDialog, PlayerOptionsAreWrittenAsLongBooleans) {
@@ -429,11 +455,12 @@ TEST_F(PublishDialog, PlayerOptionsAreWrittenAsLongBooleans) {
         SCOPED_TRACE(c.box->text().toStdString());
         for (int i = 0; i < 3; ++i) {
             const bool before = c.box->isChecked();
+            Written();
             g_publishCalls.clear();
             c.box->click();
             ASSERT_NE(c.box->isChecked(), before);
             EXPECT_EQ(*c.field, c.box->isChecked() ? -1 : 0);
-            EXPECT_EQ(g_publishCalls, std::vector<bool>{true});
+            EXPECT_EQ(Written(), std::vector<bool>{true});
         }
     }
 }
@@ -442,18 +469,19 @@ TEST_F(PublishDialog, LinkIsTakenWhenLeftAndOnlyWhenChanged) {
     SetFieldText(project.m_AdFile, QStringLiteral("/pictures/banner.png"));
     SetFieldText(project.m_AdLink, QStringLiteral("https://example.test/a"));
     Open();
+    Written();
     g_publishCalls.clear();
 
     Leave(dialog->edAdLink);
-    EXPECT_TRUE(g_publishCalls.empty()) << "unchanged";
+    EXPECT_TRUE(Written().empty()) << "unchanged";
 
     dialog->edAdLink->setText(QStringLiteral("https://example.test/b"));
     EXPECT_EQ(FieldText(project.m_AdLink), "https://example.test/a") << "not while typing";
     Leave(dialog->edAdLink);
     EXPECT_EQ(FieldText(project.m_AdLink), "https://example.test/b");
-    EXPECT_EQ(g_publishCalls, std::vector<bool>{true});
+    EXPECT_EQ(Written(), std::vector<bool>{true});
     Leave(dialog->edAdLink);
-    EXPECT_EQ(g_publishCalls, std::vector<bool>{true});
+    EXPECT_EQ(Written(), std::vector<bool>{true});
 
     // The box takes 1024 characters; the project keeps 1022 of them.
     const QString longest = QStringLiteral("https://example.test/") + QString(1100, QChar('x'));
@@ -466,6 +494,7 @@ TEST_F(PublishDialog, LinkIsTakenWhenLeftAndOnlyWhenChanged) {
 
 TEST_F(PublishDialog, ZoomMenuMarksOnlyTheCurrentZoom) {
     Open();
+    Written();
     g_publishCalls.clear();
     QAction* items[] = {dialog->N125, dialog->N100, dialog->N75, dialog->N50, dialog->N25};
     auto checked = [&] {
@@ -495,12 +524,13 @@ TEST_F(PublishDialog, ZoomMenuMarksOnlyTheCurrentZoom) {
     EXPECT_EQ(dialog->ZoomValue(), 100);
     EXPECT_EQ(dialog->tbZoom->value(), 100);
     EXPECT_EQ(checked(), "100%");
-    EXPECT_TRUE(g_publishCalls.empty()) << "zooming writes no page";
+    EXPECT_TRUE(Written().empty()) << "zooming writes no page";
 }
 
 TEST_F(PublishDialog, OpensTheFolderAndThePageWithoutWritingIt) {
     Open();
     OpenedUrls opened;
+    Written();
     g_publishCalls.clear();
     dialog->lblOutputFolder->OnLinkClick(FieldText(g_outputFolder));
     dialog->btnOpen->click();
@@ -533,6 +563,98 @@ TEST_F(PublishDialog, FinishReturnsToTheMainWindow) {
     EXPECT_EQ(g_freeEncoding, 1);
     EXPECT_TRUE(dialog.isNull()) << "the window freed itself";
     AppSettings = nullptr;
+}
+
+namespace {
+// Writes the page as the engine does where it costs: the advertisement
+// picture read and scaled to its shown size, and encoded.
+std::atomic<int> g_heavyPages{0};
+std::atomic<bool> g_heavyOnInterfaceThread{false};
+int32_t HeavyPublishPage(reelpage::BOOL generate, WCHAR* out) {
+    if (generate && AppProject) {
+        if (QThread::currentThread() == qApp->thread()) g_heavyOnInterfaceThread = true;
+        picture::Bitmap source, shown;
+        std::string encoded;
+        picture::EncoderId png;
+        picture::FindEncoderByMimeType("image/png", png);
+        if (picture::LoadPicture(FieldText(AppProject->m_AdFile).toStdString(), source) ==
+                picture::Error::None &&
+            picture::Stretch(source, std::max(1, AppProject->m_AdWidth),
+                             std::max(1, AppProject->m_AdHeight), shown) == picture::Error::None)
+            picture::EncodePicture(shown, png, encoded);
+        ++g_heavyPages;
+    }
+    return FakePublishPage(generate, out);
+}
+
+// The longest time the interface thread's event loop went without turning,
+// measured by a timer that should fire every 5 ms. The machine may be busy
+// with other work and leave the thread waiting for a core, so besides the
+// wall-clock gap the thread's own processor time between two turns is kept:
+// that is the work the window itself did in one go.
+class EventLoopWatchdog : public QObject {
+public:
+    EventLoopWatchdog() {
+        m_clock.start();
+        m_cpu = ThreadCpuMs();
+        m_timer.setInterval(5);
+        QObject::connect(&m_timer, &QTimer::timeout, this, [this] {
+            m_longest = std::max(m_longest, m_clock.restart());
+            const double cpu = ThreadCpuMs();
+            m_longestCpu = std::max(m_longestCpu, cpu - m_cpu);
+            m_cpu = cpu;
+        });
+        m_timer.start();
+    }
+    qint64 LongestStallMs() const { return m_longest; }
+    double LongestWorkMs() const { return m_longestCpu; }
+
+private:
+    static double ThreadCpuMs() {
+        timespec t{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+    }
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    double m_cpu = 0;
+    qint64 m_longest = 0;
+    double m_longestCpu = 0;
+};
+} // namespace
+
+TEST_F(PublishDialog, TypingASizeNeverStallsTheWindow) {
+    Low.PublishPage.Set(&HeavyPublishPage);
+    Open();
+    AddPicture(Picture(6000, 4000));
+    ASSERT_EQ(project.m_AdImageWidth, 6000);
+    ASSERT_TRUE(dialog->cbxKeepScaleAd->isChecked());
+    Written();
+    g_heavyPages = 0;
+    g_heavyOnInterfaceThread = false;
+    g_publishCalls.clear();
+
+    dialog->activateWindow();
+    dialog->seWidthAd->setFocus();
+    dialog->seWidthAd->selectAll();
+    EventLoopWatchdog watchdog;
+    for (QChar digit : QStringLiteral("1234")) {
+        QTest::keyClick(dialog->seWidthAd, digit.toLatin1());
+        QTest::qWait(40);
+    }
+    EXPECT_EQ(project.m_AdWidth, 640) << "taken when typing ends, not at every digit";
+    QTest::keyClick(dialog->seWidthAd, Qt::Key_Return);
+    EXPECT_EQ(project.m_AdWidth, 1234);
+    EXPECT_EQ(project.m_AdHeight, 822);
+    EXPECT_EQ(Written(), std::vector<bool>{true});
+    EXPECT_EQ(g_heavyPages, 1);
+    EXPECT_FALSE(g_heavyOnInterfaceThread);
+    EXPECT_LT(watchdog.LongestWorkMs(), 100);
+    RecordProperty("longest_event_loop_gap_ms", int(watchdog.LongestStallMs()));
+    RecordProperty("longest_work_between_turns_ms", int(watchdog.LongestWorkMs()));
+    std::printf("longest event-loop gap %lld ms, longest work between turns %.1f ms\n",
+                static_cast<long long>(watchdog.LongestStallMs()), watchdog.LongestWorkMs());
+    Low.PublishPage.Set(&FakePublishPage);
 }
 
 #include "publish_test.moc"

@@ -34,6 +34,9 @@ namespace {
 class MediaProbe : public ::testing::Test {
 protected:
     void SetUp() override {
+        // Cases that point the data folder elsewhere must not leave it there
+        // for the cases after them in this process.
+        if (const char* data = getenv("XDG_DATA_HOME")) m_szDataHome = data;
         SetInstallFolderForTesting(REELPAGE_PROGRAM_DIR);
         InitFolders();
         unsetenv("REC_CRASH");
@@ -42,6 +45,8 @@ protected:
         platform::RegDeleteKey(platform::RegRoot::CurrentUser, u"SOFTWARE\\Zelmorix\\MediaInfo");
         ReloadHistoryForTesting();
     }
+
+    void TearDown() override { setenv("XDG_DATA_HOME", m_szDataHome.c_str(), 1); }
 
     MediaInfo* Open(const std::string& path, int32_t cookie = 5) {
         auto open = Bind<FnOpenMedia>(kOpenMedia);
@@ -73,6 +78,7 @@ protected:
     }
 
     ImportWindow m_Window;
+    std::string m_szDataHome;
 };
 
 // The bitmap's first pixel as a ramp frame number; checks the header too.
@@ -405,6 +411,54 @@ TEST_F(MediaProbe, UnwritableDataFolderFailsTheImport) {
     std::ifstream log(std::string(getenv("HOME")) + "/Documents/Log Files/reelpage.log");
     const std::string text((std::istreambuf_iterator<char>(log)), {});
     EXPECT_NE(text.find("Zelmorix/MediaInfo"), std::string::npos) << text;
+}
+
+// The thumbnail is exactly the picture a full decode gives for the first
+// frame at or after 3 s (or the first frame of a shorter clip), however few
+// pictures the import decodes to reach it. The reference: that picture cut
+// out by ffmpeg as raw video, imported the same way, so both go through the
+// same conversion and must match byte for byte.
+TEST_F(MediaProbe, ThumbnailIsTheExactPictureWhateverTheStreamsStructure) {
+    struct Case {
+        const char* name;
+        double seconds;
+        std::vector<std::string> encode;
+        const char* pick; // the frame ffmpeg cuts out
+    };
+    const Case cases[] = {
+        {"x264-defaults.mp4", 5, {}, "gte(t\\,3)"},
+        {"b-pyramid.mp4",
+         5,
+         {"-x264-params", "scenecut=0:keyint=300:bframes=3:b-pyramid=normal"},
+         "gte(t\\,3)"},
+        {"keyframe-at-3s.mp4", 5, {"-g", "25", "-bf", "2"}, "gte(t\\,3)"},
+        {"shorter-than-3s.mp4", 2, {}, "eq(n\\,0)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string clip = Media(c.name);
+        const std::string picture = Media(std::string(c.name) + ".nut");
+        std::vector<std::string> make = {"-f", "lavfi", "-i",
+                                         "testsrc2=s=160x120:r=25:d=" + std::to_string(c.seconds),
+                                         "-c:v", "libx264", "-pix_fmt", "yuv420p"};
+        make.insert(make.end(), c.encode.begin(), c.encode.end());
+        make.push_back(clip);
+        ASSERT_TRUE(Ffmpeg(make));
+        ASSERT_TRUE(Ffmpeg({"-i", clip, "-vf", std::string("select=") + c.pick, "-frames:v", "1",
+                            "-c:v", "rawvideo", "-pix_fmt", "yuv420p", picture}));
+        MediaInfo* m = Open(clip);
+        ASSERT_NE(m, nullptr);
+        ASSERT_EQ(m_Window.WaitDone(), kProbeOk);
+        m_Window.Clear();
+        const std::vector<uint8_t> thumbnail = ReadFile(SideFile(*m, u"bmp"));
+        MediaInfo* r = Open(picture);
+        ASSERT_NE(r, nullptr);
+        ASSERT_EQ(m_Window.WaitDone(), kProbeOk);
+        m_Window.Clear();
+        const std::vector<uint8_t> expected = ReadFile(SideFile(*r, u"bmp"));
+        ASSERT_EQ(expected.size(), 54u + 160 * 120 * 4);
+        EXPECT_TRUE(thumbnail == expected);
+    }
 }
 
 TEST_F(MediaProbe, PhoneVideoIsUpright) {

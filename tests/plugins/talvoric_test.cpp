@@ -488,17 +488,43 @@ TEST(Talvoric, FramesBeforeTheClipAreDroppedAndTheClipStopEndsTheJob) {
     job.Start(Times(30, 40000, 520000));
     auto frames = job.Consume();
     ExpectFinished(job);
-    // Output frames at clip times 0 .. 0.2 s from the source frames of 1.0 s
-    // (index 12) to 1.2 s; the one of 1.24 s ends the job.
-    ASSERT_EQ(frames.size(), 6u);
+    // Output frames at clip times 0 .. 0.16 s from the source frames of 1.0 s
+    // (index 12) on: 0.2 s of picture, like the 0.2 s of sound. The frame of
+    // 1.2 s ends the job.
+    ASSERT_EQ(frames.size(), 5u);
     for (size_t n = 0; n < frames.size(); ++n) {
         EXPECT_FALSE(frames[n].repeat);
         EXPECT_EQ(frames[n].bytes[0], SourceY(0, 0, 12 + int(n))) << n;
     }
-    // Frames that end before the clip never took a slot; only the one of
-    // 0.96 s, which reaches into the clip, did (slot 0, never announced).
-    EXPECT_EQ(job.Header(0)->m_SlotOfFrame[0], 1);
-    EXPECT_EQ(job.Talv()->m_Pts, 200000);
+    // Frames before the clip never took a slot.
+    EXPECT_EQ(job.Header(0)->m_SlotOfFrame[0], 0);
+    EXPECT_EQ(job.Talv()->m_Pts, 160000);
+}
+
+// Time stamps rounded by the container (milliseconds, as in Matroska and
+// WebM) come a little before or after the output times: each frame is still
+// queued once, at its nearest output time.
+TEST(Talvoric, RoundedTimeStampsGiveEachFrameOnce) {
+    for (const auto& [num, den] :
+         std::vector<std::pair<int, int>>{{30, 1}, {30000, 1001}, {60, 1}}) {
+        SCOPED_TRACE(num);
+        JobSpec s;
+        s.fpsNum = num;
+        s.fpsDen = den;
+        std::vector<int64_t> times;
+        for (int i = 0; i < 40; ++i) // milliseconds, rounded half up, then jittered
+            times.push_back((int64_t(i) * 1000 * den + num / 2) / num * 1000 + (i % 3 - 1) * 1000);
+        times[0] = 0;
+        TalvoricJob job(s);
+        job.Start(times);
+        auto frames = job.Consume();
+        ExpectFinished(job);
+        ASSERT_EQ(frames.size(), 40u);
+        for (size_t n = 0; n < frames.size(); ++n) {
+            EXPECT_FALSE(frames[n].repeat) << n;
+            EXPECT_EQ(frames[n].bytes[0], SourceY(0, 0, int(n))) << n;
+        }
+    }
 }
 
 TEST(Talvoric, TheProducerWaitsForTheSlowestEncoder) {

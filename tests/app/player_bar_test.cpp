@@ -1,0 +1,380 @@
+// The player bar of the main window against a stand-in engine that records
+// what it is asked: the bar's states, play and pause, seeking with the track
+// bar, the clip buttons and the preview's reports.
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QStyle>
+#include <QStyleOptionSlider>
+#include <QTest>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "Functions.h"
+#include "GraphicsButton.h"
+#include "ImageResource.h"
+#include "LowInterface.h"
+#include "Main.h"
+#include "MediaPlayTrackBar.h"
+#include "WindowHandle.h"
+#include "app_test_support.h"
+
+using namespace reelpage::app;
+
+namespace {
+
+// Every preview call of the stand-in engine, in order, as "Seek(5)", "Play".
+std::vector<std::string> g_calls;
+
+void StandInPreviewEngine() {
+    apptest::StandInMainWindowEngine();
+    Low.Play.Set([]() -> int32_t { return g_calls.push_back("Play"), 0; });
+    Low.Pause.Set([]() -> int32_t { return g_calls.push_back("Pause"), 0; });
+    Low.Seek.Set([](int32_t s) -> int32_t {
+        return g_calls.push_back("Seek(" + std::to_string(s) + ")"), 0;
+    });
+    Low.BeginSeekDrag.Set([]() -> int32_t { return g_calls.push_back("BeginSeekDrag"), 0; });
+    Low.EndSeekDrag.Set([]() -> int32_t { return g_calls.push_back("EndSeekDrag"), 0; });
+    Low.ApplyClipRange.Set([]() -> int32_t { return g_calls.push_back("ApplyClipRange"), 0; });
+    Low.RestartPreview.Set([](HWND, HWND) -> int32_t {
+        return g_calls.push_back("RestartPreview"), 0;
+    });
+    g_calls.clear();
+}
+
+using Calls = std::vector<std::string>;
+
+QPoint HandleCentre(TMediaPlayTrackBar& bar) {
+    QStyleOptionSlider opt;
+    opt.initFrom(&bar);
+    opt.orientation = Qt::Horizontal;
+    opt.minimum = bar.minimum();
+    opt.maximum = bar.maximum();
+    opt.sliderPosition = bar.sliderPosition();
+    opt.sliderValue = bar.value();
+    opt.tickPosition = bar.tickPosition();
+    opt.tickInterval = bar.tickInterval();
+    opt.subControls = QStyle::SC_All;
+    return bar.style()
+        ->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, &bar)
+        .center();
+}
+
+class PlayerBar : public ::testing::Test {
+protected:
+    void SetUp() override {
+        apptest::UseProgramFolder();
+        StandInPreviewEngine();
+        media = MediaInfo{};
+        media.m_bVideoStream = 1;
+        media.m_Duration = 200'900'000; // the bar counts 200 whole seconds
+        project = Project{};
+        AppProject = nullptr;
+        AppProjectMedia = nullptr;
+    }
+    void TearDown() override {
+        AppProject = nullptr;
+        AppProjectMedia = nullptr;
+    }
+    // A project was created: the bar is ready, paused at 0.
+    void Load(TfrmMain& main) {
+        AppProject = &project;
+        AppProjectMedia = &media;
+        main.OnTaskChanged();
+        g_calls.clear();
+    }
+    MediaInfo media;
+    Project project;
+};
+
+} // namespace
+
+TEST_F(PlayerBar, StatesWithoutAProjectPausedAndPlaying) {
+    struct Row {
+        const char* state;
+        bool play, poster, track, clipStart, clipStop, reset;
+        const QImage* image;
+    };
+    TfrmMain main;
+    auto check = [&](const Row& r) {
+        SCOPED_TRACE(r.state);
+        EXPECT_EQ(main.btnPlay->isEnabled(), r.play);
+        EXPECT_EQ(main.btnPoster->isEnabled(), r.poster);
+        EXPECT_EQ(main.TrackBar1->isEnabled(), r.track);
+        EXPECT_EQ(main.btnClipStart->isEnabled(), r.clipStart);
+        EXPECT_EQ(main.btnClipStop->isEnabled(), r.clipStop);
+        EXPECT_EQ(main.btnClipReset->isEnabled(), r.reset);
+        EXPECT_EQ(main.btnPlay->Image(), r.image);
+    };
+
+    check({"no project", false, false, false, false, false, false, &Images.Play});
+    EXPECT_EQ(main.lblPlayPosition->text(), "00:00/00:00");
+    for (QLabel* label : {main.lblClipStart, main.lblDuration, main.lblClipStop})
+        EXPECT_EQ(label->text(), "00:00");
+    main.btnPlay->click();
+    EXPECT_TRUE(g_calls.empty()) << "nothing plays before a project";
+
+    Load(main);
+    check({"paused at 0", true, true, true, true, false, false, &Images.Play});
+
+    main.btnPlay->click();
+    EXPECT_TRUE(main.Playing());
+    EXPECT_EQ(g_calls, (Calls{"Play"}));
+    main.WndProc(reelpage::kMsgPreviewSecond, 3, 0);
+    check({"playing at 3", true, true, true, true, true, false, &Images.Pause});
+
+    main.btnPlay->click();
+    EXPECT_FALSE(main.Playing());
+    EXPECT_EQ(g_calls, (Calls{"Play", "Pause"}));
+    check({"paused at 3", true, true, true, true, true, false, &Images.Play});
+
+    // Back from encoding while the button still said Pause: a new session,
+    // paused at 0, with its queued reports of the old one gone.
+    main.btnPlay->click();
+    g_calls.clear();
+    main.WndProc(reelpage::kMsgReplay, 0, 0);
+    EXPECT_EQ(g_calls, (Calls{"RestartPreview"}));
+    EXPECT_FALSE(main.Playing());
+    EXPECT_EQ(main.TrackBar1->Position(), 0);
+    EXPECT_EQ(main.lblPlayPosition->text(), "");
+    check({"after replay", true, true, true, true, false, false, &Images.Play});
+    main.btnPlay->click();
+    EXPECT_EQ(g_calls, (Calls{"RestartPreview", "Play"})) << "Play, not Pause";
+}
+
+TEST_F(PlayerBar, PreviewReportsMoveTheBarAndEndPlaying) {
+    media.m_Duration = 3 * 3600 * 1'000'000LL; // three hours
+    TfrmMain main;
+    Load(main);
+    EXPECT_EQ(main.TrackBar1->Max(), 10800);
+    const std::pair<int, const char*> reports[] = {
+        {65, "01:05 / 180:00"},
+        {2148, "35:48 / 180:00"},   // past the 32-bit microsecond limit
+        {7265, "121:05 / 180:00"},  // hours are counted in minutes
+        {10800, "180:00 / 180:00"},
+        {10803, "180:00 / 180:00"}, // sound a little longer than the picture
+    };
+    for (auto [seconds, text] : reports) {
+        main.WndProc(reelpage::kMsgPreviewSecond, seconds, 0);
+        EXPECT_EQ(main.lblPlayPosition->text(), text) << seconds;
+        EXPECT_EQ(main.TrackBar1->Position(), std::min(seconds, 10800));
+    }
+    EXPECT_FALSE(main.btnClipStart->isEnabled()) << "at the end";
+    EXPECT_TRUE(g_calls.empty()) << "a report is not a user move";
+
+    main.btnPlay->click();
+    main.WndProc(reelpage::kMsgPreviewEnded, 0, 0);
+    EXPECT_FALSE(main.Playing());
+    EXPECT_EQ(main.btnPlay->Image(), &Images.Play);
+}
+
+TEST_F(PlayerBar, ClipButtons) {
+    struct Case {
+        const char* name;
+        int64_t start, stop;  // project before, microseconds
+        int position;         // thumb, seconds
+        bool cutFront;        // else cut the behind
+        int64_t wantStart, wantStop;
+        const char *lblStart, *lblStop, *lblDuration;
+        int selStart, selEnd;
+        bool applied;
+    };
+    const Case cases[] = {
+        {"front", 0, 0, 20, true, 20'000'000, 0, "00:20", "", "03:00", 20, 200, true},
+        {"front at the end does nothing", 0, 0, 200, true, 0, 0, "", "", "", 0, 0, false},
+        {"behind at 0 does nothing", 5'000'000, 0, 0, false, 5'000'000, 0, "00:05", "", "03:15",
+         5, 200, false},
+        {"behind", 10'000'000, 0, 70, false, 10'000'000, 70'000'000, "00:10", "01:10", "01:00",
+         10, 70, true},
+        {"behind before the start clears the start", 100'000'000, 0, 40, false, 0, 40'000'000,
+         "", "00:40", "00:40", 0, 40, true},
+        {"front after the stop clears the stop", 0, 40'000'000, 60, true, 60'000'000, 0, "01:00",
+         "", "02:20", 60, 200, true},
+        {"behind at the last second means to the end", 30'000'000, 0, 200, false, 30'000'000, 0,
+         "00:30", "", "02:50", 30, 200, true},
+    };
+    TfrmMain main;
+    Load(main);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        project.m_ClipStart = c.start;
+        project.m_ClipStop = c.stop;
+        main.WndProc(reelpage::kMsgPreviewSecond, c.position, 0);
+        main.UpdateClipRange();
+        g_calls.clear();
+        // The click handler itself, whether or not the button is enabled.
+        TGraphicsButton* button = c.cutFront ? main.btnClipStart : main.btnClipStop;
+        button->setEnabled(true);
+        button->click();
+        EXPECT_EQ(project.m_ClipStart, c.wantStart);
+        EXPECT_EQ(project.m_ClipStop, c.wantStop);
+        EXPECT_EQ(main.lblClipStart->text(), c.lblStart);
+        EXPECT_EQ(main.lblClipStop->text(), c.lblStop);
+        EXPECT_EQ(main.lblDuration->text(), c.lblDuration);
+        EXPECT_EQ(main.TrackBar1->SelStart(), c.selStart);
+        EXPECT_EQ(main.TrackBar1->SelEnd(), c.selEnd);
+        EXPECT_EQ(g_calls, c.applied ? Calls{"ApplyClipRange"} : Calls{});
+    }
+
+    // Reset clears both and tells the engine.
+    ASSERT_TRUE(main.btnClipReset->isEnabled());
+    g_calls.clear();
+    main.btnClipReset->click();
+    EXPECT_EQ(project.m_ClipStart, 0);
+    EXPECT_EQ(project.m_ClipStop, 0);
+    EXPECT_EQ(main.TrackBar1->SelEnd(), 0);
+    EXPECT_FALSE(main.btnClipReset->isEnabled());
+    EXPECT_EQ(g_calls, (Calls{"ApplyClipRange"}));
+}
+
+TEST_F(PlayerBar, ClipTimesPastThirtyFiveMinutesKeepTheirValue) {
+    media.m_Duration = 3 * 3600 * 1'000'000LL;
+    TfrmMain main;
+    Load(main);
+    main.WndProc(reelpage::kMsgPreviewSecond, 2148, 0);
+    main.btnClipStart->click();
+    EXPECT_EQ(project.m_ClipStart, 2'148'000'000);
+    EXPECT_EQ(main.lblClipStart->text(), "35:48");
+    main.WndProc(reelpage::kMsgPreviewSecond, 9000, 0);
+    main.btnClipStop->click();
+    EXPECT_EQ(project.m_ClipStop, 9'000'000'000);
+    EXPECT_EQ(project.m_ClipStart, 2'148'000'000) << "a positive start stays";
+    EXPECT_EQ(main.lblClipStop->text(), "150:00");
+    EXPECT_EQ(main.lblDuration->text(), "114:12");
+    EXPECT_EQ(main.TrackBar1->SelStart(), 2148);
+    EXPECT_EQ(main.TrackBar1->SelEnd(), 9000);
+}
+
+TEST_F(PlayerBar, DraggingTheThumbSeeksAtEveryPosition) {
+    ASSERT_EQ(apptest::StartEngineOnce(), 0); // posted reports go through the router
+    media.m_Duration = 20'000'000;
+    TfrmMain main;
+    main.resize(1024, 630);
+    main.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
+    Load(main);
+    TMediaPlayTrackBar& bar = *main.TrackBar1;
+    main.btnPlay->click();
+    g_calls.clear();
+
+    // A report of the old position is still queued when the user grabs the thumb.
+    ASSERT_TRUE(PostAppMessage(main.Handle(), reelpage::kMsgPreviewSecond, 1, 0));
+    QPoint start = HandleCentre(bar);
+    QTest::mousePress(&bar, Qt::LeftButton, {}, start);
+    for (int x = start.x(); x <= bar.width() * 3 / 4; x += 5)
+        QTest::mouseMove(&bar, QPoint(x, start.y()));
+    int dragged = bar.Position();
+    ASSERT_GT(dragged, 5);
+    // A report arriving in the middle of the drag leaves the thumb alone.
+    main.WndProc(reelpage::kMsgPreviewSecond, 2, 0);
+    EXPECT_EQ(bar.Position(), dragged);
+    QTest::mouseRelease(&bar, Qt::LeftButton, {}, QPoint(bar.width() * 3 / 4, start.y()));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(bar.Position(), dragged) << "the stale report was dropped";
+    EXPECT_EQ(main.lblPlayPosition->text(), PositionToText(dragged, 20));
+
+    ASSERT_GE(g_calls.size(), 3u);
+    EXPECT_EQ(g_calls.front(), "BeginSeekDrag");
+    EXPECT_EQ(g_calls.back(), "EndSeekDrag");
+    // The picture follows the thumb: one seek for each new position, in order.
+    int previous = 0;
+    for (size_t i = 1; i + 1 < g_calls.size(); ++i) {
+        ASSERT_EQ(g_calls[i].rfind("Seek(", 0), 0u) << g_calls[i];
+        int s = std::stoi(g_calls[i].substr(5));
+        EXPECT_GT(s, previous);
+        previous = s;
+    }
+    EXPECT_EQ(previous, dragged);
+    EXPECT_TRUE(main.Playing()) << "a seek does not pause";
+
+    // A key step is a whole drag of its own.
+    g_calls.clear();
+    bar.setFocus();
+    QTest::keyClick(&bar, Qt::Key_Left);
+    EXPECT_EQ(g_calls, (Calls{"BeginSeekDrag", "Seek(" + std::to_string(dragged - 1) + ")",
+                              "EndSeekDrag"}));
+}
+
+TEST_F(PlayerBar, PlayStartsInsideTheClip) {
+    struct Case {
+        const char* name;
+        int64_t start, stop;
+        int position;
+        bool ended; // the preview reported the end first
+        Calls calls;
+        int positionAfter;
+    };
+    const Case cases[] = {
+        {"inside the clip plays from the thumb", 10'000'000, 50'000'000, 30, false, {"Play"}, 30},
+        {"after the stop", 10'000'000, 50'000'000, 80, false, {"Seek(10)", "Play"}, 10},
+        {"before the start", 10'000'000, 50'000'000, 4, false, {"Seek(10)", "Play"}, 10},
+        {"ended at the clip stop", 10'000'000, 50'000'000, 50, true, {"Seek(10)", "Play"}, 10},
+        // Without a clip the engine goes back to the start by itself.
+        {"ended at the end of the video", 0, 0, 200, true, {"Play"}, 0},
+        {"ended with only a start", 25'000'000, 0, 200, true, {"Seek(25)", "Play"}, 25},
+        {"ended, then the user seeks", 0, 0, 200, true, {"BeginSeekDrag", "Seek(199)",
+                                                          "EndSeekDrag", "Play"}, 199},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        project = Project{};
+        project.m_ClipStart = c.start;
+        project.m_ClipStop = c.stop;
+        TfrmMain main;
+        main.show();
+        Load(main);
+        main.WndProc(reelpage::kMsgPreviewSecond, c.position, 0);
+        if (c.ended) main.WndProc(reelpage::kMsgPreviewEnded, 0, 0);
+        if (c.calls.front() == "BeginSeekDrag") {
+            main.TrackBar1->setFocus();
+            QTest::keyClick(main.TrackBar1, Qt::Key_Left);
+        }
+        main.btnPlay->click();
+        EXPECT_EQ(g_calls, c.calls);
+        EXPECT_EQ(main.TrackBar1->Position(), c.positionAfter);
+        EXPECT_TRUE(main.Playing());
+        EXPECT_EQ(main.btnPlay->Image(), &Images.Pause);
+    }
+}
+
+TEST_F(PlayerBar, ReportsOfAnEndedSessionAreDropped) {
+    ASSERT_EQ(apptest::StartEngineOnce(), 0);
+    TfrmMain main;
+    Load(main);
+    const std::pair<const char*, std::function<void()>> transitions[] = {
+        {"a new project", [&] { main.OnTaskChanged(); }},
+        {"back from encoding", [&] { main.WndProc(reelpage::kMsgReplay, 0, 0); }},
+    };
+    for (const auto& [name, transition] : transitions) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(PostAppMessage(main.Handle(), reelpage::kMsgPreviewSecond, 77, 0));
+        transition();
+        // The new session's first report, after any stale one in the queue.
+        main.btnPlay->SetImage(&Images.Pause);
+        ASSERT_TRUE(PostAppMessage(main.Handle(), reelpage::kMsgPreviewEnded, 0, 0));
+        ASSERT_TRUE(apptest::WaitFor([&] { return main.btnPlay->Image() == &Images.Play; }, 5000));
+        EXPECT_EQ(main.TrackBar1->Position(), 0);
+        EXPECT_EQ(main.lblPlayPosition->text(), "");
+    }
+}
+
+TEST_F(PlayerBar, PictureAreaResizedRefitsThePreview) {
+    static int layouts;
+    layouts = 0;
+    Low.LayoutPreview.Set([]() -> int32_t { return ++layouts, 0; });
+    TfrmMain main;
+    main.resize(1024, 630);
+    main.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
+    Load(main);
+    int before = layouts;
+    QSize area = main.palRender->size();
+    main.resize(1300, 800);
+    ASSERT_TRUE(apptest::WaitFor([&] { return main.palRender->size() != area; }, 5000));
+    EXPECT_GT(layouts, before);
+    // The player bar keeps its height; the picture area takes the rest.
+    EXPECT_EQ(main.palPlayer->height(), 90);
+    EXPECT_GT(main.palRender->height(), area.height());
+}

@@ -1,0 +1,157 @@
+// The Poster dialog against a stand-in engine: what it shows, Change with a
+// picture and with a file that is none, Save As in the five formats (decoded
+// again to check them) and its failures, and the player bar's poster menu.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QFile>
+#include <QImage>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include <vector>
+
+#include "Functions.h"
+#include "GraphicsButton.h"
+#include "LowInterface.h"
+#include "Main.h"
+#include "Poster.h"
+#include "app_test_support.h"
+#include "media_fixtures.h"
+#include "picture/picture.h"
+
+using namespace reelpage::app;
+
+namespace {
+
+std::vector<int> g_snapshots;
+int32_t FakeSnapshotPoster(reelpage::BOOL grab) {
+    g_snapshots.push_back(grab);
+    return 0;
+}
+
+class PosterDialog : public ::testing::Test {
+protected:
+    void SetUp() override {
+        apptest::UseProgramFolder();
+        ASSERT_TRUE(folder.isValid());
+        project = Project{};
+        poster = folder.filePath(QStringLiteral("poster.bmp"));
+        QImage image(320, 240, QImage::Format_ARGB32);
+        image.fill(QColor(200, 40, 10));
+        ASSERT_TRUE(image.save(poster));
+        SetFieldText(project.m_szPosterImage, poster);
+        AppProject = &project;
+        ApplicationTitle = QStringLiteral("Zelmorix Reelpage");
+    }
+    void TearDown() override { AppProject = nullptr; }
+    QString TextFile() {
+        const QString path = folder.filePath(QStringLiteral("notes.jpg"));
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("no picture at all");
+        return path;
+    }
+
+    QTemporaryDir folder;
+    Project project;
+    QString poster;
+};
+
+} // namespace
+
+TEST_F(PosterDialog, ShowsThePosterAndChangeKeepsItOnANonPicture) {
+    TfrmPoster dialog(nullptr);
+    EXPECT_EQ(dialog.windowTitle(), "Poster");
+    EXPECT_EQ(dialog.size(), QSize(658, 522));
+    EXPECT_EQ(dialog.btnChang->text(), "Chang ...");
+    ASSERT_EQ(dialog.Picture().Width(), 320);
+    const QImage shown = dialog.Image1->pixmap().toImage();
+    EXPECT_EQ(shown.size(), QSize(640, 480));
+    EXPECT_EQ(QColor(shown.pixel(10, 10)), QColor(200, 40, 10));
+
+    {
+        apptest::MessageRecorder messages;
+        apptest::OpenFileRecorder files({TextFile()});
+        dialog.btnChang->click();
+        ASSERT_EQ(files.asked.size(), 1u);
+        EXPECT_EQ(files.asked[0].title, "Select Poster Picture ...");
+        ASSERT_EQ(messages.shown.size(), 1u);
+        EXPECT_EQ(messages.shown[0].text,
+                  "Does not support the file or the file is not a valid image file.");
+        EXPECT_EQ(FieldText(project.m_szPosterImage), poster);
+        EXPECT_EQ(dialog.Picture().Width(), 320) << "the old poster stays";
+    }
+    // A WebP picture, which the outputs can draw, is taken.
+    const QString webp = folder.filePath(QStringLiteral("new.webp"));
+    ASSERT_TRUE(testing_media::Ffmpeg(
+        {"-f", "lavfi", "-i", "color=c=blue:s=64x48", "-frames:v", "1", webp.toStdString()}));
+    apptest::MessageRecorder messages;
+    apptest::OpenFileRecorder files({webp});
+    dialog.btnChang->click();
+    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_EQ(FieldText(project.m_szPosterImage), webp);
+    EXPECT_EQ(dialog.Picture().Width(), 64);
+}
+
+TEST_F(PosterDialog, SaveAsWritesEveryFormatAndNeverChangesThePoster) {
+    TfrmPoster dialog(nullptr);
+    const char* names[] = {"copy.bmp", "copy.jpg", "copy.png", "copy.tif", "copy.gif", "copy.JPEG"};
+    for (const char* name : names) {
+        SCOPED_TRACE(name);
+        const QString path = folder.filePath(QString::fromLatin1(name));
+        apptest::MessageRecorder messages;
+        ASSERT_TRUE(dialog.SaveTo(path));
+        EXPECT_TRUE(messages.shown.empty());
+        picture::Bitmap back;
+        ASSERT_EQ(picture::LoadPicture(path.toStdString(), back), picture::Error::None);
+        EXPECT_EQ(back.Width(), 320);
+        EXPECT_EQ(back.Height(), 240);
+        const picture::Bgra p = back.Pixel(100, 100);
+        EXPECT_NEAR(p.r, 200, 12);
+        EXPECT_NEAR(p.g, 40, 12);
+        EXPECT_NEAR(p.b, 10, 12);
+        EXPECT_EQ(FieldText(project.m_szPosterImage), poster);
+    }
+}
+
+TEST_F(PosterDialog, SaveAsFailuresAreShown) {
+    TfrmPoster dialog(nullptr);
+    struct Case {
+        QString path;
+    };
+    const Case cases[] = {{folder.filePath(QStringLiteral("copy.xyz"))},
+                          {folder.filePath(QStringLiteral("missing/folder/copy.png"))}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path.toStdString());
+        apptest::MessageRecorder messages;
+        EXPECT_FALSE(dialog.SaveTo(c.path));
+        ASSERT_EQ(messages.shown.size(), 1u);
+        EXPECT_EQ(messages.shown[0].icon, QMessageBox::Critical);
+        EXPECT_TRUE(messages.shown[0].text.contains(c.path));
+        EXPECT_FALSE(QFile::exists(c.path));
+    }
+    EXPECT_EQ(FieldText(project.m_szPosterImage), poster);
+}
+
+TEST_F(PosterDialog, MissingPosterShowsNothingToSave) {
+    SetFieldText(project.m_szPosterImage, folder.filePath(QStringLiteral("gone.bmp")));
+    TfrmPoster dialog(nullptr);
+    EXPECT_TRUE(dialog.Picture().Empty());
+    EXPECT_FALSE(dialog.btnSaveAs->isEnabled());
+}
+
+TEST_F(PosterDialog, PlayerBarMenuGrabsThePoster) {
+    apptest::StandInMainWindowEngine();
+    Low.SnapshotPoster.Set(&FakeSnapshotPoster);
+    g_snapshots.clear();
+    TfrmMain main;
+    auto* current = main.findChild<QAction*>(QStringLiteral("miCurrentFrameAsPoster"));
+    auto* shown = main.findChild<QAction*>(QStringLiteral("miGrabImageAsPoster"));
+    ASSERT_TRUE(current && shown);
+    current->trigger();
+    shown->trigger();
+    EXPECT_EQ(g_snapshots, (std::vector<int>{0, 1}));
+}
