@@ -9,6 +9,8 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cmath>
+#include <memory>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -141,25 +143,34 @@ TEST(PreviewSound, DevicePlaybackRunsTheClockAtRealTime) {
             tickWall.push_back(wall.nsecsElapsed() / 1000);
             return 0;
         };
-        AudioPlayer player(25, 1, callbacks, &media);
-        ASSERT_EQ(player.Start(SampleFile(int64_t(c.rate) * c.channels * 2 * 8)), 0);
-        ASSERT_NE(dynamic_cast<const DeviceSink*>(player.Sink()), nullptr) << c.channels;
-        const double rate = ClockRate(app, player, ticks, tickWall, wall);
+        // A starved machine really plays its sound late (the server plays
+        // silence while it waits), so a rate off by load is retried; a clock
+        // that counts wrongly is off every time.
+        std::unique_ptr<AudioPlayer> player;
+        double rate = 0;
+        for (int attempt = 0; attempt < 3 && std::abs(rate - 1.0) > 0.05; ++attempt) {
+            ticks.clear();
+            tickWall.clear();
+            player = std::make_unique<AudioPlayer>(25, 1, callbacks, &media);
+            ASSERT_EQ(player->Start(SampleFile(int64_t(c.rate) * c.channels * 2 * 8)), 0);
+            ASSERT_NE(dynamic_cast<const DeviceSink*>(player->Sink()), nullptr) << c.channels;
+            rate = ClockRate(app, *player, ticks, tickWall, wall);
+        }
         EXPECT_NEAR(rate, 1.0, 0.05) << c.rate << " Hz, " << c.channels << " channels";
-        ASSERT_FALSE(ticks.empty());
+        ASSERT_GE(ticks.size(), 2u);
         // Ticks are whole buffers of sound: 40 ms apart.
         EXPECT_EQ(ticks[1] - ticks[0], 40000);
 
         if (c.channels != 6) continue; // the last case
         // The server goes away while playing: the clock goes on, paced.
-        player.Resume();
+        player->Resume();
         QTimer::singleShot(300, &app, [&] { server.Stop(); });
         QTimer::singleShot(1500, &app, [&] { app.quit(); });
         const int64_t before = ticks.back();
         app.exec();
-        EXPECT_NE(dynamic_cast<const PacedSink*>(player.Sink()), nullptr);
+        EXPECT_NE(dynamic_cast<const PacedSink*>(player->Sink()), nullptr);
         EXPECT_GT(ticks.back(), before + 700000);
-        player.Pause();
+        player->Pause();
     }
 }
 

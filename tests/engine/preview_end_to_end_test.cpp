@@ -1,0 +1,111 @@
+// The whole preview with the real helper and plug-in: an imported ramp clip
+// shows its first picture without a tick, and Play moves the picture on with
+// the clock.
+#include "Folders.h"
+#include "History.h"
+#include "PreviewSession.h"
+#include "Project.h"
+#include "RouterQt.h"
+#include "Settings.h"
+#include "probe_fixture.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+
+#include <cstring>
+#include <gtest/gtest.h>
+
+#include "media_fixtures.h"
+#include "platform/registry.h"
+#include "platform/router.h"
+#include "platform/wstr.h"
+#include "reelpage/exports.h"
+#include "reelpage/messages.h"
+
+using namespace reelpage;
+
+namespace {
+
+// Runs the event loop until done() or the time-out; false on time-out.
+template <typename Done> bool WaitFor(Done done, int timeoutMs) {
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > timeoutMs) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+// The ramp frame a picture shows, from its centre pixel.
+int ShownFrame(const QImage& picture) {
+    const QRgb c = picture.pixel(picture.width() / 2, picture.height() / 2);
+    return testing_media::RampIndex((qRed(c) + qGreen(c) + qBlue(c)) / 3.0);
+}
+
+} // namespace
+
+TEST(PreviewEndToEnd, FirstPictureWithoutATickThenPlayAdvances) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("REELPAGE_AUDIO_SINK", "paced");
+    int argc = 1;
+    char name[] = "test_engine";
+    char* argv[] = {name, nullptr};
+    QApplication app(argc, argv);
+    ASSERT_TRUE(AttachRouterToQt());
+    SetInstallFolderForTesting(REELPAGE_PROGRAM_DIR);
+    ASSERT_EQ(InitFolders(), 0);
+    platform::RegDeleteKey(platform::RegRoot::CurrentUser, u"SOFTWARE\\Zelmorix\\MediaInfo");
+    ReloadHistoryForTesting();
+    Settings& s = TheSettings();
+    std::memset(&s, 0, sizeof s);
+
+    const std::string file = probe_test::Folder("media") + "/ramp.mp4";
+    ASSERT_TRUE(testing_media::MakeRamp(file, 4, 25));
+    probe_test::ImportWindow import;
+    MediaInfo* media = Bind<FnOpenMedia>(kOpenMedia)(platform::FromUtf8(file).c_str(),
+                                                    import.Handle(), 1, kMsgProbeDone,
+                                                    kMsgProbeProgress);
+    ASSERT_NE(media, nullptr);
+    ASSERT_EQ(import.WaitDone(), kProbeOk);
+
+    QWidget area;
+    area.resize(640, 480);
+    const uint32_t areaHwnd = platform::RouterCreateWindow(
+        [](uint32_t, uint32_t, int64_t, int64_t) { return int64_t(0); });
+    area.setProperty("reelpage_hwnd", QVariant::fromValue<uint32_t>(areaHwnd));
+    area.show();
+    std::vector<int64_t> seconds;
+    const uint32_t notify = platform::RouterCreateWindow(
+        [&](uint32_t, uint32_t msg, int64_t w, int64_t) {
+            if (msg == kMsgPreviewSecond) seconds.push_back(w);
+            return int64_t(0);
+        });
+
+    Project* project = Bind<FnCreateProject>(kCreateProject)(media, areaHwnd, notify);
+    ASSERT_NE(project, nullptr);
+    PreviewSession* session = CurrentPreviewSession();
+    ASSERT_NE(session, nullptr);
+    RenderWindow* window = session->Window();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->geometry(), QRect(240, 176, 160, 128)); // output 160x128, not enlarged
+
+    ASSERT_TRUE(WaitFor([&] { return window->PresentedCount() > 0; }, 15000))
+        << "no first picture";
+    const int first = ShownFrame(window->Picture());
+    EXPECT_LE(first, 4);
+
+    Bind<int32_t (*)()>(kPlay)();
+    ASSERT_TRUE(WaitFor([&] { return session->ClockPosition() >= 1500000; }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return Bind<int64_t (*)()>(kGetPosition)() >= 1000000; }, 5000));
+    const int presented = window->PresentedCount();
+    EXPECT_GT(presented, 20);
+    const int shown = ShownFrame(window->Picture());
+    const int due = testing_media::RampIndexAt(Bind<int64_t (*)()>(kGetPosition)(), 25);
+    EXPECT_NEAR(shown, due, 2) << "picture frame " << shown << ", helper's position frame " << due;
+    EXPECT_FALSE(seconds.empty());
+    Bind<int32_t (*)()>(kPause)();
+    EndPreviewSession();
+    platform::RouterDestroyWindow(notify);
+    platform::RouterDestroyWindow(areaHwnd);
+}
