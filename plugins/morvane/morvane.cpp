@@ -368,12 +368,22 @@ void Handle(const HelperCommand& c) {
     case 4:
         SaveSnapshot(OrientedPicture());
         break;
-    case 5:
-        if (g.delivered.width <= 0) ComposeAndShow();
+    case 5: {
+        // The poster is the picture as the outputs will show it: the dimming
+        // and dashed frame of watermark editing, and the whole source shown
+        // for crop editing, are editing aids and never become the poster.
+        const bool editing = g.watermarkMode || g.cropMode;
+        const bool watermarkMode = g.watermarkMode, cropMode = g.cropMode;
+        g.watermarkMode = g.cropMode = false;
+        if (editing || g.delivered.width <= 0) ComposeAndShow();
         SaveSnapshot(picture::ConstBitmapView{g.frame, g.delivered.width, g.delivered.height,
                                               ptrdiff_t(g.delivered.width) * 4,
                                               picture::AlphaMode::Opaque});
+        g.watermarkMode = watermarkMode;
+        g.cropMode = cropMode;
+        if (editing) ComposeAndShow();
         break;
+    }
     case 6:
         LoadWatermark();
         ComposeAndShow();

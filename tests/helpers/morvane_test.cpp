@@ -6,6 +6,7 @@
 #include "media_fixtures.h"
 #include "preview_harness.h"
 
+#include <cstring>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -465,6 +466,44 @@ TEST(Morvane, SnapshotsAreBitmapsOfTheRightPicture) {
         names.push_back(e.path().filename());
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"grab.bmp", "screen.bmp"}));
+}
+
+// A snapshot of the current frame taken while the watermark is being placed
+// is the picture without the editing dimming and dashed frame.
+TEST(Morvane, SnapshotLeavesOutTheWatermarkEditing) {
+    PreviewHarness h({.file = Ramp(2), .outWidth = 80, .outHeight = 60});
+    auto& p = h.Project();
+    platform::WStrCopy(p.m_WatermarkFile, platform::FromUtf8(RedPicture(20, 10)));
+    p.m_WatermarkLeft = 10;
+    p.m_WatermarkTop = 10;
+    p.m_WatermarkWidth = 20;
+    p.m_WatermarkHeight = 10;
+    const DeliveredFrame* f = h.WaitFrame();
+    ASSERT_NE(f, nullptr) << h.Log();
+    const DeliveredFrame plain = *f;
+    h.Post(15);
+    ASSERT_NE((f = h.WaitFrame()), nullptr) << h.Log();
+    const DeliveredFrame editing = *f;
+    // The editing picture does differ where the frame is dashed.
+    ASSERT_FALSE(std::memcmp(editing.At(9, 9), plain.At(9, 9), 3) == 0 &&
+                 std::memcmp(editing.At(70, 50), plain.At(70, 50), 3) == 0);
+
+    const std::string path = dec_test::Folder("edit-posters") + "/screen.bmp";
+    platform::WStrCopy(p.m_szPosterImage, platform::FromUtf8(path));
+    h.Post(5);
+    for (int i = 0; i < 100 && !std::filesystem::exists(path); ++i)
+        h.Idle(30);
+    picture::Bitmap shot;
+    ASSERT_EQ(picture::LoadPicture(path, shot), picture::Error::None);
+    ASSERT_EQ(shot.Width(), plain.width);
+    ASSERT_EQ(shot.Height(), plain.height);
+    for (const auto [x, y] : {std::pair{9, 9}, std::pair{70, 50}, std::pair{15, 15}}) {
+        const picture::Bgra s = shot.Pixel(x, y);
+        const uint8_t* d = plain.At(x, y);
+        EXPECT_NEAR(s.r, d[2], 2) << x << "," << y;
+        EXPECT_NEAR(s.g, d[1], 2) << x << "," << y;
+        EXPECT_NEAR(s.b, d[0], 2) << x << "," << y;
+    }
 }
 
 // What the blocks hold is not trusted: a frame block too small for the
