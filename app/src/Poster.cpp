@@ -108,7 +108,10 @@ void TfrmPoster::btnSaveAsClick() {
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilter(DialogFilter(QString::fromLatin1(kSaveFilter)));
-    dialog.selectNameFilter(QStringLiteral("JPEG Image File  (*.jpg)"));
+    // The dialog keeps its filter names with whitespace simplified, so the
+    // JPEG entry is found by its pattern rather than by its spelling.
+    for (const QString& filter : dialog.nameFilters())
+        if (filter.endsWith(QStringLiteral("(*.jpg)"))) dialog.selectNameFilter(filter);
     dialog.setDefaultSuffix(QStringLiteral("bmp"));
     dialog.setDirectory(PicturesFolder());
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;

@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
+#include <QFileDialog>
 #include <QFile>
 #include <QImage>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <vector>
 
@@ -115,6 +118,22 @@ TEST_F(PosterDialog, SaveAsWritesEveryFormatAndNeverChangesThePoster) {
         EXPECT_NEAR(p.b, 10, 12);
         EXPECT_EQ(FieldText(project.m_szPosterImage), poster);
     }
+}
+
+TEST_F(PosterDialog, SaveAsStartsWithJpegSelected) {
+    TfrmPoster dialog(nullptr);
+    bool seen = false;
+    QString selected;
+    QTimer::singleShot(0, &dialog, [&] {
+        auto* files = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!files) return;
+        seen = true;
+        selected = files->selectedNameFilter();
+        files->reject();
+    });
+    dialog.btnSaveAsClick();
+    ASSERT_TRUE(seen);
+    EXPECT_TRUE(selected.startsWith(QStringLiteral("JPEG"))) << selected.toStdString();
 }
 
 TEST_F(PosterDialog, SaveAsFailuresAreShown) {
