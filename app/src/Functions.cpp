@@ -73,6 +73,13 @@ int Gcd(int a, int b) {
     return a;
 }
 
+void PrepareAspectItems(QAction* item4x3, QAction* item16x9, int64_t width, int64_t height) {
+    item4x3->setEnabled(width * 3 != height * 4);
+    item4x3->setChecked(width * 3 == height * 4);
+    item16x9->setEnabled(width * 9 != height * 16);
+    item16x9->setChecked(width * 9 == height * 16);
+}
+
 QString AspectText(int width, int height, bool asLink) {
     if (width == 0 || height == 0) return QString();
     QString text;

@@ -1,6 +1,7 @@
 #pragma once
 // Globals and formatting helpers every view of the program shares, so that
 // times, aspect ratios, versions and addresses read the same everywhere.
+#include <QAction>
 #include <QImage>
 #include <QMessageBox>
 #include <QStandardPaths>
@@ -60,6 +61,9 @@ int Gcd(int a, int b);
 // "w:h" reduced, "16:9" for 854 x 480, empty for a zero side; as a link element
 // when asLink is set.
 QString AspectText(int width, int height, bool asLink);
+// The 4:3 and 16:9 items of an aspect menu: the ratio the size already has is
+// checked and cannot be chosen again.
+void PrepareAspectItems(QAction* item4x3, QAction* item16x9, int64_t width, int64_t height);
 int RoundUp16(int n);
 
 struct Resolution {

@@ -416,11 +416,7 @@ void TfrmHome::SideChange(QSpinBox* spin, int32_t Project::*side) {
 void TfrmHome::PrepareAspectMenu() {
     const Project* p = AppProject;
     if (!p) return;
-    const int64_t w = p->m_OutputWidth, h = p->m_OutputHeight;
-    Aspect4x3->setEnabled(w * 3 != h * 4);
-    Aspect4x3->setChecked(w * 3 == h * 4);
-    Aspect16x9->setEnabled(w * 9 != h * 16);
-    Aspect16x9->setChecked(w * 9 == h * 16);
+    PrepareAspectItems(Aspect4x3, Aspect16x9, p->m_OutputWidth, p->m_OutputHeight);
 }
 
 void TfrmHome::lblAspectLinkClick() {

@@ -469,11 +469,7 @@ void TfrmOptions::spHeightChange() {
 void TfrmOptions::PrepareAspectMenu() {
     const Settings* s = AppSettings;
     if (!s) return;
-    const int64_t w = s->m_OutputWidth, h = s->m_OutputHeight;
-    Aspect4x3->setEnabled(w * 3 != h * 4);
-    Aspect4x3->setChecked(w * 3 == h * 4);
-    Aspect16x9->setEnabled(w * 9 != h * 16);
-    Aspect16x9->setChecked(w * 9 == h * 16);
+    PrepareAspectItems(Aspect4x3, Aspect16x9, s->m_OutputWidth, s->m_OutputHeight);
 }
 
 void TfrmOptions::lblAspectLinkClick() {
