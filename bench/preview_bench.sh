@@ -13,10 +13,10 @@
 # and, on stderr, ffmpeg's seek of one frame at the same 20 positions
 # (ffmpeg -ss T -i FILE -frames:v 1 -f null -) for comparison.
 #
-# usage: bench/preview_bench.sh FILE [--effects] [--seconds N]
+# usage: bench/preview_bench.sh FILE [--effects] [--original] [--seconds N]
 # The build is build/ or $BUILD_DIR (ninja -C BUILD preview_driver Ostrapel).
 set -euo pipefail
-[[ $# -ge 1 ]] || { echo "usage: $0 FILE [--effects] [--seconds N]" >&2; exit 2; }
+[[ $# -ge 1 ]] || { echo "usage: $0 FILE [--effects] [--original] [--seconds N]" >&2; exit 2; }
 file="$(realpath "$1")"; shift
 cd "$(dirname "$0")/.."
 build="${BUILD_DIR:-build}"

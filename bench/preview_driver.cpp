@@ -4,7 +4,7 @@
 // paint of the render window after a new frame is a presented frame, and the
 // frame's time is the one the plug-in published with it.
 //
-//   preview_driver FILE WATERMARK.png [--effects] [--seconds N]
+//   preview_driver FILE WATERMARK.png [--effects] [--original] [--seconds N]
 #include "Folders.h"
 #include "PreviewSession.h"
 #include "RouterQt.h"
@@ -161,14 +161,16 @@ public:
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s MEDIA-FILE WATERMARK.png [--effects] [--seconds N]\n",
+        std::fprintf(stderr, "usage: %s MEDIA-FILE WATERMARK.png [--effects] [--original] [--seconds N]\n",
                      argv[0]);
         return 2;
     }
     bool effects = false;
+    bool original = false;
     int seconds = 60;
     for (int i = 3; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--effects")) effects = true;
+        else if (!std::strcmp(argv[i], "--original")) original = true;
         else if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc) seconds = std::atoi(argv[++i]);
     }
     QApplication app(argc, argv);
@@ -203,7 +205,9 @@ int main(int argc, char** argv) {
     }
 
     Settings& s = TheSettings();
-    s.m_SizeIndex = 9;
+    // "Original" keeps the source's size (a 4K source then arrives scaled
+    // down to what the frame block holds).
+    s.m_SizeIndex = original ? 0 : 9;
     s.m_OutputWidth = 1280;
     s.m_OutputHeight = 720;
     s.m_ResizeMethod = 1; // letterbox
@@ -320,16 +324,18 @@ int main(int argc, char** argv) {
         idlePct += pct;
     }
 
+    const QSize display = session->DisplaySize();
     EndPreviewSession();
     std::printf("{\"presented\": %.3f, \"av_p95_ms\": %.1f, \"av_max_ms\": %.1f, "
                 "\"seek_p95_ms\": %.1f, \"first_frame_ms\": %.1f, \"idle_cpu_pct\": %.2f, "
-                "\"played_s\": %.1f, \"frames\": %zu, \"processes\": %zu, \"effects\": %s%s}\n",
+                "\"played_s\": %.1f, \"frames\": %zu, \"processes\": %zu, \"effects\": %s, \"display\": \"%dx%d\"%s}\n",
                 presented, Percentile(observer.m_Skew, 0.95),
                 observer.m_Skew.empty() ? -1.0
                                         : *std::max_element(observer.m_Skew.begin(),
                                                             observer.m_Skew.end()),
                 Percentile(seeks, 0.95), firstMs, idlePct, played / 1e6, pts.size(), pids.size(),
-                effects ? "true" : "false", reached ? "" : ", \"stalled\": true");
+                effects ? "true" : "false", display.width(),
+                display.height(), reached ? "" : ", \"stalled\": true");
     platform::RouterDestroyWindow(notify);
     platform::RouterDestroyWindow(areaHwnd);
     platform::RouterDestroyWindow(importWindow);
