@@ -14,7 +14,8 @@
 # (ffmpeg -ss T -i FILE -frames:v 1 -f null -) for comparison.
 #
 # usage: bench/preview_bench.sh FILE [--effects] [--original] [--seconds N]
-# The build is build/ or $BUILD_DIR (ninja -C BUILD preview_driver Ostrapel).
+# (--original: the source's own size in place of 1280x720)
+# The build is build/ or $BUILD_DIR (ninja -C BUILD preview_driver install_manifest_file).
 set -euo pipefail
 [[ $# -ge 1 ]] || { echo "usage: $0 FILE [--effects] [--original] [--seconds N]" >&2; exit 2; }
 file="$(realpath "$1")"; shift
