@@ -5,6 +5,7 @@
 #include "History.h"
 #include "Log.h"
 #include "PageGenerator.h"
+#include "PreviewSession.h"
 #include "Project.h"
 #include "Settings.h"
 
@@ -476,7 +477,7 @@ void VideoEncoder::Release(bool cancel) {
 }
 
 Talvoricer* StartEncoding(HWND notify) {
-    if (EndPreviewSession) EndPreviewSession();
+    EndPreviewSession();
     g_pVideoEncoder.reset(); // a job never finished is abandoned
     Project* project = CurrentProject();
     MediaInfo* media = CurrentProjectMedia();

@@ -19,10 +19,6 @@ const WCHAR* GetOutputFolder();
 // and the result -1; -1 also when the page could not be generated.
 int32_t PublishPage(BOOL generate, WCHAR* out);
 
-// Ends the preview session, if one exists. Defined by the preview session;
-// until that is linked in, there is never one to end.
-void EndPreviewSession() __attribute__((weak));
-
 // What the frame path must do for a project (Talvoricer.m_Transform and
 // m_FlipXY) and the pixel format of the frame slots (0 or 30).
 struct FramePath {

@@ -142,9 +142,13 @@ TEST(Morvane, IdlesWhenPausedAndAtTheEnd) {
     };
     measure("paused");
 
-    h.Post(17, 960000); // the last frame
+    h.Post(17, 480000); // a frame in the middle is not the end
     ASSERT_NE(h.WaitFrame(), nullptr);
     EXPECT_FALSE(h.EndOfStream());
+    // Whether the last frame already carries the end depends on whether the
+    // decoder has met the end of the file by then, so it is not checked.
+    h.Post(17, 960000);
+    ASSERT_NE(h.WaitFrame(), nullptr);
     h.Post(17, 5000000); // past the end of a 1 s clip
     for (int i = 0; i < 100 && !h.EndOfStream(); ++i)
         h.Idle(50);

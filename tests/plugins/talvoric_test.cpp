@@ -672,3 +672,89 @@ TEST(Talvoric, PreviewAndOutputComposeTheSamePictureWithEveryEffect) {
     EXPECT_EQ(At(frames[0], 128, 2, 36), (picture::Bgra{0, 0, 0, 0}));
     std::printf("preview and output agree to %.1f dB\n", agree);
 }
+
+namespace {
+
+// SSIM ("All", over Y, U and V) of a BGRX picture against the first frame of a
+// video, both brought to 4:2:0 the same way; -1 when ffmpeg gives no figure.
+// Both start at time 0: a video whose first frame is stamped later would
+// otherwise be paired with the picture by time, not as the first frame.
+double SsimAgainstFirstFrame(const std::vector<uint8_t>& bgrx, int width, int height,
+                             const std::string& video, const std::string& dir) {
+    const std::string raw = dir + "/composed.bgra";
+    {
+        std::ofstream out(raw, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bgrx.data()), std::streamsize(bgrx.size()));
+        if (!out) return -1;
+    }
+    const std::string log = dir + "/ssim.log";
+    const std::string cmd =
+        "ffmpeg -hide_banner -nostdin -f rawvideo -pix_fmt bgr0 -s " + std::to_string(width) +
+        "x" + std::to_string(height) + " -i '" + raw + "' -i '" + video +
+        "' -lavfi '[0:v]setpts=PTS-STARTPTS,format=yuv420p[a];"
+        "[1:v]trim=end_frame=1,setpts=PTS-STARTPTS,format=yuv420p[b];[b][a]ssim' "
+        "-f null - 2> '" + log + "'";
+    if (std::system(cmd.c_str()) != 0) return -1;
+    std::ifstream in(log);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t at = text.rfind("All:");
+    return at == std::string::npos ? -1 : std::atof(text.c_str() + at + 4);
+}
+
+} // namespace
+
+// The whole program, reelpage-cli, publishing with every effect on: the
+// first frame of video.mp4 is the composed picture, up to what H.264
+// compression takes away.
+TEST(Talvoric, PublishedMp4ShowsTheComposedPictureWithEveryEffect) {
+    const std::string dir = std::filesystem::temp_directory_path() / "effects_published";
+    std::filesystem::create_directories(dir + "/out");
+    const std::string video = dir + "/source.mkv";
+    ASSERT_TRUE(testing_media::Ffmpeg({"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25",
+                                       "-frames:v", "25", "-c:v", "ffv1", "-pix_fmt", "bgra",
+                                       video}));
+
+    const char* const effects[] = {
+        "hue=30",           "saturation=20",      "lightness=10",     "blur=4",
+        "expand-edge=1",    "sharpen-radius=6",   "sharpen-amount=15", "tint-hue=40",
+        "tint-amount=20",   "levels-highlight=10", "levels-midtone=20", "levels-shadow=10",
+        "cyan-red=20",      "magenta-green=-10",  "yellow-blue=15",   "exposure=20",
+        "density=20",       "white-saturation=30", "black-saturation=20"};
+    std::string cmd = "'" + std::string(REELPAGE_PROGRAM_DIR) + "/reelpage-cli' -q -o '" + dir +
+                      "/out' --formats mp4 --size source --brightness 10 --contrast 10";
+    for (const char* e : effects)
+        cmd += std::string(" --effect ") + e;
+    cmd += " '" + video + "' > '" + dir + "/cli.log' 2>&1";
+    if (std::system(cmd.c_str()) != 0) {
+        const std::vector<uint8_t> log = testing_media::ReadFile(dir + "/cli.log");
+        FAIL() << cmd << "\n" << std::string(log.begin(), log.end());
+    }
+    const std::string published = dir + "/out/source/video.mp4";
+    ASSERT_TRUE(std::filesystem::exists(published));
+
+    preview_test::PreviewHarness h({.file = video, .width = 320, .height = 240});
+    ASSERT_NE(h.WaitFrame(), nullptr);
+    AllEffects(h.Project());
+    h.Post(7);
+    ASSERT_NE(h.WaitFrame(), nullptr);
+    h.Post(1, 0); // back to the first frame, the one compared
+    const preview_test::DeliveredFrame* f = h.WaitFrame();
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(f->width, 320);
+    ASSERT_EQ(f->height, 240);
+    ASSERT_EQ(f->pts, 0);
+
+    const double ssim = SsimAgainstFirstFrame(f->pixels, 320, 240, published, dir);
+    EXPECT_GE(ssim, 0.97);
+    // The figure means something: the same frame without the effects is far off.
+    preview_test::PreviewHarness bare({.file = video, .width = 320, .height = 240});
+    ASSERT_NE(bare.WaitFrame(), nullptr);
+    bare.Post(1, 0);
+    const preview_test::DeliveredFrame* b = bare.WaitFrame();
+    ASSERT_NE(b, nullptr);
+    ASSERT_EQ(b->pts, 0);
+    const double without = SsimAgainstFirstFrame(b->pixels, 320, 240, published, dir);
+    EXPECT_LT(without, ssim - 0.1);
+    std::printf("published video.mp4 against the composed frame: SSIM %.4f (%.4f without "
+                "the effects)\n", ssim, without);
+}
