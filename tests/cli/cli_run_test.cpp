@@ -177,6 +177,49 @@ TEST_F(Cli, MakesThePackageWithTheOptionsGiven) {
     EXPECT_EQ(r.err, ""); // quiet
 }
 
+// TIFF and WebP pictures load in the helpers as PNG does: each kind, as the
+// watermark and as the advertisement, reaches video.mp4 and the page.
+TEST_F(Cli, TiffAndWebpPicturesReachTheVideoAndThePage) {
+    const std::string clip = Clip("pics.mp4", "160x120", 1);
+    struct Case {
+        const char* watermark;
+        const char* ad;
+    };
+    for (const Case c : {Case{"tiff", "webp"}, Case{"webp", "tiff"}}) {
+        SCOPED_TRACE(std::string("watermark ") + c.watermark + ", advertisement " + c.ad);
+        const std::string wm = m_home + "/wm." + c.watermark, ad = m_home + "/ad." + c.ad;
+        ASSERT_TRUE(media_check::Ffmpeg("-f lavfi -i color=red:s=32x16:d=1 -frames:v 1 " + wm));
+        ASSERT_TRUE(media_check::Ffmpeg("-f lavfi -i color=blue:s=200x100:d=1 -frames:v 1 " + ad));
+        const std::string out = m_out + "/" + c.watermark;
+        fs::create_directories(out);
+        Outcome r = RunCli({"-q", "-o", out, "--formats", "mp4", "--size", "source",
+                            "--watermark", wm, "--watermark-position", "left,top", "--ad", ad,
+                            "--ad-size", "120x60", "--ad-link", "https://example.org/buy",
+                            clip});
+        ASSERT_EQ(r.rc, 0) << r.err;
+        const std::string folder = out + "/pics";
+        // The watermark is red in the top left corner, the rest is the clip.
+        auto rgb = media_check::DecodedRgb(folder + "/video.mp4", 3);
+        ASSERT_EQ(rgb.size(), 160u * 120 * 3);
+        EXPECT_GT(rgb[(5 * 160 + 5) * 3], 200);
+        EXPECT_LT(rgb[(5 * 160 + 5) * 3 + 1], 60);
+        EXPECT_LT(rgb[(5 * 160 + 5) * 3 + 2], 60);
+        EXPECT_FALSE(rgb[(60 * 160 + 80) * 3] > 200 && rgb[(60 * 160 + 80) * 3 + 1] < 60);
+        // The advertisement is a PNG of the size asked for, still blue, and linked.
+        auto logo = media_check::ProbeStream(folder + "/ad/logo.png", "v:0");
+        EXPECT_EQ(logo["codec_name"], "png");
+        EXPECT_EQ(logo["width"], "120");
+        EXPECT_EQ(logo["height"], "60");
+        auto px = media_check::DecodedRgb(folder + "/ad/logo.png", 0);
+        ASSERT_EQ(px.size(), 120u * 60 * 3);
+        EXPECT_LT(px[(30 * 120 + 60) * 3], 30);
+        EXPECT_GT(px[(30 * 120 + 60) * 3 + 2], 220);
+        const std::string page = Read(folder + "/index.html");
+        EXPECT_NE(page.find("https://example.org/buy"), std::string::npos);
+        EXPECT_NE(page.find("ad/logo.png"), std::string::npos);
+    }
+}
+
 TEST_F(Cli, CtrlCCancelsAndLeavesNothing) {
     const std::string clip = Clip("long.mp4", "640x360", 10);
     const pid_t pid = Spawn({"-o", m_out, clip});
