@@ -266,6 +266,34 @@ TEST(Morvane, WatermarkAndItsEditingFrame) {
     EXPECT_FALSE(IsRed(f->At(80, 60)));
 }
 
+// A watermark chosen while already editing it (the Business panel opens in
+// watermark mode, then a picture is picked): the next frame shows it, fully
+// opaque at transparency 0, inside its dashed frame.
+TEST(Morvane, WatermarkChosenInWatermarkModeShowsAtOnce) {
+    PreviewHarness h({.file = Ramp(2)});
+    ASSERT_NE(h.WaitFrame(), nullptr) << h.Log();
+    h.Post(15);
+    const DeliveredFrame* f = h.WaitFrame();
+    ASSERT_NE(f, nullptr);
+    EXPECT_FALSE(IsRed(f->At(50, 50)));
+
+    auto& p = h.Project();
+    platform::WStrCopy(p.m_WatermarkFile, platform::FromUtf8(RedPicture(20, 10)));
+    p.m_WatermarkImageWidth = 20;
+    p.m_WatermarkImageHeight = 10;
+    p.m_WatermarkWidth = 40;
+    p.m_WatermarkHeight = 20;
+    p.m_WatermarkLeft = 30;
+    p.m_WatermarkTop = 40;
+    p.m_WatermarkTransparency = 0;
+    h.Post(6);
+    ASSERT_NE((f = h.WaitFrame()), nullptr);
+    for (const auto [x, y] : {std::pair{30, 40}, std::pair{50, 50}, std::pair{69, 59}})
+        EXPECT_TRUE(IsRed(f->At(x, y))) << x << "," << y;
+    EXPECT_FALSE(IsRed(f->At(80, 80)));
+    EXPECT_TRUE(IsBlue(f->At(29, 39))); // its editing frame
+}
+
 // Crop editing shows the whole oriented source with the crop frame marked;
 // leaving it shows the output again. A crop one pixel wider than the picture
 // is drawn as the crop that fits.
