@@ -14,17 +14,7 @@
 #include <string>
 
 #include "platform/registry.h"
-
-namespace {
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-} // namespace
+#include "media_fixtures.h"
 
 TEST(ProgramDiagnostics, TheWebEngineNamesItsVersionAndAgent) {
     apptest::EnsureApplication();
@@ -32,7 +22,7 @@ TEST(ProgramDiagnostics, TheWebEngineNamesItsVersionAndAgent) {
     EXPECT_EQ(Bind<FnInitDiagnostics>(kInitDiagnostics)(), S_OK);
 
     const std::string log =
-        ReadFile(std::string(getenv("HOME")) + "/Documents/Log Files/reelpage.log");
+        testing_media::ReadText(std::string(getenv("HOME")) + "/Documents/Log Files/reelpage.log");
     const std::string mark = "\n     InternetExplorer:Mozilla/5.0 ";
     const size_t at = log.find(mark);
     ASSERT_NE(at, std::string::npos) << log;

@@ -10,19 +10,9 @@
 #include <string>
 #include <sys/wait.h>
 #include <vector>
+#include "media_fixtures.h"
 
 extern char** environ;
-
-namespace {
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-} // namespace
 
 TEST(CliStart, DoesNotLoadTheWebEngine) {
     const std::string home = getenv("REELPAGE_TEST_HOME");
@@ -47,13 +37,13 @@ TEST(CliStart, DoesNotLoadTheWebEngine) {
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status));
 
-    const std::string loaded = ReadFile(trace + "." + std::to_string(pid));
+    const std::string loaded = testing_media::ReadText(trace + "." + std::to_string(pid));
     ASSERT_NE(loaded.find("libreelpage.so"), std::string::npos) << "no loader trace";
     ASSERT_NE(loaded.find("libQt6Core.so"), std::string::npos);
     EXPECT_EQ(loaded.find("WebEngine"), std::string::npos);
     EXPECT_EQ(loaded.find("webagent.so"), std::string::npos);
 
-    const std::string log = ReadFile(home + "/Documents/Log Files/reelpage.log");
+    const std::string log = testing_media::ReadText(home + "/Documents/Log Files/reelpage.log");
     EXPECT_NE(log.find(" *** Failed(0x80004005) on "
                        "QCoreApplication::instance()->inherits(\"QGuiApplication\")"),
               std::string::npos)

@@ -23,6 +23,8 @@ int RampIndex(double grey);
 int RampIndexAt(int64_t timeUs, int fps);
 
 std::vector<uint8_t> ReadFile(const std::string& path);
+// The whole file as text; empty when it cannot be read.
+std::string ReadText(const std::string& path);
 
 // Decodes the file's audio with ffmpeg to signed 16-bit interleaved PCM.
 std::vector<uint8_t> FfmpegPcm(const std::string& path);

@@ -18,21 +18,16 @@
 
 #include "platform/registry.h"
 #include "platform/wstr.h"
+#include "media_fixtures.h"
 
 using namespace reelpage;
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 std::string ReadLog() {
-    return ReadFile(std::string(getenv("HOME")) + "/Documents/Log Files/reelpage.log");
+    return testing_media::ReadText(std::string(getenv("HOME")) +
+                                   "/Documents/Log Files/reelpage.log");
 }
 
 // The emulation value stored under name in root; -1 when there is none.
@@ -63,7 +58,7 @@ std::string Agent(const std::string& version) {
 }
 
 bool WebEngineMapped() {
-    const std::string maps = ReadFile("/proc/self/maps");
+    const std::string maps = testing_media::ReadText("/proc/self/maps");
     return maps.find("WebEngine") != std::string::npos ||
            maps.find(kWebAgentModule) != std::string::npos;
 }

@@ -10,17 +10,11 @@
 #include <gtest/gtest.h>
 #include <sstream>
 #include <unistd.h>
+#include "media_fixtures.h"
 
 using namespace reelpage;
 
 namespace {
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 std::string LogPath() {
     return std::string(getenv("HOME")) + "/Documents/Log Files/reelpage.log";
@@ -96,11 +90,11 @@ TEST(Instance, FirstWindowIsZeroUntilShown) {
 TEST(RecordSizes, MatchingSizesLogNothingAndAMismatchNamesBoth) {
     Bind<FnInitDiagnostics>(kInitDiagnostics)();
     auto check = Bind<FnCheckRecordSizes>(kCheckRecordSizes);
-    size_t before = ReadFile(LogPath()).size();
+    size_t before = testing_media::ReadText(LogPath()).size();
     check(3688, 756, 3848);
-    EXPECT_EQ(ReadFile(LogPath()).size(), before);
+    EXPECT_EQ(testing_media::ReadText(LogPath()).size(), before);
     check(3688, 756, 3844);
-    EXPECT_EQ(ReadFile(LogPath()).substr(before), " *** App:3844, Low:3848\n");
+    EXPECT_EQ(testing_media::ReadText(LogPath()).substr(before), " *** App:3844, Low:3848\n");
 }
 
 TEST(Exports, LibraryBindsImplementedOrdinalsOnly) {
@@ -109,14 +103,15 @@ TEST(Exports, LibraryBindsImplementedOrdinalsOnly) {
     ASSERT_NE(h, nullptr) << dlerror();
     auto get = reinterpret_cast<void* (*)(int32_t)>(dlsym(h, "ReelpageExport"));
     ASSERT_NE(get, nullptr);
-    for (int32_t ord : {kEnterInstance, kInitDiagnostics, kSetMainWindow, kInitEngine, kExitEngine,
-                        kIsVistaOrLater, kCheckRecordSizes, kGetProcessorCount, kWriteLog,
-                        kCheckForUpdate})
+    for (int32_t ord :
+         {kEnterInstance, kInitDiagnostics, kSetMainWindow, kInitEngine, kExitEngine,
+          kIsVistaOrLater, kCheckRecordSizes, kGetProcessorCount, kWriteLog, kCheckForUpdate})
         EXPECT_NE(get(ord), nullptr) << ord;
     // The preview's exports.
     for (int32_t ord : {13, 18, 19, 20, 22, 23, 24, 25, 26, 27, 32, 33, 34, 36, 40, 41, 42, 43})
         EXPECT_NE(get(ord), nullptr) << ord;
-    for (int32_t unused : {0, 15, 16, 37, 54, 1000}) EXPECT_EQ(get(unused), nullptr) << unused;
+    for (int32_t unused : {0, 15, 16, 37, 54, 1000})
+        EXPECT_EQ(get(unused), nullptr) << unused;
     // Nothing but the one entry point is visible.
     EXPECT_EQ(dlsym(h, "_ZN8reelpage10InitEngineEv"), nullptr);
     dlclose(h);

@@ -41,11 +41,6 @@ std::string Home() {
     return getenv("HOME");
 }
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 std::string FindProgram(const std::string& name) {
     const char* path = getenv("PATH");
     std::stringstream dirs(path ? path : "/usr/bin:/bin");
@@ -108,7 +103,7 @@ RunResult RunProgram(const std::vector<std::string>& argv) {
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    result.output = ReadFile(outFile);
+    result.output = testing_media::ReadText(outFile);
     return result;
 }
 
@@ -311,7 +306,8 @@ TEST(PublishedPages, PassTheHtmlChecker) {
     for (const auto& page : pages) {
         argv.push_back(page.folder + "/index.html");
         for (const auto& e : fs::recursive_directory_iterator(page.folder))
-            if (e.path().extension() == ".css" && styleSheets.insert(ReadFile(e.path())).second)
+            if (e.path().extension() == ".css" &&
+                styleSheets.insert(testing_media::ReadText(e.path())).second)
                 argv.push_back(e.path().string());
     }
     const RunResult r = RunProgram(argv);

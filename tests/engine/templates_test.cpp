@@ -21,13 +21,16 @@
 #include "picture/encoders.h"
 #include "picture/load.h"
 #include "platform/wstr.h"
+#include "media_fixtures.h"
 
 using namespace reelpage;
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string Home() { return getenv("HOME"); }
+std::string Home() {
+    return getenv("HOME");
+}
 
 void WriteBytes(const std::string& path, const std::string& bytes) {
     fs::create_directories(fs::path(path).parent_path());
@@ -44,13 +47,6 @@ std::string Utf16File(const std::u16string& text) {
     return out;
 }
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 // A program folder of our own with the given list files.
 std::string ProgramFolder(const std::u16string& list, const std::u16string& listEx) {
     std::string dir = Home() + "/program";
@@ -62,7 +58,8 @@ std::string ProgramFolder(const std::u16string& list, const std::u16string& list
 
 std::vector<std::u16string> Names() {
     std::vector<std::u16string> names;
-    for (int i = 0; i < GetTemplateCount(); ++i) names.push_back(GetTemplate(i)->szName);
+    for (int i = 0; i < GetTemplateCount(); ++i)
+        names.push_back(GetTemplate(i)->szName);
     return names;
 }
 
@@ -74,7 +71,8 @@ TEST(Catalogue, ListFileRules) {
     LoadTemplateList(u"Templates.lst");
     LoadTemplateList(u"TemplatesEx.lst");
     LoadTemplateList(u"Missing.lst");
-    std::vector<std::u16string> expect = {u"Basic", u"Dark", u"Blue", u" Spaced ", u"Last", u"Ex1", u"Ex2"};
+    std::vector<std::u16string> expect = {u"Basic", u"Dark", u"Blue", u" Spaced ",
+                                          u"Last",  u"Ex1",  u"Ex2"};
     EXPECT_EQ(Names(), expect);
     EXPECT_EQ(GetTemplate(0)->bHasAd, 0);
     EXPECT_NE(GetTemplate(1)->bHasAd, 0);
@@ -158,10 +156,12 @@ TEST_F(Page, AnAdvertisementShownTurnsAutoplayOff) {
     p.m_AdWidth = 320;
     p.m_AdHeight = 240;
     platform::WStrCopy(p.m_AdLink, u"https://example.invalid/?a=1&b=\"x\"");
-    std::u16string ad = u"<a href=\"{$LINK}\"><img width=\"{$width}\" height=\"{$height}\" alt=\"\"></a>{$x}";
-    EXPECT_EQ(Expand(u"<div>{$advertisement}</div>", &ad),
-              u"<div><a href=\"https://example.invalid/?a=1&amp;b=&quot;x&quot;\"><img width=\"320\" "
-              u"height=\"240\" alt=\"\"></a>{$x}</div>");
+    std::u16string ad =
+        u"<a href=\"{$LINK}\"><img width=\"{$width}\" height=\"{$height}\" alt=\"\"></a>{$x}";
+    EXPECT_EQ(
+        Expand(u"<div>{$advertisement}</div>", &ad),
+        u"<div><a href=\"https://example.invalid/?a=1&amp;b=&quot;x&quot;\"><img width=\"320\" "
+        u"height=\"240\" alt=\"\"></a>{$x}</div>");
 }
 
 TEST_F(Page, PlaceholdersIgnoreCaseAndUnknownOnesStay) {
@@ -178,7 +178,8 @@ TEST_F(Page, PagesBeyondTheBufferAreRefused) {
     EXPECT_FALSE(ExpandPage(std::u16string(65536, u'a'), nullptr, PageValues{&p, &m, 1}, &out));
     // A short template whose replacements overflow is refused too.
     std::u16string many;
-    for (int i = 0; i < 800; ++i) many += u"{$source}";
+    for (int i = 0; i < 800; ++i)
+        many += u"{$source}";
     EXPECT_FALSE(ExpandPage(many, nullptr, PageValues{&p, &m, 1}, &out));
 }
 
@@ -211,8 +212,9 @@ TEST(Generate, BuildsThePackageInAFolder) {
                                             u"{$advertisement}<p>\u00e9t\u00e9 {$ID}</p>"));
     WriteBytes(t + "/style.css", "body{}");
     WriteBytes(t + "/sub/ignored.txt", "x");
-    WriteBytes(t + "/ad/ad.html", Utf16File(u"<a href=\"{$link}\"><img src=\"ad/logo.png\" "
-                                            u"width=\"{$width}\" height=\"{$height}\" alt=\"Ad\"></a>"));
+    WriteBytes(t + "/ad/ad.html",
+               Utf16File(u"<a href=\"{$link}\"><img src=\"ad/logo.png\" "
+                         u"width=\"{$width}\" height=\"{$height}\" alt=\"Ad\"></a>"));
     WriteBytes(t + "/ad/ad.css", ".ad{}");
     LoadTemplateList(u"Templates.lst");
     ASSERT_EQ(GetTemplateCount(), 1);
@@ -228,7 +230,8 @@ TEST(Generate, BuildsThePackageInAFolder) {
     ASSERT_EQ(picture::SavePicture(pic, Home() + "/ad.png", png), picture::Error::None);
 
     std::string out = Home() + "/out/Clip";
-    for (const char* f : {"video.mp4", "old.txt", "ad/stale.png", "index.html"}) WriteBytes(out + "/" + f, "old");
+    for (const char* f : {"video.mp4", "old.txt", "ad/stale.png", "index.html"})
+        WriteBytes(out + "/" + f, "old");
     Project p{};
     MediaInfo m{};
     platform::WStrCopy(m.m_szName, u"Tom & Jerry");
@@ -244,14 +247,16 @@ TEST(Generate, BuildsThePackageInAFolder) {
 
     ASSERT_TRUE(GeneratePage(platform::FromUtf8(out).c_str(), p, &m));
     std::set<std::string> left;
-    for (auto& e : fs::recursive_directory_iterator(out)) left.insert(fs::relative(e.path(), out).string());
-    EXPECT_EQ(left, (std::set<std::string>{"video.mp4", "index.html", "style.css", "poster.png", "ad",
-                                           "ad/ad.css", "ad/logo.png"}));
-    std::string page = ReadFile(out + "/index.html");
-    std::regex shape("<!DOCTYPE html><title>Tom &amp; Jerry</title><video id=\"zelmorix_video_to_html5_(\\d+)\" "
-                     "controls=\"controls\"><source src=\"video.mp4\" type='video/mp4' /></video>"
-                     "<a href=\"https://example.invalid/a\\?b=1&amp;c=2\"><img src=\"ad/logo.png\" width=\"20\" "
-                     "height=\"15\" alt=\"Ad\"></a><p>\xC3\xA9t\xC3\xA9 zelmorix_video_to_html5_(\\d+)</p>");
+    for (auto& e : fs::recursive_directory_iterator(out))
+        left.insert(fs::relative(e.path(), out).string());
+    EXPECT_EQ(left, (std::set<std::string>{"video.mp4", "index.html", "style.css", "poster.png",
+                                           "ad", "ad/ad.css", "ad/logo.png"}));
+    std::string page = testing_media::ReadText(out + "/index.html");
+    std::regex shape(
+        "<!DOCTYPE html><title>Tom &amp; Jerry</title><video id=\"zelmorix_video_to_html5_(\\d+)\" "
+        "controls=\"controls\"><source src=\"video.mp4\" type='video/mp4' /></video>"
+        "<a href=\"https://example.invalid/a\\?b=1&amp;c=2\"><img src=\"ad/logo.png\" width=\"20\" "
+        "height=\"15\" alt=\"Ad\"></a><p>\xC3\xA9t\xC3\xA9 zelmorix_video_to_html5_(\\d+)</p>");
     std::smatch match;
     ASSERT_TRUE(std::regex_match(page, match, shape)) << page;
     EXPECT_EQ(match[1], match[2]);
@@ -271,12 +276,13 @@ TEST(Generate, BuildsThePackageInAFolder) {
     EXPECT_TRUE(fs::exists(out + "/poster.png"));
 
     // A template whose page cannot fit is refused and the old page stays.
-    std::string before = ReadFile(out + "/index.html");
+    std::string before = testing_media::ReadText(out + "/index.html");
     std::u16string huge = u"<p>";
-    for (int i = 0; i < 2000; ++i) huge += u"{$source}";
+    for (int i = 0; i < 2000; ++i)
+        huge += u"{$source}";
     WriteBytes(t + "/index.html", Utf16File(huge));
     EXPECT_FALSE(GeneratePage(platform::FromUtf8(out).c_str(), p, &m));
-    EXPECT_EQ(ReadFile(out + "/index.html"), before);
+    EXPECT_EQ(testing_media::ReadText(out + "/index.html"), before);
     EXPECT_TRUE(fs::exists(out + "/style.css"));
 }
 
@@ -297,13 +303,14 @@ TEST(Generate, AFullDiskNeverLeavesABrokenPage) {
     ASSERT_TRUE(picture::FindEncoderByMimeType("image/bmp", bmp));
     ASSERT_EQ(picture::SavePicture(pic, Home() + "/poster.bmp", bmp), picture::Error::None);
     InitDiagnostics();
-    auto log = [] { return ReadFile(Home() + "/Documents/Log Files/reelpage.log"); };
+    auto log = [] { return testing_media::ReadText(Home() + "/Documents/Log Files/reelpage.log"); };
     auto files = [](const std::string& folder) {
         std::set<std::string> names;
         for (auto& e : fs::recursive_directory_iterator(folder))
-            names.insert(fs::relative(e.path(), folder).string() + ":" +
-                         std::to_string(std::hash<std::string>()(
-                             e.is_regular_file() ? ReadFile(e.path().string()) : "")));
+            names.insert(
+                fs::relative(e.path(), folder).string() + ":" +
+                std::to_string(std::hash<std::string>()(
+                    e.is_regular_file() ? testing_media::ReadText(e.path().string()) : "")));
         return names;
     };
 
