@@ -298,22 +298,6 @@ int32_t EndOfStream(int64_t) {
     return 0;
 }
 
-int32_t Nothing64(int64_t) {
-    return 0;
-}
-int32_t NothingVideoInfo(int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t,
-                         int32_t) {
-    return 0;
-}
-int32_t NothingAudioInfo(int32_t, int32_t, int32_t) {
-    return 0;
-}
-int32_t NothingAudio(const void*, int32_t) {
-    return 0;
-}
-int32_t NothingOpenFailed(int32_t) {
-    return 0;
-}
 
 } // namespace
 
@@ -322,15 +306,15 @@ int32_t NothingOpenFailed(int32_t) {
 REELPAGE_PLUGIN_ENTRY {
     using namespace reelpage::brisquel;
     table->Init = Init;
-    table->SetDuration = Nothing64;
-    table->SetVideoInfo = NothingVideoInfo;
-    table->SetAudioInfo = NothingAudioInfo;
+    table->SetDuration = reelpage::plugin_ignore::Time;
+    table->SetVideoInfo = reelpage::plugin_ignore::VideoInfo;
+    table->SetAudioInfo = reelpage::plugin_ignore::AudioInfo;
     table->CheckFormat = CheckFormat;
     table->GetFormat = GetFormat;
     table->Poll = Poll;
     table->GetFrameBuffer = GetFrameBuffer;
     table->FrameReady = FrameReady;
-    table->AudioData = NothingAudio;
+    table->AudioData = reelpage::plugin_ignore::Audio;
     table->EndOfStream = EndOfStream;
-    table->OpenFailed = NothingOpenFailed;
+    table->OpenFailed = reelpage::plugin_ignore::OpenFailed;
 }

@@ -251,22 +251,6 @@ int32_t Init(HelperLaunch* launch) {
     return 0;
 }
 
-int32_t Nothing64(int64_t) {
-    return 0;
-}
-int32_t NothingVideoInfo(int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t,
-                         int32_t) {
-    return 0;
-}
-int32_t NothingAudioInfo(int32_t, int32_t, int32_t) {
-    return 0;
-}
-int32_t NothingPoll(int64_t*) {
-    return 0;
-}
-int32_t NothingAudio(const void*, int32_t) {
-    return 0;
-}
 
 int32_t CheckFormat(int32_t format, int32_t w, int32_t h, int32_t tw, int32_t th) {
     return format == g.pixelFormat && w == tw && h == th && w == g.asked.width &&
@@ -432,15 +416,15 @@ int32_t OpenFailed(int32_t) {
 REELPAGE_PLUGIN_ENTRY {
     using namespace reelpage::talvoric;
     table->Init = Init;
-    table->SetDuration = Nothing64;
-    table->SetVideoInfo = NothingVideoInfo;
-    table->SetAudioInfo = NothingAudioInfo;
+    table->SetDuration = reelpage::plugin_ignore::Time;
+    table->SetVideoInfo = reelpage::plugin_ignore::VideoInfo;
+    table->SetAudioInfo = reelpage::plugin_ignore::AudioInfo;
     table->CheckFormat = CheckFormat;
     table->GetFormat = GetFormat;
-    table->Poll = NothingPoll;
+    table->Poll = reelpage::plugin_ignore::TimePointer;
     table->GetFrameBuffer = GetFrameBuffer;
     table->FrameReady = FrameReady;
-    table->AudioData = NothingAudio;
+    table->AudioData = reelpage::plugin_ignore::Audio;
     table->EndOfStream = EndOfStream;
     table->OpenFailed = OpenFailed;
 }

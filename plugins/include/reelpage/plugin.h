@@ -31,6 +31,30 @@ static_assert(sizeof(PluginCallbacks) == 12 * sizeof(void*));
 using PluginEntry = void (*)(int32_t ignored, PluginCallbacks* table);
 constexpr const char* kPluginEntryName = "ReelpagePluginEntry";
 
+// Slots a plug-in has no use for answer 0 and do nothing; every plug-in
+// fills those slots from this one set.
+namespace plugin_ignore {
+inline int32_t Time(int64_t) {
+    return 0;
+}
+inline int32_t TimePointer(int64_t*) {
+    return 0;
+}
+inline int32_t VideoInfo(int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t,
+                         int32_t) {
+    return 0;
+}
+inline int32_t AudioInfo(int32_t, int32_t, int32_t) {
+    return 0;
+}
+inline int32_t Audio(const void*, int32_t) {
+    return 0;
+}
+inline int32_t OpenFailed(int32_t) {
+    return 0;
+}
+} // namespace plugin_ignore
+
 } // namespace reelpage
 
 #define REELPAGE_PLUGIN_ENTRY                                                                      \
