@@ -445,20 +445,40 @@ void PreviewSession::SetCropCursor(int hit) {
     }
 }
 
-void PreviewSession::ApplyCropFrame() {
-    // Rounding each value on its own can carry left + width one past the
-    // picture; the helper must never be told a rectangle outside it.
+void PreviewSession::ApplyCropFrame(int hit) {
+    // Only the edges the drag moved are converted from window pixels; the
+    // others keep the source pixels they had when the drag began. Converting
+    // the whole rectangle would let rounding shift an edge the user never
+    // touched, or change the size of a frame that was only moved.
     const int32_t fw = m_nFrameWidth, fh = m_nFrameHeight;
-    int32_t left = std::clamp(MulDiv(m_rcCrop.x(), fw, m_nViewWidth), 0, std::max(fw - 1, 0));
-    int32_t top = std::clamp(MulDiv(m_rcCrop.y(), fh, m_nViewHeight), 0, std::max(fh - 1, 0));
-    int32_t width = std::clamp(MulDiv(m_rcCrop.width(), fw, m_nViewWidth), 1,
-                               std::max(fw - left, 1));
-    int32_t height = std::clamp(MulDiv(m_rcCrop.height(), fh, m_nViewHeight), 1,
-                                std::max(fh - top, 1));
+    auto toX = [&](int v) { return std::clamp(MulDiv(v, fw, m_nViewWidth), 0, std::max(fw, 0)); };
+    auto toY = [&](int v) { return std::clamp(MulDiv(v, fh, m_nViewHeight), 0, std::max(fh, 0)); };
+    const QRect& from = m_rcCropSource;
+    int32_t left = from.x(), top = from.y();
+    int32_t right = from.x() + from.width(), bottom = from.y() + from.height();
+    if (hit == 9) {
+        left = std::clamp(toX(m_rcCrop.x()), 0, std::max(fw - from.width(), 0));
+        top = std::clamp(toY(m_rcCrop.y()), 0, std::max(fh - from.height(), 0));
+        right = left + from.width();
+        bottom = top + from.height();
+    } else {
+        if (hit == 1 || hit == 2 || hit == 5 || hit == 10) left = toX(m_rcCrop.x());
+        if (hit == 3 || hit == 4 || hit == 7 || hit == 10)
+            right = toX(m_rcCrop.x() + m_rcCrop.width());
+        if (hit == 1 || hit == 3 || hit == 6 || hit == 10) top = toY(m_rcCrop.y());
+        if (hit == 2 || hit == 4 || hit == 8 || hit == 10)
+            bottom = toY(m_rcCrop.y() + m_rcCrop.height());
+    }
+    // The helper must never be told a rectangle outside the picture or
+    // without a pixel.
+    left = std::clamp(left, 0, std::max(fw - 1, 0));
+    top = std::clamp(top, 0, std::max(fh - 1, 0));
+    right = std::clamp(right, left + 1, std::max(fw, left + 1));
+    bottom = std::clamp(bottom, top + 1, std::max(fh, top + 1));
     m_pProject->m_CropLeft = left;
     m_pProject->m_CropTop = top;
-    m_pProject->m_CropWidth = width;
-    m_pProject->m_CropHeight = height;
+    m_pProject->m_CropWidth = right - left;
+    m_pProject->m_CropHeight = bottom - top;
     Command(3);
     platform::SendMessage(m_hwndNotify, kMsgCropDragged, 0, 0);
 }
@@ -486,6 +506,8 @@ void PreviewSession::RenderMouseDown(int x, int y) {
         SetCropCursor(m_nHit);
         m_pRender->grabMouse();
         m_rcCropStart = m_rcCrop;
+        m_rcCropSource = QRect(m_pProject->m_CropLeft, m_pProject->m_CropTop,
+                               m_pProject->m_CropWidth, m_pProject->m_CropHeight);
         m_ptDragStart = QPoint(x, y);
     } else if (m_bWatermarkMode && m_bWatermarkShown) {
         if (!m_rcWatermark.contains(x, y)) return;
@@ -568,7 +590,7 @@ void PreviewSession::RenderMouseMove(int x, int y, bool haveCapture) {
             return;
         }
         m_rcCrop = QRect(L, T, W, H);
-        ApplyCropFrame();
+        ApplyCropFrame(m_nHit);
     } else if (m_bWatermarkMode && m_bWatermarkShown) {
         if (!m_bWatermarkDrag) {
             m_pRender->setCursor(m_rcWatermark.contains(x, y) ? Qt::SizeAllCursor
@@ -596,11 +618,12 @@ void PreviewSession::RenderMouseUp(int, int) {
 
 void PreviewSession::RenderCaptureLost() {
     if (m_nHit != 0) {
-        // A cancelled crop drag puts back the frame it started from.
+        // A cancelled crop drag puts back the frame it started from, to the
+        // source pixel.
         m_nHit = 0;
         ReleaseCapture();
         m_rcCrop = m_rcCropStart;
-        ApplyCropFrame();
+        ApplyCropFrame(0);
     } else if (m_bWatermarkDrag) {
         // A cancelled watermark drag keeps where it got to.
         m_bWatermarkDrag = false;

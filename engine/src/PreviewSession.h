@@ -85,7 +85,8 @@ private:
     void UpdateWatermarkFrame();
     int CropHitTest(int x, int y) const;
     void SetCropCursor(int hit);
-    void ApplyCropFrame();
+    // Writes the dragged frame into the project; hit names the edges moved.
+    void ApplyCropFrame(int hit);
     void StoreWatermarkPosition(int left, int top);
     void ReleaseCapture();
 
@@ -108,6 +109,7 @@ private:
     int32_t m_nViewWidth = 0, m_nViewHeight = 0;
     QRect m_rcCrop;
     QRect m_rcCropStart;
+    QRect m_rcCropSource; // the project's crop when the drag began
     QPoint m_ptDragStart;
     int m_nHit = 0;
     bool m_bWatermarkMode = false;

@@ -420,6 +420,117 @@ TEST_F(Preview, CropDragsEditTheProject) {
     EXPECT_EQ(s->Window()->cursor().shape(), Qt::SizeHorCursor);
 }
 
+TEST_F(Preview, LargeSourcesEditInSourcePixelsWhateverSizeFramesArriveAt) {
+    // 3840 x 2160 in 800 x 600: the view is 800 x 450, 4.8 source pixels
+    // each, while the frames come reduced to the frame block's size.
+    PreviewSession* s = Open(3840, 2160);
+    ASSERT_NE(s, nullptr);
+    const PreviewFrameSize d = DeliveredPreviewSize(3840, 2160);
+    ASSERT_EQ(d.width, 2560);
+    ASSERT_EQ(d.height, 1440);
+    EnterCropMode();
+    EXPECT_EQ(s->DisplaySize(), QSize(3840, 2160));
+    Deliver(d.width, d.height, 0xFF336699);
+    ASSERT_EQ(s->Window()->PresentedCount(), 1);
+    ASSERT_EQ(s->Window()->size(), QSize(800, 450));
+    EXPECT_EQ(s->CropFrame(), QRect(0, 0, 800, 450));
+
+    Drag(100, 50, 500, 350); // a new frame
+    EXPECT_EQ(Crop(), QRect(480, 240, 1920, 1440));
+    Drag(300, 200, 400, 250); // moved by 100 x 50 view pixels
+    EXPECT_EQ(Crop(), QRect(960, 480, 1920, 1440));
+    Drag(599, 399, 799, 449); // the bottom-right corner to the picture's
+    EXPECT_EQ(Crop(), QRect(960, 480, 2880, 1680));
+    EXPECT_EQ(m_project->m_CropLeft + m_project->m_CropWidth, 3840);
+    EXPECT_EQ(m_project->m_CropTop + m_project->m_CropHeight, 2160);
+    // Typed values show where source pixels say.
+    m_project->m_CropLeft = 1920;
+    m_project->m_CropTop = 1080;
+    m_project->m_CropWidth = 960;
+    m_project->m_CropHeight = 540;
+    ApplyCrop();
+    EXPECT_EQ(s->CropFrame(), QRect(400, 225, 200, 113));
+    LeaveCropMode();
+
+    // The watermark on a 4K output: positions in output pixels as well.
+    m_project->m_OutputWidth = 3840;
+    m_project->m_OutputHeight = 2160;
+    ApplyOutputSize();
+    Deliver(d.width, d.height, 0xFF336699);
+    std::u16string file = u"/pics/mark.png";
+    std::copy(file.begin(), file.end(), m_project->m_WatermarkFile);
+    m_project->m_WatermarkLeft = 480;
+    m_project->m_WatermarkTop = 480;
+    m_project->m_WatermarkWidth = 960;
+    m_project->m_WatermarkHeight = 480;
+    EnterWatermarkMode();
+    EXPECT_EQ(s->WatermarkFrame(), QRect(100, 100, 200, 100));
+    Drag(150, 150, 250, 170);
+    EXPECT_EQ(m_project->m_WatermarkLeft, 960);
+    EXPECT_EQ(m_project->m_WatermarkTop, 576);
+}
+
+TEST_F(Preview, CropDragsLeaveTheEdgesNotDraggedAsTheyWere) {
+    // A frame of odd source values in a view of 1.6 source pixels each: the
+    // frame in the window is rounded, the project's crop must not be.
+    PreviewSession* s = Open(1280, 720);
+    ASSERT_NE(s, nullptr);
+    EnterCropMode();
+    const QRect start(89, 243, 495, 281);
+    const QRect view(56, 152, 309, 176);
+    struct Case {
+        const char* what;
+        QPoint from, to;
+        bool left, top, right, bottom; // the edges that may change
+    };
+    const Case cases[] = {
+        {"left edge", {view.left() + 1, 240}, {view.left() + 21, 240}, true, false, false, false},
+        {"right edge", {view.right(), 240}, {view.right() + 36, 240}, false, false, true, false},
+        {"top edge", {200, view.top() + 1}, {200, view.top() + 11}, false, true, false, false},
+        {"bottom edge", {200, view.bottom()}, {200, view.bottom() + 13}, false, false, false, true},
+        {"top-left corner", {view.left() + 1, view.top() + 1}, {view.left() + 19, view.top() + 16},
+         true, true, false, false},
+        {"bottom-right corner", {view.right(), view.bottom()}, {view.right() + 7, view.bottom() + 9},
+         false, false, true, true},
+    };
+    for (const Case& c : cases) {
+        m_project->m_CropLeft = start.x();
+        m_project->m_CropTop = start.y();
+        m_project->m_CropWidth = start.width();
+        m_project->m_CropHeight = start.height();
+        ApplyCrop();
+        ASSERT_EQ(s->CropFrame(), view);
+        Drag(c.from.x(), c.from.y(), c.to.x(), c.to.y());
+        const QRect now = Crop();
+        EXPECT_EQ(now.left() != start.left(), c.left) << c.what;
+        EXPECT_EQ(now.top() != start.top(), c.top) << c.what;
+        EXPECT_EQ(now.right() != start.right(), c.right) << c.what;
+        EXPECT_EQ(now.bottom() != start.bottom(), c.bottom) << c.what;
+    }
+    // The right edge 36 window pixels on ends where that window pixel is.
+    m_project->m_CropLeft = start.x();
+    m_project->m_CropTop = start.y();
+    m_project->m_CropWidth = start.width();
+    m_project->m_CropHeight = start.height();
+    ApplyCrop();
+    Drag(view.right(), 240, view.right() + 36, 240);
+    EXPECT_EQ(Crop(), QRect(89, 243, MulDiv(view.x() + view.width() + 36, 1280, 800) - 89, 281));
+
+    // Moved, the frame keeps its size in source pixels.
+    const QRect before = Crop();
+    Drag(200, 240, 220, 250);
+    EXPECT_EQ(Crop().size(), before.size());
+    EXPECT_NE(Crop().topLeft(), before.topLeft());
+
+    // A cancelled drag puts back the source pixels, not the window's.
+    const QRect kept = Crop();
+    Mouse(QEvent::MouseButtonPress, 200, 240);
+    Mouse(QEvent::MouseMove, 230, 260);
+    QEvent e(QEvent::WindowDeactivate);
+    QCoreApplication::sendEvent(s->Window(), &e);
+    EXPECT_EQ(Crop(), kept);
+}
+
 TEST_F(Preview, CancelledCropDragsRestoreTheFrame) {
     PreviewSession* s = Open(1280, 720);
     ASSERT_NE(s, nullptr);
