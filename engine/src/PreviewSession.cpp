@@ -446,28 +446,51 @@ void PreviewSession::SetCropCursor(int hit) {
 }
 
 void PreviewSession::ApplyCropFrame(int hit) {
-    // Only the edges the drag moved are converted from window pixels; the
-    // others keep the source pixels they had when the drag began. Converting
-    // the whole rectangle would let rounding shift an edge the user never
-    // touched, or change the size of a frame that was only moved.
+    // Only the edges the drag moved change, each by the distance the mouse
+    // moved it; the others keep the source pixels they had when the drag
+    // began. Converting the whole rectangle from window pixels would let
+    // rounding shift an edge the user never touched, or resize a frame that
+    // was only moved.
     const int32_t fw = m_nFrameWidth, fh = m_nFrameHeight;
-    auto toX = [&](int v) { return std::clamp(MulDiv(v, fw, m_nViewWidth), 0, std::max(fw, 0)); };
-    auto toY = [&](int v) { return std::clamp(MulDiv(v, fh, m_nViewHeight), 0, std::max(fh, 0)); };
+    const int32_t vw = m_nViewWidth, vh = m_nViewHeight;
     const QRect& from = m_rcCropSource;
+    const QRect& was = m_rcCropStart;
+    // An edge the mouse left where it was stays to the source pixel; one
+    // taken to the window's border goes to the picture's, exactly.
+    auto moveX = [&](int32_t edge, int viewNow, int viewStart) {
+        if (viewNow == viewStart) return edge;
+        if (viewNow <= 0) return 0;
+        if (viewNow >= vw) return fw;
+        return std::clamp(edge + MulDiv(viewNow - viewStart, fw, vw), 0, std::max(fw, 0));
+    };
+    auto moveY = [&](int32_t edge, int viewNow, int viewStart) {
+        if (viewNow == viewStart) return edge;
+        if (viewNow <= 0) return 0;
+        if (viewNow >= vh) return fh;
+        return std::clamp(edge + MulDiv(viewNow - viewStart, fh, vh), 0, std::max(fh, 0));
+    };
+    const int L = m_rcCrop.x(), T = m_rcCrop.y();
+    const int R = L + m_rcCrop.width(), B = T + m_rcCrop.height();
     int32_t left = from.x(), top = from.y();
     int32_t right = from.x() + from.width(), bottom = from.y() + from.height();
-    if (hit == 9) {
-        left = std::clamp(toX(m_rcCrop.x()), 0, std::max(fw - from.width(), 0));
-        top = std::clamp(toY(m_rcCrop.y()), 0, std::max(fh - from.height(), 0));
+    if (hit == 10) {
+        // A new frame: where the mouse was is all there is to go by.
+        left = moveX(0, L, 0);
+        right = moveX(0, R, 0);
+        top = moveY(0, T, 0);
+        bottom = moveY(0, B, 0);
+    } else if (hit == 9) {
+        if (L != was.x()) left = R >= vw ? fw - from.width() : moveX(left, L, was.x());
+        if (T != was.y()) top = B >= vh ? fh - from.height() : moveY(top, T, was.y());
+        left = std::clamp(left, 0, std::max(fw - from.width(), 0));
+        top = std::clamp(top, 0, std::max(fh - from.height(), 0));
         right = left + from.width();
         bottom = top + from.height();
     } else {
-        if (hit == 1 || hit == 2 || hit == 5 || hit == 10) left = toX(m_rcCrop.x());
-        if (hit == 3 || hit == 4 || hit == 7 || hit == 10)
-            right = toX(m_rcCrop.x() + m_rcCrop.width());
-        if (hit == 1 || hit == 3 || hit == 6 || hit == 10) top = toY(m_rcCrop.y());
-        if (hit == 2 || hit == 4 || hit == 8 || hit == 10)
-            bottom = toY(m_rcCrop.y() + m_rcCrop.height());
+        if (hit == 1 || hit == 2 || hit == 5) left = moveX(left, L, was.x());
+        if (hit == 3 || hit == 4 || hit == 7) right = moveX(right, R, was.x() + was.width());
+        if (hit == 1 || hit == 3 || hit == 6) top = moveY(top, T, was.y());
+        if (hit == 2 || hit == 4 || hit == 8) bottom = moveY(bottom, B, was.y() + was.height());
     }
     // The helper must never be told a rectangle outside the picture or
     // without a pixel.

@@ -393,6 +393,7 @@ TEST_F(Preview, CropDragsEditTheProject) {
     // Moving inside, limited by the view.
     Drag(250, 150, 900, 150);
     EXPECT_EQ(s->CropFrame(), QRect(300, 50, 500, 200));
+    EXPECT_EQ(Crop(), QRect(480, 80, 800, 320)); // against the picture's right edge
     // The bottom-right corner.
     Drag(799, 249, 700, 300);
     EXPECT_EQ(s->CropFrame(), QRect(300, 50, 401, 251));
@@ -516,11 +517,13 @@ TEST_F(Preview, CropDragsLeaveTheEdgesNotDraggedAsTheyWere) {
     Drag(view.right(), 240, view.right() + 36, 240);
     EXPECT_EQ(Crop(), QRect(89, 243, MulDiv(view.x() + view.width() + 36, 1280, 800) - 89, 281));
 
-    // Moved, the frame keeps its size in source pixels.
+    // Moved, the frame keeps its size in source pixels, and moved straight
+    // down it keeps its left edge too.
     const QRect before = Crop();
-    Drag(200, 240, 220, 250);
+    Drag(200, 240, 200, 250);
     EXPECT_EQ(Crop().size(), before.size());
-    EXPECT_NE(Crop().topLeft(), before.topLeft());
+    EXPECT_EQ(Crop().left(), before.left());
+    EXPECT_EQ(Crop().top(), before.top() + 16);
 
     // A cancelled drag puts back the source pixels, not the window's.
     const QRect kept = Crop();
