@@ -317,7 +317,15 @@ void ComposeAndShow() {
                 g.scaler.Stretch(picture, frame);
             else
                 CopyPicture(picture, frame);
-            ApplyEffects(frame, {0, 0, frame.width, frame.height}, s.x);
+            // Blur and sharpen reach as far as they will in the output, whose
+            // picture is the crop scaled to the fit: so many source pixels
+            // make one output pixel.
+            const picture::RectF fit = frameops::FitRect(
+                g.project->m_ResizeMethod, g.project->m_OutputWidth, g.project->m_OutputHeight,
+                crop.width, crop.height);
+            const double perOutputPixel =
+                fit.width > 0 && crop.width > 0 ? crop.width / double(fit.width) : 1.0;
+            ApplyEffects(frame, {0, 0, frame.width, frame.height}, s.x * perOutputPixel);
             frameops::DrawEditFrame(frame, s.X(crop.x), s.Y(crop.y), s.X(crop.x + crop.width),
                                     s.Y(crop.y + crop.height));
         } else {

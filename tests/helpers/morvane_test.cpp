@@ -408,6 +408,37 @@ TEST(Morvane, RotationTurnsTheFrame) {
     EXPECT_LT(f->Grey(100, 20), 100);
 }
 
+// Columns of row y whose grey lies clearly between the dark and the white
+// on either side of the block's right edge: how far a blur spread it.
+int BlurredColumns(const DeliveredFrame& f, int y) {
+    int n = 0;
+    for (int x = 0; x < f.width; ++x)
+        n += f.Grey(x, y) > 40 && f.Grey(x, y) < 200;
+    return n;
+}
+
+// The blur radius counts in output pixels. Crop editing shows the source,
+// here four times the output's size, so there it reaches four times as many
+// pixels: the picture looks as blurred as the output will be.
+TEST(Morvane, CropModeBlursAsFarAsTheOutputWill) {
+    PreviewHarness h({.file = BlockClip(160, 120, 1), .outWidth = 40, .outHeight = 30});
+    h.Project().m_BlurRadius = 3;
+    ASSERT_NE(h.WaitFrame(), nullptr) << h.Log();
+    h.Post(7);
+    const DeliveredFrame* f = h.WaitFrame();
+    ASSERT_NE(f, nullptr) << h.Log();
+    ASSERT_EQ(f->width, 40);
+    const int output = BlurredColumns(*f, 4);
+    ASSERT_GE(output, 2);
+
+    h.Post(10);
+    ASSERT_NE((f = h.WaitFrame()), nullptr) << h.Log();
+    ASSERT_EQ(f->width, 160);
+    const int cropMode = BlurredColumns(*f, 15);
+    EXPECT_GE(cropMode, 3 * output);
+    EXPECT_LE(cropMode, 5 * output + 2);
+}
+
 // A 4K output does not fit the frame block: it comes at the shared reduced
 // size, announced in 0x401, with the picture scaled down whole.
 TEST(Morvane, FourKSourceIsDeliveredReduced) {
