@@ -250,7 +250,6 @@ void DrawWatermarkOnto(picture::BitmapView target, const Scale& s) {
         if (whole) {
             e = frameops::PrepareWatermarkFrom(g.watermarkSource, width, height,
                                                p.m_WatermarkTransparency, g.watermark);
-            g.watermarkAt = {left, top};
         } else {
             e = frameops::PrepareWatermarkPart(g.watermarkSource, left, top, width, height,
                                                p.m_WatermarkTransparency, target.width,
@@ -264,6 +263,9 @@ void DrawWatermarkOnto(picture::BitmapView target, const Scale& s) {
             g.watermark.Reset();
         }
     }
+    // A whole watermark is prepared once for its size; moving it (a drag)
+    // only changes where it goes.
+    if (whole) g.watermarkAt = {left, top};
     if (g.watermark.Empty()) return;
     frameops::DrawWatermark(g.watermark, target, g.watermarkAt.x, g.watermarkAt.y);
     if (g.watermarkMode) {

@@ -266,6 +266,33 @@ TEST(Morvane, WatermarkAndItsEditingFrame) {
     EXPECT_FALSE(IsRed(f->At(80, 60)));
 }
 
+// Dragged on the picture, the watermark is drawn where it was dragged, both
+// in watermark mode and after it, not left where it was first prepared.
+TEST(Morvane, MovedWatermarkIsDrawnAtItsNewPlace) {
+    PreviewHarness h({.file = Ramp(2)});
+    auto& p = h.Project();
+    platform::WStrCopy(p.m_WatermarkFile, platform::FromUtf8(RedPicture(20, 10)));
+    p.m_WatermarkLeft = 10;
+    p.m_WatermarkTop = 10;
+    p.m_WatermarkWidth = 40;
+    p.m_WatermarkHeight = 20;
+    const DeliveredFrame* f = h.WaitFrame();
+    ASSERT_NE(f, nullptr) << h.Log();
+    ASSERT_TRUE(IsRed(f->At(20, 20)));
+    for (const int mode : {15, 16}) {
+        h.Post(mode);
+        ASSERT_NE(h.WaitFrame(), nullptr);
+        const int left = mode == 15 ? 90 : 50, top = mode == 15 ? 70 : 40;
+        p.m_WatermarkLeft = left;
+        p.m_WatermarkTop = top;
+        h.Post(3);
+        ASSERT_NE((f = h.WaitFrame()), nullptr);
+        EXPECT_TRUE(IsRed(f->At(left + 5, top + 5))) << mode;
+        EXPECT_TRUE(IsRed(f->At(left + 35, top + 15))) << mode;
+        EXPECT_FALSE(IsRed(f->At(20, 20))) << mode;
+    }
+}
+
 // A watermark chosen while already editing it (the Business panel opens in
 // watermark mode, then a picture is picked): the next frame shows it, fully
 // opaque at transparency 0, inside its dashed frame.
