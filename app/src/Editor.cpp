@@ -282,19 +282,15 @@ void TfrmEdit::SyncOutputSizeToCrop() {
     Project* p = AppProject;
     TfrmHome* home = General();
     if (!p || !home || p->m_SizeIndex != 0) return;
-    home->cmbResolution->setCurrentIndex(0);
-    // The General panel's spins bound the output size. Clamping here as well
-    // keeps it bounded when a spin already shows its bound and so raises no
-    // change of its own.
-    p->m_OutputWidth =
-        std::clamp(RoundUp16(p->m_CropWidth), home->spWidth->minimum(), home->spWidth->maximum());
-    p->m_OutputHeight = std::clamp(RoundUp16(p->m_CropHeight), home->spHeight->minimum(),
-                                   home->spHeight->maximum());
-    // Written as the user would type them: the General panel stores them and
-    // tells the engine and the Watermark panel.
-    home->spWidth->setValue(p->m_OutputWidth);
-    home->spHeight->setValue(p->m_OutputHeight);
-    home->lblAspect->SetCaption(AspectText(p->m_OutputWidth, p->m_OutputHeight, false));
+    // "Original" is one rule wherever it is chosen, so the General panel
+    // applies it for the new crop as if the user chose it there: each side
+    // rounded up to 16, a crop beyond its bound fitted with its aspect kept.
+    // Clamping each side to that panel's spins on its own would turn a 4K
+    // crop into a square of 2048.
+    if (home->cmbResolution->currentIndex() != 0)
+        home->cmbResolution->setCurrentIndex(0); // runs the choice
+    else
+        home->cmbResolutionChange();
 }
 
 void TfrmEdit::CropSpinChange(QSpinBox* spin, int32_t Project::*field, int32_t Project::*start,

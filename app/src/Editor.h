@@ -50,8 +50,8 @@ public:
 
     // The common refresh after any crop change (FChanging set by the caller).
     void UpdateCropControls();
-    // With "Original" chosen the output size follows the crop, rounded up to
-    // multiples of 16 and kept within the General panel's size spins.
+    // With "Original" chosen the output size follows the crop by the General
+    // panel's rule for "Original".
     void SyncOutputSizeToCrop();
     // Gives the crop box the ratio a:b: it keeps its width (rounded up to
     // whole ratio units) and position where it fits, and shrinks and moves

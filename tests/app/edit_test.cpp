@@ -121,9 +121,10 @@ protected:
         project.m_CropWidth = width;
         project.m_CropHeight = height;
         project.m_SizeIndex = sizeIndex;
-        if (sizeIndex == 0) {
-            project.m_OutputWidth = std::min(RoundUp16(width), 2048);
-            project.m_OutputHeight = std::min(RoundUp16(height), 2048);
+        if (sizeIndex == 0) { // as the engine makes a project
+            const reelpage::OutputFrameSize original = reelpage::OriginalOutputSize(width, height);
+            project.m_OutputWidth = original.width;
+            project.m_OutputHeight = original.height;
         } else if (sizeIndex == 9) {
             project.m_OutputWidth = 1280;
             project.m_OutputHeight = 720;
@@ -306,9 +307,12 @@ TEST_F(EditPanel, OutputSizeFollowsTheCropOnlyWithOriginal) {
         bool sizeApplied;
     } cases[] = {
         {1280, 720, 0, {10, 20, 1000, 563}, 1008, 576, "7:4", true},
-        {3840, 2160, 0, {0, 0, 3840, 1600}, 2048, 1600, "32:25", true},
-        // Both spins already stand at their bound: no change to apply.
-        {3840, 2160, 0, {0, 10, 3840, 2150}, 2048, 2048, "1:1", false},
+        // "Original" is the General panel's one rule: a large crop keeps its
+        // aspect (the spins there show at most 2048), and beyond 4096 it is
+        // fitted into 4096 x 4096 first.
+        {3840, 2160, 0, {0, 0, 3840, 1600}, 3840, 1600, "12:5", true},
+        {3840, 2160, 0, {0, 10, 3840, 2150}, 3840, 2160, "16:9", true},
+        {8000, 4000, 0, {0, 0, 8000, 3900}, 4096, 2000, "256:125", true},
         {1280, 720, 0, {0, 0, 7, 5}, 16, 16, "1:1", true},
         {1280, 720, 6, {10, 20, 1000, 563}, 854, 480, "16:9", false},
         {1280, 720, 9, {10, 20, 1000, 563}, 1280, 720, "<a>16:9</a>", false},
@@ -326,17 +330,21 @@ TEST_F(EditPanel, OutputSizeFollowsTheCropOnlyWithOriginal) {
         EXPECT_EQ(Count("ApplyCrop"), 0) << "the engine already has the box";
         EXPECT_EQ(project.m_OutputWidth, c.outputWidth);
         EXPECT_EQ(project.m_OutputHeight, c.outputHeight);
-        EXPECT_EQ(main->frmHome->spWidth->value(), c.outputWidth);
-        EXPECT_EQ(main->frmHome->spHeight->value(), c.outputHeight);
+        EXPECT_EQ(main->frmHome->spWidth->value(), std::min(c.outputWidth, 2048));
+        EXPECT_EQ(main->frmHome->spHeight->value(), std::min(c.outputHeight, 2048));
         EXPECT_EQ(main->frmHome->lblAspect->Caption(), QString::fromLatin1(c.aspect));
         EXPECT_EQ(main->frmHome->cmbResolution->currentIndex(), c.sizeIndex);
         EXPECT_EQ(main->frmHome->cmbResolution->itemText(0), QStringLiteral("Original(Trimed)"));
         EXPECT_EQ(Count("ApplyOutputSize") > 0, c.sizeApplied);
 
-        // Dragged again, wider still: the output width stays at the bound.
+        // Dragged again, wider still: "Original" follows, within its bound.
         project.m_CropWidth = std::min(c.videoWidth, c.dragged.width + 16);
         edit()->OnCropChanged();
-        EXPECT_EQ(project.m_OutputWidth, main->frmHome->spWidth->value());
+        const int wider = project.m_CropWidth;
+        if (c.sizeIndex == 0)
+            EXPECT_EQ(project.m_OutputWidth, wider > 4096 ? 4096 : (wider + 15) / 16 * 16);
+        else
+            EXPECT_EQ(project.m_OutputWidth, c.outputWidth);
         main->SetCurrentControl(0);
     }
 }
