@@ -491,8 +491,8 @@ TEST_F(Preview, CropDragsLeaveTheEdgesNotDraggedAsTheyWere) {
         {"bottom edge", {200, view.bottom()}, {200, view.bottom() + 13}, false, false, false, true},
         {"top-left corner", {view.left() + 1, view.top() + 1}, {view.left() + 19, view.top() + 16},
          true, true, false, false},
-        {"bottom-right corner", {view.right(), view.bottom()}, {view.right() + 7, view.bottom() + 9},
-         false, false, true, true},
+        {"bottom-right corner", {view.right(), view.bottom()},
+         {view.right() + 7, view.bottom() + 9}, false, false, true, true},
     };
     for (const Case& c : cases) {
         m_project->m_CropLeft = start.x();
