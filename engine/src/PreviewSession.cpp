@@ -512,8 +512,24 @@ void PreviewSession::StoreWatermarkPosition(int left, int top) {
     left = std::min(left, m_nViewWidth - m_rcWatermark.width());
     top = std::min(top, m_nViewHeight - m_rcWatermark.height());
     m_rcWatermark.moveTo(left, top);
-    m_pProject->m_WatermarkLeft = MulDiv(left, m_nFrameWidth, m_nViewWidth);
-    m_pProject->m_WatermarkTop = MulDiv(top, m_nFrameHeight, m_nViewHeight);
+    // The position moves by the distance dragged, so a side not dragged
+    // keeps its pixel; one taken against the picture's border lands on it.
+    const Project* p = m_pProject;
+    auto place = [](int32_t from, int now, int start, int nearEnd, int32_t farEnd, int32_t full,
+                    int32_t view) {
+        if (now == start) return from;
+        if (now == 0) return 0;
+        if (now == nearEnd) return farEnd;
+        return from + MulDiv(now - start, full, view);
+    };
+    m_pProject->m_WatermarkLeft =
+        place(m_ptWatermarkSource.x(), left, m_ptWatermarkAtStart.x(),
+              m_nViewWidth - m_rcWatermark.width(), m_nFrameWidth - p->m_WatermarkWidth,
+              m_nFrameWidth, m_nViewWidth);
+    m_pProject->m_WatermarkTop =
+        place(m_ptWatermarkSource.y(), top, m_ptWatermarkAtStart.y(),
+              m_nViewHeight - m_rcWatermark.height(), m_nFrameHeight - p->m_WatermarkHeight,
+              m_nFrameHeight, m_nViewHeight);
     Command(3);
     platform::SendMessage(m_hwndNotify, kMsgWatermarkDragged, 0, 0);
 }
@@ -539,6 +555,7 @@ void PreviewSession::RenderMouseDown(int x, int y) {
         m_pRender->grabMouse();
         m_ptWatermarkStart = QPoint(x, y);
         m_ptWatermarkAtStart = m_rcWatermark.topLeft();
+        m_ptWatermarkSource = QPoint(m_pProject->m_WatermarkLeft, m_pProject->m_WatermarkTop);
     }
 }
 

@@ -118,6 +118,7 @@ private:
     QPoint m_ptWatermarkStart;
     QRect m_rcWatermark;
     QPoint m_ptWatermarkAtStart;
+    QPoint m_ptWatermarkSource; // the project's position when the drag began
     PreviewFrameSize m_LastDelivered{0, 0}; // size of the frame now in the block
 };
 

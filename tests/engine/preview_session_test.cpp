@@ -469,6 +469,20 @@ TEST_F(Preview, LargeSourcesEditInSourcePixelsWhateverSizeFramesArriveAt) {
     Drag(150, 150, 250, 170);
     EXPECT_EQ(m_project->m_WatermarkLeft, 960);
     EXPECT_EQ(m_project->m_WatermarkTop, 576);
+
+    // A position between window pixels: a drag moves it by the distance
+    // dragged, and one cancelled before moving leaves it to the pixel.
+    m_project->m_WatermarkLeft = 1001;
+    m_project->m_WatermarkTop = 503;
+    ApplyWatermarkPosition();
+    Drag(250, 130, 260, 130);
+    EXPECT_EQ(m_project->m_WatermarkLeft, 1001 + 48);
+    EXPECT_EQ(m_project->m_WatermarkTop, 503);
+    Mouse(QEvent::MouseButtonPress, 250, 130);
+    QEvent lost(QEvent::WindowDeactivate);
+    QCoreApplication::sendEvent(s->Window(), &lost);
+    EXPECT_EQ(m_project->m_WatermarkLeft, 1001 + 48);
+    EXPECT_EQ(m_project->m_WatermarkTop, 503);
 }
 
 TEST_F(Preview, CropDragsLeaveTheEdgesNotDraggedAsTheyWere) {
