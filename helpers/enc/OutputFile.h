@@ -105,8 +105,8 @@ private:
     int m_outRate = 0; // what the audio encoder gets
     int m_outChannels = 0;
     int64_t m_videoFrames = 0;
-    int64_t m_audioSamples = 0;   // handed to the audio encoder
-    int64_t m_pendingSamples = 0; // waiting in the fifo
+    int64_t m_audioSamples = 0;        // handed to the audio encoder
+    int64_t m_pendingSamples = 0;      // waiting in the fifo
     bool m_soundWaits = false;         // see SoundWaitsForPictures()
     std::deque<AVPacket*> m_heldSound; // in m_audioStream's time base
     int64_t m_picturesEnd = 0;         // of those in the file, in m_video's time base
