@@ -1,12 +1,11 @@
 #include "Poster.h"
 
 #include "Functions.h"
+#include "GraphicsGPImage.h"
 #include "LowInterface.h"
 
 #include <QFileDialog>
 #include <QHBoxLayout>
-#include <QLabel>
-#include <QPainter>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -38,10 +37,10 @@ TfrmPoster::TfrmPoster(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("Poster"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 8, 8, 8);
-    Image1 = new QLabel(this);
+    Image1 = new TGraphicsGPImage(this);
     Image1->setObjectName(QStringLiteral("Image1"));
     Image1->setFixedSize(kImageWidth, kImageHeight);
-    Image1->setFrameShape(QFrame::Box);
+    Image1->SetBoder(true);
     layout->addWidget(Image1);
     auto* buttons = new QHBoxLayout;
     btnChang = new QPushButton(QStringLiteral("Chang ..."), this);
@@ -68,22 +67,24 @@ bool TfrmPoster::LoadPoster(const QString& path) {
     picture::Bitmap bitmap;
     if (path.isEmpty() || picture::LoadPicture(path.toStdString(), bitmap) != picture::Error::None)
         return false;
+    // The control must not draw from the old buffer once it is gone.
+    FShown = QImage();
     FImage = std::move(bitmap);
+    // B, G, R, A bytes are Qt's ARGB32 on this byte order, or RGB32 when the
+    // fourth byte carries no alpha.
+    static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN);
+    FShown = QImage(static_cast<const uchar*>(FImage.Data()), FImage.Width(), FImage.Height(),
+                    qsizetype(FImage.Stride()),
+                    FImage.Alpha() == picture::AlphaMode::Opaque ? QImage::Format_RGB32
+                                                                 : QImage::Format_ARGB32);
     return true;
 }
 
-// Drawn at the top left in its own size, cut at the control's edges; a poster
-// that is missing or unreadable leaves the control empty.
+// A poster that fits is shown in its own size, a larger one (a video frame
+// is usually larger than the control) shrunk whole with its shape kept; one
+// that is missing or unreadable leaves the frame empty.
 void TfrmPoster::ShowPoster() {
-    QPixmap canvas(kImageWidth, kImageHeight);
-    canvas.fill(palette().color(QPalette::Window));
-    if (!FImage.Empty()) {
-        const QImage view(FImage.Data(), FImage.Width(), FImage.Height(), int(FImage.Stride()),
-                          QImage::Format_ARGB32);
-        QPainter painter(&canvas);
-        painter.drawImage(0, 0, view);
-    }
-    Image1->setPixmap(canvas);
+    Image1->SetImage(FImage.Empty() ? nullptr : &FShown);
     btnSaveAs->setEnabled(!FImage.Empty());
 }
 

@@ -7,10 +7,11 @@
 
 #include "picture/bitmap.h"
 
-class QLabel;
 class QPushButton;
 
 namespace reelpage::app {
+
+class TGraphicsGPImage;
 
 class TfrmPoster : public QDialog {
     Q_OBJECT
@@ -25,7 +26,7 @@ public:
     bool SaveTo(const QString& path);
     const picture::Bitmap& Picture() const { return FImage; }
 
-    QLabel* Image1 = nullptr;
+    TGraphicsGPImage* Image1 = nullptr;
     QPushButton* btnChang = nullptr;
     QPushButton* btnSaveAs = nullptr;
     QPushButton* btnClose = nullptr;
@@ -36,6 +37,9 @@ private:
     void ShowPoster();
 
     picture::Bitmap FImage;
+    // FImage's pixels as the picture control draws them; rebuilt whenever
+    // FImage is replaced, since it borrows FImage's buffer.
+    QImage FShown;
 };
 
 } // namespace reelpage::app

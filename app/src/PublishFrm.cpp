@@ -140,6 +140,7 @@ TfrmPublish::TfrmPublish(QWidget* parent) : QWidget(parent, Qt::Window) {
     }
     FChanging = false;
     FZoomValue = 100;
+    TakeProject();
 
     resize(kClientWidth, kClientHeight);
     if (QScreen* screen = QGuiApplication::primaryScreen())
@@ -151,8 +152,13 @@ TfrmPublish::TfrmPublish(QWidget* parent) : QWidget(parent, Qt::Window) {
 TfrmPublish::~TfrmPublish() {
     // The engine's encoding job, which the page is written from, is freed
     // once the main window hears of this close.
+    const bool due = FRefreshTimer->isActive() || FPending;
     FRefreshTimer->stop();
     FGeneration->waitForFinished();
+    CommitOptions();
+    // The last change would otherwise be missing from the published page:
+    // it is written now, while the job still exists.
+    if (due) PagePath(true);
     if (frmMain) PostAppMessage(frmMain->Handle(), kMsgReplay, 0, 0);
 }
 
@@ -346,11 +352,12 @@ void TfrmPublish::InitForm() {
     const QString folder = OutputFolder();
     lblOutputFolder->SetCaption(QStringLiteral("Output Folder(Click link to open folder):\r\n<a>") +
                                 folder + QStringLiteral("</a>\r\n"));
-    if (!AppProject) {
+    TakeProject();
+    if (!FSource) {
         FChanging = false;
         return;
     }
-    Project& p = *AppProject;
+    const Project& p = FProject;
     cmbTemplates->setCurrentIndex(p.m_Templete);
     cbxAutoplay->setChecked(p.m_Autoplay != 0);
     cbxControls->setChecked(p.m_Controls != 0);
@@ -369,6 +376,7 @@ void TfrmPublish::InitForm() {
 
 void TfrmPublish::RefreshPreview(bool generate) {
     if (generate) {
+        CommitOptions();
         FRefreshTimer->start();
         return;
     }
@@ -386,7 +394,32 @@ void TfrmPublish::StartGeneration() {
         return;
     }
     FPending = false;
+    CommitOptions();
     FGeneration->setFuture(QtConcurrent::run([] { return PagePath(true); }));
+}
+
+void TfrmPublish::TakeProject() {
+    FSource = AppProject;
+    if (FSource) FProject = *FSource;
+}
+
+// The engine writes the page from the shared project record on the worker,
+// so that record is only written here, on the interface thread, while no
+// page is being written; a change made meanwhile waits in FProject for the
+// next page, which the change has already asked for.
+void TfrmPublish::CommitOptions() {
+    if (!FSource || FGeneration->isRunning()) return;
+    Project& p = *FSource;
+    p.m_Templete = FProject.m_Templete;
+    p.m_Autoplay = FProject.m_Autoplay;
+    p.m_Controls = FProject.m_Controls;
+    p.m_Loop = FProject.m_Loop;
+    std::copy(std::begin(FProject.m_AdFile), std::end(FProject.m_AdFile), std::begin(p.m_AdFile));
+    p.m_AdImageWidth = FProject.m_AdImageWidth;
+    p.m_AdImageHeight = FProject.m_AdImageHeight;
+    p.m_AdWidth = FProject.m_AdWidth;
+    p.m_AdHeight = FProject.m_AdHeight;
+    std::copy(std::begin(FProject.m_AdLink), std::end(FProject.m_AdLink), std::begin(p.m_AdLink));
 }
 
 void TfrmPublish::GenerationFinished() {
@@ -406,10 +439,10 @@ void TfrmPublish::UpdateAdControls(bool hasAd, bool templateHasAd) {
     for (QWidget* control : std::initializer_list<QWidget*>{btnDeleteAd, edAdLink, seWidthAd,
                                                             seHeightAd, cbxKeepScaleAd})
         control->setEnabled(hasAd);
-    if (hasAd && AppProject) {
+    if (hasAd && FSource) {
         lblSizeHintAd->setText(QString::asprintf(
-            "Video output size:%d*%d, Advertisement image size:%d*%d", AppProject->m_OutputWidth,
-            AppProject->m_OutputHeight, AppProject->m_AdImageWidth, AppProject->m_AdImageHeight));
+            "Video output size:%d*%d, Advertisement image size:%d*%d", FProject.m_OutputWidth,
+            FProject.m_OutputHeight, FProject.m_AdImageWidth, FProject.m_AdImageHeight));
     } else {
         lblSizeHintAd->clear();
     }
@@ -417,12 +450,12 @@ void TfrmPublish::UpdateAdControls(bool hasAd, bool templateHasAd) {
 }
 
 void TfrmPublish::cmbTemplatesChange() {
-    if (FChanging || !AppProject) return;
+    if (FChanging || !FSource) return;
     const int index = cmbTemplates->currentIndex();
     if (index < 0) return;
     FChanging = true;
-    AppProject->m_Templete = index;
-    UpdateAdControls(AppProject->m_AdFile[0] != 0, TemplateHasAd(index));
+    FProject.m_Templete = index;
+    UpdateAdControls(FProject.m_AdFile[0] != 0, TemplateHasAd(index));
     FChanging = false;
     RefreshPreview(true);
 }
@@ -433,28 +466,28 @@ void TfrmPublish::PlayerOptionClick(QCheckBox* box, int32_t* field) {
 }
 
 void TfrmPublish::cbxAutoplayClick() {
-    if (FChanging || !AppProject) return;
-    PlayerOptionClick(cbxAutoplay, &AppProject->m_Autoplay);
+    if (FChanging || !FSource) return;
+    PlayerOptionClick(cbxAutoplay, &FProject.m_Autoplay);
 }
 
 void TfrmPublish::cbxControlsClick() {
-    if (FChanging || !AppProject) return;
-    PlayerOptionClick(cbxControls, &AppProject->m_Controls);
+    if (FChanging || !FSource) return;
+    PlayerOptionClick(cbxControls, &FProject.m_Controls);
 }
 
 void TfrmPublish::cbxLoopClick() {
-    if (FChanging || !AppProject) return;
-    PlayerOptionClick(cbxLoop, &AppProject->m_Loop);
+    if (FChanging || !FSource) return;
+    PlayerOptionClick(cbxLoop, &FProject.m_Loop);
 }
 
 void TfrmPublish::btnAddAdClick() {
-    if (!AppProject) return;
+    if (!FSource) return;
     QString path;
     int w = 0, h = 0;
     if (!ChoosePicture(this, QStringLiteral("Select Advertisement Picture"),
-                       int(std::size(AppProject->m_AdFile)), &path, &w, &h))
+                       int(std::size(FProject.m_AdFile)), &path, &w, &h))
         return;
-    Project& p = *AppProject;
+    Project& p = FProject;
     edAd->setText(path);
     SetFieldText(p.m_AdFile, path);
     p.m_AdImageWidth = w;
@@ -473,9 +506,9 @@ void TfrmPublish::btnAddAdClick() {
 }
 
 void TfrmPublish::btnDeleteAdClick() {
-    if (FChanging || !AppProject) return;
+    if (FChanging || !FSource) return;
     edAd->clear();
-    AppProject->m_AdFile[0] = 0;
+    FProject.m_AdFile[0] = 0;
     UpdateAdControls(false, true);
     RefreshPreview(true);
 }
@@ -495,8 +528,8 @@ void TfrmPublish::seHeightAdChange(int value) {
 void TfrmPublish::AdSideChange(int value, int32_t Project::*side, int32_t Project::*other,
                                int32_t Project::*imageSide, int32_t Project::*imageOther,
                                QSpinBox* otherEdit) {
-    if (FChanging || !AppProject) return;
-    Project& p = *AppProject;
+    if (FChanging || !FSource) return;
+    Project& p = FProject;
     FChanging = true;
     p.*side = value;
     // A picture side of 0 (no picture read yet) gives no ratio to keep.
@@ -509,10 +542,10 @@ void TfrmPublish::AdSideChange(int value, int32_t Project::*side, int32_t Projec
 }
 
 void TfrmPublish::edAdLinkExit() {
-    if (!AppProject) return;
+    if (!FSource) return;
     const QString text = edAdLink->text();
-    if (text == FieldText(AppProject->m_AdLink)) return;
-    SetFieldText(AppProject->m_AdLink, kStoredLinkCapacity, text);
+    if (text == FieldText(FProject.m_AdLink)) return;
+    SetFieldText(FProject.m_AdLink, kStoredLinkCapacity, text);
     RefreshPreview(true);
 }
 

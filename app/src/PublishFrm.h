@@ -117,6 +117,11 @@ private:
 
     void StartGeneration();
     void GenerationFinished();
+    // Copies the current project to be edited here.
+    void TakeProject();
+    // Writes the options edited here into the project, unless a page is
+    // being written from it.
+    void CommitOptions();
 
     bool FChanging = false;
     int FZoomValue = 100;
@@ -124,6 +129,10 @@ private:
     QFutureWatcher<QString>* FGeneration = nullptr;
     // A change arrived while a page was being written.
     bool FPending = false;
+    // The project as edited here, and the shared record it came from, which
+    // follows it between pages.
+    Project FProject{};
+    Project* FSource = nullptr;
 };
 
 } // namespace reelpage::app

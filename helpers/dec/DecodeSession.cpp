@@ -10,6 +10,10 @@
 
 #include "platform/wstr.h"
 
+extern "C" {
+#include <libavutil/cpu.h>
+}
+
 namespace dec {
 
 namespace {
@@ -22,11 +26,48 @@ const AVStream* StreamAt(const AVFormatContext* f, int index) {
     return index >= 0 ? f->streams[index] : nullptr;
 }
 
+// Keyframes closer together than this (in pictures) make a probe decode on
+// one thread.
+constexpr int64_t kShortGroup = 60;
+constexpr int kMaxProbeVideoThreads = 4;
+
 // A probe takes two pictures near the start while the sound decodes on a
-// thread of its own. Each further frame thread holds back one more picture
-// before the wanted one comes out, decoded for nothing: one thread costs
-// less CPU, and the sound thread keeps the second core busy.
-constexpr int kProbeVideoThreads = 1;
+// thread of its own. Each frame thread beyond the first holds back one more
+// picture before the wanted one comes out, decoded for nothing. Where
+// keyframes come often (cameras, phones) decoding restarts at the keyframe
+// before each picture and one thread costs least. Where they are far apart
+// (an encoder's defaults: up to 250 pictures) a picture a few seconds in
+// depends on every reference picture since the first, and frame threads
+// decode those side by side. The container's index tells which: the
+// distance from the first keyframe to the next one (or to the end when
+// there is no other). Without an index (Matroska reads its cues only for
+// a seek) the spacing is unknown and the threads are the safer bet: they
+// cost a few pictures where groups are short and save most of the time
+// where they are long.
+int ProbeVideoThreads(const AVStream* st) {
+    const int cores = std::clamp(av_cpu_count(), 1, kMaxProbeVideoThreads);
+    if (cores == 1) return 1;
+    const AVRational rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
+    if (rate.num <= 0 || rate.den <= 0) return cores;
+    AVStream* s = const_cast<AVStream*>(st);
+    const int count = avformat_index_get_entries_count(s);
+    int64_t first = AV_NOPTS_VALUE, next = AV_NOPTS_VALUE;
+    for (int i = 0; i < count && next == AV_NOPTS_VALUE; ++i) {
+        const AVIndexEntry* e = avformat_index_get_entry(s, i);
+        if (!e || !(e->flags & AVINDEX_KEYFRAME) || e->timestamp == AV_NOPTS_VALUE) continue;
+        if (first == AV_NOPTS_VALUE)
+            first = e->timestamp;
+        else if (e->timestamp > first)
+            next = e->timestamp;
+    }
+    if (first == AV_NOPTS_VALUE) return cores;
+    if (next == AV_NOPTS_VALUE) {
+        if (st->duration == AV_NOPTS_VALUE || st->duration <= 0) return cores;
+        next = (st->start_time != AV_NOPTS_VALUE ? st->start_time : 0) + st->duration;
+    }
+    const int64_t pictures = av_rescale_q(next - first, st->time_base, av_inv_q(rate));
+    return pictures < kShortGroup ? 1 : cores;
+}
 
 } // namespace
 
@@ -139,7 +180,7 @@ bool DecodeSession::Open() {
                 [this](const AVFrame* f, void* p[3], int32_t s[3], int64_t t) {
                     DeliverFrame(f, p, s, t);
                 },
-                m_bMediaInfo ? kProbeVideoThreads : 0)) {
+                m_bMediaInfo ? ProbeVideoThreads(m_pFormat->streams[best]) : 0)) {
             m_nVideo = best;
             m_pVideo = std::move(video);
         } else {

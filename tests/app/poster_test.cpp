@@ -1,6 +1,7 @@
 // The Poster dialog against a stand-in engine: what it shows, Change with a
 // picture and with a file that is none, Save As in the five formats (decoded
-// again to check them) and its failures, and the player bar's poster menu.
+// again to check them) and its failures, how the picture is fitted into its
+// frame, and the player bar's poster menu.
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -8,16 +9,19 @@
 #include <QFileDialog>
 #include <QFile>
 #include <QImage>
-#include <QLabel>
+#include <QLayout>
+#include <QPainter>
 #include <QMenu>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <string>
 #include <vector>
 
 #include "Functions.h"
 #include "GraphicsButton.h"
+#include "GraphicsGPImage.h"
 #include "LowInterface.h"
 #include "Main.h"
 #include "Poster.h"
@@ -71,9 +75,6 @@ TEST_F(PosterDialog, ShowsThePosterAndChangeKeepsItOnANonPicture) {
     EXPECT_EQ(dialog.size(), QSize(658, 522));
     EXPECT_EQ(dialog.btnChang->text(), "Chang ...");
     ASSERT_EQ(dialog.Picture().Width(), 320);
-    const QImage shown = dialog.Image1->pixmap().toImage();
-    EXPECT_EQ(shown.size(), QSize(640, 480));
-    EXPECT_EQ(QColor(shown.pixel(10, 10)), QColor(200, 40, 10));
 
     {
         apptest::MessageRecorder messages;
@@ -97,6 +98,67 @@ TEST_F(PosterDialog, ShowsThePosterAndChangeKeepsItOnANonPicture) {
     EXPECT_TRUE(messages.shown.empty());
     EXPECT_EQ(FieldText(project.m_szPosterImage), webp);
     EXPECT_EQ(dialog.Picture().Width(), 64);
+    const QColor middle = dialog.Image1->grab().toImage().pixel(320, 240);
+    EXPECT_TRUE(middle.red() < 8 && middle.green() < 8 && middle.blue() > 240)
+        << "the new poster is shown, not " << middle.name().toStdString();
+}
+
+// Red with a green bottom-right quarter, so that a picture drawn cut, shifted
+// or stretched shows the wrong colour somewhere it is sampled.
+TEST_F(PosterDialog, PictureFitsTheFrameWithItsShapeKept) {
+    struct Case {
+        QSize picture;
+        QRect shown; // where it must appear inside the 640 x 480 control
+    };
+    const Case cases[] = {
+        {{320, 240}, {160, 120, 320, 240}}, // fits: its own size, centred
+        {{1920, 1080}, {0, 60, 640, 360}},  // wide: shrunk to the width
+        {{200, 800}, {260, 0, 120, 480}},   // tall: shrunk to the height
+    };
+    const QColor redColour(220, 0, 0), greenColour(0, 200, 0);
+    const std::string red = redColour.name().toStdString(),
+                      green = greenColour.name().toStdString();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(QStringLiteral("%1x%2").arg(c.picture.width()).arg(c.picture.height())
+                         .toStdString());
+        QImage image(c.picture, QImage::Format_ARGB32);
+        image.fill(redColour);
+        QPainter(&image).fillRect(QRect(QPoint(c.picture.width() / 2, c.picture.height() / 2),
+                                        c.picture / 2),
+                                  greenColour);
+        const QString path = folder.filePath(QStringLiteral("poster.png"));
+        ASSERT_TRUE(image.save(path));
+        SetFieldText(project.m_szPosterImage, path);
+
+        TfrmPoster dialog(nullptr);
+        dialog.layout()->activate();
+        ASSERT_EQ(dialog.Image1->geometry(), QRect(8, 8, 640, 480));
+        const QImage shown = dialog.Image1->grab().toImage();
+        ASSERT_EQ(shown.size(), QSize(640, 480));
+        // Named colours, so that a failure says which colour was found.
+        auto at = [&](int x, int y) { return QColor(shown.pixel(x, y)).name().toStdString(); };
+        const QRect& r = c.shown;
+        EXPECT_EQ(at(r.left() + 1, r.top() + 1), red);
+        EXPECT_EQ(at(r.left() + r.width() / 4, r.top() + r.height() / 4), red);
+        EXPECT_EQ(at(r.right() - 1, r.top() + 1), red);
+        EXPECT_EQ(at(r.left() + 1, r.bottom() - 1), red);
+        EXPECT_EQ(at(r.left() + 3 * r.width() / 4, r.top() + 3 * r.height() / 4), green);
+        EXPECT_EQ(at(r.right() - 1, r.bottom() - 1), green);
+        // Outside the picture only the background and the black frame.
+        const std::string background =
+            dialog.palette().color(QPalette::Window).name().toStdString();
+        if (r.left() > 2) {
+            EXPECT_EQ(at(r.left() - 2, r.center().y()), background);
+            EXPECT_EQ(at(r.right() + 2, r.center().y()), background);
+        }
+        if (r.top() > 2) {
+            EXPECT_EQ(at(r.center().x(), r.top() - 2), background);
+            EXPECT_EQ(at(r.center().x(), r.bottom() + 2), background);
+        }
+        EXPECT_EQ(at(0, 0), "#000000");
+        EXPECT_EQ(at(639, 479), "#000000");
+        EXPECT_EQ(dialog.Picture().Width(), c.picture.width()) << "kept in its own size";
+    }
 }
 
 TEST_F(PosterDialog, SaveAsWritesEveryFormatAndNeverChangesThePoster) {

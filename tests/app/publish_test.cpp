@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPointer>
+#include <QSemaphore>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTemporaryDir>
@@ -654,6 +655,68 @@ TEST_F(PublishDialog, TypingASizeNeverStallsTheWindow) {
     RecordProperty("longest_work_between_turns_ms", int(watchdog.LongestWorkMs()));
     std::printf("longest event-loop gap %lld ms, longest work between turns %.1f ms\n",
                 static_cast<long long>(watchdog.LongestStallMs()), watchdog.LongestWorkMs());
+    Low.PublishPage.Set(&FakePublishPage);
+}
+
+namespace {
+// Writes the page slowly enough for the window to be used meanwhile, noting
+// the player options it reads from the project at the start and at the end.
+QSemaphore g_slowPageStarted, g_slowPageGo;
+struct OptionsRead {
+    reelpage::LongBool autoplay[2];
+    reelpage::LongBool loop[2];
+};
+std::vector<OptionsRead> g_slowPages; // written by the worker only
+int32_t SlowPublishPage(reelpage::BOOL generate, WCHAR* out) {
+    if (generate && AppProject) {
+        OptionsRead read{{AppProject->m_Autoplay, 0}, {AppProject->m_Loop, 0}};
+        g_slowPageStarted.release();
+        g_slowPageGo.tryAcquire(1, 10000);
+        read.autoplay[1] = AppProject->m_Autoplay;
+        read.loop[1] = AppProject->m_Loop;
+        g_slowPages.push_back(read);
+    }
+    return FakePublishPage(generate, out);
+}
+} // namespace
+
+TEST_F(PublishDialog, ChangesWhileAPageIsWrittenLeaveItsProjectAlone) {
+    Open();
+    g_slowPageStarted.tryAcquire(g_slowPageStarted.available());
+    g_slowPageGo.tryAcquire(g_slowPageGo.available());
+    g_slowPages.clear();
+    Low.PublishPage.Set(&SlowPublishPage);
+    ASSERT_EQ(project.m_Autoplay, 0);
+    ASSERT_EQ(project.m_Loop, 0);
+
+    dialog->cbxLoop->click();
+    ASSERT_TRUE(apptest::WaitFor([] { return g_slowPageStarted.tryAcquire(); }, 10000));
+    // The page is being written from the project now.
+    dialog->cbxAutoplay->click();
+    EXPECT_TRUE(dialog->cbxAutoplay->isChecked());
+    g_slowPageGo.release(2);
+    Written();
+    ASSERT_EQ(g_slowPages.size(), 2u) << "the change has the page written once more";
+    EXPECT_EQ(g_slowPages[0].autoplay[0], 0);
+    EXPECT_EQ(g_slowPages[0].autoplay[1], 0) << "the project changed under the page";
+    EXPECT_EQ(g_slowPages[0].loop[1], -1);
+    EXPECT_EQ(g_slowPages[1].autoplay[0], -1) << "the next page has the change";
+    EXPECT_EQ(project.m_Autoplay, -1);
+
+    // A change made while the last page is written reaches the project and
+    // the page when the window closes.
+    g_slowPageStarted.tryAcquire(g_slowPageStarted.available());
+    g_slowPages.clear();
+    dialog->cbxControls->click();
+    ASSERT_TRUE(apptest::WaitFor([] { return g_slowPageStarted.tryAcquire(); }, 10000));
+    dialog->cbxLoop->click();
+    g_slowPageGo.release(2);
+    delete dialog.data();
+    EXPECT_EQ(project.m_Controls, 0);
+    EXPECT_EQ(project.m_Loop, 0);
+    ASSERT_EQ(g_slowPages.size(), 2u);
+    EXPECT_EQ(g_slowPages[0].loop[1], -1);
+    EXPECT_EQ(g_slowPages[1].loop[0], 0);
     Low.PublishPage.Set(&FakePublishPage);
 }
 

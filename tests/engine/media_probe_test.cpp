@@ -432,6 +432,8 @@ TEST_F(MediaProbe, ThumbnailIsTheExactPictureWhateverTheStreamsStructure) {
          {"-x264-params", "scenecut=0:keyint=300:bframes=3:b-pyramid=normal"},
          "gte(t\\,3)"},
         {"keyframe-at-3s.mp4", 5, {"-g", "25", "-bf", "2"}, "gte(t\\,3)"},
+        // Matroska keeps its index for seeks: nothing tells the spacing up front.
+        {"keyframe-each-second.mkv", 5, {"-g", "25", "-bf", "2"}, "gte(t\\,3)"},
         {"shorter-than-3s.mp4", 2, {}, "eq(n\\,0)"},
     };
     for (const Case& c : cases) {
