@@ -111,4 +111,8 @@ void AddMuxerOptions(const char* muxer, AVDictionary** options) {
         av_dict_set(options, "avoid_negative_ts", "make_zero", 0);
 }
 
+bool SoundWaitsForPictures(const char* muxer) {
+    return muxer && !std::strcmp(muxer, "ogg");
+}
+
 } // namespace reelpage::enc

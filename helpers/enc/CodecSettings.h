@@ -57,4 +57,13 @@ void AddAudioEncoderOptions(const char* encoder, AVDictionary** options);
 // Vorbis streams whose first timestamp is negative.
 void AddMuxerOptions(const char* muxer, AVDictionary** options);
 
+// Whether the muxer is given the sound only once the pictures cover its
+// time, in the helper's own order, instead of FFmpeg's interleaving by time
+// stamp. FFmpeg's Ogg muxer queues the pages of a picture that spans several
+// pages (a large Theora frame) partly before and partly after a page of
+// sound that ends later than the picture, so the picture's pages reach the
+// file out of order and the frame is torn. Sound that never ends later than
+// the pictures already written gives it no such page.
+bool SoundWaitsForPictures(const char* muxer);
+
 } // namespace reelpage::enc

@@ -60,6 +60,7 @@ bool OutputFile::Open(const OutputSpec& out) {
     if (!muxer) return Fail(("unknown container \"" + out.container + "\"").c_str(), 0);
     int rc = avformat_alloc_output_context2(&m_format, nullptr, muxer, out.path.c_str());
     if (rc < 0 || !m_format) return Fail("avformat_alloc_output_context2", rc);
+    m_soundWaits = SoundWaitsForPictures(muxer);
     if (!OpenVideo(out)) return false;
     if (out.audio && !OpenAudio(out)) return false;
     m_packet = av_packet_alloc();
@@ -205,11 +206,46 @@ bool OutputFile::Send(AVCodecContext* codec, AVStream* stream, const AVFrame* fr
         rc = avcodec_receive_packet(codec, m_packet);
         if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return true;
         if (rc < 0) return Fail("avcodec_receive_packet", rc);
-        av_packet_rescale_ts(m_packet, codec->time_base, stream->time_base);
-        m_packet->stream_index = stream->index;
-        rc = av_interleaved_write_frame(m_format, m_packet);
-        if (rc < 0) return Fail("av_interleaved_write_frame", rc);
+        if (!Write(codec, stream)) return false;
     }
+}
+
+bool OutputFile::Write(AVCodecContext* codec, AVStream* stream) {
+    // Each picture lasts one step of the video encoder's time base.
+    if (codec == m_video && m_packet->pts != AV_NOPTS_VALUE)
+        m_picturesEnd = std::max(m_picturesEnd, m_packet->pts + 1);
+    av_packet_rescale_ts(m_packet, codec->time_base, stream->time_base);
+    m_packet->stream_index = stream->index;
+    if (!m_soundWaits) {
+        const int rc = av_interleaved_write_frame(m_format, m_packet);
+        return rc < 0 ? Fail("av_interleaved_write_frame", rc) : true;
+    }
+    if (codec == m_audio && !m_picturesDone) {
+        AVPacket* held = av_packet_alloc();
+        if (!held) return Fail("av_packet_alloc", AVERROR(ENOMEM));
+        av_packet_move_ref(held, m_packet);
+        m_heldSound.push_back(held);
+        return true;
+    }
+    const int rc = av_write_frame(m_format, m_packet);
+    av_packet_unref(m_packet);
+    if (rc < 0) return Fail("av_write_frame", rc);
+    return codec == m_video ? WriteHeldSound() : true;
+}
+
+bool OutputFile::WriteHeldSound() {
+    while (!m_heldSound.empty()) {
+        AVPacket* p = m_heldSound.front();
+        if (!m_picturesDone && p->pts != AV_NOPTS_VALUE &&
+            av_compare_ts(m_picturesEnd, m_video->time_base, p->pts + p->duration,
+                          m_audioStream->time_base) < 0)
+            return true;
+        m_heldSound.pop_front();
+        const int rc = av_write_frame(m_format, p);
+        av_packet_free(&p);
+        if (rc < 0) return Fail("av_write_frame", rc);
+    }
+    return true;
 }
 
 bool OutputFile::AddPicture(const uint8_t* slot) {
@@ -329,7 +365,9 @@ bool OutputFile::EndVideo() {
     if (m_failed) return false;
     if (m_videoEnded) return true;
     m_videoEnded = true;
-    return Send(m_video, m_videoStream, nullptr);
+    if (!Send(m_video, m_videoStream, nullptr)) return false;
+    m_picturesDone = true;
+    return WriteHeldSound();
 }
 
 bool OutputFile::EndAudio() {
@@ -377,6 +415,9 @@ void OutputFile::Close() {
     swr_free(&m_swr);
     if (m_fifo) av_audio_fifo_free(m_fifo);
     m_fifo = nullptr;
+    for (AVPacket* p : m_heldSound)
+        av_packet_free(&p);
+    m_heldSound.clear();
 }
 
 } // namespace reelpage::enc

@@ -2,6 +2,7 @@
 // One output file: the container, the video encoder fed with pictures from
 // the frame slots, and the audio encoder fed with 16-bit PCM.
 #include <cstdint>
+#include <deque>
 #include <string>
 
 struct AVFormatContext;
@@ -71,6 +72,12 @@ private:
     bool OpenVideo(const OutputSpec& out);
     bool OpenAudio(const OutputSpec& out);
     bool Send(AVCodecContext* codec, AVStream* stream, const AVFrame* frame);
+    // Puts m_packet, fresh from the encoder, into the file (or, for sound
+    // that waits for the pictures, into m_heldSound).
+    bool Write(AVCodecContext* codec, AVStream* stream);
+    // Writes the held sound the pictures in the file now cover; all of it
+    // once the pictures have ended.
+    bool WriteHeldSound();
     // Hands m_picture to the video encoder as the next output frame.
     bool SendPicture();
     bool EncodeFifo(bool flushAll);
@@ -98,8 +105,12 @@ private:
     int m_outRate = 0; // what the audio encoder gets
     int m_outChannels = 0;
     int64_t m_videoFrames = 0;
-    int64_t m_audioSamples = 0;   // handed to the audio encoder
-    int64_t m_pendingSamples = 0; // waiting in the fifo
+    int64_t m_audioSamples = 0;        // handed to the audio encoder
+    int64_t m_pendingSamples = 0;      // waiting in the fifo
+    bool m_soundWaits = false;         // see SoundWaitsForPictures()
+    std::deque<AVPacket*> m_heldSound; // in m_audioStream's time base
+    int64_t m_picturesEnd = 0;         // of those in the file, in m_video's time base
+    bool m_picturesDone = false;       // the video encoder is drained
     bool m_headerWritten = false;
     bool m_videoEnded = false;
     bool m_audioEnded = false;

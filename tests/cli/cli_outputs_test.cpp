@@ -224,4 +224,24 @@ TEST(Theora, AFourKOutputDecodesCleanly) {
         media_check::Capture("ffmpeg -nostdin -v error -i " + Quote(file) + " -f null - 2>&1"), "");
 }
 
+// A detailed picture at a high rate makes Theora frames larger than an Ogg
+// page. With sound beside them, the pages of such frames must still come in
+// their order: once they did not, the frames around each second of sound
+// were torn apart (decoder errors, frames missing).
+TEST(Theora, FramesLargerThanAPageStayWholeBesideTheSound) {
+    const std::string source = Home() + "/detail.mp4";
+    ASSERT_TRUE(media_check::Ffmpeg(
+        "-f lavfi -i " + Quote("testsrc2=s=1280x720:r=30:d=1.5,noise=alls=12:allf=t") +
+        " -f lavfi -i sine=frequency=440:sample_rate=48000:duration=1.5 -ac 2 " + kX264 +
+        " -c:a aac " + Quote(source)));
+    const std::string folder = MakePackage(source, {}, "ogg");
+    ASSERT_FALSE(folder.empty());
+    const std::string file = folder + "/video.ogv";
+    EXPECT_EQ(media_check::ProbeStream(file, "v:0")["nb_read_frames"], "45");
+    EXPECT_EQ(
+        media_check::Capture("ffmpeg -nostdin -v error -i " + Quote(file) + " -f null - 2>&1"), "");
+    const double seconds = double(media_check::DecodedPcmBytes(file, 48000, 2)) / 192000.0;
+    EXPECT_NEAR(seconds, 1.5, 0.04);
+}
+
 } // namespace
