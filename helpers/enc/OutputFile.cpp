@@ -182,6 +182,12 @@ bool OutputFile::OpenAudio(const OutputSpec& out) {
                                  AV_SAMPLE_FMT_S16, out.sampleRate, 0, nullptr);
         av_channel_layout_uninit(&source);
         if (rc < 0) return Fail("swr_alloc_set_opts2", rc);
+        // Folding surround into stereo sums several channels into one; into
+        // float samples the resampler would leave the sum unscaled, and loud
+        // sound would reach the listener clipped. Scaled, every format of the
+        // package sounds alike.
+        rc = av_opt_set_double(m_swr, "rematrix_maxval", 1.0, 0);
+        if (rc < 0) return Fail("av_opt_set_double rematrix_maxval", rc);
         rc = swr_init(m_swr);
         if (rc < 0) return Fail("swr_init", rc);
     }

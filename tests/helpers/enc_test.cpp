@@ -5,6 +5,8 @@
 
 #include "reelpage/encoding.h"
 
+#include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 
@@ -58,6 +60,52 @@ TEST(Enc, WritesAWebReadyMp4FromYuvSlotsWithSound) {
     ASSERT_EQ(f40.size(), size_t(W * H * 3));
     EXPECT_NEAR(f5[0], (16 + 20 - 16) * 255 / 219, 6);
     EXPECT_NEAR(f40[0], (16 + 160 - 16) * 255 / 219, 6);
+}
+
+// Six loud channels folded into two must not add up past full scale: the
+// float encoders (AAC, Vorbis) would otherwise keep peaks of 2.4 times the
+// source's, which every player clips, while the 16-bit FLAC path was scaled.
+TEST(Enc, SurroundFoldedToStereoStaysWithinFullScale) {
+    constexpr int kRate = 96000, kChannels = 6;
+    const struct {
+        const char* container;
+        const char* video;
+        const char* audio;
+    } cases[] = {{"mp4", "libx264", "libfaac"}, {"webm", "libvpx", "libvorbis"},
+                 {"ogg", "libtheora", "flac"}};
+    // A 440 Hz sine at three quarters of full scale in every channel.
+    std::vector<uint8_t> pcm(size_t(kRate) * kChannels * 2);
+    auto* s = reinterpret_cast<int16_t*>(pcm.data());
+    for (int i = 0; i < kRate; ++i)
+        for (int c = 0; c < kChannels; ++c)
+            s[i * kChannels + c] = int16_t(24576 * std::sin(2 * M_PI * 440 * i / kRate));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.container);
+        media_check::TempFolder dir;
+        Producer p(W, H, kPixYuv420, 25, 1, true, kRate, kChannels);
+        const std::string file = dir / (std::string("video.") + c.container);
+        p.Start({c.container, c.video, c.audio, file});
+        std::thread audio([&] { p.FeedAudio(pcm); });
+        for (int i = 0; i < 25; ++i)
+            p.PutFrame([&](uint8_t* slot) { FillYuv(slot, W, H, 100, 128, 128); });
+        p.EndVideo();
+        audio.join();
+        p.WaitAll();
+        ASSERT_EQ(p.ExitCode(0), 0);
+        EXPECT_EQ(ProbeStream(file, "a:0")["channels"], "2");
+        const std::string decoded = media_check::Capture(
+            "ffmpeg -nostdin -v error -i " + media_check::Quote(file) + " -map 0:a:0 -f f32le -");
+        ASSERT_GE(decoded.size(), size_t(48000 / 2) * 2 * 4);
+        float peak = 0;
+        for (size_t at = 0; at + 4 <= decoded.size(); at += 4) {
+            float v;
+            std::memcpy(&v, decoded.data() + at, 4);
+            peak = std::max(peak, std::fabs(v));
+        }
+        // Lossy coding may overshoot a little; a sum of the channels is far past it.
+        EXPECT_LT(peak, 1.0f);
+        EXPECT_GT(peak, 0.3f);
+    }
 }
 
 // Encoder 1 reads encoder 0's slots and ring; repeats and slots the producer
