@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -61,19 +62,68 @@ int64_t MuteFrameDuration(int32_t frameRateNum, int32_t frameRateDen) {
     return std::max<int64_t>(ms, 1) * 1000;
 }
 
+namespace {
+
+// The left and right weights of each channel of a sample file with 3 to 8
+// channels. The file carries only the count, so its channels are taken in
+// the default layout for that count, as the encoders take them: 2.1, 4.0,
+// 5.0, 5.1, 6.1, 7.1. Centre and surrounds at -3 dB (a back centre at -3 dB
+// into each surround first), the LFE left out: the mix the outputs get.
+struct StereoWeights {
+    float left, right;
+};
+constexpr float kHalf = 0.70710678f;
+constexpr StereoWeights kFL{1, 0}, kFR{0, 1}, kFC{kHalf, kHalf}, kLFE{0, 0}, kSL{kHalf, 0},
+    kSR{0, kHalf}, kBC{0.5f, 0.5f};
+constexpr StereoWeights kLayouts[6][8] = {
+    {kFL, kFR, kLFE},
+    {kFL, kFR, kFC, kBC},
+    {kFL, kFR, kFC, kSL, kSR},
+    {kFL, kFR, kFC, kLFE, kSL, kSR},
+    {kFL, kFR, kFC, kLFE, kBC, kSL, kSR},
+    {kFL, kFR, kFC, kLFE, kSL, kSR, kSL, kSR},
+};
+
+} // namespace
+
 void DownmixToStereo(const char* in, int64_t frames, int32_t channels, char* out) {
-    // Even channels to the left, odd ones to the right, each side averaged.
+    if (channels < 3 || channels > 8) {
+        // No layout to go by: even channels to the left, odd ones to the
+        // right, each side averaged.
+        for (int64_t f = 0; f < frames; ++f, in += 2 * channels, out += 4) {
+            int32_t sum[2] = {0, 0}, count[2] = {0, 0};
+            for (int32_t c = 0; c < channels; ++c) {
+                int16_t v;
+                std::memcpy(&v, in + 2 * c, sizeof v);
+                sum[c & 1] += v;
+                ++count[c & 1];
+            }
+            for (int side = 0; side < 2; ++side) {
+                const int16_t v = int16_t(sum[side] / std::max(count[side], 1));
+                std::memcpy(out + 2 * side, &v, sizeof v);
+            }
+        }
+        return;
+    }
+    const StereoWeights* weights = kLayouts[channels - 3];
+    // Scaled so that channels at full scale together give full scale, never
+    // more: the sum would wrap around in 16 bits.
+    float total = 0;
+    for (int32_t c = 0; c < channels; ++c)
+        total += weights[c].left;
+    const float scale = 1.0f / total;
     for (int64_t f = 0; f < frames; ++f, in += 2 * channels, out += 4) {
-        int32_t sum[2] = {0, 0}, count[2] = {0, 0};
+        float mix[2] = {0, 0};
         for (int32_t c = 0; c < channels; ++c) {
             int16_t v;
             std::memcpy(&v, in + 2 * c, sizeof v);
-            sum[c & 1] += v;
-            ++count[c & 1];
+            mix[0] += weights[c].left * v;
+            mix[1] += weights[c].right * v;
         }
         for (int side = 0; side < 2; ++side) {
-            const int16_t v = int16_t(sum[side] / std::max(count[side], 1));
-            std::memcpy(out + 2 * side, &v, sizeof v);
+            const float v = std::clamp(std::nearbyint(mix[side] * scale), -32768.0f, 32767.0f);
+            const int16_t sample = int16_t(v);
+            std::memcpy(out + 2 * side, &sample, sizeof sample);
         }
     }
 }

@@ -99,8 +99,9 @@ private:
 };
 
 // Mixes frames of 16-bit interleaved PCM of more than two channels down to
-// stereo for a device that takes no more: the even channels (front left,
-// centre, back left of 5.1) to the left, the odd ones to the right.
+// stereo for a device that takes no more, as the outputs are mixed: 3 to 8
+// channels in their default layout (the centre to both sides, surrounds to
+// their side, the LFE left out), scaled to stay within full scale.
 void DownmixToStereo(const char* in, int64_t frames, int32_t channels, char* out);
 
 // The sink a new audio player uses: the device, unless

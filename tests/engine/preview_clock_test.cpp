@@ -307,10 +307,18 @@ TEST(PreviewClock, MoreThanTwoChannelsAreMixedDownForTheDevice) {
         int32_t channels;
         std::vector<int16_t> out;
     } cases[] = {
-        {{100, 200, 300, 400, 500, 600}, 6, {300, 400}},
-        {{-32768, 32767, -32768, 32767, -32768, 32767}, 6, {-32768, 32767}}, // no overflow
-        {{10, 20, 30}, 3, {20, 20}},
-        {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}, 6, {3, 4, 9, 10}}, // two frames
+        // 5.1: FL FR FC LFE BL BR. The centre reaches both sides alike, a
+        // surround only its own side, the LFE neither; 1 + 2 x 0.707 scales.
+        {{0, 0, 1000, 0, 0, 0}, 6, {293, 293}},
+        {{0, 0, 0, 1000, 0, 0}, 6, {0, 0}},
+        {{0, 0, 0, 0, 1000, 0}, 6, {293, 0}},
+        {{1000, -1000, 0, 0, 0, 0}, 6, {414, -414}},
+        {{32767, 32767, 32767, 32767, 32767, 32767}, 6, {32767, 32767}}, // no overflow
+        {{-32768, -32768, -32768, 0, -32768, -32768}, 6, {-32768, -32768}},
+        {{1000, -1000, 5000}, 3, {1000, -1000}},                          // 2.1
+        {{0, 0, 0, 0, 0, 0, 1000, 0}, 8, {227, 0}},                      // 7.1 side left
+        {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20}, 10,
+         {5, 6, 15, 16}}, // no known layout: sides averaged; two frames
     };
     for (const Case& c : cases) {
         const int64_t frames = int64_t(c.in.size()) / c.channels;
