@@ -76,9 +76,13 @@ bool AudioDecoder::Convert(const AVFrame* frame, const Sink& sink) {
         av_channel_layout_compare(&frame->ch_layout, &m_InLayout) != 0) {
         swr_free(&m_pSwr);
         AVChannelLayout out{};
-        // Same channel count as declared; an unordered layout of that count
-        // keeps the source's channel order as it is.
-        if (frame->ch_layout.nb_channels == m_nChannels)
+        // Same channel count as declared, in the default layout for that
+        // count: the sound travels on with its count alone, and the preview
+        // and the encoders take that layout. A 3.0 track left as it is would
+        // have its centre taken for the LFE of 2.1 and dropped from every
+        // stereo mix. A layout without known positions keeps its order.
+        if (frame->ch_layout.nb_channels == m_nChannels &&
+            frame->ch_layout.order != AV_CHANNEL_ORDER_NATIVE)
             av_channel_layout_copy(&out, &frame->ch_layout);
         else
             av_channel_layout_default(&out, m_nChannels);

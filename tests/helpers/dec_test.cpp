@@ -3,9 +3,11 @@
 #include "dec_runner.h"
 #include "media_fixtures.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <gtest/gtest.h>
 
@@ -50,7 +52,7 @@ protected:
     void SetUp() override {
         for (const char* name :
              {"REC_INIT_FAIL", "REC_ACCEPT_NATIVE", "REC_FORMAT", "REC_SEEK_AFTER", "REC_SEEK_TO",
-              "REC_PREVIEW_SEEK", "REC_SKIP_UNTIL", "REC_STOP_AT", "REC_CRASH"})
+              "REC_PREVIEW_SEEK", "REC_SKIP_UNTIL", "REC_STOP_AT", "REC_CRASH", "REC_AUDIO"})
             unsetenv(name);
     }
 };
@@ -259,6 +261,52 @@ TEST_F(Dec, SoundOnlyFileAtItsOwnRateAndChannels) {
         EXPECT_TRUE(Lines(run, "GetFormat").empty());
         EXPECT_EQ(run.trace.back(),
                   "EndOfStream 0 audio=" + std::to_string(FfmpegPcm(file).size()));
+    }
+}
+
+// The sound is handed over with only its channel count, and whoever reads it
+// takes the count's default layout (2.1 for three, 5.1 for six): channels in
+// another layout are put into that one, so none is taken for another. A
+// centre-only 3.0 track would otherwise pass as an LFE and fold to silence.
+TEST_F(Dec, SoundComesInTheDefaultLayoutForItsChannelCount) {
+    const struct {
+        const char* layout;
+        int channels;
+        std::vector<bool> sounding; // per delivered channel
+    } cases[] = {
+        // The other channels carry a whisper: a channel given no gain at all
+        // makes the pan filter lay the channels out its own way.
+        {"3.0|c0=0.001*c0|c1=0.001*c0|c2=c0", 3, {true, true, false}}, // centre to the front pair
+        {"5.1(side)|c0=0.001*c0|c1=0.001*c0|c2=0.001*c0|c3=0.001*c0|c4=c0|c5=0.001*c0", 6,
+         {false, false, false, false, true, false}}, // side left to back left
+        {"stereo|c0=c0|c1=0.001*c0", 2, {true, false}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.layout);
+        const std::string file = Folder("media") + "/layout.wav";
+        ASSERT_TRUE(Ffmpeg({"-f", "lavfi", "-i", "sine=frequency=300:sample_rate=48000:duration=1",
+                            "-af", std::string("pan=") + c.layout, "-c:a", "pcm_s16le", file}));
+        const std::string pcmFile = Folder("sound") + "/pcm";
+        std::remove(pcmFile.c_str());
+        setenv("REC_AUDIO", pcmFile.c_str(), 1);
+        DecRun run = RunDec(file);
+        unsetenv("REC_AUDIO");
+        EXPECT_EQ(run.exitCode, 0);
+        ASSERT_EQ(run.trace[2].rfind("SetAudioInfo 48000 " + std::to_string(c.channels) + " ", 0),
+                  0u)
+            << run.trace[2];
+        std::ifstream in(pcmFile, std::ios::binary);
+        const std::string pcm((std::istreambuf_iterator<char>(in)), {});
+        ASSERT_GE(pcm.size(), size_t(48000) * c.channels * 2 / 2);
+        std::vector<int> peak(size_t(c.channels), 0);
+        const auto* s = reinterpret_cast<const int16_t*>(pcm.data());
+        for (size_t i = 0; i < pcm.size() / 2; ++i)
+            peak[i % size_t(c.channels)] = std::max(peak[i % size_t(c.channels)], std::abs(int(s[i])));
+        for (int ch = 0; ch < c.channels; ++ch)
+            if (c.sounding[size_t(ch)])
+                EXPECT_GT(peak[size_t(ch)], 1000) << "channel " << ch;
+            else
+                EXPECT_LT(peak[size_t(ch)], 10) << "channel " << ch;
     }
 }
 

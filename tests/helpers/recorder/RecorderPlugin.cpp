@@ -12,6 +12,7 @@
 //   REC_SKIP_UNTIL    the first target: frames before it are skipped
 //   REC_STOP_AT       GetFrameBuffer answers -1 from this time on
 //   REC_CRASH         abort in the named callback
+//   REC_AUDIO         file the delivered sound is appended to, as it came
 // Frames before the current target are skipped as the preview plug-in does
 // (time + frame duration - 1 < target).
 #include <cstdarg>
@@ -161,8 +162,16 @@ int32_t FrameReady(void* planes[3], int32_t* strides, int64_t t) {
     return 0;
 }
 
-int32_t AudioData(const void*, int32_t bytes) {
+int32_t AudioData(const void* data, int32_t bytes) {
     g_cbAudio += bytes;
+    if (const char* path = Env("REC_AUDIO")) {
+        const int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            ssize_t ignored = write(fd, data, size_t(bytes));
+            (void)ignored;
+            close(fd);
+        }
+    }
     return 0;
 }
 
