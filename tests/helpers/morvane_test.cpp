@@ -58,6 +58,16 @@ std::string RedPicture(int w, int h) {
     return path;
 }
 
+// The 20 x 10 red picture as the project's watermark, drawn at w x h with
+// its top left at (left, top).
+void PlaceRedWatermark(reelpage::Project& p, int left, int top, int w, int h) {
+    platform::WStrCopy(p.m_WatermarkFile, platform::FromUtf8(RedPicture(20, 10)));
+    p.m_WatermarkLeft = left;
+    p.m_WatermarkTop = top;
+    p.m_WatermarkWidth = w;
+    p.m_WatermarkHeight = h;
+}
+
 int Index(const DeliveredFrame& f, int x, int y) {
     return RampIndex(f.Grey(x, y));
 }
@@ -197,11 +207,7 @@ TEST(Morvane, ClipStopMarksTheEnd) {
 TEST(Morvane, WatermarkAndItsEditingFrame) {
     PreviewHarness h({.file = Ramp(2)});
     auto& p = h.Project();
-    platform::WStrCopy(p.m_WatermarkFile, platform::FromUtf8(RedPicture(20, 10)));
-    p.m_WatermarkLeft = 30;
-    p.m_WatermarkTop = 40;
-    p.m_WatermarkWidth = 40;
-    p.m_WatermarkHeight = 20;
+    PlaceRedWatermark(p, 30, 40, 40, 20);
     const DeliveredFrame* f = h.WaitFrame();
     ASSERT_NE(f, nullptr) << h.Log();
     const DeliveredFrame plain = *f;
@@ -271,11 +277,7 @@ TEST(Morvane, WatermarkAndItsEditingFrame) {
 TEST(Morvane, MovedWatermarkIsDrawnAtItsNewPlace) {
     PreviewHarness h({.file = Ramp(2)});
     auto& p = h.Project();
-    platform::WStrCopy(p.m_WatermarkFile, platform::FromUtf8(RedPicture(20, 10)));
-    p.m_WatermarkLeft = 10;
-    p.m_WatermarkTop = 10;
-    p.m_WatermarkWidth = 40;
-    p.m_WatermarkHeight = 20;
+    PlaceRedWatermark(p, 10, 10, 40, 20);
     const DeliveredFrame* f = h.WaitFrame();
     ASSERT_NE(f, nullptr) << h.Log();
     ASSERT_TRUE(IsRed(f->At(20, 20)));
@@ -504,11 +506,7 @@ TEST(Morvane, FourKSourceIsDeliveredReduced) {
 TEST(Morvane, SnapshotsAreBitmapsOfTheRightPicture) {
     PreviewHarness h({.file = Ramp(2), .outWidth = 80, .outHeight = 60, .brightness = 20});
     auto& p = h.Project();
-    platform::WStrCopy(p.m_WatermarkFile, platform::FromUtf8(RedPicture(20, 10)));
-    p.m_WatermarkLeft = 10;
-    p.m_WatermarkTop = 10;
-    p.m_WatermarkWidth = 20;
-    p.m_WatermarkHeight = 10;
+    PlaceRedWatermark(p, 10, 10, 20, 10);
     const DeliveredFrame* f = h.WaitFrame();
     ASSERT_NE(f, nullptr) << h.Log();
     const DeliveredFrame shown = *f;
@@ -563,11 +561,7 @@ TEST(Morvane, SnapshotsAreBitmapsOfTheRightPicture) {
 TEST(Morvane, SnapshotLeavesOutTheWatermarkEditing) {
     PreviewHarness h({.file = Ramp(2), .outWidth = 80, .outHeight = 60});
     auto& p = h.Project();
-    platform::WStrCopy(p.m_WatermarkFile, platform::FromUtf8(RedPicture(20, 10)));
-    p.m_WatermarkLeft = 10;
-    p.m_WatermarkTop = 10;
-    p.m_WatermarkWidth = 20;
-    p.m_WatermarkHeight = 10;
+    PlaceRedWatermark(p, 10, 10, 20, 10);
     const DeliveredFrame* f = h.WaitFrame();
     ASSERT_NE(f, nullptr) << h.Log();
     const DeliveredFrame plain = *f;
