@@ -7,7 +7,14 @@
 #include <QAudioSink>
 #include <QMediaDevices>
 
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+}
+
 #include <algorithm>
+#include <climits>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -62,68 +69,56 @@ int64_t MuteFrameDuration(int32_t frameRateNum, int32_t frameRateDen) {
     return std::max<int64_t>(ms, 1) * 1000;
 }
 
-namespace {
+StereoMix::~StereoMix() {
+    swr_free(&m_pSwr);
+}
 
-// The left and right weights of each channel of a sample file with 3 to 8
-// channels. The file carries only the count, so its channels are taken in
-// the default layout for that count, as the encoders take them: 2.1, 4.0,
-// 5.0, 5.1, 6.1, 7.1. Centre and surrounds at -3 dB (a back centre at -3 dB
-// into each surround first), the LFE left out: the mix the outputs get.
-struct StereoWeights {
-    float left, right;
-};
-constexpr float kHalf = 0.70710678f;
-constexpr StereoWeights kFL{1, 0}, kFR{0, 1}, kFC{kHalf, kHalf}, kLFE{0, 0}, kSL{kHalf, 0},
-    kSR{0, kHalf}, kBC{0.5f, 0.5f};
-constexpr StereoWeights kLayouts[6][8] = {
-    {kFL, kFR, kLFE},
-    {kFL, kFR, kFC, kBC},
-    {kFL, kFR, kFC, kSL, kSR},
-    {kFL, kFR, kFC, kLFE, kSL, kSR},
-    {kFL, kFR, kFC, kLFE, kBC, kSL, kSR},
-    {kFL, kFR, kFC, kLFE, kSL, kSR, kSL, kSR},
-};
+void StereoMix::Open(int32_t channels, int32_t sampleRate) {
+    swr_free(&m_pSwr);
+    m_nChannels = channels;
+    AVChannelLayout source{}, stereo = AV_CHANNEL_LAYOUT_STEREO;
+    av_channel_layout_default(&source, channels);
+    if (source.order == AV_CHANNEL_ORDER_NATIVE &&
+        swr_alloc_set_opts2(&m_pSwr, &stereo, AV_SAMPLE_FMT_S16, sampleRate, &source,
+                            AV_SAMPLE_FMT_S16, sampleRate, 0, nullptr) >= 0 &&
+        av_opt_set_double(m_pSwr, "rematrix_maxval", 1.0, 0) >= 0 && swr_init(m_pSwr) >= 0) {
+        av_channel_layout_uninit(&source);
+        return;
+    }
+    av_channel_layout_uninit(&source);
+    swr_free(&m_pSwr);
+}
 
-} // namespace
-
-void DownmixToStereo(const char* in, int64_t frames, int32_t channels, char* out) {
-    if (channels < 3 || channels > 8) {
-        // No layout to go by: even channels to the left, odd ones to the
-        // right, each side averaged.
-        for (int64_t f = 0; f < frames; ++f, in += 2 * channels, out += 4) {
-            int32_t sum[2] = {0, 0}, count[2] = {0, 0};
-            for (int32_t c = 0; c < channels; ++c) {
-                int16_t v;
-                std::memcpy(&v, in + 2 * c, sizeof v);
-                sum[c & 1] += v;
-                ++count[c & 1];
+void StereoMix::Mix(const char* in, int64_t frames, char* out) {
+    if (m_pSwr) {
+        // Same rate in and out: every frame comes out at once.
+        while (frames > 0) {
+            const int n = int(std::min<int64_t>(frames, INT_MAX / 16));
+            const uint8_t* src[1] = {reinterpret_cast<const uint8_t*>(in)};
+            uint8_t* dst[1] = {reinterpret_cast<uint8_t*>(out)};
+            const int got = swr_convert(m_pSwr, dst, n, src, n);
+            if (got < 0) {
+                std::memset(out, 0, size_t(frames) * 4);
+                return;
             }
-            for (int side = 0; side < 2; ++side) {
-                const int16_t v = int16_t(sum[side] / std::max(count[side], 1));
-                std::memcpy(out + 2 * side, &v, sizeof v);
-            }
+            if (got < n) std::memset(out + int64_t(got) * 4, 0, size_t(n - got) * 4);
+            in += int64_t(n) * 2 * m_nChannels;
+            out += int64_t(n) * 4;
+            frames -= n;
         }
         return;
     }
-    const StereoWeights* weights = kLayouts[channels - 3];
-    // Scaled so that channels at full scale together give full scale, never
-    // more: the sum would wrap around in 16 bits.
-    float total = 0;
-    for (int32_t c = 0; c < channels; ++c)
-        total += weights[c].left;
-    const float scale = 1.0f / total;
-    for (int64_t f = 0; f < frames; ++f, in += 2 * channels, out += 4) {
-        float mix[2] = {0, 0};
-        for (int32_t c = 0; c < channels; ++c) {
+    for (int64_t f = 0; f < frames; ++f, in += 2 * m_nChannels, out += 4) {
+        int32_t sum[2] = {0, 0}, count[2] = {0, 0};
+        for (int32_t c = 0; c < m_nChannels; ++c) {
             int16_t v;
             std::memcpy(&v, in + 2 * c, sizeof v);
-            mix[0] += weights[c].left * v;
-            mix[1] += weights[c].right * v;
+            sum[c & 1] += v;
+            ++count[c & 1];
         }
         for (int side = 0; side < 2; ++side) {
-            const float v = std::clamp(std::nearbyint(mix[side] * scale), -32768.0f, 32767.0f);
-            const int16_t sample = int16_t(v);
-            std::memcpy(out + 2 * side, &sample, sizeof sample);
+            const int16_t v = int16_t(sum[side] / std::max(count[side], 1));
+            std::memcpy(out + 2 * side, &v, sizeof v);
         }
     }
 }
@@ -190,6 +185,7 @@ bool DeviceSink::Open(int32_t sampleRate, int32_t channels) {
     // Devices commonly refuse more than two channels; the mix-down is for
     // the device only.
     m_nDeviceChannels = std::min(channels, 2);
+    if (channels > 2) m_Mix.Open(channels, sampleRate);
     QAudioFormat format;
     format.setSampleRate(sampleRate);
     format.setChannelCount(m_nDeviceChannels);
@@ -221,7 +217,7 @@ void DeviceSink::Write(const char* data, int64_t bytes) {
         const int64_t frames = bytes / (2 * m_nSourceChannels);
         const qsizetype start = m_Pending.size();
         m_Pending.resize(start + qsizetype(frames * 4));
-        DownmixToStereo(data, frames, m_nSourceChannels, m_Pending.data() + start);
+        m_Mix.Mix(data, frames, m_Pending.data() + start);
     }
     Pump();
 }

@@ -19,6 +19,8 @@
 class QAudioSink;
 class QIODevice;
 
+struct SwrContext;
+
 namespace reelpage {
 
 // What a clock tells its session; a non-zero answer stops the clock.
@@ -67,6 +69,28 @@ private:
     QElapsedTimer m_Run;
 };
 
+// Mixes 16-bit interleaved PCM of more than two channels down to stereo for
+// a device that takes no more, the way the encoders mix the outputs: the
+// sample file carries only the channel count, so the channels are taken in
+// FFmpeg's default layout for it and folded by libswresample (centre and
+// surrounds at -3 dB, the LFE left out), scaled to stay within full scale.
+// Counts without a known layout have their even channels averaged to the
+// left and the odd ones to the right.
+class StereoMix {
+public:
+    StereoMix() = default;
+    StereoMix(const StereoMix&) = delete;
+    StereoMix& operator=(const StereoMix&) = delete;
+    ~StereoMix();
+    void Open(int32_t channels, int32_t sampleRate);
+    // frames of the source's channels in, as many stereo frames out.
+    void Mix(const char* in, int64_t frames, char* out);
+
+private:
+    SwrContext* m_pSwr = nullptr;
+    int32_t m_nChannels = 0;
+};
+
 // The sound device through QAudioSink in push mode. Sources of more than two
 // channels are mixed down to stereo for the device only; counts stay in the
 // sample file's bytes.
@@ -88,6 +112,7 @@ private:
     std::unique_ptr<QAudioSink> m_pSink;
     QIODevice* m_pDevice = nullptr;
     QByteArray m_Pending; // converted bytes the device has not taken yet
+    StereoMix m_Mix;
     int32_t m_nSourceChannels = 0;
     int32_t m_nDeviceChannels = 0;
     int64_t m_llDeviceByteRate = 0;
@@ -97,12 +122,6 @@ private:
     bool m_bPaused = true;
     bool m_bLost = false;
 };
-
-// Mixes frames of 16-bit interleaved PCM of more than two channels down to
-// stereo for a device that takes no more, as the outputs are mixed: 3 to 8
-// channels in their default layout (the centre to both sides, surrounds to
-// their side, the LFE left out), scaled to stay within full scale.
-void DownmixToStereo(const char* in, int64_t frames, int32_t channels, char* out);
 
 // The sink a new audio player uses: the device, unless
 // REELPAGE_AUDIO_SINK=paced asks for the paced sink or no device can play the

@@ -323,8 +323,10 @@ TEST(PreviewClock, MoreThanTwoChannelsAreMixedDownForTheDevice) {
     for (const Case& c : cases) {
         const int64_t frames = int64_t(c.in.size()) / c.channels;
         std::vector<int16_t> out(size_t(frames) * 2, 0x7777);
-        DownmixToStereo(reinterpret_cast<const char*>(c.in.data()), frames, c.channels,
-                        reinterpret_cast<char*>(out.data()));
+        StereoMix mix;
+        mix.Open(c.channels, 48000);
+        mix.Mix(reinterpret_cast<const char*>(c.in.data()), frames,
+                reinterpret_cast<char*>(out.data()));
         EXPECT_EQ(out, c.out) << c.channels << " channels";
     }
 }
