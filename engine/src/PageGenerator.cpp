@@ -97,13 +97,16 @@ bool StartsWithNoCase(std::u16string_view text, size_t at, std::u16string_view w
     return platform::WStrICmp(text.substr(at, word.size()), word) == 0;
 }
 
-std::u16string DataSetup(const Project& p, bool autoplay) {
+// silent: the video has no sound track, so the player starts it muted (a
+// browser then lets it start on its own) and offers no sound to turn on.
+std::u16string DataSetup(const Project& p, bool autoplay, bool silent) {
     std::string s = "{\"width\":" + std::to_string(p.m_OutputWidth) +
                     ", \"height\":" + std::to_string(p.m_OutputHeight) +
                     ", \"preload\":\"auto\", \"poster\":\"poster.png\", \"preload\":\"auto\"";
     if (p.m_Controls) s += ", \"controls\": true";
     if (autoplay) s += ", \"autoplay\": true ";
     if (p.m_Loop) s += ", \"loop\": true";
+    if (silent) s += ", \"sound\": false";
     return platform::FromUtf8(s + "}");
 }
 
@@ -300,7 +303,7 @@ bool ExpandPage(std::u16string_view text, const std::u16string* adHtml, const Pa
                       : u""},
             {u"{$advertisement}", 1, {}},
             {u"{$id}", 0, platform::FromUtf8(idText)},
-            {u"{$data-setup}", 0, DataSetup(p, autoplay)},
+            {u"{$data-setup}", 0, DataSetup(p, autoplay, v.media && !v.media->m_bAudioStream)},
             {u"{$source}", 0, Sources(p)},
         };
         for (const auto& t : table) {

@@ -137,6 +137,7 @@ struct Scenario {
     bool damaged;  // WebM and MP4 files that no browser can decode
     bool portrait; // a phone video
     std::vector<const char*> presses;
+    bool silent = false; // videos without a sound track
 };
 
 // What each template is published with. Autoplay is on with the
@@ -148,6 +149,7 @@ std::vector<Scenario> ScenariosFor(bool templateHasAd) {
         {"nocontrols", {true, true, true}, false, false, false, false, false, {"keyboard"}},
         {"ogvonly", {false, false, true}, false, true, false, false, false, {}},
         {"damaged", {true, true, true}, false, true, false, true, false, {}},
+        {"silent", {true, true, true}, true, true, false, false, false, {}, true},
     };
     if (templateHasAd) {
         s.push_back(
@@ -225,12 +227,16 @@ void PublishEveryTemplate(std::vector<PublishedPage>* pages) {
                 const std::string file = std::string("/video.") + kFormats[f];
                 if (s.damaged && f < 2)
                     std::ofstream(page.folder + file) << "not a video";
+                else if (s.silent)
+                    ASSERT_TRUE(testing_media::Ffmpeg(
+                        {"-i", media + file, "-an", "-c", "copy", page.folder + file}));
                 else
                     fs::copy_file(media + file, page.folder + file);
             }
             Project p{};
             MediaInfo m{};
             platform::WStrCopy(m.m_szName, kTitle);
+            m.m_bAudioStream = !s.silent;
             p.m_Templete = i;
             for (int f = 0; f < 3; ++f)
                 p.m_Formats[f] = s.formats[f];
@@ -271,7 +277,7 @@ std::string Manifest(const std::vector<PublishedPage>& pages) {
                 ", \"page\": " + JsonString(page.folder + "/index.html") +
                 ", \"title\": " + JsonString(platform::ToUtf8(kTitle)) + ", \"formats\": [" +
                 formats + "], \"damaged\": " + flag(s.damaged) + ", \"ad\": " + flag(s.ad) +
-                ", \"autoplay\": " + flag(s.autoplay) + ", \"controls\": " + flag(s.controls) +
+                ", \"autoplay\": " + flag(s.autoplay) + ", \"silent\": " + flag(s.silent) + ", \"controls\": " + flag(s.controls) +
                 ", \"duration\": " + std::to_string(kSeconds) + ", \"presses\": [" + presses +
                 "]}" + (i + 1 < pages.size() ? ",\n" : "\n");
     }

@@ -123,6 +123,7 @@ protected:
         p.m_Autoplay = 1;
         p.m_Formats[0] = p.m_Formats[2] = 1;
         platform::WStrCopy(m.m_szName, u"Clip");
+        m.m_bAudioStream = 1;
     }
 };
 
@@ -130,6 +131,11 @@ TEST_F(Page, DataSetupAndSources) {
     EXPECT_EQ(Expand(u"{$data-setup}"),
               u"{\"width\":640, \"height\":480, \"preload\":\"auto\", \"poster\":\"poster.png\", "
               u"\"preload\":\"auto\", \"controls\": true, \"autoplay\": true }");
+    // A video without sound says so: the player starts it muted.
+    m.m_bAudioStream = 0;
+    EXPECT_EQ(Expand(u"{$data-setup}"),
+              u"{\"width\":640, \"height\":480, \"preload\":\"auto\", \"poster\":\"poster.png\", "
+              u"\"preload\":\"auto\", \"controls\": true, \"autoplay\": true , \"sound\": false}");
     EXPECT_EQ(Expand(u"{$source}"), u"<source src=\"video.webm\" type='video/webm' />"
                                     u"<source src=\"video.ogv\" type='video/ogg' />");
     p.m_Loop = 1;

@@ -98,6 +98,9 @@
         if (!video) return;
         var opts = options(video);
         var wantsAutoplay = opts.autoplay === true || video.hasAttribute('autoplay');
+        // A video without sound has nothing to turn on: muted, browsers let it
+        // start on its own, and no "sound is off" button is offered.
+        var silent = opts.sound === false;
         var ad = player.querySelector('[data-rp-ad]');
         var adOpen = false;
         var started = false;
@@ -171,6 +174,7 @@
         // touched the page. Muted it may start, so the page says so and one
         // click brings the sound back.
         function autoplay() {
+            if (silent) video.muted = true;
             var attempt = video.play();
             if (!attempt || !attempt.then) return;
             pending = true;

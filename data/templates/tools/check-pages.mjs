@@ -5,7 +5,8 @@
 //     while WebM or MP4 is there, even when they are damaged), reaches
 //     readyState >= 2 and reports the video's real length,
 //   - autoplay that the browser refuses ends muted and playing with the
-//     "sound is off" button shown; autoplay it allows plays with sound,
+//     "sound is off" button shown; autoplay it allows plays with sound; a
+//     video without sound starts muted either way, with no such button,
 //   - an advertisement comes first, over a paused video,
 //   - the title and the video's autoplay, controls and playsinline are what
 //     the page was published with,
@@ -23,7 +24,7 @@
 // The manifest lists the generated pages and what each should do:
 //   { "pages": [ { "name": "Clean-autoplay", "page": "/abs/folder/index.html",
 //       "title": "...", "formats": ["webm", "mp4", "ogv"], "damaged": false,
-//       "ad": false, "autoplay": true, "controls": true, "duration": 3,
+//       "ad": false, "autoplay": true, "silent": false, "controls": true, "duration": 3,
 //       "presses": ["unmute" | "ad-play" | "ad-escape" | "keyboard"] } ] }
 // tests/engine/published_pages_test.cpp writes one for every shipped template.
 //
@@ -261,7 +262,10 @@ function judge(p, policy, st) {
             expect(st.adShown && st.paused && !st.toggleShown, 'advertisement not first');
         } else if (p.autoplay) {
             expect(started(st), 'autoplay did not start');
-            if (policy === REFUSE) {
+            if (p.silent) {
+                // Nothing to turn on: started muted, whatever the policy.
+                expect(!st.unmuteShown, 'sound button shown for a video without sound');
+            } else if (policy === REFUSE) {
                 expect(st.muted && st.unmuteShown, 'refused autoplay not muted with the sound button');
             } else {
                 expect(!st.muted && !st.unmuteShown, 'allowed autoplay muted');
