@@ -4,6 +4,8 @@
 #include "LowInterface.h"
 
 #include <QApplication>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -98,6 +100,22 @@ OpenFileRecorder::OpenFileRecorder(std::vector<QString> answers) : answers(std::
 
 OpenFileRecorder::~OpenFileRecorder() {
     reelpage::app::SetOpenFileHandler(nullptr);
+}
+
+QPoint SliderHandleCentre(QSlider& bar) {
+    QStyleOptionSlider opt;
+    opt.initFrom(&bar);
+    opt.orientation = Qt::Horizontal;
+    opt.minimum = bar.minimum();
+    opt.maximum = bar.maximum();
+    opt.sliderPosition = bar.sliderPosition();
+    opt.sliderValue = bar.value();
+    opt.tickPosition = bar.tickPosition();
+    opt.tickInterval = bar.tickInterval();
+    opt.subControls = QStyle::SC_All;
+    return bar.style()
+        ->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, &bar)
+        .center();
 }
 
 } // namespace apptest

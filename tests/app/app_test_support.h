@@ -4,6 +4,8 @@
 // of this build, and a message-box stand-in that records what would have been
 // shown.
 #include <QMessageBox>
+#include <QPoint>
+#include <QSlider>
 #include <QString>
 
 #include <vector>
@@ -48,6 +50,10 @@ public:
     std::vector<reelpage::app::OpenFileRequest> asked;
     std::vector<QString> answers;
 };
+
+// Where the handle of a horizontal slider (the player bar's track bar) is
+// drawn now: the point a user's mouse would press to drag it.
+QPoint SliderHandleCentre(QSlider& bar);
 
 // Runs the event loop until pred holds or ms pass; returns pred().
 template <typename Pred> bool WaitFor(Pred pred, int ms);

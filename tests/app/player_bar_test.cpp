@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <QLabel>
-#include <QStyle>
-#include <QStyleOptionSlider>
 #include <QTest>
 
 #include <functional>
@@ -45,22 +43,6 @@ void StandInPreviewEngine() {
 }
 
 using Calls = std::vector<std::string>;
-
-QPoint HandleCentre(TMediaPlayTrackBar& bar) {
-    QStyleOptionSlider opt;
-    opt.initFrom(&bar);
-    opt.orientation = Qt::Horizontal;
-    opt.minimum = bar.minimum();
-    opt.maximum = bar.maximum();
-    opt.sliderPosition = bar.sliderPosition();
-    opt.sliderValue = bar.value();
-    opt.tickPosition = bar.tickPosition();
-    opt.tickInterval = bar.tickInterval();
-    opt.subControls = QStyle::SC_All;
-    return bar.style()
-        ->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, &bar)
-        .center();
-}
 
 class PlayerBar : public ::testing::Test {
 protected:
@@ -261,7 +243,7 @@ TEST_F(PlayerBar, DraggingTheThumbSeeksAtEveryPosition) {
 
     // A report of the old position is still queued when the user grabs the thumb.
     ASSERT_TRUE(PostAppMessage(main.Handle(), reelpage::kMsgPreviewSecond, 1, 0));
-    QPoint start = HandleCentre(bar);
+    QPoint start = apptest::SliderHandleCentre(bar);
     QTest::mousePress(&bar, Qt::LeftButton, {}, start);
     for (int x = start.x(); x <= bar.width() * 3 / 4; x += 5)
         QTest::mouseMove(&bar, QPoint(x, start.y()));

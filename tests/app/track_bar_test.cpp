@@ -2,8 +2,6 @@
 // which events in which order.
 #include <gtest/gtest.h>
 
-#include <QStyle>
-#include <QStyleOptionSlider>
 #include <QTest>
 
 #include <string>
@@ -27,22 +25,6 @@ struct Recorder {
         bar.OnMouseDragEnd = [this](TMediaPlayTrackBar*) { events.push_back("end"); };
     }
 };
-
-QPoint HandleCentre(TMediaPlayTrackBar& bar) {
-    QStyleOptionSlider opt;
-    opt.initFrom(&bar);
-    opt.orientation = Qt::Horizontal;
-    opt.minimum = bar.minimum();
-    opt.maximum = bar.maximum();
-    opt.sliderPosition = bar.sliderPosition();
-    opt.sliderValue = bar.value();
-    opt.tickPosition = bar.tickPosition();
-    opt.tickInterval = bar.tickInterval();
-    opt.subControls = QStyle::SC_All;
-    return bar.style()
-        ->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, &bar)
-        .center();
-}
 
 // Widgets need the application before they are made.
 struct ApplicationFirst {
@@ -113,7 +95,7 @@ TEST_F(TrackBar, NoEventsWithoutAMove) {
 }
 
 TEST_F(TrackBar, MouseDragIsOneBeginAChangePerPositionAndOneEnd) {
-    QPoint start = HandleCentre(bar);
+    QPoint start = apptest::SliderHandleCentre(bar);
     QTest::mousePress(&bar, Qt::LeftButton, {}, start);
     EXPECT_EQ(recorder.events, (std::vector<std::string>{"begin"}));
     EXPECT_TRUE(bar.MouseDragging());
@@ -148,13 +130,13 @@ TEST_F(TrackBar, MouseDragIsOneBeginAChangePerPositionAndOneEnd) {
 
 TEST_F(TrackBar, PressAndReleaseInPlaceIsBeginAndEndOnly) {
     bar.SetPosition(5);
-    QPoint handle = HandleCentre(bar);
+    QPoint handle = apptest::SliderHandleCentre(bar);
     QTest::mouseClick(&bar, Qt::LeftButton, {}, handle);
     EXPECT_EQ(recorder.events, (std::vector<std::string>{"begin", "end"}));
 }
 
 TEST_F(TrackBar, DragEndsWhenTheBarIsDisabled) {
-    QTest::mousePress(&bar, Qt::LeftButton, {}, HandleCentre(bar));
+    QTest::mousePress(&bar, Qt::LeftButton, {}, apptest::SliderHandleCentre(bar));
     bar.setEnabled(false);
     EXPECT_EQ(recorder.events, (std::vector<std::string>{"begin", "end"}));
     EXPECT_FALSE(bar.MouseDragging());
