@@ -97,6 +97,12 @@ int RoundUp16(int n) {
     return (n + 15) & ~15;
 }
 
+Resolution RatioSizeFor(int width, int a, int b) {
+    const int unit = 16 * a;
+    const int q = (width + unit - 1) / unit;
+    return {q * unit, q * 16 * b};
+}
+
 const Resolution ResolutionPresets[kResolutionCount] = {
     {0, 0},     {320, 240}, {400, 240},  {640, 360},   {640, 480},
     {720, 560}, {854, 480}, {1280, 720}, {1920, 1080}, {0, 0},

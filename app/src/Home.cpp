@@ -439,16 +439,14 @@ void TfrmHome::SetAspectSize(int width, int height) {
 
 void TfrmHome::Aspect4x3Click() {
     if (!AppProject) return;
-    // The width grows to the next multiple of 64, so both sides stay
-    // multiples of 16.
-    const int q = (AppProject->m_OutputWidth + 63) / 64;
-    SetAspectSize(q * 64, q * 48);
+    const Resolution size = RatioSizeFor(AppProject->m_OutputWidth, 4, 3);
+    SetAspectSize(size.width, size.height);
 }
 
 void TfrmHome::Aspect16x9Click() {
     if (!AppProject) return;
-    const int q = (AppProject->m_OutputWidth + 255) / 256;
-    SetAspectSize(q * 256, q * 144);
+    const Resolution size = RatioSizeFor(AppProject->m_OutputWidth, 16, 9);
+    SetAspectSize(size.width, size.height);
 }
 
 void TfrmHome::rgResizeMethodClick() {

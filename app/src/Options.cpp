@@ -489,14 +489,14 @@ void TfrmOptions::SetAspectSize(int width, int height) {
 
 void TfrmOptions::Aspect4x3Click() {
     if (FChanging || !AppSettings) return;
-    const int q = (AppSettings->m_OutputWidth + 63) / 64;
-    SetAspectSize(q * 64, q * 48);
+    const Resolution size = RatioSizeFor(AppSettings->m_OutputWidth, 4, 3);
+    SetAspectSize(size.width, size.height);
 }
 
 void TfrmOptions::Aspect16x9Click() {
     if (FChanging || !AppSettings) return;
-    const int q = (AppSettings->m_OutputWidth + 255) / 256;
-    SetAspectSize(q * 256, q * 144);
+    const Resolution size = RatioSizeFor(AppSettings->m_OutputWidth, 16, 9);
+    SetAspectSize(size.width, size.height);
 }
 
 void TfrmOptions::cmbResizeChange() {
