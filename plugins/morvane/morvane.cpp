@@ -599,16 +599,12 @@ int32_t EndOfStream(int64_t lastFrameTime) {
 
 REELPAGE_PLUGIN_ENTRY {
     using namespace reelpage::morvane;
+    reelpage::plugin_ignore::FillTable(table);
     table->Init = Init;
-    table->SetDuration = reelpage::plugin_ignore::Time;
-    table->SetVideoInfo = reelpage::plugin_ignore::VideoInfo;
-    table->SetAudioInfo = reelpage::plugin_ignore::AudioInfo;
     table->CheckFormat = CheckFormat;
     table->GetFormat = GetFormat;
     table->Poll = Poll;
     table->GetFrameBuffer = GetFrameBuffer;
     table->FrameReady = FrameReady;
-    table->AudioData = reelpage::plugin_ignore::Audio;
     table->EndOfStream = EndOfStream;
-    table->OpenFailed = reelpage::plugin_ignore::OpenFailed;
 }

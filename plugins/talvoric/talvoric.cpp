@@ -415,16 +415,12 @@ int32_t OpenFailed(int32_t) {
 
 REELPAGE_PLUGIN_ENTRY {
     using namespace reelpage::talvoric;
+    reelpage::plugin_ignore::FillTable(table);
     table->Init = Init;
-    table->SetDuration = reelpage::plugin_ignore::Time;
-    table->SetVideoInfo = reelpage::plugin_ignore::VideoInfo;
-    table->SetAudioInfo = reelpage::plugin_ignore::AudioInfo;
     table->CheckFormat = CheckFormat;
     table->GetFormat = GetFormat;
-    table->Poll = reelpage::plugin_ignore::TimePointer;
     table->GetFrameBuffer = GetFrameBuffer;
     table->FrameReady = FrameReady;
-    table->AudioData = reelpage::plugin_ignore::Audio;
     table->EndOfStream = EndOfStream;
     table->OpenFailed = OpenFailed;
 }

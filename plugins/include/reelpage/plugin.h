@@ -53,6 +53,16 @@ inline int32_t Audio(const void*, int32_t) {
 inline int32_t OpenFailed(int32_t) {
     return 0;
 }
+// Every slot that can do nothing, set to do nothing: a plug-in calls this
+// first and then sets the slots it uses.
+inline void FillTable(PluginCallbacks* table) {
+    table->SetDuration = Time;
+    table->SetVideoInfo = VideoInfo;
+    table->SetAudioInfo = AudioInfo;
+    table->Poll = TimePointer;
+    table->AudioData = Audio;
+    table->OpenFailed = OpenFailed;
+}
 } // namespace plugin_ignore
 
 } // namespace reelpage
