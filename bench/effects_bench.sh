@@ -8,23 +8,8 @@
 #   bench/effects_bench.sh [BUILD_DIR] [ROUNDS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build="${1:-build}"
-rounds="${2:-3}"
-cli="$PWD/$build/bin/reelpage-cli"
-[ -x "$cli" ] || { echo "build first: $cli is missing" >&2; exit 1; }
-
-work=$(mktemp -d /tmp/reelpage-bench-XXXXXX)
-trap 'rm -rf "$work"' EXIT
-export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share"
-export XDG_RUNTIME_DIR="$work/home/run" REELPAGE_MACHINE_REGISTRY="$work/home/machine"
-mkdir -p "$XDG_RUNTIME_DIR" "$REELPAGE_MACHINE_REGISTRY"
-
-src="$work/source.mp4"
-ffmpeg -nostdin -v error -y -f lavfi -i "testsrc2=s=1280x720:r=30:d=10,noise=alls=6:allf=t" \
-  -f lavfi -i "sine=frequency=440:sample_rate=44100:duration=10" -ac 2 \
-  -c:v libx264 -preset veryfast -crf 23 -pix_fmt yuv420p -c:a aac -b:a 128k "$src"
-rate=$(ffprobe -v error -select_streams v:0 -show_entries stream=bit_rate -of csv=p=0 "$src")
-echo "source: 1280x720 30 fps, 10 s, video $((rate / 1000)) kbit/s" >&2
+. bench/encode_common.sh "$@"
+make_source 10
 
 # Every effect at a middle setting.
 effects=(--brightness 10 --contrast 10
@@ -45,19 +30,6 @@ chain+="colorlevels=rimin=0.08:gimin=0.08:bimin=0.08:rimax=0.88:gimax=0.88:bimax
 chain+="colorbalance=rm=0.1:gm=-0.05:bm=0.075,hue=h=30:s=1.4:b=0.5,colorize=hue=80:saturation=0.5:mix=0.2,"
 chain+="gblur=sigma=1.33:steps=4,unsharp=lx=5:ly=5:la=1.5,format=yuv420p,split=3[a][b][c]"
 
-timed() {
-  local TIMEFORMAT='%R %U %S' t
-  t=$( { time "$@" >/dev/null 2>"$work/stderr"; } 2>&1 ) || { cat "$work/stderr" >&2; exit 1; }
-  awk '{ printf "%.2f %.2f\n", $1, $2 + $3 }' <<<"$t"
-}
-
-ours() {
-  local out="$work/ours-$1"
-  mkdir -p "$out"
-  rm -rf "$XDG_DATA_HOME/Zelmorix" "$XDG_CONFIG_HOME/Zelmorix"
-  timed "$cli" -q --output "$out" --size source --formats webm,mp4,ogg "${effects[@]}" "$src"
-}
-
 theirs() {
   local out="$work/ffmpeg-$1" threads=(-threads 1)
   mkdir -p "$out"
@@ -70,21 +42,5 @@ theirs() {
       -c:a flac -sample_fmt s16 -avoid_negative_ts make_zero "$out/video.ogv"
 }
 
-median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
-
-ours_runs=() theirs_runs=()
-for i in $(seq 1 "$rounds"); do
-  ours_runs+=("$(ours "$i")")
-  theirs_runs+=("$(theirs "$i")")
-  echo "round $i: reelpage-cli ${ours_runs[-1]% *} s (cpu ${ours_runs[-1]#* } s)," \
-       "ffmpeg ${theirs_runs[-1]% *} s (cpu ${theirs_runs[-1]#* } s)" >&2
-done
-o=$(printf '%s\n' "${ours_runs[@]%% *}" | median)
-t=$(printf '%s\n' "${theirs_runs[@]%% *}" | median)
-oc=$(printf '%s\n' "${ours_runs[@]##* }" | median)
-tc=$(printf '%s\n' "${theirs_runs[@]##* }" | median)
-echo
-printf 'wall time (median of %d): reelpage-cli %.2f s, ffmpeg %.2f s, ratio %.3f\n' \
-  "$rounds" "$o" "$t" "$(awk -v a="$o" -v b="$t" 'BEGIN { print a / b }')"
-printf 'cpu time (median): reelpage-cli %.2f s, ffmpeg %.2f s\n' "$oc" "$tc"
+run_rounds "${effects[@]}"
 printf 'machine: %s cores, load average %s\n' "$(nproc)" "$(cut -d' ' -f1-3 /proc/loadavg)"
