@@ -92,6 +92,13 @@ protected:
         return out;
     }
     void TakeCommands() { CurrentPreviewSession()->Control()->m_cCommand = 0; }
+    // The project's crop rectangle, in source pixels.
+    void SetCrop(int32_t left, int32_t top, int32_t width, int32_t height) {
+        m_project->m_CropLeft = left;
+        m_project->m_CropTop = top;
+        m_project->m_CropWidth = width;
+        m_project->m_CropHeight = height;
+    }
     bool Queued(int32_t code, int64_t param) const {
         for (const auto& q : Commands())
             if (q.code == code && q.param == param) return true;
@@ -372,10 +379,7 @@ TEST_F(Preview, CropDragsEditTheProject) {
     PreviewSession* s = Open(1280, 720);
     ASSERT_NE(s, nullptr);
     EnterCropMode();
-    m_project->m_CropLeft = 160;
-    m_project->m_CropTop = 80;
-    m_project->m_CropWidth = 640;
-    m_project->m_CropHeight = 320;
+    SetCrop(160, 80, 640, 320);
     ApplyCrop();
     EXPECT_EQ(s->CropFrame(), QRect(100, 50, 400, 200));
     TakeCommands();
@@ -445,10 +449,7 @@ TEST_F(Preview, LargeSourcesEditInSourcePixelsWhateverSizeFramesArriveAt) {
     EXPECT_EQ(m_project->m_CropLeft + m_project->m_CropWidth, 3840);
     EXPECT_EQ(m_project->m_CropTop + m_project->m_CropHeight, 2160);
     // Typed values show where source pixels say.
-    m_project->m_CropLeft = 1920;
-    m_project->m_CropTop = 1080;
-    m_project->m_CropWidth = 960;
-    m_project->m_CropHeight = 540;
+    SetCrop(1920, 1080, 960, 540);
     ApplyCrop();
     EXPECT_EQ(s->CropFrame(), QRect(400, 225, 200, 113));
     LeaveCropMode();
@@ -552,10 +553,7 @@ TEST_F(Preview, CancelledCropDragsRestoreTheFrame) {
     PreviewSession* s = Open(1280, 720);
     ASSERT_NE(s, nullptr);
     EnterCropMode();
-    m_project->m_CropLeft = 160;
-    m_project->m_CropTop = 80;
-    m_project->m_CropWidth = 640;
-    m_project->m_CropHeight = 320;
+    SetCrop(160, 80, 640, 320);
     ApplyCrop();
     const QRect start = s->CropFrame();
     QWidget other(m_parent.get());
