@@ -478,8 +478,11 @@ std::string RouterEndpointPath(int pid) {
     return dir + "/reelpage-router-" + std::to_string(pid);
 }
 
-bool RouterPostToProcess(int pid, uint32_t hwnd, uint32_t msg, int64_t wParam, int64_t lParam) {
-    if (pid <= 0 || hwnd == 0) return false;
+namespace {
+
+// Sends one datagram made of the iov parts to the router of process pid,
+// without waiting; true when all of it went.
+bool SendToProcess(int pid, iovec* iov, size_t parts) {
     std::string path = RouterEndpointPath(pid);
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
@@ -487,33 +490,34 @@ bool RouterPostToProcess(int pid, uint32_t hwnd, uint32_t msg, int64_t wParam, i
     std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
     int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return false;
-    Packet p{kPacketMagic, kKindPost, hwnd, msg, wParam, lParam};
-    ssize_t n = sendto(fd, &p, sizeof p, MSG_DONTWAIT | MSG_NOSIGNAL,
-                       reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    size_t total = 0;
+    for (size_t i = 0; i < parts; ++i)
+        total += iov[i].iov_len;
+    msghdr mh{};
+    mh.msg_name = &addr;
+    mh.msg_namelen = sizeof addr;
+    mh.msg_iov = iov;
+    mh.msg_iovlen = parts;
+    ssize_t n = sendmsg(fd, &mh, MSG_DONTWAIT | MSG_NOSIGNAL);
     close(fd);
-    return n == ssize_t(sizeof p);
+    return n == ssize_t(total);
+}
+
+} // namespace
+
+bool RouterPostToProcess(int pid, uint32_t hwnd, uint32_t msg, int64_t wParam, int64_t lParam) {
+    if (pid <= 0 || hwnd == 0) return false;
+    Packet p{kPacketMagic, kKindPost, hwnd, msg, wParam, lParam};
+    iovec iov[1] = {{&p, sizeof p}};
+    return SendToProcess(pid, iov, 1);
 }
 
 bool RouterCopyDataToProcess(int pid, uint32_t hwnd, uint64_t dwData, const void* data,
                              size_t size) {
     if (pid <= 0 || hwnd == 0 || size > kMaxCopyData || (size && !data)) return false;
-    std::string path = RouterEndpointPath(pid);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    if (path.empty() || path.size() >= sizeof addr.sun_path) return false;
-    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
     Packet p{kPacketMagic, kKindCopyData, hwnd, kMsgCopyData, int64_t(dwData), int64_t(size)};
     iovec iov[2] = {{&p, sizeof p}, {const_cast<void*>(data), size}};
-    msghdr mh{};
-    mh.msg_name = &addr;
-    mh.msg_namelen = sizeof addr;
-    mh.msg_iov = iov;
-    mh.msg_iovlen = 2;
-    ssize_t n = sendmsg(fd, &mh, MSG_DONTWAIT | MSG_NOSIGNAL);
-    close(fd);
-    return n == ssize_t(sizeof p + size);
+    return SendToProcess(pid, iov, 2);
 }
 
 } // namespace platform
