@@ -42,271 +42,421 @@ std::vector<std::string> Split(const std::string& s, char sep) {
     }
 }
 
-enum Option {
-    kInfo = 1000,
-    kJson,
-    kFormats,
-    kSize,
-    kResize,
-    kStart,
-    kStop,
-    kCrop,
-    kRotate,
-    kFlip,
-    kBrightness,
-    kContrast,
-    kWatermark,
-    kWatermarkPosition,
-    kWatermarkAt,
-    kWatermarkSize,
-    kWatermarkTransparency,
-    kTemplate,
-    kAutoplay,
-    kNoAutoplay,
-    kControls,
-    kNoControls,
-    kLoop,
-    kNoLoop,
-    kAd,
-    kAdLink,
-    kAdSize,
-    kTitle,
-    kEffect,
-    kVersion,
-    kTemplates,
-};
+// The words of an option whose value is one of a few, by their index.
+constexpr const char* kFormatNames[] = {"webm", "mp4", "ogg"};
+constexpr const char* kResizeNames[] = {"center", "letterbox", "crop"};
+constexpr const char* kRotateNames[] = {"left", "right", "half"};
+constexpr const char* kFlipNames[] = {"horizontal", "vertical"};
+// A watermark's place across and down; their placement codes are 1, 2 and 4.
+constexpr const char* kAcrossNames[] = {"left", "center", "right"};
+constexpr const char* kDownNames[] = {"top", "middle", "bottom"};
 
-const option kOptions[] = {
-    {"help", no_argument, nullptr, 'h'},
-    {"version", no_argument, nullptr, kVersion},
-    {"info", no_argument, nullptr, kInfo},
-    {"json", no_argument, nullptr, kJson},
-    {"quiet", no_argument, nullptr, 'q'},
-    {"output", required_argument, nullptr, 'o'},
-    {"formats", required_argument, nullptr, kFormats},
-    {"size", required_argument, nullptr, kSize},
-    {"resize", required_argument, nullptr, kResize},
-    {"start", required_argument, nullptr, kStart},
-    {"stop", required_argument, nullptr, kStop},
-    {"crop", required_argument, nullptr, kCrop},
-    {"rotate", required_argument, nullptr, kRotate},
-    {"flip", required_argument, nullptr, kFlip},
-    {"brightness", required_argument, nullptr, kBrightness},
-    {"contrast", required_argument, nullptr, kContrast},
-    {"watermark", required_argument, nullptr, kWatermark},
-    {"watermark-position", required_argument, nullptr, kWatermarkPosition},
-    {"watermark-at", required_argument, nullptr, kWatermarkAt},
-    {"watermark-size", required_argument, nullptr, kWatermarkSize},
-    {"watermark-transparency", required_argument, nullptr, kWatermarkTransparency},
-    {"template", required_argument, nullptr, kTemplate},
-    {"templates", no_argument, nullptr, kTemplates},
-    {"autoplay", no_argument, nullptr, kAutoplay},
-    {"no-autoplay", no_argument, nullptr, kNoAutoplay},
-    {"controls", no_argument, nullptr, kControls},
-    {"no-controls", no_argument, nullptr, kNoControls},
-    {"loop", no_argument, nullptr, kLoop},
-    {"no-loop", no_argument, nullptr, kNoLoop},
-    {"ad", required_argument, nullptr, kAd},
-    {"ad-link", required_argument, nullptr, kAdLink},
-    {"ad-size", required_argument, nullptr, kAdSize},
-    {"title", required_argument, nullptr, kTitle},
-    {"effect", required_argument, nullptr, kEffect},
-    {nullptr, 0, nullptr, 0},
-};
+template <size_t N> std::vector<std::string> Words(const char* const (&words)[N]) {
+    return {std::begin(words), std::end(words)};
+}
+
+int IndexOf(std::span<const char* const> words, const std::string& word) {
+    for (size_t i = 0; i < words.size(); ++i)
+        if (word == words[i]) return int(i);
+    return -1;
+}
 
 bool ParseWatermarkPosition(const std::string& s, Pair* out) {
     const std::vector<std::string> parts = Split(s, ',');
     if (parts.size() != 2) return false;
-    auto code = [](const std::string& word, const char* a, const char* b, const char* c) {
-        return word == a ? 1 : word == b ? 2 : word == c ? 4 : 0;
-    };
-    out->a = code(parts[0], "left", "center", "right");
-    out->b = code(parts[1], "top", "middle", "bottom");
-    return out->a != 0 && out->b != 0;
+    const int across = IndexOf(kAcrossNames, parts[0]), down = IndexOf(kDownNames, parts[1]);
+    if (across < 0 || down < 0) return false;
+    *out = {1 << across, 1 << down};
+    return true;
 }
 
-bool Apply(int opt, const std::string& arg, CliOptions* o, std::string* error) {
-    auto bad = [&](const char* name, const char* expected) {
-        *error = std::string("--") + name + ": \"" + arg + "\" is not " + expected;
-        return false;
-    };
-    Pair pair;
-    int value = 0;
-    switch (opt) {
-    case 'h':
-        o->help = true;
-        return true;
-    case kVersion:
-        o->version = true;
-        return true;
-    case kInfo:
-        o->info = true;
-        return true;
-    case kJson:
-        o->json = true;
-        return true;
-    case 'q':
-        o->quiet = true;
-        return true;
-    case 'o':
-        o->output = arg;
-        return true;
-    case kFormats: {
-        std::array<bool, 3> f{};
-        for (const std::string& name : Split(arg, ',')) {
-            if (name == "webm")
-                f[0] = true;
-            else if (name == "mp4")
-                f[1] = true;
-            else if (name == "ogg" || name == "ogv")
-                f[2] = true;
-            else
-                return bad("formats", "a list of webm, mp4 and ogg");
-        }
-        if (!f[0] && !f[1] && !f[2]) return bad("formats", "a list of webm, mp4 and ogg");
-        o->formats = f;
-        return true;
-    }
-    case kSize:
-        o->sourceSize = false;
-        if (arg == "original") {
-            o->sizeIndex = 0;
-        } else if (arg == "source") {
-            o->sizeIndex.reset();
-            o->sourceSize = true;
-        } else if (ParsePair(arg, 'x', 16, 4096, &pair)) {
-            o->sizeIndex = PresetIndexOf(pair.a, pair.b);
-            o->size = pair;
-        } else {
-            return bad("size", "original, source or WIDTHxHEIGHT (16 to 4096 each)");
-        }
-        return true;
-    case kResize:
-        if (arg == "center")
-            o->resize = 0;
-        else if (arg == "letterbox")
-            o->resize = 1;
-        else if (arg == "crop")
-            o->resize = 2;
-        else
-            return bad("resize", "center, letterbox or crop");
-        return true;
-    case kStart:
-    case kStop: {
-        int64_t t = 0;
-        if (!ParseTime(arg, &t)) return bad(opt == kStart ? "start" : "stop", "a time");
-        (opt == kStart ? o->clipStart : o->clipStop) = t;
-        return true;
-    }
-    case kCrop: {
-        const std::vector<std::string> parts = Split(arg, ',');
-        std::array<int, 4> c{};
-        if (parts.size() != 4) return bad("crop", "LEFT,TOP,WIDTH,HEIGHT");
-        for (size_t i = 0; i < 4; ++i)
-            if (!ParseInt(parts[i], i < 2 ? 0 : 1, 16384, &c[i]))
-                return bad("crop", "LEFT,TOP,WIDTH,HEIGHT");
-        o->crop = c;
-        return true;
-    }
-    case kRotate:
-        if (arg == "left")
-            o->turns.push_back(10);
-        else if (arg == "right")
-            o->turns.push_back(11);
-        else if (arg == "half")
-            o->turns.insert(o->turns.end(), {10, 10});
-        else
-            return bad("rotate", "left, right or half");
-        return true;
-    case kFlip:
-        if (arg == "horizontal")
-            o->turns.push_back(20);
-        else if (arg == "vertical")
-            o->turns.push_back(21);
-        else
-            return bad("flip", "horizontal or vertical");
-        return true;
-    case kBrightness:
-    case kContrast:
-        if (!ParseInt(arg, -100, 100, &value))
-            return bad(opt == kBrightness ? "brightness" : "contrast", "a number from -100 to 100");
-        (opt == kBrightness ? o->brightness : o->contrast) = value;
-        return true;
-    case kWatermark:
-        o->watermark = arg;
-        return true;
-    case kWatermarkPosition:
-        if (!ParseWatermarkPosition(arg, &pair))
-            return bad("watermark-position", "left|center|right,top|middle|bottom");
-        o->watermarkPosition = pair;
-        return true;
-    case kWatermarkAt:
-        if (!ParsePair(arg, ',', -16384, 16384, &pair)) return bad("watermark-at", "X,Y");
-        o->watermarkAt = pair;
-        return true;
-    case kWatermarkSize:
-        if (!ParsePair(arg, 'x', 1, 4096, &pair)) return bad("watermark-size", "WIDTHxHEIGHT");
-        o->watermarkSize = pair;
-        return true;
-    case kWatermarkTransparency:
-        if (!ParseInt(arg, 0, 255, &value))
-            return bad("watermark-transparency", "a number from 0 (opaque) to 255");
-        o->watermarkTransparency = value;
-        return true;
-    case kTemplate:
-        o->templateName = arg;
-        return true;
-    case kTemplates:
-        o->listTemplates = true;
-        return true;
-    case kAutoplay:
-    case kNoAutoplay:
-        o->autoplay = opt == kAutoplay;
-        return true;
-    case kControls:
-    case kNoControls:
-        o->controls = opt == kControls;
-        return true;
-    case kLoop:
-    case kNoLoop:
-        o->loop = opt == kLoop;
-        return true;
-    case kAd:
-        o->ad = arg;
-        return true;
-    case kAdLink:
-        o->adLink = arg;
-        return true;
-    case kAdSize:
-        if (!ParsePair(arg, 'x', 1, 4096, &pair)) return bad("ad-size", "WIDTHxHEIGHT");
-        o->adSize = pair;
-        return true;
-    case kTitle:
-        o->title = arg;
-        return true;
-    case kEffect: {
-        const size_t eq = arg.find('=');
-        const std::string name = arg.substr(0, eq);
-        for (int i = 0; i < int(std::size(kEffects)); ++i) {
-            if (name != kEffects[i].name) continue;
-            if (eq == std::string::npos ||
-                !ParseInt(arg.substr(eq + 1), kEffects[i].lo, kEffects[i].hi, &value)) {
-                *error = "--effect " + name + ": \"" + arg + "\" needs a number from " +
-                         std::to_string(kEffects[i].lo) + " to " + std::to_string(kEffects[i].hi);
-                return false;
-            }
-            o->effects.emplace_back(i, value);
-            return true;
-        }
-        return bad("effect", "NAME=N with a name that --help lists");
-    }
-    default:
-        *error = "unknown option";
-        return false;
-    }
+// The appliers that several options share, one per kind of field.
+template <std::string CliOptions::*field> bool StoreText(const OptionArg& a, CliOptions& o) {
+    o.*field = a.value;
+    return true;
 }
+
+template <bool CliOptions::*field> bool SetFlag(const OptionArg&, CliOptions& o) {
+    o.*field = true;
+    return true;
+}
+
+// --NAME and --no-NAME.
+template <std::optional<bool> CliOptions::*field>
+bool SetSwitch(const OptionArg& a, CliOptions& o) {
+    o.*field = !a.negated;
+    return true;
+}
+
+template <std::optional<int64_t> CliOptions::*field>
+bool StoreTime(const OptionArg& a, CliOptions& o) {
+    int64_t t = 0;
+    if (!ParseTime(a.value, &t)) return a.Bad("a time");
+    o.*field = t;
+    return true;
+}
+
+template <std::optional<int> CliOptions::*field>
+bool StoreLevel(const OptionArg& a, CliOptions& o) {
+    int value = 0;
+    if (!ParseInt(a.value, -100, 100, &value)) return a.Bad("a number from -100 to 100");
+    o.*field = value;
+    return true;
+}
+
+template <std::optional<Pair> CliOptions::*field>
+bool StorePictureSize(const OptionArg& a, CliOptions& o) {
+    Pair pair;
+    if (!ParsePair(a.value, 'x', 1, 4096, &pair)) return a.Bad("WIDTHxHEIGHT");
+    o.*field = pair;
+    return true;
+}
+
+const OptionSpec kOptionTable[] = {
+    // Output
+    {.name = "output",
+     .letter = 'o',
+     .value = "DIR",
+     .section = Section::Output,
+     .help = "folder the package folder is made in (it is named\n"
+             "after the video, with (1), (2)... when taken)",
+     .apply = StoreText<&CliOptions::output>,
+     .completion = Completion::Directory},
+    {.name = "formats",
+     .value = "LIST",
+     .section = Section::Output,
+     .help = "webm,mp4,ogg or any of them (default: saved options)",
+     .apply =
+         [](const OptionArg& a, CliOptions& o) {
+             std::array<bool, 3> f{};
+             for (const std::string& name : Split(a.value, ',')) {
+                 const int i = name == "ogv" ? 2 : IndexOf(kFormatNames, name);
+                 if (i < 0) return a.Bad("a list of webm, mp4 and ogg");
+                 f[size_t(i)] = true;
+             }
+             if (!f[0] && !f[1] && !f[2]) return a.Bad("a list of webm, mp4 and ogg");
+             o.formats = f;
+             return true;
+         },
+     .completion = Completion::ChoiceList,
+     .choices = [] { return Words(kFormatNames); }},
+    {.name = "size",
+     .value = "SIZE",
+     .section = Section::Output,
+     .help = "original   the source size rounded up to 16\n"
+             "source     exactly the source size (after --crop)\n"
+             "           (either fitted within 4096x4096)\n"
+             "WxH        e.g. 640x360; 320x240, 400x240, 640x360,\n"
+             "           640x480, 720x560, 854x480, 1280x720 and\n"
+             "           1920x1080 are the program's presets",
+     .apply =
+         [](const OptionArg& a, CliOptions& o) {
+             Pair pair;
+             o.sourceSize = false;
+             if (a.value == "original") {
+                 o.sizeIndex = 0;
+             } else if (a.value == "source") {
+                 o.sizeIndex.reset();
+                 o.sourceSize = true;
+             } else if (ParsePair(a.value, 'x', 16, 4096, &pair)) {
+                 o.sizeIndex = PresetIndexOf(pair.a, pair.b);
+                 o.size = pair;
+             } else {
+                 return a.Bad("original, source or WIDTHxHEIGHT (16 to 4096 each)");
+             }
+             return true;
+         },
+     .completion = Completion::Choice,
+     .choices =
+         [] {
+             std::vector<std::string> sizes = {"original", "source"};
+             for (int i = 1; i <= 8; ++i)
+                 sizes.push_back(std::to_string(kPresets[i].a) + "x" +
+                                 std::to_string(kPresets[i].b));
+             return sizes;
+         }},
+    {.name = "resize",
+     .value = "METHOD",
+     .section = Section::Output,
+     .help = "center, letterbox or crop: how the picture is\n"
+             "fitted into a size of another shape",
+     .apply =
+         [](const OptionArg& a, CliOptions& o) {
+             const int i = IndexOf(kResizeNames, a.value);
+             if (i < 0) return a.Bad("center, letterbox or crop");
+             o.resize = i;
+             return true;
+         },
+     .completion = Completion::Choice,
+     .choices = [] { return Words(kResizeNames); }},
+
+    // Clip and picture
+    {.name = "start",
+     .value = "TIME",
+     .section = Section::ClipAndPicture,
+     .help = "clip start; TIME is SECONDS, MM:SS or HH:MM:SS",
+     .apply = StoreTime<&CliOptions::clipStart>},
+    {.name = "stop",
+     .value = "TIME",
+     .section = Section::ClipAndPicture,
+     .help = "clip end (after --start)",
+     .apply = StoreTime<&CliOptions::clipStop>},
+    {.name = "rotate",
+     .value = "DIR",
+     .section = Section::ClipAndPicture,
+     .help = "left, right or half; repeatable, applied in order",
+     .apply =
+         [](const OptionArg& a, CliOptions& o) {
+             switch (IndexOf(kRotateNames, a.value)) {
+             case 0:
+                 o.turns.push_back(10);
+                 return true;
+             case 1:
+                 o.turns.push_back(11);
+                 return true;
+             case 2:
+                 o.turns.insert(o.turns.end(), {10, 10});
+                 return true;
+             default:
+                 return a.Bad("left, right or half");
+             }
+         },
+     .completion = Completion::Choice,
+     .choices = [] { return Words(kRotateNames); }},
+    {.name = "flip",
+     .value = "AXIS",
+     .section = Section::ClipAndPicture,
+     .help = "horizontal or vertical; repeatable, in order",
+     .apply =
+         [](const OptionArg& a, CliOptions& o) {
+             switch (IndexOf(kFlipNames, a.value)) {
+             case 0:
+                 o.turns.push_back(20);
+                 return true;
+             case 1:
+                 o.turns.push_back(21);
+                 return true;
+             default:
+                 return a.Bad("horizontal or vertical");
+             }
+         },
+     .completion = Completion::Choice,
+     .choices = [] { return Words(kFlipNames); }},
+    {.name = "crop",
+     .value = "L,T,W,H",
+     .section = Section::ClipAndPicture,
+     .help = "crop rectangle in the turned picture",
+     .apply =
+         [](const OptionArg& a, CliOptions& o) {
+             const std::vector<std::string> parts = Split(a.value, ',');
+             std::array<int, 4> c{};
+             if (parts.size() != 4) return a.Bad("LEFT,TOP,WIDTH,HEIGHT");
+             for (size_t i = 0; i < 4; ++i)
+                 if (!ParseInt(parts[i], i < 2 ? 0 : 1, 16384, &c[i]))
+                     return a.Bad("LEFT,TOP,WIDTH,HEIGHT");
+             o.crop = c;
+             return true;
+         }},
+    {.name = "brightness",
+     .value = "N",
+     .section = Section::ClipAndPicture,
+     .help = "-100 to 100 (0 = unchanged)",
+     .apply = StoreLevel<&CliOptions::brightness>},
+    {.name = "contrast",
+     .value = "N",
+     .section = Section::ClipAndPicture,
+     .help = "-100 to 100 (0 = unchanged)",
+     .apply = StoreLevel<&CliOptions::contrast>},
+    {.name = "effect",
+     .value = "NAME=N",
+     .section = Section::ClipAndPicture,
+     .help = "further effects, 0 = none; repeatable: hue, tint-hue\n"
+             "-90..90; saturation, lightness, tint-amount,\n"
+             "cyan-red, magenta-green, yellow-blue -50..50;\n"
+             "blur, sharpen-radius 0..100; sharpen-amount,\n"
+             "levels-highlight, -midtone, -shadow 0..50;\n"
+             "exposure, density -100..100; white-saturation,\n"
+             "black-saturation 0..100; expand-edge 0 or 1",
+     .apply =
+         [](const OptionArg& a, CliOptions& o) {
+             const size_t eq = a.value.find('=');
+             const std::string name = a.value.substr(0, eq);
+             for (int i = 0; i < int(std::size(kEffects)); ++i) {
+                 if (name != kEffects[i].name) continue;
+                 int value = 0;
+                 if (eq == std::string::npos ||
+                     !ParseInt(a.value.substr(eq + 1), kEffects[i].lo, kEffects[i].hi, &value)) {
+                     *a.error = "--effect " + name + ": \"" + a.value + "\" needs a number from " +
+                                std::to_string(kEffects[i].lo) + " to " +
+                                std::to_string(kEffects[i].hi);
+                     return false;
+                 }
+                 o.effects.emplace_back(i, value);
+                 return true;
+             }
+             return a.Bad("NAME=N with a name that --help lists");
+         },
+     .completion = Completion::Choice,
+     .choices =
+         [] {
+             std::vector<std::string> names;
+             for (const EffectOption& e : kEffects)
+                 names.push_back(std::string(e.name) + "=");
+             return names;
+         }},
+
+    // Watermark
+    {.name = "watermark",
+     .value = "PICTURE",
+     .section = Section::Watermark,
+     .help = "picture drawn on every frame (PNG, JPEG, BMP, GIF...)",
+     .apply = StoreText<&CliOptions::watermark>,
+     .completion = Completion::Picture},
+    {.name = "watermark-position",
+     .value = "H,V",
+     .section = Section::Watermark,
+     .help = "left|center|right,top|middle|bottom",
+     .apply =
+         [](const OptionArg& a, CliOptions& o) {
+             Pair pair;
+             if (!ParseWatermarkPosition(a.value, &pair))
+                 return a.Bad("left|center|right,top|middle|bottom");
+             o.watermarkPosition = pair;
+             return true;
+         },
+     .completion = Completion::Choice,
+     .choices =
+         [] {
+             std::vector<std::string> places;
+             for (const char* across : kAcrossNames)
+                 for (const char* down : kDownNames)
+                     places.push_back(std::string(across) + "," + down);
+             return places;
+         }},
+    {.name = "watermark-at",
+     .value = "X,Y",
+     .section = Section::Watermark,
+     .help = "position in the output picture instead",
+     .apply =
+         [](const OptionArg& a, CliOptions& o) {
+             Pair pair;
+             if (!ParsePair(a.value, ',', -16384, 16384, &pair)) return a.Bad("X,Y");
+             o.watermarkAt = pair;
+             return true;
+         }},
+    {.name = "watermark-size",
+     .value = "WxH",
+     .section = Section::Watermark,
+     .help = "size drawn (default: the picture's own size)",
+     .apply = StorePictureSize<&CliOptions::watermarkSize>},
+    {.name = "watermark-transparency",
+     .value = "N",
+     .section = Section::Watermark,
+     .help = "0 (opaque) to 255 (invisible)",
+     .apply =
+         [](const OptionArg& a, CliOptions& o) {
+             int value = 0;
+             if (!ParseInt(a.value, 0, 255, &value))
+                 return a.Bad("a number from 0 (opaque) to 255");
+             o.watermarkTransparency = value;
+             return true;
+         }},
+
+    // Page
+    {.name = "template",
+     .value = "NAME",
+     .section = Section::Page,
+     .help = "page template, by name or number",
+     .apply = StoreText<&CliOptions::templateName>,
+     .completion = Completion::Template},
+    {.name = "templates",
+     .section = Section::Page,
+     .help = "list the templates and end",
+     .apply = SetFlag<&CliOptions::listTemplates>},
+    {.name = "autoplay",
+     .negatable = true,
+     .section = Section::Page,
+     .apply = SetSwitch<&CliOptions::autoplay>},
+    {.name = "controls",
+     .negatable = true,
+     .section = Section::Page,
+     .apply = SetSwitch<&CliOptions::controls>},
+    {.name = "loop",
+     .negatable = true,
+     .section = Section::Page,
+     .apply = SetSwitch<&CliOptions::loop>},
+    {.name = "ad",
+     .value = "PICTURE",
+     .section = Section::Page,
+     .help = "advertisement picture shown before the video",
+     .apply = StoreText<&CliOptions::ad>,
+     .completion = Completion::Picture},
+    {.name = "ad-link",
+     .value = "URL",
+     .section = Section::Page,
+     .help = "where the advertisement leads",
+     .apply = StoreText<&CliOptions::adLink>},
+    {.name = "ad-size",
+     .value = "WxH",
+     .section = Section::Page,
+     .help = "its size on the page (default: fitted to the video)",
+     .apply = StorePictureSize<&CliOptions::adSize>},
+    {.name = "title",
+     .value = "TEXT",
+     .section = Section::Page,
+     .help = "the page's title (default: the file name)",
+     .apply = StoreText<&CliOptions::title>},
+
+    // Information
+    {.name = "info",
+     .section = Section::Information,
+     .help = "only import the file and print its properties",
+     .apply = SetFlag<&CliOptions::info>},
+    {.name = "json",
+     .section = Section::Information,
+     .help = "with --info: print them as JSON",
+     .apply = SetFlag<&CliOptions::json>},
+    {.name = "quiet",
+     .letter = 'q',
+     .section = Section::Information,
+     .help = "no progress line",
+     .apply = SetFlag<&CliOptions::quiet>},
+    {.name = "help",
+     .letter = 'h',
+     .section = Section::Information,
+     .help = "this text",
+     .apply = SetFlag<&CliOptions::help>},
+    {.name = "version",
+     .section = Section::Information,
+     .help = "the program's version",
+     .apply = SetFlag<&CliOptions::version>},
+};
+
+constexpr const char* kSectionTitles[] = {"Output", "Clip and picture", "Watermark", "Page",
+                                          "Information"};
+
+// getopt_long's codes: a short option is its letter, entry i of the table is
+// kLongCode + 2i, and kLongCode + 2i + 1 when given as --no-NAME.
+constexpr int kLongCode = 1000;
 
 } // namespace
+
+bool OptionArg::Bad(const char* expected) const {
+    *error = "--" + std::string(name) + ": \"" + value + "\" is not " + expected;
+    return false;
+}
+
+std::span<const OptionSpec> OptionTable() {
+    return kOptionTable;
+}
+
+std::string Synopsis(const OptionSpec& spec) {
+    std::string text = spec.letter ? std::string("-") + spec.letter + ", " : "";
+    text += std::string("--") + spec.name;
+    if (spec.negatable) text += std::string(", --no-") + spec.name;
+    if (spec.value) text += std::string(" ") + spec.value;
+    return text;
+}
 
 bool ParseTime(const std::string& text, int64_t* microseconds) {
     const std::vector<std::string> parts = Split(text, ':');
@@ -340,11 +490,31 @@ Pair PresetSize(int index) {
 
 bool ParseCommandLine(int argc, char** argv, CliOptions* out, std::string* error) {
     *out = CliOptions{};
+    std::vector<option> longOptions;
+    std::string shortOptions = ":"; // a missing value is told apart from an unknown option
+    std::vector<std::string> negatedNames;
+    negatedNames.reserve(std::size(kOptionTable)); // their c_str() stay where they are
+    for (size_t i = 0; i < std::size(kOptionTable); ++i) {
+        const OptionSpec& spec = kOptionTable[i];
+        const int hasArg = spec.value ? required_argument : no_argument;
+        longOptions.push_back({spec.name, hasArg, nullptr, kLongCode + 2 * int(i)});
+        if (spec.negatable) {
+            negatedNames.push_back(std::string("no-") + spec.name);
+            longOptions.push_back(
+                {negatedNames.back().c_str(), hasArg, nullptr, kLongCode + 2 * int(i) + 1});
+        }
+        if (spec.letter) {
+            shortOptions += spec.letter;
+            if (spec.value) shortOptions += ':';
+        }
+    }
+    longOptions.push_back({nullptr, 0, nullptr, 0});
+
     optind = 1;
     opterr = 0;
     for (;;) {
         int index = 0;
-        const int opt = getopt_long(argc, argv, ":ho:q", kOptions, &index);
+        const int opt = getopt_long(argc, argv, shortOptions.c_str(), longOptions.data(), &index);
         if (opt == -1) break;
         if (opt == '?') {
             *error = std::string("unknown option ") + argv[optind - 1];
@@ -354,7 +524,21 @@ bool ParseCommandLine(int argc, char** argv, CliOptions* out, std::string* error
             *error = std::string("option ") + argv[optind - 1] + " needs a value";
             return false;
         }
-        if (!Apply(opt, optarg ? optarg : "", out, error)) return false;
+        const OptionSpec* spec = nullptr;
+        bool negated = false;
+        if (opt >= kLongCode) {
+            spec = &kOptionTable[(opt - kLongCode) / 2];
+            negated = (opt - kLongCode) % 2 != 0;
+        } else {
+            for (const OptionSpec& s : kOptionTable)
+                if (s.letter == opt) spec = &s;
+        }
+        if (!spec) {
+            *error = "unknown option";
+            return false;
+        }
+        const OptionArg given{spec->name, optarg ? optarg : "", negated, error};
+        if (!spec->apply(given, *out)) return false;
     }
     if (out->help || out->version || out->listTemplates) return true;
     if (optind >= argc) {
@@ -378,67 +562,34 @@ bool ParseCommandLine(int argc, char** argv, CliOptions* out, std::string* error
 }
 
 std::string Usage() {
-    return R"(Usage: reelpage-cli [OPTIONS] VIDEO
+    std::string text = R"(Usage: reelpage-cli [OPTIONS] VIDEO
        reelpage-cli --info [--json] VIDEO
 
 Turns one video into a web package: the video re-encoded as WebM, MP4 and/or
 Ogg, a poster, and a page made from a template. Prints the path of the page.
 Settings not given here come from the program's saved options.
-
-Output:
-  -o, --output DIR            folder the package folder is made in (it is named
-                              after the video, with (1), (2)... when taken)
-      --formats LIST          webm,mp4,ogg or any of them (default: saved options)
-      --size SIZE             original   the source size rounded up to 16
-                              source     exactly the source size (after --crop)
-                                         (either fitted within 4096x4096)
-                              WxH        e.g. 640x360; 320x240, 400x240, 640x360,
-                                         640x480, 720x560, 854x480, 1280x720 and
-                                         1920x1080 are the program's presets
-      --resize METHOD         center, letterbox or crop: how the picture is
-                              fitted into a size of another shape
-
-Clip and picture:
-      --start TIME            clip start; TIME is SECONDS, MM:SS or HH:MM:SS
-      --stop TIME             clip end (after --start)
-      --rotate DIR            left, right or half; repeatable, applied in order
-      --flip AXIS             horizontal or vertical; repeatable, in order
-      --crop L,T,W,H          crop rectangle in the turned picture
-      --brightness N          -100 to 100 (0 = unchanged)
-      --contrast N            -100 to 100 (0 = unchanged)
-      --effect NAME=N         further effects, 0 = none; repeatable: hue, tint-hue
-                              -90..90; saturation, lightness, tint-amount,
-                              cyan-red, magenta-green, yellow-blue -50..50;
-                              blur, sharpen-radius 0..100; sharpen-amount,
-                              levels-highlight, -midtone, -shadow 0..50;
-                              exposure, density -100..100; white-saturation,
-                              black-saturation 0..100; expand-edge 0 or 1
-
-Watermark:
-      --watermark PICTURE     picture drawn on every frame (PNG, JPEG, BMP, GIF...)
-      --watermark-position H,V  left|center|right,top|middle|bottom
-      --watermark-at X,Y      position in the output picture instead
-      --watermark-size WxH    size drawn (default: the picture's own size)
-      --watermark-transparency N  0 (opaque) to 255 (invisible)
-
-Page:
-      --template NAME         page template, by name or number
-      --templates             list the templates and end
-      --autoplay, --no-autoplay
-      --controls, --no-controls
-      --loop, --no-loop
-      --ad PICTURE            advertisement picture shown before the video
-      --ad-link URL           where the advertisement leads
-      --ad-size WxH           its size on the page (default: fitted to the video)
-      --title TEXT            the page's title (default: the file name)
-
-Information:
-      --info                  only import the file and print its properties
-      --json                  with --info: print them as JSON
-  -q, --quiet                 no progress line
-  -h, --help                  this text
-      --version               the program's version
-
+)";
+    // The options' texts start in this column; a longer left side pushes its
+    // text along by two spaces.
+    constexpr size_t kTextColumn = 30;
+    for (size_t section = 0; section < std::size(kSectionTitles); ++section) {
+        text += std::string("\n") + kSectionTitles[section] + ":\n";
+        for (const OptionSpec& spec : kOptionTable) {
+            if (size_t(spec.section) != section) continue;
+            const std::string left = (spec.letter ? "  " : "      ") + Synopsis(spec);
+            text += left;
+            if (!*spec.help) {
+                text += "\n";
+                continue;
+            }
+            text +=
+                std::string(left.size() + 2 <= kTextColumn ? kTextColumn - left.size() : 2, ' ');
+            const std::vector<std::string> lines = Split(spec.help, '\n');
+            for (size_t i = 0; i < lines.size(); ++i)
+                text += (i ? std::string(kTextColumn, ' ') : "") + lines[i] + "\n";
+        }
+    }
+    return text + R"(
 While encoding, a progress line shows the percentage, the time elapsed and
 the time remaining. Ctrl-C cancels: the encoders stop and the unfinished
 package folder is removed.

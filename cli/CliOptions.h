@@ -4,7 +4,9 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace reelpage::cli {
@@ -66,10 +68,57 @@ struct CliOptions {
     std::string title;
 };
 
+// The groups of --help, in the order it lists them.
+enum class Section { Output, ClipAndPicture, Watermark, Page, Information };
+
+// What bash offers for an option's value.
+enum class Completion {
+    None,       // free text: nothing
+    Directory,  // folders
+    Picture,    // picture files (and folders, to reach them)
+    Choice,     // one of the option's choices
+    ChoiceList, // a comma-separated list of them
+    Template,   // the installed templates' numbers and names
+};
+
+// One option as given on the command line.
+struct OptionArg {
+    std::string_view name; // long name, without the dashes
+    std::string value;     // empty for a flag
+    bool negated = false;  // given as --no-NAME
+    std::string* error = nullptr;
+
+    // Says `--NAME: "VALUE" is not EXPECTED`; always false.
+    bool Bad(const char* expected) const;
+};
+
+// One entry of the option table, from which the parser, --help and the bash
+// completion are made: adding an option is adding an entry.
+struct OptionSpec {
+    const char* name;            // long name, without the dashes
+    char letter = 0;             // short form, 0 for none
+    const char* value = nullptr; // the value's name in --help; null for a flag
+    bool negatable = false;      // --no-NAME too (OptionArg::negated)
+    Section section = Section::Output;
+    const char* help = ""; // for --help; "\n" starts a continuation line
+    bool (*apply)(const OptionArg&, CliOptions&) = nullptr; // false with *error set
+    Completion completion = Completion::None;
+    std::vector<std::string> (*choices)() = nullptr; // for Choice and ChoiceList
+};
+
+// Every option, in the order --help lists them within their section.
+std::span<const OptionSpec> OptionTable();
+
+// How --help names an option: "-o, --output DIR", "--loop, --no-loop".
+std::string Synopsis(const OptionSpec& spec);
+
 // False with a message for the user when the line cannot be used.
 bool ParseCommandLine(int argc, char** argv, CliOptions* out, std::string* error);
 
 std::string Usage();
+
+// The bash completion script of reelpage-cli, made from the option table.
+std::string BashCompletion();
 
 // "12.5", "1:02.5", "1:00:00": seconds as microseconds; false when malformed.
 bool ParseTime(const std::string& text, int64_t* microseconds);

@@ -2,7 +2,12 @@
 #include "CliOptions.h"
 #include "MediaInfoText.h"
 
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <set>
+#include <sstream>
 #include <vector>
 
 #include "platform/wstr.h"
@@ -155,6 +160,97 @@ TEST(CliOptions, Times) {
     EXPECT_EQ(t, 59250000);
     for (const char* bad : {"", ":", "1:", "a", "1.5:00", "1:60", "-1", "1:2:3:4"})
         EXPECT_FALSE(ParseTime(bad, &t)) << bad;
+}
+
+// The option headings of a manual page's OPTIONS section as --help writes
+// them: ".BR \-o ", " \-\-output " \fIDIR\fR"" is "-o, --output DIR".
+std::set<std::string> ManualPageOptions(const std::string& path) {
+    std::ifstream in(path);
+    std::set<std::string> headings;
+    std::string line;
+    bool inOptions = false, heading = false;
+    while (std::getline(in, line)) {
+        if (line.rfind(".SH", 0) == 0) inOptions = line == ".SH OPTIONS";
+        if (!inOptions) continue;
+        if (line == ".TP" || line == ".TQ") {
+            heading = true;
+            continue;
+        }
+        if (heading && line.rfind(".B", 0) == 0) {
+            // The macro's arguments, quoted or not, joined without spaces.
+            std::string text;
+            bool quoted = false;
+            for (size_t i = line.find(' '); i != std::string::npos && i < line.size(); ++i) {
+                if (line[i] == '"') {
+                    quoted = !quoted;
+                } else if (line.compare(i, 2, "\\f") == 0) {
+                    i += 2; // a font change
+                } else if (line.compare(i, 2, "\\-") == 0) {
+                    text += '-';
+                    ++i;
+                } else if (line[i] != ' ' || quoted) {
+                    text += line[i];
+                }
+            }
+            headings.insert(text);
+        }
+        heading = false;
+    }
+    return headings;
+}
+
+// What bash completion offers for the words of a command line, the last one
+// being completed.
+std::string Complete(const std::string& script, const std::string& words) {
+    const std::string command = "bash -c '. \"" + script + "\"; COMP_WORDS=(" + words +
+                                "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _reelpage_cli; "
+                                "echo \"${COMPREPLY[*]}\"' 2>&1";
+    FILE* p = popen(command.c_str(), "r");
+    if (!p) return "popen failed";
+    std::string out;
+    char buffer[4096];
+    while (size_t n = fread(buffer, 1, sizeof buffer, p))
+        out.append(buffer, n);
+    pclose(p);
+    if (!out.empty() && out.back() == '\n') out.pop_back();
+    return out;
+}
+
+// --help, the manual page and the bash completion all come from, or are
+// checked against, the option table: an option added to it appears in all.
+TEST(CliOptions, EveryOptionIsDocumentedAndCompleted) {
+    const std::string usage = Usage();
+    std::set<std::string> synopses;
+    std::string names;
+    for (const OptionSpec& spec : OptionTable()) {
+        synopses.insert(Synopsis(spec));
+        EXPECT_NE(usage.find(Synopsis(spec)), std::string::npos) << Synopsis(spec);
+        if (spec.letter) names += std::string(" -") + spec.letter;
+        names += std::string(" --") + spec.name;
+        if (spec.negatable) names += std::string(" --no-") + spec.name;
+    }
+    EXPECT_EQ(ManualPageOptions(REELPAGE_SOURCE_DIR "/packaging/reelpage-cli.1.in"), synopses)
+        << "packaging/reelpage-cli.1.in and the option table name different options";
+
+    const std::string script = std::string(std::getenv("HOME")) + "/reelpage-cli.bash";
+    std::ofstream out(script);
+    out << BashCompletion();
+    out.close();
+    ASSERT_TRUE(out) << script;
+    struct Case {
+        const char* words;
+        std::string offered;
+    } cases[] = {
+        {"reelpage-cli -", names.substr(1)},
+        {"reelpage-cli --no", "--no-autoplay --no-controls --no-loop"},
+        {"reelpage-cli --formats mp4,o", "mp4,ogg"},
+        {"reelpage-cli --size 6", "640x360 640x480"},
+        {"reelpage-cli --effect levels-m", "levels-midtone="},
+        {"reelpage-cli --watermark-position right,m", "right,middle"},
+        {"reelpage-cli --title \"\"", ""}, // free text: no file names
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Complete(script, c.words), c.offered) << c.words;
 }
 
 TEST(MediaInfoText, TextsOfTheFileInformationDialog) {
