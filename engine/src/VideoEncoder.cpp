@@ -68,15 +68,15 @@ struct EncoderBlocks {
 
 class VideoEncoder {
 public:
-    Project* m_pProject = nullptr;
-    MediaInfo* m_pMediaInfo = nullptr;
+    Project* const m_pProject;
+    MediaInfo* const m_pMediaInfo;
     int m_cEncoder = 0;
     EncoderBlocks m_Encoders[3];
     platform::SharedBlock m_Launch;
     platform::SharedBlock m_Talvoricer;
     platform::SharedBlock m_PosterFrame; // empty when the poster is a picture of the user's
     int m_hDecoder = -1;
-    HWND m_hwndNotify = 0;
+    const HWND m_hwndNotify;
     std::atomic<bool> m_bCancel{false};
     WCHAR m_szFolder[kMaxPath] = {};
     std::thread m_AudioThread;
@@ -86,10 +86,16 @@ public:
     int m_hStopWatcher = -1;
     bool m_bFinished = false;
 
+    VideoEncoder(HWND notify, Project* project, MediaInfo* media)
+        : m_pProject(project), m_pMediaInfo(media), m_hwndNotify(notify) {}
     ~VideoEncoder() { Release(true); }
 
     Talvoricer* Status() const { return static_cast<Talvoricer*>(m_Talvoricer.view); }
 
+    // Makes the output folder, the blocks and the helpers and threads of the
+    // job. False when a step fails: what the steps before it made is undone
+    // then, except the new folder, which a failed start keeps.
+    bool Start();
     void FeedAudio();
     void Watch();
     // Ends the helpers (terminating them when cancel is set, else waiting)
@@ -97,6 +103,19 @@ public:
     void Release(bool cancel);
 
 private:
+    // The steps of Start(), in their order; each logs its own failure.
+    bool CreateStatusBlock(const FramePath& path);
+    bool OutputSizeUsable() const;
+    void CreatePosterFrameBlock();
+    bool StartEncoders(const FramePath& path);
+    bool CreateEncoderBlocks(int k, size_t frameBytes);
+    bool FillEncoderTask(int k, const OutputFormat& format, const FramePath& path);
+    bool StartEncoder(int k);
+    bool CreateDecoderLaunch();
+    void StartAudioThread();
+    bool StartDecoder();
+
+    bool HasAudio() const { return m_pMediaInfo->m_bAudioStream != 0; }
     void SavePosterFrame();
     void StopWatcher();
     void EndAudioThread();
@@ -476,6 +495,209 @@ void VideoEncoder::Release(bool cancel) {
     }
 }
 
+bool VideoEncoder::Start() {
+    if (!CreateOutputFolder(*m_pMediaInfo, m_szFolder)) {
+        m_szFolder[0] = 0; // nothing of ours to delete
+        return false;
+    }
+    const FramePath path = ChooseFramePath(*m_pProject, *m_pMediaInfo);
+    const bool started = [&] {
+        if (!CreateStatusBlock(path) || !OutputSizeUsable()) return false;
+        CreatePosterFrameBlock();
+        if (!StartEncoders(path) || !CreateDecoderLaunch()) return false;
+        StartAudioThread();
+        return StartDecoder();
+    }();
+    if (!started) {
+        // Ends every helper already started and releases every block, but
+        // keeps the new folder, as a failed start should.
+        m_szFolder[0] = 0;
+        Release(true);
+        return false;
+    }
+    const Project& project = *m_pProject;
+    Status()->m_Duration = project.m_ClipStop != 0 ? project.m_ClipStop - project.m_ClipStart
+                                                   : m_pMediaInfo->m_Duration - project.m_ClipStart;
+    LogWrite(kLogInfo, "Encoding %ls into %ls: %d output(s), frame path %d\n",
+             m_pMediaInfo->m_szFileName, m_szFolder, m_cEncoder, path.transform);
+    return true;
+}
+
+// The status block the program polls and the decoder's plug-in fills, and
+// the events of the job's own threads.
+bool VideoEncoder::CreateStatusBlock(const FramePath& path) {
+    if (CreateBlock(sizeof(Talvoricer), &m_Talvoricer, "sizeof(Talvoricer)") != 0) return false;
+    Talvoricer* status = Status();
+    std::memset(status, 0, sizeof *status);
+    status->m_hMediaInfo = m_pMediaInfo->m_hSelf;
+    status->m_hTaskList = m_pProject->m_hSelf;
+    status->m_hwndMessage = m_hwndNotify;
+    status->m_lParam = 0;
+    status->m_Transform = path.transform;
+    status->m_FlipXY = path.flipXY;
+    m_hStopWatcher = CreateEventLogged();
+    m_hAudioDone = CreateEventLogged();
+    return m_hStopWatcher >= 0 && m_hAudioDone >= 0;
+}
+
+bool VideoEncoder::OutputSizeUsable() const {
+    if (m_pProject->m_OutputWidth > 0 && m_pProject->m_OutputHeight > 0) return true;
+    LogWrite(kLogError, "Output size %dx%d\n", m_pProject->m_OutputWidth,
+             m_pProject->m_OutputHeight);
+    return false;
+}
+
+// Unless the user chose the poster's picture (a snapshot or a file), the
+// poster is the first output picture: the thumbnail knows nothing of the
+// turn, the crop or the fit. Without the block (logged) the page generator
+// makes the poster from the thumbnail, so the job goes on.
+void VideoEncoder::CreatePosterFrameBlock() {
+    if (!ProjectPosterIsThumbnail(*m_pProject, *m_pMediaInfo)) return;
+    const int32_t w = m_pProject->m_OutputWidth, h = m_pProject->m_OutputHeight;
+    if (CreateBlock(PosterFrameBlockSize(w, h), &m_PosterFrame, "PosterFrame") != 0) return;
+    auto* header = static_cast<PosterFrameHeader*>(m_PosterFrame.view);
+    *header = PosterFrameHeader{0, w, h, 0};
+    Status()->m_hVideoStreams[kPosterFrameStream] = m_PosterFrame.handle;
+}
+
+// One encoder per chosen format, numbered in the formats' order.
+bool VideoEncoder::StartEncoders(const FramePath& path) {
+    const size_t frameBytes =
+        VideoFrameBytes(m_pProject->m_OutputWidth, m_pProject->m_OutputHeight, path.pixelFormat);
+    for (int f = 0; f < 3; ++f) {
+        if (!m_pProject->m_Formats[f]) continue;
+        const int k = m_cEncoder;
+        if (!CreateEncoderBlocks(k, frameBytes) || !FillEncoderTask(k, kFormats[f], path) ||
+            !StartEncoder(k))
+            return false;
+        m_cEncoder = k + 1;
+    }
+    if (m_cEncoder == 0) {
+        LogWrite(kLogError, "No output format chosen\n");
+        return false;
+    }
+    Status()->m_cEncoder = m_cEncoder;
+    return true;
+}
+
+// Encoder 0's blocks hold the frames and the sound every encoder reads;
+// the others' are headers only.
+bool VideoEncoder::CreateEncoderBlocks(int k, size_t frameBytes) {
+    EncoderBlocks& e = m_Encoders[k];
+    if (CreateBlock(k == 0 ? VideoStreamBlockSize(frameBytes) : kSharedVideoBlockSize, &e.video,
+                    "VideoStream") != 0)
+        return false;
+    e.Video()->m_hSlotEvent = CreateEventLogged();
+    e.Video()->m_hFrameEvent = CreateEventLogged();
+    if (e.Video()->m_hSlotEvent < 0 || e.Video()->m_hFrameEvent < 0) return false;
+    Status()->m_hVideoStreams[k] = e.video.handle;
+    if (HasAudio()) {
+        if (CreateBlock(k == 0 ? kAudioStreamBlockSize : kSharedAudioBlockSize, &e.audio,
+                        "AudioStream") != 0)
+            return false;
+        std::memset(e.audio.view, 0, sizeof(AudioStreamHeader));
+        e.Audio()->m_hSpaceEvent = CreateEventLogged();
+        e.Audio()->m_hDataEvent = CreateEventLogged();
+        if (e.Audio()->m_hSpaceEvent < 0 || e.Audio()->m_hDataEvent < 0) return false;
+    }
+    return CreateBlock(sizeof(EncoderTask), &e.task, "sizeof(EncoderTask)") == 0;
+}
+
+bool VideoEncoder::FillEncoderTask(int k, const OutputFormat& format, const FramePath& path) {
+    const EncoderBlocks& e = m_Encoders[k];
+    const MediaInfo& media = *m_pMediaInfo;
+    EncoderTask* t = e.Task();
+    std::memset(t, 0, sizeof *t);
+    // The task's path field holds 255 characters: a longer one would make
+    // the encoder write somewhere else.
+    WCHAR file[kMaxPath + 16];
+    const int length =
+        platform::WFormat(file, std::size(file), "%ls/video.%ls", m_szFolder, format.extension);
+    if (length >= int(std::size(t->m_szFileName))) {
+        LogWrite(kLogError, "Output path too long: %ls\n", file);
+        return false;
+    }
+    platform::WStrCopy(t->m_szFileName, file);
+    platform::WStrCopy(t->m_szFormat, format.container);
+    platform::WStrCopy(t->m_szVideoCodec, format.videoCodec);
+    t->m_PixelFormat = path.pixelFormat;
+    t->m_VideoBitRate = media.m_VideoBitRate;
+    t->m_FrameRateDen = media.m_FrameRateDen;
+    t->m_FrameRateNum = media.m_FrameRateNum;
+    t->m_Width = m_pProject->m_OutputWidth;
+    t->m_Height = m_pProject->m_OutputHeight;
+    if (HasAudio()) {
+        platform::WStrCopy(t->m_szAudioCodec, format.audioCodec);
+        t->m_AudioBitRate = AudioBitRateFor(media.m_SampleRate, media.m_nChannel);
+        t->m_SampleRate = media.m_SampleRate;
+        t->m_nChannel = media.m_nChannel;
+        t->m_hAudioStream = e.audio.handle;
+    } else {
+        t->m_bNoAudio = 1;
+    }
+    t->m_hVideoStream = e.video.handle;
+    if (k > 0) {
+        t->m_hSharedVideo = m_Encoders[0].video.handle;
+        t->m_nSharedVideoOffset = int32_t(kVideoSlotsOffset);
+        if (HasAudio()) {
+            t->m_hSharedAudio = m_Encoders[0].audio.handle;
+            t->m_nSharedAudioOffset = int32_t(kAudioRingOffset);
+        }
+    }
+    t->m_nAudioRingSize = kAudioRingSize;
+    t->m_hLogFile = LogHandle();
+    t->m_hwndMessage = m_hwndNotify;
+    t->m_uMsg = kMsgEncoderDone;
+    t->m_nIndex = k;
+    t->m_hSelf = e.task.handle;
+    return true;
+}
+
+bool VideoEncoder::StartEncoder(int k) {
+    EncoderBlocks& e = m_Encoders[k];
+    // The encoder's own blocks and events, and encoder 0's that it reads.
+    std::vector<int> handOver;
+    for (const EncoderBlocks* b : {&e, &m_Encoders[0]}) {
+        handOver.push_back(b->video.handle);
+        handOver.push_back(b->Video()->m_hSlotEvent);
+        handOver.push_back(b->Video()->m_hFrameEvent);
+        if (HasAudio()) {
+            handOver.push_back(b->audio.handle);
+            handOver.push_back(b->Audio()->m_hSpaceEvent);
+            handOver.push_back(b->Audio()->m_hDataEvent);
+        }
+    }
+    if (LaunchEncoder(e.task.handle, handOver, &e.process) != 0) return false;
+    e.Task()->m_hProcess = e.process;
+    return true;
+}
+
+// The decoder's launch block names the source, the clip's start and the
+// encoding plug-in, which finds the status block through it.
+bool VideoEncoder::CreateDecoderLaunch() {
+    return CreateHelperLaunch(m_pMediaInfo->m_szFileName, 0, m_pProject->m_ClipStart,
+                              u"talvoric.so", m_Talvoricer.handle, &m_Launch) == 0;
+}
+
+void VideoEncoder::StartAudioThread() {
+    if (HasAudio()) m_AudioThread = std::thread([this] { FeedAudio(); });
+}
+
+bool VideoEncoder::StartDecoder() {
+    // The decoder reads the status block, the records and every encoder's
+    // frame queue, and leaves the poster's picture in its block.
+    std::vector<int> handOver = {m_Talvoricer.handle, m_pMediaInfo->m_hSelf, m_pProject->m_hSelf};
+    for (int i = 0; i < m_cEncoder; ++i) {
+        const EncoderBlocks& e = m_Encoders[i];
+        handOver.insert(handOver.end(),
+                        {e.video.handle, e.Video()->m_hSlotEvent, e.Video()->m_hFrameEvent});
+    }
+    if (m_PosterFrame.view) handOver.push_back(m_PosterFrame.handle);
+    if (LaunchDecoder(m_Launch.handle, handOver, &m_hDecoder) != 0) return false;
+    m_Watcher = std::thread([this] { Watch(); });
+    return true;
+}
+
 Talvoricer* StartEncoding(HWND notify) {
     EndPreviewSession();
     g_pVideoEncoder.reset(); // a job never finished is abandoned
@@ -485,166 +707,10 @@ Talvoricer* StartEncoding(HWND notify) {
         LogWrite(kLogError, "StartEncoding without a project\n");
         return nullptr;
     }
-    auto job = std::make_unique<VideoEncoder>();
-    job->m_hwndNotify = notify;
-    job->m_pProject = project;
-    job->m_pMediaInfo = media;
-    if (!CreateOutputFolder(*media, job->m_szFolder)) {
-        job->m_szFolder[0] = 0; // nothing of ours to delete
-        return nullptr;
-    }
-    // From here on a failure keeps the new folder, as a failed start should.
-    auto failed = [&job] {
-        job->m_szFolder[0] = 0;
-        job->Release(true);
-        return nullptr;
-    };
-
-    const FramePath path = ChooseFramePath(*project, *media);
-    if (CreateBlock(sizeof(Talvoricer), &job->m_Talvoricer, "sizeof(Talvoricer)") != 0)
-        return failed();
-    Talvoricer* status = job->Status();
-    std::memset(status, 0, sizeof *status);
-    status->m_hMediaInfo = media->m_hSelf;
-    status->m_hTaskList = project->m_hSelf;
-    status->m_hwndMessage = notify;
-    status->m_lParam = 0;
-    status->m_Transform = path.transform;
-    status->m_FlipXY = path.flipXY;
-    job->m_hStopWatcher = CreateEventLogged();
-    job->m_hAudioDone = CreateEventLogged();
-    if (job->m_hStopWatcher < 0 || job->m_hAudioDone < 0) return failed();
-
-    const bool audio = media->m_bAudioStream != 0;
-    const size_t frameBytes =
-        VideoFrameBytes(project->m_OutputWidth, project->m_OutputHeight, path.pixelFormat);
-    if (project->m_OutputWidth <= 0 || project->m_OutputHeight <= 0) {
-        LogWrite(kLogError, "Output size %dx%d\n", project->m_OutputWidth, project->m_OutputHeight);
-        return failed();
-    }
-    // Unless the user chose the poster's picture (a snapshot or a file), the
-    // poster is the first output picture: the thumbnail knows nothing of
-    // the turn, the crop or the fit.
-    if (ProjectPosterIsThumbnail(*project, *media)) {
-        const int32_t w = project->m_OutputWidth, h = project->m_OutputHeight;
-        if (CreateBlock(PosterFrameBlockSize(w, h), &job->m_PosterFrame, "PosterFrame") == 0) {
-            auto* header = static_cast<PosterFrameHeader*>(job->m_PosterFrame.view);
-            *header = PosterFrameHeader{0, w, h, 0};
-            status->m_hVideoStreams[kPosterFrameStream] = job->m_PosterFrame.handle;
-        }
-    }
-    int k = 0;
-    for (int f = 0; f < 3; ++f) {
-        if (!project->m_Formats[f]) continue;
-        const OutputFormat& format = kFormats[f];
-        EncoderBlocks& e = job->m_Encoders[k];
-        if (CreateBlock(k == 0 ? VideoStreamBlockSize(frameBytes) : kSharedVideoBlockSize, &e.video,
-                        "VideoStream") != 0)
-            return failed();
-        e.Video()->m_hSlotEvent = CreateEventLogged();
-        e.Video()->m_hFrameEvent = CreateEventLogged();
-        if (e.Video()->m_hSlotEvent < 0 || e.Video()->m_hFrameEvent < 0) return failed();
-        status->m_hVideoStreams[k] = e.video.handle;
-        if (audio) {
-            if (CreateBlock(k == 0 ? kAudioStreamBlockSize : kSharedAudioBlockSize, &e.audio,
-                            "AudioStream") != 0)
-                return failed();
-            std::memset(e.audio.view, 0, sizeof(AudioStreamHeader));
-            e.Audio()->m_hSpaceEvent = CreateEventLogged();
-            e.Audio()->m_hDataEvent = CreateEventLogged();
-            if (e.Audio()->m_hSpaceEvent < 0 || e.Audio()->m_hDataEvent < 0) return failed();
-        }
-        if (CreateBlock(sizeof(EncoderTask), &e.task, "sizeof(EncoderTask)") != 0) return failed();
-        EncoderTask* t = e.Task();
-        std::memset(t, 0, sizeof *t);
-        // The task's path field holds 255 characters: a longer one would make
-        // the encoder write somewhere else.
-        WCHAR file[kMaxPath + 16];
-        const int length = platform::WFormat(file, std::size(file), "%ls/video.%ls",
-                                             job->m_szFolder, format.extension);
-        if (length >= int(std::size(t->m_szFileName))) {
-            LogWrite(kLogError, "Output path too long: %ls\n", file);
-            return failed();
-        }
-        platform::WStrCopy(t->m_szFileName, file);
-        platform::WStrCopy(t->m_szFormat, format.container);
-        platform::WStrCopy(t->m_szVideoCodec, format.videoCodec);
-        t->m_PixelFormat = path.pixelFormat;
-        t->m_VideoBitRate = media->m_VideoBitRate;
-        t->m_FrameRateDen = media->m_FrameRateDen;
-        t->m_FrameRateNum = media->m_FrameRateNum;
-        t->m_Width = project->m_OutputWidth;
-        t->m_Height = project->m_OutputHeight;
-        if (audio) {
-            platform::WStrCopy(t->m_szAudioCodec, format.audioCodec);
-            t->m_AudioBitRate = AudioBitRateFor(media->m_SampleRate, media->m_nChannel);
-            t->m_SampleRate = media->m_SampleRate;
-            t->m_nChannel = media->m_nChannel;
-            t->m_hAudioStream = e.audio.handle;
-        } else {
-            t->m_bNoAudio = 1;
-        }
-        t->m_hVideoStream = e.video.handle;
-        if (k > 0) {
-            t->m_hSharedVideo = job->m_Encoders[0].video.handle;
-            t->m_nSharedVideoOffset = int32_t(kVideoSlotsOffset);
-            if (audio) {
-                t->m_hSharedAudio = job->m_Encoders[0].audio.handle;
-                t->m_nSharedAudioOffset = int32_t(kAudioRingOffset);
-            }
-        }
-        t->m_nAudioRingSize = kAudioRingSize;
-        t->m_hLogFile = LogHandle();
-        t->m_hwndMessage = notify;
-        t->m_uMsg = kMsgEncoderDone;
-        t->m_nIndex = k;
-        t->m_hSelf = e.task.handle;
-        // The encoder's own blocks and events, and encoder 0's that it reads.
-        std::vector<int> handOver;
-        for (const EncoderBlocks* b : {&e, &job->m_Encoders[0]}) {
-            handOver.push_back(b->video.handle);
-            handOver.push_back(b->Video()->m_hSlotEvent);
-            handOver.push_back(b->Video()->m_hFrameEvent);
-            if (audio) {
-                handOver.push_back(b->audio.handle);
-                handOver.push_back(b->Audio()->m_hSpaceEvent);
-                handOver.push_back(b->Audio()->m_hDataEvent);
-            }
-        }
-        if (LaunchEncoder(e.task.handle, handOver, &e.process) != 0) return failed();
-        t->m_hProcess = e.process;
-        ++k;
-        job->m_cEncoder = k;
-    }
-    if (k == 0) {
-        LogWrite(kLogError, "No output format chosen\n");
-        return failed();
-    }
-    status->m_cEncoder = k;
-
-    if (CreateHelperLaunch(media->m_szFileName, 0, project->m_ClipStart, u"talvoric.so",
-                           job->m_Talvoricer.handle, &job->m_Launch) != 0)
-        return failed();
-    VideoEncoder* raw = job.get();
-    if (audio) job->m_AudioThread = std::thread([raw] { raw->FeedAudio(); });
-    // The decoder reads the status block, the records and every encoder's
-    // frame queue, and leaves the poster's picture in its block.
-    std::vector<int> handOver = {job->m_Talvoricer.handle, media->m_hSelf, project->m_hSelf};
-    for (int i = 0; i < k; ++i) {
-        const EncoderBlocks& e = job->m_Encoders[i];
-        handOver.insert(handOver.end(),
-                        {e.video.handle, e.Video()->m_hSlotEvent, e.Video()->m_hFrameEvent});
-    }
-    if (job->m_PosterFrame.view) handOver.push_back(job->m_PosterFrame.handle);
-    if (LaunchDecoder(job->m_Launch.handle, handOver, &job->m_hDecoder) != 0) return failed();
-    job->m_Watcher = std::thread([raw] { raw->Watch(); });
-
-    status->m_Duration = project->m_ClipStop != 0 ? project->m_ClipStop - project->m_ClipStart
-                                                  : media->m_Duration - project->m_ClipStart;
-    LogWrite(kLogInfo, "Encoding %ls into %ls: %d output(s), frame path %d\n", media->m_szFileName,
-             job->m_szFolder, k, path.transform);
+    auto job = std::make_unique<VideoEncoder>(notify, project, media);
+    if (!job->Start()) return nullptr;
     g_pVideoEncoder = std::move(job);
-    return status;
+    return g_pVideoEncoder->Status();
 }
 
 int32_t FinishEncoding(BOOL cancel) {

@@ -352,6 +352,38 @@ TEST_F(Encoding, MissingSampleFileIsReportedAndTheStartFailsCleanly) {
     EXPECT_EQ(OutputFolder(), "");
 }
 
+size_t OpenDescriptorCount() {
+    const auto fds = fs::directory_iterator("/proc/self/fd");
+    return size_t(std::distance(fs::begin(fds), fs::end(fds)));
+}
+
+// A start that fails after its first steps undoes them: no block or event is
+// left open, and only the new folder stays.
+TEST_F(Encoding, AFailedStartReleasesWhatItMadeAndKeepsTheFolder) {
+    MediaInfo* m = Import(MakeClip("long.mp4", "160x90", 1));
+    // 245 characters of parent folder: "<parent>/long" can be made, but the
+    // encoder's "<parent>/long/video.webm" is longer than its task can hold.
+    std::string deep = m_Parent + "/";
+    deep += std::string(245 - deep.size(), 'd');
+    struct Case {
+        const char* what;
+        std::string parent;
+        bool webm, mp4;
+    } cases[] = {
+        {"no format chosen", m_Parent, false, false},
+        {"the output path too long", deep, true, true},
+    };
+    for (const Case& c : cases) {
+        platform::WStrCopy(TheSettings().m_szFolder, platform::FromUtf8(c.parent));
+        NewProject(m, c.webm, c.mp4, false);
+        const size_t descriptors = OpenDescriptorCount();
+        EXPECT_EQ(Start(), nullptr) << c.what;
+        EXPECT_EQ(OpenDescriptorCount(), descriptors) << c.what;
+        EXPECT_EQ(OutputFolder(), "") << c.what;
+        EXPECT_TRUE(fs::is_directory(c.parent + "/long")) << c.what;
+    }
+}
+
 // The inode of every descriptor a process has open.
 std::set<ino_t> OpenInodes(int pid) {
     std::set<ino_t> inodes;
