@@ -3,7 +3,6 @@
 #include <QtGlobal>
 
 #include <cstdio>
-#include <tuple>
 
 #include "reelpage/exports.h"
 

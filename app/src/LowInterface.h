@@ -10,10 +10,10 @@
 // go on without a result (GetSettings at start-up) check for null as they
 // would for any failure.
 #include <cstdint>
-#include <tuple>
 #include <type_traits>
 
 #include "Defines.h"
+#include "reelpage/exports.h"
 
 namespace reelpage::app {
 
@@ -54,55 +54,17 @@ private:
     mutable bool m_reported = false;
 };
 
+// Picks the exports the program imports out of the list (see exports.h).
+#define REELPAGE_IF_IMPORTED_Imported(...) __VA_ARGS__
+#define REELPAGE_IF_IMPORTED_NotImported(...)
+#define REELPAGE_IF_IMPORTED(use, ...) REELPAGE_IF_IMPORTED_##use(__VA_ARGS__)
+
+// One entry per imported export, named, numbered and typed as the list has it.
 struct LowInterface {
-    Import<int32_t (*)(HWND*)> EnterInstance{1, "EnterInstance"};
-    Import<int32_t (*)()> InitDiagnostics{2, "InitDiagnostics"};
-    Import<HWND (*)(HWND)> SetMainWindow{3, "SetMainWindow"};
-    Import<BOOL (*)(ProductInfo*)> LoadProductInfo{4, "LoadProductInfo"};
-    Import<BOOL (*)(ProductInfo*, const WCHAR*, HWND, uint32_t)> CheckForUpdate{8,
-                                                                                "CheckForUpdate"};
-    Import<int32_t (*)()> InitFolders{9, "InitFolders"};
-    Import<int32_t (*)()> InitEngine{10, "InitEngine"};
-    Import<void (*)()> ExitEngine{11, "ExitEngine"};
-    Import<Project* (*)(MediaInfo*, HWND, HWND)> CreateProject{12, "CreateProject"};
-    Import<int32_t (*)(HWND, HWND)> RestartPreview{13, "RestartPreview"};
-    Import<BOOL (*)()> IsVistaOrLater{14, "IsVistaOrLater"};
-    Import<const WCHAR* (*)()> GetOutputFolder{17, "GetOutputFolder"};
-    Import<int32_t (*)()> Play{18, "Play"};
-    Import<int32_t (*)()> Pause{19, "Pause"};
-    Import<int32_t (*)(int32_t)> Seek{20, "Seek"};
-    Import<int32_t (*)(BOOL)> SnapshotPoster{21, "SnapshotPoster"};
-    Import<int32_t (*)()> LayoutPreview{22, "LayoutPreview"};
-    Import<int32_t (*)()> ApplyClipRange{23, "ApplyClipRange"};
-    Import<int32_t (*)(int32_t)> NotifyPreview{24, "NotifyPreview"};
-    Import<int32_t (*)()> EnterCropMode{25, "EnterCropMode"};
-    Import<int32_t (*)()> LeaveCropMode{26, "LeaveCropMode"};
-    Import<Talvoricer* (*)(HWND)> StartEncoding{28, "StartEncoding"};
-    Import<void (*)(MediaInfo*)> SaveMediaInfo{29, "SaveMediaInfo"};
-    Import<Settings* (*)()> GetSettings{30, "GetSettings"};
-    Import<int32_t (*)()> SaveSettings{31, "SaveSettings"};
-    Import<int32_t (*)()> BeginSeekDrag{32, "BeginSeekDrag"};
-    Import<int32_t (*)()> EndSeekDrag{33, "EndSeekDrag"};
-    Import<int32_t (*)()> ApplyOutputSize{34, "ApplyOutputSize"};
-    Import<int32_t (*)(int32_t)> RotateFlip{35, "RotateFlip"};
-    Import<int32_t (*)()> ApplyCrop{36, "ApplyCrop"};
-    Import<int32_t (*)()> FreeEncoding{38, "FreeEncoding"};
-    Import<int32_t (*)(BOOL)> FinishEncoding{39, "FinishEncoding"};
-    Import<int32_t (*)()> EnterWatermarkMode{40, "EnterWatermarkMode"};
-    Import<int32_t (*)()> LeaveWatermarkMode{41, "LeaveWatermarkMode"};
-    Import<int32_t (*)()> ApplyWatermarkPosition{42, "ApplyWatermarkPosition"};
-    Import<int32_t (*)()> ApplyWatermarkPicture{43, "ApplyWatermarkPicture"};
-    Import<void (*)(int32_t, int32_t, int32_t)> CheckRecordSizes{44, "CheckRecordSizes"};
-    Import<MediaInfo* (*)(const WCHAR*, HWND, int32_t, uint32_t, uint32_t)> OpenMedia{45,
-                                                                                      "OpenMedia"};
-    Import<void* (*)(const WCHAR*, GUID*)> GetImageEncoder{46, "GetImageEncoder"};
-    Import<HRESULT (*)(WCHAR*)> GetPicturesFolder{47, "GetPicturesFolder"};
-    Import<int32_t (*)()> GetHistoryCount{48, "GetHistoryCount"};
-    Import<MediaInfo* (*)(int32_t)> GetHistoryItem{49, "GetHistoryItem"};
-    Import<int32_t (*)()> GetTemplateCount{51, "GetTemplateCount"};
-    Import<TemplateEntry* (*)(int32_t)> GetTemplate{52, "GetTemplate"};
-    Import<int32_t (*)(BOOL, WCHAR*)> PublishPage{53, "PublishPage"};
-    Import<void (*)(const char*)> WriteLog{999, "WriteLog"};
+#define REELPAGE_LOW_ENTRY(ordinal, name, result, params, use)                                     \
+    REELPAGE_IF_IMPORTED(use, Import<Fn##name> name{k##name, #name};)
+    REELPAGE_EXPORTS(REELPAGE_LOW_ENTRY)
+#undef REELPAGE_LOW_ENTRY
 };
 
 // The program's one binding of the engine.
@@ -112,22 +74,12 @@ extern LowInterface Low;
 // the library does not have stay unbound (see above).
 void BindLowInterface();
 
-// Calls f on every entry of the interface, in ordinal order; the one list of
-// what the program imports.
+// Calls f on every entry of the interface, in ordinal order.
 template <typename F> void ForEachLowEntry(F f) {
-    LowInterface& l = Low;
-    auto all = std::tie(
-        l.EnterInstance, l.InitDiagnostics, l.SetMainWindow, l.LoadProductInfo, l.CheckForUpdate,
-        l.InitFolders, l.InitEngine, l.ExitEngine, l.CreateProject, l.RestartPreview,
-        l.IsVistaOrLater, l.GetOutputFolder, l.Play, l.Pause, l.Seek, l.SnapshotPoster,
-        l.LayoutPreview, l.ApplyClipRange, l.NotifyPreview, l.EnterCropMode, l.LeaveCropMode,
-        l.StartEncoding, l.SaveMediaInfo, l.GetSettings, l.SaveSettings, l.BeginSeekDrag,
-        l.EndSeekDrag, l.ApplyOutputSize, l.RotateFlip, l.ApplyCrop, l.FreeEncoding,
-        l.FinishEncoding, l.EnterWatermarkMode, l.LeaveWatermarkMode, l.ApplyWatermarkPosition,
-        l.ApplyWatermarkPicture, l.CheckRecordSizes, l.OpenMedia, l.GetImageEncoder,
-        l.GetPicturesFolder, l.GetHistoryCount, l.GetHistoryItem, l.GetTemplateCount, l.GetTemplate,
-        l.PublishPage, l.WriteLog);
-    std::apply([&](auto&... entry) { (f(entry), ...); }, all);
+#define REELPAGE_LOW_VISIT(ordinal, name, result, params, use)                                     \
+    REELPAGE_IF_IMPORTED(use, f(Low.name);)
+    REELPAGE_EXPORTS(REELPAGE_LOW_VISIT)
+#undef REELPAGE_LOW_VISIT
 }
 
 } // namespace reelpage::app

@@ -735,7 +735,7 @@ int32_t NotifyPreview(int32_t command) {
     return 0;
 }
 
-int64_t GetPreviewPosition() {
+int64_t GetPosition() {
     auto* s = CurrentPreviewSession();
     return s ? s->Position() : 0;
 }

@@ -151,7 +151,7 @@ int32_t ApplyClipRange();
 int32_t NotifyPreview(int32_t command);
 int32_t EnterCropMode();
 int32_t LeaveCropMode();
-int64_t GetPreviewPosition();
+int64_t GetPosition();
 int32_t BeginSeekDrag();
 int32_t EndSeekDrag();
 int32_t ApplyOutputSize();

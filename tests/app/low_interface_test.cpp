@@ -5,7 +5,7 @@
 
 #include <set>
 #include <string>
-#include <tuple>
+#include <iterator>
 #include <vector>
 
 #include "LowInterface.h"
@@ -29,11 +29,11 @@ TEST(LowInterface, EveryImportedOrdinalIsBoundWhereTheEngineHasIt) {
         EXPECT_TRUE(ordinals.insert(entry.Ordinal()).second) << entry.Name();
         EXPECT_EQ(entry.Bound(), ReelpageExport(entry.Ordinal()) != nullptr) << entry.Name();
     });
-    // The export table has ordinals 1-4, 8-14, 17-36, 38-53 and 999; the
-    // program takes all of them but the position (27) and processor count (50).
-    std::set<int> expected = {1, 2, 3, 4, 999};
-    for (int o = 8; o <= 53; ++o)
-        if (o != 15 && o != 16 && o != 37 && o != 27 && o != 50) expected.insert(o);
+    // The program takes every export but the position (27) and processor count (50).
+    std::set<int> expected(std::begin(reelpage::kExportOrdinals),
+                           std::end(reelpage::kExportOrdinals));
+    for (int notImported : {reelpage::kGetPosition, reelpage::kGetProcessorCount})
+        EXPECT_EQ(expected.erase(notImported), 1u) << notImported;
     EXPECT_EQ(ordinals, expected);
     // What the program needs to start is there.
     for (bool bound :

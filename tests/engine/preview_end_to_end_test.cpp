@@ -95,16 +95,16 @@ TEST(PreviewEndToEnd, FirstPictureWithoutATickThenPlayAdvances) {
     const int first = ShownFrame(window->Picture());
     EXPECT_LE(first, 4);
 
-    Bind<int32_t (*)()>(kPlay)();
+    Bind<FnPlay>(kPlay)();
     ASSERT_TRUE(WaitFor([&] { return session->ClockPosition() >= 1500000; }, 10000));
-    ASSERT_TRUE(WaitFor([&] { return Bind<int64_t (*)()>(kGetPosition)() >= 1000000; }, 5000));
+    ASSERT_TRUE(WaitFor([&] { return Bind<FnGetPosition>(kGetPosition)() >= 1000000; }, 5000));
     const int presented = window->PresentedCount();
     EXPECT_GT(presented, 20);
     const int shown = ShownFrame(window->Picture());
-    const int due = testing_media::RampIndexAt(Bind<int64_t (*)()>(kGetPosition)(), 25);
+    const int due = testing_media::RampIndexAt(Bind<FnGetPosition>(kGetPosition)(), 25);
     EXPECT_NEAR(shown, due, 2) << "picture frame " << shown << ", helper's position frame " << due;
     EXPECT_FALSE(seconds.empty());
-    Bind<int32_t (*)()>(kPause)();
+    Bind<FnPause>(kPause)();
     EndPreviewSession();
     platform::RouterDestroyWindow(notify);
     platform::RouterDestroyWindow(areaHwnd);
