@@ -188,7 +188,9 @@ TEST_F(RenderPlugin, SeekWhileWaitingForTheClock) {
     EXPECT_EQ(m_presented[1], D);
     for (size_t i = 2; i < m_presented.size(); ++i) {
         EXPECT_GE(m_presented[i], 12 * D);
-        if (i > 2) EXPECT_GT(m_presented[i], m_presented[i - 1]);
+        if (i > 2) {
+            EXPECT_GT(m_presented[i], m_presented[i - 1]);
+        }
     }
     EXPECT_EQ(m_presented.back(), 16 * D);
     EXPECT_FALSE(m_host->EndOfStream());

@@ -317,7 +317,7 @@ TEST(Morvane, WatermarkChosenInWatermarkModeShowsAtOnce) {
     p.m_WatermarkTransparency = 0;
     h.Post(6);
     ASSERT_NE((f = h.WaitFrame()), nullptr);
-    for (const auto [x, y] : {std::pair{30, 40}, std::pair{50, 50}, std::pair{69, 59}})
+    for (const auto& [x, y] : {std::pair{30, 40}, std::pair{50, 50}, std::pair{69, 59}})
         EXPECT_TRUE(IsRed(f->At(x, y))) << x << "," << y;
     EXPECT_FALSE(IsRed(f->At(80, 80)));
     EXPECT_TRUE(IsBlue(f->At(29, 39))); // its editing frame
@@ -581,7 +581,7 @@ TEST(Morvane, SnapshotLeavesOutTheWatermarkEditing) {
     ASSERT_EQ(picture::LoadPicture(path, shot), picture::Error::None);
     ASSERT_EQ(shot.Width(), plain.width);
     ASSERT_EQ(shot.Height(), plain.height);
-    for (const auto [x, y] : {std::pair{9, 9}, std::pair{70, 50}, std::pair{15, 15}}) {
+    for (const auto& [x, y] : {std::pair{9, 9}, std::pair{70, 50}, std::pair{15, 15}}) {
         const picture::Bgra s = shot.Pixel(x, y);
         const uint8_t* d = plain.At(x, y);
         EXPECT_NEAR(s.r, d[2], 2) << x << "," << y;
