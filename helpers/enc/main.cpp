@@ -18,6 +18,7 @@
 #include "reelpage/blocks.h"
 #include "reelpage/encoding.h"
 #include "reelpage/helper_log.h"
+#include "reelpage/map_block.h"
 
 namespace reelpage::enc {
 
@@ -43,20 +44,13 @@ struct Blocks {
 bool MapBlocks(const EncoderTask& task, size_t frameBytes, Blocks* b, const uint8_t** slots,
                const uint8_t** ring) {
     const size_t slotBytes = size_t(kVideoSlots) * frameBytes;
-    int rc = platform::MapSharedBlock(task.m_hVideoStream, 0, &b->video);
-    if (rc != 0 || b->video.size < sizeof(VideoStreamHeader)) {
-        HelperLog(kHelperLogError, "Failed(%d) to map the video stream %d\n", rc,
-                  task.m_hVideoStream);
+    if (!MapWholeBlock(task.m_hVideoStream, 0, sizeof(VideoStreamHeader), &b->video,
+                       "the video stream"))
         return false;
-    }
     if (task.m_hSharedVideo > 0) {
-        rc = platform::MapSharedBlock(task.m_hSharedVideo, 0, &b->sharedVideo);
-        if (rc != 0 || task.m_nSharedVideoOffset < 0 ||
-            b->sharedVideo.size < size_t(task.m_nSharedVideoOffset) + slotBytes) {
-            HelperLog(kHelperLogError, "Failed(%d) to map the shared video stream %d\n", rc,
-                      task.m_hSharedVideo);
+        if (!MapWholeBlock(task.m_hSharedVideo, task.m_nSharedVideoOffset, slotBytes,
+                           &b->sharedVideo, "the shared video stream"))
             return false;
-        }
         *slots = static_cast<const uint8_t*>(b->sharedVideo.view) + task.m_nSharedVideoOffset;
     } else {
         if (b->video.size < kVideoSlotsOffset + slotBytes) {
@@ -69,20 +63,17 @@ bool MapBlocks(const EncoderTask& task, size_t frameBytes, Blocks* b, const uint
     if (task.m_bNoAudio) return true;
 
     const size_t ringSize = size_t(task.m_nAudioRingSize);
-    rc = platform::MapSharedBlock(task.m_hAudioStream, 0, &b->audio);
-    if (rc != 0 || b->audio.size < sizeof(AudioStreamHeader) || ringSize == 0) {
-        HelperLog(kHelperLogError, "Failed(%d) to map the audio stream %d\n", rc,
-                  task.m_hAudioStream);
+    if (ringSize == 0) {
+        HelperLog(kHelperLogError, "The task names no audio ring\n");
         return false;
     }
+    if (!MapWholeBlock(task.m_hAudioStream, 0, sizeof(AudioStreamHeader), &b->audio,
+                       "the audio stream"))
+        return false;
     if (task.m_hSharedAudio > 0) {
-        rc = platform::MapSharedBlock(task.m_hSharedAudio, 0, &b->sharedAudio);
-        if (rc != 0 || task.m_nSharedAudioOffset < 0 ||
-            b->sharedAudio.size < size_t(task.m_nSharedAudioOffset) + ringSize) {
-            HelperLog(kHelperLogError, "Failed(%d) to map the shared audio stream %d\n", rc,
-                      task.m_hSharedAudio);
+        if (!MapWholeBlock(task.m_hSharedAudio, task.m_nSharedAudioOffset, ringSize,
+                           &b->sharedAudio, "the shared audio stream"))
             return false;
-        }
         *ring = static_cast<const uint8_t*>(b->sharedAudio.view) + task.m_nSharedAudioOffset;
     } else {
         if (b->audio.size < kAudioRingOffset + ringSize) {
