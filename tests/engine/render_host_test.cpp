@@ -1,10 +1,10 @@
 // The self-rendering preview plug-in driven by its engine-side host: the
 // real decoder helper, the plug-in and the host's render window, with clips
 // made by the ffmpeg command in the decoder's own pixel formats.
-#include "Folders.h"
-#include "History.h"
-#include "RenderHost.h"
-#include "RouterQt.h"
+#include "system/Folders.h"
+#include "media/History.h"
+#include "preview/RenderHost.h"
+#include "system/RouterQt.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,13 +1,13 @@
 // Start-up and shut-down of the engine, and the record-size handshake.
-#include "Exports.h"
-#include "History.h"
-#include "MediaProbe.h"
-#include "Log.h"
-#include "RouterQt.h"
-#include "Settings.h"
-#include "Templates.h"
-#include "UpdateCheck.h"
-#include "VideoEncoder.h"
+#include "system/Exports.h"
+#include "media/History.h"
+#include "media/MediaProbe.h"
+#include "system/Log.h"
+#include "system/RouterQt.h"
+#include "records/Settings.h"
+#include "publishing/Templates.h"
+#include "system/UpdateCheck.h"
+#include "encoding/VideoEncoder.h"
 
 #include <csignal>
 #include <fstream>

@@ -1,13 +1,13 @@
 // The ordinal table. An ordinal appears here only once its export is complete.
-#include "Exports.h"
-#include "History.h"
-#include "MediaProbe.h"
-#include "PreviewSession.h"
-#include "Project.h"
-#include "Settings.h"
-#include "Templates.h"
-#include "UpdateCheck.h"
-#include "VideoEncoder.h"
+#include "system/Exports.h"
+#include "media/History.h"
+#include "media/MediaProbe.h"
+#include "preview/PreviewSession.h"
+#include "records/Project.h"
+#include "records/Settings.h"
+#include "publishing/Templates.h"
+#include "system/UpdateCheck.h"
+#include "encoding/VideoEncoder.h"
 
 #include <unordered_map>
 

@@ -11,8 +11,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "AudioOutput.h"
-#include "VideoRenderer.h"
+#include "preview/AudioOutput.h"
+#include "preview/VideoRenderer.h"
 #include "platform/mutex.h"
 #include "platform/shm.h"
 #include "reelpage/records.h"

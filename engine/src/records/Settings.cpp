@@ -1,8 +1,8 @@
 // The user's defaults, stored byte for byte as one binary registry value.
-#include "Settings.h"
+#include "records/Settings.h"
 
-#include "Exports.h"
-#include "Log.h"
+#include "system/Exports.h"
+#include "system/Log.h"
 
 #include <cstring>
 

@@ -1,9 +1,9 @@
-#include "MediaProbe.h"
+#include "media/MediaProbe.h"
 
-#include "HelperProtocol.h"
-#include "History.h"
-#include "Folders.h"
-#include "Log.h"
+#include "media/HelperProtocol.h"
+#include "media/History.h"
+#include "system/Folders.h"
+#include "system/Log.h"
 
 #include <algorithm>
 #include <cerrno>

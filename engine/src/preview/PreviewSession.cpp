@@ -1,8 +1,8 @@
-#include "PreviewSession.h"
+#include "preview/PreviewSession.h"
 
-#include "History.h"
-#include "Log.h"
-#include "Project.h"
+#include "media/History.h"
+#include "system/Log.h"
+#include "records/Project.h"
 
 #include <QApplication>
 

@@ -1,13 +1,13 @@
-#include "VideoEncoder.h"
+#include "encoding/VideoEncoder.h"
 
-#include "Folders.h"
-#include "HelperProtocol.h"
-#include "History.h"
-#include "Log.h"
-#include "PageGenerator.h"
-#include "PreviewSession.h"
-#include "Project.h"
-#include "Settings.h"
+#include "system/Folders.h"
+#include "media/HelperProtocol.h"
+#include "media/History.h"
+#include "system/Log.h"
+#include "publishing/PageGenerator.h"
+#include "preview/PreviewSession.h"
+#include "records/Project.h"
+#include "records/Settings.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,7 +1,7 @@
-#include "BrowserDetection.h"
+#include "system/BrowserDetection.h"
 
-#include "Folders.h"
-#include "Log.h"
+#include "system/Folders.h"
+#include "system/Log.h"
 
 #include <QCoreApplication>
 #include <QThread>

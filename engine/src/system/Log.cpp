@@ -1,7 +1,7 @@
-#include "Log.h"
+#include "system/Log.h"
 
-#include "BrowserDetection.h"
-#include "Exports.h"
+#include "system/BrowserDetection.h"
+#include "system/Exports.h"
 
 #include <atomic>
 #include <cerrno>

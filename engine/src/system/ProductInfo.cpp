@@ -1,7 +1,7 @@
 // Product information: the product GUID and nine texts, read from the
 // scrambled product.ifo beside the engine.
-#include "Exports.h"
-#include "Folders.h"
+#include "system/Exports.h"
+#include "system/Folders.h"
 
 #include <cstring>
 #include <deque>

@@ -1,7 +1,7 @@
-#include "HelperProtocol.h"
+#include "media/HelperProtocol.h"
 
-#include "Folders.h"
-#include "Log.h"
+#include "system/Folders.h"
+#include "system/Log.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -5,8 +5,8 @@
 // from zero again once the last such process is gone. Attaching happens at the
 // first EnterInstance or SetMainWindow rather than at library load, so that the
 // runtime folder is read after the process has set up its environment.
-#include "Exports.h"
-#include "Log.h"
+#include "system/Exports.h"
+#include "system/Log.h"
 
 #include <atomic>
 #include <cstddef>

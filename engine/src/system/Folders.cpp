@@ -1,8 +1,8 @@
-#include "Folders.h"
+#include "system/Folders.h"
 
-#include "Exports.h"
+#include "system/Exports.h"
 #include "InstallManifest.h"
-#include "Log.h"
+#include "system/Log.h"
 
 #include "platform/folders.h"
 #include "platform/wstr.h"

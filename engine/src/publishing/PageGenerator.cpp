@@ -1,8 +1,8 @@
-#include "PageGenerator.h"
+#include "publishing/PageGenerator.h"
 
-#include "Folders.h"
-#include "Log.h"
-#include "Templates.h"
+#include "system/Folders.h"
+#include "system/Log.h"
+#include "publishing/Templates.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "VideoRenderer.h"
+#include "preview/VideoRenderer.h"
 
 #include <QMouseEvent>
 #include <QPainter>

@@ -1,7 +1,7 @@
-#include "UpdateCheck.h"
+#include "system/UpdateCheck.h"
 
-#include "Exports.h"
-#include "Log.h"
+#include "system/Exports.h"
+#include "system/Log.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

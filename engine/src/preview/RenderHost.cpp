@@ -1,9 +1,9 @@
-#include "RenderHost.h"
+#include "preview/RenderHost.h"
 
 #include <cstring>
 
-#include "HelperProtocol.h"
-#include "Log.h"
+#include "media/HelperProtocol.h"
+#include "system/Log.h"
 #include "platform/event.h"
 #include "platform/interlocked.h"
 #include "platform/process.h"

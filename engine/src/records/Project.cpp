@@ -1,12 +1,12 @@
 // The project record: what to make from the imported video. It lives in a
 // shared block so that the helpers can read the edit state directly.
-#include "Project.h"
+#include "records/Project.h"
 
-#include "Folders.h"
-#include "History.h"
-#include "Log.h"
-#include "PreviewSession.h"
-#include "Settings.h"
+#include "system/Folders.h"
+#include "media/History.h"
+#include "system/Log.h"
+#include "preview/PreviewSession.h"
+#include "records/Settings.h"
 
 #include <cstring>
 #include <utility>

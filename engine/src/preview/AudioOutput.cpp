@@ -1,6 +1,6 @@
-#include "AudioOutput.h"
+#include "preview/AudioOutput.h"
 
-#include "Log.h"
+#include "system/Log.h"
 
 #include <QAudioDevice>
 #include <QAudioFormat>

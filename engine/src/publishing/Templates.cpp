@@ -1,7 +1,7 @@
 // The catalogue of installed page templates, read once from two list files.
-#include "Templates.h"
+#include "publishing/Templates.h"
 
-#include "Folders.h"
+#include "system/Folders.h"
 
 #include <cstring>
 #include <fstream>

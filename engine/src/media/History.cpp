@@ -1,7 +1,7 @@
-#include "History.h"
+#include "media/History.h"
 
-#include "Folders.h"
-#include "Log.h"
+#include "system/Folders.h"
+#include "system/Log.h"
 
 #include <algorithm>
 #include <cstring>

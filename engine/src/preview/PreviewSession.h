@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <memory>
 
-#include "AudioOutput.h"
-#include "HelperProtocol.h"
-#include "VideoRenderer.h"
+#include "preview/AudioOutput.h"
+#include "media/HelperProtocol.h"
+#include "preview/VideoRenderer.h"
 #include "reelpage/records.h"
 
 namespace reelpage {

@@ -1,5 +1,5 @@
 // The picture encoders by file extension, for the program's picture saving.
-#include "Exports.h"
+#include "system/Exports.h"
 
 #include <cstring>
 
