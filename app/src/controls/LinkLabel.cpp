@@ -1,4 +1,4 @@
-#include "LinkLabel.h"
+#include "controls/LinkLabel.h"
 
 #include <QUrl>
 

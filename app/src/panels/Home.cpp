@@ -1,15 +1,15 @@
-#include "Home.h"
+#include "panels/Home.h"
 
-#include "CommandLinkButton.h"
+#include "controls/CommandLinkButton.h"
 #include "Functions.h"
-#include "GraphicsButton.h"
+#include "controls/GraphicsButton.h"
 #include "ImageResource.h"
-#include "Loading.h"
+#include "dialogs/Loading.h"
 #include "LowInterface.h"
-#include "LinkLabel.h"
-#include "ListViewEx.h"
+#include "controls/LinkLabel.h"
+#include "controls/ListViewEx.h"
 #include "Main.h"
-#include "Watermark.h"
+#include "panels/Watermark.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>

@@ -1,8 +1,8 @@
-#include "Watermark.h"
+#include "panels/Watermark.h"
 
 #include "Functions.h"
-#include "GraphicsButton.h"
-#include "GraphicsGroupRadio.h"
+#include "controls/GraphicsButton.h"
+#include "controls/GraphicsGroupRadio.h"
 #include "ImageResource.h"
 #include "LowInterface.h"
 #include "Main.h"

@@ -1,9 +1,9 @@
-#include "PublishFrm.h"
+#include "dialogs/PublishFrm.h"
 
-#include "CommandLinkButton.h"
+#include "controls/CommandLinkButton.h"
 #include "Functions.h"
-#include "LinkLabel.h"
-#include "GraphicsButton.h"
+#include "controls/LinkLabel.h"
+#include "controls/GraphicsButton.h"
 #include "ImageResource.h"
 #include "LowInterface.h"
 #include "Main.h"

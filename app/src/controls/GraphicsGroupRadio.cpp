@@ -1,4 +1,4 @@
-#include "GraphicsGroupRadio.h"
+#include "controls/GraphicsGroupRadio.h"
 
 #include <QPainter>
 #include <QStyleOptionToolButton>

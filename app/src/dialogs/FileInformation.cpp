@@ -1,4 +1,4 @@
-#include "FileInformation.h"
+#include "dialogs/FileInformation.h"
 
 #include "Functions.h"
 

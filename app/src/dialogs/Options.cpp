@@ -1,10 +1,10 @@
-#include "Options.h"
+#include "dialogs/Options.h"
 
 #include "Functions.h"
-#include "GraphicsButton.h"
+#include "controls/GraphicsButton.h"
 #include "ImageResource.h"
-#include "LinkLabel.h"
-#include "ListViewEx.h"
+#include "controls/LinkLabel.h"
+#include "controls/ListViewEx.h"
 #include "LowInterface.h"
 
 #include <QCheckBox>

@@ -1,7 +1,7 @@
-#include "Flash.h"
+#include "dialogs/Flash.h"
 
 #include "Functions.h"
-#include "GraphicsGPImage.h"
+#include "controls/GraphicsGPImage.h"
 #include "GraphicsUtils.h"
 
 #include <QLabel>

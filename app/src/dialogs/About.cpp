@@ -1,7 +1,7 @@
-#include "About.h"
+#include "dialogs/About.h"
 
 #include "Functions.h"
-#include "GraphicsGPImage.h"
+#include "controls/GraphicsGPImage.h"
 #include "GraphicsUtils.h"
 
 #include <QFrame>

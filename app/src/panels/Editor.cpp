@@ -1,14 +1,14 @@
-#include "Editor.h"
+#include "panels/Editor.h"
 
-#include "Effect.h"
+#include "dialogs/Effect.h"
 #include "Functions.h"
-#include "GraphicsButton.h"
-#include "Home.h"
+#include "controls/GraphicsButton.h"
+#include "panels/Home.h"
 #include "ImageResource.h"
-#include "LinkLabel.h"
+#include "controls/LinkLabel.h"
 #include "LowInterface.h"
 #include "Main.h"
-#include "Watermark.h"
+#include "panels/Watermark.h"
 
 #include <QAction>
 #include <QComboBox>

@@ -1,4 +1,4 @@
-#include "ListViewEx.h"
+#include "controls/ListViewEx.h"
 
 #include "ImageResource.h"
 

@@ -1,4 +1,4 @@
-#include "Loading.h"
+#include "dialogs/Loading.h"
 
 #include "Functions.h"
 #include "LowInterface.h"

@@ -1,4 +1,4 @@
-#include "HelpPage.h"
+#include "panels/HelpPage.h"
 
 #include <QTimer>
 

@@ -1,7 +1,7 @@
-#include "Poster.h"
+#include "dialogs/Poster.h"
 
 #include "Functions.h"
-#include "GraphicsGPImage.h"
+#include "controls/GraphicsGPImage.h"
 #include "LowInterface.h"
 
 #include <QFileDialog>

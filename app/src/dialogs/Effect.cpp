@@ -1,4 +1,4 @@
-#include "Effect.h"
+#include "dialogs/Effect.h"
 
 #include "Functions.h"
 #include "LowInterface.h"

@@ -1,4 +1,4 @@
-#include "CommandLinkButton.h"
+#include "controls/CommandLinkButton.h"
 
 #include "GraphicsUtils.h"
 

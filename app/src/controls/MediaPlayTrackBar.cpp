@@ -1,4 +1,4 @@
-#include "MediaPlayTrackBar.h"
+#include "controls/MediaPlayTrackBar.h"
 
 #include <QMouseEvent>
 #include <QPainter>

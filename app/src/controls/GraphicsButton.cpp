@@ -1,4 +1,4 @@
-#include "GraphicsButton.h"
+#include "controls/GraphicsButton.h"
 
 #include "GraphicsUtils.h"
 

@@ -1,4 +1,4 @@
-#include "GraphicsGPImage.h"
+#include "controls/GraphicsGPImage.h"
 
 #include <QMouseEvent>
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "Task.h"
+#include "dialogs/Task.h"
 
 #include "Functions.h"
 #include "LowInterface.h"
