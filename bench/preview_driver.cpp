@@ -5,10 +5,10 @@
 // frame's time is the one the plug-in published with it.
 //
 //   preview_driver FILE WATERMARK.png [--effects] [--original] [--seconds N]
-#include "Folders.h"
-#include "PreviewSession.h"
-#include "RouterQt.h"
-#include "Settings.h"
+#include "system/Folders.h"
+#include "preview/PreviewSession.h"
+#include "system/RouterQt.h"
+#include "records/Settings.h"
 
 #include <QApplication>
 #include <QEventLoop>

@@ -3,7 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
-tools/build.sh "$@"
+tools/build.sh -DREELPAGE_WERROR=ON "$@"
 build="${BUILD_DIR:-build}"
 # The W3C checker for the published-page tests, at the version the lock file
 # pins. Its install script would download a Java of its own; the system's is used.

@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "Defines.h"
-#include "HelpPage.h"
+#include "panels/HelpPage.h"
 
 class QAction;
 class QActionGroup;

@@ -1,6 +1,6 @@
 #include "Program.h"
 
-#include "Flash.h"
+#include "dialogs/Flash.h"
 #include "Functions.h"
 #include "ImageResource.h"
 #include "LowInterface.h"

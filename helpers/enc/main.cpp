@@ -18,6 +18,7 @@
 #include "reelpage/blocks.h"
 #include "reelpage/encoding.h"
 #include "reelpage/helper_log.h"
+#include "reelpage/map_block.h"
 
 namespace reelpage::enc {
 
@@ -40,59 +41,40 @@ struct Blocks {
     }
 };
 
+// Maps one stream block of the task and finds the bytes of data it announces:
+// in the block every encoder shares when the task names one, else right after
+// the stream's own header.
+const uint8_t* MapStream(HANDLE32 handle, size_t headerBytes, HANDLE32 shared, int32_t sharedOffset,
+                         size_t bytes, platform::SharedBlock* own, platform::SharedBlock* common,
+                         const char* what) {
+    if (shared <= 0) {
+        if (!MapWholeBlock(handle, int64_t(headerBytes), bytes, own, what)) return nullptr;
+        return static_cast<const uint8_t*>(own->view) + headerBytes;
+    }
+    if (!MapWholeBlock(handle, 0, headerBytes, own, what) ||
+        !MapWholeBlock(shared, sharedOffset, bytes, common, what))
+        return nullptr;
+    return static_cast<const uint8_t*>(common->view) + sharedOffset;
+}
+
 bool MapBlocks(const EncoderTask& task, size_t frameBytes, Blocks* b, const uint8_t** slots,
                const uint8_t** ring) {
-    const size_t slotBytes = size_t(kVideoSlots) * frameBytes;
-    int rc = platform::MapSharedBlock(task.m_hVideoStream, 0, &b->video);
-    if (rc != 0 || b->video.size < sizeof(VideoStreamHeader)) {
-        HelperLog(kHelperLogError, "Failed(%d) to map the video stream %d\n", rc,
-                  task.m_hVideoStream);
-        return false;
-    }
-    if (task.m_hSharedVideo > 0) {
-        rc = platform::MapSharedBlock(task.m_hSharedVideo, 0, &b->sharedVideo);
-        if (rc != 0 || task.m_nSharedVideoOffset < 0 ||
-            b->sharedVideo.size < size_t(task.m_nSharedVideoOffset) + slotBytes) {
-            HelperLog(kHelperLogError, "Failed(%d) to map the shared video stream %d\n", rc,
-                      task.m_hSharedVideo);
-            return false;
-        }
-        *slots = static_cast<const uint8_t*>(b->sharedVideo.view) + task.m_nSharedVideoOffset;
-    } else {
-        if (b->video.size < kVideoSlotsOffset + slotBytes) {
-            HelperLog(kHelperLogError, "Video stream of %zu bytes holds no 16 frames of %zu\n",
-                      b->video.size, frameBytes);
-            return false;
-        }
-        *slots = static_cast<const uint8_t*>(b->video.view) + kVideoSlotsOffset;
-    }
+    static_assert(kVideoSlotsOffset == sizeof(VideoStreamHeader));
+    static_assert(kAudioRingOffset == sizeof(AudioStreamHeader));
+    *slots = MapStream(task.m_hVideoStream, kVideoSlotsOffset, task.m_hSharedVideo,
+                       task.m_nSharedVideoOffset, size_t(kVideoSlots) * frameBytes, &b->video,
+                       &b->sharedVideo, "the video stream");
+    if (!*slots) return false;
     if (task.m_bNoAudio) return true;
 
-    const size_t ringSize = size_t(task.m_nAudioRingSize);
-    rc = platform::MapSharedBlock(task.m_hAudioStream, 0, &b->audio);
-    if (rc != 0 || b->audio.size < sizeof(AudioStreamHeader) || ringSize == 0) {
-        HelperLog(kHelperLogError, "Failed(%d) to map the audio stream %d\n", rc,
-                  task.m_hAudioStream);
+    if (task.m_nAudioRingSize <= 0) {
+        HelperLog(kHelperLogError, "The task names no audio ring\n");
         return false;
     }
-    if (task.m_hSharedAudio > 0) {
-        rc = platform::MapSharedBlock(task.m_hSharedAudio, 0, &b->sharedAudio);
-        if (rc != 0 || task.m_nSharedAudioOffset < 0 ||
-            b->sharedAudio.size < size_t(task.m_nSharedAudioOffset) + ringSize) {
-            HelperLog(kHelperLogError, "Failed(%d) to map the shared audio stream %d\n", rc,
-                      task.m_hSharedAudio);
-            return false;
-        }
-        *ring = static_cast<const uint8_t*>(b->sharedAudio.view) + task.m_nSharedAudioOffset;
-    } else {
-        if (b->audio.size < kAudioRingOffset + ringSize) {
-            HelperLog(kHelperLogError, "Audio stream of %zu bytes holds no ring of %zu\n",
-                      b->audio.size, ringSize);
-            return false;
-        }
-        *ring = static_cast<const uint8_t*>(b->audio.view) + kAudioRingOffset;
-    }
-    return true;
+    *ring = MapStream(task.m_hAudioStream, kAudioRingOffset, task.m_hSharedAudio,
+                      task.m_nSharedAudioOffset, size_t(task.m_nAudioRingSize), &b->audio,
+                      &b->sharedAudio, "the audio stream");
+    return *ring != nullptr;
 }
 
 OutputSpec SpecOf(const EncoderTask& task) {

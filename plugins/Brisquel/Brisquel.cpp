@@ -21,6 +21,7 @@ extern "C" {
 #include "platform/wait.h"
 #include "reelpage/blocks.h"
 #include "reelpage/helper_log.h"
+#include "reelpage/map_block.h"
 #include "reelpage/messages.h"
 #include "reelpage/plugin.h"
 #include "reelpage/records.h"
@@ -108,12 +109,6 @@ public:
     Locked(const Locked&) = delete;
     Locked& operator=(const Locked&) = delete;
 };
-
-bool MapBlock(HANDLE32 handle, size_t size, platform::SharedBlock* block, const char* what) {
-    const int rc = platform::MapSharedBlock(handle, size, block);
-    if (rc != 0) HelperLog(kHelperLogError, "Failed(%d) to map %s (%d)\n", rc, what, handle);
-    return rc == 0;
-}
 
 // Waits for the host's next clock step, seek or redraw. A broken event must
 // not turn into a busy loop.

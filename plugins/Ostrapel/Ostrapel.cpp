@@ -4,7 +4,6 @@
 // importing window and stores the finished record.
 #include <algorithm>
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +21,8 @@
 #include "platform/router.h"
 #include "platform/shm.h"
 #include "platform/wstr.h"
+#include "reelpage/helper_log.h"
+#include "reelpage/map_block.h"
 #include "reelpage/media_store.h"
 #include "reelpage/plugin.h"
 #include "reelpage/records.h"
@@ -36,7 +37,6 @@ constexpr int kBitmapHeaderSize = 54;
 
 ProbeRequest* g_pProbe = nullptr;
 MediaInfo* g_pMedia = nullptr;
-int32_t g_hLogFile = 0;
 
 int g_hSampleFile = -1;
 int g_hThumbnailFile = -1;
@@ -54,19 +54,6 @@ std::unique_ptr<uint8_t[]> g_pThumbnail;
 int32_t g_nThumbnailStride = 0;
 int64_t g_llLastVideoTime = 0;
 uint64_t g_nLastPercent = 0;
-
-void Log(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-void Log(const char* fmt, ...) {
-    if (g_hLogFile <= 0) return;
-    char line[1024];
-    va_list ap;
-    va_start(ap, fmt);
-    int n = vsnprintf(line, sizeof line, fmt, ap);
-    va_end(ap);
-    if (n < 0) return;
-    ssize_t ignored = write(g_hLogFile, line, std::min<size_t>(size_t(n), sizeof line - 1));
-    (void)ignored;
-}
 
 // "<AppData>/Zelmorix/MediaInfo/{id}.<ext>": the same files the engine's
 // history names.
@@ -107,7 +94,7 @@ int CreateSideFile(const std::string& path) {
     unlink(path.c_str());
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
-        Log("Faild(%d) to create file:%s\n", errno, path.c_str());
+        HelperLog(kHelperLogError, "Faild(%d) to create file:%s\n", errno, path.c_str());
         g_bWriteFailed = true;
         return -1;
     }
@@ -121,7 +108,7 @@ void WriteThumbnail(const uint8_t* pixels) {
     const int fd = g_hThumbnailFile;
     if (fd < 0) return;
     if (ftruncate(fd, 0) != 0 || lseek(fd, 0, SEEK_SET) != 0) {
-        Log("Faild(%d) to write file:%s\n", errno, path.c_str());
+        HelperLog(kHelperLogError, "Faild(%d) to write file:%s\n", errno, path.c_str());
         g_bWriteFailed = true;
         return;
     }
@@ -138,7 +125,7 @@ void WriteThumbnail(const uint8_t* pixels) {
     Put32(header + 34, imageSize);
     const bool ok = WriteAll(fd, header, sizeof header) && WriteAll(fd, pixels, imageSize);
     if (!ok) {
-        Log("Faild(%d) to write file:%s\n", errno, path.c_str());
+        HelperLog(kHelperLogError, "Faild(%d) to write file:%s\n", errno, path.c_str());
         g_bWriteFailed = true;
         return;
     }
@@ -163,7 +150,7 @@ void FinishSampleFile() {
     std::memcpy(h + 38, "data", 4);
     Put32(h + 42, data);
     if (pwrite(g_hSampleFile, h, sizeof h, 0) != ssize_t(sizeof h)) {
-        Log("Faild(%d) to write file:%s\n", errno, SideFile("wav").c_str());
+        HelperLog(kHelperLogError, "Faild(%d) to write file:%s\n", errno, SideFile("wav").c_str());
         g_bWriteFailed = true;
     }
 }
@@ -171,15 +158,15 @@ void FinishSampleFile() {
 void StoreRecord() {
     const char* failed = "";
     if (int rc = StoreMediaRecord(*g_pMedia, &failed); rc != 0)
-        Log("Faild(%d) to %s\n", rc, failed);
+        HelperLog(kHelperLogError, "Faild(%d) to %s\n", rc, failed);
 }
 
 int32_t Init(HelperLaunch* launch) {
-    g_hLogFile = launch->m_hLogFile;
+    HelperLogOpen(launch->m_hLogFile, "Ostrapel");
     platform::SharedBlock probe, media;
-    if (platform::MapSharedBlock(launch->m_hSession, sizeof(ProbeRequest), &probe) != 0) return -1;
+    if (!MapBlock(launch->m_hSession, sizeof(ProbeRequest), &probe, "ProbeRequest")) return -1;
     g_pProbe = static_cast<ProbeRequest*>(probe.view);
-    if (platform::MapSharedBlock(g_pProbe->m_hMediaInfo, sizeof(MediaInfo), &media) != 0) return -1;
+    if (!MapBlock(g_pProbe->m_hMediaInfo, sizeof(MediaInfo), &media, "MediaInfo")) return -1;
     g_pMedia = static_cast<MediaInfo*>(media.view);
     return 0;
 }
@@ -191,7 +178,7 @@ int32_t SetDuration(int64_t duration) {
     g_hSampleFile = CreateSideFile(path);
     if (g_hSampleFile < 0) return 0;
     if (lseek(g_hSampleFile, kWaveHeaderSize, SEEK_SET) != kWaveHeaderSize) {
-        Log("Faild to seek file\n");
+        HelperLog(kHelperLogError, "Faild to seek file\n");
         close(g_hSampleFile);
         g_hSampleFile = -1;
         return 0;
@@ -310,7 +297,7 @@ int32_t FrameReady(void* planes[3], int32_t*, int64_t) {
 int32_t AudioData(const void* pcm, int32_t bytes) {
     if (g_hSampleFile < 0 || bytes <= 0) return 0;
     if (!WriteAll(g_hSampleFile, pcm, size_t(bytes))) {
-        Log("Faild(%d) to write file:%s\n", errno, SideFile("wav").c_str());
+        HelperLog(kHelperLogError, "Faild(%d) to write file:%s\n", errno, SideFile("wav").c_str());
         g_bWriteFailed = true;
         close(g_hSampleFile);
         g_hSampleFile = -1;
@@ -336,8 +323,9 @@ int32_t EndOfStream(int64_t time) {
     if (g_bWriteFailed) {
         // Half a sound track gives outputs whose sound stops early; no
         // thumbnail gives them no poster. Nothing of this import is kept.
-        Log("The import of %s failed: its thumbnail or sample file could not be written\n",
-            platform::ToUtf8(m.m_szFileName).c_str());
+        HelperLog(kHelperLogError,
+                  "The import of %s failed: its thumbnail or sample file could not be written\n",
+                  platform::ToUtf8(m.m_szFileName).c_str());
         unlink(SideFile("wav").c_str());
         unlink(SideFile("bmp").c_str());
         platform::SendMessage(g_pProbe->m_hwndMessage, g_pProbe->m_uMsgDone, -1,

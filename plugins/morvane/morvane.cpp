@@ -26,6 +26,7 @@
 #include "reelpage/effects.h"
 #include "reelpage/frame_ops.h"
 #include "reelpage/helper_log.h"
+#include "reelpage/map_block.h"
 #include "reelpage/messages.h"
 #include "reelpage/plugin.h"
 #include "reelpage/records.h"
@@ -97,12 +98,6 @@ struct State {
 };
 
 State g;
-
-bool MapBlock(HANDLE32 handle, size_t size, platform::SharedBlock* block, const char* what) {
-    const int rc = platform::MapSharedBlock(handle, size, block);
-    if (rc != 0) HelperLog(kHelperLogError, "Failed(%d) to map %s (%d)\n", rc, what, handle);
-    return rc == 0;
-}
 
 // A path field of the project, terminated inside its copy whatever the block
 // holds.

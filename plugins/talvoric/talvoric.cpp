@@ -19,6 +19,7 @@
 #include "reelpage/effects.h"
 #include "reelpage/frame_ops.h"
 #include "reelpage/helper_log.h"
+#include "reelpage/map_block.h"
 #include "reelpage/messages.h"
 #include "reelpage/plugin.h"
 #include "reelpage/records.h"
@@ -99,12 +100,6 @@ uint8_t* SlotAt(int s) {
 picture::BitmapView SlotView(int s) {
     return {SlotAt(s), g.output.width, g.output.height, ptrdiff_t(g.output.width) * 4,
             picture::AlphaMode::Opaque};
-}
-
-bool MapBlock(HANDLE32 handle, size_t size, platform::SharedBlock* block, const char* what) {
-    int rc = platform::MapSharedBlock(handle, size, block);
-    if (rc != 0) HelperLog(kHelperLogError, "Failed(%d) to map %s (%d)\n", rc, what, handle);
-    return rc == 0;
 }
 
 void WaitForFreeSlots() {

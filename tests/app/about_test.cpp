@@ -6,10 +6,10 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "About.h"
-#include "Flash.h"
+#include "dialogs/About.h"
+#include "dialogs/Flash.h"
 #include "Functions.h"
-#include "GraphicsGPImage.h"
+#include "controls/GraphicsGPImage.h"
 #include "app_test_support.h"
 
 using namespace reelpage::app;

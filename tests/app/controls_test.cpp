@@ -9,14 +9,14 @@
 #include <QProcess>
 #include <QTest>
 
-#include "CommandLinkButton.h"
-#include "GraphicsButton.h"
-#include "GraphicsGPImage.h"
-#include "GraphicsGroupRadio.h"
-#include "LinkLabel.h"
+#include "controls/CommandLinkButton.h"
+#include "controls/GraphicsButton.h"
+#include "controls/GraphicsGPImage.h"
+#include "controls/GraphicsGroupRadio.h"
+#include "controls/LinkLabel.h"
 #include "GraphicsUtils.h"
 #include "ImageResource.h"
-#include "ListViewEx.h"
+#include "controls/ListViewEx.h"
 #include "TaskbarList.h"
 #include "app_test_support.h"
 

@@ -24,12 +24,12 @@
 #include <utility>
 #include <vector>
 
-#include "Editor.h"
-#include "Effect.h"
+#include "panels/Editor.h"
+#include "dialogs/Effect.h"
 #include "Functions.h"
-#include "GraphicsButton.h"
-#include "Home.h"
-#include "LinkLabel.h"
+#include "controls/GraphicsButton.h"
+#include "panels/Home.h"
+#include "controls/LinkLabel.h"
 #include "LowInterface.h"
 #include "Main.h"
 #include "app_test_support.h"

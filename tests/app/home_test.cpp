@@ -17,12 +17,12 @@
 
 #include <vector>
 
-#include "CommandLinkButton.h"
+#include "controls/CommandLinkButton.h"
 #include "Functions.h"
-#include "GraphicsButton.h"
-#include "Home.h"
-#include "LinkLabel.h"
-#include "ListViewEx.h"
+#include "controls/GraphicsButton.h"
+#include "panels/Home.h"
+#include "controls/LinkLabel.h"
+#include "controls/ListViewEx.h"
 #include "LowInterface.h"
 #include "app_test_support.h"
 

@@ -17,10 +17,10 @@
 #include <optional>
 #include <vector>
 
-#include "FileInformation.h"
+#include "dialogs/FileInformation.h"
 #include "Functions.h"
-#include "Home.h"
-#include "Loading.h"
+#include "panels/Home.h"
+#include "dialogs/Loading.h"
 #include "LowInterface.h"
 #include "Main.h"
 #include "WindowHandle.h"

@@ -15,15 +15,15 @@
 #include <string>
 #include <vector>
 
-#include "Editor.h"
+#include "panels/Editor.h"
 #include "Functions.h"
-#include "GraphicsButton.h"
-#include "Home.h"
+#include "controls/GraphicsButton.h"
+#include "panels/Home.h"
 #include "ImageResource.h"
 #include "LowInterface.h"
 #include "Main.h"
-#include "MediaPlayTrackBar.h"
-#include "Watermark.h"
+#include "controls/MediaPlayTrackBar.h"
+#include "panels/Watermark.h"
 #include "WindowHandle.h"
 #include "app_test_support.h"
 

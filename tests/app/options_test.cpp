@@ -21,12 +21,12 @@
 #include <memory>
 
 #include "Functions.h"
-#include "GraphicsButton.h"
-#include "LinkLabel.h"
+#include "controls/GraphicsButton.h"
+#include "controls/LinkLabel.h"
 #include "LowInterface.h"
-#include "Options.h"
-#include "PublishFrm.h"
-#include "Watermark.h"
+#include "dialogs/Options.h"
+#include "dialogs/PublishFrm.h"
+#include "panels/Watermark.h"
 #include "app_test_support.h"
 #include "media_fixtures.h"
 

@@ -8,11 +8,11 @@
 #include <QTest>
 
 #include "Functions.h"
-#include "GraphicsButton.h"
-#include "Home.h"
+#include "controls/GraphicsButton.h"
+#include "panels/Home.h"
 #include "LowInterface.h"
 #include "Main.h"
-#include "MediaPlayTrackBar.h"
+#include "controls/MediaPlayTrackBar.h"
 #include "app_test_support.h"
 #include "media_fixtures.h"
 

@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "Functions.h"
-#include "GraphicsButton.h"
+#include "controls/GraphicsButton.h"
 #include "ImageResource.h"
 #include "LowInterface.h"
 #include "Main.h"
-#include "MediaPlayTrackBar.h"
+#include "controls/MediaPlayTrackBar.h"
 #include "WindowHandle.h"
 #include "app_test_support.h"
 

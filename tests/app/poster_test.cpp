@@ -20,11 +20,11 @@
 #include <vector>
 
 #include "Functions.h"
-#include "GraphicsButton.h"
-#include "GraphicsGPImage.h"
+#include "controls/GraphicsButton.h"
+#include "controls/GraphicsGPImage.h"
 #include "LowInterface.h"
 #include "Main.h"
-#include "Poster.h"
+#include "dialogs/Poster.h"
 #include "app_test_support.h"
 #include "media_fixtures.h"
 #include "picture/picture.h"

@@ -35,14 +35,14 @@
 #include <cstring>
 #include <vector>
 
-#include "CommandLinkButton.h"
+#include "controls/CommandLinkButton.h"
 #include "Functions.h"
-#include "GraphicsButton.h"
+#include "controls/GraphicsButton.h"
 #include "ImageResource.h"
-#include "LinkLabel.h"
+#include "controls/LinkLabel.h"
 #include "LowInterface.h"
 #include "Main.h"
-#include "PublishFrm.h"
+#include "dialogs/PublishFrm.h"
 #include "app_test_support.h"
 #include "picture/picture.h"
 

@@ -12,18 +12,18 @@
 #include <QTest>
 #include <QWebEngineView>
 
-#include "About.h"
-#include "Editor.h"
-#include "Effect.h"
-#include "CommandLinkButton.h"
-#include "Flash.h"
+#include "dialogs/About.h"
+#include "panels/Editor.h"
+#include "dialogs/Effect.h"
+#include "controls/CommandLinkButton.h"
+#include "dialogs/Flash.h"
 #include "Functions.h"
-#include "GraphicsButton.h"
-#include "Home.h"
+#include "controls/GraphicsButton.h"
+#include "panels/Home.h"
 #include "LowInterface.h"
 #include "Main.h"
-#include "Options.h"
-#include "Poster.h"
+#include "dialogs/Options.h"
+#include "dialogs/Poster.h"
 #include "app_test_support.h"
 #include "media_fixtures.h"
 

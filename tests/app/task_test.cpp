@@ -14,7 +14,7 @@
 #include "Functions.h"
 #include "LowInterface.h"
 #include "Main.h"
-#include "Task.h"
+#include "dialogs/Task.h"
 #include "WindowHandle.h"
 #include "app_test_support.h"
 #include "reelpage/messages.h"

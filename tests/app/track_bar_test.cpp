@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "MediaPlayTrackBar.h"
+#include "controls/MediaPlayTrackBar.h"
 #include "app_test_support.h"
 
 using reelpage::app::TMediaPlayTrackBar;

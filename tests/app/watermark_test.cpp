@@ -19,11 +19,11 @@
 #include <vector>
 
 #include "Functions.h"
-#include "GraphicsButton.h"
-#include "GraphicsGroupRadio.h"
+#include "controls/GraphicsButton.h"
+#include "controls/GraphicsGroupRadio.h"
 #include "LowInterface.h"
 #include "Main.h"
-#include "Watermark.h"
+#include "panels/Watermark.h"
 #include "WindowHandle.h"
 #include "app_test_support.h"
 #include "reelpage/messages.h"

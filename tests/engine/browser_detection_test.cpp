@@ -1,9 +1,9 @@
 // The browser steps of the diagnostics: the emulation value from the web
 // engine's version, where it is stored and under which name, the log lines,
 // and that a process without a GUI application never loads the web engine.
-#include "BrowserDetection.h"
-#include "Exports.h"
-#include "Log.h"
+#include "system/BrowserDetection.h"
+#include "system/Exports.h"
+#include "system/Log.h"
 #include "child.h"
 #include "reelpage/exports.h"
 

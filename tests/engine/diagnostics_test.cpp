@@ -1,7 +1,7 @@
 // The diagnostic log: one fresh file per run, the banner, level marks, the
 // 4,096-byte cut, raw text, and the system report.
-#include "Exports.h"
-#include "Log.h"
+#include "system/Exports.h"
+#include "system/Log.h"
 #include "child.h"
 #include "reelpage/exports.h"
 

@@ -2,11 +2,11 @@
 // An encoding job driven through the engine's exports as the program drives
 // it: import with OpenMedia, a project, StartEncoding, the messages of the
 // job at a router window, FinishEncoding. Media come from the ffmpeg command.
-#include "Folders.h"
-#include "History.h"
-#include "Project.h"
-#include "Settings.h"
-#include "VideoEncoder.h"
+#include "system/Folders.h"
+#include "media/History.h"
+#include "records/Project.h"
+#include "records/Settings.h"
+#include "encoding/VideoEncoder.h"
 #include "probe_fixture.h"
 
 #include <chrono>

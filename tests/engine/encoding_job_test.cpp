@@ -1,8 +1,8 @@
 // Encoding jobs end to end: the real dec with the encoding plug-in and the
 // real encoders, started through the engine's exports.
 #include "encoding_fixture.h"
-#include "Exports.h"
-#include "Log.h"
+#include "system/Exports.h"
+#include "system/Log.h"
 
 #include <set>
 

@@ -1,6 +1,6 @@
 // The encoding job's rules that need no helper: the frame path, the audio
 // bit rate and where a time lies in the sample file.
-#include "VideoEncoder.h"
+#include "encoding/VideoEncoder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The installation check, the per-user folders, and the product information.
-#include "Exports.h"
-#include "Folders.h"
+#include "system/Exports.h"
+#include "system/Folders.h"
 #include "InstallManifest.h"
 #include "picture/encoders.h"
 

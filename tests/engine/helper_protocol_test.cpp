@@ -1,7 +1,7 @@
 // Starting the helpers, the launch block, and the preview command queue.
-#include "Folders.h"
-#include "HelperProtocol.h"
-#include "Log.h"
+#include "system/Folders.h"
+#include "media/HelperProtocol.h"
+#include "system/Log.h"
 #include "probe_fixture.h"
 
 #include <atomic>

@@ -1,7 +1,7 @@
 // Loading, cleaning and storing the history of imported files.
-#include "Exports.h"
-#include "Folders.h"
-#include "History.h"
+#include "system/Exports.h"
+#include "system/Folders.h"
+#include "media/History.h"
 
 #include <cstdlib>
 #include <cstring>

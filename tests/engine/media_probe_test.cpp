@@ -1,9 +1,9 @@
 // Importing media through OpenMedia, with the real dec and the real
 // media-information plug-in, on files ffmpeg makes here.
-#include "Exports.h"
-#include "Folders.h"
-#include "History.h"
-#include "MediaProbe.h"
+#include "system/Exports.h"
+#include "system/Folders.h"
+#include "media/History.h"
+#include "media/MediaProbe.h"
 #include "probe_fixture.h"
 #include "small_disk.h"
 

@@ -1,6 +1,6 @@
 // The preview clocks: buffer sizes, the times they report and when, seeks,
 // the end of the sound, and the paced sink's pace.
-#include "AudioOutput.h"
+#include "preview/AudioOutput.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

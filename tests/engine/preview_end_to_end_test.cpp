@@ -1,12 +1,12 @@
 // The whole preview with the real helper and plug-in: an imported ramp clip
 // shows its first picture without a tick, and Play moves the picture on with
 // the clock.
-#include "Folders.h"
-#include "History.h"
-#include "PreviewSession.h"
-#include "Project.h"
-#include "RouterQt.h"
-#include "Settings.h"
+#include "system/Folders.h"
+#include "media/History.h"
+#include "preview/PreviewSession.h"
+#include "records/Project.h"
+#include "system/RouterQt.h"
+#include "records/Settings.h"
 #include "probe_fixture.h"
 
 #include <QApplication>

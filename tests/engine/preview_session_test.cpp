@@ -2,12 +2,12 @@
 // plays the helper: it writes frames into the frame block, sends the
 // frame-ready message to the render window, and reads the commands queued in
 // the control block.
-#include "Exports.h"
-#include "History.h"
-#include "PreviewSession.h"
-#include "Project.h"
-#include "RouterQt.h"
-#include "Settings.h"
+#include "system/Exports.h"
+#include "media/History.h"
+#include "preview/PreviewSession.h"
+#include "records/Project.h"
+#include "system/RouterQt.h"
+#include "records/Settings.h"
 
 #include <QApplication>
 #include <QMouseEvent>

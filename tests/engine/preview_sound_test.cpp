@@ -2,7 +2,7 @@
 // own (a null sink, so nothing is heard) plays the preview's sound, and the
 // clock must follow the time the server plays. Without a server the paced
 // sink takes over.
-#include "AudioOutput.h"
+#include "preview/AudioOutput.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

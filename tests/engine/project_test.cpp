@@ -1,10 +1,10 @@
 // Building the project record from a media record and the defaults, and
 // turning or mirroring it.
-#include "Exports.h"
-#include "Folders.h"
-#include "History.h"
-#include "Project.h"
-#include "Settings.h"
+#include "system/Exports.h"
+#include "system/Folders.h"
+#include "media/History.h"
+#include "records/Project.h"
+#include "records/Settings.h"
 
 #include <cstring>
 #include <fcntl.h>

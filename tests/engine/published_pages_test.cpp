@@ -8,9 +8,9 @@
 // skipped on a developer's machine, but fail under CI, where
 // tools/install-deps.sh and tools/test.sh install them.
 // REELPAGE_PAGE_SHOTS=<folder> also leaves screenshots of every page there.
-#include "Folders.h"
-#include "PageGenerator.h"
-#include "Templates.h"
+#include "system/Folders.h"
+#include "publishing/PageGenerator.h"
+#include "publishing/Templates.h"
 
 #include <cstdlib>
 #include <cstring>

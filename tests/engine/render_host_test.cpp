@@ -1,10 +1,10 @@
 // The self-rendering preview plug-in driven by its engine-side host: the
 // real decoder helper, the plug-in and the host's render window, with clips
 // made by the ffmpeg command in the decoder's own pixel formats.
-#include "Folders.h"
-#include "History.h"
-#include "RenderHost.h"
-#include "RouterQt.h"
+#include "system/Folders.h"
+#include "media/History.h"
+#include "preview/RenderHost.h"
+#include "system/RouterQt.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -188,7 +188,9 @@ TEST_F(RenderPlugin, SeekWhileWaitingForTheClock) {
     EXPECT_EQ(m_presented[1], D);
     for (size_t i = 2; i < m_presented.size(); ++i) {
         EXPECT_GE(m_presented[i], 12 * D);
-        if (i > 2) EXPECT_GT(m_presented[i], m_presented[i - 1]);
+        if (i > 2) {
+            EXPECT_GT(m_presented[i], m_presented[i - 1]);
+        }
     }
     EXPECT_EQ(m_presented.back(), 16 * D);
     EXPECT_FALSE(m_host->EndOfStream());

@@ -1,4 +1,4 @@
-#include "RouterQt.h"
+#include "system/RouterQt.h"
 
 #include "platform/router.h"
 

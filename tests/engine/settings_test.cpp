@@ -1,6 +1,6 @@
 // Loading and saving the user's defaults.
-#include "Exports.h"
-#include "Settings.h"
+#include "system/Exports.h"
+#include "records/Settings.h"
 
 #include <cstdlib>
 #include <cstring>

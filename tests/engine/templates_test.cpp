@@ -1,11 +1,11 @@
 // The template catalogue and the page generator.
-#include "Exports.h"
-#include "Folders.h"
-#include "History.h"
-#include "PageGenerator.h"
-#include "Project.h"
-#include "Settings.h"
-#include "Templates.h"
+#include "system/Exports.h"
+#include "system/Folders.h"
+#include "media/History.h"
+#include "publishing/PageGenerator.h"
+#include "records/Project.h"
+#include "records/Settings.h"
+#include "publishing/Templates.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -2,9 +2,9 @@
 // when a check is due, what the query asks, which answers reach the main
 // window, and that a server that never answers neither posts nor holds up the
 // engine's exit.
-#include "Exports.h"
-#include "RouterQt.h"
-#include "UpdateCheck.h"
+#include "system/Exports.h"
+#include "system/RouterQt.h"
+#include "system/UpdateCheck.h"
 #include "reelpage/exports.h"
 #include "reelpage/messages.h"
 

@@ -1,0 +1,133 @@
+#include "dialogs/FileInformation.h"
+
+#include "Functions.h"
+
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace reelpage::app {
+
+namespace {
+
+QLineEdit* ReadOnlyRow(QWidget* page, QFormLayout* form, const QString& label,
+                       const QString& name) {
+    auto* edit = new QLineEdit(page);
+    edit->setObjectName(name);
+    edit->setReadOnly(true);
+    form->addRow(label, edit);
+    return edit;
+}
+
+} // namespace
+
+TfrmMediaInfo::TfrmMediaInfo(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("frmMediaInfo"));
+    setWindowTitle(QStringLiteral("File Informaion ..."));
+    auto* layout = new QVBoxLayout(this);
+    auto* form = new QFormLayout;
+    edFile = new QLineEdit(this);
+    edFile->setObjectName(QStringLiteral("edFile"));
+    edFile->setReadOnly(true);
+    edTitle = new QLineEdit(this);
+    edTitle->setObjectName(QStringLiteral("edTitle"));
+    form->addRow(QStringLiteral("File:"), edFile);
+    form->addRow(QStringLiteral("Title:"), edTitle);
+    layout->addLayout(form);
+
+    PageControl1 = new QTabWidget(this);
+    PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    PageControl1->setTabPosition(QTabWidget::West);
+    Video = new QWidget(PageControl1);
+    Video->setObjectName(QStringLiteral("Video"));
+    auto* videoForm = new QFormLayout(Video);
+    edResolution = ReadOnlyRow(Video, videoForm, QStringLiteral("Resolution:"),
+                               QStringLiteral("edResolution"));
+    edFrameRate =
+        ReadOnlyRow(Video, videoForm, QStringLiteral("Frame Rate:"), QStringLiteral("edFrameRate"));
+    edVideoBitRate = ReadOnlyRow(Video, videoForm, QStringLiteral("Bit Rate:"),
+                                 QStringLiteral("edVideoBitRate"));
+    PageControl1->addTab(Video, QStringLiteral("Video"));
+    Audio = new QWidget(PageControl1);
+    Audio->setObjectName(QStringLiteral("Audio"));
+    auto* audioForm = new QFormLayout(Audio);
+    edSamples =
+        ReadOnlyRow(Audio, audioForm, QStringLiteral("Sample Rate:"), QStringLiteral("edSamples"));
+    edChannels =
+        ReadOnlyRow(Audio, audioForm, QStringLiteral("Channel:"), QStringLiteral("edChannels"));
+    edAudioBitRate = ReadOnlyRow(Audio, audioForm, QStringLiteral("Bit Rate:"),
+                                 QStringLiteral("edAudioBitRate"));
+    PageControl1->addTab(Audio, QStringLiteral("Audio"));
+    PageControl1->setCurrentWidget(Video);
+    layout->addWidget(PageControl1, 1);
+
+    auto* buttons = new QDialogButtonBox(this);
+    QPushButton* close = buttons->addButton(QStringLiteral("&Close"), QDialogButtonBox::RejectRole);
+    close->setObjectName(QStringLiteral("btnClose"));
+    close->setDefault(true);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(buttons);
+    resize(495, 258);
+    if (parent) move(parent->window()->geometry().center() - rect().center());
+}
+
+QString TfrmMediaInfo::FrameRateText(int num, int den) {
+    if (den == 1) return QStringLiteral("%1 fps").arg(num);
+    // A record without a rate has a zero denominator; it reads as no rate
+    // rather than as infinity.
+    if (den == 0) return QString();
+    return QString::asprintf("%.2f fps", double(num) / double(den));
+}
+
+QString TfrmMediaInfo::BitRateText(int32_t rate) {
+    if (rate >= 1000000) {
+        if (rate % 1000000 == 0) return QStringLiteral("%1 Mbps").arg(rate / 1000000);
+        return QString::asprintf("%.1f Mbps", double(rate) / 1000000.0);
+    }
+    if (rate % 1000 == 0) return QStringLiteral("%1 Kbps").arg(rate / 1000);
+    return QString::asprintf("%.1f Kbps", double(rate) / 1000.0);
+}
+
+QString TfrmMediaInfo::SampleRateText(int32_t rate) {
+    switch (rate) {
+    case 8000:
+        return QStringLiteral("Phone Quality (8000)");
+    case 22050:
+        return QStringLiteral("Low Quality (22050)");
+    case 44100:
+        return QStringLiteral("CD Quality (44100)");
+    case 48000:
+        return QStringLiteral("DVD Quality (48000)");
+    default:
+        return QString();
+    }
+}
+
+QString TfrmMediaInfo::ChannelText(int32_t channels) {
+    if (channels == 1) return QStringLiteral("Mono");
+    if (channels == 2) return QStringLiteral("Stereo");
+    return QString();
+}
+
+void TfrmMediaInfo::InitForm(const MediaInfo* p) {
+    if (!p) return;
+    edFile->setText(FieldText(p->m_szFileName));
+    edTitle->setText(FieldText(p->m_szName));
+    if (p->m_bVideoStream) {
+        edResolution->setText(QStringLiteral("%1 x %2").arg(p->m_Width).arg(p->m_Height));
+        edFrameRate->setText(FrameRateText(p->m_FrameRateNum, p->m_FrameRateDen));
+        edVideoBitRate->setText(BitRateText(p->m_VideoBitRate));
+    }
+    PageControl1->setTabVisible(PageControl1->indexOf(Video), p->m_bVideoStream != 0);
+    if (p->m_bAudioStream) {
+        edSamples->setText(SampleRateText(p->m_SampleRate));
+        edChannels->setText(ChannelText(p->m_nChannel));
+        edAudioBitRate->setText(BitRateText(p->m_AudioBitRate));
+    }
+    PageControl1->setTabVisible(PageControl1->indexOf(Audio), p->m_bAudioStream != 0);
+}
+
+} // namespace reelpage::app

@@ -1,0 +1,174 @@
+#include "dialogs/Task.h"
+
+#include "Functions.h"
+#include "LowInterface.h"
+#include "Main.h"
+#include "TaskbarList.h"
+#include "WindowHandle.h"
+
+#include <QCloseEvent>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QProgressBar>
+#include <QStatusBar>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "reelpage/messages.h"
+
+namespace reelpage::app {
+
+std::function<uint32_t()> TfrmTasklist::TickCount = [] {
+    static QElapsedTimer clock = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+    return uint32_t(clock.elapsed());
+};
+
+TfrmTasklist::TfrmTasklist(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint) {
+    setObjectName(QStringLiteral("frmTasklist"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("Encoding ..."));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    auto* client = new QWidget(this);
+    ProgressBar1 = new QProgressBar(client);
+    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+    ProgressBar1->setGeometry(8, 24, 393, 17);
+    layout->addWidget(client, 1);
+
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setSizeGripEnabled(false);
+    const char* texts[] = {"0%", "Elapsed:", "0:00", "Estimated:", "0:00"};
+    for (int i = 0; i < 5; ++i) {
+        Panels[i] = new QLabel(QString::fromLatin1(texts[i]), StatusBar1);
+        Panels[i]->setFixedWidth(80);
+        if (i == 1 || i == 3) {
+            Panels[i]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            Panels[i]->setFrameStyle(QFrame::Panel | QFrame::Raised);
+        }
+        StatusBar1->addWidget(Panels[i]);
+    }
+    layout->addWidget(StatusBar1);
+    setFixedSize(411, 82);
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(1000);
+    connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+    TaskbarList1 = new TTaskbarList(this);
+
+    if (frmMain) move(frmMain->frameGeometry().center() - rect().center());
+    FHandle =
+        std::make_unique<TWindowHandle>(this, [this](uint32_t msg, int64_t wParam, int64_t lParam) {
+            return WndProc(msg, wParam, lParam);
+        });
+}
+
+TfrmTasklist::~TfrmTasklist() {
+    // Success lets the encoders write their files' ends; anything else stops
+    // them and the engine removes the unfinished package.
+    Low.FinishEncoding(FSuccess ? 0 : -1);
+    if (frmMain)
+        PostAppMessage(frmMain->Handle(), FSuccess ? kMsgOpenPublish : kMsgReplay, 0, 0);
+}
+
+HWND TfrmTasklist::Handle() const {
+    return FHandle->Handle();
+}
+
+QString TfrmTasklist::PanelText(int index) const {
+    return Panels[index]->text();
+}
+
+void TfrmTasklist::InitForm() {
+    FTalvoricer = Low.StartEncoding(Handle());
+    if (FTalvoricer) {
+        FStartTimer = TickCount();
+        Timer1->start();
+    } else {
+        ShowMessage(this, QStringLiteral("Failed !"), ApplicationTitle, QMessageBox::Critical);
+        FDone = true;
+        close();
+    }
+    TaskbarList1->SetWindowHandle(this);
+}
+
+void TfrmTasklist::Timer1Timer() {
+    if (!FTalvoricer) return;
+    // Read once: the engine's threads move these while we look.
+    const int64_t pts = FTalvoricer->m_Pts;
+    const int64_t duration = FTalvoricer->m_Duration;
+    if (pts >= duration) {
+        // All input is handed over; the encoders are finishing their files.
+        Timer1->stop();
+        ProgressBar1->setRange(0, 0);
+        Panels[0]->setText(QStringLiteral("100%"));
+        Panels[4]->setText(QStringLiteral("Complete"));
+        return;
+    }
+    const int64_t p = pts * 100 / duration;
+    const int64_t elapsed = int64_t(uint32_t(TickCount() - FStartTimer));
+    ProgressBar1->setValue(int(p));
+    Panels[0]->setText(QString::asprintf("%d%%", int(p)));
+    Panels[2]->setText(SecondsToText(int(elapsed / 1000)));
+    // Below 2 % a projection would only jump about.
+    if (p > 1) {
+        const int64_t estimate = elapsed * duration / pts;
+        Panels[4]->setText(SecondsToText(int((estimate - elapsed) / 1000)));
+    }
+    TaskbarList1->SetProgressValue(uint64_t(p), 100);
+}
+
+void TfrmTasklist::Fail() {
+    Timer1->stop();
+    FDone = true;
+    ShowMessage(this, QStringLiteral("Failed !"), ApplicationTitle, QMessageBox::Critical);
+    close();
+}
+
+int64_t TfrmTasklist::WndProc(uint32_t msg, int64_t wParam, int64_t) {
+    // Once the run has ended, later reports (another encoder failing while
+    // the message box is open) change nothing and raise no second box.
+    if (FDone) return 0;
+    if (msg == kMsgEncoderDone) {
+        if (wParam != 0) {
+            Fail();
+        } else if (++FComplete >= FTalvoricer->m_cEncoder) {
+            Timer1->stop();
+            FSuccess = true;
+            FDone = true;
+            close();
+        }
+    } else if (msg == kMsgAudioFed && wParam != 0) {
+        Fail();
+    }
+    return 0;
+}
+
+void TfrmTasklist::closeEvent(QCloseEvent* event) {
+    if (!FDone &&
+        ShowMessage(this, QStringLiteral("Are you sure to abort the video output?"),
+                    ApplicationTitle, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No,
+                    QMessageBox::No) != QMessageBox::Yes) {
+        event->ignore();
+        return;
+    }
+    // A confirmed abort ends the run too: reports still on their way are
+    // not acted on.
+    FDone = true;
+    Timer1->stop();
+    event->accept();
+}
+
+} // namespace reelpage::app

@@ -1,0 +1,164 @@
+#pragma once
+// The preview of the current project: the render window inside the program's
+// picture area, the preview helper that composes the frames, the clock that
+// paces it, the commands that tell it what changed, and editing the crop
+// frame and the watermark with the mouse on the picture.
+#include <QPointer>
+#include <QRect>
+
+#include <cstdint>
+#include <memory>
+
+#include "preview/AudioOutput.h"
+#include "media/HelperProtocol.h"
+#include "preview/VideoRenderer.h"
+#include "reelpage/records.h"
+
+namespace reelpage {
+
+class PreviewSession : public RenderMouse {
+public:
+    PreviewSession() = default;
+    ~PreviewSession() override;
+    PreviewSession(const PreviewSession&) = delete;
+    PreviewSession& operator=(const PreviewSession&) = delete;
+
+    // Builds the session inside the widget behind renderParent. Without
+    // launchHelper no helper is started (tests play the helper themselves).
+    // 0, or the error of the step that failed (the session is then only
+    // partly built, as far as that step).
+    int Start(Project* project, MediaInfo* media, HWND renderParent, HWND notify,
+              bool launchHelper);
+    void End();
+
+    void Play();
+    void Pause();
+    void Seek(int32_t seconds);
+    void Layout();
+    void ApplyClipRange();
+    void Command(int32_t code, int64_t param = 0);
+    void EnterCropMode();
+    void LeaveCropMode();
+    void ApplyOutputSize();
+    int64_t Position();
+    void BeginSeekDrag();
+    void EndSeekDrag();
+    // After the project was turned or mirrored by operation.
+    void Rotated(int32_t operation);
+    void ApplyCrop();
+    void EnterWatermarkMode();
+    void LeaveWatermarkMode();
+    void ApplyWatermarkPosition();
+    void ApplyWatermarkPicture();
+
+    // What tests look at.
+    PreviewControl* Control() const { return m_Channel.Control(); }
+    uint8_t* FrameView() const { return static_cast<uint8_t*>(m_FrameBlock.view); }
+    size_t FrameBlockSize() const { return m_FrameBlock.size; }
+    HWND RenderHandle() const { return m_hwndRender; }
+    RenderWindow* Window() const { return m_pRender; }
+    AudioPlayer* Audio() const { return m_pAudioPlayer.get(); }
+    MutePlayer* Mute() const { return m_pMutePlayer.get(); }
+    int32_t State() const { return m_nState; }
+    bool Rewind() const { return m_bRewind; }
+    int64_t ClockPosition() const { return m_llClockPosition; }
+    QSize DisplaySize() const { return {m_nFrameWidth, m_nFrameHeight}; }
+    QRect CropFrame() const { return m_rcCrop; }
+    QRect WatermarkFrame() const { return m_rcWatermark; }
+    int CropHit() const { return m_nHit; }
+
+    // The render window's mouse.
+    void RenderMouseDown(int x, int y) override;
+    void RenderMouseMove(int x, int y, bool haveCapture) override;
+    void RenderMouseUp(int x, int y) override;
+    void RenderCaptureLost() override;
+
+private:
+    int64_t OnFrameReady(int64_t width, int64_t height);
+    int OnTick(int64_t time);
+    int OnSecond(int32_t seconds);
+    int OnEnd();
+    void ReachedEnd();
+    bool EndOfStream() const;
+    void SetDisplaySize(int32_t width, int32_t height);
+    void UpdateCropFrame();
+    void UpdateWatermarkFrame();
+    int CropHitTest(int x, int y) const;
+    void SetCropCursor(int hit);
+    // Writes the dragged frame into the project; hit names the edges moved.
+    void ApplyCropFrame(int hit);
+    void StoreWatermarkPosition(int left, int top);
+    void ReleaseCapture();
+
+    std::unique_ptr<AudioPlayer> m_pAudioPlayer;
+    std::unique_ptr<MutePlayer> m_pMutePlayer;
+    Project* m_pProject = nullptr;
+    MediaInfo* m_pMediaInfo = nullptr;
+    PreviewChannel m_Channel;
+    int32_t m_nFrameWidth = 0, m_nFrameHeight = 0;
+    platform::SharedBlock m_FrameBlock;
+    int64_t m_llClockPosition = 0;
+    int32_t m_nState = 0;
+    bool m_bRewind = false;
+    int m_hProcess = -1;
+    HWND m_hwndParent = 0;
+    HWND m_hwndNotify = 0;
+    HWND m_hwndRender = 0;
+    QPointer<RenderWindow> m_pRender;
+    bool m_bCropMode = false;
+    int32_t m_nViewWidth = 0, m_nViewHeight = 0;
+    QRect m_rcCrop;
+    QRect m_rcCropStart;
+    QRect m_rcCropSource; // the project's crop when the drag began
+    QPoint m_ptDragStart;
+    int m_nHit = 0;
+    bool m_bWatermarkMode = false;
+    bool m_bWatermarkShown = false;
+    bool m_bWatermarkDrag = false;
+    QPoint m_ptWatermarkStart;
+    QRect m_rcWatermark;
+    QPoint m_ptWatermarkAtStart;
+    QPoint m_ptWatermarkSource; // the project's position when the drag began
+    PreviewFrameSize m_LastDelivered{0, 0}; // size of the frame now in the block
+};
+
+// The session of the current project, or null.
+PreviewSession* CurrentPreviewSession();
+// Ends the current session, if any, and starts one for project inside the
+// widget behind renderParent; a renderParent of 0 starts none.
+int StartPreviewSession(Project* project, MediaInfo* media, HWND renderParent, HWND notify,
+                        bool launchHelper = true);
+// Ends the current session, if any (before an encoding or a new project).
+void EndPreviewSession();
+// Queues a command when a session exists.
+void PostPreviewCommand(int32_t code, int64_t param = 0);
+// The session side of turning or mirroring the project.
+void PreviewRotated(int32_t operation);
+
+// Rounded a x b / c, as window and frame pixels convert; 0 when c is 0.
+int32_t MulDiv(int32_t a, int32_t b, int32_t c);
+// Where a frame of fw x fh goes in a parent of cw x ch: fitted keeping the
+// aspect, never enlarged, centred. Empty when either side is empty.
+QRect PreviewLayout(int32_t cw, int32_t ch, int32_t fw, int32_t fh);
+
+// The exports.
+int32_t RestartPreview(HWND renderParent, HWND notify);
+int32_t Play();
+int32_t Pause();
+int32_t Seek(int32_t seconds);
+int32_t LayoutPreview();
+int32_t ApplyClipRange();
+int32_t NotifyPreview(int32_t command);
+int32_t EnterCropMode();
+int32_t LeaveCropMode();
+int64_t GetPosition();
+int32_t BeginSeekDrag();
+int32_t EndSeekDrag();
+int32_t ApplyOutputSize();
+int32_t ApplyCrop();
+int32_t EnterWatermarkMode();
+int32_t LeaveWatermarkMode();
+int32_t ApplyWatermarkPosition();
+int32_t ApplyWatermarkPicture();
+
+} // namespace reelpage

@@ -1,0 +1,200 @@
+// The project record: what to make from the imported video. It lives in a
+// shared block so that the helpers can read the edit state directly.
+#include "records/Project.h"
+
+#include "system/Folders.h"
+#include "media/History.h"
+#include "system/Log.h"
+#include "preview/PreviewSession.h"
+#include "records/Settings.h"
+
+#include <cstring>
+#include <utility>
+
+#include "platform/guid.h"
+#include "platform/shm.h"
+#include "platform/wstr.h"
+#include "reelpage/blocks.h"
+
+namespace reelpage {
+
+namespace {
+
+platform::SharedBlock g_projectBlock;
+
+Project* Current() { return static_cast<Project*>(g_projectBlock.view); }
+
+// Where a watermark of the given size goes for a placement code.
+int32_t Place(int32_t code, int32_t outer, int32_t inner) {
+    switch (code) {
+    case 1:
+        return 0;
+    case 2:
+        return (outer - inner) / 2;
+    case 4:
+        return outer - inner;
+    default:
+        return 0;
+    }
+}
+
+// Rows: current state 0..7; columns: rotate left, rotate right, flip
+// horizontally, flip vertically.
+constexpr int32_t kOrientation[8][4] = {
+    {1, 3, 6, 4}, {2, 0, 7, 5}, {3, 1, 4, 6}, {0, 2, 5, 7},
+    {5, 7, 2, 0}, {6, 4, 3, 1}, {7, 5, 0, 2}, {4, 6, 1, 3},
+};
+
+int Column(int32_t operation) {
+    switch (operation) {
+    case 10:
+        return 0;
+    case 11:
+        return 1;
+    case 20:
+        return 2;
+    case 21:
+        return 3;
+    default:
+        return -1;
+    }
+}
+
+
+} // namespace
+
+Project* CurrentProject() { return Current(); }
+
+MediaInfo* CurrentProjectMedia() {
+    Project* p = Current();
+    return p ? FindMediaByHandle(p->m_pMediaInfo) : nullptr;
+}
+
+int32_t NextOrientation(int32_t state, int32_t operation) {
+    int col = Column(operation);
+    if (col < 0 || state < 0 || state > 7) return -1;
+    return kOrientation[state][col];
+}
+
+Project* CreateProject(MediaInfo* media, HWND renderParent, HWND notify) {
+    if (!media) return nullptr;
+    platform::SharedBlock block;
+    int rc = platform::CreateSharedBlock(sizeof(Project), true, &block);
+    if (rc != 0) {
+        LOG_FAILED(rc, "CreateFileMapping(INVALID_HANDLE_VALUE, &sa, PAGE_READWRITE, 0, "
+                       "sizeof(Project), NULL)");
+        return nullptr;
+    }
+    auto* p = static_cast<Project*>(block.view);
+    std::memset(p, 0, sizeof *p);
+    const Settings& s = TheSettings();
+
+    p->m_hSelf = block.handle;
+    p->m_pMediaInfo = media->m_hSelf;
+    std::memcpy(p->m_Formats, s.m_DefaultFormats, sizeof p->m_Formats);
+    p->m_VideoWidth = media->m_Width;
+    p->m_VideoHeight = media->m_Height;
+    p->m_SizeIndex = s.m_SizeIndex;
+    if (s.m_SizeIndex != 0) {
+        p->m_OutputWidth = s.m_OutputWidth;
+        p->m_OutputHeight = s.m_OutputHeight;
+    } else {
+        const OutputFrameSize original = OriginalOutputSize(media->m_Width, media->m_Height);
+        p->m_OutputWidth = original.width;
+        p->m_OutputHeight = original.height;
+    }
+    p->m_CropLeft = p->m_CropTop = 0;
+    p->m_CropWidth = media->m_Width;
+    p->m_CropHeight = media->m_Height;
+    p->m_ResizeMethod = s.m_ResizeMethod;
+    p->m_Autoplay = s.m_Autoplay;
+    p->m_Controls = s.m_Controls;
+    p->m_Loop = s.m_Loop;
+    // The first picture the probe saved.
+    platform::WStrCopy(p->m_szPosterImage, MediaSideFile(*media, u"bmp"));
+
+    platform::WStrCopy(p->m_WatermarkFile, s.m_WatermarkFile);
+    p->m_WatermarkImageWidth = p->m_WatermarkWidth = s.m_WatermarkImageWidth;
+    p->m_WatermarkImageHeight = p->m_WatermarkHeight = s.m_WatermarkImageHeight;
+    p->m_WatermarkTransparency = s.m_WatermarkTransparency;
+    p->m_WatermarkLeft = Place(s.m_WatermarkHPosition, p->m_OutputWidth, p->m_WatermarkWidth);
+    p->m_WatermarkTop = Place(s.m_WatermarkVPosition, p->m_OutputHeight, p->m_WatermarkHeight);
+
+    platform::WStrCopy(p->m_AdFile, s.m_AdFile);
+    p->m_AdImageWidth = s.m_AdImageWidth;
+    p->m_AdImageHeight = s.m_AdImageHeight;
+    platform::WStrCopy(p->m_AdLink, s.m_AdLink);
+    // Fit the advertisement into the output frame, keeping its aspect.
+    const int32_t w = p->m_AdImageWidth, h = p->m_AdImageHeight;
+    const int32_t W = p->m_OutputWidth, H = p->m_OutputHeight;
+    if (w <= W && h <= H) {
+        p->m_AdWidth = w;
+        p->m_AdHeight = h;
+    } else if (int64_t(w) * H > int64_t(h) * W) {
+        p->m_AdWidth = W;
+        p->m_AdHeight = w ? int32_t(int64_t(h) * W / w) : 0;
+    } else {
+        p->m_AdHeight = H;
+        p->m_AdWidth = h ? int32_t(int64_t(w) * H / h) : 0;
+    }
+
+    // Release the previous record only now that the new one is complete, and
+    // after the session that reads it has ended.
+    EndPreviewSession();
+    platform::CloseSharedBlock(&g_projectBlock);
+    g_projectBlock = std::exchange(block, platform::SharedBlock{});
+    // A failed start is logged by the session and leaves the project usable.
+    StartPreviewSession(Current(), media, renderParent, notify);
+    return Current();
+}
+
+int32_t RotateFlip(int32_t operation) {
+    Project* p = Current();
+    if (!p) return 0;
+    const int32_t W = p->m_VideoWidth, H = p->m_VideoHeight;
+    const int32_t L = p->m_CropLeft, T = p->m_CropTop, CW = p->m_CropWidth, CH = p->m_CropHeight;
+    switch (operation) {
+    case 10:
+        p->m_CropLeft = T;
+        p->m_CropTop = W - CW - L;
+        p->m_CropWidth = CH;
+        p->m_CropHeight = CW;
+        break;
+    case 11:
+        p->m_CropLeft = H - CH - T;
+        p->m_CropTop = L;
+        p->m_CropWidth = CH;
+        p->m_CropHeight = CW;
+        break;
+    case 20:
+        p->m_CropLeft = W - CW - L;
+        break;
+    case 21:
+        p->m_CropTop = H - CH - T;
+        break;
+    default:
+        LogWrite(kLogError, "Error RotateFlip=%d\n", operation);
+        return 0;
+    }
+    p->m_Orientation = NextOrientation(p->m_Orientation & 7, operation);
+    if (operation == 10 || operation == 11) std::swap(p->m_OutputWidth, p->m_OutputHeight);
+    if (const MediaInfo* media = CurrentProjectMedia()) {
+        const bool odd = p->m_Orientation & 1;
+        p->m_VideoWidth = odd ? media->m_Height : media->m_Width;
+        p->m_VideoHeight = odd ? media->m_Width : media->m_Height;
+    }
+    PreviewRotated(operation);
+    return 0;
+}
+
+int32_t SnapshotPoster(BOOL grab) {
+    Project* p = Current();
+    MediaInfo* media = CurrentProjectMedia();
+    if (!p || !media) return 0;
+    platform::WFormat(p->m_szPosterImage, kMaxPath, "%ls/%ls.bmp", PosterFolder(),
+                      platform::GuidToU16String(media->m_id).c_str());
+    PostPreviewCommand(grab ? 4 : 5);
+    return 0;
+}
+
+} // namespace reelpage
