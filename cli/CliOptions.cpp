@@ -210,19 +210,19 @@ bool Apply(int opt, const std::string& arg, CliOptions* o, std::string* error) {
     }
     case kRotate:
         if (arg == "left")
-            o->turns.push_back(10);
+            o->turns.push_back(kRotateLeft);
         else if (arg == "right")
-            o->turns.push_back(11);
+            o->turns.push_back(kRotateRight);
         else if (arg == "half")
-            o->turns.insert(o->turns.end(), {10, 10});
+            o->turns.insert(o->turns.end(), {kRotateLeft, kRotateLeft});
         else
             return bad("rotate", "left, right or half");
         return true;
     case kFlip:
         if (arg == "horizontal")
-            o->turns.push_back(20);
+            o->turns.push_back(kFlipHorizontal);
         else if (arg == "vertical")
-            o->turns.push_back(21);
+            o->turns.push_back(kFlipVertical);
         else
             return bad("flip", "horizontal or vertical");
         return true;

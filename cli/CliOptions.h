@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "reelpage/protocol.h"
+
 namespace reelpage::cli {
 
 struct Pair {
@@ -47,7 +49,7 @@ struct CliOptions {
     std::optional<int> resize;                  // 0 Center, 1 Letterbox, 2 Crop
     std::optional<int64_t> clipStart, clipStop; // microseconds
     std::optional<std::array<int, 4>> crop;     // left, top, width, height
-    std::vector<int> turns;                     // RotateFlip operations, in order
+    std::vector<OrientationOp> turns;           // RotateFlip operations, in order
     std::optional<int> brightness, contrast;
     // --effect NAME=N, in order; names and ranges in kEffects.
     std::vector<std::pair<int, int>> effects; // index into kEffects, value

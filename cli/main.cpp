@@ -256,7 +256,7 @@ bool SetUpProject(Engine& e, const CliOptions& o, MediaInfo* media, Project** ou
         }
         p->m_Templete = found;
     }
-    for (int op : o.turns)
+    for (OrientationOp op : o.turns)
         e.RotateFlip(op);
     if (o.crop) {
         const auto& c = *o.crop;

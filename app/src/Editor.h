@@ -61,7 +61,7 @@ public:
     // Checks and disables the ratio the crop box already has.
     void PrepareCropAspectMenu();
     // 10 rotate left, 11 rotate right, 20 flip horizontally, 21 vertically.
-    void ApplyRotateFlip(int code);
+    void ApplyRotateFlip(OrientationOp code);
 
     // Handlers, callable as the controls call them.
     void spCropLeftChange();

@@ -16,6 +16,7 @@
 #include "platform/mutex.h"
 #include "platform/shm.h"
 #include "reelpage/blocks.h"
+#include "reelpage/protocol.h"
 #include "reelpage/records.h"
 
 namespace preview_test {
@@ -63,7 +64,7 @@ public:
 
     // Queues a command as the engine does: one entry per code, a repeated
     // code only takes the new parameter; then sets the command event.
-    void Post(int code, int64_t param = 0);
+    void Post(reelpage::PreviewCommand code, int64_t param = 0);
 
     // Dispatches messages until one more frame than already seen arrives, or
     // timeoutMs passes. Returns it (nullptr on time-out).

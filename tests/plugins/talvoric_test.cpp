@@ -650,7 +650,7 @@ TEST(Talvoric, PreviewAndOutputComposeTheSamePictureWithEveryEffect) {
         {.file = video, .width = 160, .height = 120, .outWidth = 128, .outHeight = 72, .resize = 1});
     ASSERT_NE(h.WaitFrame(), nullptr);
     AllEffects(h.Project());
-    h.Post(7);
+    h.Post(kCmdAdjustmentsChanged);
     const preview_test::DeliveredFrame* f = h.WaitFrame();
     ASSERT_NE(f, nullptr);
     ASSERT_EQ(f->width, 128);
@@ -735,9 +735,9 @@ TEST(Talvoric, PublishedMp4ShowsTheComposedPictureWithEveryEffect) {
     preview_test::PreviewHarness h({.file = video, .width = 320, .height = 240});
     ASSERT_NE(h.WaitFrame(), nullptr);
     AllEffects(h.Project());
-    h.Post(7);
+    h.Post(kCmdAdjustmentsChanged);
     ASSERT_NE(h.WaitFrame(), nullptr);
-    h.Post(1, 0); // back to the first frame, the one compared
+    h.Post(kCmdSeek, 0); // back to the first frame, the one compared
     const preview_test::DeliveredFrame* f = h.WaitFrame();
     ASSERT_NE(f, nullptr);
     ASSERT_EQ(f->width, 320);
@@ -749,7 +749,7 @@ TEST(Talvoric, PublishedMp4ShowsTheComposedPictureWithEveryEffect) {
     // The figure means something: the same frame without the effects is far off.
     preview_test::PreviewHarness bare({.file = video, .width = 320, .height = 240});
     ASSERT_NE(bare.WaitFrame(), nullptr);
-    bare.Post(1, 0);
+    bare.Post(kCmdSeek, 0);
     const preview_test::DeliveredFrame* b = bare.WaitFrame();
     ASSERT_NE(b, nullptr);
     ASSERT_EQ(b->pts, 0);
