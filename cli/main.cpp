@@ -19,6 +19,7 @@
 #include "picture/load.h"
 #include "platform/router.h"
 #include "platform/wstr.h"
+#include "reelpage/encoding.h"
 #include "reelpage/exports.h"
 #include "reelpage/messages.h"
 
@@ -358,9 +359,9 @@ int Encode(Engine& e, Window& w, const CliOptions& o) {
         }
         int done = 0;
         for (const Message& m : w.Messages()) {
-            if ((m.msg == kMsgEncoderDone || m.msg == kMsgAudioFed) && m.wParam != 0) result = 1;
-            if (m.msg == kMsgAudioFed && m.wParam != 0) soundFailed = true;
-            if (m.msg == kMsgEncoderDone && m.wParam == 0) ++done;
+            if (m.msg == kMsgEncoderDone && m.wParam != kEncoderOk) result = 1;
+            if (m.msg == kMsgAudioFed && m.wParam != kAudioFedAll) result = 1, soundFailed = true;
+            if (m.msg == kMsgEncoderDone && m.wParam == kEncoderOk) ++done;
         }
         if (result < 0 && done >= status->m_cEncoder) result = 0;
         if (!o.quiet) {

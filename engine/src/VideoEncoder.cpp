@@ -257,7 +257,7 @@ void VideoEncoder::FeedAudio() {
     const std::string path = platform::ToUtf8(MediaSideFile(*m_pMediaInfo, u"wav"));
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     auto fail = [this] {
-        platform::PostMessage(m_hwndNotify, kMsgAudioFed, -1, 0);
+        platform::PostMessage(m_hwndNotify, kMsgAudioFed, kAudioFedFailed, 0);
         platform::SetEvent(m_hAudioDone);
     };
     if (fd < 0) {
@@ -331,7 +331,7 @@ void VideoEncoder::FeedAudio() {
             platform::SetEvent(m_Encoders[k].Audio()->m_hDataEvent);
         }
         m_bAllAudioFed = true;
-        platform::PostMessage(m_hwndNotify, kMsgAudioFed, 0, 0);
+        platform::PostMessage(m_hwndNotify, kMsgAudioFed, kAudioFedAll, 0);
     }
     platform::SetEvent(m_hAudioDone);
 }

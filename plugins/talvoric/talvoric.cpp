@@ -113,7 +113,7 @@ void WaitForFreeSlots() {
     for (int k = 0; k < g.encoders; ++k)
         while (platform::LoadAcquire(&g.streams[k]->m_cSlotsInUse) != 0)
             platform::WaitForHandle(g.streams[k]->m_hSlotEvent, 1000);
-    platform::PostMessage(g.talvoricer->m_hwndMessage, kMsgDecodeDone, 0, 0);
+    platform::PostMessage(g.talvoricer->m_hwndMessage, kMsgDecodeDone, kDecodeFinished, 0);
     HelperLog(kHelperLogInfo, "Queued %lld frames\n", static_cast<long long>(g.queued));
     // The host may still run decoding threads: leave without running any
     // destructor under their feet.
@@ -397,7 +397,8 @@ int32_t EndOfStream(int64_t) {
 
 int32_t OpenFailed(int32_t) {
     HelperLog(kHelperLogError, "The source could not be opened\n");
-    platform::PostMessage(g.talvoricer->m_hwndMessage, kMsgDecodeDone, -1, g.talvoricer->m_lParam);
+    platform::PostMessage(g.talvoricer->m_hwndMessage, kMsgDecodeDone, kDecodeFailed,
+                          g.talvoricer->m_lParam);
     return 0;
 }
 

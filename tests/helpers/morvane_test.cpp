@@ -1,7 +1,8 @@
 // The preview plug-in inside the real decoder helper, with the test playing
-// the engine (blocks, commands, the render window that answers 0x401). Ramp
-// clips tell which source frame a picture shows; the block clip has a white
-// 40x30 block in its top-left corner, so turns and scaling can be seen.
+// the engine (blocks, commands, the render window that answers
+// kMsgFrameReady). Ramp clips tell which source frame a picture shows; the
+// block clip has a white 40x30 block in its top-left corner, so turns and
+// scaling can be seen.
 #include "dec_runner.h"
 #include "media_fixtures.h"
 #include "preview_harness.h"
@@ -470,7 +471,7 @@ TEST(Morvane, CropModeBlursAsFarAsTheOutputWill) {
 }
 
 // A 4K output does not fit the frame block: it comes at the shared reduced
-// size, announced in 0x401, with the picture scaled down whole.
+// size, announced in kMsgFrameReady, with the picture scaled down whole.
 TEST(Morvane, FourKSourceIsDeliveredReduced) {
     PreviewHarness h({.file = BlockClip(3840, 2160, 0.2), .width = 3840, .height = 2160});
     const DeliveredFrame* f = h.WaitFrame(30000);
@@ -501,9 +502,10 @@ TEST(Morvane, FourKSourceIsDeliveredReduced) {
     EXPECT_EQ(f->width, 2560);
 }
 
-// Code 4 saves the oriented source with brightness applied and without the
-// watermark; code 5 saves exactly the picture on screen. Each is complete
-// when it appears, and nothing else is left in the folder.
+// kCmdSnapshotSource saves the oriented source with brightness applied and
+// without the watermark; kCmdSnapshotShown saves exactly the picture on
+// screen. Each is complete when it appears, and nothing else is left in the
+// folder.
 TEST(Morvane, SnapshotsAreBitmapsOfTheRightPicture) {
     PreviewHarness h({.file = Ramp(2), .outWidth = 80, .outHeight = 60, .brightness = 20});
     auto& p = h.Project();

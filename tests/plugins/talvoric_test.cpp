@@ -308,7 +308,7 @@ void ExpectFinished(TalvoricJob& job) {
     EXPECT_EQ(job.Exit(), 0);
     ASSERT_EQ(job.Messages().size(), 1u);
     EXPECT_EQ(job.Messages()[0].msg, kMsgDecodeDone);
-    EXPECT_EQ(job.Messages()[0].wParam, 0);
+    EXPECT_EQ(job.Messages()[0].wParam, kDecodeFinished);
     EXPECT_EQ(job.Talv()->m_EndOfStream, 1);
     EXPECT_EQ(job.Header(0)->m_bEndOfStream, 1);
     EXPECT_EQ(job.Header(0)->m_cSlotsInUse, 0);
@@ -571,7 +571,7 @@ TEST(Talvoric, OpenFailedReportsMinusOneWithTheCookie) {
     EXPECT_EQ(job.Exit(), 0);
     ASSERT_EQ(job.Messages().size(), 1u);
     EXPECT_EQ(job.Messages()[0].msg, kMsgDecodeDone);
-    EXPECT_EQ(job.Messages()[0].wParam, -1);
+    EXPECT_EQ(job.Messages()[0].wParam, kDecodeFailed);
     EXPECT_EQ(job.Messages()[0].lParam, 77);
 }
 
