@@ -118,11 +118,14 @@ bool ParseWatermarkPosition(const std::string& s, Pair* out) {
     const std::vector<std::string> parts = Split(s, ',');
     if (parts.size() != 2) return false;
     auto code = [](const std::string& word, const char* a, const char* b, const char* c) {
-        return word == a ? 1 : word == b ? 2 : word == c ? 4 : 0;
+        return word == a   ? kAlignStart
+               : word == b ? kAlignCenter
+               : word == c ? kAlignEnd
+                           : kAlignNone;
     };
     out->a = code(parts[0], "left", "center", "right");
     out->b = code(parts[1], "top", "middle", "bottom");
-    return out->a != 0 && out->b != 0;
+    return out->a != kAlignNone && out->b != kAlignNone;
 }
 
 bool Apply(int opt, const std::string& arg, CliOptions* o, std::string* error) {

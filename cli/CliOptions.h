@@ -55,7 +55,7 @@ struct CliOptions {
     std::vector<std::pair<int, int>> effects; // index into kEffects, value
 
     std::string watermark;
-    std::optional<Pair> watermarkPosition; // placement codes: 1/2/4 across, 1/2/4 down
+    std::optional<Pair> watermarkPosition; // WatermarkAlign across, down
     std::optional<Pair> watermarkAt;       // left, top
     std::optional<Pair> watermarkSize;
     std::optional<int> watermarkTransparency;

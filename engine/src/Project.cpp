@@ -25,14 +25,14 @@ platform::SharedBlock g_projectBlock;
 
 Project* Current() { return static_cast<Project*>(g_projectBlock.view); }
 
-// Where a watermark of the given size goes for a placement code.
+// Where a watermark of the given size goes for an alignment.
 int32_t Place(int32_t code, int32_t outer, int32_t inner) {
     switch (code) {
-    case 1:
+    case kAlignStart:
         return 0;
-    case 2:
+    case kAlignCenter:
         return (outer - inner) / 2;
-    case 4:
+    case kAlignEnd:
         return outer - inner;
     default:
         return 0;

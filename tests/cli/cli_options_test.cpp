@@ -88,8 +88,8 @@ TEST(CliOptions, EveryProjectSettingFromFlags) {
     EXPECT_EQ(*o.contrast, -100);
     EXPECT_EQ(o.effects, (std::vector<std::pair<int, int>>{{3, 12}, {7, -90}}));
     EXPECT_STREQ(kEffects[3].name, "blur");
-    EXPECT_EQ(o.watermarkPosition->a, 4);
-    EXPECT_EQ(o.watermarkPosition->b, 4);
+    EXPECT_EQ(o.watermarkPosition->a, reelpage::kAlignEnd);
+    EXPECT_EQ(o.watermarkPosition->b, reelpage::kAlignEnd);
     EXPECT_EQ(o.watermarkSize->a, 40);
     EXPECT_EQ(*o.watermarkTransparency, 255);
     EXPECT_EQ(o.templateName, "Clean");

@@ -102,7 +102,10 @@ TEST(Project, TakesDefaultsAndLivesInASharedBlock) {
 TEST(Project, WatermarkPlacement) {
     struct Case {
         int h, v, left, top;
-    } cases[] = {{4, 4, 540, 430}, {2, 2, 270, 215}, {1, 1, 0, 0}, {0, 3, 0, 0}};
+    } cases[] = {{kAlignEnd, kAlignEnd, 540, 430},
+                 {kAlignCenter, kAlignCenter, 270, 215},
+                 {kAlignStart, kAlignStart, 0, 0},
+                 {kAlignNone, 3, 0, 0}}; // 3 is no alignment
     for (auto c : cases) {
         Settings& s = Defaults();
         s.m_SizeIndex = 1;
@@ -114,13 +117,13 @@ TEST(Project, WatermarkPlacement) {
         EXPECT_EQ(p->m_WatermarkLeft, c.left) << c.h;
         EXPECT_EQ(p->m_WatermarkTop, c.top) << c.v;
         EXPECT_EQ(p->m_WatermarkWidth, 100);
-        EXPECT_EQ(p->m_WatermarkHPosition, 0);
-        EXPECT_EQ(p->m_WatermarkVPosition, 0);
+        EXPECT_EQ(p->m_WatermarkHPosition, kAlignNone);
+        EXPECT_EQ(p->m_WatermarkVPosition, kAlignNone);
     }
     Settings& s = Defaults();
     s.m_SizeIndex = 1;
     s.m_WatermarkImageWidth = 700;
-    s.m_WatermarkHPosition = 2;
+    s.m_WatermarkHPosition = kAlignCenter;
     EXPECT_EQ(CreateProject(Media(1280, 720), 0, 0)->m_WatermarkLeft, -30);
 }
 

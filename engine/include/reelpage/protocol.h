@@ -1,9 +1,10 @@
 #pragma once
 // The codes the program, the engine and the preview helper pass to each other
 // about the picture being edited: the preview commands of the session's queue,
-// the operations of RotateFlip, and the orientation states they lead to. The
-// numbers are the protocol: they travel through shared blocks and exports, so
-// they never change; no other file spells them.
+// the operations of RotateFlip, the orientation states they lead to, and the
+// watermark's alignments. The numbers are the protocol: they travel through
+// shared blocks, stored records and exports, so they never change; no other
+// file spells them.
 #include <cstdint>
 
 namespace reelpage {
@@ -61,5 +62,14 @@ enum OrientationState : int32_t {
 constexpr bool OrientationSwapsSides(int32_t state) {
     return (state & 1) != 0;
 }
+
+// m_WatermarkHPosition and m_WatermarkVPosition of Settings and Project: where
+// the watermark is aligned across and down.
+enum WatermarkAlign : int32_t {
+    kAlignNone = 0,   // a project's watermark placed by hand
+    kAlignStart = 1,  // left, or top
+    kAlignCenter = 2, // centred, truncating toward zero
+    kAlignEnd = 4,    // right, or bottom
+};
 
 } // namespace reelpage
