@@ -126,11 +126,11 @@ std::string TemplateName(const TemplateEntry& t) {
 // The import texts of the program's import dialog.
 const char* ImportFailureText(int64_t code) {
     switch (code) {
-    case -1:
+    case kProbeFailed:
         return "Failed to import file";
-    case -2:
+    case kProbeUnreadable:
         return "Unable to read file information or file does not exist.";
-    case -3:
+    case kProbeUnsupported:
         return "Not support this file.";
     default:
         return "Failed to import file";
@@ -146,7 +146,7 @@ MediaInfo* Import(Engine& e, Window& w, const std::string& path, bool quiet, int
         for (const Message& m : w.Messages()) {
             if (m.msg != kMsgProbeDone) continue;
             if (!quiet && tty) std::fprintf(stderr, "\r\033[K");
-            if (m.wParam != 0 || !media) {
+            if (m.wParam != kProbeOk || !media) {
                 Say("%s: %s", path, ImportFailureText(m.wParam));
                 *exitCode = kExitImport;
                 return nullptr;
