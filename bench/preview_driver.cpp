@@ -31,6 +31,7 @@
 #include "platform/wstr.h"
 #include "reelpage/exports.h"
 #include "reelpage/messages.h"
+#include "reelpage/protocol.h"
 
 using namespace reelpage;
 
@@ -260,7 +261,7 @@ int main(int argc, char** argv) {
         project->m_Exposure = 20, project->m_Density = 20;
         project->m_WhiteSaturation = 30, project->m_BlackSaturation = 20;
     }
-    Bind<int32_t (*)(int32_t)>(kNotifyPreview)(7);
+    Bind<int32_t (*)(int32_t)>(kNotifyPreview)(kCmdAdjustmentsChanged);
     Idle(300);
 
     // Play.

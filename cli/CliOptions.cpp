@@ -66,7 +66,8 @@ bool ParseWatermarkPosition(const std::string& s, Pair* out) {
     if (parts.size() != 2) return false;
     const int across = IndexOf(kAcrossNames, parts[0]), down = IndexOf(kDownNames, parts[1]);
     if (across < 0 || down < 0) return false;
-    *out = {1 << across, 1 << down};
+    constexpr WatermarkAlign kAligns[] = {kAlignStart, kAlignCenter, kAlignEnd};
+    *out = {kAligns[across], kAligns[down]};
     return true;
 }
 
@@ -209,13 +210,13 @@ const OptionSpec kOptionTable[] = {
          [](const OptionArg& a, CliOptions& o) {
              switch (IndexOf(kRotateNames, a.value)) {
              case 0:
-                 o.turns.push_back(10);
+                 o.turns.push_back(kRotateLeft);
                  return true;
              case 1:
-                 o.turns.push_back(11);
+                 o.turns.push_back(kRotateRight);
                  return true;
              case 2:
-                 o.turns.insert(o.turns.end(), {10, 10});
+                 o.turns.insert(o.turns.end(), {kRotateLeft, kRotateLeft});
                  return true;
              default:
                  return a.Bad("left, right or half");
@@ -231,10 +232,10 @@ const OptionSpec kOptionTable[] = {
          [](const OptionArg& a, CliOptions& o) {
              switch (IndexOf(kFlipNames, a.value)) {
              case 0:
-                 o.turns.push_back(20);
+                 o.turns.push_back(kFlipHorizontal);
                  return true;
              case 1:
-                 o.turns.push_back(21);
+                 o.turns.push_back(kFlipVertical);
                  return true;
              default:
                  return a.Bad("horizontal or vertical");

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "reelpage/protocol.h"
+
 namespace reelpage::cli {
 
 struct Pair {
@@ -49,13 +51,13 @@ struct CliOptions {
     std::optional<int> resize;                  // 0 Center, 1 Letterbox, 2 Crop
     std::optional<int64_t> clipStart, clipStop; // microseconds
     std::optional<std::array<int, 4>> crop;     // left, top, width, height
-    std::vector<int> turns;                     // RotateFlip operations, in order
+    std::vector<OrientationOp> turns;           // RotateFlip operations, in order
     std::optional<int> brightness, contrast;
     // --effect NAME=N, in order; names and ranges in kEffects.
     std::vector<std::pair<int, int>> effects; // index into kEffects, value
 
     std::string watermark;
-    std::optional<Pair> watermarkPosition; // placement codes: 1/2/4 across, 1/2/4 down
+    std::optional<Pair> watermarkPosition; // WatermarkAlign across, down
     std::optional<Pair> watermarkAt;       // left, top
     std::optional<Pair> watermarkSize;
     std::optional<int> watermarkTransparency;

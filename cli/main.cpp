@@ -19,6 +19,7 @@
 #include "picture/load.h"
 #include "platform/router.h"
 #include "platform/wstr.h"
+#include "reelpage/encoding.h"
 #include "reelpage/exports.h"
 #include "reelpage/messages.h"
 
@@ -125,11 +126,11 @@ std::string TemplateName(const TemplateEntry& t) {
 // The import texts of the program's import dialog.
 const char* ImportFailureText(int64_t code) {
     switch (code) {
-    case -1:
+    case kProbeFailed:
         return "Failed to import file";
-    case -2:
+    case kProbeUnreadable:
         return "Unable to read file information or file does not exist.";
-    case -3:
+    case kProbeUnsupported:
         return "Not support this file.";
     default:
         return "Failed to import file";
@@ -145,7 +146,7 @@ MediaInfo* Import(Engine& e, Window& w, const std::string& path, bool quiet, int
         for (const Message& m : w.Messages()) {
             if (m.msg != kMsgProbeDone) continue;
             if (!quiet && tty) std::fprintf(stderr, "\r\033[K");
-            if (m.wParam != 0 || !media) {
+            if (m.wParam != kProbeOk || !media) {
                 Say("%s: %s", path, ImportFailureText(m.wParam));
                 *exitCode = kExitImport;
                 return nullptr;
@@ -256,7 +257,7 @@ bool SetUpProject(Engine& e, const CliOptions& o, MediaInfo* media, Project** ou
         }
         p->m_Templete = found;
     }
-    for (int op : o.turns)
+    for (OrientationOp op : o.turns)
         e.RotateFlip(op);
     if (o.crop) {
         const auto& c = *o.crop;
@@ -358,9 +359,9 @@ int Encode(Engine& e, Window& w, const CliOptions& o) {
         }
         int done = 0;
         for (const Message& m : w.Messages()) {
-            if ((m.msg == kMsgEncoderDone || m.msg == kMsgAudioFed) && m.wParam != 0) result = 1;
-            if (m.msg == kMsgAudioFed && m.wParam != 0) soundFailed = true;
-            if (m.msg == kMsgEncoderDone && m.wParam == 0) ++done;
+            if (m.msg == kMsgEncoderDone && m.wParam != kEncoderOk) result = 1;
+            if (m.msg == kMsgAudioFed && m.wParam != kAudioFedAll) result = 1, soundFailed = true;
+            if (m.msg == kMsgEncoderDone && m.wParam == kEncoderOk) ++done;
         }
         if (result < 0 && done >= status->m_cEncoder) result = 0;
         if (!o.quiet) {

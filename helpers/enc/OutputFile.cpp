@@ -17,6 +17,8 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "reelpage/blocks.h"
+
 namespace reelpage::enc {
 
 namespace {
@@ -83,7 +85,8 @@ bool OutputFile::OpenVideo(const OutputSpec& out) {
     if (!codec) return Fail(("unknown video codec \"" + out.videoCodec + "\"").c_str(), 0);
     if (out.width < 2 || out.height < 2 || out.frameRateNum <= 0 || out.frameRateDen <= 0)
         return Fail("bad picture size or frame rate", 0);
-    if (out.pixelFormat != 0 && out.pixelFormat != 30) return Fail("bad pixel format", 0);
+    if (out.pixelFormat != kPixYuv420 && out.pixelFormat != kPixBgra)
+        return Fail("bad pixel format", 0);
     // 4:2:0 needs even sides; an odd last column or row is left out.
     m_encodeWidth = out.width & ~1;
     m_encodeHeight = out.height & ~1;
@@ -98,7 +101,7 @@ bool OutputFile::OpenVideo(const OutputSpec& out) {
     m_video->framerate = {out.frameRateNum, out.frameRateDen};
     m_video->bit_rate = VideoBitRate(name, out.videoBitRate, m_encodeWidth, m_encodeHeight,
                                      out.frameRateNum, out.frameRateDen);
-    if (out.pixelFormat == 30) {
+    if (out.pixelFormat == kPixBgra) {
         // The picture is converted here with the BT.601 matrix; say so.
         m_video->colorspace = AVCOL_SPC_SMPTE170M;
         m_video->color_primaries = AVCOL_PRI_SMPTE170M;
@@ -127,7 +130,7 @@ bool OutputFile::OpenVideo(const OutputSpec& out) {
     m_picture->height = m_encodeHeight;
     rc = av_frame_get_buffer(m_picture, 0);
     if (rc < 0) return Fail("av_frame_get_buffer", rc);
-    if (out.pixelFormat == 30) {
+    if (out.pixelFormat == kPixBgra) {
         m_sws = sws_getContext(m_encodeWidth, m_encodeHeight, AV_PIX_FMT_BGRA, m_encodeWidth,
                                m_encodeHeight, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr,
                                nullptr);
@@ -259,7 +262,7 @@ bool OutputFile::AddPicture(const uint8_t* slot) {
     int rc = av_frame_make_writable(m_picture);
     if (rc < 0) return Fail("av_frame_make_writable", rc);
     const int W = m_spec.width, H = m_spec.height;
-    if (m_spec.pixelFormat == 0) {
+    if (m_spec.pixelFormat == kPixYuv420) {
         // Y, then U, then V, each plane contiguous with no padding.
         const uint8_t* y = slot;
         const uint8_t* u = y + size_t(W) * H;

@@ -21,7 +21,7 @@ struct OutputSpec {
     std::string container;  // "webm", "mp4", "ogg"
     std::string videoCodec; // the task's names
     std::string audioCodec;
-    int pixelFormat = 0; // layout of a slot: 0 planar YUV 4:2:0, 30 BGRA
+    int pixelFormat = 0; // layout of a slot: kPixYuv420 or kPixBgra
     int width = 0;       // of a slot
     int height = 0;
     int frameRateNum = 0;

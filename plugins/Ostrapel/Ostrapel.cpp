@@ -24,6 +24,7 @@
 #include "reelpage/helper_log.h"
 #include "reelpage/map_block.h"
 #include "reelpage/media_store.h"
+#include "reelpage/messages.h"
 #include "reelpage/plugin.h"
 #include "reelpage/records.h"
 
@@ -328,7 +329,7 @@ int32_t EndOfStream(int64_t time) {
                   platform::ToUtf8(m.m_szFileName).c_str());
         unlink(SideFile("wav").c_str());
         unlink(SideFile("bmp").c_str());
-        platform::SendMessage(g_pProbe->m_hwndMessage, g_pProbe->m_uMsgDone, -1,
+        platform::SendMessage(g_pProbe->m_hwndMessage, g_pProbe->m_uMsgDone, kProbeFailed,
                               g_pProbe->m_lParam);
         return -1;
     }
@@ -341,12 +342,14 @@ int32_t EndOfStream(int64_t time) {
     }
     platform::SendMessage(g_pProbe->m_hwndMessage, g_pProbe->m_uMsgProgress, 100,
                           g_pProbe->m_lParam);
-    platform::SendMessage(g_pProbe->m_hwndMessage, g_pProbe->m_uMsgDone, 0, g_pProbe->m_lParam);
+    platform::SendMessage(g_pProbe->m_hwndMessage, g_pProbe->m_uMsgDone, kProbeOk,
+                          g_pProbe->m_lParam);
     return -1;
 }
 
 int32_t OpenFailed(int32_t) {
-    platform::SendMessage(g_pProbe->m_hwndMessage, g_pProbe->m_uMsgDone, -3, g_pProbe->m_lParam);
+    platform::SendMessage(g_pProbe->m_hwndMessage, g_pProbe->m_uMsgDone, kProbeUnsupported,
+                          g_pProbe->m_lParam);
     return 0;
 }
 

@@ -29,6 +29,7 @@
 #include "reelpage/map_block.h"
 #include "reelpage/messages.h"
 #include "reelpage/plugin.h"
+#include "reelpage/protocol.h"
 #include "reelpage/records.h"
 
 namespace reelpage::morvane {
@@ -168,7 +169,7 @@ void LoadWatermark() {
 
 int Orientation() {
     const int o = g.project->m_Orientation;
-    return o >= 0 && o <= 7 ? o : 0;
+    return o >= kOrientUpright && o <= kOrientTransverse ? o : kOrientUpright;
 }
 
 Size OrientedSize() {
@@ -189,12 +190,12 @@ picture::ConstBitmapView OrientedPicture() {
     const Size o = OrientedSize();
     if (g.source.width <= 0 || g.source.height <= 0) return {};
     const int orientation = Orientation();
-    if (orientation == 0 && !g.colorTableOn)
+    if (orientation == kOrientUpright && !g.colorTableOn)
         return {g.decoded.data(), o.width, o.height, ptrdiff_t(o.width) * 4,
                 picture::AlphaMode::Opaque};
     picture::BitmapView view{g.oriented.data(), o.width, o.height, ptrdiff_t(o.width) * 4,
                              picture::AlphaMode::Opaque};
-    if (orientation == 0) {
+    if (orientation == kOrientUpright) {
         // Upright: the table is applied on the way, one pass over the picture.
         const uint8_t* from = g.decoded.data();
         uint8_t* to = g.oriented.data();
@@ -370,10 +371,10 @@ void SaveSnapshot(picture::ConstBitmapView picture) {
 
 void Handle(const HelperCommand& c) {
     switch (c.m_nCode) {
-    case 4:
+    case kCmdSnapshotSource:
         SaveSnapshot(OrientedPicture());
         break;
-    case 5: {
+    case kCmdSnapshotShown: {
         // The poster is the picture as the outputs will show it: the dimming
         // and dashed frame of watermark editing, and the whole source shown
         // for crop editing, are editing aids and never become the poster.
@@ -389,34 +390,34 @@ void Handle(const HelperCommand& c) {
         if (editing) ComposeAndShow();
         break;
     }
-    case 6:
+    case kCmdWatermarkPictureChanged:
         LoadWatermark();
         ComposeAndShow();
         break;
-    case 7:
+    case kCmdAdjustmentsChanged:
         RebuildColorTable();
         ComposeAndShow();
         break;
-    case 10:
-    case 11:
-        g.cropMode = c.m_nCode == 10;
+    case kCmdEnterCropMode:
+    case kCmdLeaveCropMode:
+        g.cropMode = c.m_nCode == kCmdEnterCropMode;
         ComposeAndShow();
         break;
-    case 15:
-    case 16:
-        g.watermarkMode = c.m_nCode == 15;
+    case kCmdEnterWatermarkMode:
+    case kCmdLeaveWatermarkMode:
+        g.watermarkMode = c.m_nCode == kCmdEnterWatermarkMode;
         ComposeAndShow();
         break;
-    case 3:
-    case 8:
-    case 9:
-    case 12:
-    case 13:
-    case 14:
+    case kCmdCropOrWatermarkMoved:
+    case kCmdFlipChanged:
+    case kCmdRotationChanged:
+    case kCmdOutputSizeChanged:
+    case kCmdCropChanged:
+    case kCmdResizeMethodChanged:
         // The geometry is read from the project at every composition.
         ComposeAndShow();
         break;
-    case 17:
+    case kCmdPresent:
         g.target = c.m_llParam;
         break;
     default:
@@ -535,7 +536,7 @@ int32_t Poll(int64_t* seekTo) {
             }
             continue;
         }
-        if (c.m_nCode == 1) {
+        if (c.m_nCode == kCmdSeek) {
             platform::InterlockedExchange(&g.control->m_EndOfStream, 0);
             g.atEnd = false;
             g.endSeek = -1;

@@ -30,15 +30,6 @@ namespace {
 
 using frameops::Size;
 
-// The five frame paths, by Talvoricer.m_Transform.
-enum Transform : int32_t {
-    kPassThrough = 0, // decoded straight into the slot as YUV
-    kOrientOnly = 1,  // YUV, turned plane by plane into the slot
-    kResize = 2,      // BGRA, fitted into the slot
-    kOrientResize = 3,
-    kEffectsOnly = 4, // BGRA decoded into the slot, worked on there
-};
-
 struct State {
     platform::SharedBlock talvoricerBlock, mediaBlock, projectBlock;
     platform::SharedBlock videoBlocks[3];
@@ -117,7 +108,7 @@ void WaitForFreeSlots() {
     for (int k = 0; k < g.encoders; ++k)
         while (platform::LoadAcquire(&g.streams[k]->m_cSlotsInUse) != 0)
             platform::WaitForHandle(g.streams[k]->m_hSlotEvent, 1000);
-    platform::PostMessage(g.talvoricer->m_hwndMessage, kMsgDecodeDone, 0, 0);
+    platform::PostMessage(g.talvoricer->m_hwndMessage, kMsgDecodeDone, kDecodeFinished, 0);
     HelperLog(kHelperLogInfo, "Queued %lld frames\n", static_cast<long long>(g.queued));
     // The host may still run decoding threads: leave without running any
     // destructor under their feet.
@@ -169,11 +160,11 @@ int32_t Init(HelperLaunch* launch) {
     g.output = {p.m_OutputWidth, p.m_OutputHeight};
     g.source = {g.media->m_Width, g.media->m_Height};
     g.oriented = frameops::OrientedSize(g.source, g.orientation);
-    const bool planar = g.transform == kPassThrough || g.transform == kOrientOnly;
+    const bool planar = IsPlanarTransform(g.transform);
     g.pixelFormat = planar ? kPixYuv420 : kPixBgra;
     // Paths 1 to 4 take the picture as decoded; only path 0 needs it at the
     // output size, which then is the source size.
-    g.asked = g.transform == kPassThrough ? g.output : g.source;
+    g.asked = g.transform == kTransformPassThrough ? g.output : g.source;
     if (g.output.width <= 0 || g.output.height <= 0 || g.source.width <= 0 ||
         g.source.height <= 0) {
         HelperLog(kHelperLogError, "Bad sizes: output %dx%d, source %dx%d\n", g.output.width,
@@ -182,11 +173,12 @@ int32_t Init(HelperLaunch* launch) {
     }
     // Paths that write the picture as it is into a slot need it at the output
     // size; anything else would run past the slot.
-    const bool sameSize = g.transform == kOrientOnly ? g.oriented == g.output
-                          : g.transform == kPassThrough || g.transform == kEffectsOnly
-                              ? g.source == g.output
-                              : true;
-    if (g.transform < kPassThrough || g.transform > kEffectsOnly || !sameSize) {
+    const bool sameSize =
+        g.transform == kTransformOrientOnly ? g.oriented == g.output
+        : g.transform == kTransformPassThrough || g.transform == kTransformEffectsOnly
+            ? g.source == g.output
+            : true;
+    if (g.transform < kTransformPassThrough || g.transform > kTransformEffectsOnly || !sameSize) {
         HelperLog(kHelperLogError, "Frame path %d cannot make %dx%d from %dx%d\n", g.transform,
                   g.output.width, g.output.height, g.source.width, g.source.height);
         return -1;
@@ -218,22 +210,22 @@ int32_t Init(HelperLaunch* launch) {
     g.bars = frameops::FitLeavesBars(g.fit, g.output.width, g.output.height);
     g.colorTableOn = frameops::ColorTableActive(p.m_Brightness, p.m_Contrast);
     if (g.colorTableOn) frameops::BuildColorTable(p.m_Brightness, p.m_Contrast, g.colorTable);
-    if (g.transform != kPassThrough && g.transform != kOrientOnly) PrepareWatermark();
+    if (!planar) PrepareWatermark();
     // The effects work on the picture at the output size, not on the bars.
     g.effects.Set(frameops::EffectSettingsOf(p));
-    g.effectRect = g.transform == kEffectsOnly
+    g.effectRect = g.transform == kTransformEffectsOnly
                        ? picture::RectI{0, 0, g.output.width, g.output.height}
                        : frameops::CoveredRect(g.fit, g.output.width, g.output.height);
 
     const size_t sourcePixels = size_t(g.source.width) * g.source.height;
     switch (g.transform) {
-    case kOrientOnly:
+    case kTransformOrientOnly:
         g.decoded.resize(VideoFrameBytes(g.source.width, g.source.height, kPixYuv420));
         break;
-    case kResize:
+    case kTransformResize:
         g.decoded.resize(sourcePixels * 4);
         break;
-    case kOrientResize:
+    case kTransformOrientResize:
         g.decoded.resize(sourcePixels * 4);
         g.turned.resize(sourcePixels * 4);
         break;
@@ -283,14 +275,14 @@ int32_t GetFrameBuffer(void* planes[3], int32_t strides[3], int64_t frameTime) {
     planes[1] = planes[2] = nullptr;
     strides[1] = strides[2] = 0;
     switch (g.transform) {
-    case kPassThrough:
+    case kTransformPassThrough:
         YuvPlanes(SlotAt(g.slot), g.output.width, g.output.height, planes, strides);
         break;
-    case kOrientOnly:
+    case kTransformOrientOnly:
         YuvPlanes(g.decoded.data(), g.source.width, g.source.height, planes, strides);
         break;
-    case kResize:
-    case kOrientResize:
+    case kTransformResize:
+    case kTransformOrientResize:
         planes[0] = g.decoded.data();
         strides[0] = g.source.width * 4;
         break;
@@ -312,9 +304,9 @@ void DrawFitted(picture::ConstBitmapView picture, picture::BitmapView slot) {
 
 void Compose(void* planes[3]) {
     switch (g.transform) {
-    case kPassThrough:
+    case kTransformPassThrough:
         break;
-    case kOrientOnly: {
+    case kTransformOrientOnly: {
         void* from[3];
         int32_t fromStrides[3];
         YuvPlanes(g.decoded.data(), g.source.width, g.source.height, from, fromStrides);
@@ -331,7 +323,7 @@ void Compose(void* planes[3]) {
                                g.orientation);
         break;
     }
-    case kResize: {
+    case kTransformResize: {
         picture::BitmapView decoded{static_cast<uint8_t*>(planes[0]), g.source.width,
                                     g.source.height, ptrdiff_t(g.source.width) * 4,
                                     picture::AlphaMode::Opaque};
@@ -339,7 +331,7 @@ void Compose(void* planes[3]) {
         DrawFitted(decoded, SlotView(g.slot));
         break;
     }
-    case kOrientResize: {
+    case kTransformOrientResize: {
         frameops::OrientPlane(g.decoded.data(), g.source.width * 4, g.source.width, g.source.height,
                               4, g.turned.data(), g.oriented.width * 4, g.orientation);
         picture::BitmapView turned{g.turned.data(), g.oriented.width, g.oriented.height,
@@ -352,7 +344,7 @@ void Compose(void* planes[3]) {
         if (g.colorTableOn) frameops::ApplyColorTable(SlotView(g.slot), g.colorTable);
         break;
     }
-    if (g.transform >= kResize && g.effects.Active() && g.effectRect.width > 0 &&
+    if (g.transform >= kTransformResize && g.effects.Active() && g.effectRect.width > 0 &&
         g.effectRect.height > 0) {
         const picture::Error e =
             g.effects.Apply(frameops::SubView(SlotView(g.slot), g.effectRect));
@@ -361,7 +353,7 @@ void Compose(void* planes[3]) {
             g.effectsFailed = true;
         }
     }
-    if (g.transform >= kResize && !g.watermark.Empty())
+    if (g.transform >= kTransformResize && !g.watermark.Empty())
         frameops::DrawWatermark(g.watermark, SlotView(g.slot), g.watermarkLeft, g.watermarkTop);
 }
 
@@ -400,7 +392,8 @@ int32_t EndOfStream(int64_t) {
 
 int32_t OpenFailed(int32_t) {
     HelperLog(kHelperLogError, "The source could not be opened\n");
-    platform::PostMessage(g.talvoricer->m_hwndMessage, kMsgDecodeDone, -1, g.talvoricer->m_lParam);
+    platform::PostMessage(g.talvoricer->m_hwndMessage, kMsgDecodeDone, kDecodeFailed,
+                          g.talvoricer->m_lParam);
     return 0;
 }
 

@@ -53,18 +53,27 @@ int32_t FakeApplyCrop() {
 int32_t FakeApplyOutputSize() {
     return g_calls.push_back("ApplyOutputSize"), 0;
 }
+// The calls as the fakes record them.
+std::string Notified(int32_t command) {
+    return "NotifyPreview " + std::to_string(command);
+}
+std::string Turned(int32_t operation) {
+    return "RotateFlip " + std::to_string(operation);
+}
+const std::string kAdjusted = Notified(reelpage::kCmdAdjustmentsChanged);
+
 int32_t FakeNotifyPreview(int32_t command) {
-    return g_calls.push_back("NotifyPreview " + std::to_string(command)), 0;
+    return g_calls.push_back(Notified(command)), 0;
 }
 // Turns the project as the engine does: a rotation swaps the picture and
 // output sizes and turns the crop box with the picture.
 int32_t FakeRotateFlip(int32_t code) {
-    g_calls.push_back("RotateFlip " + std::to_string(code));
+    g_calls.push_back(Turned(code));
     Project* p = AppProject;
-    if (code == 10 || code == 11) {
+    if (code == reelpage::kRotateLeft || code == reelpage::kRotateRight) {
         const int left = p->m_CropLeft, top = p->m_CropTop;
         const int width = p->m_CropWidth, height = p->m_CropHeight;
-        if (code == 11) { // clockwise
+        if (code == reelpage::kRotateRight) { // clockwise
             p->m_CropLeft = p->m_VideoHeight - (top + height);
             p->m_CropTop = left;
         } else {
@@ -211,7 +220,7 @@ TEST_F(EditPanel, NothingReachesTheEngineWithoutAProject) {
     edit()->OnCropChanged();
     edit()->SetAdjustValues();
     edit()->ApplyCropAspect(16, 9);
-    edit()->ApplyRotateFlip(11);
+    edit()->ApplyRotateFlip(reelpage::kRotateRight);
     edit()->btnCropResetClick();
     edit()->btnResetBrightnessClick();
     edit()->StoreAdjustValues();
@@ -401,7 +410,7 @@ TEST_F(EditPanel, RotationSwapsTheSpinRangesAndTheOutputSize) {
     g_calls.clear();
 
     edit()->btnRotateRight->click();
-    EXPECT_EQ(g_calls.front(), "RotateFlip 11");
+    EXPECT_EQ(g_calls.front(), Turned(reelpage::kRotateRight));
     EXPECT_EQ(edit()->spCropLeft->maximum(), 719);
     EXPECT_EQ(edit()->spCropWidth->maximum(), 720);
     EXPECT_EQ(edit()->spCropTop->maximum(), 1279);
@@ -418,15 +427,14 @@ TEST_F(EditPanel, RotationSwapsTheSpinRangesAndTheOutputSize) {
     g_calls.clear();
     const struct {
         TGraphicsButton* TfrmEdit::*button;
-        const char* call;
-    } others[] = {{&TfrmEdit::btnRotateLeft, "RotateFlip 10"},
-                  {&TfrmEdit::btnFlipHorizontal, "RotateFlip 20"},
-                  {&TfrmEdit::btnFlipVertical, "RotateFlip 21"}};
+        reelpage::OrientationOp operation;
+    } others[] = {{&TfrmEdit::btnRotateLeft, reelpage::kRotateLeft},
+                  {&TfrmEdit::btnFlipHorizontal, reelpage::kFlipHorizontal},
+                  {&TfrmEdit::btnFlipVertical, reelpage::kFlipVertical}};
     for (const auto& o : others)
         (edit()->*o.button)->click();
-    EXPECT_EQ(Count("RotateFlip 10"), 1);
-    EXPECT_EQ(Count("RotateFlip 20"), 1);
-    EXPECT_EQ(Count("RotateFlip 21"), 1);
+    for (const auto& o : others)
+        EXPECT_EQ(Count(Turned(o.operation)), 1) << o.operation;
     EXPECT_EQ(edit()->spCropWidth->maximum(), 1280);
     EXPECT_EQ(edit()->spCropHeight->maximum(), 720);
     EXPECT_EQ(SpinCrop(), (Crop{100, 20, 400, 300}));
@@ -443,7 +451,7 @@ TEST_F(EditPanel, BrightnessAndContrast) {
     EXPECT_EQ(project.m_Contrast, -12);
     EXPECT_TRUE(edit()->btnResetBrightness->isEnabled());
     EXPECT_TRUE(edit()->btnResetContrast->isEnabled());
-    EXPECT_EQ(g_calls, (std::vector<std::string>{"NotifyPreview 7", "NotifyPreview 7"}));
+    EXPECT_EQ(g_calls, (std::vector<std::string>{kAdjusted, kAdjusted}));
 
     g_calls.clear();
     edit()->btnResetBrightness->click();
@@ -452,7 +460,7 @@ TEST_F(EditPanel, BrightnessAndContrast) {
     EXPECT_EQ(edit()->tbBrightness->value(), 0);
     EXPECT_FALSE(edit()->btnResetBrightness->isEnabled());
     EXPECT_TRUE(edit()->btnResetContrast->isEnabled());
-    EXPECT_EQ(g_calls, std::vector<std::string>{"NotifyPreview 7"});
+    EXPECT_EQ(g_calls, std::vector<std::string>{kAdjusted});
 
     // The ranges are the fields' ranges.
     edit()->tbContrast->setValue(-80);
@@ -506,7 +514,7 @@ TEST_F(EditPanel, BrightnessInTheEffectsDialogMovesThePanelAtOnce) {
     EXPECT_EQ(project.m_Contrast, 25);
     EXPECT_EQ(project.m_Hue, 30);
     // One redraw per change, none echoed back by the panel.
-    EXPECT_EQ(g_calls, std::vector<std::string>(3, "NotifyPreview 7"));
+    EXPECT_EQ(g_calls, std::vector<std::string>(3, kAdjusted));
 }
 
 class EffectsDialog : public EditPanel {};
@@ -554,7 +562,7 @@ TEST_F(EffectsDialog, LoadsEveryFieldWithoutEchoAndStoresEveryControl) {
     EXPECT_EQ(project.m_SharpenRadius, 45.0f);
     dialog.cbxExpandEdge->click();
     EXPECT_EQ(project.m_BlurExpandEdge, 0);
-    EXPECT_EQ(Count("NotifyPreview 7"), 3);
+    EXPECT_EQ(Count(kAdjusted), 3);
 }
 
 TEST_F(EffectsDialog, ResetRules) {
@@ -592,7 +600,7 @@ TEST_F(EffectsDialog, ResetRules) {
     EXPECT_FALSE(dialog.cbxExpandEdge->isChecked());
     EXPECT_EQ(project.m_BlurExpandEdge, 0);
     EXPECT_EQ(enabled(), (std::vector<int>{2, 6, 10}));
-    EXPECT_EQ(Count("NotifyPreview 7"), 1);
+    EXPECT_EQ(Count(kAdjusted), 1);
     for (int page : {2, 6}) {
         dialog.PageControl1->setCurrentIndex(page - 1);
         dialog.btnReset[size_t(page - 1)]->click();
@@ -613,7 +621,7 @@ TEST_F(EffectsDialog, ResetRules) {
     dialog.cbxExpandEdge->click();
     g_calls.clear();
     dialog.btnResetAll->click();
-    EXPECT_EQ(g_calls, std::vector<std::string>(4, "NotifyPreview 7"));
+    EXPECT_EQ(g_calls, std::vector<std::string>(4, kAdjusted));
     EXPECT_EQ(enabled(), std::vector<int>{});
     EXPECT_FALSE(dialog.btnResetAll->isEnabled());
     EXPECT_EQ(project.m_Brightness, 0);
@@ -642,7 +650,7 @@ TEST_F(EffectsDialog, ResetClearsAFractionThatShowsAsZero) {
     g_calls.clear();
     dialog.btnResetAll->click();
     EXPECT_EQ(project.m_SharpenRadius, 0.0f);
-    EXPECT_EQ(g_calls, std::vector<std::string>{"NotifyPreview 7"});
+    EXPECT_EQ(g_calls, std::vector<std::string>{kAdjusted});
     EXPECT_FALSE(dialog.btnResetAll->isEnabled());
 }
 

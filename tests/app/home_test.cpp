@@ -268,7 +268,7 @@ TEST_F(GeneralPanel, ResizeMethodTellsThePreview) {
     panel->LoadProject();
     panel->ResizeMethods->button(2)->click();
     EXPECT_EQ(project.m_ResizeMethod, 2);
-    EXPECT_EQ(g_notified, std::vector<int>{14});
+    EXPECT_EQ(g_notified, std::vector<int>{reelpage::kCmdResizeMethodChanged});
 }
 
 } // namespace

@@ -126,12 +126,13 @@ TEST_F(ImportFlow, EachResultCodeHasItsOutcome) {
         bool newProject;
     };
     const Case cases[] = {
-        {0, true, nullptr, true},
-        {0, false, "Not a movie file", false},
-        {-1, true, "Failed to import file", false},
-        {-2, true, "Unable to read file information or file does not exist.", false},
-        {-3, true, "Not support this file.", false},
-        {-4, true, nullptr, false},
+        {reelpage::kProbeOk, true, nullptr, true},
+        {reelpage::kProbeOk, false, "Not a movie file", false},
+        {reelpage::kProbeFailed, true, "Failed to import file", false},
+        {reelpage::kProbeUnreadable, true,
+         "Unable to read file information or file does not exist.", false},
+        {reelpage::kProbeUnsupported, true, "Not support this file.", false},
+        {-4, true, nullptr, false}, // codes no probe gives
         {1, true, nullptr, false},
     };
     for (const Case& c : cases) {
@@ -146,8 +147,8 @@ TEST_F(ImportFlow, EachResultCodeHasItsOutcome) {
         main.frmHome->AddFile(QStringLiteral("/videos/new.mkv"));
 
         EXPECT_EQ(g_openedPath, "/videos/new.mkv");
-        EXPECT_EQ(g_doneMessage, 0x402u);
-        EXPECT_EQ(g_progressMessage, 0x401u);
+        EXPECT_EQ(g_doneMessage, reelpage::kMsgProbeDone);
+        EXPECT_EQ(g_progressMessage, reelpage::kMsgProbeProgress);
         if (c.text) {
             ASSERT_EQ(messages.shown.size(), 1u);
             EXPECT_EQ(messages.shown[0].text, c.text);
@@ -212,10 +213,10 @@ TEST_F(ImportFlow, ProgressFollowsTheEngine) {
     EXPECT_EQ(dialog.lblFileName->text(), "/videos/new.mkv");
     EXPECT_EQ(g_loadingWindow, dialog.Handle());
     dialog.show();
-    ASSERT_TRUE(PostAppMessage(dialog.Handle(), 0x401, 42, 0));
+    ASSERT_TRUE(PostAppMessage(dialog.Handle(), reelpage::kMsgProbeProgress, 42, 0));
     ASSERT_TRUE(apptest::WaitFor([&] { return dialog.ProgressBar1->value() == 42; }, 5000));
     EXPECT_FALSE(dialog.FDone);
-    ASSERT_TRUE(PostAppMessage(dialog.Handle(), 0x402, 0, 0));
+    ASSERT_TRUE(PostAppMessage(dialog.Handle(), reelpage::kMsgProbeDone, reelpage::kProbeOk, 0));
     ASSERT_TRUE(apptest::WaitFor([&] { return !dialog.isVisible(); }, 5000));
     EXPECT_TRUE(dialog.FSuccess);
     EXPECT_EQ(dialog.ProgressBar1->value(), 100);
@@ -229,7 +230,7 @@ TEST_F(ImportFlow, CancelAnsweredNoKeepsWaitingAndYesAbandonsTheImport) {
             dialog->btnCancel->click();
             EXPECT_TRUE(dialog->isVisible()) << "No keeps the import running";
             EXPECT_FALSE(dialog->FClosePending);
-            PostAppMessage(dialog->Handle(), 0x402, 0, 0);
+            PostAppMessage(dialog->Handle(), reelpage::kMsgProbeDone, reelpage::kProbeOk, 0);
         });
         main.frmHome->AddFile(QStringLiteral("/videos/new.mkv"));
         ASSERT_EQ(messages.shown.size(), 1u);
@@ -259,7 +260,7 @@ TEST_F(ImportFlow, ACompletionWhileTheQuestionIsOpenWaitsForTheAnswer) {
         TfrmLoading* loading = nullptr;
         SetMessageHandler([&](const MessageRequest&) {
             ++questions;
-            PostAppMessage(loading->Handle(), 0x402, 0, 0);
+            PostAppMessage(loading->Handle(), reelpage::kMsgProbeDone, reelpage::kProbeOk, 0);
             EXPECT_TRUE(apptest::WaitFor([&] { return loading->FDone; }, 5000));
             EXPECT_TRUE(loading->isVisible()) << "the verdict does not close over the question";
             return answer;

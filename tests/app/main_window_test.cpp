@@ -395,7 +395,7 @@ TEST_F(MainWindow, ShowingRegistersTheWindowAndChecksForUpdatesOnce) {
         EXPECT_EQ(g_mainWindows.size(), 2u) << "every showing registers the window";
         EXPECT_EQ(g_updateChecks, 1) << "the check runs once a run";
         EXPECT_EQ(g_updateKey, "reelpage");
-        EXPECT_EQ(g_updateMessage, 0x40Au);
+        EXPECT_EQ(g_updateMessage, reelpage::kMsgUpdateVersion);
     }
     AppProductInfo.m_Texts[kProductUpdatePage] = nullptr;
 }

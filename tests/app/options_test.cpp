@@ -67,8 +67,8 @@ protected:
         settings.m_SizeIndex = 4;
         settings.m_OutputWidth = 640;
         settings.m_OutputHeight = 480;
-        settings.m_WatermarkHPosition = 4;
-        settings.m_WatermarkVPosition = 1;
+        settings.m_WatermarkHPosition = reelpage::kAlignEnd;
+        settings.m_WatermarkVPosition = reelpage::kAlignStart;
         settings.m_WatermarkTransparency = 70;
         settings.m_Templete = 1;
         settings.m_Controls = -1;
@@ -129,8 +129,8 @@ TEST_F(OptionsDialog, ShowsTheSettings) {
 }
 
 TEST_F(OptionsDialog, StoredValuesOutsideTheListsSelectNothing) {
-    settings.m_WatermarkHPosition = 0;
-    settings.m_WatermarkVPosition = 3;
+    settings.m_WatermarkHPosition = reelpage::kAlignNone;
+    settings.m_WatermarkVPosition = 3; // no alignment
     settings.m_Templete = 7; // a catalogue that has shrunk
     Open();
     EXPECT_EQ(dialog->cmbHPosition->currentIndex(), -1);
@@ -139,9 +139,9 @@ TEST_F(OptionsDialog, StoredValuesOutsideTheListsSelectNothing) {
     EXPECT_TRUE(dialog->TemplatePreview().isNull());
     EXPECT_EQ(settings.m_Templete, 7) << "kept until a template is chosen";
     dialog->cmbHPosition->setCurrentIndex(1);
-    EXPECT_EQ(settings.m_WatermarkHPosition, 2);
+    EXPECT_EQ(settings.m_WatermarkHPosition, reelpage::kAlignCenter);
     dialog->cmbVPosition->setCurrentIndex(2);
-    EXPECT_EQ(settings.m_WatermarkVPosition, 4);
+    EXPECT_EQ(settings.m_WatermarkVPosition, reelpage::kAlignEnd);
 }
 
 TEST_F(OptionsDialog, OneFormatIsAlwaysChosen) {

@@ -72,8 +72,8 @@ TEST(Screenshots, DISABLED_OptionsWatermarkPoster) {
     AppSettings->m_SizeIndex = 9;
     AppSettings->m_OutputWidth = 1000;
     AppSettings->m_OutputHeight = 562;
-    AppSettings->m_WatermarkHPosition = 4;
-    AppSettings->m_WatermarkVPosition = 4;
+    AppSettings->m_WatermarkHPosition = reelpage::kAlignEnd;
+    AppSettings->m_WatermarkVPosition = reelpage::kAlignEnd;
     AppSettings->m_WatermarkTransparency = 100;
     {
         TfrmOptions options(nullptr);
@@ -97,8 +97,8 @@ TEST(Screenshots, DISABLED_OptionsWatermarkPoster) {
     project.m_WatermarkHeight = 96;
     project.m_WatermarkLeft = 480;
     project.m_WatermarkTop = 264;
-    project.m_WatermarkHPosition = 4;
-    project.m_WatermarkVPosition = 4;
+    project.m_WatermarkHPosition = reelpage::kAlignEnd;
+    project.m_WatermarkVPosition = reelpage::kAlignEnd;
     project.m_WatermarkTransparency = 100;
     SetFieldText(project.m_AdFile, logo);
     project.m_AdImageWidth = 480;

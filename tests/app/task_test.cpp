@@ -17,6 +17,7 @@
 #include "dialogs/Task.h"
 #include "WindowHandle.h"
 #include "app_test_support.h"
+#include "reelpage/encoding.h"
 #include "reelpage/messages.h"
 
 using namespace reelpage::app;
@@ -121,15 +122,15 @@ TEST_F(EncodingWindow, ThreeOutputsNeedThreeCompletionsThenPublish) {
     EXPECT_FALSE(main->isVisible());
     EXPECT_TRUE(tasklist->Timer1->isActive());
 
-    Post(reelpage::kMsgAudioFed, 0); // input fed normally: not an end
-    Post(reelpage::kMsgEncoderDone, 0);
-    Post(reelpage::kMsgEncoderDone, 0);
+    Post(reelpage::kMsgAudioFed, reelpage::kAudioFedAll); // input fed normally: not an end
+    Post(reelpage::kMsgEncoderDone, reelpage::kEncoderOk);
+    Post(reelpage::kMsgEncoderDone, reelpage::kEncoderOk);
     Settle();
     ASSERT_FALSE(tasklist.isNull()) << "two of three outputs are not enough";
     EXPECT_FALSE(tasklist->FDone);
     EXPECT_TRUE(g_finished.empty());
 
-    Post(reelpage::kMsgEncoderDone, 0);
+    Post(reelpage::kMsgEncoderDone, reelpage::kEncoderOk);
     ASSERT_TRUE(Gone());
     EXPECT_TRUE(boxes.shown.empty()) << "no question once the run has ended";
     EXPECT_EQ(g_finished, std::vector<int>{0});
@@ -191,9 +192,10 @@ TEST_F(EncodingWindow, FailuresEndTheRunAndReturnToEditing) {
         ASSERT_NE(tasklist, nullptr);
         tasklist->Timer1Timer();
         ASSERT_EQ(tasklist->PanelText(4), QStringLiteral("Complete"));
-        Post(reelpage::kMsgEncoderDone, 0);
-        Post(msg, 1);
-        Post(reelpage::kMsgEncoderDone, 1); // a second failure raises no second box
+        Post(reelpage::kMsgEncoderDone, reelpage::kEncoderOk);
+        Post(msg, 1); // any result but success fails the run
+        Post(reelpage::kMsgEncoderDone,
+             reelpage::kEncoderFailed); // a second failure raises no second box
         ASSERT_TRUE(Gone());
         ASSERT_EQ(boxes.shown.size(), 1u);
         EXPECT_EQ(boxes.shown[0].text, QStringLiteral("Failed !"));

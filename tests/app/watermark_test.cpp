@@ -57,8 +57,8 @@ protected:
         Low.LeaveWatermarkMode.Set(&FakeLeave);
         Low.ApplyWatermarkPosition.Set(&FakePosition);
         Low.ApplyWatermarkPicture.Set(&FakePicture);
-        AppSettings->m_WatermarkHPosition = 4;
-        AppSettings->m_WatermarkVPosition = 4;
+        AppSettings->m_WatermarkHPosition = reelpage::kAlignEnd;
+        AppSettings->m_WatermarkVPosition = reelpage::kAlignEnd;
         project = Project{};
         project.m_OutputWidth = 640;
         project.m_OutputHeight = 360;
@@ -134,7 +134,7 @@ TEST_F(WatermarkPanel, AlignmentButtonsAndPositionSpins) {
     Choose(panel->btnAdd, Picture(100, 50));
     g_calls.clear();
     panel->btnCenter->click();
-    EXPECT_EQ(project.m_WatermarkHPosition, 2);
+    EXPECT_EQ(project.m_WatermarkHPosition, reelpage::kAlignCenter);
     EXPECT_EQ(project.m_WatermarkLeft, 270);
     EXPECT_FALSE(panel->btnRight->Down()) << "one down in a group";
     EXPECT_EQ(g_calls, std::vector<std::string>{"Position"});
@@ -142,7 +142,7 @@ TEST_F(WatermarkPanel, AlignmentButtonsAndPositionSpins) {
     // The pressed one, pressed again, lets go and leaves the watermark.
     panel->btnCenter->click();
     EXPECT_FALSE(panel->btnCenter->Down());
-    EXPECT_EQ(project.m_WatermarkHPosition, 0);
+    EXPECT_EQ(project.m_WatermarkHPosition, reelpage::kAlignNone);
     EXPECT_EQ(project.m_WatermarkLeft, 270);
     EXPECT_EQ(g_calls, std::vector<std::string>{"Position"});
 
@@ -153,7 +153,7 @@ TEST_F(WatermarkPanel, AlignmentButtonsAndPositionSpins) {
     panel->btnRight->click();
     panel->seLeft->setValue(12);
     EXPECT_EQ(project.m_WatermarkLeft, 12);
-    EXPECT_EQ(project.m_WatermarkHPosition, 0);
+    EXPECT_EQ(project.m_WatermarkHPosition, reelpage::kAlignNone);
     EXPECT_FALSE(panel->btnRight->Down());
     g_calls.clear();
     panel->seWidth->setValue(200);
@@ -231,8 +231,8 @@ TEST_F(WatermarkPanel, DraggedWatermarkUpdatesThePanel) {
     ASSERT_TRUE(PostAppMessage(main->Handle(), reelpage::kMsgWatermarkDragged, 0, 0));
     ASSERT_TRUE(apptest::WaitFor([&] { return panel->seLeft->value() == 33; }, 5000));
     EXPECT_EQ(panel->seTop->value(), 44);
-    EXPECT_EQ(project.m_WatermarkHPosition, 0);
-    EXPECT_EQ(project.m_WatermarkVPosition, 0);
+    EXPECT_EQ(project.m_WatermarkHPosition, reelpage::kAlignNone);
+    EXPECT_EQ(project.m_WatermarkVPosition, reelpage::kAlignNone);
     EXPECT_FALSE(panel->btnRight->Down());
     EXPECT_FALSE(panel->btnBottom->Down());
     EXPECT_TRUE(g_calls.empty()) << "showing the new place is no change to apply";

@@ -86,13 +86,15 @@ TEST(CliOptions, EveryProjectSettingFromFlags) {
     EXPECT_EQ(*o.clipStart, 62500000);
     EXPECT_EQ(*o.clipStop, 75000000);
     EXPECT_EQ(*o.crop, (std::array<int, 4>{8, 4, 320, 200}));
-    EXPECT_EQ(o.turns, (std::vector<int>{10, 21, 10, 10}));
+    EXPECT_EQ(o.turns,
+              (std::vector<reelpage::OrientationOp>{reelpage::kRotateLeft, reelpage::kFlipVertical,
+                                                    reelpage::kRotateLeft, reelpage::kRotateLeft}));
     EXPECT_EQ(*o.brightness, 20);
     EXPECT_EQ(*o.contrast, -100);
     EXPECT_EQ(o.effects, (std::vector<std::pair<int, int>>{{3, 12}, {7, -90}}));
     EXPECT_STREQ(kEffects[3].name, "blur");
-    EXPECT_EQ(o.watermarkPosition->a, 4);
-    EXPECT_EQ(o.watermarkPosition->b, 4);
+    EXPECT_EQ(o.watermarkPosition->a, reelpage::kAlignEnd);
+    EXPECT_EQ(o.watermarkPosition->b, reelpage::kAlignEnd);
     EXPECT_EQ(o.watermarkSize->a, 40);
     EXPECT_EQ(*o.watermarkTransparency, 255);
     EXPECT_EQ(o.templateName, "Clean");

@@ -29,8 +29,8 @@ namespace encoding_test {
 using namespace reelpage;
 
 struct JobResult {
-    int done = 0;   // 0x40A with 0
-    int failed = 0; // 0x40A with anything else
+    int done = 0;   // kMsgEncoderDone with kEncoderOk
+    int failed = 0; // kMsgEncoderDone with anything else
     int audioFed = 0, audioFailed = 0;
     bool timedOut = false;
 };
@@ -110,8 +110,9 @@ protected:
         for (;;) {
             r = {};
             for (const probe_test::Message& m : m_Window.Messages()) {
-                if (m.msg == kMsgEncoderDone) (m.wParam == 0 ? r.done : r.failed)++;
-                if (m.msg == kMsgAudioFed) (m.wParam == 0 ? r.audioFed : r.audioFailed)++;
+                if (m.msg == kMsgEncoderDone) (m.wParam == kEncoderOk ? r.done : r.failed)++;
+                if (m.msg == kMsgAudioFed)
+                    (m.wParam == kAudioFedAll ? r.audioFed : r.audioFailed)++;
             }
             if (r.failed || r.audioFailed) return r;
             if (r.done == status->m_cEncoder && (!audio || r.audioFed)) return r;

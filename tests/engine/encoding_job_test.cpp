@@ -11,6 +11,7 @@
 
 #include "media_fixtures.h"
 #include "platform/process.h"
+#include "reelpage/protocol.h"
 
 namespace encoding_test {
 namespace {
@@ -32,7 +33,7 @@ TEST_F(Encoding, AllThreeFormatsFromATenSecondClip) {
     Talvoricer* status = Start();
     ASSERT_NE(status, nullptr);
     EXPECT_EQ(status->m_cEncoder, 3);
-    EXPECT_EQ(status->m_Transform, 0);
+    EXPECT_EQ(status->m_Transform, kTransformPassThrough);
     EXPECT_EQ(status->m_Duration, m->m_Duration);
     const JobResult r = Wait(status, true);
     ASSERT_FALSE(r.timedOut);
@@ -107,7 +108,7 @@ TEST_F(Encoding, OnlyMp4IsEncoderZeroWithTheFullQueue) {
     EXPECT_EQ(std::u16string(t->m_szVideoCodec), u"libx264");
     EXPECT_EQ(std::u16string(t->m_szAudioCodec), u"libfaac");
     EXPECT_EQ(t->m_AudioBitRate, 128000);
-    EXPECT_EQ(t->m_PixelFormat, 0);
+    EXPECT_EQ(t->m_PixelFormat, kPixYuv420);
     EXPECT_EQ(t->m_hSharedVideo, 0);
     EXPECT_EQ(BlockSize(status->m_hVideoStreams[0]),
               VideoStreamBlockSize(VideoFrameBytes(160, 90, 0)));
@@ -230,8 +231,8 @@ TEST_F(Encoding, LetterboxBarsAndAHalfTurnReachTheFile) {
     p->m_ResizeMethod = 1;
     Talvoricer* status = Start();
     ASSERT_NE(status, nullptr);
-    EXPECT_EQ(status->m_Transform, 2);
-    EXPECT_EQ(EncoderTaskForTesting(0)->m_PixelFormat, 30);
+    EXPECT_EQ(status->m_Transform, kTransformResize);
+    EXPECT_EQ(EncoderTaskForTesting(0)->m_PixelFormat, kPixBgra);
     EXPECT_EQ(Wait(status, false).done, 1);
     Bind<FnFinishEncoding>(kFinishEncoding)(0);
     auto rgb = media_check::DecodedRgb(OutputFolder() + "/video.mp4", 5);
@@ -259,11 +260,11 @@ TEST_F(Encoding, HalfTurnTurnsPictureAndChroma) {
         clip));
     MediaInfo* m = Import(clip);
     Project* p = NewProject(m, true, false, false);
-    p->m_Orientation = 2;
+    p->m_Orientation = kOrientTurnedHalf;
     Talvoricer* status = Start();
     ASSERT_NE(status, nullptr);
-    EXPECT_EQ(status->m_Transform, 1);
-    EXPECT_EQ(EncoderTaskForTesting(0)->m_PixelFormat, 0);
+    EXPECT_EQ(status->m_Transform, kTransformOrientOnly);
+    EXPECT_EQ(EncoderTaskForTesting(0)->m_PixelFormat, kPixYuv420);
     EXPECT_EQ(Wait(status, false).done, 1);
     Bind<FnFinishEncoding>(kFinishEncoding)(0);
     auto rgb = media_check::DecodedRgb(OutputFolder() + "/video.webm", 3);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/wstr.h"
+#include "reelpage/protocol.h"
 
 namespace {
 
@@ -27,33 +28,49 @@ TEST(EncodingRules, FramePathByProject) {
         void (*change)(Project&);
         FramePath expected;
     } cases[] = {
-        {"untouched", [](Project&) {}, {0, 0, 0}},
-        {"half turn", [](Project& p) { p.m_Orientation = 2; }, {1, 0, 0}},
+        {"untouched", [](Project&) {}, {kTransformPassThrough, kPixYuv420, 0}},
+        {"half turn",
+         [](Project& p) { p.m_Orientation = kOrientTurnedHalf; },
+         {kTransformOrientOnly, kPixYuv420, 0}},
         {"quarter turn with turned sizes",
          [](Project& p) {
-             p.m_Orientation = 1;
+             p.m_Orientation = kOrientTurnedLeft;
              std::swap(p.m_OutputWidth, p.m_OutputHeight);
              std::swap(p.m_CropWidth, p.m_CropHeight);
          },
-         {1, 0, 1}},
+         {kTransformOrientOnly, kPixYuv420, 1}},
         {"other size",
          [](Project& p) { p.m_OutputWidth = 320, p.m_OutputHeight = 240; },
-         {2, 30, 0}},
+         {kTransformResize, kPixBgra, 0}},
         {"other size, flipped",
-         [](Project& p) { p.m_OutputWidth = 320, p.m_OutputHeight = 240, p.m_Orientation = 4; },
-         {3, 30, 0}},
-        {"crop moved", [](Project& p) { p.m_CropLeft = 2; }, {2, 30, 0}},
-        {"brightness", [](Project& p) { p.m_Brightness = 5; }, {4, 30, 0}},
+         [](Project& p) {
+             p.m_OutputWidth = 320, p.m_OutputHeight = 240,
+             p.m_Orientation = kOrientFlippedVertically;
+         },
+         {kTransformOrientResize, kPixBgra, 0}},
+        {"crop moved", [](Project& p) { p.m_CropLeft = 2; }, {kTransformResize, kPixBgra, 0}},
+        {"brightness",
+         [](Project& p) { p.m_Brightness = 5; },
+         {kTransformEffectsOnly, kPixBgra, 0}},
         {"watermark, mirrored",
-         [](Project& p) { platform::WStrCopy(p.m_WatermarkFile, u"/w.png"), p.m_Orientation = 6; },
-         {3, 30, 0}},
-        {"sharpen radius alone", [](Project& p) { p.m_SharpenRadius = 2.0f; }, {0, 0, 0}},
+         [](Project& p) {
+             platform::WStrCopy(p.m_WatermarkFile, u"/w.png"),
+                 p.m_Orientation = kOrientFlippedHorizontally;
+         },
+         {kTransformOrientResize, kPixBgra, 0}},
+        {"sharpen radius alone",
+         [](Project& p) { p.m_SharpenRadius = 2.0f; },
+         {kTransformPassThrough, kPixYuv420, 0}},
         {"sharpen both",
          [](Project& p) { p.m_SharpenRadius = 2, p.m_SharpenAmount = 1; },
-         {4, 30, 0}},
-        {"tint amount alone", [](Project& p) { p.m_TintAmount = 3; }, {0, 0, 0}},
-        {"blur edge alone", [](Project& p) { p.m_BlurExpandEdge = -1; }, {0, 0, 0}},
-        {"blur", [](Project& p) { p.m_BlurRadius = 0.5f; }, {4, 30, 0}},
+         {kTransformEffectsOnly, kPixBgra, 0}},
+        {"tint amount alone",
+         [](Project& p) { p.m_TintAmount = 3; },
+         {kTransformPassThrough, kPixYuv420, 0}},
+        {"blur edge alone",
+         [](Project& p) { p.m_BlurExpandEdge = -1; },
+         {kTransformPassThrough, kPixYuv420, 0}},
+        {"blur", [](Project& p) { p.m_BlurRadius = 0.5f; }, {kTransformEffectsOnly, kPixBgra, 0}},
 
     };
     for (const Case& c : cases) {
@@ -76,12 +93,12 @@ TEST(EncodingRules, OddSizesAreNeverPlanarSlots) {
     p.m_OutputWidth = p.m_CropWidth = 639;
     p.m_OutputHeight = p.m_CropHeight = 360;
     FramePath f = ChooseFramePath(p, media);
-    EXPECT_EQ(f.transform, 4);
-    EXPECT_EQ(f.pixelFormat, 30);
-    p.m_Orientation = 2;
+    EXPECT_EQ(f.transform, kTransformEffectsOnly);
+    EXPECT_EQ(f.pixelFormat, kPixBgra);
+    p.m_Orientation = kOrientTurnedHalf;
     f = ChooseFramePath(p, media);
-    EXPECT_EQ(f.transform, 3);
-    EXPECT_EQ(f.pixelFormat, 30);
+    EXPECT_EQ(f.transform, kTransformOrientResize);
+    EXPECT_EQ(f.pixelFormat, kPixBgra);
 }
 
 TEST(EncodingRules, AudioBitRate) {

@@ -16,6 +16,7 @@
 #include "platform/process.h"
 #include "platform/wait.h"
 #include "platform/wstr.h"
+#include "reelpage/protocol.h"
 
 using namespace reelpage;
 
@@ -102,9 +103,14 @@ TEST(HelperProtocol, CommandsCoalescePerCode) {
         std::vector<std::pair<int32_t, int64_t>> queued;
     };
     const Case cases[] = {
-        {{{17, 100}, {17, 200}}, {{17, 200}}},
-        {{{1, 5000}, {17, 40}, {1, 9000}}, {{1, 9000}, {17, 40}}},
-        {{{10, 0}, {3, 0}, {11, 0}, {3, 0}}, {{10, 0}, {3, 0}, {11, 0}}},
+        {{{kCmdPresent, 100}, {kCmdPresent, 200}}, {{kCmdPresent, 200}}},
+        {{{kCmdSeek, 5000}, {kCmdPresent, 40}, {kCmdSeek, 9000}},
+         {{kCmdSeek, 9000}, {kCmdPresent, 40}}},
+        {{{kCmdEnterCropMode, 0},
+          {kCmdCropOrWatermarkMoved, 0},
+          {kCmdLeaveCropMode, 0},
+          {kCmdCropOrWatermarkMoved, 0}},
+         {{kCmdEnterCropMode, 0}, {kCmdCropOrWatermarkMoved, 0}, {kCmdLeaveCropMode, 0}}},
     };
     for (const Case& c : cases) {
         PreviewChannel channel;
@@ -132,10 +138,11 @@ TEST(HelperProtocol, QueueNeverGrowsPastItsEntries) {
     ASSERT_EQ(CreatePreviewChannel(&channel), 0);
     // A count the helper left damaged must not send the engine past the array.
     channel.Control()->m_cCommand = 500;
-    PostHelperCommand(channel, 3, 1);
+    PostHelperCommand(channel, kCmdCropOrWatermarkMoved, 1);
     for (const HelperCommand& c : channel.Control()->m_Commands)
         EXPECT_EQ(c.m_nCode, 0);
     channel.Control()->m_cCommand = 0;
+    // Codes no helper knows: the queue keeps one entry per code whatever it is.
     for (int code = 100; code < 140; ++code)
         PostHelperCommand(channel, code, code);
     EXPECT_EQ(channel.Control()->m_cCommand, kCommandSlots);

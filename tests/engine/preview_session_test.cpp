@@ -212,11 +212,11 @@ TEST_F(Preview, FramesAreScaledIntoTheViewAndStaleSizesDropped) {
     ASSERT_EQ(w->PresentedCount(), 3);
 
     // Crop editing shows the source: a frame still of the output size (as the
-    // helper sends it before it took command 10) is dropped.
+    // helper sends it before it took kCmdEnterCropMode) is dropped.
     m_project->m_OutputWidth = 640;
     m_project->m_OutputHeight = 360;
     ApplyOutputSize();
-    EXPECT_TRUE(Queued(12, 0));
+    EXPECT_TRUE(Queued(kCmdOutputSizeChanged, 0));
     Deliver(1280, 720, 0xFF000000);
     EXPECT_EQ(w->PresentedCount(), 3);
     Deliver(640, 360, 0xFF00FF00);
@@ -246,10 +246,10 @@ TEST_F(Preview, CommandsOfTheExports) {
     ASSERT_NE(s, nullptr);
     TakeCommands();
     Seek(5);
-    EXPECT_EQ(Commands(), (std::vector<Cmd>{{1, 5000000}}));
+    EXPECT_EQ(Commands(), (std::vector<Cmd>{{kCmdSeek, 5000000}}));
     EXPECT_EQ(s->Mute()->Position(), 5000000);
-    NotifyPreview(7);
-    NotifyPreview(14);
+    NotifyPreview(kCmdAdjustmentsChanged);
+    NotifyPreview(kCmdResizeMethodChanged);
     EnterWatermarkMode();
     LeaveWatermarkMode();
     ApplyWatermarkPosition();
@@ -257,30 +257,32 @@ TEST_F(Preview, CommandsOfTheExports) {
     ApplyCrop();
     SnapshotPoster(1);
     SnapshotPoster(0);
-    EXPECT_EQ(Commands(), (std::vector<Cmd>{{1, 5000000},
-                                                 {7, 0},
-                                                 {14, 0},
-                                                 {15, 0},
-                                                 {16, 0},
-                                                 {3, 0},
-                                                 {6, 0},
-                                                 {13, 0},
-                                                 {4, 0},
-                                                 {5, 0}}));
+    EXPECT_EQ(Commands(), (std::vector<Cmd>{{kCmdSeek, 5000000},
+                                            {kCmdAdjustmentsChanged, 0},
+                                            {kCmdResizeMethodChanged, 0},
+                                            {kCmdEnterWatermarkMode, 0},
+                                            {kCmdLeaveWatermarkMode, 0},
+                                            {kCmdCropOrWatermarkMoved, 0},
+                                            {kCmdWatermarkPictureChanged, 0},
+                                            {kCmdCropChanged, 0},
+                                            {kCmdSnapshotSource, 0},
+                                            {kCmdSnapshotShown, 0}}));
 
     // A quarter turn while crop editing: the output size and the session's
-    // frame size are swapped, command 9 is queued.
+    // frame size are swapped, kCmdRotationChanged is queued.
     TakeCommands();
     EnterCropMode();
     EXPECT_EQ(s->DisplaySize(), QSize(1920, 1080));
-    RotateFlip(10);
+    RotateFlip(kRotateLeft);
     EXPECT_EQ(s->DisplaySize(), QSize(1080, 1920));
     EXPECT_EQ(m_project->m_OutputWidth, 1088);
     EXPECT_EQ(s->Window()->geometry(), QRect(231, 0, 337, 600));
-    RotateFlip(20);
+    RotateFlip(kFlipHorizontal);
     ApplyOutputSize(); // crop editing shows the source: nothing to re-fit
     EXPECT_EQ(s->DisplaySize(), QSize(1080, 1920));
-    EXPECT_EQ(Commands(), (std::vector<Cmd>{{10, 0}, {9, 0}, {8, 0}}));
+    EXPECT_EQ(
+        Commands(),
+        (std::vector<Cmd>{{kCmdEnterCropMode, 0}, {kCmdRotationChanged, 0}, {kCmdFlipChanged, 0}}));
     LeaveCropMode();
     EXPECT_EQ(s->DisplaySize(), QSize(1088, 1920));
 }
@@ -296,7 +298,7 @@ TEST_F(Preview, SecondsTheEndAndPlayAfterTheEnd) {
     EXPECT_TRUE(clock->TimerActive());
     for (int i = 0; i < 60; ++i) clock->OnTimer(); // 2.4 s of ticks
     Pump();
-    EXPECT_TRUE(Queued(17, 2400000)); // the ticks collapse into the latest
+    EXPECT_TRUE(Queued(kCmdPresent, 2400000)); // the ticks collapse into the latest
     std::vector<int64_t> seconds;
     for (const auto& m : m_messages)
         if (m.code == int32_t(kMsgPreviewSecond)) seconds.push_back(m.param);
@@ -316,11 +318,11 @@ TEST_F(Preview, SecondsTheEndAndPlayAfterTheEnd) {
     // moved before it runs.
     TakeCommands();
     Play();
-    EXPECT_EQ(Commands(), (std::vector<Cmd>{{1, 3000000}}));
+    EXPECT_EQ(Commands(), (std::vector<Cmd>{{kCmdSeek, 3000000}}));
     EXPECT_EQ(s->Control()->m_EndOfStream, 0);
     EXPECT_FALSE(s->Rewind());
     clock->OnTimer();
-    EXPECT_TRUE(Queued(17, 3040000));
+    EXPECT_TRUE(Queued(kCmdPresent, 3040000));
 
     // A seek drag holds the clock; pause stops it.
     BeginSeekDrag();
@@ -364,7 +366,7 @@ TEST_F(Preview, AudioClockRunsAndEndsOnce) {
     m_project->m_ClipStart = 500000;
     TakeCommands();
     Play();
-    EXPECT_EQ(Commands(), (std::vector<Cmd>{{1, 500000}}));
+    EXPECT_EQ(Commands(), (std::vector<Cmd>{{kCmdSeek, 500000}}));
     t.restart();
     while (t.elapsed() < 1000 && s->ClockPosition() > 1000000) QCoreApplication::processEvents();
     // Whole buffers after the clip start (a busy machine may finish two at once).
@@ -390,7 +392,7 @@ TEST_F(Preview, CropDragsEditTheProject) {
     EXPECT_EQ(s->CropFrame(), QRect(499, 50, 1, 200));
     EXPECT_EQ(Crop(), QRect(798, 80, 2, 320));
     EXPECT_EQ(Count(kMsgCropDragged), 1);
-    EXPECT_EQ(Commands(), (std::vector<Cmd>{{3, 0}}));
+    EXPECT_EQ(Commands(), (std::vector<Cmd>{{kCmdCropOrWatermarkMoved, 0}}));
     Drag(499, 150, -50, 150);
     EXPECT_EQ(s->CropFrame(), QRect(0, 50, 500, 200));
 
@@ -582,7 +584,7 @@ TEST_F(Preview, CancelledCropDragsRestoreTheFrame) {
         cancels[i]();
         EXPECT_EQ(s->CropFrame(), start) << i;
         EXPECT_EQ(Crop(), QRect(160, 80, 640, 320)) << i;
-        EXPECT_EQ(s->CropHit(), 0) << i;
+        EXPECT_EQ(s->CropHit(), CropPart::None) << i;
         EXPECT_NE(QWidget::mouseGrabber(), s->Window()) << i;
         // A release after the cancel changes nothing.
         Mouse(QEvent::MouseButtonRelease, 350, 180);
@@ -615,7 +617,7 @@ TEST_F(Preview, WatermarkDragsKeepInsideAndSurviveCaptureLoss) {
     EXPECT_EQ(m_project->m_WatermarkLeft, 320);
     EXPECT_EQ(m_project->m_WatermarkTop, 192);
     EXPECT_EQ(Count(kMsgWatermarkDragged), 1);
-    EXPECT_EQ(Commands(), (std::vector<Cmd>{{3, 0}}));
+    EXPECT_EQ(Commands(), (std::vector<Cmd>{{kCmdCropOrWatermarkMoved, 0}}));
     Drag(250, 150, 2000, 2000); // kept inside the view
     EXPECT_EQ(s->WatermarkFrame().topLeft(), QPoint(600, 350));
 
@@ -697,5 +699,5 @@ TEST_F(Preview, ZeroSizesAndRatesDoNotDivideByZero) {
     ASSERT_NE(s->Mute(), nullptr);
     Play();
     s->Mute()->OnTimer();
-    EXPECT_TRUE(Queued(17, 40000));
+    EXPECT_TRUE(Queued(kCmdPresent, 40000));
 }

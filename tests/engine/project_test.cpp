@@ -15,6 +15,7 @@
 
 #include "platform/shm.h"
 #include "platform/wstr.h"
+#include "reelpage/protocol.h"
 
 using namespace reelpage;
 
@@ -101,7 +102,10 @@ TEST(Project, TakesDefaultsAndLivesInASharedBlock) {
 TEST(Project, WatermarkPlacement) {
     struct Case {
         int h, v, left, top;
-    } cases[] = {{4, 4, 540, 430}, {2, 2, 270, 215}, {1, 1, 0, 0}, {0, 3, 0, 0}};
+    } cases[] = {{kAlignEnd, kAlignEnd, 540, 430},
+                 {kAlignCenter, kAlignCenter, 270, 215},
+                 {kAlignStart, kAlignStart, 0, 0},
+                 {kAlignNone, 3, 0, 0}}; // 3 is no alignment
     for (auto c : cases) {
         Settings& s = Defaults();
         s.m_SizeIndex = 1;
@@ -113,13 +117,13 @@ TEST(Project, WatermarkPlacement) {
         EXPECT_EQ(p->m_WatermarkLeft, c.left) << c.h;
         EXPECT_EQ(p->m_WatermarkTop, c.top) << c.v;
         EXPECT_EQ(p->m_WatermarkWidth, 100);
-        EXPECT_EQ(p->m_WatermarkHPosition, 0);
-        EXPECT_EQ(p->m_WatermarkVPosition, 0);
+        EXPECT_EQ(p->m_WatermarkHPosition, kAlignNone);
+        EXPECT_EQ(p->m_WatermarkVPosition, kAlignNone);
     }
     Settings& s = Defaults();
     s.m_SizeIndex = 1;
     s.m_WatermarkImageWidth = 700;
-    s.m_WatermarkHPosition = 2;
+    s.m_WatermarkHPosition = kAlignCenter;
     EXPECT_EQ(CreateProject(Media(1280, 720), 0, 0)->m_WatermarkLeft, -30);
 }
 
@@ -146,14 +150,15 @@ TEST(Project, FourTurnsOrTwoFlipsReturnToTheStart) {
     p->m_CropWidth = 800;
     p->m_CropHeight = 600;
     Project start = *p;
-    for (int op : {10, 11, 20, 21}) {
-        int times = op < 20 ? 4 : 2;
+    for (OrientationOp op : {kRotateLeft, kRotateRight, kFlipHorizontal, kFlipVertical}) {
+        const int times = IsRotation(op) ? 4 : 2;
         for (int i = 0; i < times; ++i) RotateFlip(op);
         EXPECT_EQ(std::memcmp(p, &start, sizeof start), 0) << op;
     }
     // Every sequence of operations stays within the eight states and agrees
     // with the width/height exchange of odd states.
-    for (int op : {10, 20, 11, 21, 10, 10, 21}) {
+    for (OrientationOp op : {kRotateLeft, kFlipHorizontal, kRotateRight, kFlipVertical, kRotateLeft,
+                             kRotateLeft, kFlipVertical}) {
         RotateFlip(op);
         ASSERT_GE(p->m_Orientation, 0);
         ASSERT_LE(p->m_Orientation, 7);
@@ -168,7 +173,7 @@ TEST(Project, RotateLeftMapsTheCrop) {
     p->m_CropTop = 50;
     p->m_CropWidth = 800;
     p->m_CropHeight = 600;
-    RotateFlip(10);
+    RotateFlip(kRotateLeft);
     EXPECT_EQ(p->m_CropLeft, 50);
     EXPECT_EQ(p->m_CropTop, 1020);
     EXPECT_EQ(p->m_CropWidth, 600);
@@ -177,16 +182,16 @@ TEST(Project, RotateLeftMapsTheCrop) {
     EXPECT_EQ(p->m_VideoHeight, 1920);
     EXPECT_EQ(p->m_OutputWidth, 1088);
     EXPECT_EQ(p->m_OutputHeight, 1920);
-    EXPECT_EQ(p->m_Orientation, 1);
+    EXPECT_EQ(p->m_Orientation, kOrientTurnedLeft);
 }
 
 TEST(Project, OrientationTable) {
     const int expect[8][4] = {{1, 3, 6, 4}, {2, 0, 7, 5}, {3, 1, 4, 6}, {0, 2, 5, 7},
                               {5, 7, 2, 0}, {6, 4, 3, 1}, {7, 5, 0, 2}, {4, 6, 1, 3}};
-    const int ops[4] = {10, 11, 20, 21};
+    const OrientationOp ops[4] = {kRotateLeft, kRotateRight, kFlipHorizontal, kFlipVertical};
     for (int s = 0; s < 8; ++s)
         for (int k = 0; k < 4; ++k) EXPECT_EQ(NextOrientation(s, ops[k]), expect[s][k]);
-    EXPECT_EQ(NextOrientation(0, 12), -1);
+    EXPECT_EQ(NextOrientation(kOrientUpright, 12), -1); // 12 is no operation
 }
 
 TEST(Project, UnknownOperationIsLoggedAndIgnored) {

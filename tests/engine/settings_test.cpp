@@ -11,6 +11,7 @@
 
 #include "platform/registry.h"
 #include "platform/wstr.h"
+#include "reelpage/protocol.h"
 
 using namespace reelpage;
 
@@ -40,8 +41,8 @@ void ExpectDefaults(const Settings& s) {
     EXPECT_EQ(s.m_Autoplay, 1);
     EXPECT_EQ(s.m_Controls, 1);
     EXPECT_EQ(s.m_Loop, 0);
-    EXPECT_EQ(s.m_WatermarkHPosition, 1);
-    EXPECT_EQ(s.m_WatermarkVPosition, 1);
+    EXPECT_EQ(s.m_WatermarkHPosition, kAlignStart);
+    EXPECT_EQ(s.m_WatermarkVPosition, kAlignStart);
     EXPECT_EQ(s.m_WatermarkFile[0], 0);
     EXPECT_EQ(s.m_AdFile[0], 0);
     EXPECT_EQ(s.m_Templete, 0);

@@ -30,10 +30,10 @@ TEST(Enc, WritesAWebReadyMp4FromYuvSlotsWithSound) {
     audio.join();
     p.WaitAll();
 
-    EXPECT_EQ(p.ExitCode(0), 0);
+    EXPECT_EQ(p.ExitCode(0), kEncoderOk);
     ASSERT_EQ(p.Messages().size(), 1u);
-    EXPECT_EQ(p.Messages()[0].msg, 0x40Au);
-    EXPECT_EQ(p.Messages()[0].wParam, 0);
+    EXPECT_EQ(p.Messages()[0].msg, kMsgEncoderDone);
+    EXPECT_EQ(p.Messages()[0].wParam, kEncoderOk);
     auto v = ProbeStream(file, "v:0");
     EXPECT_EQ(v["codec_name"], "h264");
     EXPECT_EQ(v["width"], "160");
@@ -91,7 +91,7 @@ TEST(Enc, SurroundFoldedToStereoStaysWithinFullScale) {
         p.EndVideo();
         audio.join();
         p.WaitAll();
-        ASSERT_EQ(p.ExitCode(0), 0);
+        ASSERT_EQ(p.ExitCode(0), kEncoderOk);
         EXPECT_EQ(ProbeStream(file, "a:0")["channels"], "2");
         const std::string decoded = media_check::Capture(
             "ffmpeg -nostdin -v error -i " + media_check::Quote(file) + " -map 0:a:0 -f f32le -");
@@ -141,10 +141,10 @@ TEST(Enc, TwoEncodersShareOneQueueWithRepeatsAndUnannouncedSlots) {
     p.WaitAll();
 
     for (int k = 0; k < 2; ++k)
-        EXPECT_EQ(p.ExitCode(k), 0) << k;
+        EXPECT_EQ(p.ExitCode(k), kEncoderOk) << k;
     ASSERT_EQ(p.Messages().size(), 2u);
     for (const Message& m : p.Messages())
-        EXPECT_EQ(m.wParam, 0);
+        EXPECT_EQ(m.wParam, kEncoderOk);
     for (int k = 0; k < 2; ++k) {
         EXPECT_EQ(p.VideoHeader(k)->m_cSlotsInUse, 0) << k;
         EXPECT_EQ(p.VideoHeader(k)->m_cFramesAnnounced, total) << k;
@@ -187,7 +187,7 @@ TEST(Enc, SourceWithoutSoundGivesAVideoOnlyFile) {
         p.PutFrame([&](uint8_t* s) { FillYuv(s, W, H, 100, 128, 128); });
     p.EndVideo();
     p.WaitAll();
-    EXPECT_EQ(p.ExitCode(0), 0);
+    EXPECT_EQ(p.ExitCode(0), kEncoderOk);
     EXPECT_EQ(ProbeStream(file, "v:0")["nb_read_frames"], "12");
     EXPECT_EQ(ProbeStream(file, "v:0")["r_frame_rate"], "24000/1001");
     EXPECT_TRUE(ProbeStream(file, "a:0").empty());
@@ -216,9 +216,9 @@ TEST(Enc, FailuresAreReportedAndLeaveNoFile) {
         p.Start({"webm", "libvpx", "", file}, c.spoil);
         p.EndVideo();
         p.WaitAll();
-        EXPECT_EQ(p.ExitCode(0), 1);
+        EXPECT_EQ(p.ExitCode(0), kEncoderFailed);
         ASSERT_EQ(p.Messages().size(), 1u);
-        EXPECT_NE(p.Messages()[0].wParam, 0);
+        EXPECT_NE(p.Messages()[0].wParam, kEncoderOk);
         EXPECT_FALSE(std::filesystem::exists(file));
     }
 }
@@ -227,9 +227,9 @@ TEST(Enc, UnwritableOutputFolderFails) {
     Producer p(W, H, kPixYuv420, 25, 1);
     p.Start({"webm", "libvpx", "", "/nonexistent-folder/video.webm"});
     p.WaitAll();
-    EXPECT_EQ(p.ExitCode(0), 1);
+    EXPECT_EQ(p.ExitCode(0), kEncoderFailed);
     ASSERT_EQ(p.Messages().size(), 1u);
-    EXPECT_NE(p.Messages()[0].wParam, 0);
+    EXPECT_NE(p.Messages()[0].wParam, kEncoderOk);
 }
 
 } // namespace

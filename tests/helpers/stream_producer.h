@@ -19,6 +19,7 @@
 #include "platform/wait.h"
 #include "platform/wstr.h"
 #include "reelpage/blocks.h"
+#include "reelpage/messages.h"
 
 namespace stream_test {
 
@@ -117,7 +118,7 @@ public:
         }
         t->m_nAudioRingSize = kAudioRingSize;
         t->m_hwndMessage = m_window;
-        t->m_uMsg = 0x40A;
+        t->m_uMsg = kMsgEncoderDone;
         t->m_nIndex = k;
         t->m_hSelf = e.task.handle;
         if (tweak) tweak(*t);

@@ -1,7 +1,8 @@
 // The preview plug-in inside the real decoder helper, with the test playing
-// the engine (blocks, commands, the render window that answers 0x401). Ramp
-// clips tell which source frame a picture shows; the block clip has a white
-// 40x30 block in its top-left corner, so turns and scaling can be seen.
+// the engine (blocks, commands, the render window that answers
+// kMsgFrameReady). Ramp clips tell which source frame a picture shows; the
+// block clip has a white 40x30 block in its top-left corner, so turns and
+// scaling can be seen.
 #include "dec_runner.h"
 #include "media_fixtures.h"
 #include "preview_harness.h"
@@ -20,6 +21,7 @@
 #include "platform/wstr.h"
 
 using namespace preview_test;
+using namespace reelpage;
 using namespace testing_media;
 
 namespace {
@@ -107,17 +109,16 @@ TEST(Morvane, SeekAndTicksShowTheFrameOfTheTime) {
     EXPECT_EQ(Index(*f, 80, 60), 3);
 
     struct Step {
-        int code;
+        PreviewCommand code;
         int64_t param;
         int64_t pts;
         int index;
     };
     const Step steps[] = {
-        {1, 1200000, 1200000, 30}, // seek
-        {17, 1240000, 1240000, 31}, // one frame on
-        {17, 1360000, 1360000, 34}, // frames 32 and 33 skipped
-        {1, 400000, 400000, 10},   // back
-        {1, 2010000, 2000000, 0},  // inside a frame: the frame covering it
+        {kCmdSeek, 1200000, 1200000, 30},    {kCmdPresent, 1240000, 1240000, 31}, // one frame on
+        {kCmdPresent, 1360000, 1360000, 34}, // frames 32 and 33 skipped
+        {kCmdSeek, 400000, 400000, 10},      // back
+        {kCmdSeek, 2010000, 2000000, 0},     // inside a frame: the frame covering it
     };
     for (const Step& s : steps) {
         const size_t before = h.Frames().size();
@@ -152,14 +153,14 @@ TEST(Morvane, IdlesWhenPausedAndAtTheEnd) {
     };
     measure("paused");
 
-    h.Post(17, 480000); // a frame in the middle is not the end
+    h.Post(kCmdPresent, 480000); // a frame in the middle is not the end
     ASSERT_NE(h.WaitFrame(), nullptr);
     EXPECT_FALSE(h.EndOfStream());
     // Whether the last frame already carries the end depends on whether the
     // decoder has met the end of the file by then, so it is not checked.
-    h.Post(17, 960000);
+    h.Post(kCmdPresent, 960000);
     ASSERT_NE(h.WaitFrame(), nullptr);
-    h.Post(17, 5000000); // past the end of a 1 s clip
+    h.Post(kCmdPresent, 5000000); // past the end of a 1 s clip
     for (int i = 0; i < 100 && !h.EndOfStream(); ++i)
         h.Idle(50);
     ASSERT_TRUE(h.EndOfStream());
@@ -168,7 +169,7 @@ TEST(Morvane, IdlesWhenPausedAndAtTheEnd) {
     measure("at the end");
 
     // A seek past the end shows the last frame and marks the end.
-    h.Post(1, 3000000);
+    h.Post(kCmdSeek, 3000000);
     const DeliveredFrame* last = h.WaitFrame();
     ASSERT_NE(last, nullptr);
     EXPECT_EQ(last->pts, 960000);
@@ -179,9 +180,9 @@ TEST(Morvane, IdlesWhenPausedAndAtTheEnd) {
     h.Idle(300);
     measure("at the end after a seek");
 
-    h.Post(17, 6000000); // ticks after the end change nothing
+    h.Post(kCmdPresent, 6000000); // ticks after the end change nothing
     h.Idle(200);
-    h.Post(1, 400000);
+    h.Post(kCmdSeek, 400000);
     const DeliveredFrame* f = h.WaitFrame();
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(Index(*f, 80, 60), 10);
@@ -193,10 +194,10 @@ TEST(Morvane, ClipStopMarksTheEnd) {
     PreviewHarness h({.file = Ramp(2), .clipStop = 600000});
     ASSERT_NE(h.WaitFrame(), nullptr);
     EXPECT_FALSE(h.EndOfStream());
-    h.Post(17, 560000);
+    h.Post(kCmdPresent, 560000);
     ASSERT_NE(h.WaitFrame(), nullptr);
     EXPECT_FALSE(h.EndOfStream());
-    h.Post(17, 600000);
+    h.Post(kCmdPresent, 600000);
     ASSERT_NE(h.WaitFrame(), nullptr);
     EXPECT_TRUE(h.EndOfStream());
 }
@@ -217,7 +218,7 @@ TEST(Morvane, WatermarkAndItsEditingFrame) {
     EXPECT_FALSE(IsRed(plain.At(50, 60)));
     EXPECT_EQ(Index(plain, 10, 10), 3);
 
-    h.Post(15);
+    h.Post(kCmdEnterWatermarkMode);
     ASSERT_NE((f = h.WaitFrame()), nullptr);
     const DeliveredFrame edit = *f;
     EXPECT_EQ(edit.At(10, 10)[1], Darkened(plain.At(10, 10)));
@@ -234,7 +235,7 @@ TEST(Morvane, WatermarkAndItsEditingFrame) {
     EXPECT_TRUE(IsBlue(edit.At(29, 60)));
 
     p.m_WatermarkTransparency = 255; // invisible
-    h.Post(6);
+    h.Post(kCmdWatermarkPictureChanged);
     ASSERT_NE((f = h.WaitFrame()), nullptr);
     EXPECT_EQ(Index(*f, 50, 50), 3);
 
@@ -243,7 +244,7 @@ TEST(Morvane, WatermarkAndItsEditingFrame) {
     p.m_WatermarkTransparency = 0;
     p.m_WatermarkLeft = -10;
     p.m_WatermarkTop = -5;
-    h.Post(6);
+    h.Post(kCmdWatermarkPictureChanged);
     ASSERT_NE((f = h.WaitFrame()), nullptr);
     EXPECT_TRUE(IsRed(f->At(5, 5)));
     EXPECT_TRUE(IsBlue(f->At(0, 15)) || IsBorderRed(f->At(0, 15))); // bottom border, cut
@@ -253,8 +254,8 @@ TEST(Morvane, WatermarkAndItsEditingFrame) {
     // Leaving the mode; a watermark reaching past the right edge is cut there.
     p.m_WatermarkLeft = 140;
     p.m_WatermarkTop = 40;
-    h.Post(6);
-    h.Post(16);
+    h.Post(kCmdWatermarkPictureChanged);
+    h.Post(kCmdLeaveWatermarkMode);
     ASSERT_NE(h.WaitFrame(), nullptr);
     ASSERT_NE((f = h.WaitFrame()), nullptr);
     EXPECT_EQ(f->At(10, 10)[1], plain.At(10, 10)[1]);
@@ -265,7 +266,7 @@ TEST(Morvane, WatermarkAndItsEditingFrame) {
     // is still drawn where it covers the picture.
     p.m_WatermarkLeft = -20000;
     p.m_WatermarkWidth = 40000;
-    h.Post(3);
+    h.Post(kCmdCropOrWatermarkMoved);
     ASSERT_NE((f = h.WaitFrame()), nullptr);
     EXPECT_TRUE(IsRed(f->At(0, 45)));
     EXPECT_TRUE(IsRed(f->At(159, 59)));
@@ -281,13 +282,14 @@ TEST(Morvane, MovedWatermarkIsDrawnAtItsNewPlace) {
     const DeliveredFrame* f = h.WaitFrame();
     ASSERT_NE(f, nullptr) << h.Log();
     ASSERT_TRUE(IsRed(f->At(20, 20)));
-    for (const int mode : {15, 16}) {
+    for (const PreviewCommand mode : {kCmdEnterWatermarkMode, kCmdLeaveWatermarkMode}) {
         h.Post(mode);
         ASSERT_NE(h.WaitFrame(), nullptr);
-        const int left = mode == 15 ? 90 : 50, top = mode == 15 ? 70 : 40;
+        const bool editing = mode == kCmdEnterWatermarkMode;
+        const int left = editing ? 90 : 50, top = editing ? 70 : 40;
         p.m_WatermarkLeft = left;
         p.m_WatermarkTop = top;
-        h.Post(3);
+        h.Post(kCmdCropOrWatermarkMoved);
         ASSERT_NE((f = h.WaitFrame()), nullptr);
         EXPECT_TRUE(IsRed(f->At(left + 5, top + 5))) << mode;
         EXPECT_TRUE(IsRed(f->At(left + 35, top + 15))) << mode;
@@ -301,7 +303,7 @@ TEST(Morvane, MovedWatermarkIsDrawnAtItsNewPlace) {
 TEST(Morvane, WatermarkChosenInWatermarkModeShowsAtOnce) {
     PreviewHarness h({.file = Ramp(2)});
     ASSERT_NE(h.WaitFrame(), nullptr) << h.Log();
-    h.Post(15);
+    h.Post(kCmdEnterWatermarkMode);
     const DeliveredFrame* f = h.WaitFrame();
     ASSERT_NE(f, nullptr);
     EXPECT_FALSE(IsRed(f->At(50, 50)));
@@ -315,7 +317,7 @@ TEST(Morvane, WatermarkChosenInWatermarkModeShowsAtOnce) {
     p.m_WatermarkLeft = 30;
     p.m_WatermarkTop = 40;
     p.m_WatermarkTransparency = 0;
-    h.Post(6);
+    h.Post(kCmdWatermarkPictureChanged);
     ASSERT_NE((f = h.WaitFrame()), nullptr);
     for (const auto& [x, y] : {std::pair{30, 40}, std::pair{50, 50}, std::pair{69, 59}})
         EXPECT_TRUE(IsRed(f->At(x, y))) << x << "," << y;
@@ -342,7 +344,7 @@ TEST(Morvane, CropModeAndCropClamp) {
     EXPECT_EQ(f->At(1, 30)[1], 0);
     EXPECT_EQ(Index(*f, 40, 30), 3);
 
-    h.Post(10);
+    h.Post(kCmdEnterCropMode);
     ASSERT_NE((f = h.WaitFrame()), nullptr);
     EXPECT_EQ(f->width, 160);
     EXPECT_EQ(f->height, 120);
@@ -353,7 +355,7 @@ TEST(Morvane, CropModeAndCropClamp) {
     const uint8_t inside = f->At(60, 50)[1];
     EXPECT_EQ(f->At(5, 5)[1], Darkened(f->At(60, 50))) << int(inside);
 
-    h.Post(11);
+    h.Post(kCmdLeaveCropMode);
     ASSERT_NE((f = h.WaitFrame()), nullptr);
     EXPECT_EQ(f->width, 80);
     EXPECT_EQ(f->height, 60);
@@ -364,7 +366,7 @@ TEST(Morvane, CropModeAndCropClamp) {
     p.m_CropTop = 10;
     p.m_CropWidth = 61;
     p.m_CropHeight = 80;
-    h.Post(13);
+    h.Post(kCmdCropChanged);
     ASSERT_NE((f = h.WaitFrame()), nullptr);
     EXPECT_EQ(f->At(16, 30)[1], 0);
     EXPECT_EQ(Index(*f, 17, 30), 3);
@@ -373,19 +375,19 @@ TEST(Morvane, CropModeAndCropClamp) {
 
     // The resize method (14) and the colour table (7) show at once.
     p.m_ResizeMethod = 2; // Crop: 80 x 64 from y = -2, no bars
-    h.Post(14);
+    h.Post(kCmdResizeMethodChanged);
     ASSERT_NE((f = h.WaitFrame()), nullptr);
     EXPECT_EQ(Index(*f, 1, 30), 3);
     EXPECT_EQ(Index(*f, 78, 1), 3);
     const int grey = f->At(40, 30)[1];
     p.m_Brightness = 20;
-    h.Post(7);
+    h.Post(kCmdAdjustmentsChanged);
     ASSERT_NE((f = h.WaitFrame()), nullptr);
     EXPECT_EQ(f->At(40, 30)[1], grey + 20);
 
     // Watermark mode without a watermark picture: nothing is marked.
     const std::vector<uint8_t> before = f->pixels;
-    h.Post(15);
+    h.Post(kCmdEnterWatermarkMode);
     ASSERT_NE((f = h.WaitFrame()), nullptr);
     EXPECT_TRUE(f->pixels == before);
 }
@@ -396,7 +398,7 @@ TEST(Morvane, CropModeAndCropClamp) {
 TEST(Morvane, RotationTurnsTheFrame) {
     PreviewHarness h({.file = BlockClip(160, 120, 1)});
     ASSERT_NE(h.WaitFrame(), nullptr) << h.Log();
-    h.Post(10);
+    h.Post(kCmdEnterCropMode);
     const DeliveredFrame* f = h.WaitFrame();
     ASSERT_NE(f, nullptr);
     EXPECT_GT(f->Grey(10, 10), 220);
@@ -409,7 +411,7 @@ TEST(Morvane, RotationTurnsTheFrame) {
     std::swap(p.m_OutputWidth, p.m_OutputHeight);
     p.m_CropWidth = 120;
     p.m_CropHeight = 160;
-    h.Post(9);
+    h.Post(kCmdRotationChanged);
     ASSERT_NE((f = h.WaitFrame()), nullptr);
     EXPECT_EQ(f->width, 120);
     EXPECT_EQ(f->height, 160);
@@ -420,16 +422,16 @@ TEST(Morvane, RotationTurnsTheFrame) {
     // Mirrored left-right on top (orientation 1 then flipped: 7), the
     // block goes to the bottom-right.
     p.m_Orientation = 7;
-    h.Post(8);
+    h.Post(kCmdFlipChanged);
     ASSERT_NE((f = h.WaitFrame()), nullptr);
     EXPECT_GT(f->Grey(110, 150), 220);
     EXPECT_LT(f->Grey(10, 150), 100);
     p.m_Orientation = 1;
-    h.Post(8);
+    h.Post(kCmdFlipChanged);
     ASSERT_NE(h.WaitFrame(), nullptr);
 
     // Out of crop mode, the output (swapped by the engine) shows the same.
-    h.Post(11);
+    h.Post(kCmdLeaveCropMode);
     ASSERT_NE((f = h.WaitFrame()), nullptr);
     EXPECT_EQ(f->width, 120);
     EXPECT_EQ(f->height, 160);
@@ -453,14 +455,14 @@ TEST(Morvane, CropModeBlursAsFarAsTheOutputWill) {
     PreviewHarness h({.file = BlockClip(160, 120, 1), .outWidth = 40, .outHeight = 30});
     h.Project().m_BlurRadius = 3;
     ASSERT_NE(h.WaitFrame(), nullptr) << h.Log();
-    h.Post(7);
+    h.Post(kCmdAdjustmentsChanged);
     const DeliveredFrame* f = h.WaitFrame();
     ASSERT_NE(f, nullptr) << h.Log();
     ASSERT_EQ(f->width, 40);
     const int output = BlurredColumns(*f, 4);
     ASSERT_GE(output, 2);
 
-    h.Post(10);
+    h.Post(kCmdEnterCropMode);
     ASSERT_NE((f = h.WaitFrame()), nullptr) << h.Log();
     ASSERT_EQ(f->width, 160);
     const int cropMode = BlurredColumns(*f, 15);
@@ -469,7 +471,7 @@ TEST(Morvane, CropModeBlursAsFarAsTheOutputWill) {
 }
 
 // A 4K output does not fit the frame block: it comes at the shared reduced
-// size, announced in 0x401, with the picture scaled down whole.
+// size, announced in kMsgFrameReady, with the picture scaled down whole.
 TEST(Morvane, FourKSourceIsDeliveredReduced) {
     PreviewHarness h({.file = BlockClip(3840, 2160, 0.2), .width = 3840, .height = 2160});
     const DeliveredFrame* f = h.WaitFrame(30000);
@@ -483,7 +485,7 @@ TEST(Morvane, FourKSourceIsDeliveredReduced) {
     EXPECT_LT(f->Grey(645, 365), 100);
     EXPECT_LT(f->Grey(2000, 1000), 100);
 
-    h.Post(10); // crop editing on the whole 4K source: reduced as well
+    h.Post(kCmdEnterCropMode); // crop editing on the whole 4K source: reduced as well
     ASSERT_NE((f = h.WaitFrame(30000)), nullptr);
     EXPECT_EQ(f->width, 2560);
     EXPECT_EQ(f->height, 1440);
@@ -494,15 +496,16 @@ TEST(Morvane, FourKSourceIsDeliveredReduced) {
     // for its time instead of running ahead, then shows.
     h.Idle(300);
     EXPECT_EQ(h.Frames().size(), 2u);
-    h.Post(17, 160000);
+    h.Post(kCmdPresent, 160000);
     ASSERT_NE((f = h.WaitFrame(30000)), nullptr);
     EXPECT_EQ(f->pts, 160000);
     EXPECT_EQ(f->width, 2560);
 }
 
-// Code 4 saves the oriented source with brightness applied and without the
-// watermark; code 5 saves exactly the picture on screen. Each is complete
-// when it appears, and nothing else is left in the folder.
+// kCmdSnapshotSource saves the oriented source with brightness applied and
+// without the watermark; kCmdSnapshotShown saves exactly the picture on
+// screen. Each is complete when it appears, and nothing else is left in the
+// folder.
 TEST(Morvane, SnapshotsAreBitmapsOfTheRightPicture) {
     PreviewHarness h({.file = Ramp(2), .outWidth = 80, .outHeight = 60, .brightness = 20});
     auto& p = h.Project();
@@ -513,7 +516,7 @@ TEST(Morvane, SnapshotsAreBitmapsOfTheRightPicture) {
     ASSERT_TRUE(IsRed(shown.At(15, 15)));
 
     const std::string dir = dec_test::Folder("posters");
-    const auto snapshot = [&](int code, const std::string& name, picture::Bitmap& out) {
+    const auto snapshot = [&](PreviewCommand code, const std::string& name, picture::Bitmap& out) {
         const std::string path = dir + "/" + name;
         platform::WStrCopy(p.m_szPosterImage, platform::FromUtf8(path));
         h.Post(code);
@@ -524,8 +527,8 @@ TEST(Morvane, SnapshotsAreBitmapsOfTheRightPicture) {
         ASSERT_EQ(picture::LoadPicture(path, out), picture::Error::None);
     };
     picture::Bitmap grab, screen;
-    snapshot(4, "grab.bmp", grab);
-    snapshot(5, "screen.bmp", screen);
+    snapshot(kCmdSnapshotSource, "grab.bmp", grab);
+    snapshot(kCmdSnapshotShown, "screen.bmp", screen);
     const std::vector<uint8_t> bmp = ReadFile(dir + "/grab.bmp");
     ASSERT_GT(bmp.size(), 2u);
     EXPECT_EQ(bmp[0], 'B');
@@ -565,7 +568,7 @@ TEST(Morvane, SnapshotLeavesOutTheWatermarkEditing) {
     const DeliveredFrame* f = h.WaitFrame();
     ASSERT_NE(f, nullptr) << h.Log();
     const DeliveredFrame plain = *f;
-    h.Post(15);
+    h.Post(kCmdEnterWatermarkMode);
     ASSERT_NE((f = h.WaitFrame()), nullptr) << h.Log();
     const DeliveredFrame editing = *f;
     // The editing picture does differ where the frame is dashed.
@@ -574,7 +577,7 @@ TEST(Morvane, SnapshotLeavesOutTheWatermarkEditing) {
 
     const std::string path = dec_test::Folder("edit-posters") + "/screen.bmp";
     platform::WStrCopy(p.m_szPosterImage, platform::FromUtf8(path));
-    h.Post(5);
+    h.Post(kCmdSnapshotShown);
     for (int i = 0; i < 100 && !std::filesystem::exists(path); ++i)
         h.Idle(30);
     picture::Bitmap shot;
@@ -608,8 +611,8 @@ TEST(Morvane, HostileBlocksAreSurvived) {
 
     p.m_OutputWidth = 80;
     p.m_OutputHeight = 60;
-    h.Post(6);
-    h.Post(12);
+    h.Post(kCmdWatermarkPictureChanged);
+    h.Post(kCmdOutputSizeChanged);
     h.Idle(500);
     ASSERT_FALSE(h.Frames().empty()) << h.Log();
     const DeliveredFrame& f = h.Last();
@@ -618,14 +621,14 @@ TEST(Morvane, HostileBlocksAreSurvived) {
     EXPECT_EQ(Index(f, 40, 30), 3);
 
     const size_t count = h.Frames().size();
-    h.Post(10); // the whole source, sized from the source and not the project
+    h.Post(kCmdEnterCropMode); // the whole source, sized from the source and not the project
     h.Idle(500);
     EXPECT_EQ(h.Frames().size(), count); // 160 x 120 still does not fit
     EXPECT_TRUE(h.Running());
     const std::u16string missing = platform::FromUtf8(dec_test::Folder("posters") + "/none/");
     for (size_t i = 0; i < std::size(p.m_szPosterImage); ++i)
         p.m_szPosterImage[i] = i < missing.size() ? missing[i] : u'b';
-    h.Post(4);
+    h.Post(kCmdSnapshotSource);
     h.Idle(300);
     EXPECT_TRUE(h.Running());
 }

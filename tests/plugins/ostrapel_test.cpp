@@ -203,7 +203,7 @@ TEST_F(Ostrapel, SampleFileProgressAndResult) {
     ASSERT_GE(messages.size(), 2u);
     EXPECT_EQ(messages[messages.size() - 2].msg, kMsgProbeProgress);
     EXPECT_EQ(messages.back().msg, kMsgProbeDone);
-    EXPECT_EQ(messages.back().wParam, 0);
+    EXPECT_EQ(messages.back().wParam, kProbeOk);
 
     const std::vector<uint8_t> wav = ReadFile(SideFile("wav"));
     ASSERT_EQ(wav.size(), 46u + 32100);

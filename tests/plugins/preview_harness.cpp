@@ -114,7 +114,7 @@ int PreviewHarness::ProcessId() const {
     return platform::GetHelperProcessId(m_hProcess);
 }
 
-void PreviewHarness::Post(int code, int64_t param) {
+void PreviewHarness::Post(PreviewCommand code, int64_t param) {
     platform::LockSharedMutex(m_Mutex, platform::kInfinite);
     int i = 0;
     while (i < m_pControl->m_cCommand && m_pControl->m_Commands[i].m_nCode != code)

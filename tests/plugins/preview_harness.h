@@ -4,10 +4,10 @@
 // and PreviewFrame blocks with their event and mutex, a router window standing
 // in for the render window, starts "<program folder>/dec" with morvane.so,
 // queues commands the way the engine does and copies out every frame the
-// helper hands over (as the renderer would, before answering 0x401).
+// helper hands over (as the renderer would, before answering kMsgFrameReady).
 //
 // Everything runs on the calling thread: WaitFrame and Idle dispatch the
-// router's messages, so the helper, which waits for each 0x401 to be
+// router's messages, so the helper, which waits for each kMsgFrameReady to be
 // answered, moves only while the test is inside one of them.
 #include <cstdint>
 #include <string>
@@ -16,6 +16,7 @@
 #include "platform/mutex.h"
 #include "platform/shm.h"
 #include "reelpage/blocks.h"
+#include "reelpage/protocol.h"
 #include "reelpage/records.h"
 
 namespace preview_test {
@@ -37,7 +38,7 @@ struct PreviewSetup {
 };
 
 struct DeliveredFrame {
-    int width = 0, height = 0; // as carried by 0x401 (wParam, lParam)
+    int width = 0, height = 0; // as carried by kMsgFrameReady (wParam, lParam)
     int64_t pts = -1;          // PreviewControl.m_Pts when it arrived
     std::vector<uint8_t> pixels; // BGRX rows, pitch width * 4
 
@@ -63,7 +64,7 @@ public:
 
     // Queues a command as the engine does: one entry per code, a repeated
     // code only takes the new parameter; then sets the command event.
-    void Post(int code, int64_t param = 0);
+    void Post(reelpage::PreviewCommand code, int64_t param = 0);
 
     // Dispatches messages until one more frame than already seen arrives, or
     // timeoutMs passes. Returns it (nullptr on time-out).

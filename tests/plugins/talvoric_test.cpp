@@ -124,7 +124,7 @@ REELPAGE_CHILD(talvoric_host) {
 struct JobSpec {
     int srcW = 64, srcH = 48;
     int outW = 64, outH = 48;
-    int transform = 0;
+    int transform = kTransformPassThrough;
     int orientation = 0;
     int resize = 0;
     int cropL = 0, cropT = 0, cropW = -1, cropH = -1; // -1: the oriented source
@@ -151,7 +151,8 @@ public:
                 m_messages.push_back({msg, w, l});
                 return 0;
             });
-        const bool planar = s.transform == 0 || s.transform == 1;
+        const bool planar =
+            s.transform == kTransformPassThrough || s.transform == kTransformOrientOnly;
         m_frameBytes = VideoFrameBytes(s.outW, s.outH, planar ? kPixYuv420 : kPixBgra);
         Create(sizeof(MediaInfo), &m_media);
         auto* m = static_cast<MediaInfo*>(m_media.view);
@@ -307,7 +308,7 @@ void ExpectFinished(TalvoricJob& job) {
     EXPECT_EQ(job.Exit(), 0);
     ASSERT_EQ(job.Messages().size(), 1u);
     EXPECT_EQ(job.Messages()[0].msg, kMsgDecodeDone);
-    EXPECT_EQ(job.Messages()[0].wParam, 0);
+    EXPECT_EQ(job.Messages()[0].wParam, kDecodeFinished);
     EXPECT_EQ(job.Talv()->m_EndOfStream, 1);
     EXPECT_EQ(job.Header(0)->m_bEndOfStream, 1);
     EXPECT_EQ(job.Header(0)->m_cSlotsInUse, 0);
@@ -335,7 +336,7 @@ TEST(Talvoric, OrientationAloneTurnsLumaAndChroma) {
     for (int orientation : {2, 1}) {
         SCOPED_TRACE(orientation);
         JobSpec s;
-        s.transform = 1;
+        s.transform = kTransformOrientOnly;
         s.orientation = orientation;
         if (orientation == 1) std::swap(s.outW, s.outH);
         TalvoricJob job(s);
@@ -374,7 +375,7 @@ picture::Bgra At(const OutFrame& f, int W, int x, int y) {
 // the picture is scaled into the output.
 TEST(Talvoric, TurnedThenFittedIntoTheOutput) {
     JobSpec s;
-    s.transform = 3;
+    s.transform = kTransformOrientResize;
     s.orientation = 3; // a quarter turn to the right: (x, y) -> (h-1-y, x)
     s.outW = 24;
     s.outH = 32;
@@ -393,7 +394,7 @@ TEST(Talvoric, TurnedThenFittedIntoTheOutput) {
 
 TEST(Talvoric, LetterboxLeavesBlackBarsAndAppliesBrightness) {
     JobSpec s;
-    s.transform = 2;
+    s.transform = kTransformResize;
     s.srcW = 1280;
     s.srcH = 720;
     s.outW = 640;
@@ -435,7 +436,7 @@ TEST_F(TalvoricWatermark, TransparencyZeroHundredAndOpaqueNothing) {
     for (int transparency : {0, 100, 255}) {
         SCOPED_TRACE(transparency);
         JobSpec s;
-        s.transform = 4;
+        s.transform = kTransformEffectsOnly;
         s.watermark = m_png;
         s.wmL = 10;
         s.wmT = 6;
@@ -460,7 +461,7 @@ TEST_F(TalvoricWatermark, TransparencyZeroHundredAndOpaqueNothing) {
 // time, so it looks the same in every frame, however often a slot is reused.
 TEST_F(TalvoricWatermark, OverTheBarsItDoesNotBuildUpAcrossReusedSlots) {
     JobSpec s;
-    s.transform = 2;
+    s.transform = kTransformResize;
     s.srcW = 64;
     s.srcH = 24;
     s.outW = 64;
@@ -570,7 +571,7 @@ TEST(Talvoric, OpenFailedReportsMinusOneWithTheCookie) {
     EXPECT_EQ(job.Exit(), 0);
     ASSERT_EQ(job.Messages().size(), 1u);
     EXPECT_EQ(job.Messages()[0].msg, kMsgDecodeDone);
-    EXPECT_EQ(job.Messages()[0].wParam, -1);
+    EXPECT_EQ(job.Messages()[0].wParam, kDecodeFailed);
     EXPECT_EQ(job.Messages()[0].lParam, 77);
 }
 
@@ -637,7 +638,7 @@ TEST(Talvoric, PreviewAndOutputComposeTheSamePictureWithEveryEffect) {
         {"-i", video, "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "bgra", raw}));
 
     JobSpec s;
-    s.transform = 2;
+    s.transform = kTransformResize;
     s.srcW = 160, s.srcH = 120, s.outW = 128, s.outH = 72, s.resize = 1;
     s.edit = AllEffects;
     TalvoricJob job(s);
@@ -650,7 +651,7 @@ TEST(Talvoric, PreviewAndOutputComposeTheSamePictureWithEveryEffect) {
         {.file = video, .width = 160, .height = 120, .outWidth = 128, .outHeight = 72, .resize = 1});
     ASSERT_NE(h.WaitFrame(), nullptr);
     AllEffects(h.Project());
-    h.Post(7);
+    h.Post(kCmdAdjustmentsChanged);
     const preview_test::DeliveredFrame* f = h.WaitFrame();
     ASSERT_NE(f, nullptr);
     ASSERT_EQ(f->width, 128);
@@ -735,9 +736,9 @@ TEST(Talvoric, PublishedMp4ShowsTheComposedPictureWithEveryEffect) {
     preview_test::PreviewHarness h({.file = video, .width = 320, .height = 240});
     ASSERT_NE(h.WaitFrame(), nullptr);
     AllEffects(h.Project());
-    h.Post(7);
+    h.Post(kCmdAdjustmentsChanged);
     ASSERT_NE(h.WaitFrame(), nullptr);
-    h.Post(1, 0); // back to the first frame, the one compared
+    h.Post(kCmdSeek, 0); // back to the first frame, the one compared
     const preview_test::DeliveredFrame* f = h.WaitFrame();
     ASSERT_NE(f, nullptr);
     ASSERT_EQ(f->width, 320);
@@ -749,7 +750,7 @@ TEST(Talvoric, PublishedMp4ShowsTheComposedPictureWithEveryEffect) {
     // The figure means something: the same frame without the effects is far off.
     preview_test::PreviewHarness bare({.file = video, .width = 320, .height = 240});
     ASSERT_NE(bare.WaitFrame(), nullptr);
-    bare.Post(1, 0);
+    bare.Post(kCmdSeek, 0);
     const preview_test::DeliveredFrame* b = bare.WaitFrame();
     ASSERT_NE(b, nullptr);
     ASSERT_EQ(b->pts, 0);

@@ -263,7 +263,7 @@ void TfrmEffect::OnAdjustChanged() {
             p->*info.floatField = float(position);
     }
     p->m_BlurExpandEdge = cbxExpandEdge->isChecked() ? -1 : 0;
-    Low.NotifyPreview(7);
+    Low.NotifyPreview(kCmdAdjustmentsChanged);
     UpdateResetButtons();
     emit AdjustChanged();
 }

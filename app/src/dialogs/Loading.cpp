@@ -61,11 +61,11 @@ void TfrmLoading::AddFile(const QString& fileName) {
 
 QString TfrmLoading::ResultText(int code) {
     switch (code) {
-    case -1:
+    case kProbeFailed:
         return QStringLiteral("Failed to import file");
-    case -2:
+    case kProbeUnreadable:
         return QStringLiteral("Unable to read file information or file does not exist.");
-    case -3:
+    case kProbeUnsupported:
         return QStringLiteral("Not support this file.");
     default:
         return {};
@@ -85,7 +85,7 @@ int64_t TfrmLoading::WndProc(uint32_t msg, int64_t wParam, int64_t) {
 void TfrmLoading::ImportDone(int code) {
     if (FDone) return; // the engine reports the end once; a stray repeat changes nothing
     FDone = true;
-    if (code == 0) {
+    if (code == kProbeOk) {
         // Success needs the record; without one there is nothing to build a
         // project from.
         if (FMediaInfo && FMediaInfo->m_bVideoStream)

@@ -40,7 +40,7 @@ constexpr int kMinWidth = 160, kMaxWidth = 1920;
 constexpr int kMinHeight = 80, kMaxHeight = 1088;
 
 // List row 0, 1, 2 and the position codes the records keep.
-constexpr int kPositionCodes[3] = {1, 2, 4};
+constexpr int kPositionCodes[3] = {kAlignStart, kAlignCenter, kAlignEnd};
 
 int PositionRow(int code) {
     const auto* at = std::find(std::begin(kPositionCodes), std::end(kPositionCodes), code);

@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "reelpage/encoding.h"
 #include "reelpage/messages.h"
 
 namespace reelpage::app {
@@ -142,7 +143,7 @@ int64_t TfrmTasklist::WndProc(uint32_t msg, int64_t wParam, int64_t) {
     // the message box is open) change nothing and raise no second box.
     if (FDone) return 0;
     if (msg == kMsgEncoderDone) {
-        if (wParam != 0) {
+        if (wParam != kEncoderOk) {
             Fail();
         } else if (++FComplete >= FTalvoricer->m_cEncoder) {
             Timer1->stop();
@@ -150,7 +151,7 @@ int64_t TfrmTasklist::WndProc(uint32_t msg, int64_t wParam, int64_t) {
             FDone = true;
             close();
         }
-    } else if (msg == kMsgAudioFed && wParam != 0) {
+    } else if (msg == kMsgAudioFed && wParam != kAudioFedAll) {
         Fail();
     }
     return 0;

@@ -178,18 +178,19 @@ void TfrmEdit::CreateRotateFlipBox() {
         const char* name;
         const char* hint;
         const QImage* image;
-        int code;
+        OrientationOp code;
     };
     const Operation all[] = {
-        {&btnRotateLeft, "btnRotateLeft", "Rotate Left", &Images.RotateLeft, 10},
-        {&btnRotateRight, "btnRotateRight", "Rotate Right", &Images.RotateRight, 11},
-        {&btnFlipHorizontal, "btnFlipHorizontal", "Flip Horizontal", &Images.FlipHorizontal, 20},
-        {&btnFlipVertical, "btnFlipVertical", "Flip Vertical", &Images.FlipVertical, 21},
+        {&btnRotateLeft, "btnRotateLeft", "Rotate Left", &Images.RotateLeft, kRotateLeft},
+        {&btnRotateRight, "btnRotateRight", "Rotate Right", &Images.RotateRight, kRotateRight},
+        {&btnFlipHorizontal, "btnFlipHorizontal", "Flip Horizontal", &Images.FlipHorizontal,
+         kFlipHorizontal},
+        {&btnFlipVertical, "btnFlipVertical", "Flip Vertical", &Images.FlipVertical, kFlipVertical},
     };
     for (const Operation& op : all) {
         *op.button =
             MakeImageButton(gbRotateFlip, op.name, QString::fromLatin1(op.hint), op.image, 44, 36);
-        const int code = op.code;
+        const OrientationOp code = op.code;
         connect(*op.button, &QPushButton::clicked, this, [this, code] { ApplyRotateFlip(code); });
         row->addWidget(*op.button);
     }
@@ -384,7 +385,7 @@ void TfrmEdit::btnCropResetClick() {
     FChanging = false;
 }
 
-void TfrmEdit::ApplyRotateFlip(int code) {
+void TfrmEdit::ApplyRotateFlip(OrientationOp code) {
     Project* p = AppProject;
     if (FChanging || !p) return;
     FChanging = true;
@@ -407,7 +408,7 @@ void TfrmEdit::StoreAdjustValues() {
     p->m_Contrast = tbContrast->value();
     btnResetBrightness->setEnabled(p->m_Brightness != 0);
     btnResetContrast->setEnabled(p->m_Contrast != 0);
-    Low.NotifyPreview(7);
+    Low.NotifyPreview(kCmdAdjustmentsChanged);
 }
 
 void TfrmEdit::ResetAdjust(TGraphicsButton* button, QSlider* bar, int32_t Project::*field) {
@@ -418,7 +419,7 @@ void TfrmEdit::ResetAdjust(TGraphicsButton* button, QSlider* bar, int32_t Projec
     // Moved under FChanging: the one redraw below is all the preview needs.
     bar->setValue(0);
     p->*field = 0;
-    Low.NotifyPreview(7);
+    Low.NotifyPreview(kCmdAdjustmentsChanged);
     FChanging = false;
 }
 

@@ -41,7 +41,7 @@ public:
     // Another panel became current: crop mode ends.
     void FormHide();
 
-    // The user dragged the crop frame in the preview (message 0x403); the
+    // The user dragged the crop frame in the preview (kMsgCropDragged); the
     // engine has already written the new rectangle.
     void OnCropChanged();
     // The Effects dialog changed the adjustments: the track bars and their
@@ -60,8 +60,7 @@ public:
     void ApplyCropAspect(int a, int b);
     // Checks and disables the ratio the crop box already has.
     void PrepareCropAspectMenu();
-    // 10 rotate left, 11 rotate right, 20 flip horizontally, 21 vertically.
-    void ApplyRotateFlip(int code);
+    void ApplyRotateFlip(OrientationOp code);
 
     // Handlers, callable as the controls call them.
     void spCropLeftChange();

@@ -453,7 +453,7 @@ void TfrmHome::rgResizeMethodClick() {
     Project* p = AppProject;
     if (FChanging || !p) return;
     p->m_ResizeMethod = ResizeMethods->checkedId();
-    Low.NotifyPreview(14);
+    Low.NotifyPreview(kCmdResizeMethodChanged);
 }
 
 // A title typed just before the window closes is saved on the way out, not

@@ -33,15 +33,15 @@ int32_t ScaleSide(int32_t side, int32_t numerator, int32_t denominator) {
     return int32_t(std::clamp<int64_t>(scaled, INT32_MIN, INT32_MAX));
 }
 
-// Where an aligned side starts: code 1 at 0, 2 centred, 4 at the far end;
-// any other code keeps `current`.
+// Where an aligned side starts: at 0, centred, or at the far end; any other
+// code keeps `current`.
 int32_t AlignedStart(int32_t code, int32_t outer, int32_t inner, int32_t current) {
     switch (code) {
-    case 1:
+    case kAlignStart:
         return 0;
-    case 2:
+    case kAlignCenter:
         return int32_t((int64_t(outer) - inner) / 2);
-    case 4:
+    case kAlignEnd:
         return int32_t(std::clamp<int64_t>(int64_t(outer) - inner, INT32_MIN, INT32_MAX));
     default:
         return current;
@@ -286,12 +286,12 @@ void TfrmWatermark::ShowAdSizes() {
 
 void TfrmWatermark::ShowAlignButtons() {
     const Project& p = *AppProject;
-    btnLeft->SetDown(p.m_WatermarkHPosition == 1);
-    btnCenter->SetDown(p.m_WatermarkHPosition == 2);
-    btnRight->SetDown(p.m_WatermarkHPosition == 4);
-    btnTop->SetDown(p.m_WatermarkVPosition == 1);
-    btnCenterd->SetDown(p.m_WatermarkVPosition == 2);
-    btnBottom->SetDown(p.m_WatermarkVPosition == 4);
+    btnLeft->SetDown(p.m_WatermarkHPosition == kAlignStart);
+    btnCenter->SetDown(p.m_WatermarkHPosition == kAlignCenter);
+    btnRight->SetDown(p.m_WatermarkHPosition == kAlignEnd);
+    btnTop->SetDown(p.m_WatermarkVPosition == kAlignStart);
+    btnCenterd->SetDown(p.m_WatermarkVPosition == kAlignCenter);
+    btnBottom->SetDown(p.m_WatermarkVPosition == kAlignEnd);
 }
 
 void TfrmWatermark::EnableWatermarkControls(bool on) {
@@ -409,9 +409,9 @@ void TfrmWatermark::AlignClick(TGraphicsGroupRadio* button) {
     int32_t& code = horizontal ? p->m_WatermarkHPosition : p->m_WatermarkVPosition;
     if (!button->Down()) {
         // Let up: the watermark stays where it is, no longer aligned.
-        code = 0;
+        code = kAlignNone;
     } else {
-        const int32_t codes[3] = {1, 2, 4};
+        const int32_t codes[3] = {kAlignStart, kAlignCenter, kAlignEnd};
         TGraphicsGroupRadio* group[3] = {horizontal ? btnLeft : btnTop,
                                          horizontal ? btnCenter : btnCenterd,
                                          horizontal ? btnRight : btnBottom};
@@ -436,7 +436,7 @@ void TfrmWatermark::seLeftChange() {
     if (FChanging || !p) return;
     FChanging = true;
     p->m_WatermarkLeft = seLeft->value();
-    p->m_WatermarkHPosition = 0;
+    p->m_WatermarkHPosition = kAlignNone;
     for (TGraphicsGroupRadio* b : {btnLeft, btnCenter, btnRight})
         b->SetDown(false);
     Low.ApplyWatermarkPosition();
@@ -448,7 +448,7 @@ void TfrmWatermark::seTopChange() {
     if (FChanging || !p) return;
     FChanging = true;
     p->m_WatermarkTop = seTop->value();
-    p->m_WatermarkVPosition = 0;
+    p->m_WatermarkVPosition = kAlignNone;
     for (TGraphicsGroupRadio* b : {btnTop, btnCenterd, btnBottom})
         b->SetDown(false);
     Low.ApplyWatermarkPosition();
@@ -522,12 +522,12 @@ void TfrmWatermark::edAdLinkChange() {
 void TfrmWatermark::RealignWatermark() {
     Project* p = AppProject;
     if (!p || p->m_WatermarkFile[0] == 0) return;
-    if (p->m_WatermarkHPosition == 2 || p->m_WatermarkHPosition == 4) {
+    if (p->m_WatermarkHPosition == kAlignCenter || p->m_WatermarkHPosition == kAlignEnd) {
         p->m_WatermarkLeft = AlignedStart(p->m_WatermarkHPosition, p->m_OutputWidth,
                                           p->m_WatermarkWidth, p->m_WatermarkLeft);
         seLeft->setValue(p->m_WatermarkLeft);
     }
-    if (p->m_WatermarkVPosition == 2 || p->m_WatermarkVPosition == 4) {
+    if (p->m_WatermarkVPosition == kAlignCenter || p->m_WatermarkVPosition == kAlignEnd) {
         p->m_WatermarkTop = AlignedStart(p->m_WatermarkVPosition, p->m_OutputHeight,
                                          p->m_WatermarkHeight, p->m_WatermarkTop);
         seTop->setValue(p->m_WatermarkTop);
@@ -559,8 +559,8 @@ void TfrmWatermark::OnWatermakPosChanged() {
     Project* p = AppProject;
     if (!p) return;
     FChanging = true;
-    p->m_WatermarkHPosition = 0;
-    p->m_WatermarkVPosition = 0;
+    p->m_WatermarkHPosition = kAlignNone;
+    p->m_WatermarkVPosition = kAlignNone;
     ShowAlignButtons();
     seLeft->setValue(p->m_WatermarkLeft);
     seTop->setValue(p->m_WatermarkTop);

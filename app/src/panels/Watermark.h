@@ -36,7 +36,7 @@ public:
     void ShowPanel();
     void HidePanel();
 
-    // The user moved the watermark in the preview (message 0x404).
+    // The user moved the watermark in the preview (kMsgWatermarkDragged).
     void OnWatermakPosChanged();
     // The output size changed.
     void OnVideoSizeChanged();

@@ -29,7 +29,7 @@ static_assert(offsetof(HelperLaunch, m_szPlugin) == 0x218);
 static_assert(offsetof(HelperLaunch, m_hSession) == 0x420);
 
 struct HelperCommand {
-    int32_t m_nCode;
+    int32_t m_nCode;  // a PreviewCommand (reelpage/protocol.h)
     int32_t reserved; // always 0
     int64_t m_llParam;
 };
@@ -99,6 +99,21 @@ struct ProbeRequest {
 };
 static_assert(sizeof(ProbeRequest) == 20);
 
+// Talvoricer.m_Transform: the frame path of an encoding, what the encoding
+// plug-in does to each decoded picture before the encoders get it.
+enum FrameTransform : int32_t {
+    kTransformPassThrough = 0,  // decoded straight into the slot as YUV
+    kTransformOrientOnly = 1,   // YUV, turned plane by plane into the slot
+    kTransformResize = 2,       // BGRA, fitted into the slot
+    kTransformOrientResize = 3, // as kTransformResize, turned first
+    kTransformEffectsOnly = 4,  // BGRA decoded into the slot, worked on there
+};
+// The paths whose slots hold YUV 4:2:0 planes (kPixYuv420); the others' hold
+// BGRA pictures (kPixBgra).
+constexpr bool IsPlanarTransform(int32_t transform) {
+    return transform == kTransformPassThrough || transform == kTransformOrientOnly;
+}
+
 // The status block of one encoding job.
 struct Talvoricer {
     int32_t m_cEncoder;
@@ -107,7 +122,7 @@ struct Talvoricer {
     HANDLE32 m_hVideoStreams[4];
     HWND m_hwndMessage;
     int32_t m_lParam;
-    int32_t m_Transform;
+    int32_t m_Transform; // a FrameTransform
     int32_t m_FlipXY;
     int32_t m_EndOfStream;
     int64_t m_Pts;
@@ -121,6 +136,22 @@ static_assert(offsetof(Talvoricer, m_FlipXY) == 0x28);
 static_assert(offsetof(Talvoricer, m_EndOfStream) == 0x2C);
 static_assert(offsetof(Talvoricer, m_Pts) == 0x30);
 static_assert(offsetof(Talvoricer, m_Duration) == 0x38);
+
+// Pixel-format codes on the wire between the decoder helper and a plug-in.
+enum PixelCode : int32_t {
+    kPixYuv420 = 0,
+    kPixYuyv = 1,
+    kPixBgr24 = 3,
+    kPixYuv410 = 6,
+    kPixYuv411 = 7,
+    kPixUyvy = 17,
+    kPixNv12 = 25,
+    kPixNv21 = 26,
+    kPixBgra = 30,
+    kPixRgb565 = 44,
+    kPixRgb555 = 46,
+    kPixBgr0 = 298,
+};
 
 // Frames from the encoding plug-in to the encoders.
 constexpr int kVideoSlots = 16;
@@ -140,9 +171,10 @@ static_assert(offsetof(VideoStreamHeader, m_hSlotEvent) == 0x10);
 static_assert(offsetof(VideoStreamHeader, m_SlotOfFrame) == 0x20);
 constexpr size_t kVideoSlotsOffset = 1056;
 constexpr size_t kSharedVideoBlockSize = 1088;
-// Bytes of one frame of the output size in a pixel format (30 or 0).
+// Bytes of one frame of the output size in a pixel format (kPixBgra or
+// kPixYuv420).
 constexpr size_t VideoFrameBytes(int32_t width, int32_t height, int32_t pixelFormat) {
-    return pixelFormat == 30 ? size_t(width) * height * 4 : size_t(width) * height * 3 / 2;
+    return pixelFormat == kPixBgra ? size_t(width) * height * 4 : size_t(width) * height * 3 / 2;
 }
 // Encoder 0's block: the header, 16 slots and 32 bytes of slack.
 constexpr size_t VideoStreamBlockSize(size_t frameBytes) { return (frameBytes + 68) * 16; }
@@ -226,22 +258,6 @@ static_assert(offsetof(EncoderTask, m_uMsg) == 0x468);
 static_assert(offsetof(EncoderTask, m_nIndex) == 0x46C);
 static_assert(offsetof(EncoderTask, m_hSelf) == 0x470);
 static_assert(offsetof(EncoderTask, m_hProcess) == 0x474);
-
-// Pixel-format codes on the wire between the decoder helper and a plug-in.
-enum PixelCode : int32_t {
-    kPixYuv420 = 0,
-    kPixYuyv = 1,
-    kPixBgr24 = 3,
-    kPixYuv410 = 6,
-    kPixYuv411 = 7,
-    kPixUyvy = 17,
-    kPixNv12 = 25,
-    kPixNv21 = 26,
-    kPixBgra = 30,
-    kPixRgb565 = 44,
-    kPixRgb555 = 46,
-    kPixBgr0 = 298,
-};
 
 // The largest side of an output picture, as the size choices allow it.
 constexpr int32_t kOutputSideMax = 4096;

@@ -27,9 +27,19 @@ constexpr int32_t kProbeUnreadable = -2;  // file information unreadable or file
 constexpr int32_t kProbeUnsupported = -3; // file not supported
 
 // At the encoding notify window (the progress dialog).
-constexpr uint32_t kMsgEncoderDone = 0x40A; // posted by each encoder; wParam 0 = file complete
-constexpr uint32_t kMsgAudioFed = 0x40B;    // posted by the audio thread; wParam 0 = all handed over
+// wParam: an encoder result of reelpage/encoding.h, or one of the results
+// below.
+constexpr uint32_t kMsgEncoderDone = 0x40A; // posted by each encoder
+constexpr uint32_t kMsgAudioFed = 0x40B;    // posted by the audio thread
 constexpr uint32_t kMsgDecodeDone = 0x401;  // posted by the encoding plug-in; not acted on
+
+// Results of the audio feeding (wParam of kMsgAudioFed).
+constexpr int32_t kAudioFedAll = 0;     // every sample was handed to the encoders
+constexpr int32_t kAudioFedFailed = -1; // the decoded audio could not be used
+
+// Results of the encoding plug-in's decoding (wParam of kMsgDecodeDone).
+constexpr int32_t kDecodeFinished = 0; // every frame was queued and consumed
+constexpr int32_t kDecodeFailed = -1;  // the source could not be opened; lParam = the cookie
 
 // At the update notify window (the main window); the program passes this number.
 constexpr uint32_t kMsgUpdateVersion = 0x40A;

@@ -24,8 +24,8 @@ struct Settings {
     WCHAR m_WatermarkFile[260];
     int32_t m_WatermarkImageWidth;
     int32_t m_WatermarkImageHeight;
-    int32_t m_WatermarkHPosition; // 1 left, 2 centre, 4 right
-    int32_t m_WatermarkVPosition; // 1 top, 2 middle, 4 bottom
+    int32_t m_WatermarkHPosition; // a WatermarkAlign (reelpage/protocol.h)
+    int32_t m_WatermarkVPosition; // a WatermarkAlign
     int32_t m_WatermarkTransparency;
     WCHAR m_AdFile[260];
     int32_t m_AdImageWidth;
@@ -158,7 +158,7 @@ struct Project {
     int32_t m_Density;
     int32_t m_WhiteSaturation;
     int32_t m_BlackSaturation;
-    int32_t m_Orientation; // 0..7
+    int32_t m_Orientation; // an OrientationState (reelpage/protocol.h)
     WCHAR m_WatermarkFile[260];
     int32_t m_WatermarkImageWidth;
     int32_t m_WatermarkImageHeight;

@@ -32,6 +32,7 @@
 #include "platform/wstr.h"
 #include "reelpage/encoding.h"
 #include "reelpage/messages.h"
+#include "reelpage/protocol.h"
 
 namespace reelpage {
 
@@ -204,8 +205,8 @@ bool ProjectPosterIsThumbnail(const Project& project, const MediaInfo& media) {
 }
 
 FramePath ChooseFramePath(const Project& p, const MediaInfo& media) {
-    const bool turned = p.m_Orientation != 0;
-    const bool swaps = (p.m_Orientation & 1) != 0;
+    const bool turned = p.m_Orientation != kOrientUpright;
+    const bool swaps = OrientationSwapsSides(p.m_Orientation);
     // The source as the frame path sees it once turned: the crop rectangle
     // and the output size are measured in that picture too.
     const int32_t sourceW = swaps ? media.m_Height : media.m_Width;
@@ -214,19 +215,20 @@ FramePath ChooseFramePath(const Project& p, const MediaInfo& media) {
                         p.m_OutputHeight != p.m_CropHeight || p.m_OutputWidth != sourceW ||
                         p.m_OutputHeight != sourceH;
     const bool pictureWork = EffectsActive(p) || p.m_WatermarkFile[0] != 0;
-    FramePath path{0, kPixYuv420, swaps ? 1 : 0};
+    FramePath path{kTransformPassThrough, kPixYuv420, swaps ? 1 : 0};
     if (resize)
-        path.transform = turned ? 3 : 2;
+        path.transform = turned ? kTransformOrientResize : kTransformResize;
     else if (pictureWork)
-        path.transform = turned ? 3 : 4;
+        path.transform = turned ? kTransformOrientResize : kTransformEffectsOnly;
     else if (turned)
-        path.transform = 1;
+        path.transform = kTransformOrientOnly;
     // 4:2:0 planes of an odd width or height do not fit the slot layout (its
     // chroma planes are W/2 x H/2): such pictures go the 32-bit way, where
-    // paths 4 and 3 copy or turn them without any other change.
-    if (path.transform <= 1 && ((p.m_OutputWidth | p.m_OutputHeight) & 1))
-        path.transform = turned ? 3 : 4;
-    if (path.transform >= 2) path.pixelFormat = kPixBgra;
+    // the effects-only and the turning paths copy or turn them without any
+    // other change.
+    if (IsPlanarTransform(path.transform) && ((p.m_OutputWidth | p.m_OutputHeight) & 1))
+        path.transform = turned ? kTransformOrientResize : kTransformEffectsOnly;
+    if (!IsPlanarTransform(path.transform)) path.pixelFormat = kPixBgra;
     return path;
 }
 
@@ -274,7 +276,7 @@ void VideoEncoder::FeedAudio() {
     const std::string path = platform::ToUtf8(MediaSideFile(*m_pMediaInfo, u"wav"));
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     auto fail = [this] {
-        platform::PostMessage(m_hwndNotify, kMsgAudioFed, -1, 0);
+        platform::PostMessage(m_hwndNotify, kMsgAudioFed, kAudioFedFailed, 0);
         platform::SetEvent(m_hAudioDone);
     };
     if (fd < 0) {
@@ -348,7 +350,7 @@ void VideoEncoder::FeedAudio() {
             platform::SetEvent(m_Encoders[k].Audio()->m_hDataEvent);
         }
         m_bAllAudioFed = true;
-        platform::PostMessage(m_hwndNotify, kMsgAudioFed, 0, 0);
+        platform::PostMessage(m_hwndNotify, kMsgAudioFed, kAudioFedAll, 0);
     }
     platform::SetEvent(m_hAudioDone);
 }

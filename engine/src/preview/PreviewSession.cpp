@@ -163,7 +163,7 @@ void PreviewSession::End() {
     m_nState = 0;
     if (m_pRender) {
         // Hiding the window on its way out must not finish a drag.
-        m_nHit = 0;
+        m_nHit = CropPart::None;
         m_bWatermarkDrag = false;
         ReleaseCapture();
         m_pRender->ReleaseRenderer();
@@ -240,7 +240,7 @@ void PreviewSession::ReachedEnd() {
 int PreviewSession::OnTick(int64_t time) {
     m_llClockPosition = time;
     if (!EndOfStream()) {
-        Command(17, time);
+        Command(kCmdPresent, time);
         return 0;
     }
     if (!m_pAudioPlayer || m_pAudioPlayer->PlayedToEnd()) {
@@ -261,7 +261,7 @@ int PreviewSession::OnEnd() {
     return 1;
 }
 
-void PreviewSession::Command(int32_t code, int64_t param) {
+void PreviewSession::Command(PreviewCommand code, int64_t param) {
     if (m_Channel.Control()) PostHelperCommand(m_Channel, code, param);
 }
 
@@ -272,7 +272,7 @@ void PreviewSession::Play() {
         const int64_t start = m_pProject->m_ClipStart;
         if (PreviewControl* c = Control()) __atomic_store_n(&c->m_EndOfStream, 0, __ATOMIC_RELEASE);
         m_bRewind = false;
-        Command(1, start);
+        Command(kCmdSeek, start);
         if (m_pAudioPlayer) m_pAudioPlayer->Seek(start);
         if (m_pMutePlayer) m_pMutePlayer->Seek(start);
     }
@@ -293,7 +293,7 @@ void PreviewSession::Seek(int32_t seconds) {
     if (m_pMutePlayer) m_pMutePlayer->Seek(target);
     if (PreviewControl* c = Control()) __atomic_store_n(&c->m_EndOfStream, 0, __ATOMIC_RELEASE);
     m_bRewind = false;
-    Command(1, target);
+    Command(kCmdSeek, target);
 }
 
 void PreviewSession::ApplyClipRange() {
@@ -320,16 +320,16 @@ void PreviewSession::EnterCropMode() {
     m_bCropMode = true;
     SetDisplaySize(m_pProject->m_VideoWidth, m_pProject->m_VideoHeight);
     Layout();
-    Command(10);
+    Command(kCmdEnterCropMode);
 }
 
 void PreviewSession::LeaveCropMode() {
     ReleaseCapture();
-    m_nHit = 0;
+    m_nHit = CropPart::None;
     m_bCropMode = false;
     SetDisplaySize(m_pProject->m_OutputWidth, m_pProject->m_OutputHeight);
     Layout();
-    Command(11);
+    Command(kCmdLeaveCropMode);
 }
 
 void PreviewSession::ApplyOutputSize() {
@@ -338,30 +338,30 @@ void PreviewSession::ApplyOutputSize() {
     if (m_bCropMode) return;
     SetDisplaySize(m_pProject->m_OutputWidth, m_pProject->m_OutputHeight);
     Layout();
-    Command(12);
+    Command(kCmdOutputSizeChanged);
 }
 
 void PreviewSession::Rotated(int32_t operation) {
-    const bool rotation = operation == 10 || operation == 11;
+    const bool rotation = IsRotation(operation);
     if (rotation) {
         SetDisplaySize(m_nFrameHeight, m_nFrameWidth);
         Layout();
     }
-    Command(rotation ? 9 : 8);
+    Command(rotation ? kCmdRotationChanged : kCmdFlipChanged);
     if (m_Channel.commandEvent >= 0) platform::SetEvent(m_Channel.commandEvent);
     UpdateCropFrame();
 }
 
 void PreviewSession::ApplyCrop() {
     UpdateCropFrame();
-    Command(13);
+    Command(kCmdCropChanged);
 }
 
 void PreviewSession::EnterWatermarkMode() {
     m_bWatermarkMode = true;
     m_bWatermarkShown = m_pProject->m_WatermarkFile[0] != 0;
     UpdateWatermarkFrame();
-    Command(15);
+    Command(kCmdEnterWatermarkMode);
 }
 
 void PreviewSession::LeaveWatermarkMode() {
@@ -370,18 +370,18 @@ void PreviewSession::LeaveWatermarkMode() {
         ReleaseCapture();
     }
     m_bWatermarkMode = false;
-    Command(16);
+    Command(kCmdLeaveWatermarkMode);
 }
 
 void PreviewSession::ApplyWatermarkPosition() {
     UpdateWatermarkFrame();
-    Command(3);
+    Command(kCmdCropOrWatermarkMoved);
 }
 
 void PreviewSession::ApplyWatermarkPicture() {
     m_bWatermarkShown = m_pProject->m_WatermarkFile[0] != 0;
     UpdateWatermarkFrame();
-    Command(6);
+    Command(kCmdWatermarkPictureChanged);
 }
 
 // ---- mouse editing ----------------------------------------------------------
@@ -402,41 +402,41 @@ void PreviewSession::UpdateWatermarkFrame() {
                           MulDiv(m_nViewHeight, p->m_WatermarkHeight, m_nFrameHeight));
 }
 
-int PreviewSession::CropHitTest(int x, int y) const {
+CropPart PreviewSession::CropHitTest(int x, int y) const {
     const int L = m_rcCrop.x(), T = m_rcCrop.y(), W = m_rcCrop.width(), H = m_rcCrop.height();
-    if (!(L - 1 <= x && x < L + W + 1 && T - 1 <= y && y < T + H + 1)) return 10;
-    if (x < L + 6 && y < T + 6) return 1;
-    if (x < L + 6 && y >= T + H - 6) return 2;
-    if (x >= L + W - 6 && y < T + 6) return 3;
-    if (x >= L + W - 6 && y >= T + H - 6) return 4;
-    if (x < L + 3) return 5;
-    if (y < T + 3) return 6;
-    if (x >= L + W - 3) return 7;
-    if (y >= T + H - 3) return 8;
-    if (W >= m_nViewWidth && H >= m_nViewHeight) return 10;
-    return 9;
+    if (!(L - 1 <= x && x < L + W + 1 && T - 1 <= y && y < T + H + 1)) return CropPart::NewFrame;
+    if (x < L + 6 && y < T + 6) return CropPart::TopLeft;
+    if (x < L + 6 && y >= T + H - 6) return CropPart::BottomLeft;
+    if (x >= L + W - 6 && y < T + 6) return CropPart::TopRight;
+    if (x >= L + W - 6 && y >= T + H - 6) return CropPart::BottomRight;
+    if (x < L + 3) return CropPart::Left;
+    if (y < T + 3) return CropPart::Top;
+    if (x >= L + W - 3) return CropPart::Right;
+    if (y >= T + H - 3) return CropPart::Bottom;
+    if (W >= m_nViewWidth && H >= m_nViewHeight) return CropPart::NewFrame;
+    return CropPart::Move;
 }
 
-void PreviewSession::SetCropCursor(int hit) {
+void PreviewSession::SetCropCursor(CropPart hit) {
     if (!m_pRender) return;
     switch (hit) {
-    case 1:
-    case 4:
+    case CropPart::TopLeft:
+    case CropPart::BottomRight:
         m_pRender->setCursor(Qt::SizeFDiagCursor);
         break;
-    case 2:
-    case 3:
+    case CropPart::BottomLeft:
+    case CropPart::TopRight:
         m_pRender->setCursor(Qt::SizeBDiagCursor);
         break;
-    case 5:
-    case 7:
+    case CropPart::Left:
+    case CropPart::Right:
         m_pRender->setCursor(Qt::SizeHorCursor);
         break;
-    case 6:
-    case 8:
+    case CropPart::Top:
+    case CropPart::Bottom:
         m_pRender->setCursor(Qt::SizeVerCursor);
         break;
-    case 9:
+    case CropPart::Move:
         m_pRender->setCursor(Qt::SizeAllCursor);
         break;
     default:
@@ -445,7 +445,7 @@ void PreviewSession::SetCropCursor(int hit) {
     }
 }
 
-void PreviewSession::ApplyCropFrame(int hit) {
+void PreviewSession::ApplyCropFrame(CropPart hit) {
     // Only the edges the drag moved change, each by the distance the mouse
     // moved it; the others keep the source pixels they had when the drag
     // began. Converting the whole rectangle from window pixels would let
@@ -473,13 +473,13 @@ void PreviewSession::ApplyCropFrame(int hit) {
     const int R = L + m_rcCrop.width(), B = T + m_rcCrop.height();
     int32_t left = from.x(), top = from.y();
     int32_t right = from.x() + from.width(), bottom = from.y() + from.height();
-    if (hit == 10) {
+    if (hit == CropPart::NewFrame) {
         // A new frame: where the mouse was is all there is to go by.
         left = moveX(0, L, 0);
         right = moveX(0, R, 0);
         top = moveY(0, T, 0);
         bottom = moveY(0, B, 0);
-    } else if (hit == 9) {
+    } else if (hit == CropPart::Move) {
         if (L != was.x()) left = R >= vw ? fw - from.width() : moveX(left, L, was.x());
         if (T != was.y()) top = B >= vh ? fh - from.height() : moveY(top, T, was.y());
         left = std::clamp(left, 0, std::max(fw - from.width(), 0));
@@ -487,10 +487,13 @@ void PreviewSession::ApplyCropFrame(int hit) {
         right = left + from.width();
         bottom = top + from.height();
     } else {
-        if (hit == 1 || hit == 2 || hit == 5) left = moveX(left, L, was.x());
-        if (hit == 3 || hit == 4 || hit == 7) right = moveX(right, R, was.x() + was.width());
-        if (hit == 1 || hit == 3 || hit == 6) top = moveY(top, T, was.y());
-        if (hit == 2 || hit == 4 || hit == 8) bottom = moveY(bottom, B, was.y() + was.height());
+        using enum CropPart;
+        if (hit == TopLeft || hit == BottomLeft || hit == Left) left = moveX(left, L, was.x());
+        if (hit == TopRight || hit == BottomRight || hit == Right)
+            right = moveX(right, R, was.x() + was.width());
+        if (hit == TopLeft || hit == TopRight || hit == Top) top = moveY(top, T, was.y());
+        if (hit == BottomLeft || hit == BottomRight || hit == Bottom)
+            bottom = moveY(bottom, B, was.y() + was.height());
     }
     // The helper must never be told a rectangle outside the picture or
     // without a pixel.
@@ -502,7 +505,7 @@ void PreviewSession::ApplyCropFrame(int hit) {
     m_pProject->m_CropTop = top;
     m_pProject->m_CropWidth = right - left;
     m_pProject->m_CropHeight = bottom - top;
-    Command(3);
+    Command(kCmdCropOrWatermarkMoved);
     platform::SendMessage(m_hwndNotify, kMsgCropDragged, 0, 0);
 }
 
@@ -530,7 +533,7 @@ void PreviewSession::StoreWatermarkPosition(int left, int top) {
         place(m_ptWatermarkSource.y(), top, m_ptWatermarkAtStart.y(),
               m_nViewHeight - m_rcWatermark.height(), m_nFrameHeight - p->m_WatermarkHeight,
               m_nFrameHeight, m_nViewHeight);
-    Command(3);
+    Command(kCmdCropOrWatermarkMoved);
     platform::SendMessage(m_hwndNotify, kMsgWatermarkDragged, 0, 0);
 }
 
@@ -561,7 +564,7 @@ void PreviewSession::RenderMouseDown(int x, int y) {
 
 void PreviewSession::RenderMouseMove(int x, int y, bool haveCapture) {
     if (m_bCropMode) {
-        if (m_nHit == 0) {
+        if (m_nHit == CropPart::None) {
             SetCropCursor(CropHitTest(x, y));
             return;
         }
@@ -576,48 +579,48 @@ void PreviewSession::RenderMouseMove(int x, int y, bool haveCapture) {
         auto limit = [](int v, int lo, int hi) { return std::max(lo, std::min(v, hi)); };
         int L = L0, T = T0, W = W0, H = H0;
         switch (m_nHit) {
-        case 1:
+        case CropPart::TopLeft:
             dx = limit(dx, -L0, W0 - 1);
             dy = limit(dy, -T0, H0 - 1);
             L = L0 + dx, T = T0 + dy, W = W0 - dx, H = H0 - dy;
             break;
-        case 2:
+        case CropPart::BottomLeft:
             dx = limit(dx, -L0, W0 - 1);
             dy = limit(dy, 1 - H0, vh - H0 - T0);
             L = L0 + dx, W = W0 - dx, H = H0 + dy;
             break;
-        case 3:
+        case CropPart::TopRight:
             dy = limit(dy, -T0, H0 - 1);
             dx = limit(dx, 1 - W0, vw - W0 - L0);
             T = T0 + dy, H = H0 - dy, W = W0 + dx;
             break;
-        case 4:
+        case CropPart::BottomRight:
             dx = limit(dx, 1 - W0, vw - W0 - L0);
             dy = limit(dy, 1 - H0, vh - H0 - T0);
             W = W0 + dx, H = H0 + dy;
             break;
-        case 5:
+        case CropPart::Left:
             dx = limit(dx, -L0, W0 - 1);
             L = L0 + dx, W = W0 - dx;
             break;
-        case 6:
+        case CropPart::Top:
             dy = limit(dy, -T0, H0 - 1);
             T = T0 + dy, H = H0 - dy;
             break;
-        case 7:
+        case CropPart::Right:
             dx = limit(dx, 1 - W0, vw - W0 - L0);
             W = W0 + dx;
             break;
-        case 8:
+        case CropPart::Bottom:
             dy = limit(dy, 1 - H0, vh - H0 - T0);
             H = H0 + dy;
             break;
-        case 9:
+        case CropPart::Move:
             dx = limit(dx, -L0, vw - W0 - L0);
             dy = limit(dy, -T0, vh - H0 - T0);
             L = L0 + dx, T = T0 + dy;
             break;
-        case 10: {
+        case CropPart::NewFrame: {
             const int left = limit(std::min(x, m_ptDragStart.x()), 0, vw);
             const int right = limit(std::max(x, m_ptDragStart.x()), 0, vw);
             const int top = limit(std::min(y, m_ptDragStart.y()), 0, vh);
@@ -647,8 +650,8 @@ void PreviewSession::RenderMouseMove(int x, int y, bool haveCapture) {
 }
 
 void PreviewSession::RenderMouseUp(int, int) {
-    if (m_nHit != 0) {
-        m_nHit = 0;
+    if (m_nHit != CropPart::None) {
+        m_nHit = CropPart::None;
         ReleaseCapture();
     } else if (m_bWatermarkDrag) {
         m_bWatermarkDrag = false;
@@ -657,13 +660,13 @@ void PreviewSession::RenderMouseUp(int, int) {
 }
 
 void PreviewSession::RenderCaptureLost() {
-    if (m_nHit != 0) {
+    if (m_nHit != CropPart::None) {
         // A cancelled crop drag puts back the frame it started from, to the
         // source pixel.
-        m_nHit = 0;
+        m_nHit = CropPart::None;
         ReleaseCapture();
         m_rcCrop = m_rcCropStart;
-        ApplyCropFrame(0);
+        ApplyCropFrame(CropPart::None);
     } else if (m_bWatermarkDrag) {
         // A cancelled watermark drag keeps where it got to.
         m_bWatermarkDrag = false;
@@ -690,7 +693,7 @@ void EndPreviewSession() {
     session.reset();
 }
 
-void PostPreviewCommand(int32_t code, int64_t param) {
+void PostPreviewCommand(PreviewCommand code, int64_t param) {
     if (auto* s = CurrentPreviewSession()) s->Command(code, param);
 }
 
@@ -731,7 +734,8 @@ int32_t Seek(int32_t seconds) {
 }
 
 int32_t NotifyPreview(int32_t command) {
-    PostPreviewCommand(command, 0);
+    // Queued as given: a code the helper does not know is ignored there.
+    PostPreviewCommand(PreviewCommand(command), 0);
     return 0;
 }
 

@@ -12,9 +12,26 @@
 #include "preview/AudioOutput.h"
 #include "media/HelperProtocol.h"
 #include "preview/VideoRenderer.h"
+#include "reelpage/protocol.h"
 #include "reelpage/records.h"
 
 namespace reelpage {
+
+// The part of the crop frame a press in crop mode is on, which decides what a
+// drag does and the cursor shown.
+enum class CropPart {
+    None = 0, // no crop drag
+    TopLeft = 1,
+    BottomLeft = 2,
+    TopRight = 3,
+    BottomRight = 4,
+    Left = 5,
+    Top = 6,
+    Right = 7,
+    Bottom = 8,
+    Move = 9,
+    NewFrame = 10, // outside the frame, or inside one that covers the whole view: draw anew
+};
 
 class PreviewSession : public RenderMouse {
 public:
@@ -36,7 +53,7 @@ public:
     void Seek(int32_t seconds);
     void Layout();
     void ApplyClipRange();
-    void Command(int32_t code, int64_t param = 0);
+    void Command(PreviewCommand code, int64_t param = 0);
     void EnterCropMode();
     void LeaveCropMode();
     void ApplyOutputSize();
@@ -65,7 +82,7 @@ public:
     QSize DisplaySize() const { return {m_nFrameWidth, m_nFrameHeight}; }
     QRect CropFrame() const { return m_rcCrop; }
     QRect WatermarkFrame() const { return m_rcWatermark; }
-    int CropHit() const { return m_nHit; }
+    CropPart CropHit() const { return m_nHit; }
 
     // The render window's mouse.
     void RenderMouseDown(int x, int y) override;
@@ -83,10 +100,10 @@ private:
     void SetDisplaySize(int32_t width, int32_t height);
     void UpdateCropFrame();
     void UpdateWatermarkFrame();
-    int CropHitTest(int x, int y) const;
-    void SetCropCursor(int hit);
+    CropPart CropHitTest(int x, int y) const;
+    void SetCropCursor(CropPart hit);
     // Writes the dragged frame into the project; hit names the edges moved.
-    void ApplyCropFrame(int hit);
+    void ApplyCropFrame(CropPart hit);
     void StoreWatermarkPosition(int left, int top);
     void ReleaseCapture();
 
@@ -111,7 +128,7 @@ private:
     QRect m_rcCropStart;
     QRect m_rcCropSource; // the project's crop when the drag began
     QPoint m_ptDragStart;
-    int m_nHit = 0;
+    CropPart m_nHit = CropPart::None;
     bool m_bWatermarkMode = false;
     bool m_bWatermarkShown = false;
     bool m_bWatermarkDrag = false;
@@ -131,7 +148,7 @@ int StartPreviewSession(Project* project, MediaInfo* media, HWND renderParent, H
 // Ends the current session, if any (before an encoding or a new project).
 void EndPreviewSession();
 // Queues a command when a session exists.
-void PostPreviewCommand(int32_t code, int64_t param = 0);
+void PostPreviewCommand(PreviewCommand code, int64_t param = 0);
 // The session side of turning or mirroring the project.
 void PreviewRotated(int32_t operation);
 

@@ -15,6 +15,7 @@
 #include "platform/shm.h"
 #include "platform/wstr.h"
 #include "reelpage/blocks.h"
+#include "reelpage/protocol.h"
 
 namespace reelpage {
 
@@ -24,14 +25,14 @@ platform::SharedBlock g_projectBlock;
 
 Project* Current() { return static_cast<Project*>(g_projectBlock.view); }
 
-// Where a watermark of the given size goes for a placement code.
+// Where a watermark of the given size goes for an alignment.
 int32_t Place(int32_t code, int32_t outer, int32_t inner) {
     switch (code) {
-    case 1:
+    case kAlignStart:
         return 0;
-    case 2:
+    case kAlignCenter:
         return (outer - inner) / 2;
-    case 4:
+    case kAlignEnd:
         return outer - inner;
     default:
         return 0;
@@ -47,13 +48,13 @@ constexpr int32_t kOrientation[8][4] = {
 
 int Column(int32_t operation) {
     switch (operation) {
-    case 10:
+    case kRotateLeft:
         return 0;
-    case 11:
+    case kRotateRight:
         return 1;
-    case 20:
+    case kFlipHorizontal:
         return 2;
-    case 21:
+    case kFlipVertical:
         return 3;
     default:
         return -1;
@@ -154,22 +155,22 @@ int32_t RotateFlip(int32_t operation) {
     const int32_t W = p->m_VideoWidth, H = p->m_VideoHeight;
     const int32_t L = p->m_CropLeft, T = p->m_CropTop, CW = p->m_CropWidth, CH = p->m_CropHeight;
     switch (operation) {
-    case 10:
+    case kRotateLeft:
         p->m_CropLeft = T;
         p->m_CropTop = W - CW - L;
         p->m_CropWidth = CH;
         p->m_CropHeight = CW;
         break;
-    case 11:
+    case kRotateRight:
         p->m_CropLeft = H - CH - T;
         p->m_CropTop = L;
         p->m_CropWidth = CH;
         p->m_CropHeight = CW;
         break;
-    case 20:
+    case kFlipHorizontal:
         p->m_CropLeft = W - CW - L;
         break;
-    case 21:
+    case kFlipVertical:
         p->m_CropTop = H - CH - T;
         break;
     default:
@@ -177,9 +178,9 @@ int32_t RotateFlip(int32_t operation) {
         return 0;
     }
     p->m_Orientation = NextOrientation(p->m_Orientation & 7, operation);
-    if (operation == 10 || operation == 11) std::swap(p->m_OutputWidth, p->m_OutputHeight);
+    if (IsRotation(operation)) std::swap(p->m_OutputWidth, p->m_OutputHeight);
     if (const MediaInfo* media = CurrentProjectMedia()) {
-        const bool odd = p->m_Orientation & 1;
+        const bool odd = OrientationSwapsSides(p->m_Orientation);
         p->m_VideoWidth = odd ? media->m_Height : media->m_Width;
         p->m_VideoHeight = odd ? media->m_Width : media->m_Height;
     }
@@ -193,7 +194,7 @@ int32_t SnapshotPoster(BOOL grab) {
     if (!p || !media) return 0;
     platform::WFormat(p->m_szPosterImage, kMaxPath, "%ls/%ls.bmp", PosterFolder(),
                       platform::GuidToU16String(media->m_id).c_str());
-    PostPreviewCommand(grab ? 4 : 5);
+    PostPreviewCommand(grab ? kCmdSnapshotSource : kCmdSnapshotShown);
     return 0;
 }
 

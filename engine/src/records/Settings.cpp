@@ -9,6 +9,7 @@
 #include "platform/folders.h"
 #include "platform/registry.h"
 #include "platform/wstr.h"
+#include "reelpage/protocol.h"
 
 namespace reelpage {
 
@@ -29,8 +30,8 @@ void ApplyDefaults(Settings& s) {
     s.m_Autoplay = 1;
     s.m_Controls = 1;
     s.m_Loop = 0;
-    s.m_WatermarkHPosition = 1;
-    s.m_WatermarkVPosition = 1;
+    s.m_WatermarkHPosition = kAlignStart;
+    s.m_WatermarkVPosition = kAlignStart;
     s.m_ParallelConvertor = GetProcessorCount();
 }
 
