@@ -145,6 +145,8 @@ bool Encode(const EncoderTask& task) {
     HelperLog(kHelperLogInfo, "Writing %s: %s %dx%d at %d/%d%s%s\n", want.path.c_str(),
               want.videoCodec.c_str(), want.width, want.height, want.frameRateNum,
               want.frameRateDen, want.audio ? ", " : "", want.audioCodec.c_str());
+    if (out.TheoraSpeedLevel() >= 0)
+        HelperLog(kHelperLogInfo, "Theora at speed level %d\n", out.TheoraSpeedLevel());
 
     bool videoDone = false, audioDone = task.m_bNoAudio != 0;
     std::vector<uint8_t> pcm(kPcmChunk);
