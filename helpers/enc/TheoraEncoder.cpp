@@ -48,8 +48,8 @@ bool TheoraEncoder::Open(const TheoraSettings& s) {
     info.fps_denominator = uint32_t(s.frameRateDen);
     info.aspect_numerator = 1;
     info.aspect_denominator = 1;
-    // The source's colours are not among the two Theora can name (BT.470 M
-    // and BG); players take unspecified as the usual video colours.
+    // Theora can name only BT.470 M and BG, neither of which our pictures
+    // claim; FFmpeg's wrapper left every other case unspecified too.
     info.colorspace = TH_CS_UNSPECIFIED;
     info.pixel_fmt = TH_PF_420;
     info.target_bitrate = int(std::clamp<int64_t>(s.bitRate, 1, INT_MAX));

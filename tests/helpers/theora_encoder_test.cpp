@@ -53,4 +53,14 @@ TEST(TheoraEncoder, WorksAtTheSpeedLevelAskedFor) {
     }
 }
 
+// What the job-level failure test relies on: the frame width is a 20-bit
+// field, so libtheora itself refuses the encoder.
+TEST(TheoraEncoder, APictureTooWideForTheoraIsRefusedAtOpen) {
+    TheoraSettings s = Small(kTheoraSpeedLevel);
+    s.width = 1 << 20;
+    TheoraEncoder e;
+    EXPECT_FALSE(e.Open(s));
+    EXPECT_NE(e.Error().find("th_encode_alloc"), std::string::npos) << e.Error();
+}
+
 } // namespace
