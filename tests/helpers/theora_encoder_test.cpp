@@ -38,16 +38,16 @@ TEST(TheoraEncoder, WorksAtTheSpeedLevelAskedFor) {
     for (const char* container : {"ogg", "webm"}) {
         SCOPED_TRACE(container);
         const bool ogg = std::string(container) == "ogg";
-        OutputSpec spec;
-        spec.path = dir / (std::string("video.") + container);
-        spec.container = container;
-        spec.videoCodec = ogg ? "libtheora" : "libvpx";
-        spec.width = 64;
-        spec.height = 48;
-        spec.frameRateNum = 25;
-        spec.frameRateDen = 1;
+        OutputSpec want;
+        want.path = dir / (std::string("video.") + container);
+        want.container = container;
+        want.videoCodec = ogg ? "libtheora" : "libvpx";
+        want.width = 64;
+        want.height = 48;
+        want.frameRateNum = 25;
+        want.frameRateDen = 1;
         OutputFile out;
-        ASSERT_TRUE(out.Open(spec)) << out.Error();
+        ASSERT_TRUE(out.Open(want)) << out.Error();
         EXPECT_EQ(out.TheoraSpeedLevel(), ogg ? kTheoraSpeedLevel : -1);
         out.Discard();
     }
