@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
-# Encodes a 20 s 720p30 clip with sound to WebM, MP4 and Ogg twice, in the
-# same run: through reelpage-cli (import, encode, publish), and through one
-# ffmpeg process with the same encoder settings. Prints both wall times, their
-# ratio, and each output's SSIM against the source.
+# Encodes a 720p30 clip with sound (20 s unless SECONDS says otherwise) to
+# WebM, MP4 and Ogg twice, in the same run: through reelpage-cli (import,
+# encode, publish), and through one ffmpeg process with the same encoder
+# settings. Prints both wall times, their ratio, what each of our encoders
+# took, and each output's SSIM against the source.
 #
-#   bench/encode_bench.sh [BUILD_DIR] [ROUNDS]
+#   bench/encode_bench.sh [BUILD_DIR] [ROUNDS] [SECONDS]
 #
 # Rounds alternate between the two so that a busy machine hurts both alike;
 # the median of each is compared.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . bench/encode_common.sh "$@"
-make_source 20
+make_source "${3:-20}"
 
 # The settings the encoder helper uses (helpers/enc/CodecSettings.cpp): one
 # thread per encoder, as there. With "default" ffmpeg keeps its own choice of
@@ -39,6 +40,9 @@ ssim() {
 
 printf 'ffmpeg with its own thread choice (once): %s s wall, %s s cpu\n' "${reference% *}" "${reference#* }"
 printf 'machine: %s cores, load average %s\n' "$(nproc)" "$(cut -d' ' -f1-3 /proc/loadavg)"
+# Each encoder's own account of the last round (time, CPU, time spent waiting):
+# the one that seldom waited set the pace.
+find "$HOME" -name reelpage.log -exec grep -h 'Wrote .*CPU' {} + | tail -3 | sed 's/^ *//'
 printf '%-6s %-14s %-10s %-10s\n' file "SSIM ours" "SSIM ffmpeg" difference
 for f in webm mp4 ogv; do
   ours_file=$(find "$work/ours-1" -name "video.$f" | head -1)

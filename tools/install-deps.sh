@@ -13,6 +13,8 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev qt6-webengine-dev qt6-svg-dev libgl-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   libavfilter-dev
+  # Theora is encoded with libtheora itself (for its speed level)
+  libtheora-dev
   # tests: GoogleTest, media fixtures, a display for widget screenshots
   libgtest-dev libgmock-dev ffmpeg xvfb xauth
   # a sound server of the tests' own (null sink) for the preview's sound clock

@@ -95,8 +95,10 @@ void AddVideoEncoderOptions(const char* encoder, AVDictionary** options) {
         av_dict_set(options, "deadline", "realtime", 0);
         av_dict_set(options, "cpu-used", "-8", 0);
     }
-    // Theora has no speed setting worth having: it is single-threaded and
-    // its speed follows the bit rate.
+}
+
+bool EncodedWithLibtheora(const char* encoder) {
+    return encoder && !std::strcmp(encoder, "libtheora");
 }
 
 void AddAudioEncoderOptions(const char* encoder, AVDictionary** options) {

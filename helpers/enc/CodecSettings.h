@@ -49,6 +49,18 @@ OutputSound OutputSoundFor(const AVCodec* codec, int sourceRate, int sourceChann
 // sound they get (8 kbit/s per channel up to 3 bit per sample).
 int64_t AudioBitRateFor(int64_t taskRate, int sampleRate, int channels);
 
+// Theora is encoded by libtheora directly (TheoraEncoder), at a speed level
+// FFmpeg's wrapper cannot set; the other settings are those the wrapper
+// gave it, so the Ogg output stays what it was at the same rate.
+bool EncodedWithLibtheora(const char* encoder);
+// libtheora's speed level: 0 slowest, 1 libtheora's default, 2 (its fastest)
+// without motion compensation, twice as fast but 0.006 below level 1's SSIM
+// at the same rate, past the 0.005 allowed. bench/README.md has the figures.
+constexpr int kTheoraSpeedLevel = 1;
+// At most this many frames from one keyframe to the next: FFmpeg's default
+// group of pictures, which its wrapper passed on.
+constexpr int kTheoraKeyframeInterval = 12;
+
 // Encoder options for speed and web playback, by FFmpeg encoder name.
 void AddVideoEncoderOptions(const char* encoder, AVDictionary** options);
 void AddAudioEncoderOptions(const char* encoder, AVDictionary** options);

@@ -1,6 +1,7 @@
 #include "OutputFile.h"
 
 #include "CodecSettings.h"
+#include "TheoraEncoder.h"
 
 #include <algorithm>
 #include <cstring>
@@ -81,8 +82,10 @@ bool OutputFile::Open(const OutputSpec& out) {
 
 bool OutputFile::OpenVideo(const OutputSpec& out) {
     const char* name = EncoderForCodec(out.videoCodec);
-    const AVCodec* codec = name ? avcodec_find_encoder_by_name(name) : nullptr;
-    if (!codec) return Fail(("unknown video codec \"" + out.videoCodec + "\"").c_str(), 0);
+    const bool theora = EncodedWithLibtheora(name);
+    const AVCodec* codec = name && !theora ? avcodec_find_encoder_by_name(name) : nullptr;
+    if (!theora && !codec)
+        return Fail(("unknown video codec \"" + out.videoCodec + "\"").c_str(), 0);
     if (out.width < 2 || out.height < 2 || out.frameRateNum <= 0 || out.frameRateDen <= 0)
         return Fail("bad picture size or frame rate", 0);
     if (out.pixelFormat != kPixYuv420 && out.pixelFormat != kPixBgra)
@@ -90,45 +93,52 @@ bool OutputFile::OpenVideo(const OutputSpec& out) {
     // 4:2:0 needs even sides; an odd last column or row is left out.
     m_encodeWidth = out.width & ~1;
     m_encodeHeight = out.height & ~1;
+    m_videoTimeBase = {out.frameRateDen, out.frameRateNum};
+    const int64_t bitRate = VideoBitRate(name, out.videoBitRate, m_encodeWidth, m_encodeHeight,
+                                         out.frameRateNum, out.frameRateDen);
+    if (theora) {
+        if (!OpenTheora(bitRate)) return false;
+    } else {
+        m_video = avcodec_alloc_context3(codec);
+        if (!m_video) return Fail("avcodec_alloc_context3", AVERROR(ENOMEM));
+        m_video->width = m_encodeWidth;
+        m_video->height = m_encodeHeight;
+        m_video->pix_fmt = AV_PIX_FMT_YUV420P;
+        m_video->sample_aspect_ratio = {1, 1};
+        m_video->time_base = m_videoTimeBase;
+        m_video->framerate = {out.frameRateNum, out.frameRateDen};
+        m_video->bit_rate = bitRate;
+        if (out.pixelFormat == kPixBgra) {
+            // The picture is converted here with the BT.601 matrix; say so.
+            m_video->colorspace = AVCOL_SPC_SMPTE170M;
+            m_video->color_primaries = AVCOL_PRI_SMPTE170M;
+            m_video->color_trc = AVCOL_TRC_SMPTE170M;
+            m_video->color_range = AVCOL_RANGE_MPEG;
+        }
+        if (m_format->oformat->flags & AVFMT_GLOBALHEADER)
+            m_video->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        AVDictionary* options = nullptr;
+        AddVideoEncoderOptions(name, &options);
+        int rc = avcodec_open2(m_video, codec, &options);
+        av_dict_free(&options);
+        if (rc < 0) return Fail(("avcodec_open2 " + std::string(name)).c_str(), rc);
 
-    m_video = avcodec_alloc_context3(codec);
-    if (!m_video) return Fail("avcodec_alloc_context3", AVERROR(ENOMEM));
-    m_video->width = m_encodeWidth;
-    m_video->height = m_encodeHeight;
-    m_video->pix_fmt = AV_PIX_FMT_YUV420P;
-    m_video->sample_aspect_ratio = {1, 1};
-    m_video->time_base = {out.frameRateDen, out.frameRateNum};
-    m_video->framerate = {out.frameRateNum, out.frameRateDen};
-    m_video->bit_rate = VideoBitRate(name, out.videoBitRate, m_encodeWidth, m_encodeHeight,
-                                     out.frameRateNum, out.frameRateDen);
-    if (out.pixelFormat == kPixBgra) {
-        // The picture is converted here with the BT.601 matrix; say so.
-        m_video->colorspace = AVCOL_SPC_SMPTE170M;
-        m_video->color_primaries = AVCOL_PRI_SMPTE170M;
-        m_video->color_trc = AVCOL_TRC_SMPTE170M;
-        m_video->color_range = AVCOL_RANGE_MPEG;
+        m_videoStream = avformat_new_stream(m_format, nullptr);
+        if (!m_videoStream) return Fail("avformat_new_stream", AVERROR(ENOMEM));
+        rc = avcodec_parameters_from_context(m_videoStream->codecpar, m_video);
+        if (rc < 0) return Fail("avcodec_parameters_from_context", rc);
     }
-    if (m_format->oformat->flags & AVFMT_GLOBALHEADER)
-        m_video->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    AVDictionary* options = nullptr;
-    AddVideoEncoderOptions(name, &options);
-    int rc = avcodec_open2(m_video, codec, &options);
-    av_dict_free(&options);
-    if (rc < 0) return Fail(("avcodec_open2 " + std::string(name)).c_str(), rc);
-
-    m_videoStream = avformat_new_stream(m_format, nullptr);
-    if (!m_videoStream) return Fail("avformat_new_stream", AVERROR(ENOMEM));
-    rc = avcodec_parameters_from_context(m_videoStream->codecpar, m_video);
-    if (rc < 0) return Fail("avcodec_parameters_from_context", rc);
-    m_videoStream->time_base = m_video->time_base;
-    m_videoStream->avg_frame_rate = m_video->framerate;
+    m_videoStream->time_base = m_videoTimeBase;
+    m_videoStream->avg_frame_rate = {out.frameRateNum, out.frameRateDen};
 
     m_picture = av_frame_alloc();
     if (!m_picture) return Fail("av_frame_alloc", AVERROR(ENOMEM));
     m_picture->format = AV_PIX_FMT_YUV420P;
-    m_picture->width = m_encodeWidth;
-    m_picture->height = m_encodeHeight;
-    rc = av_frame_get_buffer(m_picture, 0);
+    // Theora codes whole blocks of 16 x 16: planes that cover them keep
+    // libtheora's reads within the buffer whatever it does near the edges.
+    m_picture->width = theora ? (m_encodeWidth + 15) & ~15 : m_encodeWidth;
+    m_picture->height = theora ? (m_encodeHeight + 15) & ~15 : m_encodeHeight;
+    int rc = av_frame_get_buffer(m_picture, 0);
     if (rc < 0) return Fail("av_frame_get_buffer", rc);
     if (out.pixelFormat == kPixBgra) {
         m_sws = sws_getContext(m_encodeWidth, m_encodeHeight, AV_PIX_FMT_BGRA, m_encodeWidth,
@@ -137,6 +147,41 @@ bool OutputFile::OpenVideo(const OutputSpec& out) {
         if (!m_sws) return Fail("sws_getContext", 0);
     }
     return true;
+}
+
+bool OutputFile::OpenTheora(int64_t bitRate) {
+    TheoraSettings settings;
+    settings.width = m_encodeWidth;
+    settings.height = m_encodeHeight;
+    settings.frameRateNum = m_spec.frameRateNum;
+    settings.frameRateDen = m_spec.frameRateDen;
+    settings.bitRate = bitRate;
+    settings.keyframeInterval = kTheoraKeyframeInterval;
+    settings.speedLevel = kTheoraSpeedLevel;
+    m_theora = std::make_unique<TheoraEncoder>();
+    if (!m_theora->Open(settings)) return Fail(m_theora->Error().c_str(), 0);
+
+    m_videoStream = avformat_new_stream(m_format, nullptr);
+    if (!m_videoStream) return Fail("avformat_new_stream", AVERROR(ENOMEM));
+    AVCodecParameters* par = m_videoStream->codecpar;
+    par->codec_type = AVMEDIA_TYPE_VIDEO;
+    par->codec_id = AV_CODEC_ID_THEORA;
+    par->format = AV_PIX_FMT_YUV420P;
+    par->width = m_encodeWidth;
+    par->height = m_encodeHeight;
+    par->bit_rate = bitRate;
+    par->sample_aspect_ratio = {1, 1};
+    const std::vector<uint8_t>& headers = m_theora->Headers();
+    par->extradata =
+        static_cast<uint8_t*>(av_mallocz(headers.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+    if (!par->extradata) return Fail("av_mallocz", AVERROR(ENOMEM));
+    std::memcpy(par->extradata, headers.data(), headers.size());
+    par->extradata_size = int(headers.size());
+    return true;
+}
+
+int OutputFile::TheoraSpeedLevel() const {
+    return m_theora ? m_theora->SpeedLevel() : -1;
 }
 
 bool OutputFile::OpenAudio(const OutputSpec& out) {
@@ -208,28 +253,32 @@ bool OutputFile::OpenAudio(const OutputSpec& out) {
     return true;
 }
 
-bool OutputFile::Send(AVCodecContext* codec, AVStream* stream, const AVFrame* frame) {
-    int rc = avcodec_send_frame(codec, frame);
-    if (rc < 0) return Fail("avcodec_send_frame", rc);
+bool OutputFile::Send(bool video, const AVFrame* frame) {
+    TheoraEncoder* theora = video ? m_theora.get() : nullptr;
+    AVCodecContext* codec = video ? m_video : m_audio;
+    int rc = theora ? theora->SendFrame(frame) : avcodec_send_frame(codec, frame);
+    if (rc < 0) return theora ? Fail(theora->Error().c_str(), 0) : Fail("avcodec_send_frame", rc);
     for (;;) {
-        rc = avcodec_receive_packet(codec, m_packet);
+        rc = theora ? theora->ReceivePacket(m_packet) : avcodec_receive_packet(codec, m_packet);
         if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return true;
-        if (rc < 0) return Fail("avcodec_receive_packet", rc);
-        if (!Write(codec, stream)) return false;
+        if (rc < 0)
+            return theora ? Fail(theora->Error().c_str(), 0) : Fail("avcodec_receive_packet", rc);
+        if (!Write(video)) return false;
     }
 }
 
-bool OutputFile::Write(AVCodecContext* codec, AVStream* stream) {
-    // Each picture lasts one step of the video encoder's time base.
-    if (codec == m_video && m_packet->pts != AV_NOPTS_VALUE)
+bool OutputFile::Write(bool video) {
+    AVStream* stream = video ? m_videoStream : m_audioStream;
+    // Each picture lasts one step of the video time base.
+    if (video && m_packet->pts != AV_NOPTS_VALUE)
         m_picturesEnd = std::max(m_picturesEnd, m_packet->pts + 1);
-    av_packet_rescale_ts(m_packet, codec->time_base, stream->time_base);
+    av_packet_rescale_ts(m_packet, video ? m_videoTimeBase : m_audio->time_base, stream->time_base);
     m_packet->stream_index = stream->index;
     if (!m_soundWaits) {
         const int rc = av_interleaved_write_frame(m_format, m_packet);
         return rc < 0 ? Fail("av_interleaved_write_frame", rc) : true;
     }
-    if (codec == m_audio && !m_picturesDone) {
+    if (!video && !m_picturesDone) {
         AVPacket* held = av_packet_alloc();
         if (!held) return Fail("av_packet_alloc", AVERROR(ENOMEM));
         av_packet_move_ref(held, m_packet);
@@ -239,14 +288,14 @@ bool OutputFile::Write(AVCodecContext* codec, AVStream* stream) {
     const int rc = av_write_frame(m_format, m_packet);
     av_packet_unref(m_packet);
     if (rc < 0) return Fail("av_write_frame", rc);
-    return codec == m_video ? WriteHeldSound() : true;
+    return video ? WriteHeldSound() : true;
 }
 
 bool OutputFile::WriteHeldSound() {
     while (!m_heldSound.empty()) {
         AVPacket* p = m_heldSound.front();
         if (!m_picturesDone && p->pts != AV_NOPTS_VALUE &&
-            av_compare_ts(m_picturesEnd, m_video->time_base, p->pts + p->duration,
+            av_compare_ts(m_picturesEnd, m_videoTimeBase, p->pts + p->duration,
                           m_audioStream->time_base) < 0)
             return true;
         m_heldSound.pop_front();
@@ -291,7 +340,7 @@ bool OutputFile::RepeatPicture() {
 
 bool OutputFile::SendPicture() {
     ++m_videoFrames;
-    return Send(m_video, m_videoStream, m_picture);
+    return Send(true, m_picture);
 }
 
 bool OutputFile::AddPcm(const uint8_t* pcm, size_t bytes) {
@@ -366,7 +415,7 @@ bool OutputFile::EncodeFifo(bool flushAll) {
         m_sound->pts = m_audioSamples;
         m_audioSamples += n;
         m_pendingSamples = available - n;
-        if (!Send(m_audio, m_audioStream, m_sound)) return false;
+        if (!Send(false, m_sound)) return false;
     }
 }
 
@@ -374,7 +423,7 @@ bool OutputFile::EndVideo() {
     if (m_failed) return false;
     if (m_videoEnded) return true;
     m_videoEnded = true;
-    if (!Send(m_video, m_videoStream, nullptr)) return false;
+    if (!Send(true, nullptr)) return false;
     m_picturesDone = true;
     return WriteHeldSound();
 }
@@ -386,7 +435,7 @@ bool OutputFile::EndAudio() {
     if (!m_partial.empty()) m_partial.clear();     // never a whole sample frame: dropped
     if (!QueueConverted(nullptr, 0)) return false; // the resampler's tail
     if (!EncodeFifo(true)) return false;
-    return Send(m_audio, m_audioStream, nullptr);
+    return Send(false, nullptr);
 }
 
 bool OutputFile::Finish() {
@@ -415,6 +464,7 @@ void OutputFile::Close() {
         m_format = nullptr;
     }
     avcodec_free_context(&m_video);
+    m_theora.reset();
     avcodec_free_context(&m_audio);
     av_frame_free(&m_picture);
     av_frame_free(&m_sound);

@@ -3,7 +3,12 @@
 // the frame slots, and the audio encoder fed with 16-bit PCM.
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
+
+extern "C" {
+#include <libavutil/rational.h>
+}
 
 struct AVFormatContext;
 struct AVCodecContext;
@@ -15,6 +20,8 @@ struct SwrContext;
 struct AVAudioFifo;
 
 namespace reelpage::enc {
+
+class TheoraEncoder;
 
 struct OutputSpec {
     std::string path;
@@ -65,16 +72,23 @@ public:
     double VideoSeconds() const;
     double AudioSeconds() const;
     bool HasAudio() const { return m_audio != nullptr; }
+    // The speed level libtheora encodes at, as it reports it; -1 for an
+    // output without Theora.
+    int TheoraSpeedLevel() const;
     const std::string& Error() const { return m_error; }
 
 private:
     bool Fail(const char* what, int code);
     bool OpenVideo(const OutputSpec& out);
+    // The Theora encoder and its stream, in place of an FFmpeg encoder's.
+    bool OpenTheora(int64_t bitRate);
     bool OpenAudio(const OutputSpec& out);
-    bool Send(AVCodecContext* codec, AVStream* stream, const AVFrame* frame);
+    // Hands a frame (null: the end) to the video or the audio encoder and
+    // writes the packets it gives back.
+    bool Send(bool video, const AVFrame* frame);
     // Puts m_packet, fresh from the encoder, into the file (or, for sound
     // that waits for the pictures, into m_heldSound).
-    bool Write(AVCodecContext* codec, AVStream* stream);
+    bool Write(bool video);
     // Writes the held sound the pictures in the file now cover; all of it
     // once the pictures have ended.
     bool WriteHeldSound();
@@ -88,7 +102,9 @@ private:
 
     OutputSpec m_spec;
     AVFormatContext* m_format = nullptr;
-    AVCodecContext* m_video = nullptr;
+    AVCodecContext* m_video = nullptr; // null when m_theora encodes the pictures
+    std::unique_ptr<TheoraEncoder> m_theora;
+    AVRational m_videoTimeBase{0, 1}; // one step per frame
     AVCodecContext* m_audio = nullptr;
     AVStream* m_videoStream = nullptr;
     AVStream* m_audioStream = nullptr;
@@ -109,7 +125,7 @@ private:
     int64_t m_pendingSamples = 0;      // waiting in the fifo
     bool m_soundWaits = false;         // see SoundWaitsForPictures()
     std::deque<AVPacket*> m_heldSound; // in m_audioStream's time base
-    int64_t m_picturesEnd = 0;         // of those in the file, in m_video's time base
+    int64_t m_picturesEnd = 0;         // of those in the file, in m_videoTimeBase
     bool m_picturesDone = false;       // the video encoder is drained
     bool m_headerWritten = false;
     bool m_videoEnded = false;

@@ -6,10 +6,13 @@
 #include "VideoStreamReader.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include <sys/resource.h>
 
 #include "platform/router.h"
 #include "platform/shm.h"
@@ -100,6 +103,9 @@ OutputSpec SpecOf(const EncoderTask& task) {
 
 // Encodes until both streams have ended. False on the first failure.
 bool Encode(const EncoderTask& task) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point started = Clock::now();
+    Clock::duration waited{};
     if (task.m_Width <= 0 || task.m_Height <= 0 ||
         (task.m_PixelFormat != kPixYuv420 && task.m_PixelFormat != kPixBgra)) {
         HelperLog(kHelperLogError, "Bad task: %d x %d, pixel format %d\n", task.m_Width,
@@ -127,6 +133,8 @@ bool Encode(const EncoderTask& task) {
     HelperLog(kHelperLogInfo, "Writing %s: %s %dx%d at %d/%d%s%s\n", want.path.c_str(),
               want.videoCodec.c_str(), want.width, want.height, want.frameRateNum,
               want.frameRateDen, want.audio ? ", " : "", want.audioCodec.c_str());
+    if (out.TheoraSpeedLevel() >= 0)
+        HelperLog(kHelperLogInfo, "Theora at speed level %d\n", out.TheoraSpeedLevel());
 
     bool videoDone = false, audioDone = task.m_bNoAudio != 0;
     std::vector<uint8_t> pcm(kPcmChunk);
@@ -173,7 +181,10 @@ bool Encode(const EncoderTask& task) {
         if (ok && !progress) {
             // Both events are auto-reset and only say "look again"; the time-out
             // only guards against a wake-up lost to a bug elsewhere.
-            if (platform::WaitForHandles(events, nEvents, false, 1000) == platform::kWaitFailed) {
+            const Clock::time_point before = Clock::now();
+            const int woken = platform::WaitForHandles(events, nEvents, false, 1000);
+            waited += Clock::now() - before;
+            if (woken == platform::kWaitFailed) {
                 HelperLog(kHelperLogError, "Failed(%d) to wait for the streams\n", errno);
                 ok = false;
             }
@@ -188,8 +199,17 @@ bool Encode(const EncoderTask& task) {
     }
     if (video.LostEntries() > 0)
         HelperLog(kHelperLogError, "%u frames lost their slot-table entry\n", video.LostEntries());
-    HelperLog(kHelperLogInfo, "Wrote %s: %lld frames, %.3f s of sound\n", want.path.c_str(),
-              static_cast<long long>(out.VideoFrames()), out.AudioSeconds());
+    // How the time went: an encoder that seldom waits sets the pace of the job.
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const double cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                       double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    using Seconds = std::chrono::duration<double>;
+    HelperLog(kHelperLogInfo,
+              "Wrote %s: %lld frames, %.3f s of sound in %.2f s (%.2f s of CPU, %.2f s waiting "
+              "for frames or sound)\n",
+              want.path.c_str(), static_cast<long long>(out.VideoFrames()), out.AudioSeconds(),
+              Seconds(Clock::now() - started).count(), cpu, Seconds(waited).count());
     return true;
 }
 

@@ -71,7 +71,8 @@ TEST(Enc, SurroundFoldedToStereoStaysWithinFullScale) {
         const char* container;
         const char* video;
         const char* audio;
-    } cases[] = {{"mp4", "libx264", "libfaac"}, {"webm", "libvpx", "libvorbis"},
+    } cases[] = {{"mp4", "libx264", "libfaac"},
+                 {"webm", "libvpx", "libvorbis"},
                  {"ogg", "libtheora", "flac"}};
     // A 440 Hz sine at three quarters of full scale in every channel.
     std::vector<uint8_t> pcm(size_t(kRate) * kChannels * 2);
@@ -193,6 +194,46 @@ TEST(Enc, SourceWithoutSoundGivesAVideoOnlyFile) {
     EXPECT_TRUE(ProbeStream(file, "a:0").empty());
 }
 
+// Theora at a size that is no multiple of 16, ending on a still picture, both
+// as new slots holding the same picture and as repeats of one slot. A picture
+// equal to the one before is an empty packet, and the Ogg muxer drops empty
+// packets at the end of a stream: the clip must still end at its last frame.
+TEST(Enc, TheoraClipKeepsEveryFrameToAStillEnd) {
+    constexpr int kW = 150, kH = 86, kFrames = 40;
+    media_check::TempFolder dir;
+    Producer p(kW, kH, kPixYuv420, 30, 1);
+    const std::string file = dir / "video.ogv";
+    p.Start({"ogg", "libtheora", "", file});
+    auto luma = [](int i) { return 40 + 6 * std::min(i, 24); };
+    for (int i = 0; i < 35; ++i)
+        p.PutFrame([&](uint8_t* s) { FillYuv(s, kW, kH, uint8_t(luma(i)), 128, 128); });
+    p.PutFrame([&](uint8_t* s) { FillYuv(s, kW, kH, uint8_t(luma(35)), 128, 128); }, 5);
+    p.EndVideo();
+    p.WaitAll();
+
+    EXPECT_EQ(p.ExitCode(0), 0);
+    ASSERT_EQ(p.Messages().size(), 1u);
+    EXPECT_EQ(p.Messages()[0].wParam, 0);
+    auto v = ProbeStream(file, "v:0");
+    EXPECT_EQ(v["codec_name"], "theora");
+    EXPECT_EQ(v["width"], "150"); // the picture region, not the coded 160 x 96
+    EXPECT_EQ(v["height"], "86");
+    EXPECT_NEAR(std::stod(v["duration"]), kFrames / 30.0, 0.001);
+    EXPECT_EQ(media_check::Capture("ffmpeg -nostdin -v error -i " + media_check::Quote(file) +
+                                   " -f null - 2>&1"),
+              "");
+    // Every output frame, in order, from the first at time zero to the last.
+    const std::string yuv =
+        media_check::Capture("ffmpeg -nostdin -v error -i " + media_check::Quote(file) +
+                             " -vf fps=30 -f rawvideo -pix_fmt yuv420p -");
+    const size_t frameBytes = size_t(kW) * kH * 3 / 2;
+    ASSERT_EQ(yuv.size(), frameBytes * kFrames);
+    for (int i = 0; i < kFrames; ++i) {
+        const auto centre = uint8_t(yuv[frameBytes * i + size_t(kH / 2) * kW + kW / 2]);
+        EXPECT_NEAR(centre, luma(i), 4) << "frame " << i;
+    }
+}
+
 // Whatever goes wrong, the message says so and no file is left that could be
 // taken for a finished one.
 TEST(Enc, FailuresAreReportedAndLeaveNoFile) {
@@ -201,6 +242,9 @@ TEST(Enc, FailuresAreReportedAndLeaveNoFile) {
         const char* name;
         std::function<void(EncoderTask&)> spoil;
         bool frames;
+        const char* container = "webm";
+        const char* codec = "libvpx";
+        int width = W, height = H;
     } cases[] = {
         {"unknown codec", [](EncoderTask& t) { platform::WStrCopy(t.m_szVideoCodec, u"libnope"); },
          false},
@@ -208,12 +252,14 @@ TEST(Enc, FailuresAreReportedAndLeaveNoFile) {
          false},
         {"no pictures at all", nullptr, false},
         {"bad video block", [](EncoderTask& t) { t.m_hVideoStream = 999; }, false},
+        // Wider than Theora's 20-bit frame width: libtheora refuses to start.
+        {"Theora cannot start", nullptr, false, "ogg", "libtheora", 1 << 20, 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string file = dir / "video.webm";
-        Producer p(W, H, kPixYuv420, 25, 1);
-        p.Start({"webm", "libvpx", "", file}, c.spoil);
+        const std::string file = dir / (std::string("video.") + c.container);
+        Producer p(c.width, c.height, kPixYuv420, 25, 1);
+        p.Start({c.container, c.codec, "", file}, c.spoil);
         p.EndVideo();
         p.WaitAll();
         EXPECT_EQ(p.ExitCode(0), kEncoderFailed);
