@@ -64,6 +64,10 @@ enum Ordinal : int32_t {
 // Signatures of the exports, by ordinal.
 using FnEnterInstance = int32_t (*)(HWND* pFirstWindow);
 using FnInitDiagnostics = int32_t (*)();
+// Set in the environment of a process that shares one run's log with the
+// process that began it (the jobs of a command-line batch): InitDiagnostics
+// then adds to the log instead of starting it afresh.
+inline constexpr const char* kLogAppendVariable = "REELPAGE_LOG_APPEND";
 using FnSetMainWindow = HWND (*)(HWND);
 using FnInitEngine = int32_t (*)();
 using FnExitEngine = void (*)();
