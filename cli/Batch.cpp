@@ -80,7 +80,7 @@ public:
             if (name != kBatchJobVariable && name != kLogAppendVariable)
                 m_environment.emplace_back(entry);
         }
-        // Every job adds to the log this process began.
+        // Each job tells every percent, and adds to the log this process began.
         m_environment.push_back(std::string(kBatchJobVariable) + "=1");
         m_environment.push_back(std::string(kLogAppendVariable) + "=1");
         sigset_t stops;
@@ -99,13 +99,10 @@ public:
         for (;;) {
             while (!m_stopping && m_running < m_settings.jobs && next < m_list.size()) {
                 Job& j = m_list[next++];
-                if (j.input.error.empty()) {
+                if (j.input.error.empty())
                     Start(j);
-                } else {
-                    j.outcome = Outcome::Failed;
-                    j.why = j.input.error;
-                    Show(j.label + " " + j.why);
-                }
+                else
+                    Fail(j, j.input.error);
             }
             if (m_running == 0) break;
             Wait();

@@ -617,8 +617,8 @@ does not stop the others, and the last lines sum up what became of each.
     return text + R"(
 While encoding, a progress line shows the percentage, the time elapsed and
 the time remaining. Ctrl-C cancels: the encoders stop and the unfinished
-package folder is removed; in a batch every running video is cancelled so
-and the rest are not started.
+package folder is removed; with several videos, each one running is
+cancelled alike and no further one starts.
 
 Exit status: 0 done; 1 bad command line; 2 the video could not be imported;
 3 encoding failed; 4 the page could not be made; 5 the installation is
