@@ -408,6 +408,24 @@ const OptionSpec kOptionTable[] = {
      .help = "the page's title (default: the file name)",
      .apply = StoreText<&CliOptions::title>},
 
+    // Several videos
+    {.name = "jobs",
+     .letter = 'j',
+     .value = "N",
+     .section = Section::Batch,
+     .help = "videos encoded side by side, each by a process of\n"
+             "its own (default: 1, one after the other)",
+     .apply =
+         [](const OptionArg& a, CliOptions& o) {
+             if (!ParseInt(a.value, 1, 64, &o.jobs)) return a.Bad("a number from 1 to 64");
+             return true;
+         }},
+    {.name = "recursive",
+     .letter = 'r',
+     .section = Section::Batch,
+     .help = "a folder's subfolders too",
+     .apply = SetFlag<&CliOptions::recursive>},
+
     // Information
     {.name = "info",
      .section = Section::Information,
@@ -433,8 +451,8 @@ const OptionSpec kOptionTable[] = {
      .apply = SetFlag<&CliOptions::version>},
 };
 
-constexpr const char* kSectionTitles[] = {"Output", "Clip and picture", "Watermark", "Page",
-                                          "Information"};
+constexpr const char* kSectionTitles[] = {"Output", "Clip and picture", "Watermark",
+                                          "Page",   "Several videos",   "Information"};
 
 // getopt_long's codes: a short option is its letter, entry i of the table is
 // kLongCode + 2i, and kLongCode + 2i + 1 when given as --no-NAME.
@@ -540,17 +558,19 @@ bool ParseCommandLine(int argc, char** argv, CliOptions* out, std::string* error
         }
         const OptionArg given{spec->name, optarg ? optarg : "", negated, error};
         if (!spec->apply(given, *out)) return false;
+        out->optionWords.push_back(std::string(negated ? "--no-" : "--") + spec->name +
+                                   (spec->value ? "=" + given.value : ""));
     }
     if (out->help || out->version || out->listTemplates) return true;
     if (optind >= argc) {
         *error = "no video file given";
         return false;
     }
-    if (argc - optind > 1) {
-        *error = std::string("one video file only (also got \"") + argv[optind + 1] + "\")";
+    out->inputs.assign(argv + optind, argv + argc);
+    if (out->info && out->inputs.size() > 1) {
+        *error = std::string("--info takes one video file (also got \"") + argv[optind + 1] + "\")";
         return false;
     }
-    out->input = argv[optind];
     if (out->json && !out->info) {
         *error = "--json goes with --info";
         return false;
@@ -564,11 +584,16 @@ bool ParseCommandLine(int argc, char** argv, CliOptions* out, std::string* error
 
 std::string Usage() {
     std::string text = R"(Usage: reelpage-cli [OPTIONS] VIDEO
+       reelpage-cli [OPTIONS] VIDEO|FOLDER...
        reelpage-cli --info [--json] VIDEO
 
 Turns one video into a web package: the video re-encoded as WebM, MP4 and/or
 Ogg, a poster, and a page made from a template. Prints the path of the page.
 Settings not given here come from the program's saved options.
+
+Given several videos, or folders (whose video files are taken in name order),
+it makes a package of each and prints each page's path; a video that fails
+does not stop the others, and the last lines sum up what became of each.
 )";
     // The options' texts start in this column; a longer left side pushes its
     // text along by two spaces.
@@ -593,11 +618,13 @@ Settings not given here come from the program's saved options.
     return text + R"(
 While encoding, a progress line shows the percentage, the time elapsed and
 the time remaining. Ctrl-C cancels: the encoders stop and the unfinished
-package folder is removed.
+package folder is removed; with several videos, each one running is
+cancelled alike and no further one starts.
 
 Exit status: 0 done; 1 bad command line; 2 the video could not be imported;
 3 encoding failed; 4 the page could not be made; 5 the installation is
-damaged; 130 cancelled.
+damaged; 6 of several videos, at least one could not be made into a package
+(the summary says which and why); 130 cancelled.
 )";
 }
 

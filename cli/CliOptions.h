@@ -13,6 +13,18 @@
 
 namespace reelpage::cli {
 
+// reelpage-cli's exit status, as --help lists it.
+enum ExitCode {
+    kExitOk = 0,
+    kExitUsage = 1,
+    kExitImport = 2,
+    kExitEncode = 3,
+    kExitPublish = 4,
+    kExitInstallation = 5,
+    kExitBatchFailed = 6, // of several videos, at least one
+    kExitCancelled = 130,
+};
+
 struct Pair {
     int a = 0, b = 0;
 };
@@ -40,7 +52,14 @@ struct CliOptions {
     bool info = false; // only import and print the file's properties
     bool json = false;
     bool quiet = false; // no progress line
-    std::string input;
+    // The videos and folders named, in order; one file is a run of its own,
+    // anything more a batch.
+    std::vector<std::string> inputs;
+    int jobs = 1;           // batch jobs side by side
+    bool recursive = false; // a folder's subfolders too
+    // Every option as given, in a form that means the same to a job of a
+    // batch: "--NAME=VALUE", "--NAME" or "--no-NAME".
+    std::vector<std::string> optionWords;
 
     std::optional<std::array<bool, 3>> formats; // WebM, MP4, Ogg
     // Output size: the program's preset index (0 Original, 1..8, 9 custom),
@@ -71,7 +90,7 @@ struct CliOptions {
 };
 
 // The groups of --help, in the order it lists them.
-enum class Section { Output, ClipAndPicture, Watermark, Page, Information };
+enum class Section { Output, ClipAndPicture, Watermark, Page, Batch, Information };
 
 // What bash offers for an option's value.
 enum class Completion {

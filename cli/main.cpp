@@ -1,6 +1,8 @@
 // reelpage-cli: the headless front end. It binds the engine's exports as the
 // program does, imports one video, sets up the project from the command line,
 // encodes with a progress line, publishes the page and prints where it is.
+// Several videos are a batch (Batch.h): each is a run of this program.
+#include "Batch.h"
 #include "CliOptions.h"
 #include "MediaInfoText.h"
 
@@ -26,16 +28,6 @@
 namespace reelpage::cli {
 
 namespace {
-
-enum ExitCode {
-    kExitOk = 0,
-    kExitUsage = 1,
-    kExitImport = 2,
-    kExitEncode = 3,
-    kExitPublish = 4,
-    kExitInstallation = 5,
-    kExitCancelled = 130,
-};
 
 struct Message {
     uint32_t msg;
@@ -167,6 +159,18 @@ MediaInfo* Import(Engine& e, Window& w, const std::string& path, bool quiet, int
     }
 }
 
+// The template by its name or number; -1, said, when there is none.
+int FindTemplate(Engine& e, const std::string& name) {
+    const int count = e.GetTemplateCount();
+    for (int i = 0; i < count; ++i)
+        if (TemplateName(*e.GetTemplate(i)) == name) return i;
+    char* end = nullptr;
+    const long n = std::strtol(name.c_str(), &end, 10);
+    if (*end == 0 && n >= 0 && n < count) return int(n);
+    Say("--template %s: no such template (reelpage-cli --templates lists them)", name);
+    return -1;
+}
+
 bool Exists(const std::string& path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0;
@@ -241,20 +245,8 @@ bool SetUpProject(Engine& e, const CliOptions& o, MediaInfo* media, Project** ou
     }
     *out = p;
     if (!o.templateName.empty()) {
-        int found = -1;
-        const int count = e.GetTemplateCount();
-        for (int i = 0; i < count && found < 0; ++i)
-            if (TemplateName(*e.GetTemplate(i)) == o.templateName) found = i;
-        if (found < 0) {
-            char* end = nullptr;
-            const long n = std::strtol(o.templateName.c_str(), &end, 10);
-            if (*end == 0 && n >= 0 && n < count) found = int(n);
-        }
-        if (found < 0) {
-            Say("--template %s: no such template (reelpage-cli --templates lists them)",
-                o.templateName);
-            return false;
-        }
+        const int found = FindTemplate(e, o.templateName);
+        if (found < 0) return false;
         p->m_Templete = found;
     }
     for (OrientationOp op : o.turns)
@@ -347,6 +339,8 @@ int Encode(Engine& e, Window& w, const CliOptions& o) {
     if (!o.quiet) std::fprintf(stderr, "Encoding into %s\n", folder.c_str());
     const auto start = std::chrono::steady_clock::now();
     const bool tty = isatty(2);
+    // A job of a batch tells every percent: the batch shows them its own way.
+    const int step = std::getenv(kBatchJobVariable) ? 1 : 10;
     int lastPercentShown = -10;
     int result = -1;
     bool soundFailed = false;
@@ -371,9 +365,9 @@ int Encode(Engine& e, Window& w, const CliOptions& o) {
             } else {
                 // A log, not a terminal: a line every tenth.
                 const int percent = std::atoi(line.c_str());
-                if (percent >= lastPercentShown + 10) {
+                if (percent >= lastPercentShown + step) {
                     std::fprintf(stderr, "%s\n", line.c_str());
-                    lastPercentShown = percent - percent % 10;
+                    lastPercentShown = percent - percent % step;
                 }
             }
         }
@@ -419,6 +413,15 @@ int Run(int argc, char** argv) {
         return kExitUsage;
     }
 
+    struct stat st;
+    const bool batch =
+        o.inputs.size() > 1 ||
+        (!o.inputs.empty() && stat(o.inputs[0].c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+    if (batch && o.info) {
+        Say("--info takes one video file");
+        return kExitUsage;
+    }
+
     Engine e;
     if (!e.Complete()) {
         Say("the engine library lacks exports this front end needs");
@@ -431,9 +434,16 @@ int Run(int argc, char** argv) {
                         e.GetTemplate(i)->bHasAd ? "  (advertisement)" : "");
         return kExitOk;
     }
+    if (batch) {
+        // Said once here rather than by every job.
+        if (!o.templateName.empty() && FindTemplate(e, o.templateName) < 0) return kExitUsage;
+        return RunBatch(ListBatchInputs(o.inputs, o.recursive),
+                        {.options = o.optionWords, .jobs = o.jobs, .quiet = o.quiet});
+    }
     Window w;
     char real[4096];
-    const std::string input = realpath(o.input.c_str(), real) ? std::string(real) : o.input;
+    const std::string& given = o.inputs[0];
+    const std::string input = realpath(given.c_str(), real) ? std::string(real) : given;
     int rc = kExitOk;
     MediaInfo* media = Import(e, w, input, o.quiet, &rc);
     if (!media) return rc;

@@ -79,7 +79,7 @@ TEST(CliOptions, EveryProjectSettingFromFlags) {
                        "My clip",
                        "in put.mp4"},
                       &o));
-    EXPECT_EQ(o.input, "in put.mp4");
+    EXPECT_EQ(o.inputs, (std::vector<std::string>{"in put.mp4"}));
     EXPECT_EQ(*o.formats, (std::array<bool, 3>{true, false, true}));
     EXPECT_EQ(*o.sizeIndex, 6); // a preset of the program's list
     EXPECT_EQ(*o.resize, 1);
@@ -116,6 +116,17 @@ TEST(CliOptions, EveryProjectSettingFromFlags) {
     EXPECT_TRUE(o.info && o.json);
     ASSERT_TRUE(Parse({"--help"}, &o));
     EXPECT_TRUE(o.help);
+
+    // Several inputs: the options are handed to each job in a form that means
+    // the same whatever the order or the spelling they were given in.
+    ASSERT_TRUE(Parse({"a.mp4", "-j", "3", "--no-loop", "-o", "out", "clips", "--title=T", "-r",
+                       "--", "-dash.mp4"},
+                      &o));
+    EXPECT_EQ(o.inputs, (std::vector<std::string>{"a.mp4", "clips", "-dash.mp4"}));
+    EXPECT_EQ(o.jobs, 3);
+    EXPECT_TRUE(o.recursive);
+    EXPECT_EQ(o.optionWords, (std::vector<std::string>{"--jobs=3", "--no-loop", "--output=out",
+                                                       "--title=T", "--recursive"}));
 }
 
 TEST(CliOptions, MistakesAreNamed) {
@@ -124,7 +135,8 @@ TEST(CliOptions, MistakesAreNamed) {
         const char* says;
     } cases[] = {
         {{}, "no video file"},
-        {{"a.mp4", "b.mp4"}, "one video file"},
+        {{"--info", "a.mp4", "b.mp4"}, "--info takes one video file"},
+        {{"--jobs", "0", "a.mp4", "b.mp4"}, "--jobs: \"0\" is not a number from 1 to 64"},
         {{"--formats", "avi", "x"}, "--formats"},
         {{"--size", "10x10", "x"}, "--size"},
         {{"--size", "big", "x"}, "--size"},

@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 #include <iterator>
 #include <map>
+#include <set>
 #include <spawn.h>
+#include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -81,6 +83,36 @@ protected:
         args += " -c:v libx264 -preset ultrafast -pix_fmt yuv420p " + path;
         EXPECT_TRUE(media_check::Ffmpeg(args));
         return path;
+    }
+
+    // The processes `pid` started, running or not yet reaped.
+    static std::vector<int> Children(int pid) {
+        const std::string list = media_check::Capture("pgrep -P " + std::to_string(pid));
+        std::vector<int> children;
+        for (size_t at = 0; at < list.size();) {
+            const size_t nl = list.find('\n', at);
+            children.push_back(std::stoi(list.substr(at, nl - at)));
+            at = nl == std::string::npos ? list.size() : nl + 1;
+        }
+        return children;
+    }
+
+    // A helper killed as the front end ends may linger as a zombie until the
+    // system reaps it; only one still running counts as left behind.
+    static bool Running(int pid) {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        size_t paren = text.rfind(')');
+        return paren != std::string::npos && paren + 2 < text.size() && text[paren + 2] != 'Z';
+    }
+
+    // Gives each process a few seconds to end; says which did not.
+    static void ExpectEnded(const std::vector<int>& processes) {
+        for (int process : processes) {
+            for (int i = 0; i < 100 && Running(process); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            EXPECT_FALSE(Running(process)) << "process " << process << " left";
+        }
     }
 
     std::string m_home, m_out;
@@ -228,13 +260,7 @@ TEST_F(Cli, CtrlCCancelsAndLeavesNothing) {
     std::vector<int> helpers;
     while (std::chrono::steady_clock::now() < until) {
         if (Read(m_home + "/cli.err").find("Encoding into") != std::string::npos) {
-            std::string list = media_check::Capture("pgrep -P " + std::to_string(pid));
-            helpers.clear();
-            for (size_t at = 0; at < list.size();) {
-                size_t nl = list.find('\n', at);
-                helpers.push_back(std::stoi(list.substr(at, nl - at)));
-                at = nl == std::string::npos ? list.size() : nl + 1;
-            }
+            helpers = Children(pid);
             if (helpers.size() >= 4) break; // three encoders and the decoder
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -246,19 +272,7 @@ TEST_F(Cli, CtrlCCancelsAndLeavesNothing) {
     EXPECT_EQ(r.rc, 130) << r.err;
     EXPECT_NE(r.err.find("cancelled"), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(m_out + "/long"));
-    // A helper killed as the front end ends may linger as a zombie until the
-    // system reaps it; only one still running counts as left behind.
-    auto running = [](int helper) {
-        std::ifstream stat("/proc/" + std::to_string(helper) + "/stat");
-        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-        size_t paren = text.rfind(')');
-        return paren != std::string::npos && paren + 2 < text.size() && text[paren + 2] != 'Z';
-    };
-    for (int helper : helpers) {
-        for (int i = 0; i < 100 && running(helper); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        EXPECT_FALSE(running(helper)) << "helper " << helper << " left";
-    }
+    ExpectEnded(helpers);
 }
 
 // Output and messages into a pipe whose reader has gone (as with `| head -2`
@@ -353,12 +367,127 @@ TEST_F(Cli, HelpDocumentsEveryOption) {
                                "--info",
                                "--json",
                                "--quiet",
+                               "--jobs",
+                               "--recursive",
                                "Exit status",
                                "Ctrl-C"})
         EXPECT_NE(r.out.find(option), std::string::npos) << option;
     r = RunCli({"--templates"});
     EXPECT_EQ(r.rc, 0);
     EXPECT_NE(r.out.find("0  "), std::string::npos) << r.out;
+}
+
+// Several videos: a folder's and single files, good and bad, two of the same
+// name. Each good one gets a package of its own, the bad ones are said and
+// summed up, and the exit status tells that not all went well.
+TEST_F(Cli, ABatchGoesPastFailuresAndSumsUp) {
+    fs::create_directories(m_home + "/clips/other");
+    Clip("clips/a.mp4", "160x90", 1);
+    Clip("clips/b.mp4", "160x90", 1, false);
+    Clip("clips/other/a.mp4", "160x90", 1);
+    std::ofstream(m_home + "/clips/broken.mp4") << "not a video\n";
+    std::ofstream(m_home + "/clips/notes.txt") << "not taken\n";
+    const std::string clips = m_home + "/clips", missing = m_home + "/missing.mp4";
+    const Outcome r =
+        RunCli({"-o", m_out, "--formats", "mp4", clips, clips + "/other/a.mp4", missing});
+    EXPECT_EQ(r.rc, 6) << r.err;
+    // One after the other, in the order named and the folder's name order.
+    EXPECT_EQ(r.out,
+              m_out + "/a/index.html\n" + m_out + "/b/index.html\n" + m_out + "/a(1)/index.html\n");
+    const std::string summary = "  published  " + clips + "/a.mp4: " + m_out + "/a/index.html\n" +
+                                "  published  " + clips + "/b.mp4: " + m_out + "/b/index.html\n" +
+                                "  failed     " + clips + "/broken.mp4: Not support this file.\n" +
+                                "  published  " + clips + "/other/a.mp4: " + m_out +
+                                "/a(1)/index.html\n" + "  failed     " + missing +
+                                ": Unable to read file information or file does not exist.\n"
+                                "reelpage-cli: 3 of 5 published, 2 failed\n";
+    EXPECT_TRUE(r.err.ends_with(summary)) << r.err;
+    std::set<std::string> packages;
+    for (const auto& entry : fs::directory_iterator(m_out)) {
+        packages.insert(entry.path().filename());
+        for (const char* file : {"index.html", "poster.png", "video.mp4"})
+            EXPECT_TRUE(fs::exists(entry.path() / file)) << entry.path() << " " << file;
+    }
+    EXPECT_EQ(packages, (std::set<std::string>{"a", "a(1)", "b"}));
+    // The log keeps every job's lines, not only the last one's.
+    const std::string log = media_check::Capture("cat \"$(find " + media_check::Quote(m_home) +
+                                                 " -name reelpage.log)\"");
+    for (const char* package : {"/a:", "/b:", "/a(1):"})
+        EXPECT_NE(log.find("into " + m_out + package), std::string::npos) << package << "\n" << log;
+}
+
+// --jobs 2: two videos at a time, never more, each line of their messages
+// and progress whole and headed by its video.
+TEST_F(Cli, JobsRunSideBySideWithReadableLines) {
+    fs::create_directories(m_home + "/three");
+    for (const char* name : {"three/one.mp4", "three/two.mp4", "three/three.mp4"})
+        Clip(name, "640x360", 3);
+    const pid_t pid = Spawn({"-o", m_out, "--formats", "webm,mp4", "-j", "2", m_home + "/three"});
+    size_t most = 0;
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        most = std::max(most, Children(pid).size());
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_TRUE(WIFEXITED(status));
+    const std::string err = Read(m_home + "/cli.err");
+    EXPECT_EQ(WEXITSTATUS(status), 0) << err;
+    EXPECT_EQ(most, 2u);
+    for (const char* name : {"one", "two", "three"})
+        EXPECT_TRUE(fs::exists(m_out + "/" + name + "/index.html")) << name;
+    const size_t summary = err.find("\n  published");
+    ASSERT_NE(summary, std::string::npos) << err;
+    std::istringstream lines(err.substr(0, summary + 1));
+    std::set<std::string> progressOf; // the videos with a progress line
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_TRUE(line.starts_with("[1/3 one.mp4] ") || line.starts_with("[2/3 three.mp4] ") ||
+                    line.starts_with("[3/3 two.mp4] "))
+            << line;
+        if (line.find("%  elapsed") != std::string::npos)
+            progressOf.insert(line.substr(0, line.find(']') + 1));
+    }
+    EXPECT_EQ(progressOf,
+              (std::set<std::string>{"[1/3 one.mp4]", "[2/3 three.mp4]", "[3/3 two.mp4]"}))
+        << err;
+    EXPECT_TRUE(err.ends_with("reelpage-cli: 3 of 3 published\n")) << err;
+}
+
+// Ctrl-C sent to the batch alone (not to its whole process group, as a
+// terminal does): the running jobs are cancelled and leave nothing, the
+// rest never start, and no job or helper process is left.
+TEST_F(Cli, CtrlCCancelsEveryJobOfABatch) {
+    fs::create_directories(m_home + "/long");
+    for (const char* name : {"long/l1.mp4", "long/l2.mp4", "long/l3.mp4"})
+        Clip(name, "640x360", 10);
+    const pid_t pid = Spawn({"-o", m_out, "-j", "2", m_home + "/long"});
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(90);
+    std::vector<int> jobs, everything;
+    size_t encoding = 0;
+    while (std::chrono::steady_clock::now() < until) {
+        jobs = Children(pid);
+        everything = jobs;
+        encoding = 0;
+        for (int job : jobs) {
+            const std::vector<int> helpers = Children(job);
+            everything.insert(everything.end(), helpers.begin(), helpers.end());
+            if (helpers.size() >= 4) ++encoding; // three encoders and the decoder
+        }
+        if (encoding == 2) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_EQ(encoding, 2u) << "the two jobs never encoded at once";
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    kill(pid, SIGINT);
+    const Outcome r = Finish(pid);
+    EXPECT_EQ(r.rc, 130) << r.err;
+    EXPECT_TRUE(r.err.ends_with("  cancelled    " + m_home + "/long/l1.mp4\n" + "  cancelled    " +
+                                m_home + "/long/l2.mp4\n" + "  not started  " + m_home +
+                                "/long/l3.mp4\n" +
+                                "reelpage-cli: 0 of 3 published, 2 cancelled, 1 not started\n"))
+        << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(fs::is_empty(m_out)) << "a package was left half-written";
+    ExpectEnded(everything);
 }
 
 } // namespace

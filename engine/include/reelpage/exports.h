@@ -101,6 +101,11 @@ constexpr bool StrictlyAscending() {
 // Binders walk the list in ordinal order, and an ordinal means one export.
 static_assert(exports_detail::StrictlyAscending(), "export ordinals must ascend without repeats");
 
+// Set in the environment of a process that shares one run's log with the
+// process that began it (the jobs of a command-line batch): InitDiagnostics
+// then adds to the log instead of starting it afresh.
+inline constexpr const char* kLogAppendVariable = "REELPAGE_LOG_APPEND";
+
 } // namespace reelpage
 
 extern "C" {

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -88,10 +89,13 @@ void OpenLog() {
     std::string folder = docs + "/Log Files/";
     platform::CreateFolder(folder.substr(0, folder.size() - 1));
     std::string path = platform::Format("%s/reelpage.log", folder.substr(0, folder.size() - 1).c_str());
-    unlink(path.c_str());
+    // A job of a batch adds to the log its front end began.
+    const bool append = std::getenv(kLogAppendVariable) != nullptr;
+    if (!append) unlink(path.c_str());
     // Handed to the helpers, which append their own lines to the same file,
     // and to nothing else (inherit.h).
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+    const int flags = O_WRONLY | O_CREAT | (append ? 0 : O_TRUNC) | O_APPEND | O_CLOEXEC;
+    int fd = open(path.c_str(), flags, 0644);
     if (fd < 0) return;
     // Keep clear of descriptors 0-2 so a helper's stdio never lands in the log.
     if (fd <= 2) {
