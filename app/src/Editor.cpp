@@ -137,7 +137,7 @@ void TfrmEdit::CreateCropBox() {
 
     lblClipAspect = new TLinkLabel(gbCrop);
     lblClipAspect->setObjectName(QStringLiteral("lblClipAspect"));
-    lblClipAspect->OnLinkClick = [this](const QString&) { lblClipAspectLinkClick(); };
+    connect(lblClipAspect, &TLinkLabel::OnLinkClick, this, &TfrmEdit::lblClipAspectLinkClick);
     grid->addWidget(lblClipAspect, 2, 1);
     box->addLayout(grid);
 

@@ -230,7 +230,7 @@ void TfrmHome::CreateResolutionBox(QWidget* parent) {
 
     lblAspect = new TLinkLabel(gbResolution);
     lblAspect->setObjectName(QStringLiteral("lblAspect"));
-    lblAspect->OnLinkClick = [this](const QString&) { lblAspectLinkClick(); };
+    connect(lblAspect, &TLinkLabel::OnLinkClick, this, &TfrmHome::lblAspectLinkClick);
     grid->addWidget(lblAspect, 2, 1);
     box->addLayout(grid);
 

@@ -177,7 +177,7 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
     WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
     WebBrowser1->setContextMenuPolicy(Qt::NoContextMenu);
     FHelpPage = new THelpPage(WebBrowser1);
-    FHelpPage->OnCommand = [this](HelpCommand command) { HelpCommandClick(command); };
+    connect(FHelpPage, &THelpPage::OnCommand, this, &TfrmMain::HelpCommandClick);
     WebBrowser1->setPage(FHelpPage);
     render->addWidget(WebBrowser1);
 
@@ -249,9 +249,10 @@ QWidget* TfrmMain::CreatePlayerBar(QWidget* parent) {
     connect(btnClipStart, &QPushButton::clicked, this, [this] { btnClipStartClick(); });
     connect(btnClipStop, &QPushButton::clicked, this, [this] { btnClipStopClick(); });
     connect(btnClipReset, &QPushButton::clicked, this, [this] { btnClipResetClick(); });
-    TrackBar1->OnMouseDragBegin = [this](TMediaPlayTrackBar*) { TrackBar1MouseDragBegin(); };
-    TrackBar1->OnChange = [this](TMediaPlayTrackBar*) { TrackBar1Change(); };
-    TrackBar1->OnMouseDragEnd = [this](TMediaPlayTrackBar*) { TrackBar1MouseDragEnd(); };
+    connect(TrackBar1, &TMediaPlayTrackBar::OnMouseDragBegin, this,
+            &TfrmMain::TrackBar1MouseDragBegin);
+    connect(TrackBar1, &TMediaPlayTrackBar::OnChange, this, &TfrmMain::TrackBar1Change);
+    connect(TrackBar1, &TMediaPlayTrackBar::OnMouseDragEnd, this, &TfrmMain::TrackBar1MouseDragEnd);
 
     auto* rows = new QVBoxLayout(bar);
     rows->setContentsMargins(6, 4, 10, 8);

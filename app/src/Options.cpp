@@ -198,7 +198,7 @@ QWidget* TfrmOptions::CreateSizePage() {
     grid->addWidget(spHeight, 1, 3);
     lblAspect = new TLinkLabel(page);
     lblAspect->setObjectName(QStringLiteral("lblAspect"));
-    lblAspect->OnLinkClick = [this](const QString&) { lblAspectLinkClick(); };
+    connect(lblAspect, &TLinkLabel::OnLinkClick, this, &TfrmOptions::lblAspectLinkClick);
     grid->addWidget(lblAspect, 2, 1);
 
     PopupMenu1 = new QMenu(this);

@@ -172,7 +172,8 @@ QWidget* TfrmPublish::CreateOptionsPanel() {
     lblOutputFolder = new TLinkLabel(Panel1);
     lblOutputFolder->setObjectName(QStringLiteral("lblOutputFolder"));
     lblOutputFolder->setContentsMargins(0, 0, 0, 4);
-    lblOutputFolder->OnLinkClick = [this](const QString&) { lblOutputFolderLinkClick(); };
+    connect(lblOutputFolder, &TLinkLabel::OnLinkClick, this,
+            &TfrmPublish::lblOutputFolderLinkClick);
     layout->addWidget(lblOutputFolder);
 
     auto* templateRow = new QHBoxLayout;
@@ -308,7 +309,7 @@ QWidget* TfrmPublish::CreatePreviewPanel() {
     btnZoom->setToolTip(QStringLiteral("Zoom"));
     btnZoom->SetImage(&Images.Zoom);
     btnZoom->SetSplitButton(true);
-    btnZoom->OnDropDownClick = [this](TGraphicsButton*) { btnZoomDropDownClick(); };
+    connect(btnZoom, &TGraphicsButton::OnDropDownClick, this, &TfrmPublish::btnZoomDropDownClick);
     connect(btnZoom, &QPushButton::clicked, this, [this] { btnZoomClick(); });
     bar->addWidget(btnZoom);
 

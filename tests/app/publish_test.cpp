@@ -533,7 +533,7 @@ TEST_F(PublishDialog, OpensTheFolderAndThePageWithoutWritingIt) {
     OpenedUrls opened;
     Written();
     g_publishCalls.clear();
-    dialog->lblOutputFolder->OnLinkClick(FieldText(g_outputFolder));
+    emit dialog->lblOutputFolder->OnLinkClick(FieldText(g_outputFolder));
     dialog->btnOpen->click();
     ASSERT_EQ(opened.urls.size(), 2);
     EXPECT_EQ(opened.urls[0], QUrl::fromLocalFile(FieldText(g_outputFolder)));
