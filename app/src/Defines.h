@@ -10,6 +10,7 @@
 // values.
 #include "reelpage/blocks.h"
 #include "reelpage/messages.h"
+#include "reelpage/output_size.h"
 #include "reelpage/records.h"
 #include "reelpage/types.h"
 

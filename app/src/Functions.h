@@ -66,17 +66,10 @@ QString AspectText(int width, int height, bool asLink);
 void PrepareAspectItems(QAction* item4x3, QAction* item16x9, int64_t width, int64_t height);
 int RoundUp16(int n);
 
-struct Resolution {
-    int width;
-    int height;
-};
-// The size of ratio a:b (4:3 or 16:9) an aspect menu item gives a width: the
-// width grows to the next whole number of 16 x a, so both sides stay
-// multiples of 16 (1920 gives 1920 x 1440 for 4:3, 2048 x 1152 for 16:9).
-Resolution RatioSizeFor(int width, int a, int b);
-// Index 0 Original and 9 Custom are 0 x 0; 1..8 the fixed sizes.
-constexpr int kResolutionCount = 10;
-extern const Resolution ResolutionPresets[kResolutionCount];
+// The size choices' fixed sizes (the engine's rule, reelpage/output_size.h):
+// index 0 Original and 9 Custom are 0 x 0; 1..8 the fixed sizes.
+inline constexpr const reelpage::OutputFrameSize (&ResolutionPresets)[reelpage::kSizeChoiceCount] =
+    reelpage::kOutputSizePresets;
 // "Original", the eight presets as "%d x %d", "Custom ...".
 void FillResolutionList(QComboBox* list);
 

@@ -212,8 +212,8 @@ void TfrmHome::CreateResolutionBox(QWidget* parent) {
     auto makeSpin = [this](const char* name) {
         auto* spin = new QSpinBox(gbResolution);
         spin->setObjectName(QString::fromLatin1(name));
-        spin->setRange(16, 2048);
-        spin->setSingleStep(16);
+        spin->setRange(reelpage::kCustomSideMin, reelpage::kCustomSideMax);
+        spin->setSingleStep(reelpage::kCustomSideStep);
         // Each taken size re-lays out the preview and realigns the
         // watermark: taken when typing ends, not at every digit.
         spin->setKeyboardTracking(false);
@@ -307,9 +307,10 @@ void TfrmHome::LoadProject() {
     cmbResolution->setCurrentIndex(p->m_SizeIndex);
     spWidth->setValue(p->m_OutputWidth);
     spHeight->setValue(p->m_OutputHeight);
-    spWidth->setEnabled(p->m_SizeIndex == 9);
-    spHeight->setEnabled(p->m_SizeIndex == 9);
-    lblAspect->SetCaption(AspectText(p->m_OutputWidth, p->m_OutputHeight, p->m_SizeIndex == 9));
+    const bool custom = p->m_SizeIndex == reelpage::kSizeCustom;
+    spWidth->setEnabled(custom);
+    spHeight->setEnabled(custom);
+    lblAspect->SetCaption(AspectText(p->m_OutputWidth, p->m_OutputHeight, custom));
     rgResizeMethod->setEnabled(true);
     if (QAbstractButton* method = ResizeMethods->button(p->m_ResizeMethod))
         method->setChecked(true);
@@ -365,7 +366,8 @@ void TfrmHome::cbxFormatClick(int index) {
 // follow.
 void TfrmHome::SizeChanged(int index) {
     Project* p = AppProject;
-    lblAspect->SetCaption(AspectText(p->m_OutputWidth, p->m_OutputHeight, index == 9));
+    lblAspect->SetCaption(
+        AspectText(p->m_OutputWidth, p->m_OutputHeight, index == reelpage::kSizeCustom));
     if (frmMain && frmMain->frmWatermark) frmMain->frmWatermark->OnVideoSizeChanged();
     Low.ApplyOutputSize();
 }
@@ -376,21 +378,11 @@ void TfrmHome::cmbResolutionChange() {
     const int index = cmbResolution->currentIndex();
     if (index < 0) return;
     FChanging = true;
-    p->m_SizeIndex = index;
-    if (index < 9) {
-        if (index == 0) {
-            const OutputFrameSize original = OriginalOutputSize(p->m_CropWidth, p->m_CropHeight);
-            p->m_OutputWidth = original.width;
-            p->m_OutputHeight = original.height;
-        } else {
-            p->m_OutputWidth = ResolutionPresets[index].width;
-            p->m_OutputHeight = ResolutionPresets[index].height;
-        }
-        spWidth->setValue(p->m_OutputWidth);
-        spHeight->setValue(p->m_OutputHeight);
-    }
-    spWidth->setEnabled(index >= 9);
-    spHeight->setEnabled(index >= 9);
+    reelpage::ChooseOutputSize(*p, index);
+    spWidth->setValue(p->m_OutputWidth);
+    spHeight->setValue(p->m_OutputHeight);
+    spWidth->setEnabled(index >= reelpage::kSizeCustom);
+    spHeight->setEnabled(index >= reelpage::kSizeCustom);
     SizeChanged(index);
     FChanging = false;
 }
@@ -439,13 +431,15 @@ void TfrmHome::SetAspectSize(int width, int height) {
 
 void TfrmHome::Aspect4x3Click() {
     if (!AppProject) return;
-    const Resolution size = RatioSizeFor(AppProject->m_OutputWidth, 4, 3);
+    const reelpage::OutputFrameSize size =
+        reelpage::RatioOutputSize(AppProject->m_OutputWidth, 4, 3);
     SetAspectSize(size.width, size.height);
 }
 
 void TfrmHome::Aspect16x9Click() {
     if (!AppProject) return;
-    const Resolution size = RatioSizeFor(AppProject->m_OutputWidth, 16, 9);
+    const reelpage::OutputFrameSize size =
+        reelpage::RatioOutputSize(AppProject->m_OutputWidth, 16, 9);
     SetAspectSize(size.width, size.height);
 }
 

@@ -337,7 +337,8 @@ void TfrmOptions::LoadSettings() {
         lvSupport->ShowBrowserSupport(cbxWebm->isChecked(), cbxMp4->isChecked(),
                                       cbxOgg->isChecked());
         cmbResolution->setCurrentIndex(
-            s->m_SizeIndex >= 0 && s->m_SizeIndex < kResolutionCount ? s->m_SizeIndex : -1);
+            s->m_SizeIndex >= 0 && s->m_SizeIndex < reelpage::kSizeChoiceCount ? s->m_SizeIndex
+                                                                               : -1);
         ShowSize();
         cmbResize->setCurrentIndex(
             s->m_ResizeMethod >= 0 && s->m_ResizeMethod < 3 ? s->m_ResizeMethod : -1);
@@ -378,13 +379,14 @@ void TfrmOptions::LoadSettings() {
 void TfrmOptions::ShowSize() {
     const Settings* s = AppSettings;
     if (!s) return;
-    const bool custom = s->m_SizeIndex == 9;
+    const bool custom = s->m_SizeIndex == reelpage::kSizeCustom;
     spWidth->setValue(s->m_OutputWidth);
     spHeight->setValue(s->m_OutputHeight);
     spWidth->setEnabled(custom);
     spHeight->setEnabled(custom);
-    lblAspect->SetCaption(
-        s->m_SizeIndex == 0 ? QString() : AspectText(s->m_OutputWidth, s->m_OutputHeight, custom));
+    lblAspect->SetCaption(s->m_SizeIndex == reelpage::kSizeOriginal
+                              ? QString()
+                              : AspectText(s->m_OutputWidth, s->m_OutputHeight, custom));
 }
 
 void TfrmOptions::btnBrowseClick() {
@@ -439,11 +441,7 @@ void TfrmOptions::cmbResolutionChange() {
     const int index = cmbResolution->currentIndex();
     if (FChanging || !s || index < 0) return;
     FChanging = true;
-    s->m_SizeIndex = index;
-    if (index >= 1 && index <= 8) {
-        s->m_OutputWidth = ResolutionPresets[index].width;
-        s->m_OutputHeight = ResolutionPresets[index].height;
-    }
+    reelpage::ChooseDefaultSize(*s, index);
     ShowSize();
     FChanging = false;
 }
@@ -489,13 +487,15 @@ void TfrmOptions::SetAspectSize(int width, int height) {
 
 void TfrmOptions::Aspect4x3Click() {
     if (FChanging || !AppSettings) return;
-    const Resolution size = RatioSizeFor(AppSettings->m_OutputWidth, 4, 3);
+    const reelpage::OutputFrameSize size =
+        reelpage::RatioOutputSize(AppSettings->m_OutputWidth, 4, 3);
     SetAspectSize(size.width, size.height);
 }
 
 void TfrmOptions::Aspect16x9Click() {
     if (FChanging || !AppSettings) return;
-    const Resolution size = RatioSizeFor(AppSettings->m_OutputWidth, 16, 9);
+    const reelpage::OutputFrameSize size =
+        reelpage::RatioOutputSize(AppSettings->m_OutputWidth, 16, 9);
     SetAspectSize(size.width, size.height);
 }
 
