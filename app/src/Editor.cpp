@@ -3,15 +3,11 @@
 #include "Effect.h"
 #include "Functions.h"
 #include "GraphicsButton.h"
-#include "Home.h"
 #include "ImageResource.h"
 #include "LinkLabel.h"
 #include "LowInterface.h"
-#include "Main.h"
-#include "Watermark.h"
 
 #include <QAction>
-#include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -196,14 +192,6 @@ void TfrmEdit::CreateRotateFlipBox() {
     row->addStretch(1);
 }
 
-TfrmHome* TfrmEdit::General() const {
-    return frmMain ? frmMain->frmHome : nullptr;
-}
-
-void TfrmEdit::NotifyVideoSizeChanged() {
-    if (frmMain && frmMain->frmWatermark) frmMain->frmWatermark->OnVideoSizeChanged();
-}
-
 void TfrmEdit::SetControlsEnabled(bool enabled) {
     // Return stays usable: it is the way back without a project too.
     for (QWidget* w : {static_cast<QWidget*>(gbAdjust), static_cast<QWidget*>(gbCrop),
@@ -268,29 +256,22 @@ void TfrmEdit::SetAdjustValues() {
 void TfrmEdit::UpdateCropControls() {
     const Project* p = AppProject;
     if (!p) return;
-    SyncOutputSizeToCrop();
+    const bool resized = SyncOutputSizeToCrop();
     spCropLeft->setValue(p->m_CropLeft);
     spCropTop->setValue(p->m_CropTop);
     spCropWidth->setValue(p->m_CropWidth);
     spCropHeight->setValue(p->m_CropHeight);
     lblClipAspect->SetCaption(AspectText(p->m_CropWidth, p->m_CropHeight, true));
-    if (TfrmHome* home = General()) home->CheckCroped();
-    NotifyVideoSizeChanged();
+    emit VideoSizeChanged();
+    if (resized) Low.ApplyOutputSize();
 }
 
-void TfrmEdit::SyncOutputSizeToCrop() {
+bool TfrmEdit::SyncOutputSizeToCrop() {
     Project* p = AppProject;
-    TfrmHome* home = General();
-    if (!p || !home || p->m_SizeIndex != 0) return;
-    // "Original" is one rule wherever it is chosen, so the General panel
-    // applies it for the new crop as if the user chose it there: each side
-    // rounded up to 16, a crop beyond its bound fitted with its aspect kept.
-    // Clamping each side to that panel's spins on its own would turn a 4K
-    // crop into a square of 2048.
-    if (home->cmbResolution->currentIndex() != 0)
-        home->cmbResolution->setCurrentIndex(0); // runs the choice
-    else
-        home->cmbResolutionChange();
+    // "Original" is one rule wherever it is applied: a crop beyond the bound
+    // is fitted with its aspect kept, never clamped side by side to the
+    // General panel's spins (which would turn a 4K crop into a square).
+    return p && reelpage::FollowCrop(*p);
 }
 
 void TfrmEdit::CropSpinChange(QSpinBox* spin, int32_t Project::*field, int32_t Project::*start,
@@ -390,13 +371,11 @@ void TfrmEdit::ApplyRotateFlip(int code) {
     FChanging = true;
     // The engine turns the crop box with the picture and, for a rotation,
     // swaps the picture and output sizes.
+    const int32_t width = p->m_OutputWidth, height = p->m_OutputHeight;
     Low.RotateFlip(code);
-    if (TfrmHome* home = General()) {
-        home->spWidth->setValue(p->m_OutputWidth);
-        home->spHeight->setValue(p->m_OutputHeight);
-    }
     LoadCropControls();
-    NotifyVideoSizeChanged();
+    emit VideoSizeChanged();
+    if (p->m_OutputWidth != width || p->m_OutputHeight != height) Low.ApplyOutputSize();
     FChanging = false;
 }
 
@@ -441,7 +420,7 @@ void TfrmEdit::btnEffectClick() {
 }
 
 void TfrmEdit::btnReturnClick() {
-    if (frmMain) frmMain->SetCurrentControl(0);
+    emit SwitchPanel(0);
 }
 
 } // namespace reelpage::app

@@ -8,8 +8,6 @@
 #include "LowInterface.h"
 #include "LinkLabel.h"
 #include "ListViewEx.h"
-#include "Main.h"
-#include "Watermark.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -101,18 +99,14 @@ TfrmHome::TfrmHome(QWidget* parent) : QWidget(parent) {
     btnEdit->SetCaption(QStringLiteral("Edit Video"));
     btnEdit->SetCommandLinkHint(
         QStringLiteral("Trim, Brightness,Contrast,Hue,Saturation,Rotate,Flip."));
-    connect(btnEdit, &QPushButton::clicked, this, [] {
-        if (frmMain) frmMain->SetCurrentControl(1);
-    });
+    connect(btnEdit, &QPushButton::clicked, this, [this] { emit SwitchPanel(1); });
     layout->addWidget(btnEdit);
 
     btnWater = new TCommandLinkButton(this);
     btnWater->setObjectName(QStringLiteral("btnWater"));
     btnWater->SetCaption(QStringLiteral("Business"));
     btnWater->SetCommandLinkHint(QStringLiteral("Watermark & Advertisement"));
-    connect(btnWater, &QPushButton::clicked, this, [] {
-        if (frmMain) frmMain->SetCurrentControl(2);
-    });
+    connect(btnWater, &QPushButton::clicked, this, [this] { emit SwitchPanel(2); });
     layout->addWidget(btnWater);
     layout->addStretch(1);
 
@@ -125,9 +119,7 @@ TfrmHome::TfrmHome(QWidget* parent) : QWidget(parent) {
     large.setPixelSize(15);
     btnStart->setFont(large);
     btnStart->setMinimumHeight(48);
-    connect(btnStart, &QPushButton::clicked, this, [] {
-        if (frmMain) frmMain->OnStart();
-    });
+    connect(btnStart, &QPushButton::clicked, this, &TfrmHome::StartRequested);
     layout->addWidget(btnStart);
 
     PopupMenu1 = new QMenu(this);
@@ -258,13 +250,17 @@ void TfrmHome::btnAddFileClick() {
     AddFile(file);
 }
 
+void TfrmHome::SetPreviewWindows(HWND renderParent, HWND notify) {
+    FRenderParent = renderParent;
+    FNotify = notify;
+}
+
 void TfrmHome::AddFile(const QString& fileName) {
-    TfrmMain* main = frmMain.data();
     bool success = false;
     QString status;
     MediaInfo* media = nullptr;
     {
-        TfrmLoading loading(main ? static_cast<QWidget*>(main) : window());
+        TfrmLoading loading(window());
         loading.AddFile(fileName);
         loading.exec();
         success = loading.FSuccess;
@@ -272,8 +268,7 @@ void TfrmHome::AddFile(const QString& fileName) {
         media = loading.FMediaInfo;
     }
     if (success) {
-        Project* project =
-            Low.CreateProject(media, main ? main->RenderHandle() : 0, main ? main->Handle() : 0);
+        Project* project = Low.CreateProject(media, FRenderParent, FNotify);
         if (project) {
             AppProject = project;
             AppProjectMedia = media;
@@ -287,7 +282,7 @@ void TfrmHome::AddFile(const QString& fileName) {
     } else if (!status.isEmpty()) {
         ShowMessage(window(), status, ApplicationTitle, QMessageBox::Critical);
     }
-    if (main) main->ReloadHistory();
+    emit ImportAttempted();
 }
 
 void TfrmHome::LoadProject() {
@@ -317,7 +312,7 @@ void TfrmHome::LoadProject() {
     btnEdit->setEnabled(true);
     btnWater->setEnabled(true);
     btnStart->setEnabled(true);
-    if (frmMain) frmMain->OnTaskChanged();
+    emit ProjectLoaded();
     FChanging = false;
 }
 
@@ -331,6 +326,19 @@ void TfrmHome::CheckCroped() {
     cmbResolution->setItemText(0, cropped ? QStringLiteral("Original(Trimed)")
                                           : QStringLiteral("Original"));
     cmbResolution->setCurrentIndex(p->m_SizeIndex);
+    FChanging = changing;
+}
+
+void TfrmHome::ShowOutputSize() {
+    const Project* p = AppProject;
+    if (!p) return;
+    const bool changing = FChanging;
+    FChanging = true;
+    // The spins show at most their bound; the project keeps the size itself.
+    spWidth->setValue(p->m_OutputWidth);
+    spHeight->setValue(p->m_OutputHeight);
+    lblAspect->SetCaption(
+        AspectText(p->m_OutputWidth, p->m_OutputHeight, p->m_SizeIndex == reelpage::kSizeCustom));
     FChanging = changing;
 }
 
@@ -363,12 +371,12 @@ void TfrmHome::cbxFormatClick(int index) {
 }
 
 // The output size changed: the label, the Watermark panel and the preview
-// follow.
+// follow, the preview last so that it lays out the watermark's new place.
 void TfrmHome::SizeChanged(int index) {
     Project* p = AppProject;
     lblAspect->SetCaption(
         AspectText(p->m_OutputWidth, p->m_OutputHeight, index == reelpage::kSizeCustom));
-    if (frmMain && frmMain->frmWatermark) frmMain->frmWatermark->OnVideoSizeChanged();
+    emit OutputSizeChanged();
     Low.ApplyOutputSize();
 }
 

@@ -311,6 +311,7 @@ void TfrmMain::FormCreate() {
         panel->hide();
         panels->addWidget(panel);
     }
+    ConnectPanels();
     setWindowTitle(ApplicationTitle);
     btnPlay->SetImage(&Images.Play);
     btnPoster->SetImage(&Images.Poster);
@@ -319,6 +320,27 @@ void TfrmMain::FormCreate() {
     btnClipReset->SetImage(&Images.Reset);
     SetCurrentControl(0);
     WebBrowser1->setUrl(HelpPageAddress());
+}
+
+// The panels know nothing of each other or of this window: what one of them
+// changes reaches the others through the connections made here, once.
+void TfrmMain::ConnectPanels() {
+    frmHome->SetPreviewWindows(RenderHandle(), Handle());
+    connect(frmHome, &TfrmHome::SwitchPanel, this, &TfrmMain::SetCurrentControl);
+    connect(frmEdit, &TfrmEdit::SwitchPanel, this, &TfrmMain::SetCurrentControl);
+    connect(frmWatermark, &TfrmWatermark::SwitchPanel, this, &TfrmMain::SetCurrentControl);
+    connect(frmHome, &TfrmHome::StartRequested, this, &TfrmMain::OnStart);
+    connect(frmHome, &TfrmHome::ProjectLoaded, this, &TfrmMain::OnTaskChanged);
+    connect(frmHome, &TfrmHome::ImportAttempted, this, &TfrmMain::ReloadHistory);
+    // A new output size moves and fits the watermark and the advertisement.
+    connect(frmHome, &TfrmHome::OutputSizeChanged, frmWatermark,
+            &TfrmWatermark::OnVideoSizeChanged);
+    // A crop (typed, dragged in the preview, by ratio) or a rotation: the
+    // General panel names its "Original" entry and shows the output size,
+    // which the Edit panel has already made follow the crop.
+    connect(frmEdit, &TfrmEdit::VideoSizeChanged, frmHome, &TfrmHome::CheckCroped);
+    connect(frmEdit, &TfrmEdit::VideoSizeChanged, frmHome, &TfrmHome::ShowOutputSize);
+    connect(frmEdit, &TfrmEdit::VideoSizeChanged, frmWatermark, &TfrmWatermark::OnVideoSizeChanged);
 }
 
 QUrl TfrmMain::HelpPageAddress() {

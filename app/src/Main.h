@@ -119,6 +119,7 @@ protected:
 
 private:
     void FormCreate();
+    void ConnectPanels();
     void FormShow();
     QWidget* CreatePlayerBar(QWidget* parent);
     void palPlayerResize();

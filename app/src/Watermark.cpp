@@ -5,7 +5,6 @@
 #include "GraphicsGroupRadio.h"
 #include "ImageResource.h"
 #include "LowInterface.h"
-#include "Main.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -93,9 +92,7 @@ TfrmWatermark::TfrmWatermark(QWidget* parent) : QWidget(parent) {
     btnReturn->setText(QStringLiteral("    Return"));
     btnReturn->SetImage(&Images.Return);
     btnReturn->setMinimumHeight(32);
-    connect(btnReturn, &QPushButton::clicked, this, [] {
-        if (frmMain) frmMain->SetCurrentControl(0);
-    });
+    connect(btnReturn, &QPushButton::clicked, this, [this] { emit SwitchPanel(0); });
     layout->addWidget(btnReturn, 0, Qt::AlignRight);
     EnableWatermarkControls(false);
     EnableAdControls(false);
