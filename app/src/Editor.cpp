@@ -225,11 +225,10 @@ void TfrmEdit::FormShow() {
     // nothing to show and no preview to switch.
     SetControlsEnabled(AppProject != nullptr);
     if (!AppProject) return;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     LoadCropControls();
     LoadAdjustControls();
     Low.EnterCropMode();
-    FChanging = false;
 }
 
 void TfrmEdit::FormHide() {
@@ -241,16 +240,14 @@ void TfrmEdit::FormHide() {
 // handlers runs further up: they leave FChanging as they found it.
 void TfrmEdit::OnCropChanged() {
     if (!AppProject) return;
-    const bool changing = std::exchange(FChanging, true);
+    ChangingGuard guard(FChanging);
     UpdateCropControls();
-    FChanging = changing;
 }
 
 void TfrmEdit::SetAdjustValues() {
     if (!AppProject) return;
-    const bool changing = std::exchange(FChanging, true);
+    ChangingGuard guard(FChanging);
     LoadAdjustControls();
-    FChanging = changing;
 }
 
 void TfrmEdit::UpdateCropControls() {
@@ -278,13 +275,12 @@ void TfrmEdit::CropSpinChange(QSpinBox* spin, int32_t Project::*field, int32_t P
                               int32_t Project::*length, int32_t Project::*limit) {
     Project* p = AppProject;
     if (FChanging || !p) return;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     p->*field = spin->value();
     // A changed edge shortens the box; it never moves it.
     if (p->*start + p->*length > p->*limit) p->*length = p->*limit - p->*start;
     Low.ApplyCrop();
     UpdateCropControls();
-    FChanging = false;
 }
 
 void TfrmEdit::spCropLeftChange() {
@@ -335,7 +331,7 @@ void TfrmEdit::ApplyCropAspect(int a, int b) {
     if (FChanging || !p || a <= 0 || b <= 0) return;
     // Fewer pixels than one ratio unit would leave a box of no size at all.
     if (p->m_VideoWidth < a || p->m_VideoHeight < b) return;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     // The width rounded up to whole ratio units, then as many units fewer as
     // it takes for both sides to fit the picture.
     int n = (p->m_CropWidth + a - 1) / a;
@@ -349,26 +345,24 @@ void TfrmEdit::ApplyCropAspect(int a, int b) {
         p->m_CropTop = p->m_VideoHeight - p->m_CropHeight;
     Low.ApplyCrop();
     UpdateCropControls();
-    FChanging = false;
 }
 
 void TfrmEdit::btnCropResetClick() {
     Project* p = AppProject;
     if (FChanging || !p) return;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     p->m_CropLeft = 0;
     p->m_CropTop = 0;
     p->m_CropWidth = p->m_VideoWidth;
     p->m_CropHeight = p->m_VideoHeight;
     Low.ApplyCrop();
     UpdateCropControls();
-    FChanging = false;
 }
 
 void TfrmEdit::ApplyRotateFlip(int code) {
     Project* p = AppProject;
     if (FChanging || !p) return;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     // The engine turns the crop box with the picture and, for a rotation,
     // swaps the picture and output sizes.
     const int32_t width = p->m_OutputWidth, height = p->m_OutputHeight;
@@ -376,7 +370,6 @@ void TfrmEdit::ApplyRotateFlip(int code) {
     LoadCropControls();
     emit VideoSizeChanged();
     if (p->m_OutputWidth != width || p->m_OutputHeight != height) Low.ApplyOutputSize();
-    FChanging = false;
 }
 
 void TfrmEdit::StoreAdjustValues() {
@@ -392,13 +385,12 @@ void TfrmEdit::StoreAdjustValues() {
 void TfrmEdit::ResetAdjust(TGraphicsButton* button, QSlider* bar, int32_t Project::*field) {
     Project* p = AppProject;
     if (FChanging || !p) return;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     button->setEnabled(false);
     // Moved under FChanging: the one redraw below is all the preview needs.
     bar->setValue(0);
     p->*field = 0;
     Low.NotifyPreview(7);
-    FChanging = false;
 }
 
 void TfrmEdit::btnResetBrightnessClick() {

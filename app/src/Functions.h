@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <utility>
 
 #include "Defines.h"
 
@@ -39,6 +40,22 @@ extern MediaInfo* AppProjectMedia;
 
 // One of the texts of AppProductInfo (empty when it is missing).
 QString ProductString(ProductText which);
+
+// Holds a view's FChanging set while it lives and then puts back what it
+// found, however the handler leaves: the values a view writes into its own
+// controls meanwhile never echo back into the records or the engine.
+class ChangingGuard {
+public:
+    explicit ChangingGuard(bool& changing)
+        : FFlag(changing), FWasSet(std::exchange(changing, true)) {}
+    ~ChangingGuard() { FFlag = FWasSet; }
+    ChangingGuard(const ChangingGuard&) = delete;
+    ChangingGuard& operator=(const ChangingGuard&) = delete;
+
+private:
+    bool& FFlag;
+    bool FWasSet;
+};
 
 // Fixed-size UTF-16 fields of the records as text, up to the first NUL.
 QString FieldText(const WCHAR* field, int capacity);

@@ -288,7 +288,7 @@ void TfrmHome::AddFile(const QString& fileName) {
 void TfrmHome::LoadProject() {
     Project* p = AppProject;
     if (!p) return;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     edTitle->setEnabled(true);
     edTitle->setText(AppProjectMedia ? FieldText(AppProjectMedia->m_szName) : QString());
     for (int i = 0; i < 3; ++i) {
@@ -313,7 +313,6 @@ void TfrmHome::LoadProject() {
     btnWater->setEnabled(true);
     btnStart->setEnabled(true);
     emit ProjectLoaded();
-    FChanging = false;
 }
 
 void TfrmHome::CheckCroped() {
@@ -321,25 +320,21 @@ void TfrmHome::CheckCroped() {
     if (!p) return;
     const bool cropped = p->m_CropLeft != 0 || p->m_CropTop != 0 ||
                          p->m_CropWidth != p->m_VideoWidth || p->m_CropHeight != p->m_VideoHeight;
-    const bool changing = FChanging;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     cmbResolution->setItemText(0, cropped ? QStringLiteral("Original(Trimed)")
                                           : QStringLiteral("Original"));
     cmbResolution->setCurrentIndex(p->m_SizeIndex);
-    FChanging = changing;
 }
 
 void TfrmHome::ShowOutputSize() {
     const Project* p = AppProject;
     if (!p) return;
-    const bool changing = FChanging;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     // The spins show at most their bound; the project keeps the size itself.
     spWidth->setValue(p->m_OutputWidth);
     spHeight->setValue(p->m_OutputHeight);
     lblAspect->SetCaption(
         AspectText(p->m_OutputWidth, p->m_OutputHeight, p->m_SizeIndex == reelpage::kSizeCustom));
-    FChanging = changing;
 }
 
 QCheckBox* TfrmHome::FormatBox(int index) const {
@@ -355,7 +350,7 @@ void TfrmHome::ShowSupport() {
 void TfrmHome::cbxFormatClick(int index) {
     Project* p = AppProject;
     if (FChanging || !p) return;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     p->m_Formats[index] = FormatBox(index)->isChecked() ? -1 : 0;
     // Unchecking the last chosen format chooses the other two: a job always
     // has at least one output.
@@ -367,7 +362,6 @@ void TfrmHome::cbxFormatClick(int index) {
         }
     }
     ShowSupport();
-    FChanging = false;
 }
 
 // The output size changed: the label, the Watermark panel and the preview
@@ -385,14 +379,13 @@ void TfrmHome::cmbResolutionChange() {
     if (FChanging || !p) return;
     const int index = cmbResolution->currentIndex();
     if (index < 0) return;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     reelpage::ChooseOutputSize(*p, index);
     spWidth->setValue(p->m_OutputWidth);
     spHeight->setValue(p->m_OutputHeight);
     spWidth->setEnabled(index >= reelpage::kSizeCustom);
     spHeight->setEnabled(index >= reelpage::kSizeCustom);
     SizeChanged(index);
-    FChanging = false;
 }
 
 void TfrmHome::spWidthChange() {
@@ -407,10 +400,9 @@ void TfrmHome::spHeightChange() {
 void TfrmHome::SideChange(QSpinBox* spin, int32_t Project::*side) {
     Project* p = AppProject;
     if (FChanging || !p) return;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     p->*side = spin->value();
     SizeChanged(p->m_SizeIndex);
-    FChanging = false;
 }
 
 void TfrmHome::PrepareAspectMenu() {
@@ -428,13 +420,12 @@ void TfrmHome::lblAspectLinkClick() {
 void TfrmHome::SetAspectSize(int width, int height) {
     Project* p = AppProject;
     if (!p) return;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     p->m_OutputWidth = width;
     p->m_OutputHeight = height;
     spWidth->setValue(width);
     spHeight->setValue(height);
     SizeChanged(p->m_SizeIndex);
-    FChanging = false;
 }
 
 void TfrmHome::Aspect4x3Click() {
@@ -492,13 +483,12 @@ void TfrmHome::edTitleChange(const QString& text) {
 }
 
 void TfrmHome::ChangeTitle(const QString& title) {
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     edTitle->setText(title);
     if (StoreTitle(title)) {
         FTitleMedia = AppProjectMedia;
         SaveTitle();
     }
-    FChanging = false;
 }
 
 } // namespace reelpage::app

@@ -130,15 +130,16 @@ TfrmPublish::TfrmPublish(QWidget* parent) : QWidget(parent, Qt::Window) {
             [this] { GenerationFinished(); });
 
     // The list is filled before any handler may act on it.
-    FChanging = true;
-    const int count = Low.GetTemplateCount();
-    for (int i = 0; i < count; ++i) {
-        const TemplateEntry* entry = Low.GetTemplate(i);
-        // An entry the engine cannot give keeps its place, so that list
-        // positions stay catalogue indices.
-        cmbTemplates->addItem(entry ? FieldText(entry->szName) : QString());
+    {
+        ChangingGuard guard(FChanging);
+        const int count = Low.GetTemplateCount();
+        for (int i = 0; i < count; ++i) {
+            const TemplateEntry* entry = Low.GetTemplate(i);
+            // An entry the engine cannot give keeps its place, so that list
+            // positions stay catalogue indices.
+            cmbTemplates->addItem(entry ? FieldText(entry->szName) : QString());
+        }
     }
-    FChanging = false;
     FZoomValue = 100;
     TakeProject();
 
@@ -349,15 +350,12 @@ QWidget* TfrmPublish::CreatePreviewPanel() {
 
 void TfrmPublish::InitForm() {
     if (FChanging) return;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     const QString folder = OutputFolder();
     lblOutputFolder->SetCaption(QStringLiteral("Output Folder(Click link to open folder):\r\n<a>") +
                                 folder + QStringLiteral("</a>\r\n"));
     TakeProject();
-    if (!FSource) {
-        FChanging = false;
-        return;
-    }
+    if (!FSource) return;
     const Project& p = FProject;
     cmbTemplates->setCurrentIndex(p.m_Templete);
     cbxAutoplay->setChecked(p.m_Autoplay != 0);
@@ -371,7 +369,6 @@ void TfrmPublish::InitForm() {
     seHeightAd->setValue(p.m_AdHeight);
     btnDeleteAd->setEnabled(!adFile.isEmpty());
     UpdateAdControls(!adFile.isEmpty(), TemplateHasAd(p.m_Templete));
-    FChanging = false;
     RefreshPreview(true);
 }
 
@@ -454,10 +451,9 @@ void TfrmPublish::cmbTemplatesChange() {
     if (FChanging || !FSource) return;
     const int index = cmbTemplates->currentIndex();
     if (index < 0) return;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     FProject.m_Templete = index;
     UpdateAdControls(FProject.m_AdFile[0] != 0, TemplateHasAd(index));
-    FChanging = false;
     RefreshPreview(true);
 }
 
@@ -495,13 +491,11 @@ void TfrmPublish::btnAddAdClick() {
     p.m_AdImageHeight = h;
 
     const QSize shown = FitIntoOutput(w, h, p.m_OutputWidth, p.m_OutputHeight);
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     seWidthAd->setValue(shown.width());
     seHeightAd->setValue(shown.height());
     p.m_AdWidth = shown.width();
     p.m_AdHeight = shown.height();
-    FChanging = false;
-
     UpdateAdControls(true, true);
     RefreshPreview(true);
 }
@@ -531,14 +525,13 @@ void TfrmPublish::AdSideChange(int value, int32_t Project::*side, int32_t Projec
                                QSpinBox* otherEdit) {
     if (FChanging || !FSource) return;
     Project& p = FProject;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     p.*side = value;
     // A picture side of 0 (no picture read yet) gives no ratio to keep.
     if (cbxKeepScaleAd->isChecked() && p.*imageSide != 0) {
         p.*other = ScaleSide(p.*side, p.*imageOther, p.*imageSide);
         otherEdit->setValue(p.*other);
     }
-    FChanging = false;
     RefreshPreview(true);
 }
 
@@ -565,12 +558,11 @@ void TfrmPublish::btnOpenClick() {
 }
 
 void TfrmPublish::SetZoom(int percent) {
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     FZoomValue = percent;
     btnZoom->setText(QString::asprintf("   %d%%", percent));
     tbZoom->setValue(percent);
     WebBrowser1->setZoomFactor(percent / 100.0);
-    FChanging = false;
 }
 
 void TfrmPublish::btnZoomClick() {
