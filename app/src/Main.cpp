@@ -595,12 +595,20 @@ void TfrmMain::TrackBar1MouseDragEnd() {
 void TfrmMain::OnStart() {
     hide();
     auto* tasklist = new TfrmTasklist(nullptr);
+    tasklist->move(frameGeometry().center() - tasklist->rect().center());
+    // Queued: the next window opens once the encoding window has gone.
+    connect(
+        tasklist, &TfrmTasklist::Finished, this,
+        [this](bool success) { success ? OnPublic() : OnReplay(); }, Qt::QueuedConnection);
     tasklist->show();
     tasklist->InitForm();
 }
 
 void TfrmMain::OnPublic() {
     auto* publish = new TfrmPublish(nullptr);
+    // Publishing takes the place of this window, maximised if it was.
+    publish->setWindowState(windowState());
+    connect(publish, &TfrmPublish::Finished, this, &TfrmMain::OnReplay, Qt::QueuedConnection);
     publish->show();
     publish->InitForm();
 }

@@ -6,10 +6,9 @@
 #include "GraphicsButton.h"
 #include "ImageResource.h"
 #include "LowInterface.h"
-#include "Main.h"
-#include "WindowHandle.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QEvent>
 #include <QFutureWatcher>
@@ -146,21 +145,38 @@ TfrmPublish::TfrmPublish(QWidget* parent) : QWidget(parent, Qt::Window) {
     resize(kClientWidth, kClientHeight);
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
-    // Publishing takes the place of the main window, maximised if it was.
-    if (frmMain) setWindowState(frmMain->windowState());
 }
 
 TfrmPublish::~TfrmPublish() {
-    // The engine's encoding job, which the page is written from, is freed
-    // once the main window hears of this close.
+    // Closed, the window has no page in flight. Deleted without being closed
+    // (never in the program), a page being written must not outlive the
+    // project and the job it is written from.
+    FGeneration->waitForFinished();
+}
+
+void TfrmPublish::closeEvent(QCloseEvent* event) {
+    if (FFinished) {
+        event->accept();
+        return;
+    }
+    // A link typed and not yet left counts as a change.
+    edAdLinkExit();
     const bool due = FRefreshTimer->isActive() || FPending;
     FRefreshTimer->stop();
-    FGeneration->waitForFinished();
+    if (due || FGeneration->isRunning()) {
+        // The engine's job, which the page is written from, is freed once
+        // publishing is over: the window waits, hidden, for the last page
+        // to be on disk and closes again then.
+        event->ignore();
+        FClosing = true;
+        hide();
+        if (due) StartGeneration();
+        return;
+    }
     CommitOptions();
-    // The last change would otherwise be missing from the published page:
-    // it is written now, while the job still exists.
-    if (due) PagePath(true);
-    if (frmMain) PostAppMessage(frmMain->Handle(), kMsgReplay, 0, 0);
+    event->accept();
+    FFinished = true;
+    emit Finished();
 }
 
 QWidget* TfrmPublish::CreateOptionsPanel() {
@@ -424,6 +440,10 @@ void TfrmPublish::GenerationFinished() {
     if (FPending) {
         // The page on disk predates the latest change: not worth showing.
         StartGeneration();
+        return;
+    }
+    if (FClosing) {
+        close();
         return;
     }
     const QString path = FGeneration->result();

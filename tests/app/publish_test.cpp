@@ -154,6 +154,15 @@ protected:
         EXPECT_TRUE(apptest::WaitFor([&] { return !dialog->Generating(); }, 10000));
         return g_publishCalls;
     }
+    // Lets the window's closing and its deferred deletion run.
+    bool Gone() {
+        return apptest::WaitFor(
+            [&] {
+                QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+                return dialog.isNull();
+            },
+            10000);
+    }
     // Adds the picture through the dialog's button, as a user would.
     void AddPicture(const QString& path) {
         apptest::OpenFileRecorder files({path});
@@ -553,7 +562,13 @@ TEST_F(PublishDialog, FinishReturnsToTheMainWindow) {
     TfrmMain main;
     main.setWindowState(Qt::WindowMaximized);
     main.hide();
-    Open();
+    // As encoding ends: the main window opens the publish window.
+    main.OnPublic();
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == QLatin1String("frmPublish") && w->isVisible())
+            dialog = qobject_cast<TfrmPublish*>(w);
+    ASSERT_FALSE(dialog.isNull());
+    Written();
     EXPECT_TRUE(dialog->windowState() & Qt::WindowMaximized) << "as the main window was";
     apptest::WaitFor([] { return false; }, 200); // time for a message sent too early
     EXPECT_FALSE(main.isVisible());
@@ -667,8 +682,10 @@ struct OptionsRead {
     reelpage::LongBool loop[2];
 };
 std::vector<OptionsRead> g_slowPages; // written by the worker only
+std::atomic<bool> g_slowOnInterfaceThread{false};
 int32_t SlowPublishPage(reelpage::BOOL generate, WCHAR* out) {
     if (generate && AppProject) {
+        if (QThread::currentThread() == qApp->thread()) g_slowOnInterfaceThread = true;
         OptionsRead read{{AppProject->m_Autoplay, 0}, {AppProject->m_Loop, 0}};
         g_slowPageStarted.release();
         g_slowPageGo.tryAcquire(1, 10000);
@@ -711,13 +728,59 @@ TEST_F(PublishDialog, ChangesWhileAPageIsWrittenLeaveItsProjectAlone) {
     ASSERT_TRUE(apptest::WaitFor([] { return g_slowPageStarted.tryAcquire(); }, 10000));
     dialog->cbxLoop->click();
     g_slowPageGo.release(2);
-    delete dialog.data();
+    dialog->close();
+    ASSERT_TRUE(Gone());
     EXPECT_EQ(project.m_Controls, 0);
     EXPECT_EQ(project.m_Loop, 0);
     ASSERT_EQ(g_slowPages.size(), 2u);
     EXPECT_EQ(g_slowPages[0].loop[1], -1);
     EXPECT_EQ(g_slowPages[1].loop[0], 0);
     Low.PublishPage.Set(&FakePublishPage);
+}
+
+TEST_F(PublishDialog, ClosingWritesTheLastChangeOnTheWorkerThenReturns) {
+    apptest::StandInMainWindowEngine();
+    ASSERT_EQ(apptest::StartEngineOnce(), 0);
+    Low.GetTemplateCount.Set(&FakeTemplateCount);
+    Low.GetTemplate.Set(&FakeTemplate);
+    Low.GetOutputFolder.Set(&FakeOutputFolder);
+    Low.PublishPage.Set(&FakePublishPage);
+    Low.FreeEncoding.Set(&FakeFreeEncoding);
+    TfrmMain main;
+    main.hide();
+    main.OnPublic();
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == QLatin1String("frmPublish") && w->isVisible())
+            dialog = qobject_cast<TfrmPublish*>(w);
+    ASSERT_FALSE(dialog.isNull());
+    Written();
+    g_slowPageStarted.tryAcquire(g_slowPageStarted.available());
+    g_slowPageGo.tryAcquire(g_slowPageGo.available());
+    g_slowPages.clear();
+    g_slowOnInterfaceThread = false;
+    g_freeEncoding = 0;
+    Low.PublishPage.Set(&SlowPublishPage);
+
+    // A change, and Finish before its page is written.
+    dialog->cbxLoop->click();
+    dialog->btnFinish->click();
+    EXPECT_FALSE(dialog->isVisible());
+    ASSERT_TRUE(apptest::WaitFor([] { return g_slowPageStarted.tryAcquire(); }, 10000));
+    apptest::WaitFor([] { return false; }, 200);
+    EXPECT_FALSE(dialog.isNull()) << "the window waits for its last page";
+    EXPECT_FALSE(main.isVisible());
+    EXPECT_EQ(g_freeEncoding, 0) << "the job outlives the page written from it";
+
+    g_slowPageGo.release();
+    ASSERT_TRUE(Gone());
+    ASSERT_TRUE(apptest::WaitFor([&] { return main.isVisible(); }, 5000));
+    EXPECT_EQ(g_freeEncoding, 1);
+    ASSERT_EQ(g_slowPages.size(), 1u);
+    EXPECT_EQ(g_slowPages[0].loop[0], -1) << "the last change is in the page";
+    EXPECT_FALSE(g_slowOnInterfaceThread);
+    EXPECT_EQ(project.m_Loop, -1);
+    Low.PublishPage.Set(&FakePublishPage);
+    AppSettings = nullptr;
 }
 
 #include "publish_test.moc"
