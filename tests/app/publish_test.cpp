@@ -155,13 +155,27 @@ protected:
         return g_publishCalls;
     }
     // Lets the window's closing and its deferred deletion run.
-    bool Gone() {
-        return apptest::WaitFor(
-            [&] {
-                QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-                return dialog.isNull();
-            },
-            10000);
+    bool Gone() { return apptest::WaitUntilDeleted(dialog, 10000); }
+    // A main window with its engine stand-ins, opening the publish window as
+    // it does when an encoding succeeded.
+    void OpenFromMainWindow(TfrmMain& main) {
+        Low.FreeEncoding.Set(&FakeFreeEncoding);
+        g_freeEncoding = 0;
+        main.OnPublic();
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->objectName() == QLatin1String("frmPublish") && w->isVisible())
+                dialog = qobject_cast<TfrmPublish*>(w);
+        ASSERT_FALSE(dialog.isNull());
+        Written();
+    }
+    // The stand-ins a main window needs, then this window's own again.
+    void StandInMainWindowEngine() {
+        apptest::StandInMainWindowEngine();
+        ASSERT_EQ(apptest::StartEngineOnce(), 0);
+        Low.GetTemplateCount.Set(&FakeTemplateCount);
+        Low.GetTemplate.Set(&FakeTemplate);
+        Low.GetOutputFolder.Set(&FakeOutputFolder);
+        Low.PublishPage.Set(&FakePublishPage);
     }
     // Adds the picture through the dialog's button, as a user would.
     void AddPicture(const QString& path) {
@@ -551,24 +565,11 @@ TEST_F(PublishDialog, OpensTheFolderAndThePageWithoutWritingIt) {
 }
 
 TEST_F(PublishDialog, FinishReturnsToTheMainWindow) {
-    apptest::StandInMainWindowEngine();
-    ASSERT_EQ(apptest::StartEngineOnce(), 0);
-    Low.GetTemplateCount.Set(&FakeTemplateCount);
-    Low.GetTemplate.Set(&FakeTemplate);
-    Low.GetOutputFolder.Set(&FakeOutputFolder);
-    Low.PublishPage.Set(&FakePublishPage);
-    Low.FreeEncoding.Set(&FakeFreeEncoding);
-
+    ASSERT_NO_FATAL_FAILURE(StandInMainWindowEngine());
     TfrmMain main;
     main.setWindowState(Qt::WindowMaximized);
     main.hide();
-    // As encoding ends: the main window opens the publish window.
-    main.OnPublic();
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->objectName() == QLatin1String("frmPublish") && w->isVisible())
-            dialog = qobject_cast<TfrmPublish*>(w);
-    ASSERT_FALSE(dialog.isNull());
-    Written();
+    ASSERT_NO_FATAL_FAILURE(OpenFromMainWindow(main));
     EXPECT_TRUE(dialog->windowState() & Qt::WindowMaximized) << "as the main window was";
     apptest::WaitFor([] { return false; }, 200); // time for a message sent too early
     EXPECT_FALSE(main.isVisible());
@@ -739,21 +740,10 @@ TEST_F(PublishDialog, ChangesWhileAPageIsWrittenLeaveItsProjectAlone) {
 }
 
 TEST_F(PublishDialog, ClosingWritesTheLastChangeOnTheWorkerThenReturns) {
-    apptest::StandInMainWindowEngine();
-    ASSERT_EQ(apptest::StartEngineOnce(), 0);
-    Low.GetTemplateCount.Set(&FakeTemplateCount);
-    Low.GetTemplate.Set(&FakeTemplate);
-    Low.GetOutputFolder.Set(&FakeOutputFolder);
-    Low.PublishPage.Set(&FakePublishPage);
-    Low.FreeEncoding.Set(&FakeFreeEncoding);
+    ASSERT_NO_FATAL_FAILURE(StandInMainWindowEngine());
     TfrmMain main;
     main.hide();
-    main.OnPublic();
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->objectName() == QLatin1String("frmPublish") && w->isVisible())
-            dialog = qobject_cast<TfrmPublish*>(w);
-    ASSERT_FALSE(dialog.isNull());
-    Written();
+    ASSERT_NO_FATAL_FAILURE(OpenFromMainWindow(main));
     g_slowPageStarted.tryAcquire(g_slowPageStarted.available());
     g_slowPageGo.tryAcquire(g_slowPageGo.available());
     g_slowPages.clear();

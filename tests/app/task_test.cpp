@@ -95,14 +95,7 @@ protected:
         ASSERT_TRUE(PostAppMessage(tasklist->Handle(), msg, wParam, 0));
     }
     // Lets posted messages and the window's deferred deletion run.
-    bool Gone() {
-        return apptest::WaitFor(
-            [&] {
-                QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-                return tasklist.isNull();
-            },
-            5000);
-    }
+    bool Gone() { return apptest::WaitUntilDeleted(tasklist, 5000); }
     void Settle() {
         apptest::WaitFor([] { return false; }, 100);
     }
