@@ -42,9 +42,11 @@ public:
     void OnTaskChanged();
     // Start pressed: the encoding window stands in for the main window.
     void OnStart();
-    // Encoding succeeded (message 0x415): the publish window.
+    // Encoding succeeded (the encoding window's Finished, or message 0x415):
+    // the publish window.
     void OnPublic();
-    // Back to editing after encoding or publishing (message 0x416).
+    // Back to editing after encoding or publishing (their windows' Finished,
+    // or message 0x416).
     void OnReplay();
     // Refreshes the clip labels, the selection and the clip buttons.
     void UpdateClipRange();
