@@ -5,12 +5,11 @@
 #include <cstring>
 #include <getopt.h>
 
+#include "reelpage/output_size.h"
+
 namespace reelpage::cli {
 
 namespace {
-
-constexpr Pair kPresets[10] = {{0, 0},     {320, 240}, {400, 240},  {640, 360},   {640, 480},
-                               {720, 560}, {854, 480}, {1280, 720}, {1920, 1080}, {0, 0}};
 
 bool ParseInt(const std::string& s, int lo, int hi, int* out) {
     if (s.empty()) return false;
@@ -159,7 +158,7 @@ const OptionSpec kOptionTable[] = {
              } else if (a.value == "source") {
                  o.sizeIndex.reset();
                  o.sourceSize = true;
-             } else if (ParsePair(a.value, 'x', 16, 4096, &pair)) {
+             } else if (ParsePair(a.value, 'x', kCustomSideMin, kOutputSideMax, &pair)) {
                  o.sizeIndex = PresetIndexOf(pair.a, pair.b);
                  o.size = pair;
              } else {
@@ -171,9 +170,10 @@ const OptionSpec kOptionTable[] = {
      .choices =
          [] {
              std::vector<std::string> sizes = {"original", "source"};
-             for (int i = 1; i <= 8; ++i)
-                 sizes.push_back(std::to_string(kPresets[i].a) + "x" +
-                                 std::to_string(kPresets[i].b));
+             for (int i = 0; i < kSizeChoiceCount; ++i)
+                 if (IsPresetSize(i))
+                     sizes.push_back(std::to_string(kOutputSizePresets[i].width) + "x" +
+                                     std::to_string(kOutputSizePresets[i].height));
              return sizes;
          }},
     {.name = "resize",
@@ -498,13 +498,11 @@ bool ParseTime(const std::string& text, int64_t* microseconds) {
 }
 
 int PresetIndexOf(int width, int height) {
-    for (int i = 1; i <= 8; ++i)
-        if (kPresets[i].a == width && kPresets[i].b == height) return i;
-    return 9;
-}
-
-Pair PresetSize(int index) {
-    return index >= 0 && index < 10 ? kPresets[index] : Pair{};
+    for (int i = 0; i < kSizeChoiceCount; ++i)
+        if (IsPresetSize(i) && kOutputSizePresets[i].width == width &&
+            kOutputSizePresets[i].height == height)
+            return i;
+    return kSizeCustom;
 }
 
 bool ParseCommandLine(int argc, char** argv, CliOptions* out, std::string* error) {

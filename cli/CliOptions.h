@@ -146,6 +146,5 @@ bool ParseTime(const std::string& text, int64_t* microseconds);
 
 // The preset index of a size of the program's list, 9 for any other size.
 int PresetIndexOf(int width, int height);
-Pair PresetSize(int index); // 0 x 0 for 0 and 9
 
 } // namespace reelpage::cli

@@ -24,6 +24,7 @@
 #include "reelpage/encoding.h"
 #include "reelpage/exports.h"
 #include "reelpage/messages.h"
+#include "reelpage/output_size.h"
 
 namespace reelpage::cli {
 
@@ -227,11 +228,8 @@ bool SetUpProject(Engine& e, const CliOptions& o, MediaInfo* media, Project** ou
         for (int i = 0; i < 3; ++i)
             s->m_DefaultFormats[i] = (*o.formats)[i] ? -1 : 0;
     if (o.sizeIndex) {
-        s->m_SizeIndex = *o.sizeIndex;
-        const Pair preset = PresetSize(*o.sizeIndex);
-        if (*o.sizeIndex >= 1 && *o.sizeIndex <= 8)
-            s->m_OutputWidth = preset.a, s->m_OutputHeight = preset.b;
-        if (*o.sizeIndex == 9) s->m_OutputWidth = o.size.a, s->m_OutputHeight = o.size.b;
+        ChooseDefaultSize(*s, *o.sizeIndex);
+        if (*o.sizeIndex == kSizeCustom) s->m_OutputWidth = o.size.a, s->m_OutputHeight = o.size.b;
     }
     if (o.resize) s->m_ResizeMethod = *o.resize;
     if (o.autoplay) s->m_Autoplay = *o.autoplay ? -1 : 0;
@@ -263,11 +261,7 @@ bool SetUpProject(Engine& e, const CliOptions& o, MediaInfo* media, Project** ou
         p->m_CropWidth = c[2];
         p->m_CropHeight = c[3];
         // "Original" follows the crop, as the program's edit panel makes it.
-        if (p->m_SizeIndex == 0 && !o.sourceSize) {
-            const OutputFrameSize original = OriginalOutputSize(c[2], c[3]);
-            p->m_OutputWidth = original.width;
-            p->m_OutputHeight = original.height;
-        }
+        if (!o.sourceSize) FollowCrop(*p);
     }
     if (o.sourceSize) {
         const OutputFrameSize source = BoundedOutputSize(p->m_CropWidth, p->m_CropHeight);

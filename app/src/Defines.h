@@ -11,6 +11,7 @@
 #include "reelpage/blocks.h"
 #include "reelpage/messages.h"
 #include "reelpage/protocol.h"
+#include "reelpage/output_size.h"
 #include "reelpage/records.h"
 #include "reelpage/types.h"
 

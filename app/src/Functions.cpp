@@ -97,24 +97,16 @@ int RoundUp16(int n) {
     return (n + 15) & ~15;
 }
 
-Resolution RatioSizeFor(int width, int a, int b) {
-    const int unit = 16 * a;
-    const int q = (width + unit - 1) / unit;
-    return {q * unit, q * 16 * b};
-}
-
-const Resolution ResolutionPresets[kResolutionCount] = {
-    {0, 0},     {320, 240}, {400, 240},  {640, 360},   {640, 480},
-    {720, 560}, {854, 480}, {1280, 720}, {1920, 1080}, {0, 0},
-};
-
 void FillResolutionList(QComboBox* list) {
+    // Row i is size choice i.
     list->clear();
-    list->addItem(QStringLiteral("Original"));
-    for (int i = 1; i <= 8; ++i)
-        list->addItem(
-            QString::asprintf("%d x %d", ResolutionPresets[i].width, ResolutionPresets[i].height));
-    list->addItem(QStringLiteral("Custom ..."));
+    for (int i = 0; i < reelpage::kSizeChoiceCount; ++i) {
+        const reelpage::OutputFrameSize& size = ResolutionPresets[i];
+        list->addItem(i == reelpage::kSizeOriginal ? QStringLiteral("Original")
+                      : i == reelpage::kSizeCustom
+                          ? QStringLiteral("Custom ...")
+                          : QString::asprintf("%d x %d", size.width, size.height));
+    }
 }
 
 QImage LoadCheckedPicture(const QString& path) {

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <utility>
 
 #include "Defines.h"
 
@@ -40,6 +41,22 @@ extern MediaInfo* AppProjectMedia;
 // One of the texts of AppProductInfo (empty when it is missing).
 QString ProductString(ProductText which);
 
+// Holds a view's FChanging set while it lives and then puts back what it
+// found, however the handler leaves: the values a view writes into its own
+// controls meanwhile never echo back into the records or the engine.
+class ChangingGuard {
+public:
+    explicit ChangingGuard(bool& changing)
+        : FFlag(changing), FWasSet(std::exchange(changing, true)) {}
+    ~ChangingGuard() { FFlag = FWasSet; }
+    ChangingGuard(const ChangingGuard&) = delete;
+    ChangingGuard& operator=(const ChangingGuard&) = delete;
+
+private:
+    bool& FFlag;
+    bool FWasSet;
+};
+
 // Fixed-size UTF-16 fields of the records as text, up to the first NUL.
 QString FieldText(const WCHAR* field, int capacity);
 template <size_t N> QString FieldText(const WCHAR (&field)[N]) {
@@ -66,17 +83,10 @@ QString AspectText(int width, int height, bool asLink);
 void PrepareAspectItems(QAction* item4x3, QAction* item16x9, int64_t width, int64_t height);
 int RoundUp16(int n);
 
-struct Resolution {
-    int width;
-    int height;
-};
-// The size of ratio a:b (4:3 or 16:9) an aspect menu item gives a width: the
-// width grows to the next whole number of 16 x a, so both sides stay
-// multiples of 16 (1920 gives 1920 x 1440 for 4:3, 2048 x 1152 for 16:9).
-Resolution RatioSizeFor(int width, int a, int b);
-// Index 0 Original and 9 Custom are 0 x 0; 1..8 the fixed sizes.
-constexpr int kResolutionCount = 10;
-extern const Resolution ResolutionPresets[kResolutionCount];
+// The size choices' fixed sizes (the engine's rule, reelpage/output_size.h):
+// index 0 Original and 9 Custom are 0 x 0; 1..8 the fixed sizes.
+inline constexpr const reelpage::OutputFrameSize (&ResolutionPresets)[reelpage::kSizeChoiceCount] =
+    reelpage::kOutputSizePresets;
 // "Original", the eight presets as "%d x %d", "Custom ...".
 void FillResolutionList(QComboBox* list);
 

@@ -177,7 +177,7 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
     WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
     WebBrowser1->setContextMenuPolicy(Qt::NoContextMenu);
     FHelpPage = new THelpPage(WebBrowser1);
-    FHelpPage->OnCommand = [this](HelpCommand command) { HelpCommandClick(command); };
+    connect(FHelpPage, &THelpPage::OnCommand, this, &TfrmMain::HelpCommandClick);
     WebBrowser1->setPage(FHelpPage);
     render->addWidget(WebBrowser1);
 
@@ -249,9 +249,10 @@ QWidget* TfrmMain::CreatePlayerBar(QWidget* parent) {
     connect(btnClipStart, &QPushButton::clicked, this, [this] { btnClipStartClick(); });
     connect(btnClipStop, &QPushButton::clicked, this, [this] { btnClipStopClick(); });
     connect(btnClipReset, &QPushButton::clicked, this, [this] { btnClipResetClick(); });
-    TrackBar1->OnMouseDragBegin = [this](TMediaPlayTrackBar*) { TrackBar1MouseDragBegin(); };
-    TrackBar1->OnChange = [this](TMediaPlayTrackBar*) { TrackBar1Change(); };
-    TrackBar1->OnMouseDragEnd = [this](TMediaPlayTrackBar*) { TrackBar1MouseDragEnd(); };
+    connect(TrackBar1, &TMediaPlayTrackBar::OnMouseDragBegin, this,
+            &TfrmMain::TrackBar1MouseDragBegin);
+    connect(TrackBar1, &TMediaPlayTrackBar::OnChange, this, &TfrmMain::TrackBar1Change);
+    connect(TrackBar1, &TMediaPlayTrackBar::OnMouseDragEnd, this, &TfrmMain::TrackBar1MouseDragEnd);
 
     auto* rows = new QVBoxLayout(bar);
     rows->setContentsMargins(6, 4, 10, 8);
@@ -310,6 +311,7 @@ void TfrmMain::FormCreate() {
         panel->hide();
         panels->addWidget(panel);
     }
+    ConnectPanels();
     setWindowTitle(ApplicationTitle);
     btnPlay->SetImage(&Images.Play);
     btnPoster->SetImage(&Images.Poster);
@@ -318,6 +320,27 @@ void TfrmMain::FormCreate() {
     btnClipReset->SetImage(&Images.Reset);
     SetCurrentControl(0);
     WebBrowser1->setUrl(HelpPageAddress());
+}
+
+// The panels know nothing of each other or of this window: what one of them
+// changes reaches the others through the connections made here, once.
+void TfrmMain::ConnectPanels() {
+    frmHome->SetPreviewWindows(RenderHandle(), Handle());
+    connect(frmHome, &TfrmHome::SwitchPanel, this, &TfrmMain::SetCurrentControl);
+    connect(frmEdit, &TfrmEdit::SwitchPanel, this, &TfrmMain::SetCurrentControl);
+    connect(frmWatermark, &TfrmWatermark::SwitchPanel, this, &TfrmMain::SetCurrentControl);
+    connect(frmHome, &TfrmHome::StartRequested, this, &TfrmMain::OnStart);
+    connect(frmHome, &TfrmHome::ProjectLoaded, this, &TfrmMain::OnTaskChanged);
+    connect(frmHome, &TfrmHome::ImportAttempted, this, &TfrmMain::ReloadHistory);
+    // A new output size moves and fits the watermark and the advertisement.
+    connect(frmHome, &TfrmHome::OutputSizeChanged, frmWatermark,
+            &TfrmWatermark::OnVideoSizeChanged);
+    // A crop (typed, dragged in the preview, by ratio) or a rotation: the
+    // General panel names its "Original" entry and shows the output size,
+    // which the Edit panel has already made follow the crop.
+    connect(frmEdit, &TfrmEdit::VideoSizeChanged, frmHome, &TfrmHome::CheckCroped);
+    connect(frmEdit, &TfrmEdit::VideoSizeChanged, frmHome, &TfrmHome::ShowOutputSize);
+    connect(frmEdit, &TfrmEdit::VideoSizeChanged, frmWatermark, &TfrmWatermark::OnVideoSizeChanged);
 }
 
 QUrl TfrmMain::HelpPageAddress() {
@@ -572,12 +595,20 @@ void TfrmMain::TrackBar1MouseDragEnd() {
 void TfrmMain::OnStart() {
     hide();
     auto* tasklist = new TfrmTasklist(nullptr);
+    tasklist->move(frameGeometry().center() - tasklist->rect().center());
+    // Queued: the next window opens once the encoding window has gone.
+    connect(
+        tasklist, &TfrmTasklist::Finished, this,
+        [this](bool success) { success ? OnPublic() : OnReplay(); }, Qt::QueuedConnection);
     tasklist->show();
     tasklist->InitForm();
 }
 
 void TfrmMain::OnPublic() {
     auto* publish = new TfrmPublish(nullptr);
+    // Publishing takes the place of this window, maximised if it was.
+    publish->setWindowState(windowState());
+    connect(publish, &TfrmPublish::Finished, this, &TfrmMain::OnReplay, Qt::QueuedConnection);
     publish->show();
     publish->InitForm();
 }

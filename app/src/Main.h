@@ -42,9 +42,11 @@ public:
     void OnTaskChanged();
     // Start pressed: the encoding window stands in for the main window.
     void OnStart();
-    // Encoding succeeded (kMsgOpenPublish): the publish window.
+    // Encoding succeeded (the encoding window's Finished, or kMsgOpenPublish):
+    // the publish window.
     void OnPublic();
-    // Back to editing after encoding or publishing (kMsgReplay).
+    // Back to editing after encoding or publishing (their windows' Finished,
+    // or kMsgReplay).
     void OnReplay();
     // Refreshes the clip labels, the selection and the clip buttons.
     void UpdateClipRange();
@@ -119,6 +121,7 @@ protected:
 
 private:
     void FormCreate();
+    void ConnectPanels();
     void FormShow();
     QWidget* CreatePlayerBar(QWidget* parent);
     void palPlayerResize();

@@ -58,10 +58,15 @@ QPoint SliderHandleCentre(QSlider& bar);
 // Runs the event loop until pred holds or ms pass; returns pred().
 template <typename Pred> bool WaitFor(Pred pred, int ms);
 
+// Runs the event loop, deferred deletions included, until the object is
+// gone or ms pass; returns whether it is gone.
+template <typename T> bool WaitUntilDeleted(const QPointer<T>& object, int ms);
+
 } // namespace apptest
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QThread>
 
 template <typename Pred> bool apptest::WaitFor(Pred pred, int ms) {
@@ -73,4 +78,13 @@ template <typename Pred> bool apptest::WaitFor(Pred pred, int ms) {
         QThread::msleep(5);
     }
     return true;
+}
+
+template <typename T> bool apptest::WaitUntilDeleted(const QPointer<T>& object, int ms) {
+    return WaitFor(
+        [&] {
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            return object.isNull();
+        },
+        ms);
 }

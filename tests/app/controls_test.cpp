@@ -9,6 +9,8 @@
 #include <QProcess>
 #include <QTest>
 
+#include <vector>
+
 #include "controls/CommandLinkButton.h"
 #include "controls/GraphicsButton.h"
 #include "controls/GraphicsGPImage.h"
@@ -113,6 +115,37 @@ TEST(GraphicsButton, PictureBesideACaption) {
     // Odd sizes truncate.
     button.resize(100, 26);
     EXPECT_EQ(button.ImagePosition(), QPoint(6, 5));
+}
+
+TEST(GraphicsButton, SplitArrowRaisesDropDownClickInsteadOfClicking) {
+    apptest::EnsureApplication();
+    TGraphicsButton button;
+    button.resize(80, 25);
+    button.SetSplitButton(true);
+    std::vector<TGraphicsButton*> dropDowns;
+    int clicks = 0;
+    QObject::connect(&button, &TGraphicsButton::OnDropDownClick,
+                     [&](TGraphicsButton* sender) { dropDowns.push_back(sender); });
+    QObject::connect(&button, &QPushButton::clicked, [&] { ++clicks; });
+    QTest::mouseClick(&button, Qt::LeftButton, {}, QPoint(75, 12));
+    EXPECT_EQ(dropDowns, std::vector<TGraphicsButton*>{&button});
+    EXPECT_EQ(clicks, 0);
+    QTest::mouseClick(&button, Qt::LeftButton, {}, QPoint(20, 12));
+    EXPECT_EQ(dropDowns.size(), 1u);
+    EXPECT_EQ(clicks, 1);
+}
+
+TEST(GraphicsGPImage, ClickIsARelease) {
+    apptest::EnsureApplication();
+    TGraphicsGPImage box;
+    box.resize(100, 50);
+    std::vector<TGraphicsGPImage*> clicked;
+    QObject::connect(&box, &TGraphicsGPImage::OnClick,
+                     [&](TGraphicsGPImage* sender) { clicked.push_back(sender); });
+    QTest::mouseClick(&box, Qt::RightButton, {}, QPoint(10, 10));
+    EXPECT_TRUE(clicked.empty()) << "only the left button clicks";
+    QTest::mouseClick(&box, Qt::LeftButton, {}, QPoint(10, 10));
+    EXPECT_EQ(clicked, std::vector<TGraphicsGPImage*>{&box});
 }
 
 TEST(CommandLinkButton, PictureOrArrowWithGreyCopies) {
@@ -344,12 +377,14 @@ TEST(LinkLabel, MarkedPartsBecomeLinksAndTheRestStaysText) {
     apptest::EnsureApplication();
     TLinkLabel label;
     QString clicked;
-    label.OnLinkClick = [&](const QString& link) { clicked = link; };
+    QObject::connect(&label, &TLinkLabel::OnLinkClick,
+                     [&](const QString& link) { clicked = link; });
     const QString folder = QStringLiteral("/home/a&b/<x> 50%");
     label.SetCaption(QStringLiteral("Folder:\r\n<a>") + folder + QStringLiteral("</a>\r\n"));
     const QString html = label.text();
     EXPECT_TRUE(html.startsWith(QStringLiteral("Folder:<br><a href=\"#")));
-    EXPECT_TRUE(html.contains(QStringLiteral(">/&#8203;home/&#8203;a&amp;b/&#8203;&lt;x&gt; 50%</a><br>")))
+    EXPECT_TRUE(
+        html.contains(QStringLiteral(">/&#8203;home/&#8203;a&amp;b/&#8203;&lt;x&gt; 50%</a><br>")))
         << "escaped, and free to wrap after each separator";
     // A click reports the link's own text, whatever characters it holds.
     const qsizetype start = html.indexOf(QStringLiteral("href=\"")) + 6;

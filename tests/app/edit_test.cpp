@@ -50,7 +50,10 @@ int32_t FakeLeaveCropMode() {
 int32_t FakeApplyCrop() {
     return g_calls.push_back("ApplyCrop"), 0;
 }
+// Where the watermark stood when the engine was last told of a new size.
+int g_watermarkLeftAtApply = -1;
 int32_t FakeApplyOutputSize() {
+    if (AppProject) g_watermarkLeftAtApply = AppProject->m_WatermarkLeft;
     return g_calls.push_back("ApplyOutputSize"), 0;
 }
 // The calls as the fakes record them.
@@ -356,6 +359,34 @@ TEST_F(EditPanel, OutputSizeFollowsTheCropOnlyWithOriginal) {
             EXPECT_EQ(project.m_OutputWidth, c.outputWidth);
         main->SetCurrentControl(0);
     }
+}
+
+TEST_F(EditPanel, ADraggedCropReachesThePanelsBeforeTheEngineHearsTheSize) {
+    Open(1280, 720, 0);
+    // A watermark centred in the 1280 x 720 output.
+    SetFieldText(project.m_WatermarkFile, QStringLiteral("/pictures/logo.png"));
+    project.m_WatermarkWidth = 100;
+    project.m_WatermarkHeight = 50;
+    project.m_WatermarkHPosition = 2;
+    project.m_WatermarkVPosition = 2;
+    project.m_WatermarkLeft = 590;
+    project.m_WatermarkTop = 335;
+    main->SetCurrentControl(1);
+    g_calls.clear();
+
+    SetCrop({100, 60, 650, 350});
+    main->WndProc(reelpage::kMsgCropDragged, 0, 0);
+    EXPECT_EQ(project.m_OutputWidth, 656);
+    EXPECT_EQ(project.m_OutputHeight, 352);
+    EXPECT_EQ(main->frmHome->spWidth->value(), 656);
+    EXPECT_EQ(main->frmHome->cmbResolution->itemText(0), QStringLiteral("Original(Trimed)"));
+    EXPECT_EQ(project.m_WatermarkLeft, 278) << "centred in the new output";
+    EXPECT_EQ(project.m_WatermarkTop, 151);
+    // Told once, with the watermark already in its new place; the General
+    // panel's spins showing the size added nothing.
+    EXPECT_EQ(g_calls, std::vector<std::string>{"ApplyOutputSize"});
+    EXPECT_EQ(g_watermarkLeftAtApply, 278);
+    EXPECT_EQ(project.m_SizeIndex, 0);
 }
 
 TEST_F(EditPanel, TypedEdgesShortenTheBoxAndNeverMoveIt) {

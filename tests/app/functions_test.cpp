@@ -171,3 +171,20 @@ TEST(ImageResource, MissingPicturesAreReportedOneByOne) {
     EXPECT_EQ(messages.shown.front().text, ResourceFolder + QStringLiteral("AddVideo.png"));
     EXPECT_EQ(messages.shown.back().text, ResourceFolder + QStringLiteral("Zoom.png"));
 }
+
+TEST(Functions, ChangingGuardPutsBackWhatItFound) {
+    bool changing = false;
+    auto handler = [&](bool leaveEarly) {
+        ChangingGuard guard(changing);
+        EXPECT_TRUE(changing);
+        if (leaveEarly) return;
+        ChangingGuard nested(changing);
+    };
+    handler(true);
+    EXPECT_FALSE(changing) << "cleared on an early return too";
+    handler(false);
+    EXPECT_FALSE(changing);
+    changing = true;
+    handler(false);
+    EXPECT_TRUE(changing) << "a guard inside another's handler leaves it set";
+}

@@ -154,6 +154,29 @@ protected:
         EXPECT_TRUE(apptest::WaitFor([&] { return !dialog->Generating(); }, 10000));
         return g_publishCalls;
     }
+    // Lets the window's closing and its deferred deletion run.
+    bool Gone() { return apptest::WaitUntilDeleted(dialog, 10000); }
+    // A main window with its engine stand-ins, opening the publish window as
+    // it does when an encoding succeeded.
+    void OpenFromMainWindow(TfrmMain& main) {
+        Low.FreeEncoding.Set(&FakeFreeEncoding);
+        g_freeEncoding = 0;
+        main.OnPublic();
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->objectName() == QLatin1String("frmPublish") && w->isVisible())
+                dialog = qobject_cast<TfrmPublish*>(w);
+        ASSERT_FALSE(dialog.isNull());
+        Written();
+    }
+    // The stand-ins a main window needs, then this window's own again.
+    void StandInMainWindowEngine() {
+        apptest::StandInMainWindowEngine();
+        ASSERT_EQ(apptest::StartEngineOnce(), 0);
+        Low.GetTemplateCount.Set(&FakeTemplateCount);
+        Low.GetTemplate.Set(&FakeTemplate);
+        Low.GetOutputFolder.Set(&FakeOutputFolder);
+        Low.PublishPage.Set(&FakePublishPage);
+    }
     // Adds the picture through the dialog's button, as a user would.
     void AddPicture(const QString& path) {
         apptest::OpenFileRecorder files({path});
@@ -533,7 +556,7 @@ TEST_F(PublishDialog, OpensTheFolderAndThePageWithoutWritingIt) {
     OpenedUrls opened;
     Written();
     g_publishCalls.clear();
-    dialog->lblOutputFolder->OnLinkClick(FieldText(g_outputFolder));
+    emit dialog->lblOutputFolder->OnLinkClick(FieldText(g_outputFolder));
     dialog->btnOpen->click();
     ASSERT_EQ(opened.urls.size(), 2);
     EXPECT_EQ(opened.urls[0], QUrl::fromLocalFile(FieldText(g_outputFolder)));
@@ -542,18 +565,11 @@ TEST_F(PublishDialog, OpensTheFolderAndThePageWithoutWritingIt) {
 }
 
 TEST_F(PublishDialog, FinishReturnsToTheMainWindow) {
-    apptest::StandInMainWindowEngine();
-    ASSERT_EQ(apptest::StartEngineOnce(), 0);
-    Low.GetTemplateCount.Set(&FakeTemplateCount);
-    Low.GetTemplate.Set(&FakeTemplate);
-    Low.GetOutputFolder.Set(&FakeOutputFolder);
-    Low.PublishPage.Set(&FakePublishPage);
-    Low.FreeEncoding.Set(&FakeFreeEncoding);
-
+    ASSERT_NO_FATAL_FAILURE(StandInMainWindowEngine());
     TfrmMain main;
     main.setWindowState(Qt::WindowMaximized);
     main.hide();
-    Open();
+    ASSERT_NO_FATAL_FAILURE(OpenFromMainWindow(main));
     EXPECT_TRUE(dialog->windowState() & Qt::WindowMaximized) << "as the main window was";
     apptest::WaitFor([] { return false; }, 200); // time for a message sent too early
     EXPECT_FALSE(main.isVisible());
@@ -667,8 +683,10 @@ struct OptionsRead {
     reelpage::LongBool loop[2];
 };
 std::vector<OptionsRead> g_slowPages; // written by the worker only
+std::atomic<bool> g_slowOnInterfaceThread{false};
 int32_t SlowPublishPage(reelpage::BOOL generate, WCHAR* out) {
     if (generate && AppProject) {
+        if (QThread::currentThread() == qApp->thread()) g_slowOnInterfaceThread = true;
         OptionsRead read{{AppProject->m_Autoplay, 0}, {AppProject->m_Loop, 0}};
         g_slowPageStarted.release();
         g_slowPageGo.tryAcquire(1, 10000);
@@ -711,13 +729,48 @@ TEST_F(PublishDialog, ChangesWhileAPageIsWrittenLeaveItsProjectAlone) {
     ASSERT_TRUE(apptest::WaitFor([] { return g_slowPageStarted.tryAcquire(); }, 10000));
     dialog->cbxLoop->click();
     g_slowPageGo.release(2);
-    delete dialog.data();
+    dialog->close();
+    ASSERT_TRUE(Gone());
     EXPECT_EQ(project.m_Controls, 0);
     EXPECT_EQ(project.m_Loop, 0);
     ASSERT_EQ(g_slowPages.size(), 2u);
     EXPECT_EQ(g_slowPages[0].loop[1], -1);
     EXPECT_EQ(g_slowPages[1].loop[0], 0);
     Low.PublishPage.Set(&FakePublishPage);
+}
+
+TEST_F(PublishDialog, ClosingWritesTheLastChangeOnTheWorkerThenReturns) {
+    ASSERT_NO_FATAL_FAILURE(StandInMainWindowEngine());
+    TfrmMain main;
+    main.hide();
+    ASSERT_NO_FATAL_FAILURE(OpenFromMainWindow(main));
+    g_slowPageStarted.tryAcquire(g_slowPageStarted.available());
+    g_slowPageGo.tryAcquire(g_slowPageGo.available());
+    g_slowPages.clear();
+    g_slowOnInterfaceThread = false;
+    g_freeEncoding = 0;
+    Low.PublishPage.Set(&SlowPublishPage);
+
+    // A change, and Finish before its page is written.
+    dialog->cbxLoop->click();
+    dialog->btnFinish->click();
+    EXPECT_FALSE(dialog->isVisible());
+    ASSERT_TRUE(apptest::WaitFor([] { return g_slowPageStarted.tryAcquire(); }, 10000));
+    apptest::WaitFor([] { return false; }, 200);
+    EXPECT_FALSE(dialog.isNull()) << "the window waits for its last page";
+    EXPECT_FALSE(main.isVisible());
+    EXPECT_EQ(g_freeEncoding, 0) << "the job outlives the page written from it";
+
+    g_slowPageGo.release();
+    ASSERT_TRUE(Gone());
+    ASSERT_TRUE(apptest::WaitFor([&] { return main.isVisible(); }, 5000));
+    EXPECT_EQ(g_freeEncoding, 1);
+    ASSERT_EQ(g_slowPages.size(), 1u);
+    EXPECT_EQ(g_slowPages[0].loop[0], -1) << "the last change is in the page";
+    EXPECT_FALSE(g_slowOnInterfaceThread);
+    EXPECT_EQ(project.m_Loop, -1);
+    Low.PublishPage.Set(&FakePublishPage);
+    AppSettings = nullptr;
 }
 
 #include "publish_test.moc"

@@ -96,14 +96,7 @@ protected:
         ASSERT_TRUE(PostAppMessage(tasklist->Handle(), msg, wParam, 0));
     }
     // Lets posted messages and the window's deferred deletion run.
-    bool Gone() {
-        return apptest::WaitFor(
-            [&] {
-                QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-                return tasklist.isNull();
-            },
-            5000);
-    }
+    bool Gone() { return apptest::WaitUntilDeleted(tasklist, 5000); }
     void Settle() {
         apptest::WaitFor([] { return false; }, 100);
     }
@@ -136,6 +129,20 @@ TEST_F(EncodingWindow, ThreeOutputsNeedThreeCompletionsThenPublish) {
     EXPECT_EQ(g_finished, std::vector<int>{0});
     ASSERT_TRUE(apptest::WaitFor([] { return VisibleTopLevel("frmPublish") != nullptr; }, 5000));
     EXPECT_FALSE(main->isVisible()) << "the main window stays hidden while publishing";
+}
+
+TEST_F(EncodingWindow, TheJobIsFinishedAsTheWindowClosesNotWhenItIsDeleted) {
+    Start();
+    ASSERT_NE(tasklist, nullptr);
+    std::vector<int> whenFinished;
+    size_t whenDestroyed = 0;
+    QObject::connect(tasklist, &TfrmTasklist::Finished, [&](bool) { whenFinished = g_finished; });
+    QObject::connect(tasklist, &QObject::destroyed, [&] { whenDestroyed = g_finished.size(); });
+    Post(reelpage::kMsgEncoderDone, 0);
+    ASSERT_TRUE(Gone());
+    EXPECT_EQ(whenFinished, std::vector<int>{0}) << "finished before it says so";
+    EXPECT_EQ(whenDestroyed, 1u) << "deleting it asks the engine nothing more";
+    ASSERT_TRUE(apptest::WaitFor([] { return VisibleTopLevel("frmPublish") != nullptr; }, 5000));
 }
 
 TEST_F(EncodingWindow, ProgressAndEstimate) {

@@ -18,11 +18,13 @@ namespace {
 struct Recorder {
     std::vector<std::string> events;
     void Attach(TMediaPlayTrackBar& bar) {
-        bar.OnMouseDragBegin = [this](TMediaPlayTrackBar*) { events.push_back("begin"); };
-        bar.OnChange = [this](TMediaPlayTrackBar* b) {
+        QObject::connect(&bar, &TMediaPlayTrackBar::OnMouseDragBegin,
+                         [this](TMediaPlayTrackBar*) { events.push_back("begin"); });
+        QObject::connect(&bar, &TMediaPlayTrackBar::OnChange, [this](TMediaPlayTrackBar* b) {
             events.push_back("change:" + std::to_string(b->Position()));
-        };
-        bar.OnMouseDragEnd = [this](TMediaPlayTrackBar*) { events.push_back("end"); };
+        });
+        QObject::connect(&bar, &TMediaPlayTrackBar::OnMouseDragEnd,
+                         [this](TMediaPlayTrackBar*) { events.push_back("end"); });
     }
 };
 
@@ -157,4 +159,18 @@ TEST_F(TrackBar, SelectionOfNothingClearsIt) {
     bar.SetShowSelRange(false);
     EXPECT_FALSE(bar.HasVisibleSelection());
     EXPECT_EQ(bar.grab().toImage(), without);
+}
+
+TEST(TrackBarListeners, APressStartsNoDragWhileNothingHearsItsBeginning) {
+    apptest::EnsureApplication();
+    TMediaPlayTrackBar bar;
+    bar.resize(300, 45);
+    bar.SetMax(20);
+    std::vector<std::string> ends;
+    QObject::connect(&bar, &TMediaPlayTrackBar::OnMouseDragEnd,
+                     [&](TMediaPlayTrackBar*) { ends.push_back("end"); });
+    QTest::mousePress(&bar, Qt::LeftButton, {}, apptest::SliderHandleCentre(bar));
+    EXPECT_FALSE(bar.MouseDragging());
+    QTest::mouseRelease(&bar, Qt::LeftButton, {}, apptest::SliderHandleCentre(bar));
+    EXPECT_TRUE(ends.empty());
 }

@@ -67,8 +67,8 @@ void TGraphicsButton::mousePressEvent(QMouseEvent* event) {
         event->position().x() >= width() - SplitWidth()) {
         if (FDropDownMenu)
             PopupDropDownMenu();
-        else if (OnDropDownClick)
-            OnDropDownClick(this);
+        else
+            emit OnDropDownClick(this);
         return;
     }
     QPushButton::mousePressEvent(event);

@@ -6,7 +6,6 @@
 #include <QImage>
 #include <QPushButton>
 
-#include <functional>
 #include <memory>
 
 class QMenu;
@@ -34,11 +33,14 @@ public:
     void SetSplitButton(bool split);
     bool SplitButton() const { return FSplit; }
     void SetDropDownMenu(QMenu* menu) { FDropDownMenu = menu; }
-    std::function<void(TGraphicsButton*)> OnDropDownClick;
     // Opens the drop-down menu under the button's lower left corner.
     void PopupDropDownMenu();
 
     QSize sizeHint() const override;
+
+signals:
+    // The arrow part was pressed and no drop-down menu is set.
+    void OnDropDownClick(TGraphicsButton* sender);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -45,9 +45,8 @@ void TGraphicsGPImage::paintEvent(QPaintEvent*) {
 }
 
 void TGraphicsGPImage::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) &&
-        OnClick)
-        OnClick(this);
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+        emit OnClick(this);
     QWidget::mouseReleaseEvent(event);
 }
 

@@ -6,8 +6,6 @@
 #include <QRectF>
 #include <QWidget>
 
-#include <functional>
-
 namespace reelpage::app {
 
 class TGraphicsGPImage : public QWidget {
@@ -21,10 +19,12 @@ public:
     bool Boder() const { return FBoder; }
     void SetBoder(bool border);
 
-    std::function<void(TGraphicsGPImage*)> OnClick;
-
     // Where a picture of pictureSize is drawn in a control of controlSize.
     static QRectF ImageRect(QSizeF controlSize, QSizeF pictureSize);
+
+signals:
+    // A left click released over the picture box.
+    void OnClick(TGraphicsGPImage* sender);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -20,7 +20,7 @@ TLinkLabel::TLinkLabel(QWidget* parent) : QLabel(parent) {
     setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     setWordWrap(true);
     connect(this, &QLabel::linkActivated, this, [this](const QString& href) {
-        if (OnLinkClick) OnLinkClick(QUrl::fromPercentEncoding(href.mid(1).toUtf8()));
+        emit OnLinkClick(QUrl::fromPercentEncoding(href.mid(1).toUtf8()));
     });
 }
 
@@ -40,8 +40,8 @@ QString TLinkLabel::ToRichText(const QString& caption) {
         // The link's own text travels as its target, so a click reports it.
         // Links are mostly paths: a break opportunity after each separator
         // lets a long one wrap instead of widening the label.
-        html += QStringLiteral("<a href=\"#") +
-                QString::fromLatin1(QUrl::toPercentEncoding(link)) + QStringLiteral("\">") +
+        html += QStringLiteral("<a href=\"#") + QString::fromLatin1(QUrl::toPercentEncoding(link)) +
+                QStringLiteral("\">") +
                 PlainPart(link).replace(QChar('/'), QStringLiteral("/&#8203;")) +
                 QStringLiteral("</a>");
         pos = end + close.size();

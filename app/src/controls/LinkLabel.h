@@ -4,8 +4,6 @@
 // outside the marks is shown as it stands (a folder may hold '<' or '&').
 #include <QLabel>
 
-#include <functional>
-
 namespace reelpage::app {
 
 class TLinkLabel : public QLabel {
@@ -18,8 +16,9 @@ public:
     // The caption as shown: rich text with the links made clickable.
     static QString ToRichText(const QString& caption);
 
+signals:
     // A link was clicked; the argument is its text.
-    std::function<void(const QString&)> OnLinkClick;
+    void OnLinkClick(const QString& link);
 
 private:
     QString FCaption;

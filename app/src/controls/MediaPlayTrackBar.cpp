@@ -1,5 +1,6 @@
 #include "controls/MediaPlayTrackBar.h"
 
+#include <QMetaMethod>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyle>
@@ -92,21 +93,22 @@ void TMediaPlayTrackBar::UserMoved(int position) {
     if (position == FPosition) return;
     FPosition = position;
     if (FMouseDrag) {
-        if (OnChange) OnChange(this);
+        emit OnChange(this);
         return;
     }
     // A single step (keyboard, wheel) is a whole drag of its own.
-    if (OnMouseDragBegin) OnMouseDragBegin(this);
-    if (OnChange) OnChange(this);
-    if (OnMouseDragEnd) OnMouseDragEnd(this);
+    emit OnMouseDragBegin(this);
+    emit OnChange(this);
+    emit OnMouseDragEnd(this);
 }
 
 void TMediaPlayTrackBar::mousePressEvent(QMouseEvent* event) {
     // The drag begins before the press is handled, so that a click on the
     // channel, which moves the thumb at once, is a change inside the drag.
-    if (event->button() == Qt::LeftButton && !FMouseDrag && OnMouseDragBegin) {
+    static const QMetaMethod begin = QMetaMethod::fromSignal(&TMediaPlayTrackBar::OnMouseDragBegin);
+    if (event->button() == Qt::LeftButton && !FMouseDrag && isSignalConnected(begin)) {
         FMouseDrag = true;
-        OnMouseDragBegin(this);
+        emit OnMouseDragBegin(this);
     }
     QSlider::mousePressEvent(event);
 }
@@ -124,7 +126,7 @@ void TMediaPlayTrackBar::mouseDoubleClickEvent(QMouseEvent* event) {
 void TMediaPlayTrackBar::EndMouseDrag() {
     if (!FMouseDrag) return;
     FMouseDrag = false;
-    if (OnMouseDragEnd) OnMouseDragEnd(this);
+    emit OnMouseDragEnd(this);
 }
 
 void TMediaPlayTrackBar::changeEvent(QEvent* event) {

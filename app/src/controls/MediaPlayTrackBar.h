@@ -7,18 +7,15 @@
 // OnMouseDragBegin, one OnChange per new position and one OnMouseDragEnd; a
 // key press or wheel step outside a drag gives the three in that order. A move
 // to the position the bar already has raises nothing, and neither does
-// setting Position (use SetPosition, not QSlider::setValue, from code).
+// setting Position (use SetPosition, not QSlider::setValue, from code). A
+// mouse drag starts only while something listens to OnMouseDragBegin.
 #include <QSlider>
-
-#include <functional>
 
 namespace reelpage::app {
 
 class TMediaPlayTrackBar : public QSlider {
     Q_OBJECT
 public:
-    using Event = std::function<void(TMediaPlayTrackBar*)>;
-
     explicit TMediaPlayTrackBar(QWidget* parent = nullptr);
 
     int Min() const { return FMin; }
@@ -46,15 +43,17 @@ public:
     int Frequency() const { return FFrequency; }
     bool MouseDragging() const { return FMouseDrag; }
 
-    Event OnChange;
-    Event OnMouseDragBegin;
-    Event OnMouseDragEnd;
-
     QSize sizeHint() const override { return QSize(150, 45); }
     QSize minimumSizeHint() const override { return QSize(40, 45); }
 
     // The tick spacing for a range ending at max.
     static int FrequencyForMax(int max);
+
+signals:
+    // Each carries the bar that raised it.
+    void OnChange(TMediaPlayTrackBar* sender);
+    void OnMouseDragBegin(TMediaPlayTrackBar* sender);
+    void OnMouseDragEnd(TMediaPlayTrackBar* sender);
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;

@@ -219,7 +219,7 @@ int TfrmEffect::PageOfTrackBar(int index) {
 }
 
 void TfrmEffect::LoadValues() {
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     if (const Project* p = AppProject) {
         for (const TrackBarInfo& info : kTrackBars)
             (this->*info.control)->setValue(FieldPosition(p, info));
@@ -230,7 +230,6 @@ void TfrmEffect::LoadValues() {
     }
     PageControl1->setCurrentIndex(0);
     UpdateResetButtons();
-    FChanging = false;
 }
 
 bool TfrmEffect::PageChanged(int page) {

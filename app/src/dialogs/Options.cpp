@@ -93,6 +93,8 @@ TfrmOptions::TfrmOptions(QWidget* parent) : QDialog(parent) {
     connect(btnClose, &QPushButton::clicked, this, &QDialog::accept);
 
     LoadSettings();
+    // The stored template's picture.
+    cmbTemplatesChange();
     resize(540, 440);
 }
 
@@ -198,7 +200,7 @@ QWidget* TfrmOptions::CreateSizePage() {
     grid->addWidget(spHeight, 1, 3);
     lblAspect = new TLinkLabel(page);
     lblAspect->setObjectName(QStringLiteral("lblAspect"));
-    lblAspect->OnLinkClick = [this](const QString&) { lblAspectLinkClick(); };
+    connect(lblAspect, &TLinkLabel::OnLinkClick, this, &TfrmOptions::lblAspectLinkClick);
     grid->addWidget(lblAspect, 2, 1);
 
     PopupMenu1 = new QMenu(this);
@@ -318,7 +320,7 @@ QWidget* TfrmOptions::CreatePerformancePage() {
 }
 
 void TfrmOptions::LoadSettings() {
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     const Settings* s = AppSettings;
     FillResolutionList(cmbResolution);
     const int templates = Low.GetTemplateCount();
@@ -337,7 +339,8 @@ void TfrmOptions::LoadSettings() {
         lvSupport->ShowBrowserSupport(cbxWebm->isChecked(), cbxMp4->isChecked(),
                                       cbxOgg->isChecked());
         cmbResolution->setCurrentIndex(
-            s->m_SizeIndex >= 0 && s->m_SizeIndex < kResolutionCount ? s->m_SizeIndex : -1);
+            s->m_SizeIndex >= 0 && s->m_SizeIndex < reelpage::kSizeChoiceCount ? s->m_SizeIndex
+                                                                               : -1);
         ShowSize();
         cmbResize->setCurrentIndex(
             s->m_ResizeMethod >= 0 && s->m_ResizeMethod < 3 ? s->m_ResizeMethod : -1);
@@ -369,8 +372,6 @@ void TfrmOptions::LoadSettings() {
     connect(tbTransparency, &QSlider::valueChanged, this, [this] { tbTransparencyChange(); });
     connect(edAdLink, &QLineEdit::textChanged, this, [this] { edAdLinkChange(); });
     connect(cmbTemplates, &QComboBox::currentIndexChanged, this, [this] { cmbTemplatesChange(); });
-    FChanging = false;
-    cmbTemplatesChange();
 }
 
 // The spins and the ratio text for the stored size; the spins clamp what
@@ -378,13 +379,14 @@ void TfrmOptions::LoadSettings() {
 void TfrmOptions::ShowSize() {
     const Settings* s = AppSettings;
     if (!s) return;
-    const bool custom = s->m_SizeIndex == 9;
+    const bool custom = s->m_SizeIndex == reelpage::kSizeCustom;
     spWidth->setValue(s->m_OutputWidth);
     spHeight->setValue(s->m_OutputHeight);
     spWidth->setEnabled(custom);
     spHeight->setEnabled(custom);
-    lblAspect->SetCaption(
-        s->m_SizeIndex == 0 ? QString() : AspectText(s->m_OutputWidth, s->m_OutputHeight, custom));
+    lblAspect->SetCaption(s->m_SizeIndex == reelpage::kSizeOriginal
+                              ? QString()
+                              : AspectText(s->m_OutputWidth, s->m_OutputHeight, custom));
 }
 
 void TfrmOptions::btnBrowseClick() {
@@ -414,13 +416,12 @@ void TfrmOptions::cbxFormatClick(int index) {
     s->m_DefaultFormats[index] = boxes[index]->isChecked() ? -1 : 0;
     // At least one format is always chosen: the other two come back on.
     if (!s->m_DefaultFormats[0] && !s->m_DefaultFormats[1] && !s->m_DefaultFormats[2]) {
-        FChanging = true;
+        ChangingGuard guard(FChanging);
         for (int i = 0; i < 3; ++i) {
             if (i == index) continue;
             s->m_DefaultFormats[i] = -1;
             boxes[i]->setChecked(true);
         }
-        FChanging = false;
     }
     lvSupport->ShowBrowserSupport(s->m_DefaultFormats[0] != 0, s->m_DefaultFormats[1] != 0,
                                   s->m_DefaultFormats[2] != 0);
@@ -438,32 +439,25 @@ void TfrmOptions::cmbResolutionChange() {
     Settings* s = AppSettings;
     const int index = cmbResolution->currentIndex();
     if (FChanging || !s || index < 0) return;
-    FChanging = true;
-    s->m_SizeIndex = index;
-    if (index >= 1 && index <= 8) {
-        s->m_OutputWidth = ResolutionPresets[index].width;
-        s->m_OutputHeight = ResolutionPresets[index].height;
-    }
+    ChangingGuard guard(FChanging);
+    reelpage::ChooseDefaultSize(*s, index);
     ShowSize();
-    FChanging = false;
 }
 
 void TfrmOptions::spWidthChange() {
     Settings* s = AppSettings;
     if (FChanging || !s) return;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     s->m_OutputWidth = spWidth->value();
     lblAspect->SetCaption(AspectText(s->m_OutputWidth, s->m_OutputHeight, true));
-    FChanging = false;
 }
 
 void TfrmOptions::spHeightChange() {
     Settings* s = AppSettings;
     if (FChanging || !s) return;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     s->m_OutputHeight = spHeight->value();
     lblAspect->SetCaption(AspectText(s->m_OutputWidth, s->m_OutputHeight, true));
-    FChanging = false;
 }
 
 void TfrmOptions::PrepareAspectMenu() {
@@ -480,22 +474,23 @@ void TfrmOptions::lblAspectLinkClick() {
 void TfrmOptions::SetAspectSize(int width, int height) {
     Settings* s = AppSettings;
     if (!s) return;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     s->m_OutputWidth = width;
     s->m_OutputHeight = height;
     ShowSize();
-    FChanging = false;
 }
 
 void TfrmOptions::Aspect4x3Click() {
     if (FChanging || !AppSettings) return;
-    const Resolution size = RatioSizeFor(AppSettings->m_OutputWidth, 4, 3);
+    const reelpage::OutputFrameSize size =
+        reelpage::RatioOutputSize(AppSettings->m_OutputWidth, 4, 3);
     SetAspectSize(size.width, size.height);
 }
 
 void TfrmOptions::Aspect16x9Click() {
     if (FChanging || !AppSettings) return;
-    const Resolution size = RatioSizeFor(AppSettings->m_OutputWidth, 16, 9);
+    const reelpage::OutputFrameSize size =
+        reelpage::RatioOutputSize(AppSettings->m_OutputWidth, 16, 9);
     SetAspectSize(size.width, size.height);
 }
 
@@ -570,12 +565,11 @@ void TfrmOptions::cmbTemplatesChange() {
     Settings* s = AppSettings;
     const int index = cmbTemplates->currentIndex();
     if (FChanging || !s) return;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     if (index >= 0) s->m_Templete = index;
     const TemplateEntry* entry = index >= 0 ? Low.GetTemplate(index) : nullptr;
     FImageTemplete = entry ? LoadCheckedPicture(FieldText(entry->szPreview)) : QImage();
     imgTemplates->setPixmap(FittedPreview(FImageTemplete));
-    FChanging = false;
 }
 
 void TfrmOptions::cbxUpdateClick() {

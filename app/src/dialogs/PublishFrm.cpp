@@ -6,10 +6,9 @@
 #include "controls/GraphicsButton.h"
 #include "ImageResource.h"
 #include "LowInterface.h"
-#include "Main.h"
-#include "WindowHandle.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QEvent>
 #include <QFutureWatcher>
@@ -130,36 +129,54 @@ TfrmPublish::TfrmPublish(QWidget* parent) : QWidget(parent, Qt::Window) {
             [this] { GenerationFinished(); });
 
     // The list is filled before any handler may act on it.
-    FChanging = true;
-    const int count = Low.GetTemplateCount();
-    for (int i = 0; i < count; ++i) {
-        const TemplateEntry* entry = Low.GetTemplate(i);
-        // An entry the engine cannot give keeps its place, so that list
-        // positions stay catalogue indices.
-        cmbTemplates->addItem(entry ? FieldText(entry->szName) : QString());
+    {
+        ChangingGuard guard(FChanging);
+        const int count = Low.GetTemplateCount();
+        for (int i = 0; i < count; ++i) {
+            const TemplateEntry* entry = Low.GetTemplate(i);
+            // An entry the engine cannot give keeps its place, so that list
+            // positions stay catalogue indices.
+            cmbTemplates->addItem(entry ? FieldText(entry->szName) : QString());
+        }
     }
-    FChanging = false;
     FZoomValue = 100;
     TakeProject();
 
     resize(kClientWidth, kClientHeight);
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
-    // Publishing takes the place of the main window, maximised if it was.
-    if (frmMain) setWindowState(frmMain->windowState());
 }
 
 TfrmPublish::~TfrmPublish() {
-    // The engine's encoding job, which the page is written from, is freed
-    // once the main window hears of this close.
+    // Closed, the window has no page in flight. Deleted without being closed
+    // (never in the program), a page being written must not outlive the
+    // project and the job it is written from.
+    FGeneration->waitForFinished();
+}
+
+void TfrmPublish::closeEvent(QCloseEvent* event) {
+    if (FFinished) {
+        event->accept();
+        return;
+    }
+    // A link typed and not yet left counts as a change.
+    edAdLinkExit();
     const bool due = FRefreshTimer->isActive() || FPending;
     FRefreshTimer->stop();
-    FGeneration->waitForFinished();
+    if (due || FGeneration->isRunning()) {
+        // The engine's job, which the page is written from, is freed once
+        // publishing is over: the window waits, hidden, for the last page
+        // to be on disk and closes again then.
+        event->ignore();
+        FClosing = true;
+        hide();
+        if (due) StartGeneration();
+        return;
+    }
     CommitOptions();
-    // The last change would otherwise be missing from the published page:
-    // it is written now, while the job still exists.
-    if (due) PagePath(true);
-    if (frmMain) PostAppMessage(frmMain->Handle(), kMsgReplay, 0, 0);
+    event->accept();
+    FFinished = true;
+    emit Finished();
 }
 
 QWidget* TfrmPublish::CreateOptionsPanel() {
@@ -172,7 +189,8 @@ QWidget* TfrmPublish::CreateOptionsPanel() {
     lblOutputFolder = new TLinkLabel(Panel1);
     lblOutputFolder->setObjectName(QStringLiteral("lblOutputFolder"));
     lblOutputFolder->setContentsMargins(0, 0, 0, 4);
-    lblOutputFolder->OnLinkClick = [this](const QString&) { lblOutputFolderLinkClick(); };
+    connect(lblOutputFolder, &TLinkLabel::OnLinkClick, this,
+            &TfrmPublish::lblOutputFolderLinkClick);
     layout->addWidget(lblOutputFolder);
 
     auto* templateRow = new QHBoxLayout;
@@ -308,7 +326,7 @@ QWidget* TfrmPublish::CreatePreviewPanel() {
     btnZoom->setToolTip(QStringLiteral("Zoom"));
     btnZoom->SetImage(&Images.Zoom);
     btnZoom->SetSplitButton(true);
-    btnZoom->OnDropDownClick = [this](TGraphicsButton*) { btnZoomDropDownClick(); };
+    connect(btnZoom, &TGraphicsButton::OnDropDownClick, this, &TfrmPublish::btnZoomDropDownClick);
     connect(btnZoom, &QPushButton::clicked, this, [this] { btnZoomClick(); });
     bar->addWidget(btnZoom);
 
@@ -348,15 +366,12 @@ QWidget* TfrmPublish::CreatePreviewPanel() {
 
 void TfrmPublish::InitForm() {
     if (FChanging) return;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     const QString folder = OutputFolder();
     lblOutputFolder->SetCaption(QStringLiteral("Output Folder(Click link to open folder):\r\n<a>") +
                                 folder + QStringLiteral("</a>\r\n"));
     TakeProject();
-    if (!FSource) {
-        FChanging = false;
-        return;
-    }
+    if (!FSource) return;
     const Project& p = FProject;
     cmbTemplates->setCurrentIndex(p.m_Templete);
     cbxAutoplay->setChecked(p.m_Autoplay != 0);
@@ -370,7 +385,6 @@ void TfrmPublish::InitForm() {
     seHeightAd->setValue(p.m_AdHeight);
     btnDeleteAd->setEnabled(!adFile.isEmpty());
     UpdateAdControls(!adFile.isEmpty(), TemplateHasAd(p.m_Templete));
-    FChanging = false;
     RefreshPreview(true);
 }
 
@@ -428,6 +442,10 @@ void TfrmPublish::GenerationFinished() {
         StartGeneration();
         return;
     }
+    if (FClosing) {
+        close();
+        return;
+    }
     const QString path = FGeneration->result();
     if (!path.isEmpty()) WebBrowser1->load(QUrl::fromLocalFile(path));
 }
@@ -453,10 +471,9 @@ void TfrmPublish::cmbTemplatesChange() {
     if (FChanging || !FSource) return;
     const int index = cmbTemplates->currentIndex();
     if (index < 0) return;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     FProject.m_Templete = index;
     UpdateAdControls(FProject.m_AdFile[0] != 0, TemplateHasAd(index));
-    FChanging = false;
     RefreshPreview(true);
 }
 
@@ -494,13 +511,11 @@ void TfrmPublish::btnAddAdClick() {
     p.m_AdImageHeight = h;
 
     const QSize shown = FitIntoOutput(w, h, p.m_OutputWidth, p.m_OutputHeight);
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     seWidthAd->setValue(shown.width());
     seHeightAd->setValue(shown.height());
     p.m_AdWidth = shown.width();
     p.m_AdHeight = shown.height();
-    FChanging = false;
-
     UpdateAdControls(true, true);
     RefreshPreview(true);
 }
@@ -530,14 +545,13 @@ void TfrmPublish::AdSideChange(int value, int32_t Project::*side, int32_t Projec
                                QSpinBox* otherEdit) {
     if (FChanging || !FSource) return;
     Project& p = FProject;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     p.*side = value;
     // A picture side of 0 (no picture read yet) gives no ratio to keep.
     if (cbxKeepScaleAd->isChecked() && p.*imageSide != 0) {
         p.*other = ScaleSide(p.*side, p.*imageOther, p.*imageSide);
         otherEdit->setValue(p.*other);
     }
-    FChanging = false;
     RefreshPreview(true);
 }
 
@@ -564,12 +578,11 @@ void TfrmPublish::btnOpenClick() {
 }
 
 void TfrmPublish::SetZoom(int percent) {
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     FZoomValue = percent;
     btnZoom->setText(QString::asprintf("   %d%%", percent));
     tbZoom->setValue(percent);
     WebBrowser1->setZoomFactor(percent / 100.0);
-    FChanging = false;
 }
 
 void TfrmPublish::btnZoomClick() {

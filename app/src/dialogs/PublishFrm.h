@@ -3,7 +3,8 @@
 // template, the player options and an optional advertisement picture of the
 // web page around the encoded video, shown live in a zoomable preview of the
 // generated page. Every option change has the engine write the page anew.
-// Closing it returns the program to editing.
+// Closing it writes the last change first, then returns the program to
+// editing (Finished).
 #include <QWidget>
 
 #include <cstdint>
@@ -33,7 +34,6 @@ class TfrmPublish : public QWidget {
     Q_OBJECT
 public:
     explicit TfrmPublish(QWidget* parent = nullptr);
-    // Tells the main window that publishing is over.
     ~TfrmPublish() override;
 
     // Called once, right after the window was created and shown.
@@ -102,8 +102,14 @@ public:
     QAction* N50 = nullptr;
     QAction* N25 = nullptr;
 
+signals:
+    // The window is closing and the page on disk has its last change:
+    // publishing is over. Raised once.
+    void Finished();
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     QWidget* CreateOptionsPanel();
@@ -129,6 +135,9 @@ private:
     QFutureWatcher<QString>* FGeneration = nullptr;
     // A change arrived while a page was being written.
     bool FPending = false;
+    // Closing waits, hidden, for the page still to be written.
+    bool FClosing = false;
+    bool FFinished = false;
     // The project as edited here, and the shared record it came from, which
     // follows it between pages.
     Project FProject{};

@@ -2,7 +2,6 @@
 
 #include "Functions.h"
 #include "LowInterface.h"
-#include "Main.h"
 #include "TaskbarList.h"
 #include "WindowHandle.h"
 
@@ -69,20 +68,13 @@ TfrmTasklist::TfrmTasklist(QWidget* parent)
     connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
     TaskbarList1 = new TTaskbarList(this);
 
-    if (frmMain) move(frmMain->frameGeometry().center() - rect().center());
     FHandle =
         std::make_unique<TWindowHandle>(this, [this](uint32_t msg, int64_t wParam, int64_t lParam) {
             return WndProc(msg, wParam, lParam);
         });
 }
 
-TfrmTasklist::~TfrmTasklist() {
-    // Success lets the encoders write their files' ends; anything else stops
-    // them and the engine removes the unfinished package.
-    Low.FinishEncoding(FSuccess ? 0 : -1);
-    if (frmMain)
-        PostAppMessage(frmMain->Handle(), FSuccess ? kMsgOpenPublish : kMsgReplay, 0, 0);
-}
+TfrmTasklist::~TfrmTasklist() = default;
 
 HWND TfrmTasklist::Handle() const {
     return FHandle->Handle();
@@ -158,6 +150,10 @@ int64_t TfrmTasklist::WndProc(uint32_t msg, int64_t wParam, int64_t) {
 }
 
 void TfrmTasklist::closeEvent(QCloseEvent* event) {
+    if (FFinished) {
+        event->accept();
+        return;
+    }
     if (!FDone &&
         ShowMessage(this, QStringLiteral("Are you sure to abort the video output?"),
                     ApplicationTitle, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No,
@@ -170,6 +166,12 @@ void TfrmTasklist::closeEvent(QCloseEvent* event) {
     FDone = true;
     Timer1->stop();
     event->accept();
+    // Success lets the encoders end after writing their files (the engine
+    // waits for that within a bound); anything else stops them and the
+    // engine removes the unfinished package.
+    FFinished = true;
+    Low.FinishEncoding(FSuccess ? 0 : -1);
+    emit Finished(FSuccess);
 }
 
 } // namespace reelpage::app

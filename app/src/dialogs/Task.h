@@ -2,8 +2,8 @@
 // The encoding progress window that stands for the program while a project is
 // encoded (the main window is hidden meanwhile). It starts the engine's job,
 // shows its progress once a second, collects the job's completion messages,
-// lets the user abort, and when it goes away finishes the job and tells the
-// main window whether to publish or to return to editing.
+// lets the user abort, and when it closes finishes the job and says (Finished)
+// whether to publish or to return to editing.
 #include <QWidget>
 
 #include <cstdint>
@@ -26,7 +26,6 @@ class TfrmTasklist : public QWidget {
     Q_OBJECT
 public:
     explicit TfrmTasklist(QWidget* parent = nullptr);
-    // Finishes the job and tells the main window how it went.
     ~TfrmTasklist() override;
 
     // Called once, right after the window was created and shown.
@@ -53,6 +52,11 @@ public:
     bool FDone = false;
     bool FSuccess = false;
 
+signals:
+    // The window is closing and the engine's job is finished: success when
+    // every output was written. Raised once.
+    void Finished(bool success);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 
@@ -60,6 +64,7 @@ private:
     int64_t WndProc(uint32_t msg, int64_t wParam, int64_t lParam);
     void Fail();
 
+    bool FFinished = false;
     std::unique_ptr<TWindowHandle> FHandle;
 };
 

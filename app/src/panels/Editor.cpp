@@ -3,15 +3,11 @@
 #include "dialogs/Effect.h"
 #include "Functions.h"
 #include "controls/GraphicsButton.h"
-#include "panels/Home.h"
 #include "ImageResource.h"
 #include "controls/LinkLabel.h"
 #include "LowInterface.h"
-#include "Main.h"
-#include "panels/Watermark.h"
 
 #include <QAction>
-#include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -137,7 +133,7 @@ void TfrmEdit::CreateCropBox() {
 
     lblClipAspect = new TLinkLabel(gbCrop);
     lblClipAspect->setObjectName(QStringLiteral("lblClipAspect"));
-    lblClipAspect->OnLinkClick = [this](const QString&) { lblClipAspectLinkClick(); };
+    connect(lblClipAspect, &TLinkLabel::OnLinkClick, this, &TfrmEdit::lblClipAspectLinkClick);
     grid->addWidget(lblClipAspect, 2, 1);
     box->addLayout(grid);
 
@@ -197,14 +193,6 @@ void TfrmEdit::CreateRotateFlipBox() {
     row->addStretch(1);
 }
 
-TfrmHome* TfrmEdit::General() const {
-    return frmMain ? frmMain->frmHome : nullptr;
-}
-
-void TfrmEdit::NotifyVideoSizeChanged() {
-    if (frmMain && frmMain->frmWatermark) frmMain->frmWatermark->OnVideoSizeChanged();
-}
-
 void TfrmEdit::SetControlsEnabled(bool enabled) {
     // Return stays usable: it is the way back without a project too.
     for (QWidget* w : {static_cast<QWidget*>(gbAdjust), static_cast<QWidget*>(gbCrop),
@@ -238,11 +226,10 @@ void TfrmEdit::FormShow() {
     // nothing to show and no preview to switch.
     SetControlsEnabled(AppProject != nullptr);
     if (!AppProject) return;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     LoadCropControls();
     LoadAdjustControls();
     Low.EnterCropMode();
-    FChanging = false;
 }
 
 void TfrmEdit::FormHide() {
@@ -254,57 +241,47 @@ void TfrmEdit::FormHide() {
 // handlers runs further up: they leave FChanging as they found it.
 void TfrmEdit::OnCropChanged() {
     if (!AppProject) return;
-    const bool changing = std::exchange(FChanging, true);
+    ChangingGuard guard(FChanging);
     UpdateCropControls();
-    FChanging = changing;
 }
 
 void TfrmEdit::SetAdjustValues() {
     if (!AppProject) return;
-    const bool changing = std::exchange(FChanging, true);
+    ChangingGuard guard(FChanging);
     LoadAdjustControls();
-    FChanging = changing;
 }
 
 void TfrmEdit::UpdateCropControls() {
     const Project* p = AppProject;
     if (!p) return;
-    SyncOutputSizeToCrop();
+    const bool resized = SyncOutputSizeToCrop();
     spCropLeft->setValue(p->m_CropLeft);
     spCropTop->setValue(p->m_CropTop);
     spCropWidth->setValue(p->m_CropWidth);
     spCropHeight->setValue(p->m_CropHeight);
     lblClipAspect->SetCaption(AspectText(p->m_CropWidth, p->m_CropHeight, true));
-    if (TfrmHome* home = General()) home->CheckCroped();
-    NotifyVideoSizeChanged();
+    emit VideoSizeChanged();
+    if (resized) Low.ApplyOutputSize();
 }
 
-void TfrmEdit::SyncOutputSizeToCrop() {
+bool TfrmEdit::SyncOutputSizeToCrop() {
     Project* p = AppProject;
-    TfrmHome* home = General();
-    if (!p || !home || p->m_SizeIndex != 0) return;
-    // "Original" is one rule wherever it is chosen, so the General panel
-    // applies it for the new crop as if the user chose it there: each side
-    // rounded up to 16, a crop beyond its bound fitted with its aspect kept.
-    // Clamping each side to that panel's spins on its own would turn a 4K
-    // crop into a square of 2048.
-    if (home->cmbResolution->currentIndex() != 0)
-        home->cmbResolution->setCurrentIndex(0); // runs the choice
-    else
-        home->cmbResolutionChange();
+    // "Original" is one rule wherever it is applied: a crop beyond the bound
+    // is fitted with its aspect kept, never clamped side by side to the
+    // General panel's spins (which would turn a 4K crop into a square).
+    return p && reelpage::FollowCrop(*p);
 }
 
 void TfrmEdit::CropSpinChange(QSpinBox* spin, int32_t Project::*field, int32_t Project::*start,
                               int32_t Project::*length, int32_t Project::*limit) {
     Project* p = AppProject;
     if (FChanging || !p) return;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     p->*field = spin->value();
     // A changed edge shortens the box; it never moves it.
     if (p->*start + p->*length > p->*limit) p->*length = p->*limit - p->*start;
     Low.ApplyCrop();
     UpdateCropControls();
-    FChanging = false;
 }
 
 void TfrmEdit::spCropLeftChange() {
@@ -355,7 +332,7 @@ void TfrmEdit::ApplyCropAspect(int a, int b) {
     if (FChanging || !p || a <= 0 || b <= 0) return;
     // Fewer pixels than one ratio unit would leave a box of no size at all.
     if (p->m_VideoWidth < a || p->m_VideoHeight < b) return;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     // The width rounded up to whole ratio units, then as many units fewer as
     // it takes for both sides to fit the picture.
     int n = (p->m_CropWidth + a - 1) / a;
@@ -369,36 +346,31 @@ void TfrmEdit::ApplyCropAspect(int a, int b) {
         p->m_CropTop = p->m_VideoHeight - p->m_CropHeight;
     Low.ApplyCrop();
     UpdateCropControls();
-    FChanging = false;
 }
 
 void TfrmEdit::btnCropResetClick() {
     Project* p = AppProject;
     if (FChanging || !p) return;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     p->m_CropLeft = 0;
     p->m_CropTop = 0;
     p->m_CropWidth = p->m_VideoWidth;
     p->m_CropHeight = p->m_VideoHeight;
     Low.ApplyCrop();
     UpdateCropControls();
-    FChanging = false;
 }
 
 void TfrmEdit::ApplyRotateFlip(OrientationOp code) {
     Project* p = AppProject;
     if (FChanging || !p) return;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     // The engine turns the crop box with the picture and, for a rotation,
     // swaps the picture and output sizes.
+    const int32_t width = p->m_OutputWidth, height = p->m_OutputHeight;
     Low.RotateFlip(code);
-    if (TfrmHome* home = General()) {
-        home->spWidth->setValue(p->m_OutputWidth);
-        home->spHeight->setValue(p->m_OutputHeight);
-    }
     LoadCropControls();
-    NotifyVideoSizeChanged();
-    FChanging = false;
+    emit VideoSizeChanged();
+    if (p->m_OutputWidth != width || p->m_OutputHeight != height) Low.ApplyOutputSize();
 }
 
 void TfrmEdit::StoreAdjustValues() {
@@ -414,13 +386,12 @@ void TfrmEdit::StoreAdjustValues() {
 void TfrmEdit::ResetAdjust(TGraphicsButton* button, QSlider* bar, int32_t Project::*field) {
     Project* p = AppProject;
     if (FChanging || !p) return;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     button->setEnabled(false);
     // Moved under FChanging: the one redraw below is all the preview needs.
     bar->setValue(0);
     p->*field = 0;
     Low.NotifyPreview(kCmdAdjustmentsChanged);
-    FChanging = false;
 }
 
 void TfrmEdit::btnResetBrightnessClick() {
@@ -442,7 +413,7 @@ void TfrmEdit::btnEffectClick() {
 }
 
 void TfrmEdit::btnReturnClick() {
-    if (frmMain) frmMain->SetCurrentControl(0);
+    emit SwitchPanel(0);
 }
 
 } // namespace reelpage::app

@@ -10,6 +10,10 @@
 // switches the mode through FormShow and FormHide when the panel becomes or
 // stops being current; Qt's show and hide events are no guide, since they
 // also come when the main window hides for an encoding.
+//
+// What the other panels must follow (the crop, the output size that follows
+// it with "Original", a rotation) leaves the panel as VideoSizeChanged; the
+// main window connects it.
 #include <QWidget>
 
 #include <cstdint>
@@ -28,7 +32,6 @@ namespace reelpage::app {
 
 class TGraphicsButton;
 class TLinkLabel;
-class TfrmHome;
 
 class TfrmEdit : public QWidget {
     Q_OBJECT
@@ -50,9 +53,9 @@ public:
 
     // The common refresh after any crop change (FChanging set by the caller).
     void UpdateCropControls();
-    // With "Original" chosen the output size follows the crop by the General
-    // panel's rule for "Original".
-    void SyncOutputSizeToCrop();
+    // With "Original" chosen the output size follows the crop, by the one
+    // rule of reelpage/output_size.h; true when it did.
+    bool SyncOutputSizeToCrop();
     // Gives the crop box the ratio a:b: it keeps its width (rounded up to
     // whole ratio units) and position where it fits, and shrinks and moves
     // back inside the picture where it does not. A picture smaller than one
@@ -98,6 +101,14 @@ public:
     TGraphicsButton* btnFlipVertical = nullptr;
     TGraphicsButton* btnReturn = nullptr;
 
+signals:
+    // "Return" asks for the General panel (0).
+    void SwitchPanel(int CurrentControl);
+    // The crop or the orientation changed, and with them perhaps the output
+    // size; the project holds the new values. Raised before the engine is
+    // told of a new output size, so that what follows it is in place then.
+    void VideoSizeChanged();
+
 private:
     void CreateAdjustBox();
     void CreateCropBox();
@@ -112,8 +123,6 @@ private:
     void CropSpinChange(QSpinBox* spin, int32_t Project::*field, int32_t Project::*start,
                         int32_t Project::*length, int32_t Project::*limit);
     void ResetAdjust(TGraphicsButton* button, QSlider* bar, int32_t Project::*field);
-    TfrmHome* General() const;
-    void NotifyVideoSizeChanged();
 
     // Set while the panel writes its own controls or a handler runs, so that
     // programmatic changes never reach the project or the engine.

@@ -38,12 +38,10 @@ bool THelpPage::CommandOf(const QUrl& url, HelpCommand* command) {
 bool THelpPage::acceptNavigationRequest(const QUrl& url, NavigationType, bool) {
     if (!FDocumentComplete) return true;
     HelpCommand command;
-    if (CommandOf(url, &command) && OnCommand) {
+    if (CommandOf(url, &command)) {
         // Out of the navigation callback: the command may open a modal
         // dialog, which must not run inside the web engine's call.
-        QTimer::singleShot(0, this, [this, command] {
-            if (OnCommand) OnCommand(command);
-        });
+        QTimer::singleShot(0, this, [this, command] { emit OnCommand(command); });
     }
     return false;
 }

@@ -2,10 +2,8 @@
 // The page shown in the preview area before the first project: our own page
 // from the program folder. Its first load is an ordinary one; from the moment
 // it has loaded, every navigation in it is stopped, and the three command
-// addresses the page links to are handed to OnCommand instead.
+// addresses the page links to are raised as OnCommand instead.
 #include <QWebEnginePage>
-
-#include <functional>
 
 namespace reelpage::app {
 
@@ -24,10 +22,13 @@ public:
     bool DocumentComplete() const { return FDocumentComplete; }
     void SetDocumentComplete();
 
-    std::function<void(HelpCommand)> OnCommand;
-
     // The command of an address, if it is one of the three.
     static bool CommandOf(const QUrl& url, HelpCommand* command);
+
+signals:
+    // One of the command addresses was followed; raised from the event loop,
+    // never from inside the web engine's navigation call.
+    void OnCommand(HelpCommand command);
 
 protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;

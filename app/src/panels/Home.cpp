@@ -8,8 +8,6 @@
 #include "LowInterface.h"
 #include "controls/LinkLabel.h"
 #include "controls/ListViewEx.h"
-#include "Main.h"
-#include "panels/Watermark.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -101,18 +99,14 @@ TfrmHome::TfrmHome(QWidget* parent) : QWidget(parent) {
     btnEdit->SetCaption(QStringLiteral("Edit Video"));
     btnEdit->SetCommandLinkHint(
         QStringLiteral("Trim, Brightness,Contrast,Hue,Saturation,Rotate,Flip."));
-    connect(btnEdit, &QPushButton::clicked, this, [] {
-        if (frmMain) frmMain->SetCurrentControl(1);
-    });
+    connect(btnEdit, &QPushButton::clicked, this, [this] { emit SwitchPanel(1); });
     layout->addWidget(btnEdit);
 
     btnWater = new TCommandLinkButton(this);
     btnWater->setObjectName(QStringLiteral("btnWater"));
     btnWater->SetCaption(QStringLiteral("Business"));
     btnWater->SetCommandLinkHint(QStringLiteral("Watermark & Advertisement"));
-    connect(btnWater, &QPushButton::clicked, this, [] {
-        if (frmMain) frmMain->SetCurrentControl(2);
-    });
+    connect(btnWater, &QPushButton::clicked, this, [this] { emit SwitchPanel(2); });
     layout->addWidget(btnWater);
     layout->addStretch(1);
 
@@ -125,9 +119,7 @@ TfrmHome::TfrmHome(QWidget* parent) : QWidget(parent) {
     large.setPixelSize(15);
     btnStart->setFont(large);
     btnStart->setMinimumHeight(48);
-    connect(btnStart, &QPushButton::clicked, this, [] {
-        if (frmMain) frmMain->OnStart();
-    });
+    connect(btnStart, &QPushButton::clicked, this, &TfrmHome::StartRequested);
     layout->addWidget(btnStart);
 
     PopupMenu1 = new QMenu(this);
@@ -212,8 +204,8 @@ void TfrmHome::CreateResolutionBox(QWidget* parent) {
     auto makeSpin = [this](const char* name) {
         auto* spin = new QSpinBox(gbResolution);
         spin->setObjectName(QString::fromLatin1(name));
-        spin->setRange(16, 2048);
-        spin->setSingleStep(16);
+        spin->setRange(reelpage::kCustomSideMin, reelpage::kCustomSideMax);
+        spin->setSingleStep(reelpage::kCustomSideStep);
         // Each taken size re-lays out the preview and realigns the
         // watermark: taken when typing ends, not at every digit.
         spin->setKeyboardTracking(false);
@@ -230,7 +222,7 @@ void TfrmHome::CreateResolutionBox(QWidget* parent) {
 
     lblAspect = new TLinkLabel(gbResolution);
     lblAspect->setObjectName(QStringLiteral("lblAspect"));
-    lblAspect->OnLinkClick = [this](const QString&) { lblAspectLinkClick(); };
+    connect(lblAspect, &TLinkLabel::OnLinkClick, this, &TfrmHome::lblAspectLinkClick);
     grid->addWidget(lblAspect, 2, 1);
     box->addLayout(grid);
 
@@ -258,13 +250,17 @@ void TfrmHome::btnAddFileClick() {
     AddFile(file);
 }
 
+void TfrmHome::SetPreviewWindows(HWND renderParent, HWND notify) {
+    FRenderParent = renderParent;
+    FNotify = notify;
+}
+
 void TfrmHome::AddFile(const QString& fileName) {
-    TfrmMain* main = frmMain.data();
     bool success = false;
     QString status;
     MediaInfo* media = nullptr;
     {
-        TfrmLoading loading(main ? static_cast<QWidget*>(main) : window());
+        TfrmLoading loading(window());
         loading.AddFile(fileName);
         loading.exec();
         success = loading.FSuccess;
@@ -272,8 +268,7 @@ void TfrmHome::AddFile(const QString& fileName) {
         media = loading.FMediaInfo;
     }
     if (success) {
-        Project* project =
-            Low.CreateProject(media, main ? main->RenderHandle() : 0, main ? main->Handle() : 0);
+        Project* project = Low.CreateProject(media, FRenderParent, FNotify);
         if (project) {
             AppProject = project;
             AppProjectMedia = media;
@@ -287,13 +282,13 @@ void TfrmHome::AddFile(const QString& fileName) {
     } else if (!status.isEmpty()) {
         ShowMessage(window(), status, ApplicationTitle, QMessageBox::Critical);
     }
-    if (main) main->ReloadHistory();
+    emit ImportAttempted();
 }
 
 void TfrmHome::LoadProject() {
     Project* p = AppProject;
     if (!p) return;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     edTitle->setEnabled(true);
     edTitle->setText(AppProjectMedia ? FieldText(AppProjectMedia->m_szName) : QString());
     for (int i = 0; i < 3; ++i) {
@@ -307,17 +302,17 @@ void TfrmHome::LoadProject() {
     cmbResolution->setCurrentIndex(p->m_SizeIndex);
     spWidth->setValue(p->m_OutputWidth);
     spHeight->setValue(p->m_OutputHeight);
-    spWidth->setEnabled(p->m_SizeIndex == 9);
-    spHeight->setEnabled(p->m_SizeIndex == 9);
-    lblAspect->SetCaption(AspectText(p->m_OutputWidth, p->m_OutputHeight, p->m_SizeIndex == 9));
+    const bool custom = p->m_SizeIndex == reelpage::kSizeCustom;
+    spWidth->setEnabled(custom);
+    spHeight->setEnabled(custom);
+    lblAspect->SetCaption(AspectText(p->m_OutputWidth, p->m_OutputHeight, custom));
     rgResizeMethod->setEnabled(true);
     if (QAbstractButton* method = ResizeMethods->button(p->m_ResizeMethod))
         method->setChecked(true);
     btnEdit->setEnabled(true);
     btnWater->setEnabled(true);
     btnStart->setEnabled(true);
-    if (frmMain) frmMain->OnTaskChanged();
-    FChanging = false;
+    emit ProjectLoaded();
 }
 
 void TfrmHome::CheckCroped() {
@@ -325,12 +320,21 @@ void TfrmHome::CheckCroped() {
     if (!p) return;
     const bool cropped = p->m_CropLeft != 0 || p->m_CropTop != 0 ||
                          p->m_CropWidth != p->m_VideoWidth || p->m_CropHeight != p->m_VideoHeight;
-    const bool changing = FChanging;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     cmbResolution->setItemText(0, cropped ? QStringLiteral("Original(Trimed)")
                                           : QStringLiteral("Original"));
     cmbResolution->setCurrentIndex(p->m_SizeIndex);
-    FChanging = changing;
+}
+
+void TfrmHome::ShowOutputSize() {
+    const Project* p = AppProject;
+    if (!p) return;
+    ChangingGuard guard(FChanging);
+    // The spins show at most their bound; the project keeps the size itself.
+    spWidth->setValue(p->m_OutputWidth);
+    spHeight->setValue(p->m_OutputHeight);
+    lblAspect->SetCaption(
+        AspectText(p->m_OutputWidth, p->m_OutputHeight, p->m_SizeIndex == reelpage::kSizeCustom));
 }
 
 QCheckBox* TfrmHome::FormatBox(int index) const {
@@ -346,7 +350,7 @@ void TfrmHome::ShowSupport() {
 void TfrmHome::cbxFormatClick(int index) {
     Project* p = AppProject;
     if (FChanging || !p) return;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     p->m_Formats[index] = FormatBox(index)->isChecked() ? -1 : 0;
     // Unchecking the last chosen format chooses the other two: a job always
     // has at least one output.
@@ -358,15 +362,15 @@ void TfrmHome::cbxFormatClick(int index) {
         }
     }
     ShowSupport();
-    FChanging = false;
 }
 
 // The output size changed: the label, the Watermark panel and the preview
-// follow.
+// follow, the preview last so that it lays out the watermark's new place.
 void TfrmHome::SizeChanged(int index) {
     Project* p = AppProject;
-    lblAspect->SetCaption(AspectText(p->m_OutputWidth, p->m_OutputHeight, index == 9));
-    if (frmMain && frmMain->frmWatermark) frmMain->frmWatermark->OnVideoSizeChanged();
+    lblAspect->SetCaption(
+        AspectText(p->m_OutputWidth, p->m_OutputHeight, index == reelpage::kSizeCustom));
+    emit OutputSizeChanged();
     Low.ApplyOutputSize();
 }
 
@@ -375,24 +379,13 @@ void TfrmHome::cmbResolutionChange() {
     if (FChanging || !p) return;
     const int index = cmbResolution->currentIndex();
     if (index < 0) return;
-    FChanging = true;
-    p->m_SizeIndex = index;
-    if (index < 9) {
-        if (index == 0) {
-            const OutputFrameSize original = OriginalOutputSize(p->m_CropWidth, p->m_CropHeight);
-            p->m_OutputWidth = original.width;
-            p->m_OutputHeight = original.height;
-        } else {
-            p->m_OutputWidth = ResolutionPresets[index].width;
-            p->m_OutputHeight = ResolutionPresets[index].height;
-        }
-        spWidth->setValue(p->m_OutputWidth);
-        spHeight->setValue(p->m_OutputHeight);
-    }
-    spWidth->setEnabled(index >= 9);
-    spHeight->setEnabled(index >= 9);
+    ChangingGuard guard(FChanging);
+    reelpage::ChooseOutputSize(*p, index);
+    spWidth->setValue(p->m_OutputWidth);
+    spHeight->setValue(p->m_OutputHeight);
+    spWidth->setEnabled(index >= reelpage::kSizeCustom);
+    spHeight->setEnabled(index >= reelpage::kSizeCustom);
     SizeChanged(index);
-    FChanging = false;
 }
 
 void TfrmHome::spWidthChange() {
@@ -407,10 +400,9 @@ void TfrmHome::spHeightChange() {
 void TfrmHome::SideChange(QSpinBox* spin, int32_t Project::*side) {
     Project* p = AppProject;
     if (FChanging || !p) return;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     p->*side = spin->value();
     SizeChanged(p->m_SizeIndex);
-    FChanging = false;
 }
 
 void TfrmHome::PrepareAspectMenu() {
@@ -428,24 +420,25 @@ void TfrmHome::lblAspectLinkClick() {
 void TfrmHome::SetAspectSize(int width, int height) {
     Project* p = AppProject;
     if (!p) return;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     p->m_OutputWidth = width;
     p->m_OutputHeight = height;
     spWidth->setValue(width);
     spHeight->setValue(height);
     SizeChanged(p->m_SizeIndex);
-    FChanging = false;
 }
 
 void TfrmHome::Aspect4x3Click() {
     if (!AppProject) return;
-    const Resolution size = RatioSizeFor(AppProject->m_OutputWidth, 4, 3);
+    const reelpage::OutputFrameSize size =
+        reelpage::RatioOutputSize(AppProject->m_OutputWidth, 4, 3);
     SetAspectSize(size.width, size.height);
 }
 
 void TfrmHome::Aspect16x9Click() {
     if (!AppProject) return;
-    const Resolution size = RatioSizeFor(AppProject->m_OutputWidth, 16, 9);
+    const reelpage::OutputFrameSize size =
+        reelpage::RatioOutputSize(AppProject->m_OutputWidth, 16, 9);
     SetAspectSize(size.width, size.height);
 }
 
@@ -490,13 +483,12 @@ void TfrmHome::edTitleChange(const QString& text) {
 }
 
 void TfrmHome::ChangeTitle(const QString& title) {
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     edTitle->setText(title);
     if (StoreTitle(title)) {
         FTitleMedia = AppProjectMedia;
         SaveTitle();
     }
-    FChanging = false;
 }
 
 } // namespace reelpage::app

@@ -3,6 +3,8 @@
 // video is imported and its output chosen (title, formats, frame size and how
 // the picture is fitted into it). Every control edits the current project in
 // place and tells the engine what changed; the panel keeps nothing itself.
+// It reaches the main window and the other panels only through its signals,
+// which the main window connects.
 #include <QWidget>
 
 #include <cstdint>
@@ -33,7 +35,11 @@ public:
     explicit TfrmHome(QWidget* parent);
     ~TfrmHome() override;
 
-    // Asks for a video file (the main window is the dialog's parent) and
+    // The windows a project's preview is made for: the picture area it is
+    // drawn in and the window that hears its reports.
+    void SetPreviewWindows(HWND renderParent, HWND notify);
+
+    // Asks for a video file (the panel's window is the dialog's parent) and
     // imports it.
     void btnAddFileClick();
     // The import of one file.
@@ -44,6 +50,9 @@ public:
     void ChangeTitle(const QString& title);
     // The first size entry says whether the picture is cropped.
     void CheckCroped();
+    // The output size was changed elsewhere (the crop, a rotation): the
+    // spins and the ratio show it; nothing is stored or applied.
+    void ShowOutputSize();
 
     // Handlers, callable as the controls call them.
     void cbxFormatClick(int index);
@@ -87,6 +96,18 @@ public:
     // A typed title waits to be saved.
     bool TitleSavePending() const;
 
+signals:
+    // "Edit Video" (1) or "Business" (2) asks for another side panel.
+    void SwitchPanel(int CurrentControl);
+    // Start was pressed.
+    void StartRequested();
+    // A new project was loaded into the panel.
+    void ProjectLoaded();
+    // An import was tried, whatever came of it.
+    void ImportAttempted();
+    // The output size was changed here; the engine hears of it right after.
+    void OutputSizeChanged();
+
 private:
     void CreateFormatBox(QWidget* parent);
     void CreateResolutionBox(QWidget* parent);
@@ -103,6 +124,8 @@ private:
     // Set while the panel writes its own controls or a handler runs, so that
     // programmatic changes never reach the project and handlers never nest.
     bool FChanging = false;
+    HWND FRenderParent = 0;
+    HWND FNotify = 0;
     QTimer* FTitleTimer = nullptr;
     // The record whose typed title is still to be saved.
     MediaInfo* FTitleMedia = nullptr;

@@ -5,7 +5,6 @@
 #include "controls/GraphicsGroupRadio.h"
 #include "ImageResource.h"
 #include "LowInterface.h"
-#include "Main.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -93,9 +92,7 @@ TfrmWatermark::TfrmWatermark(QWidget* parent) : QWidget(parent) {
     btnReturn->setText(QStringLiteral("    Return"));
     btnReturn->SetImage(&Images.Return);
     btnReturn->setMinimumHeight(32);
-    connect(btnReturn, &QPushButton::clicked, this, [] {
-        if (frmMain) frmMain->SetCurrentControl(0);
-    });
+    connect(btnReturn, &QPushButton::clicked, this, [this] { emit SwitchPanel(0); });
     layout->addWidget(btnReturn, 0, Qt::AlignRight);
     EnableWatermarkControls(false);
     EnableAdControls(false);
@@ -246,7 +243,7 @@ void TfrmWatermark::ShowPanel() {
         EnableAdControls(false);
         return;
     }
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     edWatermark->setText(FieldText(p->m_WatermarkFile));
     tbTransparency->setValue(p->m_WatermarkTransparency);
     ShowAlignButtons();
@@ -259,7 +256,6 @@ void TfrmWatermark::ShowPanel() {
     edAdLink->setText(FieldText(p->m_AdLink));
     ShowAdSizes();
     EnableAdControls(p->m_AdFile[0] != 0);
-    FChanging = false;
 }
 
 void TfrmWatermark::HidePanel() {
@@ -347,12 +343,11 @@ void TfrmWatermark::btnAddClick() {
                                       p->m_WatermarkWidth, p->m_WatermarkLeft);
     p->m_WatermarkTop = AlignedStart(p->m_WatermarkVPosition, p->m_OutputHeight,
                                      p->m_WatermarkHeight, p->m_WatermarkTop);
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     ShowAlignButtons();
     seLeft->setValue(p->m_WatermarkLeft);
     seTop->setValue(p->m_WatermarkTop);
     ShowWatermarkSizes();
-    FChanging = false;
     EnableWatermarkControls(true);
     Low.ApplyWatermarkPicture();
 }
@@ -360,13 +355,12 @@ void TfrmWatermark::btnAddClick() {
 void TfrmWatermark::btnDeleteClick() {
     Project* p = AppProject;
     if (FChanging || !p) return;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     btnDelete->setEnabled(false);
     p->m_WatermarkFile[0] = 0;
     edWatermark->clear();
     EnableWatermarkControls(false);
     Low.ApplyWatermarkPicture();
-    FChanging = false;
 }
 
 void TfrmWatermark::btnAddAdClick() {
@@ -384,27 +378,25 @@ void TfrmWatermark::btnAddAdClick() {
     const QSize shown = FitPictureIntoOutput(w, h, p->m_OutputWidth, p->m_OutputHeight);
     p->m_AdWidth = shown.width();
     p->m_AdHeight = shown.height();
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     ShowAdSizes();
-    FChanging = false;
     EnableAdControls(true);
 }
 
 void TfrmWatermark::btnDeleteAdClick() {
     Project* p = AppProject;
     if (FChanging || !p) return;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     btnDeleteAd->setEnabled(false);
     p->m_AdFile[0] = 0;
     edAd->clear();
     EnableAdControls(false);
-    FChanging = false;
 }
 
 void TfrmWatermark::AlignClick(TGraphicsGroupRadio* button) {
     Project* p = AppProject;
     if (FChanging || !p) return;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     const bool horizontal = button->GroupIndex() == 1;
     int32_t& code = horizontal ? p->m_WatermarkHPosition : p->m_WatermarkVPosition;
     if (!button->Down()) {
@@ -428,37 +420,34 @@ void TfrmWatermark::AlignClick(TGraphicsGroupRadio* button) {
         }
         Low.ApplyWatermarkPosition();
     }
-    FChanging = false;
 }
 
 void TfrmWatermark::seLeftChange() {
     Project* p = AppProject;
     if (FChanging || !p) return;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     p->m_WatermarkLeft = seLeft->value();
     p->m_WatermarkHPosition = kAlignNone;
     for (TGraphicsGroupRadio* b : {btnLeft, btnCenter, btnRight})
         b->SetDown(false);
     Low.ApplyWatermarkPosition();
-    FChanging = false;
 }
 
 void TfrmWatermark::seTopChange() {
     Project* p = AppProject;
     if (FChanging || !p) return;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     p->m_WatermarkTop = seTop->value();
     p->m_WatermarkVPosition = kAlignNone;
     for (TGraphicsGroupRadio* b : {btnTop, btnCenterd, btnBottom})
         b->SetDown(false);
     Low.ApplyWatermarkPosition();
-    FChanging = false;
 }
 
 bool TfrmWatermark::SideChange(QSpinBox* edit, int32_t* side, int32_t* other, int32_t imageSide,
                                int32_t imageOther, QSpinBox* otherEdit, bool keep) {
     if (FChanging || !AppProject) return false;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     *side = edit->value();
     // A picture side of 0 (no size read) gives no ratio to keep: the other
     // side stays as it is rather than becoming a division by zero.
@@ -466,7 +455,6 @@ bool TfrmWatermark::SideChange(QSpinBox* edit, int32_t* side, int32_t* other, in
         *other = ScaleSide(*side, imageOther, imageSide);
         otherEdit->setValue(*other);
     }
-    FChanging = false;
     return true;
 }
 
@@ -476,9 +464,8 @@ void TfrmWatermark::seWidthChange() {
         !SideChange(seWidth, &p->m_WatermarkWidth, &p->m_WatermarkHeight, p->m_WatermarkImageWidth,
                     p->m_WatermarkImageHeight, seHeight, cbxKeepScale->isChecked()))
         return;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     RealignWatermark();
-    FChanging = false;
     Low.ApplyWatermarkPicture();
 }
 
@@ -488,9 +475,8 @@ void TfrmWatermark::seHeightChange() {
                           p->m_WatermarkImageHeight, p->m_WatermarkImageWidth, seWidth,
                           cbxKeepScale->isChecked()))
         return;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     RealignWatermark();
-    FChanging = false;
     Low.ApplyWatermarkPicture();
 }
 
@@ -546,25 +532,23 @@ void TfrmWatermark::FitAdToOutput() {
 
 void TfrmWatermark::OnVideoSizeChanged() {
     if (!AppProject) return;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     // The size spins are bounded by the output: new bounds before new values.
     seWidth->setMaximum(std::max(0, AppProject->m_OutputWidth));
     seHeight->setMaximum(std::max(0, AppProject->m_OutputHeight));
     RealignWatermark();
     FitAdToOutput();
-    FChanging = false;
 }
 
 void TfrmWatermark::OnWatermakPosChanged() {
     Project* p = AppProject;
     if (!p) return;
-    FChanging = true;
+    ChangingGuard guard(FChanging);
     p->m_WatermarkHPosition = kAlignNone;
     p->m_WatermarkVPosition = kAlignNone;
     ShowAlignButtons();
     seLeft->setValue(p->m_WatermarkLeft);
     seTop->setValue(p->m_WatermarkTop);
-    FChanging = false;
 }
 
 } // namespace reelpage::app

@@ -86,6 +86,10 @@ public:
     QLabel* lblSizeHintAd = nullptr;
     TGraphicsButton* btnReturn = nullptr;
 
+signals:
+    // "Return" asks for the General panel (0).
+    void SwitchPanel(int CurrentControl);
+
 private:
     void CreateWatermarkGroup();
     void CreateAdGroup();

@@ -259,35 +259,6 @@ static_assert(offsetof(EncoderTask, m_nIndex) == 0x46C);
 static_assert(offsetof(EncoderTask, m_hSelf) == 0x470);
 static_assert(offsetof(EncoderTask, m_hProcess) == 0x474);
 
-// The largest side of an output picture, as the size choices allow it.
-constexpr int32_t kOutputSideMax = 4096;
-
-struct OutputFrameSize {
-    int32_t width;
-    int32_t height;
-};
-
-// A picture size brought within kOutputSideMax on both sides, its aspect
-// kept (each side rounded to the nearest pixel, at least 1). Sizes within
-// the bound are returned as they are.
-inline OutputFrameSize BoundedOutputSize(int32_t width, int32_t height) {
-    if (width <= 0 || height <= 0) return {0, 0};
-    if (width <= kOutputSideMax && height <= kOutputSideMax) return {width, height};
-    const int64_t w = width, h = height;
-    if (w >= h)
-        return {kOutputSideMax, int32_t(std::max<int64_t>(1, (h * kOutputSideMax + w / 2) / w))};
-    return {int32_t(std::max<int64_t>(1, (w * kOutputSideMax + h / 2) / h)), kOutputSideMax};
-}
-
-// The output size of the "Original" choice for a picture (the source, or
-// its crop): each side rounded up to a multiple of 16, and a picture larger
-// than the bound fitted into it first. Without the bound an 8000 x 8000
-// source would need gigabytes across the helpers.
-inline OutputFrameSize OriginalOutputSize(int32_t width, int32_t height) {
-    const OutputFrameSize fit = BoundedOutputSize(width, height);
-    return {(fit.width + 15) & ~15, (fit.height + 15) & ~15};
-}
-
 // The block the encoding plug-in leaves the first output picture in (the
 // handle travels in Talvoricer.m_hVideoStreams[kPosterFrameStream], a slot
 // no encoder uses): this header, then width x height BGRA pixels, top-down,

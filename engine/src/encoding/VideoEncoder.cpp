@@ -55,6 +55,10 @@ constexpr size_t kAudioChunk = 0x40000;
 // How long the audio thread sleeps between looks at the cancel flag while
 // it waits for space; the space event normally wakes it sooner.
 constexpr int kAudioWaitMs = 200;
+// How long a finished job waits for an encoder to end. Each has reported its
+// file complete by then and has only to exit; one that hangs is ended rather
+// than holding the program, which waits for this on its interface thread.
+constexpr int kEncoderEndMs = 10000;
 
 struct EncoderBlocks {
     platform::SharedBlock video;
@@ -469,7 +473,12 @@ void VideoEncoder::Release(bool cancel) {
     bool decoderDone = false, audioDone = false;
     for (int k = 0; k < 3; ++k) {
         EncoderBlocks& e = m_Encoders[k];
-        end(e.process, platform::kInfinite);
+        if (!cancel && e.process >= 0 &&
+            platform::WaitForHandle(e.process, kEncoderEndMs) != platform::kWaitObject0) {
+            LogWrite(kLogError, "Encoder %d did not end within %d ms\n", k, kEncoderEndMs);
+            platform::TerminateHelper(e.process, -1);
+        }
+        end(e.process, 1000);
         platform::CloseSharedBlock(&e.task);
         if (!decoderDone) {
             end(m_hDecoder, 1000);

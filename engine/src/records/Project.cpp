@@ -16,6 +16,7 @@
 #include "platform/wstr.h"
 #include "reelpage/blocks.h"
 #include "reelpage/protocol.h"
+#include "reelpage/output_size.h"
 
 namespace reelpage {
 
@@ -95,18 +96,14 @@ Project* CreateProject(MediaInfo* media, HWND renderParent, HWND notify) {
     std::memcpy(p->m_Formats, s.m_DefaultFormats, sizeof p->m_Formats);
     p->m_VideoWidth = media->m_Width;
     p->m_VideoHeight = media->m_Height;
-    p->m_SizeIndex = s.m_SizeIndex;
-    if (s.m_SizeIndex != 0) {
-        p->m_OutputWidth = s.m_OutputWidth;
-        p->m_OutputHeight = s.m_OutputHeight;
-    } else {
-        const OutputFrameSize original = OriginalOutputSize(media->m_Width, media->m_Height);
-        p->m_OutputWidth = original.width;
-        p->m_OutputHeight = original.height;
-    }
     p->m_CropLeft = p->m_CropTop = 0;
     p->m_CropWidth = media->m_Width;
     p->m_CropHeight = media->m_Height;
+    // The defaults' size as it stands; "Original" from the whole picture.
+    p->m_SizeIndex = s.m_SizeIndex;
+    p->m_OutputWidth = s.m_OutputWidth;
+    p->m_OutputHeight = s.m_OutputHeight;
+    FollowCrop(*p);
     p->m_ResizeMethod = s.m_ResizeMethod;
     p->m_Autoplay = s.m_Autoplay;
     p->m_Controls = s.m_Controls;
