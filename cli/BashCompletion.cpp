@@ -49,9 +49,9 @@ std::string Offer(const std::vector<std::string>& words) {
 }
 
 // What follows "case $prev in NAME)" for one option's value.
-std::string ValueCompletion(const OptionSpec& spec) {
+std::string ValueCompletion(const OptionSpec& entry) {
     const std::string indent = kIndent;
-    switch (spec.completion) {
+    switch (entry.completion) {
     case Completion::None:
         return "";
     case Completion::Directory:
@@ -63,12 +63,12 @@ std::string ValueCompletion(const OptionSpec& spec) {
                "'!*.@(png|PNG|jpg|JPG|jpeg|JPEG|bmp|BMP|gif|GIF|tif|TIF|tiff|TIFF)' -- \"$cur\"\n" +
                indent + "                         compgen -d -- \"$cur\")\n";
     case Completion::Choice:
-        return Offer(spec.choices());
+        return Offer(entry.choices());
     case Completion::ChoiceList:
         return indent + "# A comma-separated list: complete the last item.\n" + indent +
                "local head=\"${cur%,*}\" tail=\"${cur##*,}\"\n" + indent +
                "if [[ \"$cur\" == *,* ]]; then head=\"$head,\"; else head=\"\"; fi\n" +
-               Compgen(indent, "-P \"$head\" ", spec.choices(), "tail");
+               Compgen(indent, "-P \"$head\" ", entry.choices(), "tail");
     case Completion::Template:
         return indent + "local names\n" + indent +
                "# \"NUMBER  NAME  (advertisement)\" per template\n" + indent +
@@ -84,14 +84,14 @@ std::string BashCompletion() {
     // One case per way of completing; options that complete alike share it.
     std::vector<std::pair<std::string, std::string>> cases; // patterns, body
     std::vector<std::string> names;
-    for (const OptionSpec& spec : OptionTable()) {
-        const std::string shortName = spec.letter ? std::string("-") + spec.letter : "";
-        const std::string longName = std::string("--") + spec.name;
+    for (const OptionSpec& entry : OptionTable()) {
+        const std::string shortName = entry.letter ? std::string("-") + entry.letter : "";
+        const std::string longName = std::string("--") + entry.name;
         if (!shortName.empty()) names.push_back(shortName);
         names.push_back(longName);
-        if (spec.negatable) names.push_back(std::string("--no-") + spec.name);
-        if (!spec.value) continue;
-        const std::string body = ValueCompletion(spec);
+        if (entry.negatable) names.push_back(std::string("--no-") + entry.name);
+        if (!entry.value) continue;
+        const std::string body = ValueCompletion(entry);
         const std::string patterns = shortName.empty() ? longName : shortName + "|" + longName;
         auto same = cases.begin();
         while (same != cases.end() && same->second != body)

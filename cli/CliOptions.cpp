@@ -469,11 +469,11 @@ std::span<const OptionSpec> OptionTable() {
     return kOptionTable;
 }
 
-std::string Synopsis(const OptionSpec& spec) {
-    std::string text = spec.letter ? std::string("-") + spec.letter + ", " : "";
-    text += std::string("--") + spec.name;
-    if (spec.negatable) text += std::string(", --no-") + spec.name;
-    if (spec.value) text += std::string(" ") + spec.value;
+std::string Synopsis(const OptionSpec& entry) {
+    std::string text = entry.letter ? std::string("-") + entry.letter + ", " : "";
+    text += std::string("--") + entry.name;
+    if (entry.negatable) text += std::string(", --no-") + entry.name;
+    if (entry.value) text += std::string(" ") + entry.value;
     return text;
 }
 
@@ -512,17 +512,17 @@ bool ParseCommandLine(int argc, char** argv, CliOptions* out, std::string* error
     std::vector<std::string> negatedNames;
     negatedNames.reserve(std::size(kOptionTable)); // their c_str() stay where they are
     for (size_t i = 0; i < std::size(kOptionTable); ++i) {
-        const OptionSpec& spec = kOptionTable[i];
-        const int hasArg = spec.value ? required_argument : no_argument;
-        longOptions.push_back({spec.name, hasArg, nullptr, kLongCode + 2 * int(i)});
-        if (spec.negatable) {
-            negatedNames.push_back(std::string("no-") + spec.name);
+        const OptionSpec& entry = kOptionTable[i];
+        const int hasArg = entry.value ? required_argument : no_argument;
+        longOptions.push_back({entry.name, hasArg, nullptr, kLongCode + 2 * int(i)});
+        if (entry.negatable) {
+            negatedNames.push_back(std::string("no-") + entry.name);
             longOptions.push_back(
                 {negatedNames.back().c_str(), hasArg, nullptr, kLongCode + 2 * int(i) + 1});
         }
-        if (spec.letter) {
-            shortOptions += spec.letter;
-            if (spec.value) shortOptions += ':';
+        if (entry.letter) {
+            shortOptions += entry.letter;
+            if (entry.value) shortOptions += ':';
         }
     }
     longOptions.push_back({nullptr, 0, nullptr, 0});
@@ -541,23 +541,23 @@ bool ParseCommandLine(int argc, char** argv, CliOptions* out, std::string* error
             *error = std::string("option ") + argv[optind - 1] + " needs a value";
             return false;
         }
-        const OptionSpec* spec = nullptr;
+        const OptionSpec* entry = nullptr;
         bool negated = false;
         if (opt >= kLongCode) {
-            spec = &kOptionTable[(opt - kLongCode) / 2];
+            entry = &kOptionTable[(opt - kLongCode) / 2];
             negated = (opt - kLongCode) % 2 != 0;
         } else {
             for (const OptionSpec& s : kOptionTable)
-                if (s.letter == opt) spec = &s;
+                if (s.letter == opt) entry = &s;
         }
-        if (!spec) {
+        if (!entry) {
             *error = "unknown option";
             return false;
         }
-        const OptionArg given{spec->name, optarg ? optarg : "", negated, error};
-        if (!spec->apply(given, *out)) return false;
-        out->optionWords.push_back(std::string(negated ? "--no-" : "--") + spec->name +
-                                   (spec->value ? "=" + given.value : ""));
+        const OptionArg given{entry->name, optarg ? optarg : "", negated, error};
+        if (!entry->apply(given, *out)) return false;
+        out->optionWords.push_back(std::string(negated ? "--no-" : "--") + entry->name +
+                                   (entry->value ? "=" + given.value : ""));
     }
     if (out->help || out->version || out->listTemplates) return true;
     if (optind >= argc) {
@@ -598,17 +598,17 @@ does not stop the others, and the last lines sum up what became of each.
     constexpr size_t kTextColumn = 30;
     for (size_t section = 0; section < std::size(kSectionTitles); ++section) {
         text += std::string("\n") + kSectionTitles[section] + ":\n";
-        for (const OptionSpec& spec : kOptionTable) {
-            if (size_t(spec.section) != section) continue;
-            const std::string left = (spec.letter ? "  " : "      ") + Synopsis(spec);
+        for (const OptionSpec& entry : kOptionTable) {
+            if (size_t(entry.section) != section) continue;
+            const std::string left = (entry.letter ? "  " : "      ") + Synopsis(entry);
             text += left;
-            if (!*spec.help) {
+            if (!*entry.help) {
                 text += "\n";
                 continue;
             }
             text +=
                 std::string(left.size() + 2 <= kTextColumn ? kTextColumn - left.size() : 2, ' ');
-            const std::vector<std::string> lines = Split(spec.help, '\n');
+            const std::vector<std::string> lines = Split(entry.help, '\n');
             for (size_t i = 0; i < lines.size(); ++i)
                 text += (i ? std::string(kTextColumn, ' ') : "") + lines[i] + "\n";
         }

@@ -131,7 +131,7 @@ struct OptionSpec {
 std::span<const OptionSpec> OptionTable();
 
 // How --help names an option: "-o, --output DIR", "--loop, --no-loop".
-std::string Synopsis(const OptionSpec& spec);
+std::string Synopsis(const OptionSpec& entry);
 
 // False with a message for the user when the line cannot be used.
 bool ParseCommandLine(int argc, char** argv, CliOptions* out, std::string* error);

@@ -236,12 +236,12 @@ TEST(CliOptions, EveryOptionIsDocumentedAndCompleted) {
     const std::string usage = Usage();
     std::set<std::string> synopses;
     std::string names;
-    for (const OptionSpec& spec : OptionTable()) {
-        synopses.insert(Synopsis(spec));
-        EXPECT_NE(usage.find(Synopsis(spec)), std::string::npos) << Synopsis(spec);
-        if (spec.letter) names += std::string(" -") + spec.letter;
-        names += std::string(" --") + spec.name;
-        if (spec.negatable) names += std::string(" --no-") + spec.name;
+    for (const OptionSpec& entry : OptionTable()) {
+        synopses.insert(Synopsis(entry));
+        EXPECT_NE(usage.find(Synopsis(entry)), std::string::npos) << Synopsis(entry);
+        if (entry.letter) names += std::string(" -") + entry.letter;
+        names += std::string(" --") + entry.name;
+        if (entry.negatable) names += std::string(" --no-") + entry.name;
     }
     EXPECT_EQ(ManualPageOptions(REELPAGE_SOURCE_DIR "/packaging/reelpage-cli.1.in"), synopses)
         << "packaging/reelpage-cli.1.in and the option table name different options";
