@@ -527,7 +527,9 @@ bool ParseCommandLine(int argc, char** argv, CliOptions* out, std::string* error
     }
     longOptions.push_back({nullptr, 0, nullptr, 0});
 
-    optind = 1;
+    // 0, not 1: glibc then also forgets where it was inside a group of short
+    // options, which after a failed line still points into that line's words.
+    optind = 0;
     opterr = 0;
     for (;;) {
         int index = 0;

@@ -164,6 +164,24 @@ TEST(CliOptions, MistakesAreNamed) {
     }
 }
 
+// A line that fails inside a group of short options must leave nothing of
+// itself to the next line parsed in the same process.
+TEST(CliOptions, ALineStartsAfreshAfterOneThatFailedInsideAGroup) {
+    std::vector<std::string> first{"reelpage-cli", "-xq", "a.mp4"};
+    std::vector<char*> argv;
+    for (auto& a : first)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    CliOptions o;
+    std::string error;
+    ASSERT_FALSE(ParseCommandLine(int(first.size()), argv.data(), &o, &error));
+    EXPECT_NE(error.find("unknown option"), std::string::npos) << error;
+
+    ASSERT_TRUE(Parse({"b.mp4"}, &o, &error)) << error;
+    EXPECT_FALSE(o.quiet);
+    EXPECT_EQ(o.inputs, std::vector<std::string>{"b.mp4"});
+}
+
 TEST(CliOptions, Times) {
     int64_t t = 0;
     EXPECT_TRUE(ParseTime("12.5", &t));
