@@ -41,20 +41,14 @@ bool IsDir(const std::string& path) {
 
 bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
-// Reads a template text: at most 131,072 bytes, UTF-16LE after the first two
-// bytes, cut at the last whole code unit and at the first NUL.
+// Reads a template text: at most 131,072 bytes of its file.
 bool ReadTemplate(const std::string& path, std::u16string* text) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
     std::string bytes(kTemplateReadLimit, '\0');
     in.read(bytes.data(), std::streamsize(bytes.size()));
     bytes.resize(size_t(in.gcount()));
-    text->clear();
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-        char16_t c = char16_t(uint8_t(bytes[i]) | (uint8_t(bytes[i + 1]) << 8));
-        if (c == 0) break;
-        *text += c;
-    }
+    *text = DecodeTemplateText(bytes);
     return true;
 }
 
@@ -274,6 +268,16 @@ uint32_t TickCount() {
 }
 
 } // namespace
+
+std::u16string DecodeTemplateText(std::string_view bytes) {
+    std::u16string text;
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
+        char16_t c = char16_t(uint8_t(bytes[i]) | (uint8_t(bytes[i + 1]) << 8));
+        if (c == 0) break;
+        text += c;
+    }
+    return text;
+}
 
 bool ExpandPage(std::u16string_view text, const std::u16string* adHtml, const PageValues& v,
                 std::u16string* out) {

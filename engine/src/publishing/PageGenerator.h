@@ -3,6 +3,7 @@
 // files, the poster, the advertisement picture and the filled-in page.
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "reelpage/records.h"
 
@@ -24,6 +25,10 @@ struct PageValues {
 // Returns false when the result would not fit the page's limits.
 bool ExpandPage(std::u16string_view text, const std::u16string* adHtml, const PageValues& v,
                 std::u16string* out);
+// A template text from its file's bytes (at most kTemplateReadLimit of them
+// are read): UTF-16LE after the first two bytes, cut at the last whole code
+// unit and at the first NUL.
+std::u16string DecodeTemplateText(std::string_view bytes);
 // Removes everything in folder but the kept names (case-insensitive),
 // recursing into subfolders; folders whose name starts with "." are left.
 void CleanFolder(const std::string& folder, const char16_t* const* keep, size_t keepCount);
