@@ -1,5 +1,7 @@
 #include "fuzz_support.h"
 
+#include "private_home.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -28,16 +30,7 @@ std::string MakeHome() {
             std::filesystem::remove_all(removed, ec);
         });
     }
-    auto set = [&](const char* var, const std::string& sub) {
-        MakeFolders(home + sub);
-        setenv(var, (home + sub).c_str(), 1);
-    };
-    set("HOME", "");
-    set("XDG_CONFIG_HOME", "/.config");
-    set("XDG_DATA_HOME", "/.local/share");
-    set("XDG_CACHE_HOME", "/.cache");
-    set("XDG_RUNTIME_DIR", "/run");
-    set("REELPAGE_MACHINE_REGISTRY", "/machine-registry");
+    if (!testing_home::PointHomeAt(home)) Die("making the folders of " + home);
     return home;
 }
 
