@@ -118,16 +118,8 @@ std::string TemplateName(const TemplateEntry& t) {
 
 // The import texts of the program's import dialog.
 const char* ImportFailureText(int64_t code) {
-    switch (code) {
-    case kProbeFailed:
-        return "Failed to import file";
-    case kProbeUnreadable:
-        return "Unable to read file information or file does not exist.";
-    case kProbeUnsupported:
-        return "Not support this file.";
-    default:
-        return "Failed to import file";
-    }
+    const char* text = ProbeResultText(code);
+    return text ? text : ProbeResultText(kProbeFailed);
 }
 
 MediaInfo* Import(Engine& e, Window& w, const std::string& path, bool quiet, int* exitCode) {
@@ -376,7 +368,11 @@ int Encode(Engine& e, Window& w, const CliOptions& o) {
             Say("Failed ! An output could not be encoded (see the log); %s removed", folder);
         return kExitEncode;
     }
-    e.FinishEncoding(0);
+    // The package is built under a hidden name and takes its own only now.
+    if (e.FinishEncoding(0) != 0) {
+        Say("Failed ! The package could not take its name in the output folder (see the log)");
+        return kExitEncode;
+    }
     return kExitOk;
 }
 

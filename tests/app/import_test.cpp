@@ -132,7 +132,10 @@ TEST_F(ImportFlow, EachResultCodeHasItsOutcome) {
         {reelpage::kProbeUnreadable, true,
          "Unable to read file information or file does not exist.", false},
         {reelpage::kProbeUnsupported, true, "Not support this file.", false},
-        {-4, true, nullptr, false}, // codes no probe gives
+        {reelpage::kProbeNoAccess, true, "The file cannot be read: permission denied.", false},
+        {reelpage::kProbePathTooLong, true,
+         "The file's path is too long (at most 259 characters).", false},
+        {-6, true, nullptr, false}, // codes no probe gives
         {1, true, nullptr, false},
     };
     for (const Case& c : cases) {

@@ -60,16 +60,8 @@ void TfrmLoading::AddFile(const QString& fileName) {
 }
 
 QString TfrmLoading::ResultText(int code) {
-    switch (code) {
-    case kProbeFailed:
-        return QStringLiteral("Failed to import file");
-    case kProbeUnreadable:
-        return QStringLiteral("Unable to read file information or file does not exist.");
-    case kProbeUnsupported:
-        return QStringLiteral("Not support this file.");
-    default:
-        return {};
-    }
+    const char* text = ProbeResultText(code);
+    return text ? QString::fromUtf8(text) : QString();
 }
 
 int64_t TfrmLoading::WndProc(uint32_t msg, int64_t wParam, int64_t) {
