@@ -321,7 +321,7 @@ TEST_F(EditPanel, OutputSizeFollowsTheCropOnlyWithOriginal) {
         // An odd side gives up a pixel: 4:2:0 video has even sides.
         {1280, 720, 0, {10, 20, 1000, 563}, 1000, 562, "500:281", true},
         // "Original" is the General panel's one rule: a large crop keeps its
-        // aspect (the spins there show at most 2048), and beyond 4096 it is
+        // aspect (the spins there show 16 to 2048), and beyond 4096 it is
         // fitted into 4096 x 4096 first.
         {3840, 2160, 0, {0, 0, 3840, 1600}, 3840, 1600, "12:5", true},
         {3840, 2160, 0, {0, 10, 3840, 2150}, 3840, 2150, "384:215", true},
@@ -343,8 +343,9 @@ TEST_F(EditPanel, OutputSizeFollowsTheCropOnlyWithOriginal) {
         EXPECT_EQ(Count("ApplyCrop"), 0) << "the engine already has the box";
         EXPECT_EQ(project.m_OutputWidth, c.outputWidth);
         EXPECT_EQ(project.m_OutputHeight, c.outputHeight);
-        EXPECT_EQ(main->frmHome->spWidth->value(), std::min(c.outputWidth, 2048));
-        EXPECT_EQ(main->frmHome->spHeight->value(), std::min(c.outputHeight, 2048));
+        // The spins show the size within their range; the project keeps it.
+        EXPECT_EQ(main->frmHome->spWidth->value(), std::clamp(c.outputWidth, 16, 2048));
+        EXPECT_EQ(main->frmHome->spHeight->value(), std::clamp(c.outputHeight, 16, 2048));
         EXPECT_EQ(main->frmHome->lblAspect->Caption(), QString::fromLatin1(c.aspect));
         EXPECT_EQ(main->frmHome->cmbResolution->currentIndex(), c.sizeIndex);
         EXPECT_EQ(main->frmHome->cmbResolution->itemText(0), QStringLiteral("Original(Trimed)"));
