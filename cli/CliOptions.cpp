@@ -143,21 +143,18 @@ const OptionSpec kOptionTable[] = {
     {.name = "size",
      .value = "SIZE",
      .section = Section::Output,
-     .help = "original   the source size rounded up to 16\n"
-             "source     exactly the source size (after --crop)\n"
-             "           (either fitted within 4096x4096)\n"
+     .help = "original   the source size as it is shown (after\n"
+             "           --crop, square pixels), odd sides one less,\n"
+             "           fitted within 4096x4096\n"
+             "source     the same as original\n"
              "WxH        e.g. 640x360; 320x240, 400x240, 640x360,\n"
              "           640x480, 720x560, 854x480, 1280x720 and\n"
              "           1920x1080 are the program's presets",
      .apply =
          [](const OptionArg& a, CliOptions& o) {
              Pair pair;
-             o.sourceSize = false;
-             if (a.value == "original") {
-                 o.sizeIndex = 0;
-             } else if (a.value == "source") {
-                 o.sizeIndex.reset();
-                 o.sourceSize = true;
+             if (a.value == "original" || a.value == "source") {
+                 o.sizeIndex = kSizeOriginal;
              } else if (ParsePair(a.value, 'x', kCustomSideMin, kOutputSideMax, &pair)) {
                  o.sizeIndex = PresetIndexOf(pair.a, pair.b);
                  o.size = pair;

@@ -253,12 +253,7 @@ bool SetUpProject(Engine& e, const CliOptions& o, MediaInfo* media, Project** ou
         p->m_CropWidth = c[2];
         p->m_CropHeight = c[3];
         // "Original" follows the crop, as the program's edit panel makes it.
-        if (!o.sourceSize) FollowCrop(*p);
-    }
-    if (o.sourceSize) {
-        const OutputFrameSize source = BoundedOutputSize(p->m_CropWidth, p->m_CropHeight);
-        p->m_OutputWidth = source.width;
-        p->m_OutputHeight = source.height;
+        FollowCrop(*p);
     }
     if (o.brightness) p->m_Brightness = *o.brightness;
     if (o.contrast) p->m_Contrast = *o.contrast;
@@ -453,9 +448,10 @@ int Run(int argc, char** argv) {
         for (int i = 0; i < 3; ++i)
             if (project->m_Formats[i])
                 formats += (formats.empty() ? "" : ", ") + std::string(names[i]);
+        const OutputFrameSize made = ProjectPictureSize(*project);
         std::fprintf(stderr, "%s: %d x %d into %d x %d (%s)\n", input.c_str(),
-                     project->m_VideoWidth, project->m_VideoHeight, project->m_OutputWidth,
-                     project->m_OutputHeight, formats.c_str());
+                     project->m_VideoWidth, project->m_VideoHeight, made.width, made.height,
+                     formats.c_str());
     }
     rc = Encode(e, w, o);
     if (rc != kExitOk) {

@@ -23,6 +23,7 @@
 #include "reelpage/helper_log.h"
 #include "reelpage/map_block.h"
 #include "reelpage/messages.h"
+#include "reelpage/output_size.h"
 #include "reelpage/plugin.h"
 #include "reelpage/records.h"
 
@@ -159,7 +160,8 @@ int32_t Init(HelperLaunch* launch) {
     const Project& p = *g.project;
     g.transform = g.talvoricer->m_Transform;
     g.orientation = std::clamp(p.m_Orientation, 0, 7);
-    g.output = {p.m_OutputWidth, p.m_OutputHeight};
+    const OutputFrameSize picture = ProjectPictureSize(p);
+    g.output = {picture.width, picture.height};
     g.source = {g.media->m_Width, g.media->m_Height};
     g.oriented = frameops::OrientedSize(g.source, g.orientation);
     const bool planar = IsPlanarTransform(g.transform);

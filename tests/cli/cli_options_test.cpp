@@ -110,8 +110,7 @@ TEST(CliOptions, EveryProjectSettingFromFlags) {
     EXPECT_EQ(*o.sizeIndex, 9);
     EXPECT_EQ(o.size.a, 500);
     ASSERT_TRUE(Parse({"--size", "source", "x.mp4"}, &o));
-    EXPECT_TRUE(o.sourceSize);
-    EXPECT_FALSE(o.sizeIndex);
+    EXPECT_EQ(*o.sizeIndex, 0); // the same as original
     ASSERT_TRUE(Parse({"--info", "--json", "x.mp4"}, &o));
     EXPECT_TRUE(o.info && o.json);
     ASSERT_TRUE(Parse({"--help"}, &o));

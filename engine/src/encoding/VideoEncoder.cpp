@@ -36,6 +36,7 @@
 #include "platform/wstr.h"
 #include "reelpage/encoding.h"
 #include "reelpage/messages.h"
+#include "reelpage/output_size.h"
 #include "reelpage/protocol.h"
 
 namespace reelpage {
@@ -290,9 +291,12 @@ FramePath ChooseFramePath(const Project& p, const MediaInfo& media) {
     // and the output size are measured in that picture too.
     const int32_t sourceW = swaps ? media.m_Height : media.m_Width;
     const int32_t sourceH = swaps ? media.m_Width : media.m_Height;
-    const bool resize = p.m_CropLeft != 0 || p.m_CropTop != 0 || p.m_OutputWidth != p.m_CropWidth ||
-                        p.m_OutputHeight != p.m_CropHeight || p.m_OutputWidth != sourceW ||
-                        p.m_OutputHeight != sourceH;
+    // An odd source or crop is never made at its own size (4:2:0 needs even
+    // sides): it is fitted into the even picture, which the 32-bit way does.
+    const OutputFrameSize out = ProjectPictureSize(p);
+    const bool resize = p.m_CropLeft != 0 || p.m_CropTop != 0 || out.width != p.m_CropWidth ||
+                        out.height != p.m_CropHeight || out.width != sourceW ||
+                        out.height != sourceH;
     const bool pictureWork = EffectsActive(p) || p.m_WatermarkFile[0] != 0;
     FramePath path{kTransformPassThrough, kPixYuv420, swaps ? 1 : 0};
     if (resize)
@@ -301,12 +305,6 @@ FramePath ChooseFramePath(const Project& p, const MediaInfo& media) {
         path.transform = turned ? kTransformOrientResize : kTransformEffectsOnly;
     else if (turned)
         path.transform = kTransformOrientOnly;
-    // 4:2:0 planes of an odd width or height do not fit the slot layout (its
-    // chroma planes are W/2 x H/2): such pictures go the 32-bit way, where
-    // the effects-only and the turning paths copy or turn them without any
-    // other change.
-    if (IsPlanarTransform(path.transform) && ((p.m_OutputWidth | p.m_OutputHeight) & 1))
-        path.transform = turned ? kTransformOrientResize : kTransformEffectsOnly;
     if (!IsPlanarTransform(path.transform)) path.pixelFormat = kPixBgra;
     return path;
 }
@@ -681,7 +679,7 @@ bool VideoEncoder::CreateStatusBlock(const FramePath& path) {
 }
 
 bool VideoEncoder::OutputSizeUsable() const {
-    if (m_pProject->m_OutputWidth > 0 && m_pProject->m_OutputHeight > 0) return true;
+    if (ProjectPictureSize(*m_pProject).width > 0) return true;
     LogWrite(kLogError, "Output size %dx%d\n", m_pProject->m_OutputWidth,
              m_pProject->m_OutputHeight);
     return false;
@@ -693,7 +691,7 @@ bool VideoEncoder::OutputSizeUsable() const {
 // makes the poster from the thumbnail, so the job goes on.
 void VideoEncoder::CreatePosterFrameBlock() {
     if (!ProjectPosterIsThumbnail(*m_pProject, *m_pMediaInfo)) return;
-    const int32_t w = m_pProject->m_OutputWidth, h = m_pProject->m_OutputHeight;
+    const auto [w, h] = ProjectPictureSize(*m_pProject);
     if (CreateBlock(PosterFrameBlockSize(w, h), &m_PosterFrame, "PosterFrame") != 0) return;
     auto* header = static_cast<PosterFrameHeader*>(m_PosterFrame.view);
     *header = PosterFrameHeader{0, w, h, 0};
@@ -702,8 +700,8 @@ void VideoEncoder::CreatePosterFrameBlock() {
 
 // One encoder per chosen format, numbered in the formats' order.
 bool VideoEncoder::StartEncoders(const FramePath& path) {
-    const size_t frameBytes =
-        VideoFrameBytes(m_pProject->m_OutputWidth, m_pProject->m_OutputHeight, path.pixelFormat);
+    const OutputFrameSize size = ProjectPictureSize(*m_pProject);
+    const size_t frameBytes = VideoFrameBytes(size.width, size.height, path.pixelFormat);
     for (int f = 0; f < 3; ++f) {
         if (!m_pProject->m_Formats[f]) continue;
         const int k = m_cEncoder;
@@ -764,8 +762,9 @@ bool VideoEncoder::FillEncoderTask(int k, const OutputFormat& format, const Fram
     t->m_VideoBitRate = media.m_VideoBitRate;
     t->m_FrameRateDen = media.m_FrameRateDen;
     t->m_FrameRateNum = media.m_FrameRateNum;
-    t->m_Width = m_pProject->m_OutputWidth;
-    t->m_Height = m_pProject->m_OutputHeight;
+    const OutputFrameSize size = ProjectPictureSize(*m_pProject);
+    t->m_Width = size.width;
+    t->m_Height = size.height;
     if (HasAudio()) {
         platform::WStrCopy(t->m_szAudioCodec, format.audioCodec);
         t->m_AudioBitRate = AudioBitRateFor(media.m_SampleRate, media.m_nChannel);

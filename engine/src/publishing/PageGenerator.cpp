@@ -20,6 +20,7 @@
 #include "picture/load.h"
 #include "picture/scaler.h"
 #include "platform/wstr.h"
+#include "reelpage/output_size.h"
 
 namespace reelpage {
 
@@ -94,8 +95,9 @@ bool StartsWithNoCase(std::u16string_view text, size_t at, std::u16string_view w
 // silent: the video has no sound track, so the player starts it muted (a
 // browser then lets it start on its own) and offers no sound to turn on.
 std::u16string DataSetup(const Project& p, bool autoplay, bool silent) {
-    std::string s = "{\"width\":" + std::to_string(p.m_OutputWidth) +
-                    ", \"height\":" + std::to_string(p.m_OutputHeight) +
+    const OutputFrameSize size = ProjectPictureSize(p);
+    std::string s = "{\"width\":" + std::to_string(size.width) +
+                    ", \"height\":" + std::to_string(size.height) +
                     ", \"preload\":\"auto\", \"poster\":\"poster.png\", \"preload\":\"auto\"";
     if (p.m_Controls) s += ", \"controls\": true";
     if (autoplay) s += ", \"autoplay\": true ";
@@ -288,6 +290,7 @@ bool ExpandPage(std::u16string_view text, const std::u16string* adHtml, const Pa
     // picture kept for a template without advertisement shows nothing and
     // leaves autoplay as chosen.
     const bool autoplay = p.m_Autoplay && !(p.m_AdFile[0] && adHtml);
+    const OutputFrameSize size = ProjectPictureSize(p);
     char idText[64];
     std::snprintf(idText, sizeof idText, "zelmorix_video_to_html5_%u", v.tick);
     return Expand(text, out, [&](size_t at, size_t* used, std::u16string* o) {
@@ -297,8 +300,8 @@ bool ExpandPage(std::u16string_view text, const std::u16string* adHtml, const Pa
             std::u16string value;
         } table[] = {
             {u"{$title}", 0, v.media ? Escape(v.media->m_szName) : std::u16string()},
-            {u"{$width}", 0, Number(p.m_OutputWidth, 63)},
-            {u"{$height}", 0, Number(p.m_OutputHeight, 63)},
+            {u"{$width}", 0, Number(size.width, 63)},
+            {u"{$height}", 0, Number(size.height, 63)},
             {u"{$controls}", 0, p.m_Controls ? u"controls=\"controls\"" : u""},
             {u"{$autoplay}", 0, autoplay ? u"autoplay=\"autoplay\"" : u""},
             {u"{$loop}", 0, p.m_Loop ? u"loop=\"loop\"" : u""},
@@ -388,8 +391,9 @@ bool GeneratePage(const char16_t* folderW, const Project& p, const MediaInfo* me
     if (!CopyFolderFiles(templ, staging, kPageSource, std::size(kPageSource), &failed))
         return PublishFailed(failed, errno, staging);
     const std::string poster = folder + "/poster.png";
-    if (!Exists(poster) && !Scale(platform::ToUtf8(p.m_szPosterImage), p.m_OutputWidth,
-                                  p.m_OutputHeight, staging + "/poster.png"))
+    const OutputFrameSize size = ProjectPictureSize(p);
+    if (!Exists(poster) && !Scale(platform::ToUtf8(p.m_szPosterImage), size.width, size.height,
+                                  staging + "/poster.png"))
         return PublishFailed(poster, errno, staging);
     if (withAd) {
         const std::string adFolder = staging + "/ad";
