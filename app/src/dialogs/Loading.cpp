@@ -37,7 +37,7 @@ TfrmLoading::TfrmLoading(QWidget* parent) : QDialog(parent) {
     layout->addLayout(row);
     // Bound to no window: import progress stays off the taskbar.
     TaskbarList1 = new TTaskbarList(this);
-    setFixedSize(429, 108);
+    SetDesignedSize(this, 429, 108);
     if (parent) move(parent->window()->geometry().center() - rect().center());
 
     FHandle =
