@@ -52,6 +52,8 @@ bool IsControl(QAccessible::Role role) {
 // The controls under iface that have no name, as "objectName (role)".
 void Nameless(QAccessibleInterface* iface, std::vector<std::string>* out, int* controls) {
     if (!iface) return;
+    // A box of choices' own drop-down list is named by the box.
+    if (iface->object() && iface->object()->inherits("QComboBoxListView")) return;
     if (IsControl(iface->role())) {
         ++*controls;
         if (iface->text(QAccessible::Name).trimmed().isEmpty()) {

@@ -25,6 +25,7 @@ TfrmLoading::TfrmLoading(QWidget* parent) : QDialog(parent) {
     layout->addWidget(lblFileName);
     ProgressBar1 = new QProgressBar(this);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1->setAccessibleName(QStringLiteral("Import progress"));
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
     layout->addWidget(ProgressBar1);
