@@ -453,13 +453,8 @@ void TfrmMain::FormCreate() {
         panels->addWidget(panel);
     }
     ConnectPanels();
-    // The side area and the player bar keep their designed sizes unless a
-    // larger font needs more room.
-    int controlWidth = kControlWidth;
-    for (QWidget* panel : {static_cast<QWidget*>(frmHome), static_cast<QWidget*>(frmEdit),
-                           static_cast<QWidget*>(frmWatermark)})
-        controlWidth = qMax(controlWidth, panel->minimumSizeHint().width());
-    palControl->setFixedWidth(controlWidth);
+    // The player bar keeps its designed height unless a larger font needs
+    // more room.
     palPlayer->setFixedHeight(qMax(kPlayerHeight, palPlayer->layout()->minimumSize().height()));
     setWindowTitle(ApplicationTitle);
     btnPlay->SetImage(&Images.Play);

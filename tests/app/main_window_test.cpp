@@ -177,7 +177,7 @@ TEST_F(MainWindow, StartsOnTheGeneralPanelWithThePlayerDisabled) {
     EXPECT_EQ(Captions(main.File1), (QStringList{"Import Video File ...", "File Information ...",
                                                  "Recent ...", "", "Exit"}));
     EXPECT_EQ(Captions(main.Option1), (QStringList{"General", "Edit ...", "Watermark ..."}));
-    EXPECT_EQ(Captions(main.Help1), (QStringList{"Home Page", "", "About ..."}));
+    EXPECT_EQ(Captions(main.Help1), (QStringList{"Help", "Home Page", "", "About ..."}));
     EXPECT_EQ(main.Settings1->text(), "Settings...");
 
     main.show();
