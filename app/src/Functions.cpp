@@ -7,7 +7,9 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QMimeData>
 #include <QUrl>
+#include <QWidget>
 
 #include <cstring>
 #include <utility>
@@ -262,17 +264,34 @@ bool ChoosePicture(QWidget* parent, const QString& title, int capacity, QString*
                        DialogFolder(lastFile, QStandardPaths::PicturesLocation));
     if (chosen.isEmpty()) return false;
     lastFile = chosen;
+    if (!CheckPicture(parent, chosen, capacity, width, height)) return false;
+    *path = chosen;
+    return true;
+}
+
+bool CheckPicture(QWidget* parent, const QString& path, int capacity, int* width, int* height) {
     int w = 0, h = 0;
     // A path the field cannot hold whole would name another file: refused
     // like a picture that cannot be read.
-    if (chosen.size() >= capacity || !GetImageSize(chosen, &w, &h)) {
+    if (path.size() >= capacity || !GetImageSize(path, &w, &h)) {
         ShowPictureRefused(parent);
         return false;
     }
-    *path = chosen;
     *width = w;
     *height = h;
     return true;
+}
+
+void SetDesignedSize(QWidget* window, int width, int height) {
+    window->setFixedSize(QSize(width, height).expandedTo(window->sizeHint()));
+}
+
+QString DroppedFile(const QMimeData* data) {
+    if (!data || !data->hasUrls()) return QString();
+    const QList<QUrl> urls = data->urls();
+    if (urls.size() != 1 || !urls[0].isLocalFile()) return QString();
+    const QString file = urls[0].toLocalFile();
+    return QFileInfo(file).isFile() ? file : QString();
 }
 
 } // namespace reelpage::app

@@ -14,6 +14,7 @@
 #include "Defines.h"
 
 class QComboBox;
+class QMimeData;
 class QWidget;
 
 namespace reelpage::app {
@@ -158,6 +159,15 @@ QString DialogFolder(const QString& lastFile, QStandardPaths::StandardLocation k
 // accepted picture; false when cancelled or refused.
 bool ChoosePicture(QWidget* parent, const QString& title, int capacity, QString* path, int* width,
                    int* height);
+// Fixes a window at its designed size, or larger where its contents need
+// more (a larger system font): no text is ever cut off.
+void SetDesignedSize(QWidget* window, int width, int height);
+
+// The same check of a picture chosen another way (dropped on a panel).
+bool CheckPicture(QWidget* parent, const QString& path, int capacity, int* width, int* height);
+// The one local file a drag carries, empty for anything else (text, web
+// addresses, several files, a folder).
+QString DroppedFile(const QMimeData* data);
 // The message a refused picture gets.
 void ShowPictureRefused(QWidget* parent);
 

@@ -13,6 +13,7 @@
 #include <QGroupBox>
 #include <QMenu>
 #include <QPushButton>
+#include <QLabel>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -611,6 +612,31 @@ TEST_F(EffectsDialog, LoadsEveryFieldWithoutEchoAndStoresEveryControl) {
     dialog.cbxExpandEdge->click();
     EXPECT_EQ(project.m_BlurExpandEdge, 0);
     EXPECT_EQ(Count(kAdjusted), 3);
+}
+
+TEST_F(EffectsDialog, EverySliderIsNamedAndShowsItsValue) {
+    Open(640, 360);
+    project.m_Exposure = -35;
+    project.m_BlurRadius = 2.6f;
+    TfrmEffect dialog(main.get());
+    const auto bars = dialog.TrackBars();
+    for (size_t i = 0; i < bars.size(); ++i) {
+        QSlider* bar = bars[i];
+        SCOPED_TRACE(bar->objectName().toStdString());
+        QLabel* name = nullptr;
+        for (QLabel* label : bar->parentWidget()->findChildren<QLabel*>())
+            if (label->buddy() == bar) name = label;
+        ASSERT_NE(name, nullptr) << "a label says what the bar does";
+        EXPECT_TRUE(name->text().endsWith(':'));
+        EXPECT_EQ(dialog.lblValues[i]->parentWidget(), bar->parentWidget());
+        EXPECT_EQ(dialog.lblValues[i]->text(), QString::number(bar->value())) << "on opening";
+        bar->setValue(bar->minimum());
+        EXPECT_EQ(dialog.lblValues[i]->text(), QString::number(bar->minimum()));
+    }
+    EXPECT_EQ(dialog.lblValues[16]->objectName(), "tbExposureValue");
+    dialog.btnResetAll->click();
+    for (QLabel* value : dialog.lblValues)
+        EXPECT_EQ(value->text(), "0") << value->objectName().toStdString();
 }
 
 TEST_F(EffectsDialog, ResetRules) {

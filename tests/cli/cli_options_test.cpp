@@ -294,8 +294,11 @@ TEST(MediaInfoText, TextsOfTheFileInformationDialog) {
     EXPECT_EQ(SampleRateText(44100), "CD Quality (44100)");
     EXPECT_EQ(SampleRateText(8000), "Phone Quality (8000)");
     EXPECT_EQ(SampleRateText(32000), "");
-    EXPECT_EQ(ChannelText(1), "Mono");
-    EXPECT_EQ(ChannelText(6), "");
+    EXPECT_EQ(BitRateText(0), "Unknown") << "a container without a rate";
+    const std::pair<int32_t, const char*> channels[] = {
+        {1, "Mono"}, {2, "Stereo"}, {3, "2.1"}, {6, "5.1"}, {8, "7.1"}, {0, ""}};
+    for (auto [count, name] : channels)
+        EXPECT_EQ(ChannelText(count), name) << count;
     EXPECT_EQ(SecondsToText(75 * 60 + 5), "75:05");
     EXPECT_EQ(SecondsToText(0), "00:00");
 }

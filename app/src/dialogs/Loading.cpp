@@ -25,6 +25,7 @@ TfrmLoading::TfrmLoading(QWidget* parent) : QDialog(parent) {
     layout->addWidget(lblFileName);
     ProgressBar1 = new QProgressBar(this);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1->setAccessibleName(QStringLiteral("Import progress"));
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
     layout->addWidget(ProgressBar1);
@@ -37,7 +38,7 @@ TfrmLoading::TfrmLoading(QWidget* parent) : QDialog(parent) {
     layout->addLayout(row);
     // Bound to no window: import progress stays off the taskbar.
     TaskbarList1 = new TTaskbarList(this);
-    setFixedSize(429, 108);
+    SetDesignedSize(this, 429, 108);
     if (parent) move(parent->window()->geometry().center() - rect().center());
 
     FHandle =

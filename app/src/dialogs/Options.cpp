@@ -101,9 +101,11 @@ TfrmOptions::TfrmOptions(QWidget* parent) : QDialog(parent) {
 QWidget* TfrmOptions::CreateGeneralPage() {
     auto* page = new QWidget(PageControl1);
     auto* box = new QVBoxLayout(page);
-    box->addWidget(new QLabel(QStringLiteral("Publish to Folder:"), page));
+    auto* folderLabel = new QLabel(QStringLiteral("Publish to Folder:"), page);
+    box->addWidget(folderLabel);
     auto* row = new QHBoxLayout;
     edFolder = new QLineEdit(page);
+    folderLabel->setBuddy(edFolder);
     edFolder->setObjectName(QStringLiteral("edFolder"));
     edFolder->setReadOnly(true);
     btnBrowse = new QPushButton(QStringLiteral("..."), page);
@@ -194,9 +196,13 @@ QWidget* TfrmOptions::CreateSizePage() {
     };
     spWidth = makeSpin("spWidth", kMinWidth, kMaxWidth);
     spHeight = makeSpin("spHeight", kMinHeight, kMaxHeight);
-    grid->addWidget(new QLabel(QStringLiteral("Width:"), page), 1, 0);
+    auto* widthLabel = new QLabel(QStringLiteral("Width:"), page);
+    widthLabel->setBuddy(spWidth);
+    grid->addWidget(widthLabel, 1, 0);
     grid->addWidget(spWidth, 1, 1);
-    grid->addWidget(new QLabel(QStringLiteral("Height:"), page), 1, 2);
+    auto* heightLabel = new QLabel(QStringLiteral("Height:"), page);
+    heightLabel->setBuddy(spHeight);
+    grid->addWidget(heightLabel, 1, 2);
     grid->addWidget(spHeight, 1, 3);
     lblAspect = new TLinkLabel(page);
     lblAspect->setObjectName(QStringLiteral("lblAspect"));
@@ -296,8 +302,10 @@ QWidget* TfrmOptions::CreateBusinessPage() {
 QWidget* TfrmOptions::CreateTemplatesPage() {
     auto* page = new QWidget(PageControl1);
     auto* box = new QVBoxLayout(page);
-    box->addWidget(new QLabel(QStringLiteral("Default templete:"), page));
+    auto* templateLabel = new QLabel(QStringLiteral("Default templete:"), page);
+    box->addWidget(templateLabel);
     cmbTemplates = new QComboBox(page);
+    templateLabel->setBuddy(cmbTemplates);
     cmbTemplates->setObjectName(QStringLiteral("cmbTemplates"));
     box->addWidget(cmbTemplates);
     imgTemplates = new QLabel(page);

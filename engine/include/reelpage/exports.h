@@ -72,6 +72,7 @@
     X(51, GetTemplateCount, int32_t, (), Imported)                                                 \
     X(52, GetTemplate, TemplateEntry*, (int32_t index), Imported)                                  \
     X(53, PublishPage, int32_t, (BOOL generate, WCHAR * out), Imported)                            \
+    X(54, StepFrame, int32_t, (int32_t frames), Imported)                                          \
     X(999, WriteLog, void, (const char* text), Imported)
 
 namespace reelpage {
