@@ -16,8 +16,20 @@ namespace reelpage {
 namespace {
 
 Settings g_Settings;
+MoreSettings g_MoreSettings;
 constexpr char16_t kSettingsKey[] = u"SOFTWARE\\Zelmorix\\reelpage";
 constexpr char16_t kSettingsValue[] = u"Settings";
+constexpr char16_t kWebmCodecValue[] = u"WebmCodec";
+
+// The values beyond the record: each absent, damaged or unknown one reads
+// as its default, so a store from before it existed works as it did.
+void LoadMoreSettings(const platform::RegKey& key) {
+    g_MoreSettings = MoreSettings{};
+    uint32_t type = 0, value = 0, size = sizeof value;
+    if (platform::RegQueryValue(key, kWebmCodecValue, &type, &value, &size) == 0 &&
+        type == platform::REG_DWORD && size == sizeof value && value < uint32_t(kWebmCodecCount))
+        g_MoreSettings.m_DefaultWebmCodec = int32_t(value);
+}
 
 void ApplyDefaults(Settings& s) {
     s.m_DefaultFormats[0] = s.m_DefaultFormats[1] = s.m_DefaultFormats[2] = 1;
@@ -55,6 +67,7 @@ void LoadSettings() {
         LogWrite(kLogError, "Failed(%d) to RegCreateKey\n", rc);
     } else {
         uint32_t type = 0, size = sizeof(Settings);
+        LoadMoreSettings(key);
         rc = platform::RegQueryValue(key, kSettingsValue, &type, &g_Settings, &size);
         if (rc == 0 && type == platform::REG_BINARY && size == sizeof(Settings)) {
             TerminateStrings(g_Settings);
@@ -64,11 +77,14 @@ void LoadSettings() {
                  int(type), int(size), int(sizeof(Settings)));
         key.Close();
         std::memset(&g_Settings, 0, sizeof g_Settings);
+        g_MoreSettings = MoreSettings{};
     }
     ApplyDefaults(g_Settings);
 }
 
 Settings* GetSettings() { return &g_Settings; }
+MoreSettings* GetMoreSettings() { return &g_MoreSettings; }
+MoreSettings& TheMoreSettings() { return g_MoreSettings; }
 
 int32_t SaveSettings() {
     platform::RegKey key;
@@ -79,7 +95,13 @@ int32_t SaveSettings() {
     }
     rc = platform::RegSetValue(key, kSettingsValue, platform::REG_BINARY, &g_Settings,
                                sizeof(Settings));
-    if (rc != 0) LogWrite(kLogError, "Failed(%d) to RegSetValueEx\n", rc);
+    if (rc != 0) {
+        LogWrite(kLogError, "Failed(%d) to RegSetValueEx\n", rc);
+        return rc;
+    }
+    const uint32_t codec = uint32_t(g_MoreSettings.m_DefaultWebmCodec);
+    rc = platform::RegSetValue(key, kWebmCodecValue, platform::REG_DWORD, &codec, sizeof codec);
+    if (rc != 0) LogWrite(kLogError, "Failed(%d) to RegSetValueEx(WebmCodec)\n", rc);
     return rc;
 }
 
