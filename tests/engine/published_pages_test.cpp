@@ -341,7 +341,7 @@ TEST(PublishedPages, SourcesCarryTheCodecsOfTheirFiles) {
     PublishEveryTemplate(&pages);
     if (HasFatalFailure()) return;
     const std::string mp4 =
-        "<source src=\"video.mp4\" type='video/mp4; codecs=\"avc1.64000d, mp4a.40.2\"' />";
+        "<source src=\"video.mp4\" type='video/mp4; codecs=\"avc1.64000c, mp4a.40.2\"' />";
     const std::string ogv =
         "<source src=\"video.ogv\" type='video/ogg; codecs=\"theora, flac\"' />";
     const struct {
@@ -354,7 +354,7 @@ TEST(PublishedPages, SourcesCarryTheCodecsOfTheirFiles) {
          "<source src=\"video.webm\" type='video/webm; codecs=\"av01.0.00M.08, opus\"' />" + mp4 +
              ogv},
         {"silent", "<source src=\"video.webm\" type='video/webm; codecs=\"vp8\"' />"
-                   "<source src=\"video.mp4\" type='video/mp4; codecs=\"avc1.64000d\"' />"
+                   "<source src=\"video.mp4\" type='video/mp4; codecs=\"avc1.64000c\"' />"
                    "<source src=\"video.ogv\" type='video/ogg; codecs=\"theora\"' />"},
         // Files no browser can read keep their bare types.
         {"damaged", "<source src=\"video.webm\" type='video/webm' />"
