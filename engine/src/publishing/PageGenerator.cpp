@@ -383,7 +383,10 @@ bool GeneratePage(const char16_t* folderW, const Project& p, const MediaInfo* me
     PageValues v{&p, media, TickCount()};
     // A file whose streams cannot be read keeps its bare type, as the page
     // had before: a browser then tries it and falls back on its own.
-    for (size_t i = 0; i < std::size(kSourceFiles); ++i)
+    // The Ogg file keeps its bare type: browsers without Theora would pass
+    // over a typed one at once, where the player's Ogg handling lets it play
+    // its sound with a notice when nothing else is there.
+    for (size_t i = 0; i < std::size(kSourceFiles) - 1; ++i)
         if (p.m_Formats[i])
             v.types[i] = SourceType(folder + "/" + platform::ToUtf8(kSourceFiles[i].file));
     if (!ExpandPage(text, withAd ? &ad : nullptr, v, &page)) {
