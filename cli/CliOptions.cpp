@@ -43,6 +43,8 @@ std::vector<std::string> Split(const std::string& s, char sep) {
 
 // The words of an option whose value is one of a few, by their index.
 constexpr const char* kFormatNames[] = {"webm", "mp4", "ogg"};
+// By WebmCodec.
+constexpr const char* kWebmCodecNames[] = {"vp8", "vp9", "av1"};
 constexpr const char* kResizeNames[] = {"center", "letterbox", "crop"};
 constexpr const char* kRotateNames[] = {"left", "right", "half"};
 constexpr const char* kFlipNames[] = {"horizontal", "vertical"};
@@ -140,6 +142,21 @@ const OptionSpec kOptionTable[] = {
          },
      .completion = Completion::ChoiceList,
      .choices = [] { return Words(kFormatNames); }},
+    {.name = "webm-codec",
+     .value = "CODEC",
+     .section = Section::Output,
+     .help = "the WebM output's video: vp8 (with Vorbis; every\n"
+             "browser with WebM), vp9 or av1 (with Opus; far\n"
+             "smaller, for current browsers) (default: saved options)",
+     .apply =
+         [](const OptionArg& a, CliOptions& o) {
+             const int i = IndexOf(kWebmCodecNames, a.value);
+             if (i < 0) return a.Bad("vp8, vp9 or av1");
+             o.webmCodec = i;
+             return true;
+         },
+     .completion = Completion::Choice,
+     .choices = [] { return Words(kWebmCodecNames); }},
     {.name = "size",
      .value = "SIZE",
      .section = Section::Output,

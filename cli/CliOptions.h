@@ -62,6 +62,7 @@ struct CliOptions {
     std::vector<std::string> optionWords;
 
     std::optional<std::array<bool, 3>> formats; // WebM, MP4, Ogg
+    std::optional<int> webmCodec;               // a WebmCodec
     // Output size: the program's preset index (0 Original, 1..8, 9 custom).
     std::optional<int> sizeIndex;
     Pair size;                                  // with sizeIndex 9

@@ -83,6 +83,7 @@ struct Engine {
     FnCreateProject CreateProject = Bind<FnCreateProject>(kCreateProject);
     FnRotateFlip RotateFlip = Bind<FnRotateFlip>(kRotateFlip);
     FnGetSettings GetSettings = Bind<FnGetSettings>(kGetSettings);
+    FnGetMoreSettings GetMoreSettings = Bind<FnGetMoreSettings>(kGetMoreSettings);
     FnGetTemplateCount GetTemplateCount = Bind<FnGetTemplateCount>(kGetTemplateCount);
     FnGetTemplate GetTemplate = Bind<FnGetTemplate>(kGetTemplate);
     FnStartEncoding StartEncoding = Bind<FnStartEncoding>(kStartEncoding);
@@ -92,7 +93,8 @@ struct Engine {
     FnPublishPage PublishPage = Bind<FnPublishPage>(kPublishPage);
 
     bool Complete() const {
-        return OpenMedia && CreateProject && RotateFlip && GetSettings && GetTemplateCount &&
+        return OpenMedia && CreateProject && RotateFlip && GetSettings && GetMoreSettings &&
+               GetTemplateCount &&
                GetTemplate && StartEncoding && FinishEncoding && FreeEncoding && GetOutputFolder &&
                PublishPage;
     }
@@ -219,6 +221,7 @@ bool SetUpProject(Engine& e, const CliOptions& o, MediaInfo* media, Project** ou
     if (o.formats)
         for (int i = 0; i < 3; ++i)
             s->m_DefaultFormats[i] = (*o.formats)[i] ? -1 : 0;
+    if (o.webmCodec) e.GetMoreSettings()->m_DefaultWebmCodec = *o.webmCodec;
     if (o.sizeIndex) {
         ChooseDefaultSize(*s, *o.sizeIndex);
         if (*o.sizeIndex == kSizeCustom) s->m_OutputWidth = o.size.a, s->m_OutputHeight = o.size.b;

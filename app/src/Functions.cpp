@@ -111,6 +111,33 @@ void FillResolutionList(QComboBox* list) {
     }
 }
 
+void FillWebmCodecList(QComboBox* list) {
+    list->clear();
+    list->addItem(QStringLiteral("VP8"), int(reelpage::kWebmVp8));
+    list->addItem(QStringLiteral("VP9"), int(reelpage::kWebmVp9));
+    list->addItem(QStringLiteral("AV1"), int(reelpage::kWebmAv1));
+    list->setToolTip(QStringLiteral("The WebM video's codec: VP9 and AV1 (with Opus sound) take "
+                                    "far fewer bytes; browsers without them play the MP4"));
+}
+
+QString WebmCodecHint(int codec) {
+    switch (codec) {
+    case reelpage::kWebmVp9:
+        return QStringLiteral("VP9 with Opus:\nGoogle Chrome 29+\nFirefox 28+\nEdge 79+\n"
+                              "Opera 16+\nSafari 15+");
+    case reelpage::kWebmAv1:
+        return QStringLiteral("AV1 with Opus:\nGoogle Chrome 70+\nFirefox 67+\nEdge 121+\n"
+                              "Opera 57+\nSafari 17+ where the device decodes AV1");
+    default:
+        return QStringLiteral("Firefox 4+\nGoogle Chrome 6+\nOpera 10.6+");
+    }
+}
+
+void SelectWebmCodec(QComboBox* list, int codec) {
+    const int row = list->findData(codec);
+    list->setCurrentIndex(row >= 0 ? row : list->findData(int(reelpage::kWebmVp8)));
+}
+
 QImage LoadCheckedPicture(const QString& path) {
     // Decoding proves the file is a picture, not just a plausible header.
     picture::Bitmap bitmap;

@@ -91,6 +91,14 @@ inline constexpr const reelpage::OutputFrameSize (&ResolutionPresets)[reelpage::
 // "Original", the eight presets as "%d x %d", "Custom ...".
 void FillResolutionList(QComboBox* list);
 
+// The WebM output's codecs, each item carrying its WebmCodec as its data,
+// and the browsers that play the WebM file in each (one a line). The WebM
+// check box and its picture show that hint.
+void FillWebmCodecList(QComboBox* list);
+QString WebmCodecHint(int codec);
+// Selects codec in a list filled above; an unknown one selects VP8.
+void SelectWebmCodec(QComboBox* list, int codec);
+
 // The program's one picture check: true when the file is a picture with both
 // sides non-zero as the engine's picture library reads it. The outputs and
 // the page are drawn through that library, so a picture accepted here is one

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/wstr.h"
+#include "reelpage/records.h"
 
 namespace {
 
@@ -106,6 +107,14 @@ TEST(CliOptions, EveryProjectSettingFromFlags) {
     EXPECT_EQ(o.output, "/tmp/out");
     EXPECT_EQ(o.title, "My clip");
 
+    EXPECT_FALSE(o.webmCodec); // the saved choice stays
+    const std::pair<const char*, int> codecs[] = {
+        {"vp8", reelpage::kWebmVp8}, {"vp9", reelpage::kWebmVp9}, {"av1", reelpage::kWebmAv1}};
+    for (const auto& [name, codec] : codecs) {
+        ASSERT_TRUE(Parse({"--webm-codec", name, "x.mp4"}, &o));
+        EXPECT_EQ(*o.webmCodec, codec);
+    }
+
     ASSERT_TRUE(Parse({"--size", "500x300", "x.mp4"}, &o));
     EXPECT_EQ(*o.sizeIndex, 9);
     EXPECT_EQ(o.size.a, 500);
@@ -137,6 +146,9 @@ TEST(CliOptions, MistakesAreNamed) {
         {{"--info", "a.mp4", "b.mp4"}, "--info takes one video file"},
         {{"--jobs", "0", "a.mp4", "b.mp4"}, "--jobs: \"0\" is not a number from 1 to 64"},
         {{"--formats", "avi", "x"}, "--formats"},
+        {{"--webm-codec", "h265", "x"}, "--webm-codec: \"h265\" is not vp8, vp9 or av1"},
+        {{"--webm-codec", "AV1", "x"}, "--webm-codec"},
+        {{"x", "--webm-codec"}, "needs a value"},
         {{"--size", "10x10", "x"}, "--size"},
         {{"--size", "big", "x"}, "--size"},
         {{"--resize", "stretch", "x"}, "--resize"},

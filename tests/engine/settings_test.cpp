@@ -227,3 +227,46 @@ TEST(Settings, ARandomRecordLoadsAsUsableValues) {
         EXPECT_LT(platform::WStrNLen(s.m_WatermarkFile, 260), 260u);
     }
 }
+
+TEST(Settings, WebmCodecIsAValueBesideTheRecordAndOldStoresReadAsVp8) {
+    // A store from before the value existed: the record alone.
+    Settings old;
+    std::memset(&old, 0, sizeof old);
+    old.m_DefaultFormats[0] = 1;
+    ASSERT_EQ(StoreRaw(&old, sizeof old), 0);
+    GetMoreSettings()->m_DefaultWebmCodec = kWebmAv1;
+    LoadSettings();
+    EXPECT_EQ(Bind<FnGetMoreSettings>(kGetMoreSettings)()->m_DefaultWebmCodec, kWebmVp8);
+
+    GetMoreSettings()->m_DefaultWebmCodec = kWebmAv1;
+    ASSERT_EQ(SaveSettings(), 0);
+    GetMoreSettings()->m_DefaultWebmCodec = kWebmVp8;
+    LoadSettings();
+    EXPECT_EQ(GetMoreSettings()->m_DefaultWebmCodec, kWebmAv1);
+    platform::RegKey key;
+    ASSERT_EQ(platform::RegOpenKey(platform::RegRoot::CurrentUser, u"SOFTWARE\\Zelmorix\\reelpage",
+                                   &key, platform::RegAccess::ReadWrite),
+              0);
+    uint32_t type = 0, size = 0;
+    ASSERT_EQ(platform::RegQueryValue(key, u"Settings", &type, nullptr, &size), 0);
+    EXPECT_EQ(size, 3688u);
+
+    // Values this build does not know, or of another type, read as VP8.
+    struct Stored {
+        uint32_t type;
+        std::vector<uint8_t> bytes;
+    } unknown[] = {
+        {platform::REG_DWORD, {7, 0, 0, 0}},
+        {platform::REG_DWORD, {0xff, 0xff, 0xff, 0xff}},
+        {platform::REG_BINARY, {2, 0, 0, 0}},
+        {platform::REG_DWORD, {2, 0}},
+    };
+    for (const Stored& v : unknown) {
+        ASSERT_EQ(platform::RegSetValue(key, u"WebmCodec", v.type, v.bytes.data(),
+                                        uint32_t(v.bytes.size())),
+                  0);
+        GetMoreSettings()->m_DefaultWebmCodec = kWebmAv1;
+        LoadSettings();
+        EXPECT_EQ(GetMoreSettings()->m_DefaultWebmCodec, kWebmVp8) << v.bytes.size();
+    }
+}

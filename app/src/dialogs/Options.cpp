@@ -143,6 +143,14 @@ QWidget* TfrmOptions::CreateGeneralPage() {
         (*f.image)->setToolTip(Hint(f.hint));
         formatRow->addWidget(*f.check);
         formatRow->addWidget(*f.image);
+        if (i == 0) {
+            cmbWebmCodec = new QComboBox(formats);
+            cmbWebmCodec->setObjectName(QStringLiteral("cmbWebmCodec"));
+            FillWebmCodecList(cmbWebmCodec);
+            connect(cmbWebmCodec, &QComboBox::currentIndexChanged, this,
+                    [this] { cmbWebmCodecChange(); });
+            formatRow->addWidget(cmbWebmCodec);
+        }
         formatRow->addStretch(1);
     }
     // The WebM picture shows its hint at once when clicked.
@@ -344,6 +352,9 @@ void TfrmOptions::LoadSettings() {
         cbxWebm->setChecked(s->m_DefaultFormats[0] != 0);
         cbxMp4->setChecked(s->m_DefaultFormats[1] != 0);
         cbxOgg->setChecked(s->m_DefaultFormats[2] != 0);
+        const MoreSettings* more = Low.GetMoreSettings();
+        SelectWebmCodec(cmbWebmCodec, more ? more->m_DefaultWebmCodec : int(reelpage::kWebmVp8));
+        ShowWebmHint();
         lvSupport->ShowBrowserSupport(cbxWebm->isChecked(), cbxMp4->isChecked(),
                                       cbxOgg->isChecked());
         cmbResolution->setCurrentIndex(
@@ -433,6 +444,19 @@ void TfrmOptions::cbxFormatClick(int index) {
     }
     lvSupport->ShowBrowserSupport(s->m_DefaultFormats[0] != 0, s->m_DefaultFormats[1] != 0,
                                   s->m_DefaultFormats[2] != 0);
+}
+
+void TfrmOptions::cmbWebmCodecChange() {
+    MoreSettings* more = Low.GetMoreSettings();
+    if (FChanging || !more) return;
+    more->m_DefaultWebmCodec = cmbWebmCodec->currentData().toInt();
+    ShowWebmHint();
+}
+
+void TfrmOptions::ShowWebmHint() {
+    const QString hint = WebmCodecHint(cmbWebmCodec->currentData().toInt());
+    cbxWebm->setToolTip(hint);
+    Image1->setToolTip(hint);
 }
 
 void TfrmOptions::cbxPlayerClick() {

@@ -134,7 +134,8 @@ TfrmHome::TfrmHome(QWidget* parent) : QWidget(parent) {
     connect(Aspect16x9, &QAction::triggered, this, [this] { Aspect16x9Click(); });
 
     // Nothing but the import makes sense before there is a project.
-    for (QWidget* w : std::initializer_list<QWidget*>{edTitle, cbxWebm, cbxMp4, cbxOgg, lvSupport,
+    for (QWidget* w : std::initializer_list<QWidget*>{edTitle, cbxWebm, cmbWebmCodec, cbxMp4,
+                                                      cbxOgg, lvSupport,
                                                       cmbResolution, spWidth, spHeight,
                                                       rgResizeMethod, btnEdit, btnWater, btnStart})
         w->setEnabled(false);
@@ -172,6 +173,14 @@ void TfrmHome::CreateFormatBox(QWidget* parent) {
         (*f.image)->setToolTip(hint);
         formats->addWidget(*f.check);
         formats->addWidget(*f.image);
+        if (i == 0) {
+            cmbWebmCodec = new QComboBox(gbFormat);
+            cmbWebmCodec->setObjectName(QStringLiteral("cmbWebmCodec"));
+            FillWebmCodecList(cmbWebmCodec);
+            connect(cmbWebmCodec, &QComboBox::currentIndexChanged, this,
+                    [this] { cmbWebmCodecChange(); });
+            formats->addWidget(cmbWebmCodec);
+        }
         formats->addStretch(1);
     }
     box->addLayout(formats);
@@ -295,6 +304,9 @@ void TfrmHome::LoadProject() {
         FormatBox(i)->setEnabled(true);
         FormatBox(i)->setChecked(p->m_Formats[i] != 0);
     }
+    cmbWebmCodec->setEnabled(true);
+    SelectWebmCodec(cmbWebmCodec, p->m_WebmCodec);
+    ShowWebmHint();
     lvSupport->setEnabled(true);
     ShowSupport();
     cmbResolution->setEnabled(true);
@@ -362,6 +374,19 @@ void TfrmHome::cbxFormatClick(int index) {
         }
     }
     ShowSupport();
+}
+
+void TfrmHome::cmbWebmCodecChange() {
+    Project* p = AppProject;
+    if (FChanging || !p) return;
+    p->m_WebmCodec = cmbWebmCodec->currentData().toInt();
+    ShowWebmHint();
+}
+
+void TfrmHome::ShowWebmHint() {
+    const QString hint = WebmCodecHint(cmbWebmCodec->currentData().toInt());
+    cbxWebm->setToolTip(hint);
+    Image1->setToolTip(hint);
 }
 
 // The output size changed: the label, the Watermark panel and the preview

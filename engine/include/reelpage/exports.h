@@ -18,7 +18,8 @@
 //   X(ordinal, name, result, (parameters), use)
 //
 // The ordinals and names are the protocol between program and engine and never
-// change. use is Imported for the exports the program binds and NotImported for
+// change. Exports past the protocol's (the defaults beyond the Settings
+// record) take numbers from 100 on, clear of its range. use is Imported for the exports the program binds and NotImported for
 // the two it leaves to other callers (the position and the processor count).
 #define REELPAGE_EXPORTS(X)                                                                        \
     X(1, EnterInstance, int32_t, (HWND * pFirstWindow), Imported)                                  \
@@ -73,6 +74,7 @@
     X(52, GetTemplate, TemplateEntry*, (int32_t index), Imported)                                  \
     X(53, PublishPage, int32_t, (BOOL generate, WCHAR * out), Imported)                            \
     X(54, StepFrame, int32_t, (int32_t frames), Imported)                                          \
+    X(100, GetMoreSettings, MoreSettings*, (), Imported)                                           \
     X(999, WriteLog, void, (const char* text), Imported)
 
 namespace reelpage {

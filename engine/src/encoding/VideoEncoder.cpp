@@ -55,6 +55,13 @@ constexpr OutputFormat kFormats[3] = {
     {u"mp4", u"mp4", u"libx264", u"libfaac"},
     {u"ogg", u"ogv", u"libtheora", u"flac"},
 };
+// The WebM output by Project.m_WebmCodec: VP8 above, or a newer codec with
+// Opus, the sound those browsers pair with it.
+constexpr OutputFormat kWebmFormats[kWebmCodecCount] = {
+    kFormats[0],
+    {u"webm", u"webm", u"libvpx-vp9", u"libopus"},
+    {u"webm", u"webm", u"libsvtav1", u"libopus"},
+};
 
 constexpr size_t kAudioChunk = 0x40000;
 // How long the audio thread sleeps between looks at the cancel flag while
@@ -705,7 +712,13 @@ bool VideoEncoder::StartEncoders(const FramePath& path) {
     for (int f = 0; f < 3; ++f) {
         if (!m_pProject->m_Formats[f]) continue;
         const int k = m_cEncoder;
-        if (!CreateEncoderBlocks(k, frameBytes) || !FillEncoderTask(k, kFormats[f], path) ||
+        const int32_t codec = m_pProject->m_WebmCodec;
+        if (f == 0 && (codec < 0 || codec >= kWebmCodecCount)) {
+            LogWrite(kLogError, "Unknown WebM codec %d\n", int(codec));
+            return false;
+        }
+        const OutputFormat& format = f == 0 ? kWebmFormats[codec] : kFormats[f];
+        if (!CreateEncoderBlocks(k, frameBytes) || !FillEncoderTask(k, format, path) ||
             !StartEncoder(k))
             return false;
         m_cEncoder = k + 1;

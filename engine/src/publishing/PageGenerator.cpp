@@ -1,4 +1,5 @@
 #include "publishing/PageGenerator.h"
+#include "publishing/SourceTypes.h"
 
 #include "system/Folders.h"
 #include "system/Log.h"
@@ -106,11 +107,29 @@ std::u16string DataSetup(const Project& p, bool autoplay, bool silent) {
     return platform::FromUtf8(s + "}");
 }
 
-std::u16string Sources(const Project& p) {
+// The files, in the order a browser tries them: it takes the first whose
+// type it plays. The WebM output stays first whatever its codec: VP9 and AV1
+// are the smallest, and VP8 is as efficient as the MP4's H.264 at the same
+// rate; a browser without the WebM's codecs passes on to the MP4, which
+// every current browser plays, and the Ogg comes last for the few that
+// play Theora only.
+constexpr struct {
+    const char16_t* file;
+    const char* bareType;
+} kSourceFiles[3] = {
+    {u"video.webm", "video/webm"},
+    {u"video.mp4", "video/mp4"},
+    {u"video.ogv", "video/ogg"},
+};
+
+std::u16string Sources(const Project& p, const std::array<std::string, 3>& types) {
     std::u16string s;
-    if (p.m_Formats[0]) s += u"<source src=\"video.webm\" type='video/webm' />";
-    if (p.m_Formats[1]) s += u"<source src=\"video.mp4\" type='video/mp4' />";
-    if (p.m_Formats[2]) s += u"<source src=\"video.ogv\" type='video/ogg' />";
+    for (size_t i = 0; i < std::size(kSourceFiles); ++i) {
+        if (!p.m_Formats[i]) continue;
+        const std::string& type = types[i].empty() ? kSourceFiles[i].bareType : types[i];
+        s += u"<source src=\"" + std::u16string(kSourceFiles[i].file) + u"\" type='" +
+             platform::FromUtf8(type) + u"' />";
+    }
     return s;
 }
 
@@ -311,7 +330,7 @@ bool ExpandPage(std::u16string_view text, const std::u16string* adHtml, const Pa
             {u"{$advertisement}", 1, {}},
             {u"{$id}", 0, platform::FromUtf8(idText)},
             {u"{$data-setup}", 0, DataSetup(p, autoplay, v.media && !v.media->m_bAudioStream)},
-            {u"{$source}", 0, Sources(p)},
+            {u"{$source}", 0, Sources(p, v.types)},
         };
         for (const auto& t : table) {
             if (!StartsWithNoCase(text, at, t.name)) continue;
@@ -369,6 +388,14 @@ bool GeneratePage(const char16_t* folderW, const Project& p, const MediaInfo* me
     }
     if (withAd) ReadTemplate(templ + "/ad/ad.html", &ad);
     PageValues v{&p, media, TickCount()};
+    // A file whose streams cannot be read keeps its bare type, as the page
+    // had before: a browser then tries it and falls back on its own.
+    // The Ogg file keeps its bare type: browsers without Theora would pass
+    // over a typed one at once, where the player's Ogg handling lets it play
+    // its sound with a notice when nothing else is there.
+    for (size_t i = 0; i < std::size(kSourceFiles) - 1; ++i)
+        if (p.m_Formats[i])
+            v.types[i] = SourceType(folder + "/" + platform::ToUtf8(kSourceFiles[i].file));
     if (!ExpandPage(text, withAd ? &ad : nullptr, v, &page)) {
         LogWrite(kLogError, "The page of template %ls does not fit %d characters\n", e->szName,
                  int(kPageUnits - 1));

@@ -1,6 +1,7 @@
 #pragma once
 // Turns an output folder with its videos into a web package: the template's
 // files, the poster, the advertisement picture and the filled-in page.
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -19,6 +20,9 @@ struct PageValues {
     const Project* project;
     const MediaInfo* media;
     uint32_t tick;
+    // Each output's full type (SourceType), by m_Formats' order; an empty
+    // one gives the bare type of its container.
+    std::array<std::string, 3> types{};
 };
 // Expands a template text (UTF-16, after its byte-order mark). adHtml is the
 // advertisement template's text or null when there is no advertisement block.

@@ -66,6 +66,7 @@ Project* CreateProject(MediaInfo* media, HWND renderParent, HWND notify) {
     p->m_hSelf = block.handle;
     p->m_pMediaInfo = media->m_hSelf;
     std::memcpy(p->m_Formats, s.m_DefaultFormats, sizeof p->m_Formats);
+    p->m_WebmCodec = TheMoreSettings().m_DefaultWebmCodec;
     p->m_VideoWidth = media->m_Width;
     p->m_VideoHeight = media->m_Height;
     p->m_CropLeft = p->m_CropTop = 0;

@@ -21,11 +21,23 @@ namespace reelpage {
 namespace {
 
 Settings g_Settings;
+MoreSettings g_MoreSettings;
 constexpr char16_t kSettingsKey[] = u"SOFTWARE\\Zelmorix\\reelpage";
 constexpr char16_t kSettingsValue[] = u"Settings";
 // More conversions side by side than any machine has cores for is a damaged
 // value, not a choice.
 constexpr int32_t kParallelConvertorMax = 256;
+constexpr char16_t kWebmCodecValue[] = u"WebmCodec";
+
+// The values beyond the record: each absent, damaged or unknown one reads
+// as its default, so a store from before it existed works as it did.
+void LoadMoreSettings(const platform::RegKey& key) {
+    g_MoreSettings = MoreSettings{};
+    uint32_t type = 0, value = 0, size = sizeof value;
+    if (platform::RegQueryValue(key, kWebmCodecValue, &type, &value, &size) == 0 &&
+        type == platform::REG_DWORD && size == sizeof value && value < uint32_t(kWebmCodecCount))
+        g_MoreSettings.m_DefaultWebmCodec = int32_t(value);
+}
 
 // Everything but the folder, which costs a look-up and may create the
 // Videos folder: the checks below want the numbers alone.
@@ -143,6 +155,7 @@ void LoadSettings() {
         LogWrite(kLogError, "Failed(%d) to RegCreateKey\n", rc);
     } else {
         uint32_t type = 0, size = sizeof(Settings);
+        LoadMoreSettings(key);
         rc = platform::RegQueryValue(key, kSettingsValue, &type, &g_Settings, &size);
         if (rc == 0 && type == platform::REG_BINARY && size == sizeof(Settings)) {
             CheckFields(g_Settings);
@@ -152,11 +165,14 @@ void LoadSettings() {
                  int(type), int(size), int(sizeof(Settings)));
         key.Close();
         std::memset(&g_Settings, 0, sizeof g_Settings);
+        g_MoreSettings = MoreSettings{};
     }
     ApplyDefaults(g_Settings);
 }
 
 Settings* GetSettings() { return &g_Settings; }
+MoreSettings* GetMoreSettings() { return &g_MoreSettings; }
+MoreSettings& TheMoreSettings() { return g_MoreSettings; }
 
 int32_t SaveSettings() {
     platform::RegKey key;
@@ -167,7 +183,13 @@ int32_t SaveSettings() {
     }
     rc = platform::RegSetValue(key, kSettingsValue, platform::REG_BINARY, &g_Settings,
                                sizeof(Settings));
-    if (rc != 0) LogWrite(kLogError, "Failed(%d) to RegSetValueEx\n", rc);
+    if (rc != 0) {
+        LogWrite(kLogError, "Failed(%d) to RegSetValueEx\n", rc);
+        return rc;
+    }
+    const uint32_t codec = uint32_t(g_MoreSettings.m_DefaultWebmCodec);
+    rc = platform::RegSetValue(key, kWebmCodecValue, platform::REG_DWORD, &codec, sizeof codec);
+    if (rc != 0) LogWrite(kLogError, "Failed(%d) to RegSetValueEx(WebmCodec)\n", rc);
     return rc;
 }
 
