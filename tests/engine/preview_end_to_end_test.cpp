@@ -100,7 +100,7 @@ TEST_F(PreviewEndToEnd, FirstPictureWithoutATickThenPlayAdvances) {
     ASSERT_NE(session, nullptr);
     RenderWindow* window = session->Window();
     ASSERT_NE(window, nullptr);
-    EXPECT_EQ(window->geometry(), QRect(240, 176, 160, 128)); // output 160x128, not enlarged
+    EXPECT_EQ(window->geometry(), QRect(240, 180, 160, 120)); // output 160x120, not enlarged
 
     ASSERT_TRUE(WaitFor([&] { return window->PresentedCount() > 0; }, 15000))
         << "no first picture";
