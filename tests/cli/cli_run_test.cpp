@@ -474,8 +474,9 @@ TEST_F(Cli, ABatchGoesPastFailuresAndSumsUp) {
     // The log keeps every job's lines, not only the last one's.
     const std::string log = media_check::Capture("cat \"$(find " + media_check::Quote(m_home) +
                                                  " -name reelpage.log)\"");
-    for (const char* package : {"/a:", "/b:", "/a(1):"})
-        EXPECT_NE(log.find("into " + m_out + package), std::string::npos) << package << "\n" << log;
+    for (const char* package : {"/a\n", "/b\n", "/a(1)\n"})
+        EXPECT_NE(log.find("in place as " + m_out + package), std::string::npos) << package << "\n"
+                                                                                 << log;
 }
 
 // --jobs 2: two videos at a time, never more, each line of their messages

@@ -616,6 +616,7 @@ bool VideoEncoder::MoveIntoPlace() {
             }
         }
         if (rc == 0) {
+            LogWrite(kLogInfo, "Package in place as %ls\n", target);
             platform::WStrCopy(m_szFolder, target);
             return true;
         }
