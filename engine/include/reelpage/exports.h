@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "reelpage/blocks.h"
+#include "reelpage/captions.h"
 #include "reelpage/records.h"
 #include "reelpage/types.h"
 
@@ -72,6 +73,14 @@
     X(51, GetTemplateCount, int32_t, (), Imported)                                                 \
     X(52, GetTemplate, TemplateEntry*, (int32_t index), Imported)                                  \
     X(53, PublishPage, int32_t, (BOOL generate, WCHAR * out), Imported)                            \
+    X(54, ListCaptions, int32_t, (const MediaInfo* media, CaptionEntry* out, int32_t capacity),    \
+      Imported)                                                                                    \
+    X(55, GetProjectCaptions, int32_t, (CaptionEntry * out, int32_t capacity), Imported)           \
+    X(56, AddCaptionFile, int32_t, (const WCHAR* path, const WCHAR* language, WCHAR* message),     \
+      Imported)                                                                                    \
+    X(57, SetCaptionsEnabled, int32_t, (BOOL enable), Imported)                                    \
+    X(58, GetCaptionsEnabled, BOOL, (), Imported)                                                  \
+    X(59, GetCaptionMessage, BOOL, (int32_t index, WCHAR* out), Imported)                          \
     X(999, WriteLog, void, (const char* text), Imported)
 
 namespace reelpage {

@@ -3,27 +3,36 @@
 // files, the poster, the advertisement picture and the filled-in page.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "reelpage/records.h"
 
 namespace reelpage {
 
+struct PackageCaption;
+
 // Builds the page for project in folder (UTF-16 path). Returns false, with a
 // logged reason, when the page cannot be made; the folder is then left as it
 // was. tickMs is the millisecond tick count that names the page's player.
-bool GeneratePage(const char16_t* folder, const Project& project, const MediaInfo* media);
+// captions are the caption files already in the folder, linked in that order.
+bool GeneratePage(const char16_t* folder, const Project& project, const MediaInfo* media,
+                  const std::vector<PackageCaption>& captions = {});
 
 // The pieces, exposed for the page tests.
 struct PageValues {
     const Project* project;
     const MediaInfo* media;
     uint32_t tick;
+    const std::vector<PackageCaption>* captions = nullptr;
 };
 // Expands a template text (UTF-16, after its byte-order mark). adHtml is the
 // advertisement template's text or null when there is no advertisement block.
 // Returns false when the result would not fit the page's limits.
 bool ExpandPage(std::u16string_view text, const std::u16string* adHtml, const PageValues& v,
                 std::u16string* out);
+// Every byte written and on the disk, or false with errno set: a full disk
+// may only show when the data is flushed.
+bool WriteWhole(const std::string& path, const std::string& bytes);
 // Removes everything in folder but the kept names (case-insensitive),
 // recursing into subfolders; folders whose name starts with "." are left.
 void CleanFolder(const std::string& folder, const char16_t* const* keep, size_t keepCount);
