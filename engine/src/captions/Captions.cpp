@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -120,7 +121,7 @@ bool ValidUtf8(std::string_view s) {
 }
 
 // The caption file's own checks, before any decoder sees it.
-bool CheckCaptionFile(const std::string& path, std::string* problem) {
+bool CheckCaptionFile(const std::string& path, std::string* text, std::string* problem) {
     struct stat st {};
     if (stat(path.c_str(), &st) != 0) {
         *problem = path + ": no such file";
@@ -155,7 +156,63 @@ bool CheckCaptionFile(const std::string& path, std::string* problem) {
         *problem = path + ": not UTF-8 text (save it as UTF-8)";
         return false;
     }
+    *text = std::move(bytes);
     return true;
+}
+
+// "01:02:03,456", "01:02:03.456" or "02:03.456" as milliseconds.
+bool ParseCueTime(std::string_view t, int64_t* ms) {
+    int64_t parts[3] = {0, 0, 0};
+    int count = 0;
+    size_t at = 0;
+    for (;;) {
+        const size_t end = std::min(t.find(':', at), t.size());
+        if (count == 3 || end == at) return false;
+        for (size_t i = at; i < end; ++i) {
+            if (!std::isdigit(static_cast<unsigned char>(t[i]))) {
+                if (end != t.size() || (t[i] != ',' && t[i] != '.')) return false;
+                break;
+            }
+        }
+        parts[count++] = std::strtoll(std::string(t.substr(at, end - at)).c_str(), nullptr, 10);
+        if (end == t.size()) break;
+        at = end + 1;
+    }
+    const size_t mark = t.find_last_of(",.");
+    if (count < 2 || mark == std::string_view::npos || t.size() - mark != 4) return false;
+    const int64_t millis = std::strtoll(std::string(t.substr(mark + 1)).c_str(), nullptr, 10);
+    const int64_t h = count == 3 ? parts[0] : 0, m = parts[count - 2], sec = parts[count - 1];
+    if (m > 59 || sec > 59) return false;
+    *ms = ((h * 60 + m) * 60 + sec) * 1000 + millis;
+    return true;
+}
+
+// FFmpeg's demuxers mend a cue that ends before it starts (it then lasts
+// until the next one): broken timing is looked for in the text itself. The
+// starts of such cues, and how many timing lines are broken.
+std::vector<int64_t> BrokenCueStarts(const std::string& text, int* broken) {
+    std::vector<int64_t> starts;
+    size_t at = 0;
+    while (at < text.size()) {
+        const size_t end = std::min(text.find('\n', at), text.size());
+        const std::string_view line(text.data() + at, end - at);
+        at = end + 1;
+        const size_t arrow = line.find("-->");
+        if (arrow == std::string_view::npos) continue;
+        auto token = [](std::string_view s) {
+            const size_t first = s.find_first_not_of(" \t\r");
+            if (first == std::string_view::npos) return std::string_view();
+            s.remove_prefix(first);
+            return s.substr(0, s.find_first_of(" \t\r"));
+        };
+        int64_t from = 0, to = 0;
+        const bool startOk = ParseCueTime(token(line.substr(0, arrow)), &from);
+        const bool endOk = ParseCueTime(token(line.substr(arrow + 3)), &to);
+        if (startOk && endOk && to > from) continue;
+        ++*broken;
+        if (startOk) starts.push_back(from);
+    }
+    return starts;
 }
 
 std::string AvError(int err) {
@@ -404,7 +461,12 @@ bool ReadCues(const CaptionTrack& track, std::vector<Cue>* cues, std::string* pr
     cues->clear();
     const std::string file = platform::ToUtf8(track.file);
     const std::string name = TrackName(track);
-    if (track.stream < 0 && !CheckCaptionFile(file, problem)) return false;
+    std::string text;
+    if (track.stream < 0 && !CheckCaptionFile(file, &text, problem)) return false;
+    int broken = 0;
+    const std::vector<int64_t> brokenStarts =
+        track.format == "subrip" || track.format == "webvtt" ? BrokenCueStarts(text, &broken)
+                                                             : std::vector<int64_t>();
     if (!track.usable) {
         *problem = name + ": picture subtitles cannot be made into captions";
         return false;
@@ -448,7 +510,6 @@ bool ReadCues(const CaptionTrack& track, std::vector<Cue>* cues, std::string* pr
                                ? av_rescale(r.format->start_time, 1000, AV_TIME_BASE)
                                : 0;
     const AVRational ms{1, 1000};
-    int broken = 0;
     while (av_read_frame(r.format, r.packet) >= 0) {
         if (cancel && *cancel) {
             *problem = name + ": cancelled";
@@ -462,13 +523,13 @@ bool ReadCues(const CaptionTrack& track, std::vector<Cue>* cues, std::string* pr
         int got = 0;
         const int used = avcodec_decode_subtitle2(r.codec, &sub, &got, r.packet);
         if (used >= 0 && got) {
-            std::string text;
+            std::string cueText;
             for (unsigned k = 0; k < sub.num_rects; ++k) {
                 const AVSubtitleRect* rect = sub.rects[k];
                 std::string part = rect->type == SUBTITLE_ASS && rect->ass ? PlainCueText(rect->ass)
                                    : rect->type == SUBTITLE_TEXT && rect->text ? rect->text
                                                                                : std::string();
-                if (!part.empty()) text += (text.empty() ? "" : "\n") + part;
+                if (!part.empty()) cueText += (cueText.empty() ? "" : "\n") + part;
             }
             const int64_t pts = r.packet->pts != AV_NOPTS_VALUE ? r.packet->pts : r.packet->dts;
             int64_t start = pts == AV_NOPTS_VALUE ? -1 : av_rescale_q(pts, st->time_base, ms);
@@ -481,11 +542,13 @@ bool ReadCues(const CaptionTrack& track, std::vector<Cue>* cues, std::string* pr
                                        : int64_t(sub.end_display_time) - sub.start_display_time;
             start += sub.start_display_time - origin;
             // Empty samples only mark the gaps between cues.
-            if (!text.empty()) {
+            const bool mended = std::find(brokenStarts.begin(), brokenStarts.end(), start) !=
+                                brokenStarts.end();
+            if (!cueText.empty() && !mended) {
                 if (pts == AV_NOPTS_VALUE || start < 0 || length <= 0)
                     ++broken;
                 else
-                    cues->push_back({start, start + length, std::move(text)});
+                    cues->push_back({start, start + length, std::move(cueText)});
             }
             avsubtitle_free(&sub);
         }

@@ -5,11 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "captions/Captions.h"
 #include "reelpage/records.h"
 
 namespace reelpage {
-
-struct PackageCaption;
 
 // Builds the page for project in folder (UTF-16 path). Returns false, with a
 // logged reason, when the page cannot be made; the folder is then left as it
