@@ -277,10 +277,10 @@ TEST_F(GeneralPanel, CaptionsAreAddedByHandAndTurnedOff) {
     const QString home = QDir::homePath();
     const QString good = home + QStringLiteral("/talk.de.srt"), bad = home + QStringLiteral("/bad.srt");
     {
-        QFile f(good);
+        QFile f(good), empty(bad);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("1\n00:00:00,500 --> 00:00:01,000\nHallo\n");
-        QFile(bad).open(QIODevice::WriteOnly);
+        ASSERT_TRUE(f.write("1\n00:00:00,500 --> 00:00:01,000\nHallo\n") > 0);
+        ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
     }
     apptest::MessageRecorder messages;
     apptest::OpenFileRecorder files({bad, good});

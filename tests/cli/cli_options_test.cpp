@@ -274,7 +274,7 @@ TEST(CliOptions, EveryOptionIsDocumentedAndCompleted) {
         std::string offered;
     } cases[] = {
         {"reelpage-cli -", names.substr(1)},
-        {"reelpage-cli --no", "--no-autoplay --no-controls --no-loop"},
+        {"reelpage-cli --no", "--no-autoplay --no-controls --no-loop --no-captions"},
         {"reelpage-cli --formats mp4,o", "mp4,ogg"},
         {"reelpage-cli --size 6", "640x360 640x480"},
         {"reelpage-cli --effect levels-m", "levels-midtone="},

@@ -240,7 +240,11 @@ TEST(InstalledTemplates, LongestExpansionFitsTheGeneratorsBuffers) {
             2 * number,
         "<source src=\"video.webm\" type='video/webm' />"
         "<source src=\"video.mp4\" type='video/mp4' />"
-        "<source src=\"video.ogv\" type='video/ogg' />"s.size()};
+        "<source src=\"video.ogv\" type='video/ogg' />"s.size(),
+        // At most 16 tracks, tags of 35 characters, labels of 63 escaped.
+        16 * ("<track kind=\"captions\" src=\"captions..16.vtt\" srclang=\"\" label=\"\" "
+              "default>"s.size() +
+              2 * 35 + 63 * kEntity)};
     for (const auto& name : Catalogue()) {
         SCOPED_TRACE(name);
         const fs::path dir = kTemplates / name;

@@ -41,6 +41,7 @@ std::string Lower(std::string s) {
 // "en", "eng", "pt-BR", "zh-Hant": letters first, then subtags of letters
 // and digits.
 bool IsLanguageTag(std::string_view tag) {
+    if (tag.size() > kMaxLanguageTag) return false;
     size_t at = 0;
     int part = 0;
     while (at <= tag.size()) {
@@ -80,6 +81,12 @@ std::string NormalTag(const std::string& tag) {
     const size_t dash = tag.find('-');
     if (dash == std::string::npos) return ShortLanguage(tag);
     return ShortLanguage(tag.substr(0, dash)) + tag.substr(dash);
+}
+
+// At most kMaxLabel characters, cut between characters.
+std::string ShortLabel(const std::string& label) {
+    const std::u16string text = platform::FromUtf8(label);
+    return text.size() <= kMaxLabel ? label : platform::ToUtf8(text.substr(0, kMaxLabel));
 }
 
 std::string LanguageLabel(const std::string& language) {
@@ -345,7 +352,7 @@ std::vector<CaptionTrack> FindCaptions(const std::u16string& videoPath) {
         const AVDictionaryEntry* lang = av_dict_get(st->metadata, "language", nullptr, 0);
         t.language = lang && IsLanguageTag(lang->value) ? NormalTag(lang->value) : "und";
         const AVDictionaryEntry* title = av_dict_get(st->metadata, "title", nullptr, 0);
-        t.label = title && title->value[0] ? title->value : LanguageLabel(t.language);
+        t.label = title && title->value[0] ? ShortLabel(title->value) : LanguageLabel(t.language);
         t.usable = d && (d->props & AV_CODEC_PROP_TEXT_SUB) &&
                    avcodec_find_decoder(st->codecpar->codec_id) != nullptr;
         found.push_back(std::move(t));
@@ -597,6 +604,11 @@ std::vector<PackageCaption> WritePackageCaptions(const std::string& folder,
     std::string script = "window.reelpageCaptions = {";
     for (const CaptionTrack& t : tracks) {
         if (!t.usable) continue;
+        if (made.size() == kMaxPageCaptions) {
+            problems->push_back(TrackName(t) + ": left out, a page takes " +
+                                std::to_string(kMaxPageCaptions) + " caption tracks at most");
+            continue;
+        }
         std::vector<Cue> cues;
         std::string problem;
         const bool read = ReadCues(t, &cues, &problem, cancel);

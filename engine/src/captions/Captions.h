@@ -37,6 +37,13 @@ struct Cue {
     bool operator==(const Cue&) const = default;
 };
 
+// A page links at most this many caption files, each with a language tag of
+// at most kMaxLanguageTag characters and a label of at most kMaxLabel: the
+// page's fixed buffer must hold them whatever a container names its streams.
+constexpr size_t kMaxPageCaptions = 16;
+constexpr size_t kMaxLanguageTag = 35;
+constexpr size_t kMaxLabel = 63;
+
 // A caption file larger than this is refused unread: hours of dialogue fit
 // in a few hundred kilobytes.
 constexpr int64_t kMaxCaptionFileBytes = 8 * 1024 * 1024;
