@@ -4,7 +4,6 @@
 
 #include <QAbstractButton>
 #include <QDir>
-#include <QFile>
 #include <QStandardPaths>
 #include <QAction>
 #include <QButtonGroup>
@@ -263,45 +262,6 @@ TEST_F(GeneralPanel, ImportDialogOpensInTheVideosFolder) {
     ASSERT_EQ(filters.size(), 13);
     EXPECT_TRUE(filters[0].startsWith(QStringLiteral("Video Files (*.3g2 *.3gp ")));
     EXPECT_EQ(filters[12], QStringLiteral("All Files (*)"));
-}
-
-// The engine's own caption state behind the panel: a file added by hand is
-// checked there and refused by name, a good one shows on the tick, and the
-// tick turns the captions off.
-TEST_F(GeneralPanel, CaptionsAreAddedByHandAndTurnedOff) {
-    panel->LoadProject();
-    EXPECT_EQ(panel->cbxCaptions->text(), QStringLiteral("None found"));
-    EXPECT_FALSE(panel->cbxCaptions->isEnabled());
-    EXPECT_TRUE(panel->btnCaptions->isEnabled());
-
-    const QString home = QDir::homePath();
-    const QString good = home + QStringLiteral("/talk.de.srt"), bad = home + QStringLiteral("/bad.srt");
-    {
-        QFile f(good), empty(bad);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        ASSERT_TRUE(f.write("1\n00:00:00,500 --> 00:00:01,000\nHallo\n") > 0);
-        ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
-    }
-    apptest::MessageRecorder messages;
-    apptest::OpenFileRecorder files({bad, good});
-    panel->btnCaptions->click();
-    ASSERT_EQ(files.asked.size(), 1u);
-    EXPECT_EQ(files.asked[0].filter,
-              QStringLiteral("Captions (*.srt *.vtt *.ass *.ssa);;All Files (*)"));
-    ASSERT_EQ(messages.shown.size(), 1u);
-    EXPECT_EQ(messages.shown[0].text, bad + QStringLiteral(": empty"));
-    EXPECT_EQ(panel->cbxCaptions->text(), QStringLiteral("None found"));
-
-    panel->btnCaptions->click();
-    EXPECT_EQ(messages.shown.size(), 1u);
-    EXPECT_EQ(panel->cbxCaptions->text(), QStringLiteral("German"));
-    EXPECT_TRUE(panel->cbxCaptions->isEnabled());
-    EXPECT_TRUE(panel->cbxCaptions->isChecked());
-    EXPECT_EQ(Low.GetCaptionsEnabled(), 1);
-    panel->cbxCaptions->click();
-    EXPECT_EQ(Low.GetCaptionsEnabled(), 0);
-    panel->cbxCaptions->click();
-    EXPECT_EQ(Low.GetCaptionsEnabled(), 1);
 }
 
 TEST_F(GeneralPanel, ResizeMethodTellsThePreview) {
