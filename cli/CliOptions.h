@@ -63,10 +63,9 @@ struct CliOptions {
     std::vector<std::string> optionWords;
 
     std::optional<std::array<bool, 3>> formats; // WebM, MP4, Ogg
-    // Output size: the program's preset index (0 Original, 1..8, 9 custom),
-    // or the exact source size.
+    std::optional<int> webmCodec;               // a WebmCodec
+    // Output size: the program's preset index (0 Original, 1..8, 9 custom).
     std::optional<int> sizeIndex;
-    bool sourceSize = false;
     Pair size;                                  // with sizeIndex 9
     std::optional<int> resize;                  // 0 Center, 1 Letterbox, 2 Crop
     std::optional<int64_t> clipStart, clipStop; // microseconds

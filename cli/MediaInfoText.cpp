@@ -4,6 +4,10 @@
 
 #include "platform/wstr.h"
 
+extern "C" {
+#include <libavutil/channel_layout.h>
+}
+
 namespace reelpage::cli {
 
 namespace {
@@ -68,6 +72,8 @@ std::string CaptionLine(const CaptionEntry& c) {
 } // namespace
 
 std::string BitRateText(int32_t r) {
+    // Some containers carry no rate (Vorbis in Matroska); 0 would be a lie.
+    if (r <= 0) return "Unknown";
     if (r >= 1000000)
         return r % 1000000 == 0 ? Format("%d Mbps", r / 1000000) : Format("%.1f Mbps", r / 1e6);
     return r % 1000 == 0 ? Format("%d Kbps", r / 1000) : Format("%.1f Kbps", r / 1e3);
@@ -94,7 +100,16 @@ std::string SampleRateText(int32_t rate) {
 }
 
 std::string ChannelText(int32_t channels) {
-    return channels == 1 ? "Mono" : channels == 2 ? "Stereo" : "";
+    if (channels == 1) return "Mono";
+    if (channels == 2) return "Stereo";
+    if (channels <= 0) return "";
+    // More channels: the layout FFmpeg assumes for the count ("5.1" for six).
+    AVChannelLayout layout{};
+    av_channel_layout_default(&layout, channels);
+    char name[64];
+    const int length = av_channel_layout_describe(&layout, name, sizeof name);
+    av_channel_layout_uninit(&layout);
+    return length > 0 ? std::string(name) : std::string();
 }
 
 std::string SecondsToText(int64_t seconds) {

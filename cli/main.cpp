@@ -83,6 +83,7 @@ struct Engine {
     FnCreateProject CreateProject = Bind<FnCreateProject>(kCreateProject);
     FnRotateFlip RotateFlip = Bind<FnRotateFlip>(kRotateFlip);
     FnGetSettings GetSettings = Bind<FnGetSettings>(kGetSettings);
+    FnGetMoreSettings GetMoreSettings = Bind<FnGetMoreSettings>(kGetMoreSettings);
     FnGetTemplateCount GetTemplateCount = Bind<FnGetTemplateCount>(kGetTemplateCount);
     FnGetTemplate GetTemplate = Bind<FnGetTemplate>(kGetTemplate);
     FnStartEncoding StartEncoding = Bind<FnStartEncoding>(kStartEncoding);
@@ -96,7 +97,8 @@ struct Engine {
     FnGetCaptionMessage GetCaptionMessage = Bind<FnGetCaptionMessage>(kGetCaptionMessage);
 
     bool Complete() const {
-        return OpenMedia && CreateProject && RotateFlip && GetSettings && GetTemplateCount &&
+        return OpenMedia && CreateProject && RotateFlip && GetSettings && GetMoreSettings &&
+               GetTemplateCount &&
                GetTemplate && StartEncoding && FinishEncoding && FreeEncoding && GetOutputFolder &&
                PublishPage && ListCaptions && AddCaptionFile && SetCaptionsEnabled &&
                GetCaptionMessage;
@@ -123,16 +125,8 @@ std::string TemplateName(const TemplateEntry& t) {
 
 // The import texts of the program's import dialog.
 const char* ImportFailureText(int64_t code) {
-    switch (code) {
-    case kProbeFailed:
-        return "Failed to import file";
-    case kProbeUnreadable:
-        return "Unable to read file information or file does not exist.";
-    case kProbeUnsupported:
-        return "Not support this file.";
-    default:
-        return "Failed to import file";
-    }
+    const char* text = ProbeResultText(code);
+    return text ? text : ProbeResultText(kProbeFailed);
 }
 
 MediaInfo* Import(Engine& e, Window& w, const std::string& path, bool quiet, int* exitCode) {
@@ -232,6 +226,7 @@ bool SetUpProject(Engine& e, const CliOptions& o, MediaInfo* media, Project** ou
     if (o.formats)
         for (int i = 0; i < 3; ++i)
             s->m_DefaultFormats[i] = (*o.formats)[i] ? -1 : 0;
+    if (o.webmCodec) e.GetMoreSettings()->m_DefaultWebmCodec = *o.webmCodec;
     if (o.sizeIndex) {
         ChooseDefaultSize(*s, *o.sizeIndex);
         if (*o.sizeIndex == kSizeCustom) s->m_OutputWidth = o.size.a, s->m_OutputHeight = o.size.b;
@@ -275,12 +270,7 @@ bool SetUpProject(Engine& e, const CliOptions& o, MediaInfo* media, Project** ou
         p->m_CropWidth = c[2];
         p->m_CropHeight = c[3];
         // "Original" follows the crop, as the program's edit panel makes it.
-        if (!o.sourceSize) FollowCrop(*p);
-    }
-    if (o.sourceSize) {
-        const OutputFrameSize source = BoundedOutputSize(p->m_CropWidth, p->m_CropHeight);
-        p->m_OutputWidth = source.width;
-        p->m_OutputHeight = source.height;
+        FollowCrop(*p);
     }
     if (o.brightness) p->m_Brightness = *o.brightness;
     if (o.contrast) p->m_Contrast = *o.contrast;
@@ -390,7 +380,11 @@ int Encode(Engine& e, Window& w, const CliOptions& o) {
             Say("Failed ! An output could not be encoded (see the log); %s removed", folder);
         return kExitEncode;
     }
-    e.FinishEncoding(0);
+    // The package is built under a hidden name and takes its own only now.
+    if (e.FinishEncoding(0) != 0) {
+        Say("Failed ! The package could not take its name in the output folder (see the log)");
+        return kExitEncode;
+    }
     return kExitOk;
 }
 
@@ -483,9 +477,10 @@ int Run(int argc, char** argv) {
         for (int i = 0; i < 3; ++i)
             if (project->m_Formats[i])
                 formats += (formats.empty() ? "" : ", ") + std::string(names[i]);
+        const OutputFrameSize made = ProjectPictureSize(*project);
         std::fprintf(stderr, "%s: %d x %d into %d x %d (%s)\n", input.c_str(),
-                     project->m_VideoWidth, project->m_VideoHeight, project->m_OutputWidth,
-                     project->m_OutputHeight, formats.c_str());
+                     project->m_VideoWidth, project->m_VideoHeight, made.width, made.height,
+                     formats.c_str());
     }
     rc = Encode(e, w, o);
     if (rc != kExitOk) {

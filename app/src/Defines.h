@@ -21,6 +21,7 @@ namespace reelpage::app {
 using reelpage::CaptionEntry;
 using reelpage::HWND;
 using reelpage::MediaInfo;
+using reelpage::MoreSettings;
 using reelpage::ProductInfo;
 using reelpage::Project;
 using reelpage::Settings;

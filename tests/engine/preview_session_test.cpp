@@ -278,7 +278,7 @@ TEST_F(Preview, CommandsOfTheExports) {
     EXPECT_EQ(s->DisplaySize(), QSize(1920, 1080));
     RotateFlip(kRotateLeft);
     EXPECT_EQ(s->DisplaySize(), QSize(1080, 1920));
-    EXPECT_EQ(m_project->m_OutputWidth, 1088);
+    EXPECT_EQ(m_project->m_OutputWidth, 1080);
     EXPECT_EQ(s->Window()->geometry(), QRect(231, 0, 337, 600));
     RotateFlip(kFlipHorizontal);
     ApplyOutputSize(); // crop editing shows the source: nothing to re-fit
@@ -287,7 +287,45 @@ TEST_F(Preview, CommandsOfTheExports) {
         Commands(),
         (std::vector<Cmd>{{kCmdEnterCropMode, 0}, {kCmdRotationChanged, 0}, {kCmdFlipChanged, 0}}));
     LeaveCropMode();
-    EXPECT_EQ(s->DisplaySize(), QSize(1088, 1920));
+    EXPECT_EQ(s->DisplaySize(), QSize(1080, 1920));
+}
+
+TEST_F(Preview, FrameStepsGoFromThePictureShownAndStayInsideTheVideo) {
+    PreviewSession* s = Open(640, 360, 30000, 1001);
+    ASSERT_NE(s, nullptr);
+    m_media->m_Duration = 10'000'000;
+    const int64_t frame = 1000000LL * 1001 / 30000; // 33366 us
+    Seek(4);
+    TakeCommands();
+    // Quick steps go on from where the last one went, before the helper has
+    // shown it.
+    // (The queue keeps only the newest seek: each step is looked at alone.)
+    const std::pair<int, int64_t> steps[] = {
+        {1, 4000000 + frame}, {1, 4000000 + 2 * frame}, {-1, 4000000 + frame}};
+    for (auto [frames, time] : steps) {
+        EXPECT_EQ(StepFrame(frames), 4);
+        EXPECT_EQ(Commands(), (std::vector<Cmd>{{kCmdSeek, time}}));
+        TakeCommands();
+    }
+    EXPECT_EQ(s->Mute()->Position(), 4000000 + frame) << "the clock goes with the picture";
+    // Never before the start, never past the last frame.
+    Seek(0);
+    TakeCommands();
+    EXPECT_EQ(StepFrame(-1), 0);
+    EXPECT_EQ(Commands(), (std::vector<Cmd>{{kCmdSeek, 0}}));
+    Seek(10);
+    TakeCommands();
+    EXPECT_EQ(StepFrame(1), 9);
+    EXPECT_EQ(Commands(), (std::vector<Cmd>{{kCmdSeek, 10'000'000 - frame}}));
+    // Played on, the step starts from the picture the helper last showed.
+    Play();
+    Pause();
+    TakeCommands();
+    EXPECT_EQ(StepFrame(1), 0);
+    EXPECT_EQ(Commands(), (std::vector<Cmd>{{kCmdSeek, frame}})) << "nothing shown yet: 0";
+    // Without a session there is nothing to step.
+    EndPreviewSession();
+    EXPECT_EQ(StepFrame(1), -1);
 }
 
 TEST_F(Preview, SecondsTheEndAndPlayAfterTheEnd) {
@@ -683,7 +721,7 @@ TEST_F(Preview, ZeroSizesAndRatesDoNotDivideByZero) {
     PreviewSession* s = Open(640, 360, 0, 0);
     ASSERT_NE(s, nullptr);
     EXPECT_TRUE(s->Window()->size().isEmpty());
-    EXPECT_EQ(Deliver(640, 368, 0xFF112233), 0); // the output size, 360 rounded up
+    EXPECT_EQ(Deliver(640, 360, 0xFF112233), 0); // the output size
     EXPECT_EQ(s->Window()->PresentedCount(), 0);
     EnterCropMode();
     Drag(0, 0, 10, 10);

@@ -138,6 +138,7 @@ struct Scenario {
     bool portrait; // a phone video
     std::vector<const char*> presses;
     bool silent = false; // videos without a sound track
+    bool av1 = false;    // the WebM file in AV1 with Opus
 };
 
 // What each template is published with. Autoplay is on with the
@@ -150,6 +151,7 @@ std::vector<Scenario> ScenariosFor(bool templateHasAd) {
         {"ogvonly", {false, false, true}, false, true, false, false, false, {}},
         {"damaged", {true, true, true}, false, true, false, true, false, {}},
         {"silent", {true, true, true}, true, true, false, false, false, {}, true},
+        {"av1", {true, true, true}, false, true, false, false, false, {}, false, true},
     };
     if (templateHasAd) {
         s.push_back(
@@ -184,7 +186,9 @@ void MakeMedia(const std::string& dir, int w, int h) {
         "-c:v", "libx264", "-preset", "veryfast", "-pix_fmt", "yuv420p",
         "-c:a", "aac", "-movflags", "+faststart", dir + "/video.mp4",
         "-c:v", "libtheora", "-q:v", "6", "-c:a", "flac", "-sample_fmt", "s16",
-        "-avoid_negative_ts", "make_zero", dir + "/video.ogv"}));
+        "-avoid_negative_ts", "make_zero", dir + "/video.ogv",
+        "-c:v", "libsvtav1", "-preset", "12", "-crf", "40", "-c:a", "libopus",
+        "-avoid_negative_ts", "make_zero", dir + "/video-av1.webm"}));
     // clang-format on
     ASSERT_TRUE(testing_media::Ffmpeg(
         {"-ss", "1.5", "-i", dir + "/video.mp4", "-frames:v", "1", dir + "/poster.bmp"}));
@@ -233,6 +237,8 @@ void PublishEveryTemplate(std::vector<PublishedPage>* pages) {
                 const std::string file = std::string("/video.") + kFormats[f];
                 if (s.damaged && f < 2)
                     std::ofstream(page.folder + file) << "not a video";
+                else if (s.av1 && f == 0)
+                    fs::copy_file(media + "/video-av1.webm", page.folder + file);
                 else if (s.silent)
                     ASSERT_TRUE(testing_media::Ffmpeg(
                         {"-i", media + file, "-an", "-c", "copy", page.folder + file}));
@@ -383,6 +389,45 @@ TEST(PublishedPages, PassTheHtmlChecker) {
                 ADD_FAILURE() << "template " << page.templateName << ", page " << page.name << ": "
                               << line;
     EXPECT_EQ(r.status, 0) << r.output;
+}
+
+// Each source names its container and codecs as read from the file, in the
+// order the browser tries them: WebM, MP4, Ogg.
+TEST(PublishedPages, SourcesCarryTheCodecsOfTheirFiles) {
+    REQUIRE_TOOLS(MissingPrograms({"ffmpeg"}));
+    std::vector<PublishedPage> pages;
+    PublishEveryTemplate(&pages);
+    if (HasFatalFailure()) return;
+    const std::string mp4 =
+        "<source src=\"video.mp4\" type='video/mp4; codecs=\"avc1.64000c, mp4a.40.2\"' />";
+    // The Ogg file keeps its bare type, for the player's Ogg handling.
+    const std::string ogv = "<source src=\"video.ogv\" type='video/ogg' />";
+    const struct {
+        const char* tag;
+        std::string sources;
+    } cases[] = {
+        {"plain",
+         "<source src=\"video.webm\" type='video/webm; codecs=\"vp8, vorbis\"' />" + mp4 + ogv},
+        {"av1",
+         "<source src=\"video.webm\" type='video/webm; codecs=\"av01.0.00M.08, opus\"' />" + mp4 +
+             ogv},
+        {"silent", "<source src=\"video.webm\" type='video/webm; codecs=\"vp8\"' />"
+                   "<source src=\"video.mp4\" type='video/mp4; codecs=\"avc1.64000c\"' />"
+                   "<source src=\"video.ogv\" type='video/ogg' />"},
+        // Files no browser can read keep their bare types.
+        {"damaged", "<source src=\"video.webm\" type='video/webm' />"
+                    "<source src=\"video.mp4\" type='video/mp4' />" + ogv},
+    };
+    int checked = 0;
+    for (const auto& page : pages) {
+        for (const auto& c : cases) {
+            if (page.scenario.tag != std::string(c.tag)) continue;
+            const std::string html = testing_media::ReadText(page.folder + "/index.html");
+            EXPECT_NE(html.find(c.sources), std::string::npos) << page.name << "\n" << html;
+            ++checked;
+        }
+    }
+    EXPECT_EQ(checked, int(std::size(cases)) * GetTemplateCount());
 }
 
 TEST(PublishedPages, PlayInChromium) {

@@ -14,6 +14,10 @@
 #include <algorithm>
 #include <iterator>
 
+extern "C" {
+#include <libavutil/channel_layout.h>
+}
+
 namespace reelpage::app {
 
 namespace {
@@ -96,6 +100,8 @@ QString TfrmMediaInfo::FrameRateText(int num, int den) {
 }
 
 QString TfrmMediaInfo::BitRateText(int32_t rate) {
+    // Some containers carry no rate (Vorbis in Matroska); 0 would be a lie.
+    if (rate <= 0) return QStringLiteral("Unknown");
     if (rate >= 1000000) {
         if (rate % 1000000 == 0) return QStringLiteral("%1 Mbps").arg(rate / 1000000);
         return QString::asprintf("%.1f Mbps", double(rate) / 1000000.0);
@@ -122,7 +128,14 @@ QString TfrmMediaInfo::SampleRateText(int32_t rate) {
 QString TfrmMediaInfo::ChannelText(int32_t channels) {
     if (channels == 1) return QStringLiteral("Mono");
     if (channels == 2) return QStringLiteral("Stereo");
-    return QString();
+    if (channels <= 0) return QString();
+    // More channels: the layout FFmpeg assumes for the count ("5.1" for six).
+    AVChannelLayout layout{};
+    av_channel_layout_default(&layout, channels);
+    char name[64];
+    const int length = av_channel_layout_describe(&layout, name, sizeof name);
+    av_channel_layout_uninit(&layout);
+    return length > 0 ? QString::fromUtf8(name) : QString();
 }
 
 void TfrmMediaInfo::InitForm(const MediaInfo* p) {

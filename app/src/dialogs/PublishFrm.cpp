@@ -331,6 +331,7 @@ QWidget* TfrmPublish::CreatePreviewPanel() {
     bar->addWidget(btnZoom);
 
     tbZoom = new QSlider(Qt::Horizontal, Panel3);
+    tbZoom->setAccessibleName(QStringLiteral("Zoom"));
     tbZoom->setObjectName(QStringLiteral("tbZoom"));
     tbZoom->setRange(25, 125);
     tbZoom->setValue(100);

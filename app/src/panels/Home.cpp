@@ -152,7 +152,7 @@ TfrmHome::TfrmHome(QWidget* parent) : QWidget(parent) {
 
     // Nothing but the import makes sense before there is a project.
     for (QWidget* w : std::initializer_list<QWidget*>{edTitle, cbxCaptions, btnCaptions, cbxWebm,
-                                                      cbxMp4, cbxOgg, lvSupport,
+                                                      cmbWebmCodec, cbxMp4, cbxOgg, lvSupport,
                                                       cmbResolution, spWidth, spHeight,
                                                       rgResizeMethod, btnEdit, btnWater, btnStart})
         w->setEnabled(false);
@@ -190,6 +190,14 @@ void TfrmHome::CreateFormatBox(QWidget* parent) {
         (*f.image)->setToolTip(hint);
         formats->addWidget(*f.check);
         formats->addWidget(*f.image);
+        if (i == 0) {
+            cmbWebmCodec = new QComboBox(gbFormat);
+            cmbWebmCodec->setObjectName(QStringLiteral("cmbWebmCodec"));
+            FillWebmCodecList(cmbWebmCodec);
+            connect(cmbWebmCodec, &QComboBox::currentIndexChanged, this,
+                    [this] { cmbWebmCodecChange(); });
+            formats->addWidget(cmbWebmCodec);
+        }
         formats->addStretch(1);
     }
     box->addLayout(formats);
@@ -362,6 +370,9 @@ void TfrmHome::LoadProject() {
         FormatBox(i)->setEnabled(true);
         FormatBox(i)->setChecked(p->m_Formats[i] != 0);
     }
+    cmbWebmCodec->setEnabled(true);
+    SelectWebmCodec(cmbWebmCodec, p->m_WebmCodec);
+    ShowWebmHint();
     lvSupport->setEnabled(true);
     ShowSupport();
     cmbResolution->setEnabled(true);
@@ -429,6 +440,19 @@ void TfrmHome::cbxFormatClick(int index) {
         }
     }
     ShowSupport();
+}
+
+void TfrmHome::cmbWebmCodecChange() {
+    Project* p = AppProject;
+    if (FChanging || !p) return;
+    p->m_WebmCodec = cmbWebmCodec->currentData().toInt();
+    ShowWebmHint();
+}
+
+void TfrmHome::ShowWebmHint() {
+    const QString hint = WebmCodecHint(cmbWebmCodec->currentData().toInt());
+    cbxWebm->setToolTip(hint);
+    Image1->setToolTip(hint);
 }
 
 // The output size changed: the label, the Watermark panel and the preview

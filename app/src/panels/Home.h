@@ -65,6 +65,8 @@ public:
 
     // Handlers, callable as the controls call them.
     void cbxFormatClick(int index);
+    void cmbWebmCodecChange();
+    void ShowWebmHint();
     void cmbResolutionChange();
     void spWidthChange();
     void spHeightChange();
@@ -81,6 +83,7 @@ public:
     QPushButton* btnCaptions = nullptr;
     QGroupBox* gbFormat = nullptr;
     QCheckBox* cbxWebm = nullptr;
+    QComboBox* cmbWebmCodec = nullptr; // next to it: the WebM output's codec
     QCheckBox* cbxMp4 = nullptr;
     QCheckBox* cbxOgg = nullptr;
     QLabel* Image1 = nullptr;
