@@ -421,6 +421,34 @@ const OptionSpec kOptionTable[] = {
      .section = Section::Page,
      .help = "the page's title (default: the file name)",
      .apply = StoreText<&CliOptions::title>},
+    {.name = "captions",
+     .value = "FILE[:LANG]",
+     .section = Section::Page,
+     .help = "a caption file (.srt, .vtt, .ass) for the page, in\n"
+             "language LANG (en, pt-BR); repeatable. Captions\n"
+             "beside the video (VIDEO.srt, VIDEO.en.vtt) and in it\n"
+             "are taken anyway",
+     .apply =
+         [](const OptionArg& a, CliOptions& o) {
+             // The language follows the last colon, unless that part is a
+             // file name's ("a:b.srt").
+             const size_t colon = a.value.rfind(':');
+             const std::string tail = colon == std::string::npos ? "" : a.value.substr(colon + 1);
+             const bool tagged =
+                 colon != std::string::npos &&
+                 tail.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                        "0123456789-") == std::string::npos;
+             if (tagged && tail.empty()) return a.Bad("FILE or FILE:LANG");
+             std::string file = tagged ? a.value.substr(0, colon) : a.value;
+             if (file.empty()) return a.Bad("FILE or FILE:LANG");
+             o.captions.push_back({std::move(file), tagged ? tail : std::string()});
+             return true;
+         },
+     .completion = Completion::Captions},
+    {.name = "no-captions",
+     .section = Section::Page,
+     .help = "no captions on the page, not even those found",
+     .apply = SetFlag<&CliOptions::noCaptions>},
 
     // Several videos
     {.name = "jobs",
@@ -587,6 +615,10 @@ bool ParseCommandLine(int argc, char** argv, CliOptions* out, std::string* error
     }
     if (out->json && !out->info) {
         *error = "--json goes with --info";
+        return false;
+    }
+    if (out->noCaptions && !out->captions.empty()) {
+        *error = "--captions and --no-captions exclude each other";
         return false;
     }
     if (out->clipStart && out->clipStop && *out->clipStop <= *out->clipStart) {

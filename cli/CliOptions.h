@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "reelpage/protocol.h"
@@ -86,6 +87,10 @@ struct CliOptions {
     std::optional<Pair> adSize;
     std::string output; // parent folder of the package
     std::string title;
+    // --captions FILE[:LANG] in order (an empty language when none is given);
+    // --no-captions leaves out every caption, found or given.
+    std::vector<std::pair<std::string, std::string>> captions;
+    bool noCaptions = false;
 };
 
 // The groups of --help, in the order it lists them.
@@ -96,6 +101,7 @@ enum class Completion {
     None,       // free text: nothing
     Directory,  // folders
     Picture,    // picture files (and folders, to reach them)
+    Captions,   // caption files (and folders)
     Choice,     // one of the option's choices
     ChoiceList, // a comma-separated list of them
     Template,   // the installed templates' numbers and names

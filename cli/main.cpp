@@ -91,12 +91,17 @@ struct Engine {
     FnFreeEncoding FreeEncoding = Bind<FnFreeEncoding>(kFreeEncoding);
     FnGetOutputFolder GetOutputFolder = Bind<FnGetOutputFolder>(kGetOutputFolder);
     FnPublishPage PublishPage = Bind<FnPublishPage>(kPublishPage);
+    FnListCaptions ListCaptions = Bind<FnListCaptions>(kListCaptions);
+    FnAddCaptionFile AddCaptionFile = Bind<FnAddCaptionFile>(kAddCaptionFile);
+    FnSetCaptionsEnabled SetCaptionsEnabled = Bind<FnSetCaptionsEnabled>(kSetCaptionsEnabled);
+    FnGetCaptionMessage GetCaptionMessage = Bind<FnGetCaptionMessage>(kGetCaptionMessage);
 
     bool Complete() const {
         return OpenMedia && CreateProject && RotateFlip && GetSettings && GetMoreSettings &&
                GetTemplateCount &&
                GetTemplate && StartEncoding && FinishEncoding && FreeEncoding && GetOutputFolder &&
-               PublishPage;
+               PublishPage && ListCaptions && AddCaptionFile && SetCaptionsEnabled &&
+               GetCaptionMessage;
     }
 };
 
@@ -237,6 +242,15 @@ bool SetUpProject(Engine& e, const CliOptions& o, MediaInfo* media, Project** ou
         return false;
     }
     *out = p;
+    if (o.noCaptions) e.SetCaptionsEnabled(0);
+    for (const auto& [file, language] : o.captions) {
+        WCHAR message[kMaxPath] = {};
+        if (e.AddCaptionFile(platform::FromUtf8(file).c_str(), platform::FromUtf8(language).c_str(),
+                             message) != kCaptionAdded) {
+            Say("--captions %s", platform::ToUtf8(message));
+            return false;
+        }
+    }
     if (!o.templateName.empty()) {
         const int found = FindTemplate(e, o.templateName);
         if (found < 0) return false;
@@ -396,6 +410,12 @@ int Run(int argc, char** argv) {
             return kExitUsage;
         }
     }
+    for (const auto& caption : o.captions) {
+        if (!Exists(caption.first)) {
+            Say("--captions %s: no such file", caption.first);
+            return kExitUsage;
+        }
+    }
     if (!o.output.empty() && Exists(o.output) == false) {
         Say("--output %s: no such folder", o.output);
         return kExitUsage;
@@ -436,7 +456,13 @@ int Run(int argc, char** argv) {
     MediaInfo* media = Import(e, w, input, o.quiet, &rc);
     if (!media) return rc;
     if (o.info) {
-        std::fputs((o.json ? MediaInfoJson(*media) : MediaInfoLines(*media)).c_str(), stdout);
+        std::vector<CaptionEntry> captions(size_t(std::max(e.ListCaptions(media, nullptr, 0), 0)));
+        captions.resize(size_t(
+            std::min<int32_t>(e.ListCaptions(media, captions.data(), int32_t(captions.size())),
+                              int32_t(captions.size()))));
+        std::fputs((o.json ? MediaInfoJson(*media, captions) : MediaInfoLines(*media, captions))
+                       .c_str(),
+                   stdout);
         return kExitOk;
     }
     if (!media->m_bVideoStream) {
@@ -463,6 +489,10 @@ int Run(int argc, char** argv) {
     }
     WCHAR page[kMaxPath] = {};
     const int published = e.PublishPage(1, page);
+    // A caption that could not be made costs only itself: said, not failed.
+    WCHAR message[kMaxPath];
+    for (int32_t i = 0; e.GetCaptionMessage(i, message); ++i)
+        Say("captions: %s", platform::ToUtf8(message));
     const std::string folder = platform::ToUtf8(e.GetOutputFolder());
     e.FreeEncoding();
     if (published != 0 || !Exists(platform::ToUtf8(page))) {

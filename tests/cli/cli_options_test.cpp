@@ -166,6 +166,10 @@ TEST(CliOptions, MistakesAreNamed) {
         {{"--json", "x"}, "--json goes with --info"},
         {{"--bogus", "x"}, "unknown option --bogus"},
         {{"x", "--output"}, "needs a value"},
+        {{"--captions", "a.srt", "--no-captions", "x"},
+         "--captions and --no-captions exclude each other"},
+        {{"--captions", "a.srt:", "x"}, "--captions: \"a.srt:\" is not FILE or FILE:LANG"},
+        {{"--captions", ":en", "x"}, "--captions: \":en\" is not FILE or FILE:LANG"},
     };
     for (const Case& c : cases) {
         CliOptions o;
@@ -173,6 +177,20 @@ TEST(CliOptions, MistakesAreNamed) {
         EXPECT_FALSE(Parse(c.args, &o, &error)) << c.says;
         EXPECT_NE(error.find(c.says), std::string::npos) << "got: " << error;
     }
+}
+
+TEST(CliOptions, CaptionFilesWithTheirLanguages) {
+    CliOptions o;
+    ASSERT_TRUE(Parse({"--captions", "talk.srt", "--captions", "/a/b.de.vtt:pt-BR", "--captions",
+                       "c:d.srt", "x.mp4"},
+                      &o));
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"talk.srt", ""}, {"/a/b.de.vtt", "pt-BR"}, {"c:d.srt", ""}};
+    EXPECT_EQ(o.captions, expected);
+    EXPECT_FALSE(o.noCaptions);
+    ASSERT_TRUE(Parse({"--no-captions", "x.mp4"}, &o));
+    EXPECT_TRUE(o.noCaptions);
+    EXPECT_TRUE(o.captions.empty());
 }
 
 // A line that fails inside a group of short options must leave nothing of
@@ -285,7 +303,7 @@ TEST(CliOptions, EveryOptionIsDocumentedAndCompleted) {
         std::string offered;
     } cases[] = {
         {"reelpage-cli -", names.substr(1)},
-        {"reelpage-cli --no", "--no-autoplay --no-controls --no-loop"},
+        {"reelpage-cli --no", "--no-autoplay --no-controls --no-loop --no-captions"},
         {"reelpage-cli --formats mp4,o", "mp4,ogg"},
         {"reelpage-cli --size 6", "640x360 640x480"},
         {"reelpage-cli --effect levels-m", "levels-midtone="},

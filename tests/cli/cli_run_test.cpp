@@ -216,6 +216,75 @@ TEST_F(Cli, MakesThePackageWithTheOptionsGiven) {
     EXPECT_EQ(r.err, ""); // quiet
 }
 
+// Captions beside and inside a video are listed by --info; a caption file
+// given by hand that cannot be used stops the run before anything is
+// encoded, one merely found is left out with a message and the package is
+// made all the same; --no-captions leaves even good ones out.
+TEST_F(Cli, CaptionsAreListedCheckedAndLeftOutOnRequest) {
+    const std::string dir = m_home + "/cc";
+    fs::create_directories(dir);
+    const std::string plain = Clip("cc/plain.mp4", "160x120", 2, false);
+    std::ofstream(dir + "/talk.de.srt") << "1\n00:00:00,200 --> 00:00:01,000\nHallo\n";
+    ASSERT_TRUE(media_check::Ffmpeg("-i " + plain + " -i " + dir + "/talk.de.srt -map 0 -map 1 " +
+                                    "-c:v copy -c:s mov_text -metadata:s:s:0 language=eng " + dir +
+                                    "/talk.mp4"));
+    Outcome r = RunCli({"--info", dir + "/talk.mp4"});
+    ASSERT_EQ(r.rc, 0) << r.err;
+    EXPECT_NE(r.out.find("Captions\n  talk.de.srt: de, German (subrip)\n"
+                         "  stream 1: en, English (mov_text)\n"),
+              std::string::npos)
+        << r.out;
+    r = RunCli({"--info", "--json", dir + "/talk.mp4"});
+    ASSERT_EQ(r.rc, 0) << r.err;
+    EXPECT_NE(r.out.find("{\"file\": \"" + dir + "/talk.mp4\", \"stream\": 1, \"language\": \"en\", "
+                         "\"label\": \"English\", \"format\": \"mov_text\", \"usable\": true}"),
+              std::string::npos)
+        << r.out;
+
+    // By hand: missing, empty, and of an unknown kind.
+    std::ofstream(dir + "/empty.srt").close();
+    std::ofstream(dir + "/notes.txt") << "1\n00:00:00,200 --> 00:00:01,000\nHallo\n";
+    const struct {
+        std::string given;
+        std::string says;
+    } kCases[] = {
+        {dir + "/none.srt", "reelpage-cli: --captions " + dir + "/none.srt: no such file\n"},
+        {dir + "/empty.srt:en", "reelpage-cli: --captions " + dir + "/empty.srt: empty\n"},
+        {dir + "/notes.txt",
+         "reelpage-cli: --captions " + dir + "/notes.txt: not a caption file (.srt, .vtt, .ass or .ssa)\n"},
+    };
+    for (const auto& c : kCases) {
+        r = RunCli({"-q", "-o", m_out, "--formats", "mp4", "--captions", c.given, plain});
+        EXPECT_EQ(r.rc, 1) << c.given;
+        EXPECT_EQ(r.err, c.says);
+    }
+    EXPECT_TRUE(fs::is_empty(m_out)); // nothing was started
+
+    // Found beside the video and broken: said, and the package is made.
+    std::ofstream(dir + "/plain.srt") << std::string("\x00\x01binary\xff", 10);
+    r = RunCli({"-q", "-o", m_out, "--formats", "mp4", plain});
+    ASSERT_EQ(r.rc, 0) << r.err;
+    EXPECT_EQ(r.err, "reelpage-cli: captions: " + dir +
+                         "/plain.srt: not a caption file (it holds binary data)\n");
+    EXPECT_FALSE(fs::exists(m_out + "/plain/captions.js"));
+    EXPECT_EQ(Read(m_out + "/plain/index.html").find("<track"), std::string::npos);
+
+    // Two good tracks, or none at all with --no-captions.
+    r = RunCli({"-q", "-o", m_out, "--formats", "mp4", dir + "/talk.mp4"});
+    ASSERT_EQ(r.rc, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(fs::exists(m_out + "/talk/captions.de.vtt"));
+    EXPECT_TRUE(fs::exists(m_out + "/talk/captions.en.vtt"));
+    EXPECT_NE(Read(m_out + "/talk/index.html")
+                  .find("<track kind=\"captions\" src=\"captions.de.vtt\" srclang=\"de\" "
+                        "label=\"German\" default>"),
+              std::string::npos);
+    r = RunCli({"-q", "-o", m_out, "--formats", "mp4", "--no-captions", dir + "/talk.mp4"});
+    ASSERT_EQ(r.rc, 0) << r.err;
+    EXPECT_FALSE(fs::exists(m_out + "/talk(1)/captions.de.vtt"));
+    EXPECT_EQ(Read(m_out + "/talk(1)/index.html").find("<track"), std::string::npos);
+}
+
 // TIFF and WebP pictures load in the helpers as PNG does: each kind, as the
 // watermark and as the advertisement, reaches video.mp4 and the page.
 TEST_F(Cli, TiffAndWebpPicturesReachTheVideoAndThePage) {

@@ -4,6 +4,7 @@
 // the control block.
 #include "system/Exports.h"
 #include "media/History.h"
+#include "captions/ProjectCaptions.h"
 #include "preview/PreviewSession.h"
 #include "records/Project.h"
 #include "system/RouterQt.h"
@@ -11,9 +12,11 @@
 
 #include <QApplication>
 #include <QMouseEvent>
+#include <QThread>
 #include <QTimer>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <memory>
@@ -738,4 +741,56 @@ TEST_F(Preview, ZeroSizesAndRatesDoNotDivideByZero) {
     Play();
     s->Mute()->OnTimer();
     EXPECT_TRUE(Queued(kCmdPresent, 40000));
+}
+
+// The preview draws the cue of the project's first caption track at the
+// position of each frame, white on a dark box at the bottom, and clears it
+// once the cue is over; unticking the captions clears it at once.
+TEST_F(Preview, CaptionsAreDrawnAtTheirTimesAndCleared) {
+    const std::string dir = std::string(getenv("HOME")) + "/preview-captions";
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir + "/clip.srt") << "1\n00:00:00,500 --> 00:00:01,200\nHello <i>there</i>\n";
+    m_media = AddMediaRecord();
+    m_media->m_Width = 1280;
+    m_media->m_Height = 720;
+    m_media->m_FrameRateNum = 25;
+    m_media->m_FrameRateDen = 1;
+    platform::WStrCopy(m_media->m_szFileName, platform::FromUtf8(dir + "/clip.mp4"));
+    m_project = CreateProject(m_media, 0, m_notify);
+    ASSERT_EQ(StartPreviewSession(m_project, m_media, m_parentHwnd, m_notify, false), 0);
+    PreviewSession* s = CurrentPreviewSession();
+    RenderWindow* w = s->Window();
+
+    // Bright pixels in the lower part of a grey picture: the caption's letters.
+    auto captionShown = [&] {
+        const QImage shot = w->grab().toImage();
+        int white = 0;
+        for (int y = shot.height() * 2 / 3; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x)
+                white += qGray(shot.pixel(x, y)) > 230;
+        return white > 20;
+    };
+    s->Control()->m_Pts = 1000000;
+    // The cues are read on a thread of their own.
+    for (int i = 0; i < 200 && w->Caption().isEmpty(); ++i) {
+        Deliver(1280, 720, 0xFF606060);
+        QThread::msleep(10);
+    }
+    EXPECT_EQ(w->Caption(), QStringLiteral("Hello there"));
+    EXPECT_TRUE(captionShown());
+    // The picture under it is untouched: the caption is drawn, not burnt in.
+    ASSERT_EQ(w->Picture().size(), QSize(800, 450));
+    EXPECT_EQ(w->Picture().pixel(400, 440), 0xFF606060u);
+
+    s->Control()->m_Pts = 1200000; // the cue's end
+    Deliver(1280, 720, 0xFF606060);
+    EXPECT_EQ(w->Caption(), QString());
+    EXPECT_FALSE(captionShown());
+
+    s->Control()->m_Pts = 600000;
+    Deliver(1280, 720, 0xFF606060);
+    EXPECT_TRUE(captionShown());
+    SetCaptionsEnabled(0);
+    EXPECT_EQ(w->Caption(), QString());
+    EXPECT_FALSE(captionShown());
 }

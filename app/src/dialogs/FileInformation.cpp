@@ -1,13 +1,18 @@
 #include "dialogs/FileInformation.h"
 
 #include "Functions.h"
+#include "LowInterface.h"
 
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <iterator>
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -65,6 +70,14 @@ TfrmMediaInfo::TfrmMediaInfo(QWidget* parent) : QDialog(parent) {
     edAudioBitRate = ReadOnlyRow(Audio, audioForm, QStringLiteral("Bit Rate:"),
                                  QStringLiteral("edAudioBitRate"));
     PageControl1->addTab(Audio, QStringLiteral("Audio"));
+    // Captions found in and beside the file: what the page can get.
+    Captions = new QWidget(PageControl1);
+    Captions->setObjectName(QStringLiteral("Captions"));
+    auto* captionsLayout = new QVBoxLayout(Captions);
+    lbCaptions = new QListWidget(Captions);
+    lbCaptions->setObjectName(QStringLiteral("lbCaptions"));
+    captionsLayout->addWidget(lbCaptions);
+    PageControl1->addTab(Captions, QStringLiteral("Captions"));
     PageControl1->setCurrentWidget(Video);
     layout->addWidget(PageControl1, 1);
 
@@ -141,6 +154,24 @@ void TfrmMediaInfo::InitForm(const MediaInfo* p) {
         edAudioBitRate->setText(BitRateText(p->m_AudioBitRate));
     }
     PageControl1->setTabVisible(PageControl1->indexOf(Audio), p->m_bAudioStream != 0);
+    // The search ran beside the import; it is done by the time it is shown.
+    CaptionEntry entries[32];
+    const int32_t count = std::min<int32_t>(
+        Low.ListCaptions(p, entries, int32_t(std::size(entries))), int32_t(std::size(entries)));
+    lbCaptions->clear();
+    for (int32_t i = 0; i < count; ++i)
+        lbCaptions->addItem(CaptionText(entries[i]));
+    PageControl1->setTabVisible(PageControl1->indexOf(Captions), count > 0);
+}
+
+QString TfrmMediaInfo::CaptionText(const CaptionEntry& c) {
+    const QString file = FieldText(c.szFile);
+    QString text = c.nStream < 0 ? file.mid(file.lastIndexOf(QChar('/')) + 1)
+                                 : QStringLiteral("Stream %1").arg(c.nStream);
+    text += QStringLiteral(": %1 (%2, %3)")
+                .arg(FieldText(c.szLabel), FieldText(c.szLanguage), FieldText(c.szFormat));
+    if (!c.bUsable) text += QStringLiteral(", not usable: picture subtitles");
+    return text;
 }
 
 } // namespace reelpage::app

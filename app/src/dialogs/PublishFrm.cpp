@@ -449,6 +449,18 @@ void TfrmPublish::GenerationFinished() {
     }
     const QString path = FGeneration->result();
     if (!path.isEmpty()) WebBrowser1->load(QUrl::fromLocalFile(path));
+    if (!FCaptionsTold) {
+        FCaptionsTold = true;
+        QStringList problems;
+        WCHAR message[kMaxPath];
+        for (int32_t i = 0; Low.GetCaptionMessage(i, message); ++i)
+            problems << FieldText(message);
+        if (!problems.isEmpty())
+            ShowMessage(this,
+                        QStringLiteral("Not every caption could be used:\n") +
+                            problems.join(QChar('\n')),
+                        QStringLiteral("Captions"), QMessageBox::Warning);
+    }
 }
 
 void TfrmPublish::UpdateAdControls(bool hasAd, bool templateHasAd) {

@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "reelpage/blocks.h"
+#include "reelpage/captions.h"
 #include "reelpage/records.h"
 #include "reelpage/types.h"
 
@@ -75,6 +76,14 @@
     X(53, PublishPage, int32_t, (BOOL generate, WCHAR * out), Imported)                            \
     X(54, StepFrame, int32_t, (int32_t frames), Imported)                                          \
     X(100, GetMoreSettings, MoreSettings*, (), Imported)                                           \
+    X(101, ListCaptions, int32_t, (const MediaInfo* media, CaptionEntry* out, int32_t capacity),    \
+      Imported)                                                                                    \
+    X(102, GetProjectCaptions, int32_t, (CaptionEntry * out, int32_t capacity), Imported)           \
+    X(103, AddCaptionFile, int32_t, (const WCHAR* path, const WCHAR* language, WCHAR* message),     \
+      Imported)                                                                                    \
+    X(104, SetCaptionsEnabled, int32_t, (BOOL enable), Imported)                                    \
+    X(105, GetCaptionsEnabled, BOOL, (), Imported)                                                  \
+    X(106, GetCaptionMessage, BOOL, (int32_t index, WCHAR* out), Imported)                          \
     X(999, WriteLog, void, (const char* text), Imported)
 
 namespace reelpage {

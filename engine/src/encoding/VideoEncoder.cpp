@@ -1,5 +1,7 @@
 #include "encoding/VideoEncoder.h"
 
+#include "captions/ProjectCaptions.h"
+
 #include "system/Folders.h"
 #include "media/HelperProtocol.h"
 #include "media/History.h"
@@ -104,6 +106,9 @@ public:
     int m_hAudioDone = -1; // set by the audio thread as it ends
     std::atomic<bool> m_bAllAudioFed{false};
     std::thread m_Watcher;
+    // Makes the captions beside the outputs; the page waits for it.
+    std::thread m_CaptionThread;
+    std::vector<PackageCaption> m_Captions;
     int m_hStopWatcher = -1;
     bool m_bFinished = false;
 
@@ -144,6 +149,10 @@ private:
     void EndAudioThread();
     bool MoveIntoPlace();
     void RemoveFolder();
+
+public:
+    void StartCaptions();
+    void EndCaptions();
 };
 
 std::unique_ptr<VideoEncoder> g_pVideoEncoder;
@@ -524,10 +533,33 @@ void VideoEncoder::SavePosterFrame() {
         LogWrite(kLogError, "Failed to write %s: %s\n", path.c_str(), picture::ErrorText(e));
 }
 
+// A bad caption file costs its own track and a message, never the package:
+// the videos go on whatever the captions do.
+void VideoEncoder::StartCaptions() {
+    std::vector<CaptionTrack> tracks = ChosenCaptions();
+    SetCaptionMessages({});
+    if (tracks.empty()) return;
+    const std::string folder = platform::ToUtf8(m_szFolder);
+    const int64_t start = m_pProject->m_ClipStart, stop = m_pProject->m_ClipStop;
+    m_CaptionThread = std::thread([this, tracks = std::move(tracks), folder, start, stop] {
+        std::vector<std::string> problems;
+        m_Captions = WritePackageCaptions(folder, tracks, start, stop, &problems, &m_bCancel);
+        for (const std::string& p : problems)
+            LogWrite(kLogError, "Captions: %s\n", p.c_str());
+        SetCaptionMessages(std::move(problems));
+    });
+}
+
+void VideoEncoder::EndCaptions() {
+    if (m_CaptionThread.joinable()) m_CaptionThread.join();
+}
+
 bool VideoEncoder::Release(bool cancel) {
     if (m_bFinished) return m_szFolder[0] != 0;
     m_bFinished = true;
     m_bCancel = cancel;
+    // Before the folder of a cancelled job goes.
+    EndCaptions();
     StopWatcher();
     // Cancelling ends every helper at once and waits for all of them against
     // one deadline, so that the whole job is gone within a second.
@@ -664,6 +696,7 @@ bool VideoEncoder::Start() {
     const Project& project = *m_pProject;
     Status()->m_Duration = project.m_ClipStop != 0 ? project.m_ClipStop - project.m_ClipStart
                                                    : m_pMediaInfo->m_Duration - project.m_ClipStart;
+    StartCaptions();
     LogWrite(kLogInfo, "Encoding %ls into %ls: %d output(s), frame path %d\n",
              m_pMediaInfo->m_szFileName, m_szFolder, m_cEncoder, path.transform);
     return true;
@@ -889,11 +922,14 @@ const WCHAR* GetOutputFolder() {
 int32_t PublishPage(BOOL generate, WCHAR* out) {
     if (out) out[0] = 0;
     if (!g_pVideoEncoder || !g_pVideoEncoder->m_szFolder[0]) return -1;
-    const VideoEncoder& job = *g_pVideoEncoder;
+    VideoEncoder& job = *g_pVideoEncoder;
     bool ok = true;
     if (generate) {
+        // Done long before the videos, as a rule.
+        job.EndCaptions();
         const Project* project = CurrentProject();
-        ok = project && GeneratePage(job.m_szFolder, *project, CurrentProjectMedia());
+        ok = project &&
+             GeneratePage(job.m_szFolder, *project, CurrentProjectMedia(), job.m_Captions);
     }
     if (out) platform::WFormat(out, kMaxPath, "%ls/index.html", job.m_szFolder);
     return ok ? 0 : -1;

@@ -1,5 +1,6 @@
 #include "media/MediaProbe.h"
 
+#include "captions/Captions.h"
 #include "media/HelperProtocol.h"
 #include "media/History.h"
 #include "system/Folders.h"
@@ -139,6 +140,8 @@ MediaInfo* OpenMedia(const WCHAR* path, HWND notify, int32_t cookie, uint32_t ms
     }
     struct stat st {};
     const bool exists = stat(platform::ToUtf8(full).c_str(), &st) == 0;
+    // Beside the probe: the captions are looked for while it runs.
+    BeginCaptionSearch(full);
     for (int32_t i = 0; i < GetHistoryCount(); ++i) {
         MediaInfo* known = GetHistoryItem(i);
         if (!SameFile(full, exists ? &st : nullptr, known->m_szFileName)) continue;

@@ -1,5 +1,7 @@
 #include "preview/PreviewSession.h"
 
+#include "captions/ProjectCaptions.h"
+
 #include "media/History.h"
 #include "system/Log.h"
 #include "records/Project.h"
@@ -193,8 +195,14 @@ int64_t PreviewSession::OnFrameReady(int64_t width, int64_t height) {
     if (width <= 0 || height <= 0 || uint64_t(width) * uint64_t(height) * 4 > m_FrameBlock.size)
         return 0;
     m_LastDelivered = expected;
+    ShowCaption();
     m_pRender->PresentFrame(FrameView());
     return 0;
+}
+
+void PreviewSession::ShowCaption() {
+    if (m_pRender)
+        m_pRender->SetCaption(QString::fromStdString(PreviewCaptionAt(Position() / 1000)));
 }
 
 void PreviewSession::SetDisplaySize(int32_t width, int32_t height) {
@@ -768,6 +776,10 @@ int32_t NotifyPreview(int32_t command) {
 int64_t GetPosition() {
     auto* s = CurrentPreviewSession();
     return s ? s->Position() : 0;
+}
+
+void RefreshPreviewCaption() {
+    if (auto* s = CurrentPreviewSession()) s->ShowCaption();
 }
 
 } // namespace reelpage

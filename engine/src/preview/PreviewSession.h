@@ -70,6 +70,8 @@ public:
     void LeaveWatermarkMode();
     void ApplyWatermarkPosition();
     void ApplyWatermarkPicture();
+    // Draws the chosen captions' cue at the position over the picture, or none.
+    void ShowCaption();
 
     // What tests look at.
     PreviewControl* Control() const { return m_Channel.Control(); }
@@ -177,6 +179,8 @@ int32_t NotifyPreview(int32_t command);
 int32_t EnterCropMode();
 int32_t LeaveCropMode();
 int64_t GetPosition();
+// The captions changed (added, turned on or off): the picture shows it now.
+void RefreshPreviewCaption();
 int32_t BeginSeekDrag();
 int32_t EndSeekDrag();
 int32_t ApplyOutputSize();

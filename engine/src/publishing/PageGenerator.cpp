@@ -4,6 +4,7 @@
 #include "system/Folders.h"
 #include "system/Log.h"
 #include "publishing/Templates.h"
+#include "captions/Captions.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -133,6 +134,21 @@ std::u16string Sources(const Project& p, const std::array<std::string, 3>& types
     return s;
 }
 
+// One <track> per caption file, the first shown unless the visitor turns it
+// off. The names come from caption files and containers: escaped like the
+// title.
+std::u16string Tracks(const std::vector<PackageCaption>* captions) {
+    std::u16string s;
+    if (!captions) return s;
+    for (size_t i = 0; i < captions->size(); ++i) {
+        const PackageCaption& c = (*captions)[i];
+        s += u"<track kind=\"captions\" src=\"" + Escape(platform::FromUtf8(c.file)) +
+             u"\" srclang=\"" + Escape(platform::FromUtf8(c.language)) + u"\" label=\"" +
+             Escape(platform::FromUtf8(c.label)) + u"\"" + (i == 0 ? u" default" : u"") + u">";
+    }
+    return s;
+}
+
 // One pass of placeholder replacement. replace() is given the text at a "{"
 // and answers the placeholder's length and its replacement, or 0.
 template <typename Replace>
@@ -216,8 +232,8 @@ bool Scale(const std::string& picture, int width, int height, const std::string&
     return picture::SavePicture(scaled, destination, png) == picture::Error::None;
 }
 
-// Every byte written and on the disk, or false with errno set: a full disk
-// may only show when the data is flushed.
+} // namespace
+
 bool WriteWhole(const std::string& path, const std::string& bytes) {
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) return false;
@@ -242,6 +258,8 @@ bool WriteWhole(const std::string& path, const std::string& bytes) {
     }
     return close(fd) == 0;
 }
+
+namespace {
 
 // The page is built in a hidden folder beside the videos and moved into
 // place only once every file of it is written: a publish that fails (a full
@@ -331,6 +349,7 @@ bool ExpandPage(std::u16string_view text, const std::u16string* adHtml, const Pa
             {u"{$id}", 0, platform::FromUtf8(idText)},
             {u"{$data-setup}", 0, DataSetup(p, autoplay, v.media && !v.media->m_bAudioStream)},
             {u"{$source}", 0, Sources(p, v.types)},
+            {u"{$tracks}", 0, Tracks(v.captions)},
         };
         for (const auto& t : table) {
             if (!StartsWithNoCase(text, at, t.name)) continue;
@@ -368,7 +387,8 @@ void CleanFolder(const std::string& folder, const char16_t* const* keep, size_t 
     }
 }
 
-bool GeneratePage(const char16_t* folderW, const Project& p, const MediaInfo* media) {
+bool GeneratePage(const char16_t* folderW, const Project& p, const MediaInfo* media,
+                  const std::vector<PackageCaption>& captions) {
     const TemplateEntry* e = GetTemplate(p.m_Templete);
     if (!e) {
         LogWrite(kLogError, "No page template %d\n", p.m_Templete);
@@ -387,7 +407,7 @@ bool GeneratePage(const char16_t* folderW, const Project& p, const MediaInfo* me
         return false;
     }
     if (withAd) ReadTemplate(templ + "/ad/ad.html", &ad);
-    PageValues v{&p, media, TickCount()};
+    PageValues v{&p, media, TickCount(), &captions};
     // A file whose streams cannot be read keeps its bare type, as the page
     // had before: a browser then tries it and falls back on its own.
     // The Ogg file keeps its bare type: browsers without Theora would pass
@@ -435,7 +455,15 @@ bool GeneratePage(const char16_t* folderW, const Project& p, const MediaInfo* me
         return PublishFailed(folder + "/index.html", errno, staging);
 
     // Everything is written: the previous page makes way for the new one.
-    CleanFolder(folder, kKeep, std::size(kKeep));
+    // The captions were made with the videos, and stay with them.
+    std::vector<std::u16string> keepNames(std::begin(kKeep), std::end(kKeep));
+    for (const PackageCaption& c : captions)
+        keepNames.push_back(platform::FromUtf8(c.file));
+    if (!captions.empty()) keepNames.push_back(platform::FromUtf8(kCaptionScript));
+    std::vector<const char16_t*> keep;
+    for (const std::u16string& name : keepNames)
+        keep.push_back(name.c_str());
+    CleanFolder(folder, keep.data(), keep.size());
     return MoveStaged(staging, folder);
 }
 

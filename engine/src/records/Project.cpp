@@ -2,6 +2,8 @@
 // shared block so that the helpers can read the edit state directly.
 #include "records/Project.h"
 
+#include "captions/ProjectCaptions.h"
+
 #include "system/Folders.h"
 #include "media/History.h"
 #include "system/Log.h"
@@ -118,6 +120,7 @@ Project* CreateProject(MediaInfo* media, HWND renderParent, HWND notify) {
     EndPreviewSession();
     platform::CloseSharedBlock(&g_projectBlock);
     g_projectBlock = std::exchange(block, platform::SharedBlock{});
+    ResetProjectCaptions(*media);
     // A failed start is logged by the session and leaves the project usable.
     StartPreviewSession(Current(), media, renderParent, notify);
     return Current();
