@@ -391,7 +391,9 @@ TEST_F(Encoding, AFailedStartLeavesNothingBehind) {
         NewProject(m, c.webm, c.mp4, false);
         const size_t descriptors = OpenDescriptorCount();
         EXPECT_EQ(Start(), nullptr);
-        EXPECT_EQ(OpenDescriptorCount(), descriptors);
+        // At most as many: the import's helper may still be closing its pipes
+        // when the first count is taken.
+        EXPECT_LE(OpenDescriptorCount(), descriptors);
         EXPECT_EQ(OutputFolder(), "");
         EXPECT_TRUE(!fs::exists(c.parent) || fs::is_empty(c.parent));
     }

@@ -76,6 +76,7 @@ TfrmMediaInfo::TfrmMediaInfo(QWidget* parent) : QDialog(parent) {
     auto* captionsLayout = new QVBoxLayout(Captions);
     lbCaptions = new QListWidget(Captions);
     lbCaptions->setObjectName(QStringLiteral("lbCaptions"));
+    lbCaptions->setAccessibleName(QStringLiteral("Captions found"));
     captionsLayout->addWidget(lbCaptions);
     PageControl1->addTab(Captions, QStringLiteral("Captions"));
     PageControl1->setCurrentWidget(Video);

@@ -93,6 +93,8 @@ TfrmHome::TfrmHome(QWidget* parent) : QWidget(parent) {
     // added by hand.
     cbxCaptions = new QCheckBox(this);
     cbxCaptions->setObjectName(QStringLiteral("cbxCaptions"));
+    // Its text lists the tracks, and is empty before a video is loaded.
+    cbxCaptions->setAccessibleName(QStringLiteral("Captions"));
     cbxCaptions->setToolTip(
         QStringLiteral("Show the captions on the page and over the preview"));
     connect(cbxCaptions, &QCheckBox::toggled, this, [this](bool on) { cbxCaptionsClick(on); });
