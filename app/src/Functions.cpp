@@ -133,6 +133,12 @@ QString WebmCodecHint(int codec) {
     }
 }
 
+void ShowWebmCodecHint(const QComboBox* list, QWidget* webmBox, QWidget* picture) {
+    const QString hint = WebmCodecHint(list->currentData().toInt());
+    webmBox->setToolTip(hint);
+    picture->setToolTip(hint);
+}
+
 void SelectWebmCodec(QComboBox* list, int codec) {
     const int row = list->findData(codec);
     list->setCurrentIndex(row >= 0 ? row : list->findData(int(reelpage::kWebmVp8)));

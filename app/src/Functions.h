@@ -96,6 +96,8 @@ void FillResolutionList(QComboBox* list);
 // check box and its picture show that hint.
 void FillWebmCodecList(QComboBox* list);
 QString WebmCodecHint(int codec);
+// Puts the hint of the codec chosen in list on the WebM box and its picture.
+void ShowWebmCodecHint(const QComboBox* list, QWidget* webmBox, QWidget* picture);
 // Selects codec in a list filled above; an unknown one selects VP8.
 void SelectWebmCodec(QComboBox* list, int codec);
 

@@ -354,7 +354,7 @@ void TfrmOptions::LoadSettings() {
         cbxOgg->setChecked(s->m_DefaultFormats[2] != 0);
         const MoreSettings* more = Low.GetMoreSettings();
         SelectWebmCodec(cmbWebmCodec, more ? more->m_DefaultWebmCodec : int(reelpage::kWebmVp8));
-        ShowWebmHint();
+        ShowWebmCodecHint(cmbWebmCodec, cbxWebm, Image1);
         lvSupport->ShowBrowserSupport(cbxWebm->isChecked(), cbxMp4->isChecked(),
                                       cbxOgg->isChecked());
         cmbResolution->setCurrentIndex(
@@ -450,13 +450,7 @@ void TfrmOptions::cmbWebmCodecChange() {
     MoreSettings* more = Low.GetMoreSettings();
     if (FChanging || !more) return;
     more->m_DefaultWebmCodec = cmbWebmCodec->currentData().toInt();
-    ShowWebmHint();
-}
-
-void TfrmOptions::ShowWebmHint() {
-    const QString hint = WebmCodecHint(cmbWebmCodec->currentData().toInt());
-    cbxWebm->setToolTip(hint);
-    Image1->setToolTip(hint);
+    ShowWebmCodecHint(cmbWebmCodec, cbxWebm, Image1);
 }
 
 void TfrmOptions::cbxPlayerClick() {

@@ -36,7 +36,6 @@ public:
     bool SetFolder(const QString& folder);
     void cbxFormatClick(int index);
     void cmbWebmCodecChange();
-    void ShowWebmHint();
     void cbxPlayerClick();
     void cmbResolutionChange();
     void spWidthChange();

@@ -374,7 +374,7 @@ void TfrmHome::LoadProject() {
     }
     cmbWebmCodec->setEnabled(true);
     SelectWebmCodec(cmbWebmCodec, p->m_WebmCodec);
-    ShowWebmHint();
+    ShowWebmCodecHint(cmbWebmCodec, cbxWebm, Image1);
     lvSupport->setEnabled(true);
     ShowSupport();
     cmbResolution->setEnabled(true);
@@ -448,13 +448,7 @@ void TfrmHome::cmbWebmCodecChange() {
     Project* p = AppProject;
     if (FChanging || !p) return;
     p->m_WebmCodec = cmbWebmCodec->currentData().toInt();
-    ShowWebmHint();
-}
-
-void TfrmHome::ShowWebmHint() {
-    const QString hint = WebmCodecHint(cmbWebmCodec->currentData().toInt());
-    cbxWebm->setToolTip(hint);
-    Image1->setToolTip(hint);
+    ShowWebmCodecHint(cmbWebmCodec, cbxWebm, Image1);
 }
 
 // The output size changed: the label, the Watermark panel and the preview

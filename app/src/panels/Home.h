@@ -66,7 +66,6 @@ public:
     // Handlers, callable as the controls call them.
     void cbxFormatClick(int index);
     void cmbWebmCodecChange();
-    void ShowWebmHint();
     void cmbResolutionChange();
     void spWidthChange();
     void spHeightChange();
