@@ -73,19 +73,22 @@ done
 
 if [ "${#codecs[@]}" -gt 0 ]; then
   echo
-  vp8_webm=$(find "$work/ours-vp8-1" -name video.webm | head -1)
-  vp8_bytes=$(stat -c %s "$vp8_webm")
-  vp8_ssim=$(ssim "$vp8_webm")
-  vp8_wall=$(tr ' ' '\n' <<<"${walls[vp8]}" | grep . | median)
-  vp8_cpu=$(tr ' ' '\n' <<<"${cpus[vp8]}" | grep . | median)
+  # One codec's figures: its first round's WebM file (bytes, SSIM) and the
+  # medians of its job's wall and CPU times.
+  figures() {
+    local webm
+    webm=$(find "$work/ours-$1-1" -name video.webm | head -1)
+    bytes=$(stat -c %s "$webm")
+    s=$(ssim "$webm")
+    wall=$(tr ' ' '\n' <<<"${walls[$1]}" | grep . | median)
+    cpu=$(tr ' ' '\n' <<<"${cpus[$1]}" | grep . | median)
+  }
+  figures vp8
+  vp8_bytes=$bytes vp8_ssim=$s vp8_wall=$wall vp8_cpu=$cpu
   printf 'vp8: job %.2f s wall, %.2f s cpu (medians); WebM %d bytes, SSIM %s\n' \
     "$vp8_wall" "$vp8_cpu" "$vp8_bytes" "$vp8_ssim"
   for c in "${codecs[@]}"; do
-    webm=$(find "$work/ours-$c-1" -name video.webm | head -1)
-    bytes=$(stat -c %s "$webm")
-    s=$(ssim "$webm")
-    wall=$(tr ' ' '\n' <<<"${walls[$c]}" | grep . | median)
-    cpu=$(tr ' ' '\n' <<<"${cpus[$c]}" | grep . | median)
+    figures "$c"
     printf '%s: job %.2f s wall (x%.3f of vp8), %.2f s cpu (x%.3f); WebM %d bytes (x%.3f), SSIM %s (%+.4f)\n' \
       "$c" "$wall" "$(awk -v a="$wall" -v b="$vp8_wall" 'BEGIN { print a / b }')" \
       "$cpu" "$(awk -v a="$cpu" -v b="$vp8_cpu" 'BEGIN { print a / b }')" \
