@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <poll.h>
 #include <string>
 #include <sys/signalfd.h>
@@ -29,6 +30,8 @@
 namespace reelpage::cli {
 
 namespace {
+
+namespace fs = std::filesystem;
 
 struct Message {
     uint32_t msg;
@@ -326,7 +329,16 @@ std::string ProgressLine(const Talvoricer& t, std::chrono::steady_clock::time_po
     return line;
 }
 
-int Encode(Engine& e, Window& w, const CliOptions& o) {
+// Where a job's package will be: beside the hidden folder it is built in,
+// named after the source ("<title>", or "<title>(n)" when that is taken).
+std::string PackagePlace(const std::string& building, const MediaInfo& media) {
+    const fs::path title = fs::path(platform::ToUtf8(media.m_szFileName)).stem();
+    const fs::path place = fs::path(building).parent_path() / title;
+    std::error_code ec;
+    return fs::exists(place, ec) ? place.string() + "(n)" : place.string();
+}
+
+int Encode(Engine& e, Window& w, const CliOptions& o, const MediaInfo& media) {
     w.Messages().clear();
     Talvoricer* status = e.StartEncoding(w.Handle());
     if (!status) {
@@ -334,7 +346,9 @@ int Encode(Engine& e, Window& w, const CliOptions& o) {
         return kExitEncode;
     }
     const std::string folder = platform::ToUtf8(e.GetOutputFolder());
-    if (!o.quiet) std::fprintf(stderr, "Encoding into %s\n", folder.c_str());
+    if (!o.quiet)
+        std::fprintf(stderr, "Encoding into %s (built in %s until it is complete)\n",
+                     PackagePlace(folder, media).c_str(), folder.c_str());
     const auto start = std::chrono::steady_clock::now();
     const bool tty = isatty(2);
     // A job of a batch tells every percent: the batch shows them its own way.
@@ -382,7 +396,9 @@ int Encode(Engine& e, Window& w, const CliOptions& o) {
     }
     // The package is built under a hidden name and takes its own only now.
     if (e.FinishEncoding(0) != 0) {
-        Say("Failed ! The package could not take its name in the output folder (see the log)");
+        Say("Failed ! The package could not take its name in the output folder (see the log); "
+            "its files are kept in %s",
+            platform::ToUtf8(e.GetOutputFolder()));
         return kExitEncode;
     }
     return kExitOk;
@@ -482,7 +498,7 @@ int Run(int argc, char** argv) {
                      project->m_VideoWidth, project->m_VideoHeight, made.width, made.height,
                      formats.c_str());
     }
-    rc = Encode(e, w, o);
+    rc = Encode(e, w, o, *media);
     if (rc != kExitOk) {
         e.FreeEncoding();
         return rc;

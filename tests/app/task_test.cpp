@@ -29,6 +29,8 @@ namespace {
 Talvoricer g_job;
 bool g_startFails = false;
 std::vector<int> g_finished; // FinishEncoding's arguments
+int32_t g_finishResult = 0;
+const WCHAR* g_outputFolder = nullptr;
 int g_freed = 0;
 uint32_t g_now = 0;
 
@@ -36,7 +38,10 @@ Talvoricer* FakeStartEncoding(HWND) {
     return g_startFails ? nullptr : &g_job;
 }
 int32_t FakeFinishEncoding(reelpage::BOOL cancel) {
-    return g_finished.push_back(cancel), 0;
+    return g_finished.push_back(cancel), g_finishResult;
+}
+const WCHAR* FakeGetOutputFolder() {
+    return g_outputFolder;
 }
 int32_t FakeFreeEncoding() {
     return ++g_freed, 0;
@@ -66,6 +71,9 @@ protected:
         Low.FreeEncoding.Set(&FakeFreeEncoding);
         Low.GetTemplateCount.Set(&FakeNoTemplates);
         Low.PublishPage.Set(&FakePublishPage);
+        Low.GetOutputFolder.Set(&FakeGetOutputFolder);
+        g_finishResult = 0;
+        g_outputFolder = nullptr;
         g_job = Talvoricer{};
         g_job.m_cEncoder = 1;
         g_job.m_Duration = 100'000'000;
@@ -131,6 +139,28 @@ TEST_F(EncodingWindow, ThreeOutputsNeedThreeCompletionsThenPublish) {
     EXPECT_EQ(g_finished, std::vector<int>{0});
     ASSERT_TRUE(apptest::WaitFor([] { return VisibleTopLevel("frmPublish") != nullptr; }, 5000));
     EXPECT_FALSE(main->isVisible()) << "the main window stays hidden while publishing";
+}
+
+// Every output written, but the package could not take its name (the
+// output folder turned read-only meanwhile): not a success. The user learns
+// where the files were kept, and there is no package to publish.
+TEST_F(EncodingWindow, APackageThatCannotTakeItsNameIsAFailureThatSaysWhereItIs) {
+    const std::u16string kept = u"/home/u/Videos/.reelpage-job-1A2B3C4D";
+    g_outputFolder = kept.c_str();
+    g_finishResult = -1;
+    Start();
+    ASSERT_NE(tasklist, nullptr);
+    Post(reelpage::kMsgEncoderDone, reelpage::kEncoderOk);
+    ASSERT_TRUE(Gone());
+    EXPECT_EQ(g_finished, std::vector<int>{0}) << "the finished job was asked to take its name";
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].icon, QMessageBox::Critical);
+    EXPECT_TRUE(boxes.shown[0].text.contains(QString::fromStdU16String(kept)))
+        << boxes.shown[0].text.toStdString();
+    ASSERT_TRUE(apptest::WaitFor([&] { return main->isVisible(); }, 5000))
+        << "back to editing";
+    EXPECT_EQ(VisibleTopLevel("frmPublish"), nullptr);
+    EXPECT_EQ(g_freed, 1);
 }
 
 TEST_F(EncodingWindow, TheJobIsFinishedAsTheWindowClosesNotWhenItIsDeleted) {

@@ -180,6 +180,10 @@ TEST_F(Cli, MakesThePackageWithTheOptionsGiven) {
                         clip});
     ASSERT_EQ(r.rc, 0) << r.err;
     const std::string folder = m_out + "/trip";
+    // The place the package will have, not only the hidden one it is built in.
+    EXPECT_NE(r.err.find("Encoding into " + folder + " (built in " + m_out + "/.reelpage-job-"),
+              std::string::npos)
+        << r.err;
     EXPECT_EQ(r.out, folder + "/index.html\n");
     EXPECT_NE(r.err.find("Package: " + folder), std::string::npos) << r.err;
     for (const char* f : {"video.webm", "video.mp4", "video.ogv", "poster.png", "index.html"})
@@ -376,6 +380,39 @@ TEST_F(Cli, AClosedOutputStreamNeverKillsTheJob) {
     EXPECT_EQ(r.rc, 0);
     for (const char* file : {"index.html", "poster.png", "video.mp4", "video.webm", "video.ogv"})
         EXPECT_TRUE(fs::exists(m_out + "/piped/" + file)) << file;
+}
+
+// Every output written, but the package cannot take its name: its name is
+// taken and the numbered ones would leave no room for the names of its files.
+// A failure that says where the files are kept; they stay there, and a later
+// job's sweep of unfinished ones leaves them alone.
+TEST_F(Cli, APackageThatCannotTakeItsNameIsKeptAndSaidSo) {
+    const std::string parent = m_home + "/named";
+    // The longest package folder whose files' names still fit.
+    const size_t longest = 227;
+    ASSERT_LT(parent.size() + 1, longest - 100);
+    const std::string title(longest - parent.size() - 1, 't');
+    fs::create_directories(parent + "/" + title);
+    std::ofstream(parent + "/" + title + "/mine.txt") << "the user's";
+    const std::string clip = Clip(title + ".mp4", "160x90", 1, false);
+    Outcome r = RunCli({"-o", parent, "--formats", "mp4", clip});
+    EXPECT_EQ(r.rc, 3) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("Encoding into " + parent + "/" + title + "(n) (built in "),
+              std::string::npos)
+        << r.err;
+    std::string keptFolder;
+    for (const auto& entry : fs::directory_iterator(parent))
+        if (entry.path().filename().string().rfind(".reelpage-job-", 0) == 0)
+            keptFolder = entry.path().string();
+    ASSERT_FALSE(keptFolder.empty());
+    EXPECT_NE(r.err.find("its files are kept in " + keptFolder), std::string::npos) << r.err;
+    EXPECT_GT(fs::file_size(keptFolder + "/video.mp4"), 0u);
+    EXPECT_EQ(Read(parent + "/" + title + "/mine.txt"), "the user's");
+
+    r = RunCli({"-q", "-o", parent, "--formats", "mp4", Clip("next.mp4", "160x90", 1, false)});
+    EXPECT_EQ(r.rc, 0) << r.err;
+    EXPECT_TRUE(fs::exists(keptFolder + "/video.mp4")) << "swept by the next job";
 }
 
 TEST_F(Cli, FailuresSayWhatWentWrong) {

@@ -181,7 +181,18 @@ void TfrmTasklist::closeEvent(QCloseEvent* event) {
     // waits for that within a bound); anything else stops them and the
     // engine removes the unfinished package.
     FFinished = true;
-    Low.FinishEncoding(FSuccess ? 0 : -1);
+    if (Low.FinishEncoding(FSuccess ? 0 : -1) != 0 && FSuccess) {
+        // Every output was written but the package could not take its name:
+        // nothing to publish, and the user must learn where the files are.
+        FSuccess = false;
+        const WCHAR* folder = Low.GetOutputFolder();
+        const QString kept = folder ? FieldText(folder, kMaxPath) : QString();
+        ShowMessage(this,
+                    QStringLiteral("The package could not be moved into the output folder. "
+                                   "Its files are kept in:\n%1")
+                        .arg(kept.isEmpty() ? QStringLiteral("(see the log)") : kept),
+                    ApplicationTitle, QMessageBox::Critical);
+    }
     emit Finished(FSuccess);
 }
 

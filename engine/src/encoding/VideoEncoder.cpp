@@ -111,6 +111,7 @@ public:
     std::vector<PackageCaption> m_Captions;
     int m_hStopWatcher = -1;
     bool m_bFinished = false;
+    bool m_bPlaced = false;
 
     VideoEncoder(HWND notify, Project* project, MediaInfo* media)
         : m_pProject(project), m_pMediaInfo(media), m_hwndNotify(notify) {}
@@ -127,7 +128,8 @@ public:
     // Ends the helpers (terminating them when cancel is set, else waiting)
     // and the threads, then releases every block and handle. A cancelled
     // job's folder is removed; a finished one is moved to its final name.
-    // False when that move fails (the folder is removed then too).
+    // False when that move fails: the finished outputs are kept under the
+    // hidden name then, marked so that no sweep takes them.
     bool Release(bool cancel);
 
 private:
@@ -148,6 +150,7 @@ private:
     void StopWatcher();
     void EndAudioThread();
     bool MoveIntoPlace();
+    void KeepUnplaced();
     void RemoveFolder();
 
 public:
@@ -194,6 +197,9 @@ std::u16string OutputTitle(const MediaInfo& media) {
 // a job killed half-way never leaves a half-written folder under a name of
 // the user's.
 constexpr char kJobFolderPrefix[] = ".reelpage-job-";
+// In a job folder whose finished outputs could not take their name: the
+// user's files, which the sweep of unfinished jobs leaves alone.
+constexpr char kKeptMarker[] = "NOT-PLACED.txt";
 // What a package folder's path must leave free for the names of the files in
 // it ("/video.webm", "/poster.png", the template's files).
 constexpr size_t kInnerNameRoom = 32;
@@ -266,9 +272,11 @@ void SweepStaleJobFolders(const std::u16string& parent) {
         const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0) continue;
         struct stat st {};
-        // Another user's job, or one still running (its lock is held), is
-        // left alone.
-        if (fstat(fd, &st) == 0 && st.st_uid == geteuid() && flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        // Another user's job, one still running (its lock is held) and the
+        // kept outputs of a finished one are left alone.
+        if (fstat(fd, &st) == 0 && st.st_uid == geteuid() &&
+            faccessat(fd, kKeptMarker, F_OK, AT_SYMLINK_NOFOLLOW) != 0 &&
+            flock(fd, LOCK_EX | LOCK_NB) == 0) {
             LogWrite(kLogInfo, "Removing %s: the package of a job that never finished\n",
                      path.c_str());
             std::error_code ec;
@@ -555,7 +563,7 @@ void VideoEncoder::EndCaptions() {
 }
 
 bool VideoEncoder::Release(bool cancel) {
-    if (m_bFinished) return m_szFolder[0] != 0;
+    if (m_bFinished) return m_bPlaced;
     m_bFinished = true;
     m_bCancel = cancel;
     // Before the folder of a cancelled job goes.
@@ -611,11 +619,28 @@ bool VideoEncoder::Release(bool cancel) {
     platform::CloseSharedBlock(&m_Talvoricer);
     CloseEvents(m_hStopWatcher, m_hAudioDone);
     m_hStopWatcher = m_hAudioDone = -1;
-    const bool placed = !cancel && m_szFolder[0] && MoveIntoPlace();
-    if (!placed) RemoveFolder();
+    m_bPlaced = !cancel && m_szFolder[0] && MoveIntoPlace();
+    if (!cancel && !m_bPlaced && m_szFolder[0])
+        KeepUnplaced();
+    else if (!m_bPlaced)
+        RemoveFolder();
     if (m_hFolderLock >= 0) close(m_hFolderLock);
     m_hFolderLock = -1;
-    return placed;
+    return m_bPlaced;
+}
+
+// Complete outputs are never thrown away because a name could not be taken:
+// they stay where they were made, with a note for whoever finds the folder.
+void VideoEncoder::KeepUnplaced() {
+    const std::string note = platform::ToUtf8(m_szFolder) + "/" + kKeptMarker;
+    const std::string text = "These files are a finished package that could not be named " +
+                             platform::ToUtf8(m_Parent) + "/" + platform::ToUtf8(m_Title) +
+                             ".\nRename this folder to keep it visible.\n";
+    const int fd = open(note.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    bool written = fd >= 0 && write(fd, text.data(), text.size()) == ssize_t(text.size());
+    if (fd >= 0 && close(fd) != 0) written = false;
+    if (!written) LogWrite(kLogError, "Failed(%d) to write %s\n", errno, note.c_str());
+    LogWrite(kLogError, "The package stays in %ls\n", m_szFolder);
 }
 
 void VideoEncoder::RemoveFolder() {
