@@ -81,6 +81,19 @@ TEST(Catalogue, ListFileRules) {
     EXPECT_EQ(GetTemplate(7), nullptr);
 }
 
+// A list line is the name of one folder of Templates: one that would make
+// the page from a folder elsewhere is skipped, as an empty line is.
+TEST(Catalogue, NamesThatLeaveTheTemplatesFolderAreSkipped) {
+    std::vector<TemplateEntry> entries;
+    AppendTemplates(Utf16File(u"../outside\n/etc\n..\n.\nKept\nResource/../../outside\n"
+                              u"Kept/../../outside\nSub/Folder\nLast"),
+                    &entries);
+    std::vector<std::u16string> names;
+    for (const TemplateEntry& e : entries)
+        names.push_back(e.szName);
+    EXPECT_EQ(names, (std::vector<std::u16string>{u"Kept", u"Last"}));
+}
+
 TEST(Catalogue, LongNamesAreCutButUsedWhole) {
     std::u16string longName(130, u'n');
     std::string dir = ProgramFolder(longName, u"");

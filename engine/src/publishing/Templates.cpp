@@ -2,6 +2,7 @@
 #include "publishing/Templates.h"
 
 #include "system/Folders.h"
+#include "system/Log.h"
 
 #include <cstring>
 #include <fstream>
@@ -16,6 +17,13 @@ namespace reelpage {
 namespace {
 
 std::vector<TemplateEntry> g_Templates;
+
+// A template is one folder of Templates, named by its line: a line that
+// would reach anything else (another folder of the program, or any folder
+// of the machine through "..") names no template.
+bool IsTemplateFolderName(std::u16string_view name) {
+    return name != u"." && name != u".." && name.find(u'/') == std::u16string_view::npos;
+}
 
 bool IsFolder(const std::string& path) {
     struct stat st;
@@ -52,6 +60,10 @@ void AppendTemplates(std::string_view bytes, std::vector<TemplateEntry>* out) {
             pos = text.size();
         }
         if (line.empty()) continue;
+        if (!IsTemplateFolderName(line)) {
+            LogWrite(kLogError, "Not a template's name, skipped: %ls\n", line.c_str());
+            continue;
+        }
 
         TemplateEntry e;
         std::memset(&e, 0, sizeof e);
