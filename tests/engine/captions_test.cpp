@@ -214,6 +214,7 @@ TEST(Captions, BadFilesAreToldByName) {
         {"latin1.srt", "1\n00:00:01,000 --> 00:00:02,000\nCaf\xe9\n", "not UTF-8"},
         {"binary.srt", binary, "binary data"},
         {"backwards.srt", "1\n00:00:05,000 --> 00:00:02,000\nBackwards\n", "broken timing"},
+        {"aeons.srt", "1\n00:00:05,000 --> 888888888888888800:00:04,000\nLater\n", "broken timing"},
         {"notimes.srt", "1\nno times at all\nJust text\n", "no cues"},
         {"prose.vtt", "Dear diary, today nothing happened.\n", "no cues in it"},
     };

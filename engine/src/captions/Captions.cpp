@@ -189,7 +189,10 @@ bool ParseCueTime(std::string_view t, int64_t* ms) {
     if (count < 2 || mark == std::string_view::npos || t.size() - mark != 4) return false;
     const int64_t millis = std::strtoll(std::string(t.substr(mark + 1)).c_str(), nullptr, 10);
     const int64_t h = count == 3 ? parts[0] : 0, m = parts[count - 2], sec = parts[count - 1];
-    if (m > 59 || sec > 59) return false;
+    // Hours beyond any recording are no time: they would overflow the count
+    // of milliseconds.
+    constexpr int64_t kMaxHours = 1'000'000;
+    if (m > 59 || sec > 59 || h > kMaxHours) return false;
     *ms = ((h * 60 + m) * 60 + sec) * 1000 + millis;
     return true;
 }
