@@ -9,8 +9,14 @@
 //   soak_driver WORK-FOLDER JOBS SOURCE...
 //
 // Exit status 0 when nothing grew, 1 when something did, 2 when a job failed.
+//
+// REELPAGE_SOAK_LEAK=1 makes every job leave a descriptor and 2 MiB of
+// touched memory behind: the test that the growth check catches a leak.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
 #include <dirent.h>
 #include <filesystem>
 #include <fstream>
@@ -137,6 +143,20 @@ bool RunJob(Window& w, const std::string& source, const std::string& output) {
     return true;
 }
 
+// What an injected leak keeps: reachable, so that a leak checker at exit
+// says nothing, yet never given back while the soak runs.
+struct InjectedLeak {
+    std::vector<int> descriptors;
+    std::vector<std::unique_ptr<char[]>> blocks;
+
+    void Leak() {
+        descriptors.push_back(open("/dev/null", O_RDONLY | O_CLOEXEC));
+        constexpr size_t kBytes = 2 * 1024 * 1024;
+        blocks.emplace_back(new char[kBytes]);
+        std::memset(blocks.back().get(), 0x5A, kBytes); // resident, not only reserved
+    }
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -157,6 +177,9 @@ int main(int argc, char** argv) {
     }
     Bind<FnInitEngine>(kInitEngine)();
     Window w;
+    const char* leakSwitch = std::getenv("REELPAGE_SOAK_LEAK");
+    const bool leak = leakSwitch && std::strcmp(leakSwitch, "1") == 0;
+    InjectedLeak leaked;
 
     const Holdings before = Measure();
     Print("before", before);
@@ -173,6 +196,7 @@ int main(int argc, char** argv) {
             return 2;
         }
         if (!RunJob(w, link, output)) return 2;
+        if (leak) leaked.Leak();
         if (i == 0) Print("after job 1", first = Measure());
     }
     const Holdings after = Measure();
