@@ -19,6 +19,7 @@
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <vector>
 
 #include "picture/encoders.h"
@@ -560,7 +561,13 @@ TEST(Talvoric, TheProducerWaitsForTheSlowestEncoder) {
     s.encoders = 2;
     TalvoricJob job(s);
     job.Start(Times(40, 40000));
-    // Encoder 1 reads nothing yet: the producer stops after 16 slots.
+    // Encoder 1 reads nothing yet: the producer stops after 16 slots. How
+    // long the helper takes to get there depends on the machine (a sanitized
+    // build under load takes seconds), so that is waited for; only then does
+    // the quiet half second show it stopped.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (job.Header(1)->m_cSlotsInUse < 16 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     auto first = job.Consume(0, 500);
     EXPECT_EQ(first.size(), 16u);
     EXPECT_EQ(job.Header(1)->m_cSlotsInUse, 16);
