@@ -265,7 +265,7 @@ TEST_F(Cli, CaptionsAreListedCheckedAndLeftOutOnRequest) {
     EXPECT_TRUE(fs::is_empty(m_out)); // nothing was started
 
     // Found beside the video and broken: said, and the package is made.
-    std::ofstream(dir + "/plain.srt") << std::string("\x00\x01binary\xff", 10);
+    std::ofstream(dir + "/plain.srt") << std::string("\x00\x01" "binary\xff", 9);
     r = RunCli({"-q", "-o", m_out, "--formats", "mp4", plain});
     ASSERT_EQ(r.rc, 0) << r.err;
     EXPECT_EQ(r.err, "reelpage-cli: captions: " + dir +
