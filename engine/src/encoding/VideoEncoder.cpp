@@ -52,6 +52,7 @@ constexpr OutputFormat kFormats[3] = {
 };
 
 constexpr size_t kAudioChunk = 0x40000;
+constexpr int kDecoderVideoThreads = 1;
 // How long the audio thread sleeps between looks at the cancel flag while
 // it waits for space; the space event normally wakes it sooner.
 constexpr int kAudioWaitMs = 200;
@@ -113,7 +114,7 @@ private:
     bool OutputSizeUsable() const;
     void CreatePosterFrameBlock();
     bool StartEncoders(const FramePath& path);
-    bool CreateEncoderBlocks(int k, size_t frameBytes);
+    bool CreateEncoderBlocks(int k, size_t frameBytes, int32_t slotCount);
     bool FillEncoderTask(int k, const OutputFormat& format, const FramePath& path);
     bool StartEncoder(int k);
     bool CreateDecoderLaunch();
@@ -234,6 +235,21 @@ FramePath ChooseFramePath(const Project& p, const MediaInfo& media) {
         path.transform = turned ? kTransformOrientResize : kTransformEffectsOnly;
     if (!IsPlanarTransform(path.transform)) path.pixelFormat = kPixBgra;
     return path;
+}
+
+int32_t VideoSlotsFor(size_t frameBytes) {
+    // The encoders run within as many frames of each other as there are
+    // slots, and the slowest one only needs the next frame ready when it
+    // takes it; more slots than a few let the faster encoders run further
+    // ahead, which gains nothing while they wait for the slowest at the end,
+    // yet every slot is memory touched all through the job. So the slots
+    // share a fixed budget: a 720p picture keeps all 16, a 1080p one gets 8,
+    // and a large 32-bit picture no fewer than 4, which still leaves the
+    // decoder room to run a few frames ahead on a busy machine.
+    constexpr size_t kSlotBudget = size_t(12) << 20;
+    constexpr int32_t kFewestSlots = 4;
+    const size_t fit = kSlotBudget / std::max<size_t>(frameBytes, 1);
+    return int32_t(std::clamp<size_t>(fit, kFewestSlots, kVideoSlots));
 }
 
 int32_t AudioBitRateFor(int32_t sampleRate, int32_t channels) {
@@ -575,10 +591,11 @@ void VideoEncoder::CreatePosterFrameBlock() {
 bool VideoEncoder::StartEncoders(const FramePath& path) {
     const size_t frameBytes =
         VideoFrameBytes(m_pProject->m_OutputWidth, m_pProject->m_OutputHeight, path.pixelFormat);
+    const int32_t slotCount = VideoSlotsFor(frameBytes);
     for (int f = 0; f < 3; ++f) {
         if (!m_pProject->m_Formats[f]) continue;
         const int k = m_cEncoder;
-        if (!CreateEncoderBlocks(k, frameBytes) || !FillEncoderTask(k, kFormats[f], path) ||
+        if (!CreateEncoderBlocks(k, frameBytes, slotCount) || !FillEncoderTask(k, kFormats[f], path) ||
             !StartEncoder(k))
             return false;
         m_cEncoder = k + 1;
@@ -592,12 +609,13 @@ bool VideoEncoder::StartEncoders(const FramePath& path) {
 }
 
 // Encoder 0's blocks hold the frames and the sound every encoder reads;
-// the others' are headers only.
-bool VideoEncoder::CreateEncoderBlocks(int k, size_t frameBytes) {
+// the others' are headers only. Every header names the job's slot count.
+bool VideoEncoder::CreateEncoderBlocks(int k, size_t frameBytes, int32_t slotCount) {
     EncoderBlocks& e = m_Encoders[k];
-    if (CreateBlock(k == 0 ? VideoStreamBlockSize(frameBytes) : kSharedVideoBlockSize, &e.video,
-                    "VideoStream") != 0)
+    if (CreateBlock(k == 0 ? VideoStreamBlockSize(frameBytes, slotCount) : kSharedVideoBlockSize,
+                    &e.video, "VideoStream") != 0)
         return false;
+    e.Video()->m_cSlots = slotCount;
     e.Video()->m_hSlotEvent = CreateEventLogged();
     e.Video()->m_hFrameEvent = CreateEventLogged();
     if (e.Video()->m_hSlotEvent < 0 || e.Video()->m_hFrameEvent < 0) return false;
@@ -704,7 +722,11 @@ bool VideoEncoder::StartDecoder() {
                         {e.video.handle, e.Video()->m_hSlotEvent, e.Video()->m_hFrameEvent});
     }
     if (m_PosterFrame.view) handOver.push_back(m_PosterFrame.handle);
-    if (LaunchDecoder(m_Launch.handle, handOver, &m_hDecoder) != 0) return false;
+    // One decoding thread: the decoder is far faster than the slowest encoder
+    // it feeds, so frame threads would only compete with the encoders for the
+    // cores, and each holds a decoding context and pictures of its own.
+    if (LaunchDecoder(m_Launch.handle, handOver, &m_hDecoder, kDecoderVideoThreads) != 0)
+        return false;
     m_Watcher = std::thread([this] { Watch(); });
     return true;
 }
