@@ -6,14 +6,19 @@
 # ratio, what each of our encoders took, each output's SSIM against the
 # source, and the peak memory of each (summed PSS of every process).
 #
-#   bench/encode_bench.sh [BUILD_DIR] [ROUNDS] [SECONDS] [SIZE]
+#   bench/encode_bench.sh [BUILD_DIR] [ROUNDS] [SECONDS] [WEBM_CODECS] [SIZE]
+#
+# With WEBM_CODECS (vp9, av1 or vp9,av1) every round also runs reelpage-cli
+# with --webm-codec vp8 and with each of them, and the script prints each
+# job's time against the VP8 job's and its WebM file's bytes and SSIM
+# against the VP8 WebM file's. WEBM_CODECS may be empty ('') to give a SIZE.
 #
 # Rounds alternate between the two so that a busy machine hurts both alike;
 # the median of each is compared. ROUNDS 0 measures the memory only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . bench/encode_common.sh "$@"
-make_source "${3:-20}" "${4:-1280x720}"
+make_source "${3:-20}" "${5:-1280x720}"
 
 # The settings the encoder helper uses (helpers/enc/CodecSettings.cpp): one
 # thread per encoder, as there. With "default" ffmpeg keeps its own choice of
@@ -30,6 +35,21 @@ theirs() {
     -map 0:v -map 0:a -c:v libtheora -b:v "$rate" "${threads[@]}" \
       -c:a flac -sample_fmt s16 -avoid_negative_ts make_zero "$out/video.ogv"
 }
+
+# The WebM codecs to compare with VP8 (vp9, av1 or both, comma-separated).
+IFS=, read -r -a codecs <<<"${4:-}"
+if [ "${#codecs[@]}" -gt 0 ]; then
+  # Rounds of the VP8 job and each other codec's job, alternating, before
+  # the comparison with ffmpeg, so that all meet the same machine.
+  declare -A walls cpus
+  for i in $(seq 1 "$rounds"); do
+    for c in vp8 "${codecs[@]}"; do
+      r=$(ours "$c-$i" --webm-codec "$c")
+      walls[$c]+="${r% *} " cpus[$c]+="${r#* } "
+      echo "round $i: $c job ${r% *} s (cpu ${r#* } s)" >&2
+    done
+  done
+fi
 
 # Memory in a round of its own, as sampling costs some CPU: the peak of the
 # summed PSS over the process tree, and what each process held then.
@@ -68,3 +88,29 @@ for f in webm mp4 ogv; do
   b=$(ssim "$work/ffmpeg-1/video.$f")
   printf '%-6s %-14s %-10s %+.4f\n' "$f" "$a" "$b" "$(awk -v a="$a" -v b="$b" 'BEGIN { print a - b }')"
 done
+
+if [ "${#codecs[@]}" -gt 0 ]; then
+  echo
+  # One codec's figures: its first round's WebM file (bytes, SSIM) and the
+  # medians of its job's wall and CPU times.
+  figures() {
+    local webm
+    webm=$(find "$work/ours-$1-1" -name video.webm | head -1)
+    bytes=$(stat -c %s "$webm")
+    s=$(ssim "$webm")
+    wall=$(tr ' ' '\n' <<<"${walls[$1]}" | grep . | median)
+    cpu=$(tr ' ' '\n' <<<"${cpus[$1]}" | grep . | median)
+  }
+  figures vp8
+  vp8_bytes=$bytes vp8_ssim=$s vp8_wall=$wall vp8_cpu=$cpu
+  printf 'vp8: job %.2f s wall, %.2f s cpu (medians); WebM %d bytes, SSIM %s\n' \
+    "$vp8_wall" "$vp8_cpu" "$vp8_bytes" "$vp8_ssim"
+  for c in "${codecs[@]}"; do
+    figures "$c"
+    printf '%s: job %.2f s wall (x%.3f of vp8), %.2f s cpu (x%.3f); WebM %d bytes (x%.3f), SSIM %s (%+.4f)\n' \
+      "$c" "$wall" "$(awk -v a="$wall" -v b="$vp8_wall" 'BEGIN { print a / b }')" \
+      "$cpu" "$(awk -v a="$cpu" -v b="$vp8_cpu" 'BEGIN { print a / b }')" \
+      "$bytes" "$(awk -v a="$bytes" -v b="$vp8_bytes" 'BEGIN { print a / b }')" \
+      "$s" "$(awk -v a="$s" -v b="$vp8_ssim" 'BEGIN { print a - b }')"
+  done
+fi

@@ -48,6 +48,13 @@ std::string Offer(const std::vector<std::string>& words) {
     return lines;
 }
 
+// Files with one of the extensions, and folders to reach them.
+std::string FilesAndFolders(const char* extensions) {
+    const std::string indent = kIndent;
+    return indent + "mapfile -t COMPREPLY < <(compgen -f -X '!*.@(" + extensions +
+           ")' -- \"$cur\"\n" + indent + "                         compgen -d -- \"$cur\")\n";
+}
+
 // What follows "case $prev in NAME)" for one option's value.
 std::string ValueCompletion(const OptionSpec& entry) {
     const std::string indent = kIndent;
@@ -58,10 +65,9 @@ std::string ValueCompletion(const OptionSpec& entry) {
         return indent + "mapfile -t COMPREPLY < <(compgen -d -- \"$cur\")\n";
     case Completion::Picture:
         // The kinds of picture the engine's picture library reads.
-        return indent +
-               "mapfile -t COMPREPLY < <(compgen -f -X "
-               "'!*.@(png|PNG|jpg|JPG|jpeg|JPEG|bmp|BMP|gif|GIF|tif|TIF|tiff|TIFF)' -- \"$cur\"\n" +
-               indent + "                         compgen -d -- \"$cur\")\n";
+        return FilesAndFolders("png|PNG|jpg|JPG|jpeg|JPEG|bmp|BMP|gif|GIF|tif|TIF|tiff|TIFF");
+    case Completion::Captions:
+        return FilesAndFolders("srt|SRT|vtt|VTT|ass|ASS|ssa|SSA");
     case Completion::Choice:
         return Offer(entry.choices());
     case Completion::ChoiceList:

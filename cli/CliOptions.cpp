@@ -43,6 +43,8 @@ std::vector<std::string> Split(const std::string& s, char sep) {
 
 // The words of an option whose value is one of a few, by their index.
 constexpr const char* kFormatNames[] = {"webm", "mp4", "ogg"};
+// By WebmCodec.
+constexpr const char* kWebmCodecNames[] = {"vp8", "vp9", "av1"};
 constexpr const char* kResizeNames[] = {"center", "letterbox", "crop"};
 constexpr const char* kRotateNames[] = {"left", "right", "half"};
 constexpr const char* kFlipNames[] = {"horizontal", "vertical"};
@@ -140,24 +142,36 @@ const OptionSpec kOptionTable[] = {
          },
      .completion = Completion::ChoiceList,
      .choices = [] { return Words(kFormatNames); }},
+    {.name = "webm-codec",
+     .value = "CODEC",
+     .section = Section::Output,
+     .help = "the WebM output's video: vp8 (with Vorbis; every\n"
+             "browser with WebM), vp9 or av1 (with Opus; far\n"
+             "smaller, for current browsers) (default: saved options)",
+     .apply =
+         [](const OptionArg& a, CliOptions& o) {
+             const int i = IndexOf(kWebmCodecNames, a.value);
+             if (i < 0) return a.Bad("vp8, vp9 or av1");
+             o.webmCodec = i;
+             return true;
+         },
+     .completion = Completion::Choice,
+     .choices = [] { return Words(kWebmCodecNames); }},
     {.name = "size",
      .value = "SIZE",
      .section = Section::Output,
-     .help = "original   the source size rounded up to 16\n"
-             "source     exactly the source size (after --crop)\n"
-             "           (either fitted within 4096x4096)\n"
+     .help = "original   the source size as it is shown (after\n"
+             "           --crop, square pixels), odd sides one less,\n"
+             "           fitted within 4096x4096\n"
+             "source     the same as original\n"
              "WxH        e.g. 640x360; 320x240, 400x240, 640x360,\n"
              "           640x480, 720x560, 854x480, 1280x720 and\n"
              "           1920x1080 are the program's presets",
      .apply =
          [](const OptionArg& a, CliOptions& o) {
              Pair pair;
-             o.sourceSize = false;
-             if (a.value == "original") {
-                 o.sizeIndex = 0;
-             } else if (a.value == "source") {
-                 o.sizeIndex.reset();
-                 o.sourceSize = true;
+             if (a.value == "original" || a.value == "source") {
+                 o.sizeIndex = kSizeOriginal;
              } else if (ParsePair(a.value, 'x', kCustomSideMin, kOutputSideMax, &pair)) {
                  o.sizeIndex = PresetIndexOf(pair.a, pair.b);
                  o.size = pair;
@@ -407,6 +421,34 @@ const OptionSpec kOptionTable[] = {
      .section = Section::Page,
      .help = "the page's title (default: the file name)",
      .apply = StoreText<&CliOptions::title>},
+    {.name = "captions",
+     .value = "FILE[:LANG]",
+     .section = Section::Page,
+     .help = "a caption file (.srt, .vtt, .ass) for the page, in\n"
+             "language LANG (en, pt-BR); repeatable. Captions\n"
+             "beside the video (VIDEO.srt, VIDEO.en.vtt) and in it\n"
+             "are taken anyway",
+     .apply =
+         [](const OptionArg& a, CliOptions& o) {
+             // The language follows the last colon, unless that part is a
+             // file name's ("a:b.srt").
+             const size_t colon = a.value.rfind(':');
+             const std::string tail = colon == std::string::npos ? "" : a.value.substr(colon + 1);
+             const bool tagged =
+                 colon != std::string::npos &&
+                 tail.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                        "0123456789-") == std::string::npos;
+             if (tagged && tail.empty()) return a.Bad("FILE or FILE:LANG");
+             std::string file = tagged ? a.value.substr(0, colon) : a.value;
+             if (file.empty()) return a.Bad("FILE or FILE:LANG");
+             o.captions.push_back({std::move(file), tagged ? tail : std::string()});
+             return true;
+         },
+     .completion = Completion::Captions},
+    {.name = "no-captions",
+     .section = Section::Page,
+     .help = "no captions on the page, not even those found",
+     .apply = SetFlag<&CliOptions::noCaptions>},
 
     // Several videos
     {.name = "jobs",
@@ -527,7 +569,9 @@ bool ParseCommandLine(int argc, char** argv, CliOptions* out, std::string* error
     }
     longOptions.push_back({nullptr, 0, nullptr, 0});
 
-    optind = 1;
+    // 0, not 1: glibc then also forgets where it was inside a group of short
+    // options, which after a failed line still points into that line's words.
+    optind = 0;
     opterr = 0;
     for (;;) {
         int index = 0;
@@ -571,6 +615,10 @@ bool ParseCommandLine(int argc, char** argv, CliOptions* out, std::string* error
     }
     if (out->json && !out->info) {
         *error = "--json goes with --info";
+        return false;
+    }
+    if (out->noCaptions && !out->captions.empty()) {
+        *error = "--captions and --no-captions exclude each other";
         return false;
     }
     if (out->clipStart && out->clipStop && *out->clipStop <= *out->clipStart) {

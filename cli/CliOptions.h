@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "reelpage/protocol.h"
@@ -62,10 +63,9 @@ struct CliOptions {
     std::vector<std::string> optionWords;
 
     std::optional<std::array<bool, 3>> formats; // WebM, MP4, Ogg
-    // Output size: the program's preset index (0 Original, 1..8, 9 custom),
-    // or the exact source size.
+    std::optional<int> webmCodec;               // a WebmCodec
+    // Output size: the program's preset index (0 Original, 1..8, 9 custom).
     std::optional<int> sizeIndex;
-    bool sourceSize = false;
     Pair size;                                  // with sizeIndex 9
     std::optional<int> resize;                  // 0 Center, 1 Letterbox, 2 Crop
     std::optional<int64_t> clipStart, clipStop; // microseconds
@@ -87,6 +87,10 @@ struct CliOptions {
     std::optional<Pair> adSize;
     std::string output; // parent folder of the package
     std::string title;
+    // --captions FILE[:LANG] in order (an empty language when none is given);
+    // --no-captions leaves out every caption, found or given.
+    std::vector<std::pair<std::string, std::string>> captions;
+    bool noCaptions = false;
 };
 
 // The groups of --help, in the order it lists them.
@@ -97,6 +101,7 @@ enum class Completion {
     None,       // free text: nothing
     Directory,  // folders
     Picture,    // picture files (and folders, to reach them)
+    Captions,   // caption files (and folders)
     Choice,     // one of the option's choices
     ChoiceList, // a comma-separated list of them
     Template,   // the installed templates' numbers and names

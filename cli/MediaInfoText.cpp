@@ -4,6 +4,10 @@
 
 #include "platform/wstr.h"
 
+extern "C" {
+#include <libavutil/channel_layout.h>
+}
+
 namespace reelpage::cli {
 
 namespace {
@@ -55,9 +59,21 @@ std::string Field(const WCHAR* field, size_t cap) {
     return platform::ToUtf8(std::u16string_view(field, platform::WStrNLen(field, cap)));
 }
 
+// "talk.en.srt" or "stream 2", then what it is.
+std::string CaptionLine(const CaptionEntry& c) {
+    std::string file = Field(c.szFile, kMaxPath);
+    file = file.substr(file.find_last_of('/') + 1);
+    std::string s = (c.nStream < 0 ? file : "stream " + std::to_string(c.nStream)) + ": " +
+                    Field(c.szLanguage, 36) + ", " + Field(c.szLabel, 64) + " (" +
+                    Field(c.szFormat, 32) + ")";
+    return c.bUsable ? s : s + ", not usable: picture subtitles";
+}
+
 } // namespace
 
 std::string BitRateText(int32_t r) {
+    // Some containers carry no rate (Vorbis in Matroska); 0 would be a lie.
+    if (r <= 0) return "Unknown";
     if (r >= 1000000)
         return r % 1000000 == 0 ? Format("%d Mbps", r / 1000000) : Format("%.1f Mbps", r / 1e6);
     return r % 1000 == 0 ? Format("%d Kbps", r / 1000) : Format("%.1f Kbps", r / 1e3);
@@ -84,7 +100,16 @@ std::string SampleRateText(int32_t rate) {
 }
 
 std::string ChannelText(int32_t channels) {
-    return channels == 1 ? "Mono" : channels == 2 ? "Stereo" : "";
+    if (channels == 1) return "Mono";
+    if (channels == 2) return "Stereo";
+    if (channels <= 0) return "";
+    // More channels: the layout FFmpeg assumes for the count ("5.1" for six).
+    AVChannelLayout layout{};
+    av_channel_layout_default(&layout, channels);
+    char name[64];
+    const int length = av_channel_layout_describe(&layout, name, sizeof name);
+    av_channel_layout_uninit(&layout);
+    return length > 0 ? std::string(name) : std::string();
 }
 
 std::string SecondsToText(int64_t seconds) {
@@ -94,7 +119,7 @@ std::string SecondsToText(int64_t seconds) {
     return buf;
 }
 
-std::string MediaInfoLines(const MediaInfo& m) {
+std::string MediaInfoLines(const MediaInfo& m, const std::vector<CaptionEntry>& captions) {
     std::string s;
     s += "File: " + Field(m.m_szFileName, 260) + "\n";
     s += "Title: " + Field(m.m_szName, 64) + "\n";
@@ -111,10 +136,15 @@ std::string MediaInfoLines(const MediaInfo& m) {
         s += "  Channel: " + ChannelText(m.m_nChannel) + "\n";
         s += "  Bit Rate: " + BitRateText(m.m_AudioBitRate) + "\n";
     }
+    if (!captions.empty()) {
+        s += "Captions\n";
+        for (const CaptionEntry& c : captions)
+            s += "  " + CaptionLine(c) + "\n";
+    }
     return s;
 }
 
-std::string MediaInfoJson(const MediaInfo& m) {
+std::string MediaInfoJson(const MediaInfo& m, const std::vector<CaptionEntry>& captions) {
     std::string s = "{\n";
     s += "  \"file\": " + JsonString(Field(m.m_szFileName, 260)) + ",\n";
     s += "  \"title\": " + JsonString(Field(m.m_szName, 64)) + ",\n";
@@ -142,6 +172,17 @@ std::string MediaInfoJson(const MediaInfo& m) {
         s += "    \"bitRate\": " + JsonString(BitRateText(m.m_AudioBitRate)) + ",\n";
         s += "    \"bitsPerSecond\": " + std::to_string(m.m_AudioBitRate) + "\n  }";
     }
+    s += ",\n  \"captions\": [";
+    for (size_t i = 0; i < captions.size(); ++i) {
+        const CaptionEntry& c = captions[i];
+        s += std::string(i ? "," : "") + "\n    {\"file\": " + JsonString(Field(c.szFile, kMaxPath)) +
+             ", \"stream\": " + std::to_string(c.nStream) +
+             ", \"language\": " + JsonString(Field(c.szLanguage, 36)) +
+             ", \"label\": " + JsonString(Field(c.szLabel, 64)) +
+             ", \"format\": " + JsonString(Field(c.szFormat, 32)) +
+             ", \"usable\": " + (c.bUsable ? "true" : "false") + "}";
+    }
+    s += captions.empty() ? "]" : "\n  ]";
     return s + "\n}\n";
 }
 

@@ -2,6 +2,9 @@
 // A media record's properties as the file information dialog shows them, as
 // text lines or as JSON.
 #include <string>
+#include <vector>
+
+#include "reelpage/captions.h"
 
 #include "reelpage/records.h"
 
@@ -16,8 +19,9 @@ std::string SampleRateText(int32_t rate);
 // "Mono", "Stereo", or empty.
 std::string ChannelText(int32_t channels);
 
-std::string MediaInfoLines(const MediaInfo& m);
-std::string MediaInfoJson(const MediaInfo& m);
+// captions: those found in and beside the file.
+std::string MediaInfoLines(const MediaInfo& m, const std::vector<CaptionEntry>& captions = {});
+std::string MediaInfoJson(const MediaInfo& m, const std::vector<CaptionEntry>& captions = {});
 
 // "%.2d:%.2d" of minutes and seconds, as the program shows times.
 std::string SecondsToText(int64_t seconds);

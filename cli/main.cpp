@@ -83,6 +83,7 @@ struct Engine {
     FnCreateProject CreateProject = Bind<FnCreateProject>(kCreateProject);
     FnRotateFlip RotateFlip = Bind<FnRotateFlip>(kRotateFlip);
     FnGetSettings GetSettings = Bind<FnGetSettings>(kGetSettings);
+    FnGetMoreSettings GetMoreSettings = Bind<FnGetMoreSettings>(kGetMoreSettings);
     FnGetTemplateCount GetTemplateCount = Bind<FnGetTemplateCount>(kGetTemplateCount);
     FnGetTemplate GetTemplate = Bind<FnGetTemplate>(kGetTemplate);
     FnStartEncoding StartEncoding = Bind<FnStartEncoding>(kStartEncoding);
@@ -90,11 +91,17 @@ struct Engine {
     FnFreeEncoding FreeEncoding = Bind<FnFreeEncoding>(kFreeEncoding);
     FnGetOutputFolder GetOutputFolder = Bind<FnGetOutputFolder>(kGetOutputFolder);
     FnPublishPage PublishPage = Bind<FnPublishPage>(kPublishPage);
+    FnListCaptions ListCaptions = Bind<FnListCaptions>(kListCaptions);
+    FnAddCaptionFile AddCaptionFile = Bind<FnAddCaptionFile>(kAddCaptionFile);
+    FnSetCaptionsEnabled SetCaptionsEnabled = Bind<FnSetCaptionsEnabled>(kSetCaptionsEnabled);
+    FnGetCaptionMessage GetCaptionMessage = Bind<FnGetCaptionMessage>(kGetCaptionMessage);
 
     bool Complete() const {
-        return OpenMedia && CreateProject && RotateFlip && GetSettings && GetTemplateCount &&
+        return OpenMedia && CreateProject && RotateFlip && GetSettings && GetMoreSettings &&
+               GetTemplateCount &&
                GetTemplate && StartEncoding && FinishEncoding && FreeEncoding && GetOutputFolder &&
-               PublishPage;
+               PublishPage && ListCaptions && AddCaptionFile && SetCaptionsEnabled &&
+               GetCaptionMessage;
     }
 };
 
@@ -118,16 +125,8 @@ std::string TemplateName(const TemplateEntry& t) {
 
 // The import texts of the program's import dialog.
 const char* ImportFailureText(int64_t code) {
-    switch (code) {
-    case kProbeFailed:
-        return "Failed to import file";
-    case kProbeUnreadable:
-        return "Unable to read file information or file does not exist.";
-    case kProbeUnsupported:
-        return "Not support this file.";
-    default:
-        return "Failed to import file";
-    }
+    const char* text = ProbeResultText(code);
+    return text ? text : ProbeResultText(kProbeFailed);
 }
 
 MediaInfo* Import(Engine& e, Window& w, const std::string& path, bool quiet, int* exitCode) {
@@ -227,6 +226,7 @@ bool SetUpProject(Engine& e, const CliOptions& o, MediaInfo* media, Project** ou
     if (o.formats)
         for (int i = 0; i < 3; ++i)
             s->m_DefaultFormats[i] = (*o.formats)[i] ? -1 : 0;
+    if (o.webmCodec) e.GetMoreSettings()->m_DefaultWebmCodec = *o.webmCodec;
     if (o.sizeIndex) {
         ChooseDefaultSize(*s, *o.sizeIndex);
         if (*o.sizeIndex == kSizeCustom) s->m_OutputWidth = o.size.a, s->m_OutputHeight = o.size.b;
@@ -242,6 +242,15 @@ bool SetUpProject(Engine& e, const CliOptions& o, MediaInfo* media, Project** ou
         return false;
     }
     *out = p;
+    if (o.noCaptions) e.SetCaptionsEnabled(0);
+    for (const auto& [file, language] : o.captions) {
+        WCHAR message[kMaxPath] = {};
+        if (e.AddCaptionFile(platform::FromUtf8(file).c_str(), platform::FromUtf8(language).c_str(),
+                             message) != kCaptionAdded) {
+            Say("--captions %s", platform::ToUtf8(message));
+            return false;
+        }
+    }
     if (!o.templateName.empty()) {
         const int found = FindTemplate(e, o.templateName);
         if (found < 0) return false;
@@ -261,12 +270,7 @@ bool SetUpProject(Engine& e, const CliOptions& o, MediaInfo* media, Project** ou
         p->m_CropWidth = c[2];
         p->m_CropHeight = c[3];
         // "Original" follows the crop, as the program's edit panel makes it.
-        if (!o.sourceSize) FollowCrop(*p);
-    }
-    if (o.sourceSize) {
-        const OutputFrameSize source = BoundedOutputSize(p->m_CropWidth, p->m_CropHeight);
-        p->m_OutputWidth = source.width;
-        p->m_OutputHeight = source.height;
+        FollowCrop(*p);
     }
     if (o.brightness) p->m_Brightness = *o.brightness;
     if (o.contrast) p->m_Contrast = *o.contrast;
@@ -376,7 +380,11 @@ int Encode(Engine& e, Window& w, const CliOptions& o) {
             Say("Failed ! An output could not be encoded (see the log); %s removed", folder);
         return kExitEncode;
     }
-    e.FinishEncoding(0);
+    // The package is built under a hidden name and takes its own only now.
+    if (e.FinishEncoding(0) != 0) {
+        Say("Failed ! The package could not take its name in the output folder (see the log)");
+        return kExitEncode;
+    }
     return kExitOk;
 }
 
@@ -399,6 +407,12 @@ int Run(int argc, char** argv) {
     for (const std::string* picture : {&o.watermark, &o.ad}) {
         if (!picture->empty() && !Exists(*picture)) {
             Say("%s: no such file", *picture);
+            return kExitUsage;
+        }
+    }
+    for (const auto& caption : o.captions) {
+        if (!Exists(caption.first)) {
+            Say("--captions %s: no such file", caption.first);
             return kExitUsage;
         }
     }
@@ -442,7 +456,13 @@ int Run(int argc, char** argv) {
     MediaInfo* media = Import(e, w, input, o.quiet, &rc);
     if (!media) return rc;
     if (o.info) {
-        std::fputs((o.json ? MediaInfoJson(*media) : MediaInfoLines(*media)).c_str(), stdout);
+        std::vector<CaptionEntry> captions(size_t(std::max(e.ListCaptions(media, nullptr, 0), 0)));
+        captions.resize(size_t(
+            std::min<int32_t>(e.ListCaptions(media, captions.data(), int32_t(captions.size())),
+                              int32_t(captions.size()))));
+        std::fputs((o.json ? MediaInfoJson(*media, captions) : MediaInfoLines(*media, captions))
+                       .c_str(),
+                   stdout);
         return kExitOk;
     }
     if (!media->m_bVideoStream) {
@@ -457,9 +477,10 @@ int Run(int argc, char** argv) {
         for (int i = 0; i < 3; ++i)
             if (project->m_Formats[i])
                 formats += (formats.empty() ? "" : ", ") + std::string(names[i]);
+        const OutputFrameSize made = ProjectPictureSize(*project);
         std::fprintf(stderr, "%s: %d x %d into %d x %d (%s)\n", input.c_str(),
-                     project->m_VideoWidth, project->m_VideoHeight, project->m_OutputWidth,
-                     project->m_OutputHeight, formats.c_str());
+                     project->m_VideoWidth, project->m_VideoHeight, made.width, made.height,
+                     formats.c_str());
     }
     rc = Encode(e, w, o);
     if (rc != kExitOk) {
@@ -468,6 +489,10 @@ int Run(int argc, char** argv) {
     }
     WCHAR page[kMaxPath] = {};
     const int published = e.PublishPage(1, page);
+    // A caption that could not be made costs only itself: said, not failed.
+    WCHAR message[kMaxPath];
+    for (int32_t i = 0; e.GetCaptionMessage(i, message); ++i)
+        Say("captions: %s", platform::ToUtf8(message));
     const std::string folder = platform::ToUtf8(e.GetOutputFolder());
     e.FreeEncoding();
     if (published != 0 || !Exists(platform::ToUtf8(page))) {

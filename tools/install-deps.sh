@@ -19,6 +19,8 @@ packages=(
   libgtest-dev libgmock-dev ffmpeg xvfb xauth
   # a sound server of the tests' own (null sink) for the preview's sound clock
   pulseaudio
+  # the fuzz targets (tools/fuzz.sh): clang with libFuzzer and the sanitizers
+  clang libclang-rt-14-dev
   # checks the desktop entry
   desktop-file-utils
   # the Debian package: dpkg-shlibdeps and dpkg-deb, file (CPack asks it what

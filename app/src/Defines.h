@@ -9,6 +9,7 @@
 // this program was compiled with, and the asserts keep them at the agreed
 // values.
 #include "reelpage/blocks.h"
+#include "reelpage/captions.h"
 #include "reelpage/messages.h"
 #include "reelpage/protocol.h"
 #include "reelpage/output_size.h"
@@ -17,8 +18,10 @@
 
 namespace reelpage::app {
 
+using reelpage::CaptionEntry;
 using reelpage::HWND;
 using reelpage::MediaInfo;
+using reelpage::MoreSettings;
 using reelpage::ProductInfo;
 using reelpage::Project;
 using reelpage::Settings;

@@ -7,7 +7,9 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QMimeData>
 #include <QUrl>
+#include <QWidget>
 
 #include <cstring>
 #include <utility>
@@ -107,6 +109,39 @@ void FillResolutionList(QComboBox* list) {
                           ? QStringLiteral("Custom ...")
                           : QString::asprintf("%d x %d", size.width, size.height));
     }
+}
+
+void FillWebmCodecList(QComboBox* list) {
+    list->clear();
+    list->addItem(QStringLiteral("VP8"), int(reelpage::kWebmVp8));
+    list->addItem(QStringLiteral("VP9"), int(reelpage::kWebmVp9));
+    list->addItem(QStringLiteral("AV1"), int(reelpage::kWebmAv1));
+    list->setToolTip(QStringLiteral("The WebM video's codec: VP9 and AV1 (with Opus sound) take "
+                                    "far fewer bytes; browsers without them play the MP4"));
+}
+
+QString WebmCodecHint(int codec) {
+    switch (codec) {
+    case reelpage::kWebmVp9:
+        return QStringLiteral("VP9 with Opus:\nGoogle Chrome 29+\nFirefox 28+\nEdge 79+\n"
+                              "Opera 16+\nSafari 15+");
+    case reelpage::kWebmAv1:
+        return QStringLiteral("AV1 with Opus:\nGoogle Chrome 70+\nFirefox 67+\nEdge 121+\n"
+                              "Opera 57+\nSafari 17+ where the device decodes AV1");
+    default:
+        return QStringLiteral("Firefox 4+\nGoogle Chrome 6+\nOpera 10.6+");
+    }
+}
+
+void ShowWebmCodecHint(const QComboBox* list, QWidget* webmBox, QWidget* picture) {
+    const QString hint = WebmCodecHint(list->currentData().toInt());
+    webmBox->setToolTip(hint);
+    picture->setToolTip(hint);
+}
+
+void SelectWebmCodec(QComboBox* list, int codec) {
+    const int row = list->findData(codec);
+    list->setCurrentIndex(row >= 0 ? row : list->findData(int(reelpage::kWebmVp8)));
 }
 
 QImage LoadCheckedPicture(const QString& path) {
@@ -262,17 +297,34 @@ bool ChoosePicture(QWidget* parent, const QString& title, int capacity, QString*
                        DialogFolder(lastFile, QStandardPaths::PicturesLocation));
     if (chosen.isEmpty()) return false;
     lastFile = chosen;
+    if (!CheckPicture(parent, chosen, capacity, width, height)) return false;
+    *path = chosen;
+    return true;
+}
+
+bool CheckPicture(QWidget* parent, const QString& path, int capacity, int* width, int* height) {
     int w = 0, h = 0;
     // A path the field cannot hold whole would name another file: refused
     // like a picture that cannot be read.
-    if (chosen.size() >= capacity || !GetImageSize(chosen, &w, &h)) {
+    if (path.size() >= capacity || !GetImageSize(path, &w, &h)) {
         ShowPictureRefused(parent);
         return false;
     }
-    *path = chosen;
     *width = w;
     *height = h;
     return true;
+}
+
+void SetDesignedSize(QWidget* window, int width, int height) {
+    window->setFixedSize(QSize(width, height).expandedTo(window->sizeHint()));
+}
+
+QString DroppedFile(const QMimeData* data) {
+    if (!data || !data->hasUrls()) return QString();
+    const QList<QUrl> urls = data->urls();
+    if (urls.size() != 1 || !urls[0].isLocalFile()) return QString();
+    const QString file = urls[0].toLocalFile();
+    return QFileInfo(file).isFile() ? file : QString();
 }
 
 } // namespace reelpage::app

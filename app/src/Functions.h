@@ -14,6 +14,7 @@
 #include "Defines.h"
 
 class QComboBox;
+class QMimeData;
 class QWidget;
 
 namespace reelpage::app {
@@ -90,6 +91,16 @@ inline constexpr const reelpage::OutputFrameSize (&ResolutionPresets)[reelpage::
 // "Original", the eight presets as "%d x %d", "Custom ...".
 void FillResolutionList(QComboBox* list);
 
+// The WebM output's codecs, each item carrying its WebmCodec as its data,
+// and the browsers that play the WebM file in each (one a line). The WebM
+// check box and its picture show that hint.
+void FillWebmCodecList(QComboBox* list);
+QString WebmCodecHint(int codec);
+// Puts the hint of the codec chosen in list on the WebM box and its picture.
+void ShowWebmCodecHint(const QComboBox* list, QWidget* webmBox, QWidget* picture);
+// Selects codec in a list filled above; an unknown one selects VP8.
+void SelectWebmCodec(QComboBox* list, int codec);
+
 // The program's one picture check: true when the file is a picture with both
 // sides non-zero as the engine's picture library reads it. The outputs and
 // the page are drawn through that library, so a picture accepted here is one
@@ -158,6 +169,15 @@ QString DialogFolder(const QString& lastFile, QStandardPaths::StandardLocation k
 // accepted picture; false when cancelled or refused.
 bool ChoosePicture(QWidget* parent, const QString& title, int capacity, QString* path, int* width,
                    int* height);
+// Fixes a window at its designed size, or larger where its contents need
+// more (a larger system font): no text is ever cut off.
+void SetDesignedSize(QWidget* window, int width, int height);
+
+// The same check of a picture chosen another way (dropped on a panel).
+bool CheckPicture(QWidget* parent, const QString& path, int capacity, int* width, int* height);
+// The one local file a drag carries, empty for anything else (text, web
+// addresses, several files, a folder).
+QString DroppedFile(const QMimeData* data);
 // The message a refused picture gets.
 void ShowPictureRefused(QWidget* parent);
 

@@ -19,7 +19,20 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+#include <QAbstractItemView>
+#include <QAbstractSpinBox>
+#include <QComboBox>
 #include <QFrame>
+#include <QKeyEvent>
+#include <QPlainTextEdit>
+#include <QTabBar>
+#include <QTextEdit>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -76,6 +89,9 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text) {
 TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
     setObjectName(QStringLiteral("frmMain"));
     frmMain = this;
+    // A video dropped anywhere on the window (the Watermark panel takes
+    // pictures itself) is imported.
+    setAcceptDrops(true);
     FHandle =
         std::make_unique<TWindowHandle>(this, [this](uint32_t msg, int64_t wParam, int64_t lParam) {
             return WndProc(msg, wParam, lParam);
@@ -102,10 +118,14 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
     }
     miHome->setChecked(true);
 
+    CreatePlaybackMenu();
+
     Options1 = menuBar()->addMenu(QStringLiteral("Options"));
     Settings1 = Options1->addAction(QStringLiteral("Settings..."));
 
     Help1 = menuBar()->addMenu(QStringLiteral("&Help"));
+    miHelp = Help1->addAction(QStringLiteral("Help"));
+    miHelp->setShortcut(QKeySequence::HelpContents);
     HomePage1 = Help1->addAction(QStringLiteral("Home Page"));
     Help1->addSeparator();
     About1 = Help1->addAction(QStringLiteral("About ..."));
@@ -114,12 +134,15 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
         SetCurrentControl(0);
         frmHome->btnAddFileClick();
     });
+    miAddFile->setShortcut(QKeySequence::Open);
     connect(FileInformation1, &QAction::triggered, this, [this] { FileInformation1Click(); });
     connect(Exit1, &QAction::triggered, this, &QWidget::close);
     connect(miHome, &QAction::triggered, this, [this] { SetCurrentControl(0); });
     connect(miEdit, &QAction::triggered, this, [this] { SetCurrentControl(1); });
     connect(miWater, &QAction::triggered, this, [this] { SetCurrentControl(2); });
     connect(Settings1, &QAction::triggered, this, [this] { Settings1Click(); });
+    connect(miHelp, &QAction::triggered, this,
+            [] { ShellOpen(HelpPageAddress().toString(QUrl::FullyEncoded)); });
     connect(HomePage1, &QAction::triggered, this, [this] { HomePage1Click(); });
     connect(About1, &QAction::triggered, this, [this] { About1Click(); });
 
@@ -176,6 +199,8 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
     WebBrowser1 = new QWebEngineView(palRender);
     WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
     WebBrowser1->setContextMenuPolicy(Qt::NoContextMenu);
+    // A file dropped on the page is for the window's import, not to be shown.
+    WebBrowser1->setAcceptDrops(false);
     FHelpPage = new THelpPage(WebBrowser1);
     connect(FHelpPage, &THelpPage::OnCommand, this, &TfrmMain::HelpCommandClick);
     WebBrowser1->setPage(FHelpPage);
@@ -201,6 +226,9 @@ QWidget* TfrmMain::CreatePlayerBar(QWidget* parent) {
     btnPlay = MakeImageButton(bar, "btnPlay", QStringLiteral("Play / Pause"), 32, 25);
     TrackBar1 = new TMediaPlayTrackBar(bar);
     TrackBar1->setObjectName(QStringLiteral("TrackBar1"));
+    TrackBar1->setAccessibleName(QStringLiteral("Position"));
+    TrackBar1->setAccessibleDescription(
+        QStringLiteral("Where the preview is, in seconds; the clip is marked on it"));
     TrackBar1->setEnabled(false);
     lblPlayPosition = MakeLabel(bar, "lblPlayPosition", QStringLiteral("00:00/00:00"));
     lblPlayPosition->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -289,6 +317,119 @@ void TfrmMain::palPlayerResize() {
                       y + (btnClipReset->height() - lblDuration->height()) / 2);
 }
 
+namespace {
+
+// Whether the widget with the focus needs the key itself: text fields keep
+// every key they type or edit with, and lists, sliders and boxes of choices
+// their arrows and Home/End. Elsewhere the key is the player's.
+bool FocusKeepsKey(const QWidget* focus, const QKeyEvent* key) {
+    if (!focus) return false;
+    if (qobject_cast<const QLineEdit*>(focus) || qobject_cast<const QAbstractSpinBox*>(focus) ||
+        qobject_cast<const QTextEdit*>(focus) || qobject_cast<const QPlainTextEdit*>(focus))
+        return true;
+    switch (key->key()) {
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_Home:
+    case Qt::Key_End:
+        return qobject_cast<const QAbstractSlider*>(focus) ||
+               qobject_cast<const QAbstractItemView*>(focus) ||
+               qobject_cast<const QComboBox*>(focus) || qobject_cast<const QTabBar*>(focus);
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+bool TfrmMain::event(QEvent* event) {
+    // Asked before a key becomes a shortcut: a field that needs the key takes
+    // it as typing. The question reaches the window when no widget on the
+    // way claimed the key.
+    if (event->type() == QEvent::ShortcutOverride &&
+        FocusKeepsKey(QApplication::focusWidget(), static_cast<QKeyEvent*>(event))) {
+        event->accept();
+        return true;
+    }
+    return QMainWindow::event(event);
+}
+
+void TfrmMain::dragEnterEvent(QDragEnterEvent* event) {
+    // Whether the engine can read it is the import's verdict, with its
+    // messages; a drag of anything but one file is not taken.
+    if (!DroppedFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void TfrmMain::dropEvent(QDropEvent* event) {
+    const QString file = DroppedFile(event->mimeData());
+    if (file.isEmpty()) return;
+    event->acceptProposedAction();
+    // As a file named from outside: the import waits for the drop to end and
+    // for whatever dialog is open.
+    OpenFile(file);
+}
+
+void TfrmMain::CreatePlaybackMenu() {
+    miPlayback = menuBar()->addMenu(QStringLiteral("&Playback"));
+    auto add = [this](const QString& caption, QList<QKeySequence> keys, auto handler) {
+        QAction* item = miPlayback->addAction(caption);
+        item->setShortcuts(keys);
+        item->setEnabled(false);
+        // The window's own action as well: its keys work wherever the focus
+        // is in this window, not only while the menu is open.
+        addAction(item);
+        connect(item, &QAction::triggered, this, handler);
+        return item;
+    };
+    miPlayPause = add(QStringLiteral("Play / Pause"), {Qt::Key_Space, Qt::Key_K},
+                      [this] { btnPlayClick(); });
+    miPlayback->addSeparator();
+    miBack = add(QStringLiteral("Back 5 Seconds"), {Qt::Key_Left}, [this] { StepSeconds(-5); });
+    miForward =
+        add(QStringLiteral("Forward 5 Seconds"), {Qt::Key_Right}, [this] { StepSeconds(5); });
+    miPreviousFrame = add(QStringLiteral("Previous Frame"), {Qt::SHIFT | Qt::Key_Left},
+                          [this] { StepFrame(-1); });
+    miNextFrame =
+        add(QStringLiteral("Next Frame"), {Qt::SHIFT | Qt::Key_Right}, [this] { StepFrame(1); });
+    miPlayback->addSeparator();
+    miGoClipStart = add(QStringLiteral("Go to Clip Start"), {Qt::Key_Home}, [this] {
+        GoToSecond(AppProject ? int(AppProject->m_ClipStart / kMicrosPerSecond) : 0);
+    });
+    miGoClipStop = add(QStringLiteral("Go to Clip End"), {Qt::Key_End}, [this] {
+        GoToSecond(TrackBar1->SelEnd() != 0 ? TrackBar1->SelEnd() : TrackBar1->Max());
+    });
+    miSetClipStart =
+        add(QStringLiteral("Set Clip Start Here"), {Qt::Key_I}, [this] { btnClipStartClick(); });
+    miSetClipStop =
+        add(QStringLiteral("Set Clip Stop Here"), {Qt::Key_O}, [this] { btnClipStopClick(); });
+}
+
+void TfrmMain::GoToSecond(int seconds) {
+    if (!AppProject) return;
+    seconds = qBound(TrackBar1->Min(), seconds, TrackBar1->Max());
+    if (seconds == TrackBar1->Position()) return;
+    // The same steps as a key press on the bar.
+    TrackBar1MouseDragBegin();
+    TrackBar1->SetPosition(seconds);
+    TrackBar1Change();
+    TrackBar1MouseDragEnd();
+}
+
+void TfrmMain::StepSeconds(int delta) {
+    GoToSecond(TrackBar1->Position() + delta);
+}
+
+void TfrmMain::StepFrame(int frames) {
+    if (!AppProject) return;
+    // A frame at a time is only seen standing still.
+    if (FPlaying) btnPlayClick();
+    const int seconds = Low.StepFrame(frames);
+    if (seconds < 0) return;
+    RemoveAppMessages(Handle(), kMsgPreviewSecond);
+    FRewind = false;
+    ShowPosition(seconds);
+}
+
 bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Resize) {
         if (watched == palRender) Low.LayoutPreview();
@@ -312,6 +453,9 @@ void TfrmMain::FormCreate() {
         panels->addWidget(panel);
     }
     ConnectPanels();
+    // The player bar keeps its designed height unless a larger font needs
+    // more room.
+    palPlayer->setFixedHeight(qMax(kPlayerHeight, palPlayer->layout()->minimumSize().height()));
     setWindowTitle(ApplicationTitle);
     btnPlay->SetImage(&Images.Play);
     btnPoster->SetImage(&Images.Poster);
@@ -408,19 +552,31 @@ void TfrmMain::ReloadHistory() {
     const QString projectFile =
         AppProject && AppProjectMedia ? FieldText(AppProjectMedia->m_szFileName) : QString();
     int count = Low.GetHistoryCount();
-    int shown = 0;
-    for (int index = 0; index < count && shown < kHistoryItems; ++index) {
+    // (title, file) of each entry shown.
+    QList<std::pair<QString, QString>> entries;
+    for (int index = 0; index < count && entries.size() < kHistoryItems; ++index) {
         const MediaInfo* entry = Low.GetHistoryItem(index);
         if (!entry || entry->m_bVideoStream == 0) continue;
         QString fileName = FieldText(entry->m_szFileName);
         if (AppProject && AppProjectMedia && fileName == projectFile) continue;
-        QAction* item = miHistory->addAction(MenuText(FieldText(entry->m_szName)));
+        entries.append({FieldText(entry->m_szName), fileName});
+    }
+    QHash<QString, int> titles;
+    for (const auto& [title, fileName] : entries)
+        ++titles[title];
+    for (const auto& [title, fileName] : entries) {
+        // Entries of the same title are told apart by their folders.
+        const QString caption =
+            titles.value(title) > 1
+                ? QStringLiteral("%1 (%2)").arg(
+                      title, QDir::toNativeSeparators(QFileInfo(fileName).path()))
+                : title;
+        QAction* item = miHistory->addAction(MenuText(caption));
         item->setToolTip(fileName);
         item->setStatusTip(fileName);
         connect(item, &QAction::triggered, this, [this, item] { None1Click(item); });
-        ++shown;
     }
-    if (shown == 0) {
+    if (entries.isEmpty()) {
         QAction* none = miHistory->addAction(QStringLiteral("None"));
         none->setEnabled(false);
     }
@@ -448,11 +604,14 @@ void TfrmMain::OnTaskChanged() {
 
     int64_t duration = AppProjectMedia ? AppProjectMedia->m_Duration : 0;
     TrackBar1->SetMax(int(duration / kMicrosPerSecond));
-    TrackBar1->SetPosition(0);
-    lblPlayPosition->clear();
+    // Position and length show as soon as the video is there, not only
+    // once it plays.
+    ShowPosition(0);
     UpdateClipRange();
 
     for (QAction* item : {miHome, miEdit, miWater, FileInformation1})
+        item->setEnabled(true);
+    for (QAction* item : miPlayback->actions())
         item->setEnabled(true);
 
     if (WebBrowser1 && WebBrowser1->isVisibleTo(palRender)) {
@@ -475,18 +634,17 @@ void TfrmMain::UpdateClipRange() {
         stop = 0;
         AppProject->m_ClipStop = 0;
     }
-    lblClipStart->setText(start != 0 ? SecondsToText(start) : QString());
-    lblClipStop->setText(stop != 0 ? SecondsToText(stop) : QString());
-    if (stop != 0) {
+    // The labels always say where the clip starts and stops and how long it
+    // is: without a clip that is the whole video, from 00:00 to its end.
+    lblClipStart->setText(SecondsToText(start));
+    lblClipStop->setText(SecondsToText(stop != 0 ? stop : duration));
+    lblDuration->setText(SecondsToText((stop != 0 ? stop : duration) - start));
+    if (stop != 0)
         TrackBar1->SetSelection(start, stop);
-        lblDuration->setText(SecondsToText(stop - start));
-    } else if (start != 0) {
+    else if (start != 0)
         TrackBar1->SetSelection(start, duration);
-        lblDuration->setText(SecondsToText(duration - start));
-    } else {
+    else
         TrackBar1->SetSelection(0, 0);
-        lblDuration->clear();
-    }
     palPlayerResize();
     btnClipStart->setEnabled(TrackBar1->Position() < TrackBar1->Max());
     btnClipStop->setEnabled(TrackBar1->Position() != 0);
@@ -624,10 +782,10 @@ void TfrmMain::OnReplay() {
     FPlaying = false;
     FRewind = false;
     btnPlay->SetImage(&Images.Play);
-    TrackBar1->SetPosition(0);
-    lblPlayPosition->clear();
-    btnClipStart->setEnabled(AppProject && TrackBar1->Position() < TrackBar1->Max());
-    btnClipStop->setEnabled(false);
+    if (AppProject) {
+        ShowPosition(0);
+        UpdateClipRange();
+    }
 }
 
 int64_t TfrmMain::WndProc(uint32_t msg, int64_t wParam, int64_t lParam) {

@@ -81,7 +81,19 @@ public:
     QAction* miWater = nullptr;
     QMenu* Options1 = nullptr;
     QAction* Settings1 = nullptr;
+    // The player's keys, one item each, so the menu lists them.
+    QMenu* miPlayback = nullptr;
+    QAction* miPlayPause = nullptr;
+    QAction* miBack = nullptr;
+    QAction* miForward = nullptr;
+    QAction* miPreviousFrame = nullptr;
+    QAction* miNextFrame = nullptr;
+    QAction* miGoClipStart = nullptr;
+    QAction* miGoClipStop = nullptr;
+    QAction* miSetClipStart = nullptr;
+    QAction* miSetClipStop = nullptr;
     QMenu* Help1 = nullptr;
+    QAction* miHelp = nullptr;
     QAction* HomePage1 = nullptr;
     QAction* About1 = nullptr;
 
@@ -118,6 +130,9 @@ protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    bool event(QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void FormCreate();
@@ -144,6 +159,11 @@ private:
     void TrackBar1MouseDragBegin();
     void TrackBar1Change();
     void TrackBar1MouseDragEnd();
+    void CreatePlaybackMenu();
+    // Moves the bar to seconds as one user move of it (a seek).
+    void GoToSecond(int seconds);
+    void StepSeconds(int delta);
+    void StepFrame(int frames);
 
     bool FPlaying = false;
     // The preview stopped at the end of the clip; the next Play starts again

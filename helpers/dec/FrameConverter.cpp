@@ -15,6 +15,11 @@ namespace dec {
 
 namespace {
 
+// The widest store of swscale's vector code, in pixels, and what a row may
+// spill past its end (a 512-bit vector).
+constexpr int kScaleVectorPixels = 16;
+constexpr size_t kScaleSpill = 64;
+
 // Formats whose planes hold independent pixels with square chroma
 // subsampling: each plane can be turned on its own.
 bool CanTurnPlanes(AVPixelFormat f) {
@@ -93,7 +98,9 @@ void FrameConverter::Configure(AVPixelFormat format, int width, int height, int 
 bool FrameConverter::Allocate(Picture* picture, AVPixelFormat format, int width, int height) {
     int size = av_image_get_buffer_size(format, width, height, 32);
     if (size < 0) return false;
-    if (picture->bytes.size() < size_t(size)) picture->bytes.resize(size_t(size));
+    // Room for what swscale's vector code writes past a row's last pixel.
+    const size_t padded = size_t(size) + kScaleSpill;
+    if (picture->bytes.size() < padded) picture->bytes.resize(padded);
     return av_image_fill_arrays(picture->data, picture->linesize, picture->bytes.data(), format,
                                 width, height, 32) >= 0;
 }
@@ -102,6 +109,22 @@ bool FrameConverter::Scale(SwsContext** context, const uint8_t* const srcData[4]
                            const int srcLinesize[4], int srcW, int srcH, AVPixelFormat srcFormat,
                            const AVFrame* colours, uint8_t* const dstData[4],
                            const int dstLinesize[4], int dstW, int dstH, AVPixelFormat dstFormat) {
+    // swscale writes whole vectors: a row that is not a whole number of
+    // them spills past its last pixel, and a buffer handed to us by a
+    // plug-in ends right there (a 2 x 2 thumbnail is 16 bytes). Such
+    // pictures are made in a padded picture of our own and copied out.
+    const auto ours = [&](const Picture& p) { return dstData[0] == p.data[0] && p.data[0]; };
+    if (dstW % kScaleVectorPixels != 0 && !ours(m_Padded) && !ours(m_Unrotated) && !ours(m_Turned)) {
+        if (!Allocate(&m_Padded, dstFormat, dstW, dstH) ||
+            !Scale(context, srcData, srcLinesize, srcW, srcH, srcFormat, colours, m_Padded.data,
+                   m_Padded.linesize, dstW, dstH, dstFormat))
+            return false;
+        uint8_t* to[4] = {dstData[0], dstData[1], dstData[2], dstData[3]};
+        int toLinesize[4] = {dstLinesize[0], dstLinesize[1], dstLinesize[2], dstLinesize[3]};
+        av_image_copy(to, toLinesize, const_cast<const uint8_t**>(m_Padded.data),
+                      m_Padded.linesize, dstFormat, dstW, dstH);
+        return true;
+    }
     SwsContext* before = *context;
     *context = sws_getCachedContext(*context, srcW, srcH, srcFormat, dstW, dstH, dstFormat,
                                     SWS_BICUBIC, nullptr, nullptr, nullptr);

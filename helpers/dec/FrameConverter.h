@@ -50,6 +50,7 @@ private:
     int m_nRange = -1;
     Picture m_Unrotated; // the frame converted, before turning
     Picture m_Turned;    // turned BGRA, when the plug-in's format cannot be turned directly
+    Picture m_Padded;    // a narrow picture made here before it is copied out
 };
 
 // Clockwise rotation in degrees (0, 90, 180, 270) that makes a stream's

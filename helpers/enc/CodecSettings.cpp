@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -15,8 +16,9 @@ const char* EncoderForCodec(const std::string& codec) {
         const char* task;
         const char* ffmpeg;
     } kCodecs[] = {
-        {"libvpx", "libvpx"},       {"libx264", "libx264"}, {"libtheora", "libtheora"},
-        {"libvorbis", "libvorbis"}, {"libfaac", "aac"},     {"flac", "flac"},
+        {"libvpx", "libvpx"},         {"libx264", "libx264"},     {"libtheora", "libtheora"},
+        {"libvorbis", "libvorbis"},   {"libfaac", "aac"},         {"flac", "flac"},
+        {"libvpx-vp9", "libvpx-vp9"}, {"libsvtav1", "libsvtav1"}, {"libopus", "libopus"},
     };
     for (const auto& c : kCodecs)
         if (codec == c.task) return c.ffmpeg;
@@ -48,6 +50,18 @@ int64_t VideoBitRate(const char* encoder, int64_t sourceRate, int width, int hei
     const int64_t floor = std::min(
         cap, int64_t(pixelsPerSecond * VideoBitRateFloor(encoder) + kFloorBitsPerFrame * fps));
     return std::clamp(sourceRate, floor, cap);
+}
+
+bool EncodedByQuality(const char* encoder) {
+    return encoder && (!std::strcmp(encoder, "libvpx-vp9") || !std::strcmp(encoder, "libsvtav1"));
+}
+
+QualityRate QualityRateFor(const char* encoder, int64_t sourceRate, int width, int height,
+                           int frameRateNum, int frameRateDen) {
+    QualityRate q;
+    q.crf = encoder && !std::strcmp(encoder, "libsvtav1") ? kAv1Crf : kVp9Crf;
+    q.maxRate = VideoBitRate(encoder, sourceRate, width, height, frameRateNum, frameRateDen);
+    return q;
 }
 
 OutputSound OutputSoundFor(const AVCodec* codec, int sourceRate, int sourceChannels) {
@@ -94,6 +108,12 @@ void AddVideoEncoderOptions(const char* encoder, AVDictionary** options) {
         // libvpx change its speed from run to run, a negative one does not.
         av_dict_set(options, "deadline", "realtime", 0);
         av_dict_set(options, "cpu-used", "-8", 0);
+    } else if (!std::strcmp(encoder, "libvpx-vp9")) {
+        av_dict_set(options, "deadline", "realtime", 0);
+        av_dict_set(options, "cpu-used", std::to_string(kVp9Speed).c_str(), 0);
+        av_dict_set(options, "row-mt", "1", 0);
+    } else if (!std::strcmp(encoder, "libsvtav1")) {
+        av_dict_set(options, "preset", std::to_string(kAv1Preset).c_str(), 0);
     }
 }
 

@@ -12,7 +12,8 @@ struct AVCodec;
 namespace reelpage::enc {
 
 // The FFmpeg encoder for a codec name of the task ("libvpx", "libx264",
-// "libtheora", "libvorbis", "flac"; "libfaac" means FFmpeg's own AAC
+// "libtheora", "libvorbis", "flac", and for the WebM output's newer codecs
+// "libvpx-vp9", "libsvtav1", "libopus"; "libfaac" means FFmpeg's own AAC
 // encoder); null for a name the helper does not know.
 const char* EncoderForCodec(const std::string& codec);
 
@@ -33,6 +34,32 @@ int64_t VideoBitRate(const char* encoder, int64_t sourceRate, int width, int hei
 // floor adds kFloorBitsPerFrame for each frame.
 double VideoBitRateFloor(const char* encoder);
 constexpr double kFloorBitsPerFrame = 400;
+
+// VP9 and AV1 encode to a constant quality instead of a bit rate: simple
+// content then stays small, while complex content may spend up to the rate
+// the other outputs get (VideoBitRate: the source's, capped at one bit per
+// pixel and frame, and never below the floor). Neither encoder takes a least
+// rate in one pass, nor do they need one: at a constant quality they never
+// drop or freeze frames to meet a rate, which is what the floor guards the
+// other encoders against. The floor therefore bounds the most they may spend
+// from below, so a source squeezed hard still leaves room for the picture.
+bool EncodedByQuality(const char* encoder);
+struct QualityRate {
+    int crf = 0;
+    int64_t maxRate = 0; // bit/s, the most the encoder may spend
+};
+QualityRate QualityRateFor(const char* encoder, int64_t sourceRate, int width, int height,
+                           int frameRateNum, int frameRateDen);
+// The quality and speed settings, chosen by measurement on two cores so that
+// a three-output job with AV1 takes at most 1.2 times the job with VP8, at
+// most 0.6 (AV1) and 0.75 (VP9) of the VP8 output's bytes at its SSIM less
+// 0.005. bench/README.md has the figures.
+constexpr int kAv1Crf = 40;
+constexpr int kAv1Preset = 11;
+constexpr int kVp9Crf = 36;
+constexpr int kVp9Speed = 8;
+// SVT-AV1 refuses pictures narrower or lower than this.
+constexpr int kAv1MinSide = 64;
 
 // The sound an output carries, made from the source's by resampling and
 // remixing: at most 48 kHz (browsers play higher rates unreliably, and AAC

@@ -93,9 +93,17 @@ bool OutputFile::OpenVideo(const OutputSpec& out) {
     // 4:2:0 needs even sides; an odd last column or row is left out.
     m_encodeWidth = out.width & ~1;
     m_encodeHeight = out.height & ~1;
+    if (name && !std::strcmp(name, "libsvtav1") &&
+        (m_encodeWidth < kAv1MinSide || m_encodeHeight < kAv1MinSide))
+        return Fail(("AV1 needs a picture of at least " + std::to_string(kAv1MinSide) + " x " +
+                     std::to_string(kAv1MinSide) + ", not " + std::to_string(m_encodeWidth) +
+                     " x " + std::to_string(m_encodeHeight))
+                        .c_str(),
+                    0);
     m_videoTimeBase = {out.frameRateDen, out.frameRateNum};
     const int64_t bitRate = VideoBitRate(name, out.videoBitRate, m_encodeWidth, m_encodeHeight,
                                          out.frameRateNum, out.frameRateDen);
+    int qualityCrf = 0;
     if (theora) {
         if (!OpenTheora(bitRate)) return false;
     } else {
@@ -107,7 +115,19 @@ bool OutputFile::OpenVideo(const OutputSpec& out) {
         m_video->sample_aspect_ratio = {1, 1};
         m_video->time_base = m_videoTimeBase;
         m_video->framerate = {out.frameRateNum, out.frameRateDen};
-        m_video->bit_rate = bitRate;
+        if (EncodedByQuality(name)) {
+            const QualityRate q = QualityRateFor(name, out.videoBitRate, m_encodeWidth,
+                                                 m_encodeHeight, out.frameRateNum,
+                                                 out.frameRateDen);
+            // libvpx-vp9 takes a bit rate beside the quality as the most it
+            // may spend; SVT-AV1 takes the most as its maximum rate and would
+            // leave constant quality for a bit rate.
+            if (!std::strcmp(name, "libvpx-vp9")) m_video->bit_rate = q.maxRate;
+            m_video->rc_max_rate = q.maxRate;
+            qualityCrf = q.crf;
+        } else {
+            m_video->bit_rate = bitRate;
+        }
         if (out.pixelFormat == kPixBgra) {
             // The picture is converted here with the BT.601 matrix; say so.
             m_video->colorspace = AVCOL_SPC_SMPTE170M;
@@ -119,6 +139,7 @@ bool OutputFile::OpenVideo(const OutputSpec& out) {
             m_video->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         AVDictionary* options = nullptr;
         AddVideoEncoderOptions(name, &options);
+        if (qualityCrf > 0) av_dict_set_int(&options, "crf", qualityCrf, 0);
         int rc = avcodec_open2(m_video, codec, &options);
         av_dict_free(&options);
         if (rc < 0) return Fail(("avcodec_open2 " + std::string(name)).c_str(), rc);

@@ -256,6 +256,10 @@ int main(int argc, char** argv) {
     std::snprintf(name, sizeof name, "enc%d", task.m_nIndex);
     HelperLogOpen(task.m_hLogFile, name);
     HelperLogCaptureFfmpeg();
+    // SVT-AV1 writes its own lines to the standard error, past FFmpeg's log:
+    // its settings banner at every start would land on the terminal of the
+    // command-line front end. Its errors still do; the log has ours.
+    setenv("SVT_LOG", "1", 0);
 
     const int result = enc::Encode(task) ? kEncoderOk : kEncoderFailed;
     const bool reported = platform::PostMessage(task.m_hwndMessage, task.m_uMsg, result, 0);

@@ -50,6 +50,7 @@ uint16_t g_nChannels = 0;
 uint32_t g_nRate = 0;
 
 int g_nThumbnailState = 0; // 0 first frame, 1 waiting for 3 s, 2 done
+bool g_bPictureSeen = false;
 int32_t g_nFormat = kPixBgra;
 std::unique_ptr<uint8_t[]> g_pThumbnail;
 int32_t g_nThumbnailStride = 0;
@@ -289,6 +290,7 @@ int32_t GetFrameBuffer(void* planes[3], int32_t strides[3], int64_t time) {
 }
 
 int32_t FrameReady(void* planes[3], int32_t*, int64_t) {
+    g_bPictureSeen = true;
     WriteThumbnail(static_cast<const uint8_t*>(planes[0]));
     // The picture at 3 s is the last one: its buffer is not needed any more.
     if (g_nThumbnailState == 2) g_pThumbnail.reset();
@@ -310,6 +312,13 @@ int32_t AudioData(const void* pcm, int32_t bytes) {
 
 int32_t EndOfStream(int64_t time) {
     MediaInfo& m = *g_pMedia;
+    // A video stream whose header promises pictures that never came (a
+    // container with no frames) is no video: it would pass as a clip of no
+    // length and fail only at encoding.
+    if (m.m_bVideoStream && !g_bPictureSeen) {
+        HelperLog(kHelperLogError, "%s holds no picture\n", platform::ToUtf8(m.m_szFileName).c_str());
+        m.m_bVideoStream = 0;
+    }
     if (!m.m_bVideoStream) time = 0;
     int64_t audioDuration = 0;
     if (m.m_bAudioStream) {

@@ -4,12 +4,14 @@
 // frame rate into the frame slots every encoder of the job reads.
 #include <algorithm>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
 #include "PosterFrame.h"
 #include "picture/scaler.h"
 #include "platform/event.h"
+#include "platform/filetime.h"
 #include "platform/interlocked.h"
 #include "platform/router.h"
 #include "platform/shm.h"
@@ -21,6 +23,7 @@
 #include "reelpage/helper_log.h"
 #include "reelpage/map_block.h"
 #include "reelpage/messages.h"
+#include "reelpage/output_size.h"
 #include "reelpage/plugin.h"
 #include "reelpage/records.h"
 
@@ -158,7 +161,8 @@ int32_t Init(HelperLaunch* launch) {
     const Project& p = *g.project;
     g.transform = g.talvoricer->m_Transform;
     g.orientation = std::clamp(p.m_Orientation, 0, 7);
-    g.output = {p.m_OutputWidth, p.m_OutputHeight};
+    const OutputFrameSize picture = ProjectPictureSize(p);
+    g.output = {picture.width, picture.height};
     g.source = {g.media->m_Width, g.media->m_Height};
     g.oriented = frameops::OrientedSize(g.source, g.orientation);
     const bool planar = IsPlanarTransform(g.transform);
@@ -396,7 +400,25 @@ int32_t FrameReady(void* planes[3], int32_t strides[3], int64_t frameTime) {
     return 0;
 }
 
+// The source is still the file its import measured. One cut short or
+// rewritten while it was read ends early, and its pictures would stop
+// where its sound (read from the import's sample file) goes on.
+bool SourceUnchanged() {
+    const MediaInfo& m = *g.media;
+    struct stat st {};
+    const std::string path = platform::ToUtf8(m.m_szFileName);
+    return stat(path.c_str(), &st) == 0 && int64_t(st.st_size) == m.m_FileSize &&
+           platform::FileTimeFromTimespec(st.st_mtim) == m.m_CreationTime;
+}
+
 int32_t EndOfStream(int64_t) {
+    if (!SourceUnchanged()) {
+        // Ending without the end-of-stream mark fails the job: the engine
+        // stops the encoders, whose files are never completed.
+        HelperLog(kHelperLogError, "The source %s changed while it was encoded\n",
+                  platform::ToUtf8(g.media->m_szFileName).c_str());
+        _exit(4);
+    }
     FinishJob();
 }
 

@@ -13,6 +13,7 @@
 #include <QGroupBox>
 #include <QMenu>
 #include <QPushButton>
+#include <QLabel>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -318,14 +319,15 @@ TEST_F(EditPanel, OutputSizeFollowsTheCropOnlyWithOriginal) {
         const char* aspect;
         bool sizeApplied;
     } cases[] = {
-        {1280, 720, 0, {10, 20, 1000, 563}, 1008, 576, "7:4", true},
+        // An odd side gives up a pixel: 4:2:0 video has even sides.
+        {1280, 720, 0, {10, 20, 1000, 563}, 1000, 562, "500:281", true},
         // "Original" is the General panel's one rule: a large crop keeps its
-        // aspect (the spins there show at most 2048), and beyond 4096 it is
+        // aspect (the spins there show 16 to 2048), and beyond 4096 it is
         // fitted into 4096 x 4096 first.
         {3840, 2160, 0, {0, 0, 3840, 1600}, 3840, 1600, "12:5", true},
-        {3840, 2160, 0, {0, 10, 3840, 2150}, 3840, 2160, "16:9", true},
-        {8000, 4000, 0, {0, 0, 8000, 3900}, 4096, 2000, "256:125", true},
-        {1280, 720, 0, {0, 0, 7, 5}, 16, 16, "1:1", true},
+        {3840, 2160, 0, {0, 10, 3840, 2150}, 3840, 2150, "384:215", true},
+        {8000, 4000, 0, {0, 0, 8000, 3900}, 4096, 1996, "1024:499", true},
+        {1280, 720, 0, {0, 0, 7, 5}, 6, 4, "3:2", true},
         {1280, 720, 6, {10, 20, 1000, 563}, 854, 480, "16:9", false},
         {1280, 720, 9, {10, 20, 1000, 563}, 1280, 720, "<a>16:9</a>", false},
     };
@@ -342,8 +344,9 @@ TEST_F(EditPanel, OutputSizeFollowsTheCropOnlyWithOriginal) {
         EXPECT_EQ(Count("ApplyCrop"), 0) << "the engine already has the box";
         EXPECT_EQ(project.m_OutputWidth, c.outputWidth);
         EXPECT_EQ(project.m_OutputHeight, c.outputHeight);
-        EXPECT_EQ(main->frmHome->spWidth->value(), std::min(c.outputWidth, 2048));
-        EXPECT_EQ(main->frmHome->spHeight->value(), std::min(c.outputHeight, 2048));
+        // The spins show the size within their range; the project keeps it.
+        EXPECT_EQ(main->frmHome->spWidth->value(), std::clamp(c.outputWidth, 16, 2048));
+        EXPECT_EQ(main->frmHome->spHeight->value(), std::clamp(c.outputHeight, 16, 2048));
         EXPECT_EQ(main->frmHome->lblAspect->Caption(), QString::fromLatin1(c.aspect));
         EXPECT_EQ(main->frmHome->cmbResolution->currentIndex(), c.sizeIndex);
         EXPECT_EQ(main->frmHome->cmbResolution->itemText(0), QStringLiteral("Original(Trimed)"));
@@ -354,7 +357,7 @@ TEST_F(EditPanel, OutputSizeFollowsTheCropOnlyWithOriginal) {
         edit()->OnCropChanged();
         const int wider = project.m_CropWidth;
         if (c.sizeIndex == 0)
-            EXPECT_EQ(project.m_OutputWidth, wider > 4096 ? 4096 : (wider + 15) / 16 * 16);
+            EXPECT_EQ(project.m_OutputWidth, wider > 4096 ? 4096 : wider & ~1);
         else
             EXPECT_EQ(project.m_OutputWidth, c.outputWidth);
         main->SetCurrentControl(0);
@@ -376,16 +379,16 @@ TEST_F(EditPanel, ADraggedCropReachesThePanelsBeforeTheEngineHearsTheSize) {
 
     SetCrop({100, 60, 650, 350});
     main->WndProc(reelpage::kMsgCropDragged, 0, 0);
-    EXPECT_EQ(project.m_OutputWidth, 656);
-    EXPECT_EQ(project.m_OutputHeight, 352);
-    EXPECT_EQ(main->frmHome->spWidth->value(), 656);
+    EXPECT_EQ(project.m_OutputWidth, 650);
+    EXPECT_EQ(project.m_OutputHeight, 350);
+    EXPECT_EQ(main->frmHome->spWidth->value(), 650);
     EXPECT_EQ(main->frmHome->cmbResolution->itemText(0), QStringLiteral("Original(Trimed)"));
-    EXPECT_EQ(project.m_WatermarkLeft, 278) << "centred in the new output";
-    EXPECT_EQ(project.m_WatermarkTop, 151);
+    EXPECT_EQ(project.m_WatermarkLeft, 275) << "centred in the new output";
+    EXPECT_EQ(project.m_WatermarkTop, 150);
     // Told once, with the watermark already in its new place; the General
     // panel's spins showing the size added nothing.
     EXPECT_EQ(g_calls, std::vector<std::string>{"ApplyOutputSize"});
-    EXPECT_EQ(g_watermarkLeftAtApply, 278);
+    EXPECT_EQ(g_watermarkLeftAtApply, 275);
     EXPECT_EQ(project.m_SizeIndex, 0);
 }
 
@@ -470,6 +473,21 @@ TEST_F(EditPanel, RotationSwapsTheSpinRangesAndTheOutputSize) {
     EXPECT_EQ(edit()->spCropHeight->maximum(), 720);
     EXPECT_EQ(SpinCrop(), (Crop{100, 20, 400, 300}));
     EXPECT_EQ(Count("ApplyCrop"), 0);
+}
+
+// "Original" stays the whole turned picture, as it does for a crop: the
+// General panel's spins show at most their bound and never cut the size.
+TEST_F(EditPanel, RotationKeepsOriginalWhole) {
+    Open(2560, 1440, 0);
+    main->SetCurrentControl(1);
+    edit()->btnRotateRight->click();
+    EXPECT_EQ(project.m_OutputWidth, 1440);
+    EXPECT_EQ(project.m_OutputHeight, 2560);
+    EXPECT_EQ(main->frmHome->spHeight->value(), 2048);
+    edit()->btnRotateLeft->click();
+    EXPECT_EQ(project.m_OutputWidth, 2560);
+    EXPECT_EQ(project.m_OutputHeight, 1440);
+    EXPECT_EQ(main->frmHome->cmbResolution->currentIndex(), 0);
 }
 
 TEST_F(EditPanel, BrightnessAndContrast) {
@@ -594,6 +612,31 @@ TEST_F(EffectsDialog, LoadsEveryFieldWithoutEchoAndStoresEveryControl) {
     dialog.cbxExpandEdge->click();
     EXPECT_EQ(project.m_BlurExpandEdge, 0);
     EXPECT_EQ(Count(kAdjusted), 3);
+}
+
+TEST_F(EffectsDialog, EverySliderIsNamedAndShowsItsValue) {
+    Open(640, 360);
+    project.m_Exposure = -35;
+    project.m_BlurRadius = 2.6f;
+    TfrmEffect dialog(main.get());
+    const auto bars = dialog.TrackBars();
+    for (size_t i = 0; i < bars.size(); ++i) {
+        QSlider* bar = bars[i];
+        SCOPED_TRACE(bar->objectName().toStdString());
+        QLabel* name = nullptr;
+        for (QLabel* label : bar->parentWidget()->findChildren<QLabel*>())
+            if (label->buddy() == bar) name = label;
+        ASSERT_NE(name, nullptr) << "a label says what the bar does";
+        EXPECT_TRUE(name->text().endsWith(':'));
+        EXPECT_EQ(dialog.lblValues[i]->parentWidget(), bar->parentWidget());
+        EXPECT_EQ(dialog.lblValues[i]->text(), QString::number(bar->value())) << "on opening";
+        bar->setValue(bar->minimum());
+        EXPECT_EQ(dialog.lblValues[i]->text(), QString::number(bar->minimum()));
+    }
+    EXPECT_EQ(dialog.lblValues[16]->objectName(), "tbExposureValue");
+    dialog.btnResetAll->click();
+    for (QLabel* value : dialog.lblValues)
+        EXPECT_EQ(value->text(), "0") << value->objectName().toStdString();
 }
 
 TEST_F(EffectsDialog, ResetRules) {

@@ -141,7 +141,7 @@ TEST_F(GeneralPanel, AtLeastOneFormatStaysChosen) {
     EXPECT_EQ(panel->lvSupport->item(1)->text(), QStringLiteral("4+"));
 }
 
-TEST_F(GeneralPanel, OriginalFollowsTheCropRoundedUpTo16) {
+TEST_F(GeneralPanel, OriginalFollowsTheCropAsItIs) {
     project.m_CropLeft = 100;
     project.m_CropTop = 40;
     project.m_CropWidth = 350;
@@ -153,12 +153,12 @@ TEST_F(GeneralPanel, OriginalFollowsTheCropRoundedUpTo16) {
 
     Choose(0);
     EXPECT_EQ(project.m_SizeIndex, 0);
-    EXPECT_EQ(project.m_OutputWidth, 352);
-    EXPECT_EQ(project.m_OutputHeight, 208);
-    EXPECT_EQ(panel->spWidth->value(), 352);
-    EXPECT_EQ(panel->spHeight->value(), 208);
+    EXPECT_EQ(project.m_OutputWidth, 350);
+    EXPECT_EQ(project.m_OutputHeight, 200);
+    EXPECT_EQ(panel->spWidth->value(), 350);
+    EXPECT_EQ(panel->spHeight->value(), 200);
     EXPECT_FALSE(panel->spWidth->isEnabled());
-    EXPECT_EQ(panel->lblAspect->Caption(), QStringLiteral("22:13"));
+    EXPECT_EQ(panel->lblAspect->Caption(), QStringLiteral("7:4"));
     EXPECT_EQ(g_applyOutputSize, 1); // the spin edits' own change did not add one
 
     // The crop is undone elsewhere: the entry's text changes, the choice stays.

@@ -132,7 +132,10 @@ TEST_F(ImportFlow, EachResultCodeHasItsOutcome) {
         {reelpage::kProbeUnreadable, true,
          "Unable to read file information or file does not exist.", false},
         {reelpage::kProbeUnsupported, true, "Not support this file.", false},
-        {-4, true, nullptr, false}, // codes no probe gives
+        {reelpage::kProbeNoAccess, true, "The file cannot be read: permission denied.", false},
+        {reelpage::kProbePathTooLong, true,
+         "The file's path is too long (at most 259 characters).", false},
+        {-6, true, nullptr, false}, // codes no probe gives
         {1, true, nullptr, false},
     };
     for (const Case& c : cases) {
@@ -288,6 +291,7 @@ TEST(MediaInformation, Texts) {
     const std::pair<int32_t, const char*> rates[] = {
         {1500000, "1.5 Mbps"}, {2000000, "2 Mbps"}, {128000, "128 Kbps"},
         {96500, "96.5 Kbps"},  {1000000, "1 Mbps"}, {999999, "1000.0 Kbps"},
+        {0, "Unknown"}, // a container without a rate (Vorbis in Matroska)
     };
     for (auto [rate, text] : rates)
         EXPECT_EQ(TfrmMediaInfo::BitRateText(rate), text) << rate;
@@ -296,6 +300,10 @@ TEST(MediaInformation, Texts) {
     EXPECT_EQ(TfrmMediaInfo::SampleRateText(44100), "CD Quality (44100)");
     EXPECT_EQ(TfrmMediaInfo::SampleRateText(48000), "DVD Quality (48000)");
     EXPECT_EQ(TfrmMediaInfo::SampleRateText(32000), "");
+    const std::pair<int32_t, const char*> channels[] = {
+        {1, "Mono"}, {2, "Stereo"}, {3, "2.1"}, {6, "5.1"}, {8, "7.1"}, {0, ""}};
+    for (auto [count, name] : channels)
+        EXPECT_EQ(TfrmMediaInfo::ChannelText(count), name) << count;
 }
 
 TEST(MediaInformation, FillsThePagesOfTheStreamsThereAre) {

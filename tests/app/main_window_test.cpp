@@ -177,7 +177,7 @@ TEST_F(MainWindow, StartsOnTheGeneralPanelWithThePlayerDisabled) {
     EXPECT_EQ(Captions(main.File1), (QStringList{"Import Video File ...", "File Information ...",
                                                  "Recent ...", "", "Exit"}));
     EXPECT_EQ(Captions(main.Option1), (QStringList{"General", "Edit ...", "Watermark ..."}));
-    EXPECT_EQ(Captions(main.Help1), (QStringList{"Home Page", "", "About ..."}));
+    EXPECT_EQ(Captions(main.Help1), (QStringList{"Help", "Home Page", "", "About ..."}));
     EXPECT_EQ(main.Settings1->text(), "Settings...");
 
     main.show();
@@ -294,6 +294,20 @@ TEST_F(MainWindow, RecentMenu) {
         ASSERT_EQ(items.size(), 1);
         EXPECT_EQ(items[0]->text(), "None");
         EXPECT_FALSE(items[0]->isEnabled());
+    }
+    {
+        SCOPED_TRACE("files of the same title in different folders");
+        AppProject = nullptr;
+        g_history.clear();
+        g_history.push_back(Entry(QStringLiteral("/home/a/holiday.mp4"), QStringLiteral("holiday")));
+        g_history.push_back(Entry(QStringLiteral("/home/b/holiday.mp4"), QStringLiteral("holiday")));
+        g_history.push_back(Entry(path(3), name(3)));
+        TfrmMain main;
+        QStringList shown;
+        for (QAction* a : main.miHistory->actions())
+            shown << a->text();
+        EXPECT_EQ(shown, (QStringList{"holiday (/home/a)", "holiday (/home/b)", name(3)}));
+        EXPECT_EQ(main.miHistory->actions().at(1)->toolTip(), "/home/b/holiday.mp4");
     }
     {
         SCOPED_TRACE("a recent item opens the General panel");
@@ -419,10 +433,10 @@ TEST_F(MainWindow, ProjectLoadedAndPreviewMessages) {
     EXPECT_TRUE(main.FileInformation1->isEnabled());
     EXPECT_EQ(main.TrackBar1->Max(), 200);
     EXPECT_EQ(main.TrackBar1->Position(), 0);
-    EXPECT_EQ(main.lblPlayPosition->text(), "");
+    EXPECT_EQ(main.lblPlayPosition->text(), "00:00 / 03:20") << "time shows before playing";
     EXPECT_EQ(project.m_ClipStop, 0);
     EXPECT_EQ(main.lblClipStart->text(), "00:20");
-    EXPECT_EQ(main.lblClipStop->text(), "");
+    EXPECT_EQ(main.lblClipStop->text(), "03:20") << "to the end: the end of the video";
     EXPECT_EQ(main.lblDuration->text(), "03:00");
     EXPECT_EQ(main.TrackBar1->SelStart(), 20);
     EXPECT_EQ(main.TrackBar1->SelEnd(), 200);

@@ -3,19 +3,28 @@
 // bar, the clip buttons and the preview's reports.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QDesktopServices>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
 #include <QTest>
+#include <QWheelEvent>
+
+#include <algorithm>
 
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "Functions.h"
+#include "controls/CommandLinkButton.h"
 #include "controls/GraphicsButton.h"
 #include "ImageResource.h"
 #include "LowInterface.h"
 #include "Main.h"
 #include "controls/MediaPlayTrackBar.h"
+#include "panels/Home.h"
 #include "WindowHandle.h"
 #include "app_test_support.h"
 
@@ -120,7 +129,7 @@ TEST_F(PlayerBar, StatesWithoutAProjectPausedAndPlaying) {
     EXPECT_EQ(g_calls, (Calls{"RestartPreview"}));
     EXPECT_FALSE(main.Playing());
     EXPECT_EQ(main.TrackBar1->Position(), 0);
-    EXPECT_EQ(main.lblPlayPosition->text(), "");
+    EXPECT_EQ(main.lblPlayPosition->text(), "00:00 / 03:20") << "time shows after publishing";
     check({"after replay", true, true, true, true, false, false, &Images.Play});
     main.btnPlay->click();
     EXPECT_EQ(g_calls, (Calls{"RestartPreview", "Play"})) << "Play, not Pause";
@@ -164,18 +173,20 @@ TEST_F(PlayerBar, ClipButtons) {
         bool applied;
     };
     const Case cases[] = {
-        {"front", 0, 0, 20, true, 20'000'000, 0, "00:20", "", "03:00", 20, 200, true},
-        {"front at the end does nothing", 0, 0, 200, true, 0, 0, "", "", "", 0, 0, false},
-        {"behind at 0 does nothing", 5'000'000, 0, 0, false, 5'000'000, 0, "00:05", "", "03:15",
-         5, 200, false},
+        // Without a clip the labels show the whole video, 00:00 to its end.
+        {"front", 0, 0, 20, true, 20'000'000, 0, "00:20", "03:20", "03:00", 20, 200, true},
+        {"front at the end does nothing", 0, 0, 200, true, 0, 0, "00:00", "03:20", "03:20", 0, 0,
+         false},
+        {"behind at 0 does nothing", 5'000'000, 0, 0, false, 5'000'000, 0, "00:05", "03:20",
+         "03:15", 5, 200, false},
         {"behind", 10'000'000, 0, 70, false, 10'000'000, 70'000'000, "00:10", "01:10", "01:00",
          10, 70, true},
         {"behind before the start clears the start", 100'000'000, 0, 40, false, 0, 40'000'000,
-         "", "00:40", "00:40", 0, 40, true},
+         "00:00", "00:40", "00:40", 0, 40, true},
         {"front after the stop clears the stop", 0, 40'000'000, 60, true, 60'000'000, 0, "01:00",
-         "", "02:20", 60, 200, true},
+         "03:20", "02:20", 60, 200, true},
         {"behind at the last second means to the end", 30'000'000, 0, 200, false, 30'000'000, 0,
-         "00:30", "", "02:50", 30, 200, true},
+         "00:30", "03:20", "02:50", 30, 200, true},
     };
     TfrmMain main;
     Load(main);
@@ -338,7 +349,7 @@ TEST_F(PlayerBar, ReportsOfAnEndedSessionAreDropped) {
         ASSERT_TRUE(PostAppMessage(main.Handle(), reelpage::kMsgPreviewEnded, 0, 0));
         ASSERT_TRUE(apptest::WaitFor([&] { return main.btnPlay->Image() == &Images.Play; }, 5000));
         EXPECT_EQ(main.TrackBar1->Position(), 0);
-        EXPECT_EQ(main.lblPlayPosition->text(), "");
+        EXPECT_EQ(main.lblPlayPosition->text(), "00:00 / 03:20");
     }
 }
 
@@ -360,3 +371,163 @@ TEST_F(PlayerBar, PictureAreaResizedRefitsThePreview) {
     EXPECT_EQ(main.palPlayer->height(), 90);
     EXPECT_GT(main.palRender->height(), area.height());
 }
+
+namespace {
+
+// Records the addresses the program asks the desktop to open.
+class OpenedAddresses : public QObject {
+    Q_OBJECT
+public:
+    OpenedAddresses() { QDesktopServices::setUrlHandler("file", this, "Open"); }
+    ~OpenedAddresses() override { QDesktopServices::unsetUrlHandler("file"); }
+    std::vector<QUrl> opened;
+public slots:
+    void Open(const QUrl& url) { opened.push_back(url); }
+};
+
+void ShowActive(QWidget& window) {
+    window.show();
+    QApplication::setActiveWindow(&window);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+}
+
+} // namespace
+
+TEST_F(PlayerBar, KeysDriveThePlayerWhereverTheFocusDoesNotType) {
+    Low.StepFrame.Set([](int32_t frames) -> int32_t {
+        g_calls.push_back("StepFrame(" + std::to_string(frames) + ")");
+        return frames > 0 ? 31 : 30;
+    });
+    project.m_ClipStart = 10'000'000;
+    project.m_ClipStop = 50'000'000;
+    TfrmMain main;
+    ShowActive(main);
+    Load(main);
+    main.WndProc(reelpage::kMsgPreviewSecond, 30, 0);
+    // A button with the focus does not take Space: the player does.
+    main.frmHome->btnEdit->setEnabled(true);
+    main.frmHome->btnEdit->setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), main.frmHome->btnEdit);
+    struct Step {
+        const char* name;
+        QKeyCombination key;
+        Calls calls;
+        int position;
+    };
+    const Step steps[] = {
+        {"Space plays", Qt::Key_Space, {"Play"}, 30},
+        {"K pauses", Qt::Key_K, {"Pause"}, 30},
+        {"Right 5 s on", Qt::Key_Right, {"BeginSeekDrag", "Seek(35)", "EndSeekDrag"}, 35},
+        {"Left 5 s back", Qt::Key_Left, {"BeginSeekDrag", "Seek(30)", "EndSeekDrag"}, 30},
+        {"K plays", Qt::Key_K, {"Play"}, 30},
+        {"Shift+Right pauses, then one frame on", Qt::SHIFT | Qt::Key_Right,
+         {"Pause", "StepFrame(1)"}, 31},
+        {"Shift+Left one frame back", Qt::SHIFT | Qt::Key_Left, {"StepFrame(-1)"}, 30},
+        {"Home to the clip start", Qt::Key_Home, {"BeginSeekDrag", "Seek(10)", "EndSeekDrag"}, 10},
+        {"End to the clip end", Qt::Key_End, {"BeginSeekDrag", "Seek(50)", "EndSeekDrag"}, 50},
+        {"Left from the clip end", Qt::Key_Left, {"BeginSeekDrag", "Seek(45)", "EndSeekDrag"}, 45},
+        {"O stops the clip here", Qt::Key_O, {"ApplyClipRange"}, 45},
+        {"Left again", Qt::Key_Left, {"BeginSeekDrag", "Seek(40)", "EndSeekDrag"}, 40},
+        {"Left again", Qt::Key_Left, {"BeginSeekDrag", "Seek(35)", "EndSeekDrag"}, 35},
+        {"I starts the clip here", Qt::Key_I, {"ApplyClipRange"}, 35},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.name);
+        g_calls.clear();
+        QTest::keyClick(QApplication::focusWidget(), s.key.key(), s.key.keyboardModifiers());
+        EXPECT_EQ(g_calls, s.calls);
+        EXPECT_EQ(main.TrackBar1->Position(), s.position);
+        EXPECT_EQ(main.lblPlayPosition->text(), PositionToText(s.position, 200));
+    }
+    EXPECT_EQ(project.m_ClipStart, 35'000'000);
+    EXPECT_EQ(project.m_ClipStop, 45'000'000);
+    EXPECT_EQ(main.CurrentControl(), 0) << "Space never pressed the focused button";
+
+    // The focus in a text field: the keys are typing.
+    g_calls.clear();
+    main.frmHome->edTitle->setEnabled(true);
+    main.frmHome->edTitle->setFocus();
+    main.frmHome->edTitle->clear();
+    for (Qt::Key key : {Qt::Key_K, Qt::Key_Space, Qt::Key_I, Qt::Key_O, Qt::Key_Left, Qt::Key_Home})
+        QTest::keyClick(main.frmHome->edTitle, key);
+    EXPECT_TRUE(g_calls.empty());
+    EXPECT_EQ(main.frmHome->edTitle->text(), "k io");
+
+    // The focus on the track bar: its arrows step it a second, Space plays.
+    main.TrackBar1->setFocus();
+    QTest::keyClick(main.TrackBar1, Qt::Key_Left);
+    QTest::keyClick(main.TrackBar1, Qt::Key_Space);
+    // Outside the clip (35..45): Play starts at the clip start.
+    EXPECT_EQ(g_calls, (Calls{"BeginSeekDrag", "Seek(34)", "EndSeekDrag", "Seek(35)", "Play"}));
+}
+
+TEST_F(PlayerBar, KeysAreListedAndDoNothingBeforeAProject) {
+    TfrmMain main;
+    ShowActive(main);
+    // The focus on no control (a button would take Space as a press).
+    main.setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), &main);
+    for (Qt::Key key : {Qt::Key_Space, Qt::Key_K, Qt::Key_Right, Qt::Key_End, Qt::Key_I})
+        QTest::keyClick(QApplication::focusWidget(), key);
+    EXPECT_TRUE(g_calls.empty());
+    // Each playback item shows its key in the menu.
+    for (QAction* item : main.miPlayback->actions())
+        if (!item->isSeparator()) {
+            EXPECT_FALSE(item->shortcut().isEmpty()) << item->text().toStdString();
+        }
+
+    // Ctrl+O imports, F1 opens the help page.
+    apptest::OpenFileRecorder chooser;
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_O, Qt::ControlModifier);
+    EXPECT_EQ(chooser.asked.size(), 1u);
+    OpenedAddresses desktop;
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F1);
+    ASSERT_EQ(desktop.opened.size(), 1u);
+    EXPECT_TRUE(desktop.opened[0].path().endsWith("/Help/index.html"));
+}
+
+TEST_F(PlayerBar, AClickOnTheBarGoesThereAndTheWheelSteps) {
+    TfrmMain main;
+    ShowActive(main);
+    Load(main);
+    TMediaPlayTrackBar& bar = *main.TrackBar1;
+    // Three quarters along the channel: about second 150 of 200, not 10
+    // seconds paged towards it.
+    const QPoint handle = apptest::SliderHandleCentre(bar);
+    QTest::mouseClick(&bar, Qt::LeftButton, {}, QPoint(bar.width() * 3 / 4, handle.y()));
+    ASSERT_EQ(g_calls.size(), 3u);
+    EXPECT_EQ(g_calls.front(), "BeginSeekDrag");
+    EXPECT_EQ(g_calls.back(), "EndSeekDrag");
+    EXPECT_NEAR(bar.Position(), 150, 8);
+    EXPECT_EQ(g_calls[1], "Seek(" + std::to_string(bar.Position()) + ")");
+    EXPECT_EQ(main.lblPlayPosition->text(), PositionToText(bar.Position(), 200));
+
+    // Pressed beside the thumb and dragged on: one drag to where it ends.
+    g_calls.clear();
+    QTest::mousePress(&bar, Qt::LeftButton, {}, QPoint(bar.width() / 4, handle.y()));
+    const int pressed = bar.Position();
+    EXPECT_NEAR(pressed, 50, 8);
+    QTest::mouseMove(&bar, QPoint(bar.width() / 2, handle.y()));
+    QTest::mouseRelease(&bar, Qt::LeftButton, {}, QPoint(bar.width() / 2, handle.y()));
+    EXPECT_NEAR(bar.Position(), 100, 8);
+    EXPECT_EQ(g_calls.front(), "BeginSeekDrag");
+    EXPECT_EQ(g_calls[1], "Seek(" + std::to_string(pressed) + ")");
+    EXPECT_EQ(g_calls.back(), "EndSeekDrag");
+    EXPECT_EQ(std::count(g_calls.begin(), g_calls.end(), "BeginSeekDrag"), 1);
+
+    // A wheel notch towards the end steps on, one back steps back.
+    for (int delta : {120, -120}) {
+        g_calls.clear();
+        const int before = bar.Position();
+        const QPointF at(bar.width() / 2.0, handle.y());
+        QWheelEvent wheel(at, bar.mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(&bar, &wheel);
+        EXPECT_EQ(delta > 0, bar.Position() > before) << delta;
+        EXPECT_NE(bar.Position(), before);
+        EXPECT_EQ(g_calls, (Calls{"BeginSeekDrag", "Seek(" + std::to_string(bar.Position()) + ")",
+                                  "EndSeekDrag"}));
+    }
+}
+
+#include "player_bar_test.moc"

@@ -72,7 +72,10 @@ protected:
 TEST_F(PosterDialog, ShowsThePosterAndChangeKeepsItOnANonPicture) {
     TfrmPoster dialog(nullptr);
     EXPECT_EQ(dialog.windowTitle(), "Poster");
-    EXPECT_EQ(dialog.size(), QSize(658, 522));
+    // The designed size, grown only as far as the platform's font needs.
+    EXPECT_EQ(dialog.width(), 658);
+    EXPECT_GE(dialog.height(), 522);
+    EXPECT_LE(dialog.height(), 522 + 8);
     EXPECT_EQ(dialog.btnChang->text(), "Chang ...");
     ASSERT_EQ(dialog.Picture().Width(), 320);
 

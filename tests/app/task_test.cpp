@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QTimer>
 
 #include <vector>
@@ -15,6 +16,7 @@
 #include "LowInterface.h"
 #include "Main.h"
 #include "dialogs/Task.h"
+#include <QPushButton>
 #include "WindowHandle.h"
 #include "app_test_support.h"
 #include "reelpage/encoding.h"
@@ -233,6 +235,28 @@ TEST_F(EncodingWindow, ClosingAsksAndNoKeepsTheRunGoing) {
     tasklist->close();
     ASSERT_TRUE(Gone());
     EXPECT_EQ(g_finished, std::vector<int>{-1});
+    ASSERT_TRUE(apptest::WaitFor([&] { return main->isVisible(); }, 5000));
+}
+
+TEST_F(EncodingWindow, CancelAsksTheQuestionOfTheTitleBarsClose) {
+    Start();
+    ASSERT_NE(tasklist, nullptr);
+    ASSERT_TRUE(tasklist->btnCancel->isVisible());
+    boxes.answer = QMessageBox::No;
+    tasklist->btnCancel->click();
+    Settle();
+    ASSERT_FALSE(tasklist.isNull());
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, QStringLiteral("Are you sure to abort the video output?"));
+    EXPECT_EQ(boxes.shown[0].defaultButton, QMessageBox::No);
+    EXPECT_TRUE(tasklist->Timer1->isActive());
+    EXPECT_TRUE(g_finished.empty());
+
+    boxes.answer = QMessageBox::Yes;
+    tasklist->btnCancel->click();
+    ASSERT_TRUE(Gone());
+    EXPECT_EQ(boxes.shown.size(), 2u);
+    EXPECT_EQ(g_finished, std::vector<int>{-1}) << "aborted: the package is removed";
     ASSERT_TRUE(apptest::WaitFor([&] { return main->isVisible(); }, 5000));
 }
 

@@ -4,7 +4,13 @@
 // following the current panel.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QMimeData>
+#include <QUrl>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -277,4 +283,94 @@ TEST_F(WatermarkPanel, TransparencyIsAppliedAndRemovingStopsTheWatermark) {
     EXPECT_FALSE(panel->tbTransparency->isEnabled());
     EXPECT_TRUE(panel->lblSizeHint->text().isEmpty());
     EXPECT_EQ(g_calls, (std::vector<std::string>{"Picture", "Picture"}));
+}
+
+namespace {
+
+// Drags data over a widget and drops it there, as a file manager would;
+// whether the widget took the drag.
+bool DragAndDrop(QWidget* target, QMimeData* data) {
+    const QPoint at = target->rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    if (!enter.isAccepted()) return false;
+    QDropEvent drop(QPointF(at), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+    return drop.isAccepted();
+}
+
+QMimeData* FileDrag(const QStringList& files) {
+    auto* data = new QMimeData;
+    QList<QUrl> urls;
+    for (const QString& f : files)
+        urls << QUrl::fromLocalFile(f);
+    data->setUrls(urls);
+    return data;
+}
+
+} // namespace
+
+TEST_F(WatermarkPanel, APictureDroppedOnThePanelBecomesTheWatermark) {
+    apptest::MessageRecorder boxes;
+    const std::unique_ptr<QMimeData> picture(FileDrag({Picture(100, 50)}));
+    ASSERT_TRUE(DragAndDrop(panel, picture.get()));
+    ASSERT_TRUE(apptest::WaitFor([&] { return !g_calls.empty(); }, 2000));
+    EXPECT_EQ(g_calls, std::vector<std::string>{"Picture"});
+    EXPECT_EQ(FieldText(project.m_WatermarkFile), picture->urls()[0].toLocalFile());
+    EXPECT_EQ(project.m_WatermarkWidth, 100);
+    EXPECT_EQ(project.m_WatermarkLeft, 540) << "placed as a chosen picture is";
+    EXPECT_TRUE(boxes.shown.empty());
+
+    // A file that is no picture: refused with the picture message, and the
+    // watermark stays.
+    const QString text = folder.filePath(QStringLiteral("notes.png"));
+    QFile file(text);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_EQ(file.write("not a picture"), 13);
+    file.close();
+    g_calls.clear();
+    const std::unique_ptr<QMimeData> notPicture(FileDrag({text}));
+    ASSERT_TRUE(DragAndDrop(panel, notPicture.get()));
+    ASSERT_TRUE(apptest::WaitFor([&] { return !boxes.shown.empty(); }, 2000));
+    EXPECT_EQ(boxes.shown[0].text,
+              "Does not support the file or the file is not a valid image file.");
+    EXPECT_TRUE(g_calls.empty());
+    EXPECT_EQ(FieldText(project.m_WatermarkFile), picture->urls()[0].toLocalFile());
+
+    // Text, two files or a folder are not even taken.
+    QMimeData words;
+    words.setText(QStringLiteral("hello"));
+    EXPECT_FALSE(DragAndDrop(panel, &words));
+    const std::unique_ptr<QMimeData> two(FileDrag({Picture(10, 10), Picture(20, 20)}));
+    EXPECT_FALSE(DragAndDrop(panel, two.get()));
+    const std::unique_ptr<QMimeData> dir(FileDrag({folder.path()}));
+    EXPECT_FALSE(DragAndDrop(panel, dir.get()));
+    apptest::WaitFor([] { return false; }, 100);
+    EXPECT_EQ(boxes.shown.size(), 1u);
+}
+
+TEST_F(WatermarkPanel, AVideoDroppedOnTheWindowGoesThroughTheImport) {
+    static std::vector<QString> opened;
+    opened.clear();
+    Low.OpenMedia.Set([](const WCHAR* file, HWND notify, int32_t, uint32_t done, uint32_t) {
+        opened.push_back(QString::fromUtf16(file));
+        // The engine's verdict: not a format it reads.
+        PostAppMessage(notify, done, -3, 0);
+        static MediaInfo record{};
+        return &record;
+    });
+    apptest::MessageRecorder boxes;
+    main->show();
+    const QString video = folder.filePath(QStringLiteral("movie.mp4"));
+    QFile file(video);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    const std::unique_ptr<QMimeData> drag(FileDrag({video}));
+    // Dropped on the player bar: the window's, so an import.
+    ASSERT_TRUE(DragAndDrop(main->palPlayer, drag.get()));
+    ASSERT_TRUE(apptest::WaitFor([&] { return !boxes.shown.empty(); }, 5000));
+    EXPECT_EQ(opened, std::vector<QString>{video});
+    EXPECT_EQ(boxes.shown[0].text, "Not support this file.") << "the import's own message";
+    EXPECT_EQ(main->CurrentControl(), 0) << "the import runs on the General panel";
+    EXPECT_EQ(AppProject, &project) << "a failed import keeps the project";
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/wstr.h"
+#include "reelpage/records.h"
 
 namespace {
 
@@ -106,12 +107,19 @@ TEST(CliOptions, EveryProjectSettingFromFlags) {
     EXPECT_EQ(o.output, "/tmp/out");
     EXPECT_EQ(o.title, "My clip");
 
+    EXPECT_FALSE(o.webmCodec); // the saved choice stays
+    const std::pair<const char*, int> codecs[] = {
+        {"vp8", reelpage::kWebmVp8}, {"vp9", reelpage::kWebmVp9}, {"av1", reelpage::kWebmAv1}};
+    for (const auto& [name, codec] : codecs) {
+        ASSERT_TRUE(Parse({"--webm-codec", name, "x.mp4"}, &o));
+        EXPECT_EQ(*o.webmCodec, codec);
+    }
+
     ASSERT_TRUE(Parse({"--size", "500x300", "x.mp4"}, &o));
     EXPECT_EQ(*o.sizeIndex, 9);
     EXPECT_EQ(o.size.a, 500);
     ASSERT_TRUE(Parse({"--size", "source", "x.mp4"}, &o));
-    EXPECT_TRUE(o.sourceSize);
-    EXPECT_FALSE(o.sizeIndex);
+    EXPECT_EQ(*o.sizeIndex, 0); // the same as original
     ASSERT_TRUE(Parse({"--info", "--json", "x.mp4"}, &o));
     EXPECT_TRUE(o.info && o.json);
     ASSERT_TRUE(Parse({"--help"}, &o));
@@ -138,6 +146,9 @@ TEST(CliOptions, MistakesAreNamed) {
         {{"--info", "a.mp4", "b.mp4"}, "--info takes one video file"},
         {{"--jobs", "0", "a.mp4", "b.mp4"}, "--jobs: \"0\" is not a number from 1 to 64"},
         {{"--formats", "avi", "x"}, "--formats"},
+        {{"--webm-codec", "h265", "x"}, "--webm-codec: \"h265\" is not vp8, vp9 or av1"},
+        {{"--webm-codec", "AV1", "x"}, "--webm-codec"},
+        {{"x", "--webm-codec"}, "needs a value"},
         {{"--size", "10x10", "x"}, "--size"},
         {{"--size", "big", "x"}, "--size"},
         {{"--resize", "stretch", "x"}, "--resize"},
@@ -155,6 +166,10 @@ TEST(CliOptions, MistakesAreNamed) {
         {{"--json", "x"}, "--json goes with --info"},
         {{"--bogus", "x"}, "unknown option --bogus"},
         {{"x", "--output"}, "needs a value"},
+        {{"--captions", "a.srt", "--no-captions", "x"},
+         "--captions and --no-captions exclude each other"},
+        {{"--captions", "a.srt:", "x"}, "--captions: \"a.srt:\" is not FILE or FILE:LANG"},
+        {{"--captions", ":en", "x"}, "--captions: \":en\" is not FILE or FILE:LANG"},
     };
     for (const Case& c : cases) {
         CliOptions o;
@@ -162,6 +177,38 @@ TEST(CliOptions, MistakesAreNamed) {
         EXPECT_FALSE(Parse(c.args, &o, &error)) << c.says;
         EXPECT_NE(error.find(c.says), std::string::npos) << "got: " << error;
     }
+}
+
+TEST(CliOptions, CaptionFilesWithTheirLanguages) {
+    CliOptions o;
+    ASSERT_TRUE(Parse({"--captions", "talk.srt", "--captions", "/a/b.de.vtt:pt-BR", "--captions",
+                       "c:d.srt", "x.mp4"},
+                      &o));
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"talk.srt", ""}, {"/a/b.de.vtt", "pt-BR"}, {"c:d.srt", ""}};
+    EXPECT_EQ(o.captions, expected);
+    EXPECT_FALSE(o.noCaptions);
+    ASSERT_TRUE(Parse({"--no-captions", "x.mp4"}, &o));
+    EXPECT_TRUE(o.noCaptions);
+    EXPECT_TRUE(o.captions.empty());
+}
+
+// A line that fails inside a group of short options must leave nothing of
+// itself to the next line parsed in the same process.
+TEST(CliOptions, ALineStartsAfreshAfterOneThatFailedInsideAGroup) {
+    std::vector<std::string> first{"reelpage-cli", "-xq", "a.mp4"};
+    std::vector<char*> argv;
+    for (auto& a : first)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    CliOptions o;
+    std::string error;
+    ASSERT_FALSE(ParseCommandLine(int(first.size()), argv.data(), &o, &error));
+    EXPECT_NE(error.find("unknown option"), std::string::npos) << error;
+
+    ASSERT_TRUE(Parse({"b.mp4"}, &o, &error)) << error;
+    EXPECT_FALSE(o.quiet);
+    EXPECT_EQ(o.inputs, std::vector<std::string>{"b.mp4"});
 }
 
 TEST(CliOptions, Times) {
@@ -256,7 +303,7 @@ TEST(CliOptions, EveryOptionIsDocumentedAndCompleted) {
         std::string offered;
     } cases[] = {
         {"reelpage-cli -", names.substr(1)},
-        {"reelpage-cli --no", "--no-autoplay --no-controls --no-loop"},
+        {"reelpage-cli --no", "--no-autoplay --no-controls --no-loop --no-captions"},
         {"reelpage-cli --formats mp4,o", "mp4,ogg"},
         {"reelpage-cli --size 6", "640x360 640x480"},
         {"reelpage-cli --effect levels-m", "levels-midtone="},
@@ -277,8 +324,11 @@ TEST(MediaInfoText, TextsOfTheFileInformationDialog) {
     EXPECT_EQ(SampleRateText(44100), "CD Quality (44100)");
     EXPECT_EQ(SampleRateText(8000), "Phone Quality (8000)");
     EXPECT_EQ(SampleRateText(32000), "");
-    EXPECT_EQ(ChannelText(1), "Mono");
-    EXPECT_EQ(ChannelText(6), "");
+    EXPECT_EQ(BitRateText(0), "Unknown") << "a container without a rate";
+    const std::pair<int32_t, const char*> channels[] = {
+        {1, "Mono"}, {2, "Stereo"}, {3, "2.1"}, {6, "5.1"}, {8, "7.1"}, {0, ""}};
+    for (auto [count, name] : channels)
+        EXPECT_EQ(ChannelText(count), name) << count;
     EXPECT_EQ(SecondsToText(75 * 60 + 5), "75:05");
     EXPECT_EQ(SecondsToText(0), "00:00");
 }

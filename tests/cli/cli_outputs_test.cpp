@@ -208,6 +208,42 @@ TEST(Clip, PictureAndSoundLastFromStartToStop) {
     }
 }
 
+// The WebM output in AV1 with Opus keeps a clip's stretch frame for frame,
+// its whole sound, and the watermark where it was put.
+TEST(Av1, AClipWithAWatermark) {
+    const std::string source = Home() + "/av1clip.mp4";
+    ASSERT_TRUE(media_check::Ffmpeg(
+        "-f lavfi -i " + Quote("color=black:s=128x72:r=25:d=3," + moving_bar::BarFilter()) +
+        " -f lavfi -i sine=frequency=440:sample_rate=44100:duration=3 -ac 2 " + kX264 + " " +
+        Quote(source)));
+    const std::string mark = Home() + "/red.png";
+    ASSERT_TRUE(media_check::Ffmpeg("-f lavfi -i color=red:s=32x16:d=1 -frames:v 1 " + Quote(mark)));
+    const std::string folder =
+        MakePackage(source,
+                    {"--webm-codec", "av1", "--start", "1", "--stop", "2", "--watermark",
+                     Quote(mark), "--watermark-position", "right,bottom"},
+                    "webm");
+    ASSERT_FALSE(folder.empty());
+    const std::string file = folder + "/video.webm";
+    EXPECT_EQ(media_check::ProbeStream(file, "v:0")["codec_name"], "av1");
+    EXPECT_EQ(media_check::ProbeStream(file, "a:0")["codec_name"], "opus");
+    const std::vector<int> positions = OutputPositions(file);
+    ASSERT_EQ(positions.size(), 25u) << moving_bar::Steps(positions);
+    EXPECT_EQ(positions.front(), 25 % moving_bar::kBarSteps);
+    EXPECT_TRUE(moving_bar::EachFrameOnce(moving_bar::Steps(positions)));
+    // Opus is 48 kHz whatever the source's rate.
+    EXPECT_NEAR(double(media_check::DecodedPcmBytes(file, 48000, 2)) / 192000.0, 1.0, 0.04);
+
+    const std::vector<uint8_t> rgb = media_check::DecodedRgb(file, 3);
+    ASSERT_EQ(rgb.size(), 128u * 72 * 3);
+    auto pixel = [&](int x, int y) { return &rgb[(size_t(y) * 128 + x) * 3]; };
+    const uint8_t* marked = pixel(128 - 16, 72 - 8);
+    EXPECT_GT(marked[0], 180);
+    EXPECT_LT(marked[1], 80);
+    const uint8_t* corner = pixel(4, 4); // top left: black, no bar in frame 3
+    EXPECT_LT(corner[0], 60);
+}
+
 // Theora at 4K: every frame there and nothing the decoder complains about.
 TEST(Theora, AFourKOutputDecodesCleanly) {
     const std::string source = Home() + "/uhd.mp4";

@@ -11,6 +11,7 @@
 #include <spawn.h>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -38,18 +39,24 @@ protected:
     }
 
     pid_t Spawn(const std::vector<std::string>& args) {
-        std::vector<std::string> all = {std::string(REELPAGE_PROGRAM_DIR) + "/reelpage-cli"};
+        std::vector<std::string> all = {Program()};
         all.insert(all.end(), args.begin(), args.end());
+        return SpawnCommand(all, m_home + "/cli.out", m_home + "/cli.err");
+    }
+
+    static std::string Program() { return std::string(REELPAGE_PROGRAM_DIR) + "/reelpage-cli"; }
+
+    // Any command, its output and messages into the files named.
+    static pid_t SpawnCommand(std::vector<std::string> all, const std::string& out,
+                              const std::string& err) {
         std::vector<char*> argv;
         for (auto& a : all)
             argv.push_back(a.data());
         argv.push_back(nullptr);
         posix_spawn_file_actions_t files;
         posix_spawn_file_actions_init(&files);
-        posix_spawn_file_actions_addopen(&files, 1, (m_home + "/cli.out").c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&files, 2, (m_home + "/cli.err").c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&files, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&files, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         pid_t pid = -1;
         EXPECT_EQ(posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ), 0);
         posix_spawn_file_actions_destroy(&files);
@@ -209,6 +216,75 @@ TEST_F(Cli, MakesThePackageWithTheOptionsGiven) {
     EXPECT_EQ(r.err, ""); // quiet
 }
 
+// Captions beside and inside a video are listed by --info; a caption file
+// given by hand that cannot be used stops the run before anything is
+// encoded, one merely found is left out with a message and the package is
+// made all the same; --no-captions leaves even good ones out.
+TEST_F(Cli, CaptionsAreListedCheckedAndLeftOutOnRequest) {
+    const std::string dir = m_home + "/cc";
+    fs::create_directories(dir);
+    const std::string plain = Clip("cc/plain.mp4", "160x120", 2, false);
+    std::ofstream(dir + "/talk.de.srt") << "1\n00:00:00,200 --> 00:00:01,000\nHallo\n";
+    ASSERT_TRUE(media_check::Ffmpeg("-i " + plain + " -i " + dir + "/talk.de.srt -map 0 -map 1 " +
+                                    "-c:v copy -c:s mov_text -metadata:s:s:0 language=eng " + dir +
+                                    "/talk.mp4"));
+    Outcome r = RunCli({"--info", dir + "/talk.mp4"});
+    ASSERT_EQ(r.rc, 0) << r.err;
+    EXPECT_NE(r.out.find("Captions\n  talk.de.srt: de, German (subrip)\n"
+                         "  stream 1: en, English (mov_text)\n"),
+              std::string::npos)
+        << r.out;
+    r = RunCli({"--info", "--json", dir + "/talk.mp4"});
+    ASSERT_EQ(r.rc, 0) << r.err;
+    EXPECT_NE(r.out.find("{\"file\": \"" + dir + "/talk.mp4\", \"stream\": 1, \"language\": \"en\", "
+                         "\"label\": \"English\", \"format\": \"mov_text\", \"usable\": true}"),
+              std::string::npos)
+        << r.out;
+
+    // By hand: missing, empty, and of an unknown kind.
+    std::ofstream(dir + "/empty.srt").close();
+    std::ofstream(dir + "/notes.txt") << "1\n00:00:00,200 --> 00:00:01,000\nHallo\n";
+    const struct {
+        std::string given;
+        std::string says;
+    } kCases[] = {
+        {dir + "/none.srt", "reelpage-cli: --captions " + dir + "/none.srt: no such file\n"},
+        {dir + "/empty.srt:en", "reelpage-cli: --captions " + dir + "/empty.srt: empty\n"},
+        {dir + "/notes.txt",
+         "reelpage-cli: --captions " + dir + "/notes.txt: not a caption file (.srt, .vtt, .ass or .ssa)\n"},
+    };
+    for (const auto& c : kCases) {
+        r = RunCli({"-q", "-o", m_out, "--formats", "mp4", "--captions", c.given, plain});
+        EXPECT_EQ(r.rc, 1) << c.given;
+        EXPECT_EQ(r.err, c.says);
+    }
+    EXPECT_TRUE(fs::is_empty(m_out)); // nothing was started
+
+    // Found beside the video and broken: said, and the package is made.
+    std::ofstream(dir + "/plain.srt") << std::string("\x00\x01binary\xff", 10);
+    r = RunCli({"-q", "-o", m_out, "--formats", "mp4", plain});
+    ASSERT_EQ(r.rc, 0) << r.err;
+    EXPECT_EQ(r.err, "reelpage-cli: captions: " + dir +
+                         "/plain.srt: not a caption file (it holds binary data)\n");
+    EXPECT_FALSE(fs::exists(m_out + "/plain/captions.js"));
+    EXPECT_EQ(Read(m_out + "/plain/index.html").find("<track"), std::string::npos);
+
+    // Two good tracks, or none at all with --no-captions.
+    r = RunCli({"-q", "-o", m_out, "--formats", "mp4", dir + "/talk.mp4"});
+    ASSERT_EQ(r.rc, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(fs::exists(m_out + "/talk/captions.de.vtt"));
+    EXPECT_TRUE(fs::exists(m_out + "/talk/captions.en.vtt"));
+    EXPECT_NE(Read(m_out + "/talk/index.html")
+                  .find("<track kind=\"captions\" src=\"captions.de.vtt\" srclang=\"de\" "
+                        "label=\"German\" default>"),
+              std::string::npos);
+    r = RunCli({"-q", "-o", m_out, "--formats", "mp4", "--no-captions", dir + "/talk.mp4"});
+    ASSERT_EQ(r.rc, 0) << r.err;
+    EXPECT_FALSE(fs::exists(m_out + "/talk(1)/captions.de.vtt"));
+    EXPECT_EQ(Read(m_out + "/talk(1)/index.html").find("<track"), std::string::npos);
+}
+
 // TIFF and WebP pictures load in the helpers as PNG does: each kind, as the
 // watermark and as the advertisement, reaches video.mp4 and the page.
 TEST_F(Cli, TiffAndWebpPicturesReachTheVideoAndThePage) {
@@ -315,6 +391,7 @@ TEST_F(Cli, FailuresSayWhatWentWrong) {
         {{"--bogus", "x.mp4"}, 1, "unknown option --bogus"},
         {{"/nonexistent/clip.mp4"}, 2, "Unable to read file information or file does not exist."},
         {{m_home + "/texts/notes.mp4"}, 2, "Not support this file."},
+        {{"/" + std::string(300, 'p') + ".mp4"}, 2, "The file's path is too long"},
         {{silent}, 2, "Not a movie file"},
         {{"--watermark", "/nonexistent.png", silent}, 1, "/nonexistent.png: no such file"},
         {{"--output", "/nonexistent/folder", silent}, 1, "no such folder"},
@@ -334,6 +411,60 @@ TEST_F(Cli, FailuresSayWhatWentWrong) {
     r = RunCli({"--template", "Nope", clip});
     EXPECT_EQ(r.rc, 1);
     EXPECT_NE(r.err.find("no such template"), std::string::npos) << r.err;
+}
+
+// A file that is there but not ours to read is said to be so, not taken for
+// a format the program does not know. As root, permissions bind only once
+// the front end runs as an ordinary user.
+TEST_F(Cli, AFileThatCannotBeReadIsSaidSo) {
+    char tmpl[] = "/tmp/reelpage-noaccess-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string dir = tmpl;
+    chmod(dir.c_str(), 0777);
+    const std::string clip = dir + "/secret.mp4";
+    ASSERT_TRUE(media_check::Ffmpeg("-f lavfi -i testsrc2=s=160x90:d=1 -c:v libx264 " + clip));
+    chmod(clip.c_str(), geteuid() == 0 ? 0600 : 0);
+    std::vector<std::string> all;
+    if (geteuid() == 0)
+        all = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    const std::string home = dir + "/home";
+    all.insert(all.end(), {"/usr/bin/env", "-i", "HOME=" + home, "XDG_CONFIG_HOME=" + home + "/.config",
+                           "XDG_DATA_HOME=" + home + "/.local/share", "XDG_CACHE_HOME=" + home + "/.cache",
+                           "TMPDIR=" + dir, "REELPAGE_MACHINE_REGISTRY=" + dir + "/machine",
+                           Program(), "--info", clip});
+    const pid_t pid = SpawnCommand(all, m_home + "/cli.out", m_home + "/cli.err");
+    const Outcome r = Finish(pid);
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+    EXPECT_EQ(r.rc, 2) << r.err;
+    EXPECT_NE(r.err.find(clip + ": The file cannot be read: permission denied."), std::string::npos)
+        << r.err;
+}
+
+// Runs that import one new file at the same time leave one record for it,
+// and no sample or thumbnail that no record names.
+TEST_F(Cli, RunsOnOneNewFileAtOnceLeaveOneRecord) {
+    const std::string clip = Clip("together.mp4", "160x90", 2);
+    std::vector<pid_t> runs;
+    for (int i = 0; i < 5; ++i)
+        runs.push_back(SpawnCommand({Program(), "--info", clip}, "/dev/null", "/dev/null"));
+    for (pid_t pid : runs) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    const std::string records = std::string(getenv("XDG_CONFIG_HOME")) +
+                                "/Zelmorix/registry/SOFTWARE/Zelmorix/MediaInfo";
+    const auto count = [](const std::string& folder, const std::string& ext) {
+        size_t n = 0;
+        for (const auto& e : fs::directory_iterator(folder))
+            n += ext.empty() || e.path().extension() == ext;
+        return n;
+    };
+    EXPECT_EQ(count(records, ""), 1u);
+    const std::string sides = std::string(getenv("XDG_DATA_HOME")) + "/Zelmorix/MediaInfo";
+    EXPECT_EQ(count(sides, ".wav"), 1u);
+    EXPECT_EQ(count(sides, ".bmp"), 1u);
 }
 
 TEST_F(Cli, HelpDocumentsEveryOption) {
@@ -412,8 +543,9 @@ TEST_F(Cli, ABatchGoesPastFailuresAndSumsUp) {
     // The log keeps every job's lines, not only the last one's.
     const std::string log = media_check::Capture("cat \"$(find " + media_check::Quote(m_home) +
                                                  " -name reelpage.log)\"");
-    for (const char* package : {"/a:", "/b:", "/a(1):"})
-        EXPECT_NE(log.find("into " + m_out + package), std::string::npos) << package << "\n" << log;
+    for (const char* package : {"/a\n", "/b\n", "/a(1)\n"})
+        EXPECT_NE(log.find("in place as " + m_out + package), std::string::npos) << package << "\n"
+                                                                                 << log;
 }
 
 // --jobs 2: two videos at a time, never more, each line of their messages

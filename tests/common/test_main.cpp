@@ -1,7 +1,9 @@
 // Test entry: each test process gets its own HOME and XDG folders, so tests
 // never read or write the user's real settings, logs or registry store.
 #include "child.h"
+#include "private_home.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -14,19 +16,11 @@ std::string MakeTempHome() {
     const char* dir = mkdtemp(tmpl);
     if (!dir) return {};
     std::string home = dir;
-    auto set = [&](const char* var, const std::string& sub) {
-        std::string path = home + sub;
-        std::filesystem::create_directories(path);
-        setenv(var, path.c_str(), 1);
-    };
-    set("HOME", "");
-    set("XDG_CONFIG_HOME", "/.config");
-    set("XDG_DATA_HOME", "/.local/share");
-    set("XDG_CACHE_HOME", "/.cache");
-    set("XDG_RUNTIME_DIR", "/run");
-    // The machine-wide registry root: a folder the tests own, so that the
-    // fallback to the per-user store can be exercised by making it read-only.
-    set("REELPAGE_MACHINE_REGISTRY", "/machine-registry");
+    if (!testing_home::PointHomeAt(home)) {
+        // Running on in the user's own folders is what this is here to prevent.
+        std::fprintf(stderr, "cannot make the test's home folders below %s\n", dir);
+        std::exit(1);
+    }
     setenv("REELPAGE_TEST_HOME", home.c_str(), 1);
     return home;
 }

@@ -134,13 +134,14 @@ REELPAGE_CHILD(diagnostics_without_gui) {
     char name[] = "child";
     char* argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
-    if (Bind<FnInitDiagnostics>(kInitDiagnostics)() != E_FAIL) return 10;
+    if (Bind<FnInitDiagnostics>(kInitDiagnostics)() != S_OK) return 10;
     if (WebEngineMapped()) return 11;
     return 0;
 }
 
-TEST(BrowserDetection, WithoutAGuiNothingLoadsTheWebEngineAndTheValueIsNamedAsStarted) {
-    // The same program under another file name gets a value of its own.
+// Without a GUI application (the command-line front end) there is no web
+// engine to ask: no detection runs, and no value is written anywhere.
+TEST(BrowserDetection, WithoutAGuiNoDetectionRunsAndNothingIsStored) {
     const fs::path renamed = fs::path(REELPAGE_BINARY_DIR) / "tests" / "renamed-diagnostics";
     std::error_code ec;
     fs::remove(renamed, ec);
@@ -158,14 +159,10 @@ TEST(BrowserDetection, WithoutAGuiNothingLoadsTheWebEngineAndTheValueIsNamedAsSt
     fs::remove(renamed, ec);
     EXPECT_EQ(rc, 0);
 
-    EXPECT_EQ(StoredValue(platform::RegRoot::LocalMachine, "renamed-diagnostics"), 7000);
-    EXPECT_EQ(StoredValue(platform::RegRoot::LocalMachine, "test_engine"), -1);
+    EXPECT_EQ(StoredValue(platform::RegRoot::LocalMachine, "renamed-diagnostics"), -1);
+    EXPECT_EQ(StoredValue(platform::RegRoot::CurrentUser, "renamed-diagnostics"), -1);
     const std::string log = ReadLog();
-    EXPECT_NE(log.find(" *** Failed(0x80004005) on "
-                       "QCoreApplication::instance()->inherits(\"QGuiApplication\"), FILE:"),
-              std::string::npos)
-        << log;
-    EXPECT_NE(log.find("BrowserDetection.cpp, LINE:"), std::string::npos);
+    EXPECT_EQ(log.find("QGuiApplication"), std::string::npos) << log;
     EXPECT_EQ(log.find("InternetExplorer:"), std::string::npos);
-    EXPECT_NE(log.find("     DefaultBrowser:"), std::string::npos);
+    EXPECT_EQ(log.find("DefaultBrowser:"), std::string::npos);
 }

@@ -46,9 +46,9 @@ TEST(Diagnostics, EachStartReplacesThePreviousLog) {
 TEST(Diagnostics, BannerAndSystemReport) {
     EXPECT_EQ(Bind<FnIsVistaOrLater>(kIsVistaOrLater)(), 0);
     EXPECT_EQ(Bind<FnGetProcessorCount>(kGetProcessorCount)(), 0);
-    // The last step asks the web engine, which a test process without a GUI
-    // application never loads: that step fails, the report is complete.
-    EXPECT_EQ(Bind<FnInitDiagnostics>(kInitDiagnostics)(), E_FAIL);
+    // A process without a GUI application has no web engine to ask: browser
+    // detection is left out, and the report alone is the whole step.
+    EXPECT_EQ(Bind<FnInitDiagnostics>(kInitDiagnostics)(), S_OK);
     std::string log = ReadLog();
     std::regex banner("^=+\n\\d{4}/\\d{1,2}/\\d{1,2} \\d{1,2}:\\d{1,2}:\\d{1,2}\\.\\d{3}\n=+\n\n");
     EXPECT_TRUE(std::regex_search(log, banner)) << log;

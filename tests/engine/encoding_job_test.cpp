@@ -5,9 +5,12 @@
 #include "system/Log.h"
 
 #include <set>
+#include <thread>
 
+#include <fcntl.h>
 #include <fstream>
 #include <signal.h>
+#include <sys/file.h>
 
 #include "media_fixtures.h"
 #include "platform/process.h"
@@ -42,9 +45,16 @@ TEST_F(Encoding, AllThreeFormatsFromATenSecondClip) {
     EXPECT_EQ(r.audioFed, 1);
     // The last picture's time: the media's duration less about a frame.
     EXPECT_GE(status->m_Pts, status->m_Duration - 80000);
+    // Built under a hidden name beside its place, and moved there only once
+    // the outputs are complete.
+    const std::string building = OutputFolder();
+    EXPECT_EQ(fs::path(building).parent_path(), m_Parent);
+    EXPECT_EQ(fs::path(building).filename().string().rfind(".reelpage-job-", 0), 0u) << building;
+    EXPECT_FALSE(fs::exists(m_Parent + "/clip"));
+    EXPECT_EQ(Bind<FnFinishEncoding>(kFinishEncoding)(0), 0);
     const std::string folder = OutputFolder();
     EXPECT_EQ(folder, m_Parent + "/clip");
-    EXPECT_EQ(Bind<FnFinishEncoding>(kFinishEncoding)(0), 0);
+    EXPECT_FALSE(fs::exists(building));
 
     struct Expect {
         const char* file;
@@ -153,9 +163,9 @@ TEST_F(Encoding, LaterJobsOnTheSameSourceAreNumbered) {
     for (const char* expected : {"title", "title(1)", "title(2)"}) {
         Talvoricer* status = Start();
         ASSERT_NE(status, nullptr);
-        EXPECT_EQ(OutputFolder(), m_Parent + "/" + expected);
         EXPECT_EQ(Wait(status, false).done, 1);
-        Bind<FnFinishEncoding>(kFinishEncoding)(0);
+        EXPECT_EQ(Bind<FnFinishEncoding>(kFinishEncoding)(0), 0);
+        EXPECT_EQ(OutputFolder(), m_Parent + "/" + expected);
     }
     EXPECT_TRUE(fs::exists(m_Parent + "/title(1)/video.mp4"));
 }
@@ -297,6 +307,7 @@ TEST_F(Encoding, CancelWhileRunning) {
     EXPECT_GE(status->m_Pts, 1000000);
     EXPECT_EQ(Bind<FnFinishEncoding>(kFinishEncoding)(1), 0);
     EXPECT_FALSE(fs::exists(folder));
+    EXPECT_TRUE(fs::is_empty(m_Parent));
     for (int pid : pids)
         EXPECT_NE(kill(pid, 0), 0) << pid; // reaped and gone
     m_Window.DispatchNow();
@@ -359,11 +370,11 @@ size_t OpenDescriptorCount() {
 }
 
 // A start that fails after its first steps undoes them: no block or event is
-// left open, and only the new folder stays.
-TEST_F(Encoding, AFailedStartReleasesWhatItMadeAndKeepsTheFolder) {
+// left open, and no folder stays, hidden or not.
+TEST_F(Encoding, AFailedStartLeavesNothingBehind) {
     MediaInfo* m = Import(MakeClip("long.mp4", "160x90", 1));
-    // 245 characters of parent folder: "<parent>/long" can be made, but the
-    // encoder's "<parent>/long/video.webm" is longer than its task can hold.
+    // 245 characters of parent folder: "<parent>/long" could be made, but not
+    // the encoder's "<parent>/long/video.webm".
     std::string deep = m_Parent + "/";
     deep += std::string(245 - deep.size(), 'd');
     struct Case {
@@ -375,14 +386,52 @@ TEST_F(Encoding, AFailedStartReleasesWhatItMadeAndKeepsTheFolder) {
         {"the output path too long", deep, true, true},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         platform::WStrCopy(TheSettings().m_szFolder, platform::FromUtf8(c.parent));
         NewProject(m, c.webm, c.mp4, false);
         const size_t descriptors = OpenDescriptorCount();
-        EXPECT_EQ(Start(), nullptr) << c.what;
-        EXPECT_EQ(OpenDescriptorCount(), descriptors) << c.what;
-        EXPECT_EQ(OutputFolder(), "") << c.what;
-        EXPECT_TRUE(fs::is_directory(c.parent + "/long")) << c.what;
+        EXPECT_EQ(Start(), nullptr);
+        // At most as many: the import's helper may still be closing its pipes
+        // when the first count is taken.
+        EXPECT_LE(OpenDescriptorCount(), descriptors);
+        EXPECT_EQ(OutputFolder(), "");
+        EXPECT_TRUE(!fs::exists(c.parent) || fs::is_empty(c.parent));
     }
+}
+
+// Hidden job folders left by a job that was killed are removed when the
+// engine starts and when a job starts; one whose job still runs (it holds
+// the folder's lock) is left alone, as is anything else in the folder.
+TEST_F(Encoding, StaleJobFoldersAreSweptButNotThoseOfRunningJobs) {
+    const std::string stale = m_Parent + "/.reelpage-job-0000DEAD";
+    const std::string running = m_Parent + "/.reelpage-job-0000BEEF";
+    const std::string users = m_Parent + "/.reelpage-mine";
+    for (const std::string& f : {stale, running, users}) {
+        fs::create_directories(f + "/ad");
+        std::ofstream(f + "/video.mp4") << "half";
+    }
+    const int lock = open(running.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(lock, 0);
+    ASSERT_EQ(flock(lock, LOCK_EX), 0);
+
+    // The next start, with the output folder among the user's settings.
+    ASSERT_EQ(Bind<FnSaveSettings>(kSaveSettings)(), 0);
+    Bind<FnInitEngine>(kInitEngine)();
+    EXPECT_FALSE(fs::exists(stale));
+    EXPECT_TRUE(fs::exists(running + "/video.mp4"));
+    EXPECT_TRUE(fs::exists(users + "/video.mp4"));
+
+    fs::create_directories(stale);
+    MediaInfo* m = Import(MakeClip("sweep.mp4", "160x90", 1, 25, 0));
+    NewProject(m, false, true, false);
+    Talvoricer* status = Start();
+    ASSERT_NE(status, nullptr);
+    EXPECT_FALSE(fs::exists(stale));
+    EXPECT_TRUE(fs::exists(running + "/video.mp4"));
+    EXPECT_EQ(Wait(status, false).done, 1);
+    EXPECT_EQ(Bind<FnFinishEncoding>(kFinishEncoding)(0), 0);
+    EXPECT_TRUE(fs::exists(m_Parent + "/sweep/video.mp4"));
+    close(lock);
 }
 
 // The inode of every descriptor a process has open.
@@ -494,6 +543,55 @@ TEST_F(Encoding, SampleFileCutShortFailsTheJob) {
         EXPECT_EQ(r.audioFailed, 1);
         EXPECT_EQ(r.audioFed, 0);
         Bind<FnFinishEncoding>(kFinishEncoding)(1);
+    }
+}
+
+// The source cut to 40 % while its outputs are written: the decoder meets
+// the end of the file long before the recorded length, and the job fails
+// instead of giving outputs whose pictures stop where their sound goes on.
+TEST_F(Encoding, ASourceCutShortWhileEncodedFailsTheJob) {
+    const std::string clip = MakeClip("shrinking.mkv", "320x180", 20);
+    MediaInfo* m = Import(clip);
+    NewProject(m, false, true, false);
+    Talvoricer* status = Start();
+    ASSERT_NE(status, nullptr);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (status->m_Pts <= 0 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    fs::resize_file(clip, fs::file_size(clip) * 4 / 10);
+    const JobResult r = Wait(status, true, 120000);
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_GE(r.failed, 1);
+    EXPECT_EQ(r.done, 0);
+    Bind<FnFinishEncoding>(kFinishEncoding)(1);
+    EXPECT_TRUE(fs::is_empty(m_Parent));
+}
+
+// Pictures of a few pixels, from decoders whose own buffers sit right next
+// to the small pictures they are turned into: each imports and encodes.
+TEST_F(Encoding, TinyPicturesImportAndEncode) {
+    const struct {
+        const char* codec;
+        const char* size;
+    } cases[] = {
+        {"-c:v mpeg4", "2x2"},  {"-c:v libvpx -b:v 100k", "2x2"},     {"-c:v ffv1", "2x2"},
+        {"-c:v mjpeg -pix_fmt yuvj420p", "2x2"}, {"-c:v mpeg4", "6x2"}, {"-c:v libx264", "2x2"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.codec) + " " + c.size);
+        const std::string name = std::string("tiny ") + c.size + " " + std::to_string(&c - cases) + ".mkv";
+        MediaInfo* m = Import(MakeClip(name, c.size, 1, 25, 0, 2, c.codec));
+        ASSERT_NE(m, nullptr);
+        ASSERT_EQ(m->m_bVideoStream, 1);
+        // What "Original" makes of it: each side rounded up to 16.
+        Project* p = NewProject(m, true, true, false);
+        p->m_OutputWidth = p->m_OutputHeight = 16;
+        Talvoricer* status = Start();
+        ASSERT_NE(status, nullptr);
+        const JobResult r = Wait(status, false, 60000);
+        EXPECT_EQ(r.done, 2);
+        EXPECT_EQ(r.failed, 0);
+        EXPECT_EQ(Bind<FnFinishEncoding>(kFinishEncoding)(0), 0);
     }
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/wstr.h"
+#include "reelpage/output_size.h"
 #include "reelpage/protocol.h"
 
 namespace {
@@ -83,17 +84,19 @@ TEST(EncodingRules, FramePathByProject) {
     }
 }
 
-// Odd sides cannot be 4:2:0 slots (their chroma planes are W/2 x H/2): an
-// untouched or only turned odd-sized picture goes the 32-bit way.
-TEST(EncodingRules, OddSizesAreNeverPlanarSlots) {
+// 4:2:0 video has even sides: an odd-sized picture, untouched or only
+// turned, is fitted into the even size one pixel smaller, the 32-bit way,
+// never written as it is into slots that cannot hold it.
+TEST(EncodingRules, OddSizesAreFittedIntoEvenOnes) {
     MediaInfo media{};
     media.m_Width = 639;
     media.m_Height = 360;
     Project p{};
     p.m_OutputWidth = p.m_CropWidth = 639;
     p.m_OutputHeight = p.m_CropHeight = 360;
+    EXPECT_EQ(ProjectPictureSize(p).width, 638);
     FramePath f = ChooseFramePath(p, media);
-    EXPECT_EQ(f.transform, kTransformEffectsOnly);
+    EXPECT_EQ(f.transform, kTransformResize);
     EXPECT_EQ(f.pixelFormat, kPixBgra);
     p.m_Orientation = kOrientTurnedHalf;
     f = ChooseFramePath(p, media);

@@ -185,6 +185,12 @@ TEST(History, RecordsWithImpossibleValuesAreDiscarded) {
         {"zero size", [](MediaInfo& m) { m.m_Width = m.m_Height = 0; }},
         {"zero frame rate", [](MediaInfo& m) { m.m_FrameRateNum = 0; }},
         {"zero rate denominator", [](MediaInfo& m) { m.m_FrameRateDen = 0; }},
+        {"frame rate of 2^31-1 fps", [](MediaInfo& m) { m.m_FrameRateNum = 0x7fffffff; }},
+        {"frame rate of 1001 fps", [](MediaInfo& m) { m.m_FrameRateNum = 1001; }},
+        {"frame rate below one fps", [](MediaInfo& m) {
+             m.m_FrameRateNum = 1;
+             m.m_FrameRateDen = 2;
+         }},
         {"no sample rate", [](MediaInfo& m) { m.m_SampleRate = 0; }},
         {"negative duration", [](MediaInfo& m) { m.m_Duration = -5; }},
         {"no stream at all", [](MediaInfo& m) { m.m_bVideoStream = m.m_bAudioStream = 0; }},

@@ -7,6 +7,7 @@
 #include "probe_fixture.h"
 #include "small_disk.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -225,6 +226,67 @@ TEST_F(MediaProbe, UnsupportedFiles) {
         EXPECT_EQ(m_Window.WaitDone(), kProbeUnsupported);
         EXPECT_TRUE(m_Window.Progress().empty());
     }
+}
+
+// Files the import cannot take, each said for what it is: a path longer than
+// a record holds is not cut to another file's name, and a container whose
+// header promises a picture stream that holds no picture is no video.
+TEST_F(MediaProbe, APathTooLongAndAVideoWithoutPicturesAreNamedForWhatTheyAre) {
+    m_Window.Clear();
+    EXPECT_EQ(Open("/" + std::string(300, 'p') + ".mp4"), nullptr);
+    m_Window.DispatchNow();
+    ASSERT_EQ(m_Window.Messages().size(), 1u);
+    EXPECT_EQ(m_Window.Messages()[0].wParam, kProbePathTooLong);
+    EXPECT_EQ(GetHistoryCount(), 0);
+
+    // A Matroska file cut before its first cluster, with an empty cluster
+    // after the header: its track says H.264 at 25 fps, no frame follows.
+    const std::string whole = Media("one.mkv");
+    ASSERT_TRUE(MakeRamp(whole, 1, 25, 0, 0, {"-f", "matroska"}));
+    std::vector<uint8_t> bytes = ReadFile(whole);
+    const std::vector<uint8_t> tracks = {0x16, 0x54, 0xAE, 0x6B}, cluster = {0x1F, 0x43, 0xB6, 0x75};
+    // The seek head names the tracks too; the element itself comes later.
+    auto at = std::search(bytes.begin() + 40, bytes.end(), tracks.begin(), tracks.end());
+    at = std::search(at + 1, bytes.end(), tracks.begin(), tracks.end());
+    at = std::search(at, bytes.end(), cluster.begin(), cluster.end());
+    ASSERT_NE(at, bytes.end());
+    bytes.erase(at, bytes.end());
+    bytes.insert(bytes.end(), {0x1F, 0x43, 0xB6, 0x75, 0xFF, 0xE7, 0x81, 0x00});
+    const std::string empty = Media("no pictures.mkv");
+    std::ofstream(empty, std::ios::binary).write(reinterpret_cast<char*>(bytes.data()), long(bytes.size()));
+
+    m_Window.Clear();
+    MediaInfo* m = Open(empty);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(m_Window.WaitDone(), kProbeOk);
+    EXPECT_EQ(m->m_bVideoStream, 0);
+    EXPECT_EQ(m->m_bAudioStream, 0);
+    EXPECT_FALSE(fs::exists(SideFile(*m, u"bmp")));
+    ReloadHistoryForTesting();
+    EXPECT_EQ(GetHistoryCount(), 0);
+}
+
+// A store that cannot be written (here its key is a file where a folder
+// belongs, which binds root too): the import still serves this run, and its
+// sample and thumbnail go at exit instead of staying without a record.
+TEST_F(MediaProbe, SideFilesWithoutAStoredRecordGoAtExit) {
+    const std::string key =
+        platform::RegRootFolder(platform::RegRoot::CurrentUser) + "/SOFTWARE/Zelmorix/MediaInfo";
+    fs::remove_all(key);
+    fs::create_directories(fs::path(key).parent_path());
+    std::ofstream(key) << "in the way";
+    const std::string clip = Media("unrecorded.mp4");
+    ASSERT_TRUE(MakeRamp(clip, 1, 25, 8000, 1));
+    MediaInfo* m = Open(clip);
+    ASSERT_NE(m, nullptr);
+    ASSERT_EQ(m_Window.WaitDone(), kProbeOk);
+    EXPECT_FALSE(IsRecordStored(*m));
+    EXPECT_TRUE(fs::exists(SideFile(*m, u"wav")));
+    EXPECT_TRUE(fs::exists(SideFile(*m, u"bmp")));
+    Bind<FnExitEngine>(kExitEngine)();
+    EXPECT_FALSE(fs::exists(SideFile(*m, u"wav")));
+    EXPECT_FALSE(fs::exists(SideFile(*m, u"bmp")));
+    fs::remove(key);
 }
 
 TEST_F(MediaProbe, MissingFileStaysInTheHistory) {

@@ -90,6 +90,8 @@ TEST(PreviewClock, BufferSizesAndFrameSteps) {
         {176400, 4, 30000, 1001, 5884},   // 5885.88 rounded down to whole samples
         {176400, 4, 0, 1, 176400},        // unknown frame rate: one second
         {176400, 4, 25, 0, 176400},
+        {176400, 4, 1, 2147483647, 176400}, // a frame of 68 years: one second, no more
+        {176400, 4, 1, 3, 176400},
         {16000, 2, 100000, 1, 2},         // a frame shorter than a sample: one sample
         {0, 4, 25, 1, 0},                 // no byte rate: no buffer
         {48000 * 12, 12, 30000, 1001, 19212}, // six channels: 19219.2 to a multiple of 12

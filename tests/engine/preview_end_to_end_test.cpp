@@ -1,6 +1,7 @@
 // The whole preview with the real helper and plug-in: an imported ramp clip
 // shows its first picture without a tick, and Play moves the picture on with
 // the clock.
+#include "system/Exports.h"
 #include "system/Folders.h"
 #include "media/History.h"
 #include "preview/PreviewSession.h"
@@ -13,8 +14,10 @@
 #include <QElapsedTimer>
 
 #include <cstring>
+#include <memory>
 #include <gtest/gtest.h>
 
+#include "media_check.h"
 #include "media_fixtures.h"
 #include "platform/registry.h"
 #include "platform/router.h"
@@ -45,29 +48,38 @@ int ShownFrame(const QImage& picture) {
 
 } // namespace
 
-TEST(PreviewEndToEnd, FirstPictureWithoutATickThenPlayAdvances) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("REELPAGE_AUDIO_SINK", "paced");
-    int argc = 1;
-    char name[] = "test_engine";
-    char* argv[] = {name, nullptr};
-    QApplication app(argc, argv);
-    ASSERT_TRUE(AttachRouterToQt());
-    SetInstallFolderForTesting(REELPAGE_PROGRAM_DIR);
-    ASSERT_EQ(InitFolders(), 0);
-    platform::RegDeleteKey(platform::RegRoot::CurrentUser, u"SOFTWARE\\Zelmorix\\MediaInfo");
-    ReloadHistoryForTesting();
-    Settings& s = TheSettings();
-    std::memset(&s, 0, sizeof s);
+// The engine as the program has it once a 4 s ramp clip is imported: an
+// offscreen application, the router on Qt, the folders, an empty history.
+class PreviewEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        qputenv("REELPAGE_AUDIO_SINK", "paced");
+        m_app = std::make_unique<QApplication>(m_argc, m_argv);
+        ASSERT_TRUE(AttachRouterToQt());
+        SetInstallFolderForTesting(REELPAGE_PROGRAM_DIR);
+        ASSERT_EQ(InitFolders(), 0);
+        platform::RegDeleteKey(platform::RegRoot::CurrentUser, u"SOFTWARE\\Zelmorix\\MediaInfo");
+        ReloadHistoryForTesting();
+        std::memset(&TheSettings(), 0, sizeof(Settings));
+        const std::string file = probe_test::Folder("media") + "/ramp.mp4";
+        ASSERT_TRUE(testing_media::MakeRamp(file, 4, 25));
+        probe_test::ImportWindow import;
+        m_media = Bind<FnOpenMedia>(kOpenMedia)(platform::FromUtf8(file).c_str(), import.Handle(),
+                                                1, kMsgProbeDone, kMsgProbeProgress);
+        ASSERT_NE(m_media, nullptr);
+        ASSERT_EQ(import.WaitDone(), kProbeOk);
+    }
 
-    const std::string file = probe_test::Folder("media") + "/ramp.mp4";
-    ASSERT_TRUE(testing_media::MakeRamp(file, 4, 25));
-    probe_test::ImportWindow import;
-    MediaInfo* media = Bind<FnOpenMedia>(kOpenMedia)(platform::FromUtf8(file).c_str(),
-                                                    import.Handle(), 1, kMsgProbeDone,
-                                                    kMsgProbeProgress);
-    ASSERT_NE(media, nullptr);
-    ASSERT_EQ(import.WaitDone(), kProbeOk);
+    int m_argc = 1;
+    char m_name[12] = "test_engine";
+    char* m_argv[2] = {m_name, nullptr};
+    std::unique_ptr<QApplication> m_app;
+    MediaInfo* m_media = nullptr;
+};
+
+TEST_F(PreviewEndToEnd, FirstPictureWithoutATickThenPlayAdvances) {
+    MediaInfo* media = m_media;
 
     QWidget area;
     area.resize(640, 480);
@@ -88,7 +100,7 @@ TEST(PreviewEndToEnd, FirstPictureWithoutATickThenPlayAdvances) {
     ASSERT_NE(session, nullptr);
     RenderWindow* window = session->Window();
     ASSERT_NE(window, nullptr);
-    EXPECT_EQ(window->geometry(), QRect(240, 176, 160, 128)); // output 160x128, not enlarged
+    EXPECT_EQ(window->geometry(), QRect(240, 180, 160, 120)); // output 160x120, not enlarged
 
     ASSERT_TRUE(WaitFor([&] { return window->PresentedCount() > 0; }, 15000))
         << "no first picture";
@@ -107,5 +119,33 @@ TEST(PreviewEndToEnd, FirstPictureWithoutATickThenPlayAdvances) {
     Bind<FnPause>(kPause)();
     EndPreviewSession();
     platform::RouterDestroyWindow(notify);
+    platform::RouterDestroyWindow(areaHwnd);
+}
+
+// The program closed with a video loaded and playing: its window goes, then
+// the engine's exit ends the session (helper, window, clock) while Qt still
+// runs, rather than leaving it to static destructors after the application
+// object is gone.
+TEST_F(PreviewEndToEnd, TheEnginesExitEndsAPlayingSession) {
+    MediaInfo* media = m_media;
+    auto area = std::make_unique<QWidget>();
+    area->resize(640, 480);
+    const uint32_t areaHwnd = platform::RouterCreateWindow(
+        [](uint32_t, uint32_t, int64_t, int64_t) { return int64_t(0); });
+    area->setProperty("reelpage_hwnd", QVariant::fromValue<uint32_t>(areaHwnd));
+    area->show();
+    ASSERT_NE(Bind<FnCreateProject>(kCreateProject)(media, areaHwnd, 0), nullptr);
+    PreviewSession* session = CurrentPreviewSession();
+    ASSERT_NE(session, nullptr);
+    Bind<FnPlay>(kPlay)();
+    ASSERT_TRUE(WaitFor([&] { return session->ClockPosition() >= 300000; }, 10000));
+    const std::string helper =
+        media_check::Capture("pgrep -P " + std::to_string(getpid()) + " -x dec");
+    ASSERT_FALSE(helper.empty());
+
+    area.reset(); // the main window is gone first
+    ExitEngine();
+    EXPECT_EQ(CurrentPreviewSession(), nullptr);
+    EXPECT_TRUE(media_check::Capture("pgrep -P " + std::to_string(getpid()) + " -x dec").empty());
     platform::RouterDestroyWindow(areaHwnd);
 }

@@ -4,6 +4,7 @@
 // the control block.
 #include "system/Exports.h"
 #include "media/History.h"
+#include "captions/ProjectCaptions.h"
 #include "preview/PreviewSession.h"
 #include "records/Project.h"
 #include "system/RouterQt.h"
@@ -11,9 +12,11 @@
 
 #include <QApplication>
 #include <QMouseEvent>
+#include <QThread>
 #include <QTimer>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <memory>
@@ -275,7 +278,7 @@ TEST_F(Preview, CommandsOfTheExports) {
     EXPECT_EQ(s->DisplaySize(), QSize(1920, 1080));
     RotateFlip(kRotateLeft);
     EXPECT_EQ(s->DisplaySize(), QSize(1080, 1920));
-    EXPECT_EQ(m_project->m_OutputWidth, 1088);
+    EXPECT_EQ(m_project->m_OutputWidth, 1080);
     EXPECT_EQ(s->Window()->geometry(), QRect(231, 0, 337, 600));
     RotateFlip(kFlipHorizontal);
     ApplyOutputSize(); // crop editing shows the source: nothing to re-fit
@@ -284,7 +287,45 @@ TEST_F(Preview, CommandsOfTheExports) {
         Commands(),
         (std::vector<Cmd>{{kCmdEnterCropMode, 0}, {kCmdRotationChanged, 0}, {kCmdFlipChanged, 0}}));
     LeaveCropMode();
-    EXPECT_EQ(s->DisplaySize(), QSize(1088, 1920));
+    EXPECT_EQ(s->DisplaySize(), QSize(1080, 1920));
+}
+
+TEST_F(Preview, FrameStepsGoFromThePictureShownAndStayInsideTheVideo) {
+    PreviewSession* s = Open(640, 360, 30000, 1001);
+    ASSERT_NE(s, nullptr);
+    m_media->m_Duration = 10'000'000;
+    const int64_t frame = 1000000LL * 1001 / 30000; // 33366 us
+    Seek(4);
+    TakeCommands();
+    // Quick steps go on from where the last one went, before the helper has
+    // shown it.
+    // (The queue keeps only the newest seek: each step is looked at alone.)
+    const std::pair<int, int64_t> steps[] = {
+        {1, 4000000 + frame}, {1, 4000000 + 2 * frame}, {-1, 4000000 + frame}};
+    for (auto [frames, time] : steps) {
+        EXPECT_EQ(StepFrame(frames), 4);
+        EXPECT_EQ(Commands(), (std::vector<Cmd>{{kCmdSeek, time}}));
+        TakeCommands();
+    }
+    EXPECT_EQ(s->Mute()->Position(), 4000000 + frame) << "the clock goes with the picture";
+    // Never before the start, never past the last frame.
+    Seek(0);
+    TakeCommands();
+    EXPECT_EQ(StepFrame(-1), 0);
+    EXPECT_EQ(Commands(), (std::vector<Cmd>{{kCmdSeek, 0}}));
+    Seek(10);
+    TakeCommands();
+    EXPECT_EQ(StepFrame(1), 9);
+    EXPECT_EQ(Commands(), (std::vector<Cmd>{{kCmdSeek, 10'000'000 - frame}}));
+    // Played on, the step starts from the picture the helper last showed.
+    Play();
+    Pause();
+    TakeCommands();
+    EXPECT_EQ(StepFrame(1), 0);
+    EXPECT_EQ(Commands(), (std::vector<Cmd>{{kCmdSeek, frame}})) << "nothing shown yet: 0";
+    // Without a session there is nothing to step.
+    EndPreviewSession();
+    EXPECT_EQ(StepFrame(1), -1);
 }
 
 TEST_F(Preview, SecondsTheEndAndPlayAfterTheEnd) {
@@ -680,7 +721,7 @@ TEST_F(Preview, ZeroSizesAndRatesDoNotDivideByZero) {
     PreviewSession* s = Open(640, 360, 0, 0);
     ASSERT_NE(s, nullptr);
     EXPECT_TRUE(s->Window()->size().isEmpty());
-    EXPECT_EQ(Deliver(640, 368, 0xFF112233), 0); // the output size, 360 rounded up
+    EXPECT_EQ(Deliver(640, 360, 0xFF112233), 0); // the output size
     EXPECT_EQ(s->Window()->PresentedCount(), 0);
     EnterCropMode();
     Drag(0, 0, 10, 10);
@@ -700,4 +741,56 @@ TEST_F(Preview, ZeroSizesAndRatesDoNotDivideByZero) {
     Play();
     s->Mute()->OnTimer();
     EXPECT_TRUE(Queued(kCmdPresent, 40000));
+}
+
+// The preview draws the cue of the project's first caption track at the
+// position of each frame, white on a dark box at the bottom, and clears it
+// once the cue is over; unticking the captions clears it at once.
+TEST_F(Preview, CaptionsAreDrawnAtTheirTimesAndCleared) {
+    const std::string dir = std::string(getenv("HOME")) + "/preview-captions";
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir + "/clip.srt") << "1\n00:00:00,500 --> 00:00:01,200\nHello <i>there</i>\n";
+    m_media = AddMediaRecord();
+    m_media->m_Width = 1280;
+    m_media->m_Height = 720;
+    m_media->m_FrameRateNum = 25;
+    m_media->m_FrameRateDen = 1;
+    platform::WStrCopy(m_media->m_szFileName, platform::FromUtf8(dir + "/clip.mp4"));
+    m_project = CreateProject(m_media, 0, m_notify);
+    ASSERT_EQ(StartPreviewSession(m_project, m_media, m_parentHwnd, m_notify, false), 0);
+    PreviewSession* s = CurrentPreviewSession();
+    RenderWindow* w = s->Window();
+
+    // Bright pixels in the lower part of a grey picture: the caption's letters.
+    auto captionShown = [&] {
+        const QImage shot = w->grab().toImage();
+        int white = 0;
+        for (int y = shot.height() * 2 / 3; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x)
+                white += qGray(shot.pixel(x, y)) > 230;
+        return white > 20;
+    };
+    s->Control()->m_Pts = 1000000;
+    // The cues are read on a thread of their own.
+    for (int i = 0; i < 200 && w->Caption().isEmpty(); ++i) {
+        Deliver(1280, 720, 0xFF606060);
+        QThread::msleep(10);
+    }
+    EXPECT_EQ(w->Caption(), QStringLiteral("Hello there"));
+    EXPECT_TRUE(captionShown());
+    // The picture under it is untouched: the caption is drawn, not burnt in.
+    ASSERT_EQ(w->Picture().size(), QSize(800, 450));
+    EXPECT_EQ(w->Picture().pixel(400, 440), 0xFF606060u);
+
+    s->Control()->m_Pts = 1200000; // the cue's end
+    Deliver(1280, 720, 0xFF606060);
+    EXPECT_EQ(w->Caption(), QString());
+    EXPECT_FALSE(captionShown());
+
+    s->Control()->m_Pts = 600000;
+    Deliver(1280, 720, 0xFF606060);
+    EXPECT_TRUE(captionShown());
+    SetCaptionsEnabled(0);
+    EXPECT_EQ(w->Caption(), QString());
+    EXPECT_FALSE(captionShown());
 }

@@ -5,9 +5,11 @@
 #include "media/History.h"
 #include "records/Project.h"
 #include "records/Settings.h"
+#include "publishing/Templates.h"
 
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <unistd.h>
@@ -41,20 +43,24 @@ Settings& Defaults() {
 
 } // namespace
 
-TEST(Project, OutputSizeFromTheSourceRoundsUpTo16WithinTheBound) {
+TEST(Project, OutputSizeIsTheSourceSizeWithEvenSidesWithinTheBound) {
     Defaults();
     struct Case {
         int w, h, ow, oh;
-    } cases[] = {{1280, 720, 1280, 720}, {854, 480, 864, 480}, {350, 200, 352, 208},
+    } cases[] = {{1280, 720, 1280, 720}, {854, 480, 854, 480}, {640, 360, 640, 360},
+                 {1080, 1920, 1080, 1920}, {350, 200, 350, 200},
+                 // 4:2:0 video has even sides: an odd one gives up a pixel,
+                 // never gains a line the picture does not fill.
+                 {641, 361, 640, 360}, {1, 1, 2, 2},
                  // Larger than the explicit sizes allow: fitted, aspect kept.
                  {4096, 2160, 4096, 2160}, {8000, 8000, 4096, 4096}, {6000, 1500, 4096, 1024},
-                 {1500, 6000, 1024, 4096}, {7680, 4320, 4096, 2304}, {5000, 1000, 4096, 832},
-                 {4097, 3, 4096, 16}};
+                 {1500, 6000, 1024, 4096}, {7680, 4320, 4096, 2304}, {5000, 1000, 4096, 818},
+                 {4097, 3, 4096, 2}};
     for (auto c : cases) {
         Project* p = CreateProject(Media(c.w, c.h), 0, 0);
         ASSERT_NE(p, nullptr);
-        EXPECT_EQ(p->m_OutputWidth, c.ow);
-        EXPECT_EQ(p->m_OutputHeight, c.oh);
+        EXPECT_EQ(p->m_OutputWidth, c.ow) << c.w << "x" << c.h;
+        EXPECT_EQ(p->m_OutputHeight, c.oh) << c.w << "x" << c.h;
         EXPECT_EQ(p->m_CropWidth, c.w);
         EXPECT_EQ(p->m_CropHeight, c.h);
         EXPECT_EQ(p->m_VideoWidth, c.w);
@@ -180,18 +186,45 @@ TEST(Project, RotateLeftMapsTheCrop) {
     EXPECT_EQ(p->m_CropHeight, 800);
     EXPECT_EQ(p->m_VideoWidth, 1080);
     EXPECT_EQ(p->m_VideoHeight, 1920);
-    EXPECT_EQ(p->m_OutputWidth, 1088);
+    EXPECT_EQ(p->m_OutputWidth, 1080);
     EXPECT_EQ(p->m_OutputHeight, 1920);
     EXPECT_EQ(p->m_Orientation, kOrientTurnedLeft);
 }
 
-TEST(Project, OrientationTable) {
-    const int expect[8][4] = {{1, 3, 6, 4}, {2, 0, 7, 5}, {3, 1, 4, 6}, {0, 2, 5, 7},
-                              {5, 7, 2, 0}, {6, 4, 3, 1}, {7, 5, 0, 2}, {4, 6, 1, 3}};
-    const OrientationOp ops[4] = {kRotateLeft, kRotateRight, kFlipHorizontal, kFlipVertical};
-    for (int s = 0; s < 8; ++s)
-        for (int k = 0; k < 4; ++k) EXPECT_EQ(NextOrientation(s, ops[k]), expect[s][k]);
-    EXPECT_EQ(NextOrientation(kOrientUpright, 12), -1); // 12 is no operation
+// "Original" is the whole turned picture, within the same bound as a crop:
+// the output size is exchanged with the picture's, never cut to a spin's
+// range.
+TEST(Project, ATurnKeepsOriginalWhole) {
+    Defaults();
+    Project* p = CreateProject(Media(2560, 1440), 0, 0);
+    RotateFlip(kRotateRight);
+    EXPECT_EQ(p->m_OutputWidth, 1440);
+    EXPECT_EQ(p->m_OutputHeight, 2560);
+    RotateFlip(kRotateLeft);
+    EXPECT_EQ(p->m_OutputWidth, 2560);
+    EXPECT_EQ(p->m_OutputHeight, 1440);
+}
+
+// A new project's page template is the user's default, as long as the
+// catalogue still holds it; else the first.
+TEST(Project, StartsFromTheDefaultTemplate) {
+    const std::string dir = std::string(getenv("HOME")) + "/program";
+    std::filesystem::create_directories(dir + "/Templates");
+    {
+        // UTF-16LE with a byte-order mark: "Clean", "Card", "Minimal".
+        std::ofstream list(dir + "/Templates/Templates.lst", std::ios::binary);
+        list.write("\xFF\xFE", 2);
+        for (char c : std::string("Clean\nCard\nMinimal\n"))
+            list.put(c).put('\0');
+    }
+    platform::WStrCopy(g_szModulePath, platform::FromUtf8(dir));
+    LoadTemplateList(u"Templates.lst");
+    ASSERT_EQ(GetTemplateCount(), 3);
+    for (auto [chosen, expected] : {std::pair{1, 1}, {2, 2}, {0, 0}, {3, 0}, {-1, 0}}) {
+        Settings& s = Defaults();
+        s.m_Templete = chosen;
+        EXPECT_EQ(CreateProject(Media(640, 360), 0, 0)->m_Templete, expected) << chosen;
+    }
 }
 
 TEST(Project, UnknownOperationIsLoggedAndIgnored) {

@@ -138,6 +138,7 @@ struct Scenario {
     bool portrait; // a phone video
     std::vector<const char*> presses;
     bool silent = false; // videos without a sound track
+    bool av1 = false;    // the WebM file in AV1 with Opus
 };
 
 // What each template is published with. Autoplay is on with the
@@ -150,6 +151,7 @@ std::vector<Scenario> ScenariosFor(bool templateHasAd) {
         {"ogvonly", {false, false, true}, false, true, false, false, false, {}},
         {"damaged", {true, true, true}, false, true, false, true, false, {}},
         {"silent", {true, true, true}, true, true, false, false, false, {}, true},
+        {"av1", {true, true, true}, false, true, false, false, false, {}, false, true},
     };
     if (templateHasAd) {
         s.push_back(
@@ -166,6 +168,8 @@ struct PublishedPage {
     std::string templateName;
     std::string folder;
     Scenario scenario;
+    std::string title = platform::ToUtf8(kTitle);
+    std::string captions; // the manifest's "captions" array, or empty
 };
 
 // One set of sample files per picture size, made in one ffmpeg run.
@@ -182,7 +186,9 @@ void MakeMedia(const std::string& dir, int w, int h) {
         "-c:v", "libx264", "-preset", "veryfast", "-pix_fmt", "yuv420p",
         "-c:a", "aac", "-movflags", "+faststart", dir + "/video.mp4",
         "-c:v", "libtheora", "-q:v", "6", "-c:a", "flac", "-sample_fmt", "s16",
-        "-avoid_negative_ts", "make_zero", dir + "/video.ogv"}));
+        "-avoid_negative_ts", "make_zero", dir + "/video.ogv",
+        "-c:v", "libsvtav1", "-preset", "12", "-crf", "40", "-c:a", "libopus",
+        "-avoid_negative_ts", "make_zero", dir + "/video-av1.webm"}));
     // clang-format on
     ASSERT_TRUE(testing_media::Ffmpeg(
         {"-ss", "1.5", "-i", dir + "/video.mp4", "-frames:v", "1", dir + "/poster.bmp"}));
@@ -218,8 +224,12 @@ void PublishEveryTemplate(std::vector<PublishedPage>* pages) {
         const TemplateEntry* e = GetTemplate(i);
         const std::string templ = platform::ToUtf8(e->szName);
         for (const Scenario& s : ScenariosFor(e->bHasAd)) {
-            PublishedPage page{templ + "-" + s.tag, templ, Home() + "/pages/" + templ + "-" + s.tag,
-                               s};
+            PublishedPage page{templ + "-" + s.tag,
+                               templ,
+                               Home() + "/pages/" + templ + "-" + s.tag,
+                               s,
+                               platform::ToUtf8(kTitle),
+                               {}};
             const std::string& media = s.portrait ? portrait : landscape;
             fs::create_directories(page.folder);
             for (int f = 0; f < 3; ++f) {
@@ -227,6 +237,8 @@ void PublishEveryTemplate(std::vector<PublishedPage>* pages) {
                 const std::string file = std::string("/video.") + kFormats[f];
                 if (s.damaged && f < 2)
                     std::ofstream(page.folder + file) << "not a video";
+                else if (s.av1 && f == 0)
+                    fs::copy_file(media + "/video-av1.webm", page.folder + file);
                 else if (s.silent)
                     ASSERT_TRUE(testing_media::Ffmpeg(
                         {"-i", media + file, "-an", "-c", "copy", page.folder + file}));
@@ -261,6 +273,63 @@ void PublishEveryTemplate(std::vector<PublishedPage>* pages) {
     published = *pages;
 }
 
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::stringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// Packages the whole program makes (reelpage-cli: import, encode, publish)
+// from a video with caption files beside it and from an MP4 with a caption
+// stream. The cues are the ones the browser must have; one file spells
+// markup as entities, which must show as text.
+const char kTalkSrt[] = "1\n00:00:00,500 --> 00:00:01,200\nHello <i>there</i>\n\n"
+                        "2\n00:00:01,300 --> 00:00:02,000\nFish & chips\n\n"
+                        "3\n00:00:02,100 --> 00:00:02,800\nLine one\nLine two\n";
+const char kTalkSrtCues[] = "[[0.5, 1.2, \"Hello there\"], [1.3, 2, \"Fish & chips\"], "
+                            "[2.1, 2.8, \"Line one\\nLine two\"]]";
+
+void PublishCaptionedPackages(std::vector<PublishedPage>* pages) {
+    static std::vector<PublishedPage> published;
+    if (published.empty()) {
+        const std::string dir = Home() + "/captioned";
+        fs::create_directories(dir);
+        fs::copy_file(Home() + "/media/landscape/video.mp4", dir + "/talk.mp4",
+                      fs::copy_options::overwrite_existing);
+        std::ofstream(dir + "/talk.srt") << kTalkSrt;
+        std::ofstream(dir + "/talk.en.vtt")
+            << "WEBVTT\n\n00:00.000 --> 00:01.500\n&lt;img src=x onerror=alert(1)&gt; &amp; "
+               "<b>more</b>\n";
+        ASSERT_TRUE(testing_media::Ffmpeg(
+            {"-i", dir + "/talk.mp4", "-i", dir + "/talk.srt", "-map", "0", "-map", "1", "-c:v",
+             "copy", "-c:a", "copy", "-c:s", "mov_text", "-metadata:s:s:0", "language=eng",
+             dir + "/stream.mp4"}));
+        const std::string talkCaptions =
+            "[{\"src\": \"captions.en.vtt\", \"lang\": \"en\", \"label\": \"English\", "
+            "\"cues\": [[0, 1.5, \"<img src=x onerror=alert(1)> & more\"]]}, "
+            "{\"src\": \"captions.und.vtt\", \"lang\": \"und\", \"label\": \"Captions\", "
+            "\"cues\": " + std::string(kTalkSrtCues) + "}]";
+        const std::string streamCaptions =
+            "[{\"src\": \"captions.en.vtt\", \"lang\": \"en\", \"label\": \"English\", "
+            "\"cues\": " + std::string(kTalkSrtCues) + "}]";
+        for (const auto& [video, captions] :
+             {std::pair{std::string("talk"), talkCaptions}, {std::string("stream"), streamCaptions}}) {
+            const RunResult r = RunProgram({std::string(REELPAGE_PROGRAM_DIR) + "/reelpage-cli",
+                                            "-q", "-o", dir, "--formats", "webm,mp4",
+                                            "--no-autoplay", "--controls", "--template", "0",
+                                            dir + "/" + video + ".mp4"});
+            ASSERT_EQ(r.status, 0) << r.output;
+            const std::string page = Lines(r.output).back();
+            Scenario s{"captions", {true, true, false}, false, true, false, false, false, {}};
+            published.push_back({"cli-" + video, "cli", fs::path(page).parent_path().string(), s,
+                                 video, captions});
+        }
+    }
+    pages->insert(pages->end(), published.begin(), published.end());
+}
+
 std::string Manifest(const std::vector<PublishedPage>& pages) {
     std::string json = "{\"pages\": [\n";
     for (size_t i = 0; i < pages.size(); ++i) {
@@ -275,21 +344,14 @@ std::string Manifest(const std::vector<PublishedPage>& pages) {
         auto flag = [](bool b) { return b ? "true" : "false"; };
         json += "  {\"name\": " + JsonString(page.name) +
                 ", \"page\": " + JsonString(page.folder + "/index.html") +
-                ", \"title\": " + JsonString(platform::ToUtf8(kTitle)) + ", \"formats\": [" +
+                ", \"title\": " + JsonString(page.title) + ", \"formats\": [" +
                 formats + "], \"damaged\": " + flag(s.damaged) + ", \"ad\": " + flag(s.ad) +
                 ", \"autoplay\": " + flag(s.autoplay) + ", \"silent\": " + flag(s.silent) + ", \"controls\": " + flag(s.controls) +
                 ", \"duration\": " + std::to_string(kSeconds) + ", \"presses\": [" + presses +
-                "]}" + (i + 1 < pages.size() ? ",\n" : "\n");
+                "]" + (page.captions.empty() ? "" : ", \"captions\": " + page.captions) + "}" +
+                (i + 1 < pages.size() ? ",\n" : "\n");
     }
     return json + "]}\n";
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::stringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
 }
 
 } // namespace
@@ -304,6 +366,8 @@ TEST(PublishedPages, PassTheHtmlChecker) {
 
     std::vector<PublishedPage> pages;
     PublishEveryTemplate(&pages);
+    if (HasFatalFailure()) return;
+    PublishCaptionedPackages(&pages);
     if (HasFatalFailure()) return;
     // The style sheets too, as a rule the browser drops changes the look
     // silently; each distinct one once, since checking CSS is slow.
@@ -327,11 +391,52 @@ TEST(PublishedPages, PassTheHtmlChecker) {
     EXPECT_EQ(r.status, 0) << r.output;
 }
 
+// Each source names its container and codecs as read from the file, in the
+// order the browser tries them: WebM, MP4, Ogg.
+TEST(PublishedPages, SourcesCarryTheCodecsOfTheirFiles) {
+    REQUIRE_TOOLS(MissingPrograms({"ffmpeg"}));
+    std::vector<PublishedPage> pages;
+    PublishEveryTemplate(&pages);
+    if (HasFatalFailure()) return;
+    const std::string mp4 =
+        "<source src=\"video.mp4\" type='video/mp4; codecs=\"avc1.64000c, mp4a.40.2\"' />";
+    // The Ogg file keeps its bare type, for the player's Ogg handling.
+    const std::string ogv = "<source src=\"video.ogv\" type='video/ogg' />";
+    const struct {
+        const char* tag;
+        std::string sources;
+    } cases[] = {
+        {"plain",
+         "<source src=\"video.webm\" type='video/webm; codecs=\"vp8, vorbis\"' />" + mp4 + ogv},
+        {"av1",
+         "<source src=\"video.webm\" type='video/webm; codecs=\"av01.0.00M.08, opus\"' />" + mp4 +
+             ogv},
+        {"silent", "<source src=\"video.webm\" type='video/webm; codecs=\"vp8\"' />"
+                   "<source src=\"video.mp4\" type='video/mp4; codecs=\"avc1.64000c\"' />"
+                   "<source src=\"video.ogv\" type='video/ogg' />"},
+        // Files no browser can read keep their bare types.
+        {"damaged", "<source src=\"video.webm\" type='video/webm' />"
+                    "<source src=\"video.mp4\" type='video/mp4' />" + ogv},
+    };
+    int checked = 0;
+    for (const auto& page : pages) {
+        for (const auto& c : cases) {
+            if (page.scenario.tag != std::string(c.tag)) continue;
+            const std::string html = testing_media::ReadText(page.folder + "/index.html");
+            EXPECT_NE(html.find(c.sources), std::string::npos) << page.name << "\n" << html;
+            ++checked;
+        }
+    }
+    EXPECT_EQ(checked, int(std::size(cases)) * GetTemplateCount());
+}
+
 TEST(PublishedPages, PlayInChromium) {
     REQUIRE_TOOLS(MissingPrograms({"ffmpeg", "node", "chromium"}));
 
     std::vector<PublishedPage> pages;
     PublishEveryTemplate(&pages);
+    if (HasFatalFailure()) return;
+    PublishCaptionedPackages(&pages);
     if (HasFatalFailure()) return;
     const std::string manifest = Home() + "/pages/manifest.json";
     std::ofstream(manifest) << Manifest(pages);
@@ -359,6 +464,10 @@ TEST(PublishedPages, PlayInChromium) {
             expected.push_back(page.name + " (allowed)");
         for (const char* press : page.scenario.presses)
             expected.push_back(page.name + " " + press);
+        if (!page.captions.empty()) {
+            expected.push_back(page.name + " captions from the disk");
+            expected.push_back(page.name + " captions served");
+        }
         for (const auto& what : expected)
             EXPECT_TRUE(reported(what))
                 << "template " << page.templateName << ": " << what << " was not checked";

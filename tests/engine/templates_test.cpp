@@ -3,6 +3,7 @@
 #include "system/Folders.h"
 #include "media/History.h"
 #include "publishing/PageGenerator.h"
+#include "publishing/SourceTypes.h"
 #include "records/Project.h"
 #include "records/Settings.h"
 #include "publishing/Templates.h"
@@ -351,4 +352,38 @@ TEST(Generate, AFullDiskNeverLeavesABrokenPage) {
     EXPECT_FALSE(GeneratePage(platform::FromUtf8(fresh).c_str(), p, &m));
     EXPECT_EQ(files(fresh), videoOnly);
     EXPECT_NE(log().find("to write " + fresh + "/poster.png"), std::string::npos) << log();
+}
+
+// The codec names browsers match, from the records and frame headers the
+// files carry.
+TEST(SourceTypes, CodecNamesFromTheStreams) {
+    // av1C: marker and version, then profile 0 / level 8 (4.0), main tier,
+    // 8 bits; then profile 2 / level 13 (5.1), high tier, 12 bits.
+    const uint8_t av1Main[] = {0x81, 0x08, 0x0c, 0x00};
+    const uint8_t av1High[] = {0x81, 0x4d, 0xec, 0x00};
+    EXPECT_EQ(Av1CodecName(av1Main, sizeof av1Main), "av01.0.08M.08");
+    EXPECT_EQ(Av1CodecName(av1High, sizeof av1High), "av01.2.13H.12");
+    EXPECT_EQ(Av1CodecName(av1Main, 3), "");
+    const uint8_t notAv1c[] = {0x0a, 0x0b, 0x00, 0x00};
+    EXPECT_EQ(Av1CodecName(notAv1c, sizeof notAv1c), "");
+
+    // avcC: version 1, High profile, no constraints, level 3.1.
+    const uint8_t avcc[] = {0x01, 0x64, 0x00, 0x1f, 0xff};
+    EXPECT_EQ(AvcCodecName(avcc, sizeof avcc), "avc1.64001f");
+    // AudioSpecificConfig: LC (2) at 44.1 kHz stereo; HE-AAC (5).
+    const uint8_t aacLc[] = {0x12, 0x10}, aacHe[] = {0x2b, 0x92, 0x08, 0x00};
+    EXPECT_EQ(AacCodecName(aacLc, sizeof aacLc), "mp4a.40.2");
+    EXPECT_EQ(AacCodecName(aacHe, sizeof aacHe), "mp4a.40.5");
+
+    // A VP9 key frame of profile 0: marker 10, profile bits 00, then
+    // show_existing 0, key 0, show 1, error resilient 0, the sync code.
+    const uint8_t vp9Key[] = {0x82, 0x49, 0x83, 0x42, 0x00};
+    EXPECT_EQ(Vp9CodecName(vp9Key, sizeof vp9Key, 1280, 720, 30), "vp09.00.31.08");
+    EXPECT_EQ(Vp9CodecName(vp9Key, sizeof vp9Key, 320, 180, 25), "vp09.00.11.08");
+    EXPECT_EQ(Vp9CodecName(vp9Key, sizeof vp9Key, 1920, 1080, 60), "vp09.00.41.08");
+    // Profile 2 (bits 0 then 1) with ten bits.
+    const uint8_t vp9Ten[] = {0x92, 0x49, 0x83, 0x42, 0x00};
+    EXPECT_EQ(Vp9CodecName(vp9Ten, sizeof vp9Ten, 640, 360, 30), "vp09.02.21.10");
+    const uint8_t noSync[] = {0x82, 0x00, 0x00, 0x00, 0x00};
+    EXPECT_EQ(Vp9CodecName(noSync, sizeof noSync, 640, 360, 30), "");
 }

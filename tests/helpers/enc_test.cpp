@@ -254,6 +254,8 @@ TEST(Enc, FailuresAreReportedAndLeaveNoFile) {
         {"bad video block", [](EncoderTask& t) { t.m_hVideoStream = 999; }, false},
         // Wider than Theora's 20-bit frame width: libtheora refuses to start.
         {"Theora cannot start", nullptr, false, "ogg", "libtheora", 1 << 20, 2},
+        // SVT-AV1 takes nothing below 64 x 64.
+        {"AV1 too small", nullptr, true, "webm", "libsvtav1", 64, 48},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

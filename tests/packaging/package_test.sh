@@ -25,6 +25,17 @@ lintian --fail-on error,warning --suppress-tags national-encoding,maintscript-ca
     "$deb" >"$work/lintian.log" 2>&1 ||
     fail "lintian: $(cat "$work/lintian.log")"
 
+# Purging removes what the program stored machine-wide; a remove keeps it.
+control="$work/control"
+dpkg-deb -e "$deb" "$control"
+[ -x "$control/postrm" ] || fail "no postrm in the package"
+machine="$work/dpkg-root/var/lib/reelpage/registry/SOFTWARE"
+mkdir -p "$machine" && echo 7000 >"$machine/value"
+DPKG_ROOT="$work/dpkg-root" "$control/postrm" remove || fail "postrm remove"
+[ -e "$machine/value" ] || fail "a remove took the machine-wide store"
+DPKG_ROOT="$work/dpkg-root" "$control/postrm" purge || fail "postrm purge"
+[ ! -e "$work/dpkg-root/var/lib/reelpage" ] || fail "a purge left /var/lib/reelpage"
+
 root="$work/root"
 dpkg-deb -x "$deb" "$root"
 desktop-file-validate "$root/usr/share/applications/reelpage.desktop" || fail "desktop entry"

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "picture/encoders.h"
+#include "reelpage/protocol.h"
 
 namespace {
 
@@ -64,6 +65,61 @@ TEST(FrameOps, EveryOrientationMovesEachPixelWhereTheTableSays) {
             }
         }
     }
+}
+
+// What each button does to the picture on screen, a W x H picture: a left
+// turn is a quarter turn against the clock.
+std::pair<int, int> Operated(int operation, int x, int y, int W, int H) {
+    switch (operation) {
+    case reelpage::kRotateLeft:
+        return {y, W - 1 - x};
+    case reelpage::kRotateRight:
+        return {H - 1 - y, x};
+    case reelpage::kFlipHorizontal:
+        return {W - 1 - x, y};
+    default:
+        return {x, H - 1 - y};
+    }
+}
+
+// Each of the 32 entries of the state table: the state an operation leads to
+// moves every pixel where the current state's mapping followed by the
+// operation moves it, so the buttons compose as pressed. Checked through
+// OrientPlane, the mapping both frame plug-ins draw with.
+TEST(FrameOps, EveryOperationFromEveryStateComposesAsPressed) {
+    const int w = 3, h = 2; // not square, so a mixed-up side shows
+    std::vector<uint8_t> src(w * h);
+    for (int i = 0; i < w * h; ++i)
+        src[size_t(i)] = uint8_t(i + 1);
+    auto oriented = [&](int state) {
+        const Size out = OrientedSize({w, h}, state);
+        std::vector<uint8_t> dst(size_t(out.width) * out.height);
+        OrientPlane(src.data(), w, w, h, 1, dst.data(), out.width, state);
+        return dst;
+    };
+    for (int state = 0; state < 8; ++state) {
+        const std::vector<uint8_t> before = oriented(state);
+        const Size shown = OrientedSize({w, h}, state);
+        for (int operation : {reelpage::kRotateLeft, reelpage::kRotateRight,
+                              reelpage::kFlipHorizontal, reelpage::kFlipVertical}) {
+            const int next = reelpage::NextOrientation(state, operation);
+            ASSERT_GE(next, 0);
+            const Size after = OrientedSize({w, h}, next);
+            ASSERT_EQ(after.width * after.height, w * h);
+            std::vector<uint8_t> pressed(before.size());
+            for (int y = 0; y < shown.height; ++y)
+                for (int x = 0; x < shown.width; ++x) {
+                    const auto [px, py] = Operated(operation, x, y, shown.width, shown.height);
+                    ASSERT_LT(px, after.width);
+                    ASSERT_LT(py, after.height);
+                    pressed[size_t(py * after.width + px)] = before[size_t(y * shown.width + x)];
+                }
+            EXPECT_EQ(oriented(next), pressed) << "state " << state << ", operation " << operation
+                                               << " leads to " << next;
+        }
+    }
+    EXPECT_EQ(reelpage::NextOrientation(reelpage::kOrientUpright, 12), -1); // no operation
+    EXPECT_EQ(reelpage::NextOrientation(8, reelpage::kRotateLeft), -1);
 }
 
 TEST(FrameOps, HalfTurnOfYuvTurnsTheChromaPlanesToo) {

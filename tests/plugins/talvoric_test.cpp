@@ -18,10 +18,12 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 #include "picture/encoders.h"
 #include "platform/event.h"
+#include "platform/filetime.h"
 #include "platform/interlocked.h"
 #include "platform/router.h"
 #include "platform/shm.h"
@@ -161,6 +163,14 @@ public:
         m->m_Height = s.srcH;
         m->m_FrameRateNum = s.fpsNum;
         m->m_FrameRateDen = s.fpsDen;
+        // At the end the plug-in checks that the source is still the file the
+        // record measured; the test program stands in for a source here.
+        const std::string source = std::filesystem::read_symlink("/proc/self/exe").string();
+        struct stat st {};
+        EXPECT_EQ(stat(source.c_str(), &st), 0);
+        platform::WStrCopy(m->m_szFileName, platform::FromUtf8(source));
+        m->m_FileSize = int64_t(st.st_size);
+        m->m_CreationTime = platform::FileTimeFromTimespec(st.st_mtim);
         Create(sizeof(Project), &m_project);
         auto* p = static_cast<Project*>(m_project.view);
         p->m_hSelf = m_project.handle;

@@ -96,7 +96,8 @@ std::vector<std::string> Catalogue() {
 
 const std::vector<std::string> kPagePlaceholders = {
     "{$title}",     "{$width}",         "{$height}", "{$controls}",   "{$autoplay}", "{$loop}",
-    "{$loop_code}", "{$advertisement}", "{$id}",     "{$data-setup}", "{$source}"};
+    "{$loop_code}", "{$advertisement}", "{$id}",     "{$data-setup}", "{$source}",
+    "{$tracks}"};
 const std::vector<std::string> kAdPlaceholders = {"{$width}", "{$height}", "{$link}"};
 
 // Counts each placeholder of the table in a page, matched as the generator
@@ -165,6 +166,9 @@ TEST(InstalledTemplates, PagesUseOnlyKnownPlaceholdersWhereTheyBelong) {
         const auto n = CountPlaceholders(page, kPagePlaceholders, name + "/index.html");
         EXPECT_EQ(n[0], 2u) << "{$title} belongs in <title> and in the heading";
         EXPECT_EQ(n[10], 1u) << "one {$source}";
+        EXPECT_EQ(n[11], 1u) << "one {$tracks}";
+        EXPECT_LT(Lower(page).find("{$source}"), Lower(page).find("{$tracks}"))
+            << "the tracks follow the sources inside the video";
         EXPECT_EQ(n[9], 1u) << "one {$data-setup}";
         // The object is JSON with double quotes: only a single-quoted attribute holds it.
         EXPECT_NE(Lower(page).find("data-setup='{$data-setup}'"), std::string::npos);
@@ -236,7 +240,11 @@ TEST(InstalledTemplates, LongestExpansionFitsTheGeneratorsBuffers) {
             2 * number,
         "<source src=\"video.webm\" type='video/webm' />"
         "<source src=\"video.mp4\" type='video/mp4' />"
-        "<source src=\"video.ogv\" type='video/ogg' />"s.size()};
+        "<source src=\"video.ogv\" type='video/ogg' />"s.size(),
+        // At most 16 tracks, tags of 35 characters, labels of 63 escaped.
+        16 * ("<track kind=\"captions\" src=\"captions..16.vtt\" srclang=\"\" label=\"\" "
+              "default>"s.size() +
+              2 * 35 + 63 * kEntity)};
     for (const auto& name : Catalogue()) {
         SCOPED_TRACE(name);
         const fs::path dir = kTemplates / name;

@@ -74,6 +74,13 @@ void TGraphicsButton::mousePressEvent(QMouseEvent* event) {
     QPushButton::mousePressEvent(event);
 }
 
+bool TGraphicsButton::event(QEvent* event) {
+    // A button of a picture alone is named by its hint, for screen readers.
+    if (event->type() == QEvent::ToolTipChange && text().trimmed().isEmpty())
+        setAccessibleName(toolTip());
+    return QPushButton::event(event);
+}
+
 void TGraphicsButton::paintEvent(QPaintEvent*) {
     QStylePainter painter(this);
     QStyleOptionButton opt;

@@ -43,6 +43,7 @@ signals:
     void OnDropDownClick(TGraphicsButton* sender);
 
 protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
 

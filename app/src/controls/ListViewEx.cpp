@@ -153,6 +153,8 @@ bool TListViewEx::viewportEvent(QEvent* event) {
 }
 
 void TListViewEx::AddBrowserIcons() {
+    // Pictures only: a screen reader needs the list's purpose in words.
+    if (accessibleName().isEmpty()) setAccessibleName(QStringLiteral("Browsers that can play it"));
     AddIcon(QString(), &Images.IE2, QString());
     AddIcon(QString(), &Images.FireFox2, QString());
     AddIcon(QString(), &Images.Safari2, QString());

@@ -110,6 +110,23 @@ void TMediaPlayTrackBar::mousePressEvent(QMouseEvent* event) {
         FMouseDrag = true;
         emit OnMouseDragBegin(this);
     }
+    if (event->button() == Qt::LeftButton && FMax > FMin) {
+        // A press beside the thumb puts the thumb under the mouse, as media
+        // players do, instead of paging towards it; the press then holds the
+        // thumb, so the same press can go on as a drag.
+        QStyleOptionSlider opt;
+        initStyleOption(&opt);
+        const QRect handle =
+            style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, this);
+        const QPoint at = event->position().toPoint();
+        if (!handle.contains(at)) {
+            const QRect groove =
+                style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderGroove, this);
+            setSliderPosition(QStyle::sliderValueFromPosition(
+                FMin, FMax, at.x() - groove.x() - handle.width() / 2,
+                groove.width() - handle.width(), opt.upsideDown));
+        }
+    }
     QSlider::mousePressEvent(event);
 }
 

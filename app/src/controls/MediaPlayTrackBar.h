@@ -8,7 +8,8 @@
 // key press or wheel step outside a drag gives the three in that order. A move
 // to the position the bar already has raises nothing, and neither does
 // setting Position (use SetPosition, not QSlider::setValue, from code). A
-// mouse drag starts only while something listens to OnMouseDragBegin.
+// mouse drag starts only while something listens to OnMouseDragBegin. A press
+// beside the thumb moves it to the pressed place (a change inside the drag).
 #include <QSlider>
 
 namespace reelpage::app {

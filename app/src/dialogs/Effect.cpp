@@ -40,14 +40,14 @@ const char* const kPageCaptions[TfrmEffect::kPageCount] = {"Brightness Contrast"
 struct TrackBarInfo {
     QSlider* TfrmEffect::*control;
     const char* name;
-    const char* label; // empty: the page caption says it
+    const char* label;
     int min, max, pageStep, ticks;
     int page;
     int32_t Project::*intField;
     float Project::*floatField;
 };
 
-const TrackBarInfo kTrackBars[TfrmEffect::kTrackBarCount] = {
+const std::array<TrackBarInfo, TfrmEffect::kTrackBarCount> kTrackBars = {{
     {&TfrmEffect::tbBrightness, "tbBrightness", "Brightness:", -100, 100, 9, 10, 0,
      &Project::m_Brightness, nullptr},
     {&TfrmEffect::tbContrast, "tbContrast", "Contrast:", -50, 50, 5, 5, 0, &Project::m_Contrast,
@@ -78,12 +78,12 @@ const TrackBarInfo kTrackBars[TfrmEffect::kTrackBarCount] = {
      nullptr},
     {&TfrmEffect::tbShadow, "tbShadow", "Shadow:", 0, 50, 5, 5, 6, &Project::m_LevelsShadow,
      nullptr},
-    {&TfrmEffect::tbExposure, "tbExposure", "", -100, 100, 10, 10, 7, &Project::m_Exposure,
+    {&TfrmEffect::tbExposure, "tbExposure", "Exposure:", -100, 100, 10, 10, 7, &Project::m_Exposure,
      nullptr},
-    {&TfrmEffect::tbDensity, "tbDensity", "", -100, 100, 10, 10, 8, &Project::m_Density, nullptr},
-    {&TfrmEffect::tbWhite, "tbWhite", "", 0, 100, 10, 10, 9, &Project::m_WhiteSaturation, nullptr},
-    {&TfrmEffect::tbBlack, "tbBlack", "", 0, 100, 10, 10, 10, &Project::m_BlackSaturation, nullptr},
-};
+    {&TfrmEffect::tbDensity, "tbDensity", "Density:", -100, 100, 10, 10, 8, &Project::m_Density, nullptr},
+    {&TfrmEffect::tbWhite, "tbWhite", "White Saturation:", 0, 100, 10, 10, 9, &Project::m_WhiteSaturation, nullptr},
+    {&TfrmEffect::tbBlack, "tbBlack", "Black Saturation:", 0, 100, 10, 10, 10, &Project::m_BlackSaturation, nullptr},
+}};
 
 constexpr int kBlurPage = 2;
 
@@ -133,7 +133,8 @@ TfrmEffect::TfrmEffect(QWidget* parent) : QDialog(parent) {
         connect(reset, &QPushButton::clicked, this, [this, reset] { btnResetClick(reset); });
         PageControl1->addTab(sheet, QString::fromLatin1(kPageCaptions[page]));
     }
-    for (const TrackBarInfo& info : kTrackBars) {
+    for (size_t i = 0; i < kTrackBars.size(); ++i) {
+        const TrackBarInfo& info = kTrackBars[i];
         QGridLayout* grid = grids[info.page];
         QWidget* sheet = PageControl1->widget(info.page);
         auto* bar = new QSlider(Qt::Horizontal, sheet);
@@ -145,9 +146,20 @@ TfrmEffect::TfrmEffect(QWidget* parent) : QDialog(parent) {
         bar->setTickInterval(info.ticks);
         this->*info.control = bar;
         const int row = grid->rowCount();
-        if (*info.label)
-            grid->addWidget(new QLabel(QString::fromLatin1(info.label), sheet), row, 0);
+        auto* label = new QLabel(QString::fromLatin1(info.label), sheet);
+        // The label names the bar for screen readers too.
+        label->setBuddy(bar);
+        grid->addWidget(label, row, 0);
         grid->addWidget(bar, row, 1);
+        // The number the bar stands at, wide enough for its widest value.
+        auto* value = new QLabel(sheet);
+        value->setObjectName(QString::fromLatin1(info.name) + QStringLiteral("Value"));
+        value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        value->setMinimumWidth(value->fontMetrics().horizontalAdvance(QStringLiteral("-0000")));
+        value->setNum(bar->value());
+        lblValues[i] = value;
+        grid->addWidget(value, row, 2);
+        connect(bar, &QSlider::valueChanged, value, qOverload<int>(&QLabel::setNum));
         connect(bar, &QSlider::valueChanged, this, [this] { OnAdjustChanged(); });
     }
     connect(cbxExpandEdge, &QCheckBox::toggled, this, [this] { OnAdjustChanged(); });
@@ -210,12 +222,12 @@ QWidget* TfrmEffect::CreatePageRows() {
 std::array<QSlider*, TfrmEffect::kTrackBarCount> TfrmEffect::TrackBars() const {
     std::array<QSlider*, kTrackBarCount> bars{};
     for (int i = 0; i < kTrackBarCount; ++i)
-        bars[size_t(i)] = this->*kTrackBars[i].control;
+        bars[size_t(i)] = this->*kTrackBars[size_t(i)].control;
     return bars;
 }
 
 int TfrmEffect::PageOfTrackBar(int index) {
-    return kTrackBars[index].page;
+    return kTrackBars[size_t(index)].page;
 }
 
 void TfrmEffect::LoadValues() {

@@ -10,6 +10,7 @@
 
 class QButtonGroup;
 class QCheckBox;
+class QLabel;
 class QPushButton;
 class QSlider;
 class QTabWidget;
@@ -61,6 +62,8 @@ public:
     QSlider* tbDensity = nullptr;
     QSlider* tbWhite = nullptr;
     QSlider* tbBlack = nullptr;
+    // The value each track bar stands at, in the order of TrackBars().
+    std::array<QLabel*, kTrackBarCount> lblValues{};
     // btnReset[0] is the first page's "Reset" (btnReset1), and so on.
     std::array<QPushButton*, kPageCount> btnReset{};
     QPushButton* btnResetAll = nullptr;

@@ -1,13 +1,22 @@
 #include "dialogs/FileInformation.h"
 
 #include "Functions.h"
+#include "LowInterface.h"
 
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <iterator>
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+}
 
 namespace reelpage::app {
 
@@ -61,6 +70,15 @@ TfrmMediaInfo::TfrmMediaInfo(QWidget* parent) : QDialog(parent) {
     edAudioBitRate = ReadOnlyRow(Audio, audioForm, QStringLiteral("Bit Rate:"),
                                  QStringLiteral("edAudioBitRate"));
     PageControl1->addTab(Audio, QStringLiteral("Audio"));
+    // Captions found in and beside the file: what the page can get.
+    Captions = new QWidget(PageControl1);
+    Captions->setObjectName(QStringLiteral("Captions"));
+    auto* captionsLayout = new QVBoxLayout(Captions);
+    lbCaptions = new QListWidget(Captions);
+    lbCaptions->setObjectName(QStringLiteral("lbCaptions"));
+    lbCaptions->setAccessibleName(QStringLiteral("Captions found"));
+    captionsLayout->addWidget(lbCaptions);
+    PageControl1->addTab(Captions, QStringLiteral("Captions"));
     PageControl1->setCurrentWidget(Video);
     layout->addWidget(PageControl1, 1);
 
@@ -83,6 +101,8 @@ QString TfrmMediaInfo::FrameRateText(int num, int den) {
 }
 
 QString TfrmMediaInfo::BitRateText(int32_t rate) {
+    // Some containers carry no rate (Vorbis in Matroska); 0 would be a lie.
+    if (rate <= 0) return QStringLiteral("Unknown");
     if (rate >= 1000000) {
         if (rate % 1000000 == 0) return QStringLiteral("%1 Mbps").arg(rate / 1000000);
         return QString::asprintf("%.1f Mbps", double(rate) / 1000000.0);
@@ -109,7 +129,14 @@ QString TfrmMediaInfo::SampleRateText(int32_t rate) {
 QString TfrmMediaInfo::ChannelText(int32_t channels) {
     if (channels == 1) return QStringLiteral("Mono");
     if (channels == 2) return QStringLiteral("Stereo");
-    return QString();
+    if (channels <= 0) return QString();
+    // More channels: the layout FFmpeg assumes for the count ("5.1" for six).
+    AVChannelLayout layout{};
+    av_channel_layout_default(&layout, channels);
+    char name[64];
+    const int length = av_channel_layout_describe(&layout, name, sizeof name);
+    av_channel_layout_uninit(&layout);
+    return length > 0 ? QString::fromUtf8(name) : QString();
 }
 
 void TfrmMediaInfo::InitForm(const MediaInfo* p) {
@@ -128,6 +155,24 @@ void TfrmMediaInfo::InitForm(const MediaInfo* p) {
         edAudioBitRate->setText(BitRateText(p->m_AudioBitRate));
     }
     PageControl1->setTabVisible(PageControl1->indexOf(Audio), p->m_bAudioStream != 0);
+    // The search ran beside the import; it is done by the time it is shown.
+    CaptionEntry entries[32];
+    const int32_t count = std::min<int32_t>(
+        Low.ListCaptions(p, entries, int32_t(std::size(entries))), int32_t(std::size(entries)));
+    lbCaptions->clear();
+    for (int32_t i = 0; i < count; ++i)
+        lbCaptions->addItem(CaptionText(entries[i]));
+    PageControl1->setTabVisible(PageControl1->indexOf(Captions), count > 0);
+}
+
+QString TfrmMediaInfo::CaptionText(const CaptionEntry& c) {
+    const QString file = FieldText(c.szFile);
+    QString text = c.nStream < 0 ? file.mid(file.lastIndexOf(QChar('/')) + 1)
+                                 : QStringLiteral("Stream %1").arg(c.nStream);
+    text += QStringLiteral(": %1 (%2, %3)")
+                .arg(FieldText(c.szLabel), FieldText(c.szLanguage), FieldText(c.szFormat));
+    if (!c.bUsable) text += QStringLiteral(", not usable: picture subtitles");
+    return text;
 }
 
 } // namespace reelpage::app

@@ -7,6 +7,7 @@
 #include "Defines.h"
 
 class QLineEdit;
+class QListWidget;
 class QTabWidget;
 class QWidget;
 
@@ -24,6 +25,8 @@ public:
     static QString BitRateText(int32_t rate);
     static QString SampleRateText(int32_t rate);
     static QString ChannelText(int32_t channels);
+    // "talk.en.srt: English (en, subrip)", "Stream 3: ... not usable: ...".
+    static QString CaptionText(const CaptionEntry& c);
 
     QLineEdit* edFile = nullptr;
     QLineEdit* edTitle = nullptr;
@@ -36,6 +39,8 @@ public:
     QLineEdit* edSamples = nullptr;
     QLineEdit* edChannels = nullptr;
     QLineEdit* edAudioBitRate = nullptr;
+    QWidget* Captions = nullptr;
+    QListWidget* lbCaptions = nullptr;
 };
 
 } // namespace reelpage::app

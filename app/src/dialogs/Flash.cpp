@@ -45,7 +45,7 @@ TfrmFlash::TfrmFlash(QWidget* parent)
     layout->addWidget(lblName);
     layout->addWidget(lblVersion);
     layout->addStretch(1);
-    setFixedSize(498, 360);
+    SetDesignedSize(this, 498, 360);
 
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->geometry().center() - rect().center());

@@ -25,6 +25,7 @@ TfrmLoading::TfrmLoading(QWidget* parent) : QDialog(parent) {
     layout->addWidget(lblFileName);
     ProgressBar1 = new QProgressBar(this);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1->setAccessibleName(QStringLiteral("Import progress"));
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
     layout->addWidget(ProgressBar1);
@@ -37,7 +38,7 @@ TfrmLoading::TfrmLoading(QWidget* parent) : QDialog(parent) {
     layout->addLayout(row);
     // Bound to no window: import progress stays off the taskbar.
     TaskbarList1 = new TTaskbarList(this);
-    setFixedSize(429, 108);
+    SetDesignedSize(this, 429, 108);
     if (parent) move(parent->window()->geometry().center() - rect().center());
 
     FHandle =
@@ -60,16 +61,8 @@ void TfrmLoading::AddFile(const QString& fileName) {
 }
 
 QString TfrmLoading::ResultText(int code) {
-    switch (code) {
-    case kProbeFailed:
-        return QStringLiteral("Failed to import file");
-    case kProbeUnreadable:
-        return QStringLiteral("Unable to read file information or file does not exist.");
-    case kProbeUnsupported:
-        return QStringLiteral("Not support this file.");
-    default:
-        return {};
-    }
+    const char* text = ProbeResultText(code);
+    return text ? QString::fromUtf8(text) : QString();
 }
 
 int64_t TfrmLoading::WndProc(uint32_t msg, int64_t wParam, int64_t) {

@@ -101,9 +101,11 @@ TfrmOptions::TfrmOptions(QWidget* parent) : QDialog(parent) {
 QWidget* TfrmOptions::CreateGeneralPage() {
     auto* page = new QWidget(PageControl1);
     auto* box = new QVBoxLayout(page);
-    box->addWidget(new QLabel(QStringLiteral("Publish to Folder:"), page));
+    auto* folderLabel = new QLabel(QStringLiteral("Publish to Folder:"), page);
+    box->addWidget(folderLabel);
     auto* row = new QHBoxLayout;
     edFolder = new QLineEdit(page);
+    folderLabel->setBuddy(edFolder);
     edFolder->setObjectName(QStringLiteral("edFolder"));
     edFolder->setReadOnly(true);
     btnBrowse = new QPushButton(QStringLiteral("..."), page);
@@ -141,6 +143,14 @@ QWidget* TfrmOptions::CreateGeneralPage() {
         (*f.image)->setToolTip(Hint(f.hint));
         formatRow->addWidget(*f.check);
         formatRow->addWidget(*f.image);
+        if (i == 0) {
+            cmbWebmCodec = new QComboBox(formats);
+            cmbWebmCodec->setObjectName(QStringLiteral("cmbWebmCodec"));
+            FillWebmCodecList(cmbWebmCodec);
+            connect(cmbWebmCodec, &QComboBox::currentIndexChanged, this,
+                    [this] { cmbWebmCodecChange(); });
+            formatRow->addWidget(cmbWebmCodec);
+        }
         formatRow->addStretch(1);
     }
     // The WebM picture shows its hint at once when clicked.
@@ -194,9 +204,13 @@ QWidget* TfrmOptions::CreateSizePage() {
     };
     spWidth = makeSpin("spWidth", kMinWidth, kMaxWidth);
     spHeight = makeSpin("spHeight", kMinHeight, kMaxHeight);
-    grid->addWidget(new QLabel(QStringLiteral("Width:"), page), 1, 0);
+    auto* widthLabel = new QLabel(QStringLiteral("Width:"), page);
+    widthLabel->setBuddy(spWidth);
+    grid->addWidget(widthLabel, 1, 0);
     grid->addWidget(spWidth, 1, 1);
-    grid->addWidget(new QLabel(QStringLiteral("Height:"), page), 1, 2);
+    auto* heightLabel = new QLabel(QStringLiteral("Height:"), page);
+    heightLabel->setBuddy(spHeight);
+    grid->addWidget(heightLabel, 1, 2);
     grid->addWidget(spHeight, 1, 3);
     lblAspect = new TLinkLabel(page);
     lblAspect->setObjectName(QStringLiteral("lblAspect"));
@@ -296,8 +310,10 @@ QWidget* TfrmOptions::CreateBusinessPage() {
 QWidget* TfrmOptions::CreateTemplatesPage() {
     auto* page = new QWidget(PageControl1);
     auto* box = new QVBoxLayout(page);
-    box->addWidget(new QLabel(QStringLiteral("Default templete:"), page));
+    auto* templateLabel = new QLabel(QStringLiteral("Default templete:"), page);
+    box->addWidget(templateLabel);
     cmbTemplates = new QComboBox(page);
+    templateLabel->setBuddy(cmbTemplates);
     cmbTemplates->setObjectName(QStringLiteral("cmbTemplates"));
     box->addWidget(cmbTemplates);
     imgTemplates = new QLabel(page);
@@ -336,6 +352,9 @@ void TfrmOptions::LoadSettings() {
         cbxWebm->setChecked(s->m_DefaultFormats[0] != 0);
         cbxMp4->setChecked(s->m_DefaultFormats[1] != 0);
         cbxOgg->setChecked(s->m_DefaultFormats[2] != 0);
+        const MoreSettings* more = Low.GetMoreSettings();
+        SelectWebmCodec(cmbWebmCodec, more ? more->m_DefaultWebmCodec : int(reelpage::kWebmVp8));
+        ShowWebmCodecHint(cmbWebmCodec, cbxWebm, Image1);
         lvSupport->ShowBrowserSupport(cbxWebm->isChecked(), cbxMp4->isChecked(),
                                       cbxOgg->isChecked());
         cmbResolution->setCurrentIndex(
@@ -425,6 +444,13 @@ void TfrmOptions::cbxFormatClick(int index) {
     }
     lvSupport->ShowBrowserSupport(s->m_DefaultFormats[0] != 0, s->m_DefaultFormats[1] != 0,
                                   s->m_DefaultFormats[2] != 0);
+}
+
+void TfrmOptions::cmbWebmCodecChange() {
+    MoreSettings* more = Low.GetMoreSettings();
+    if (FChanging || !more) return;
+    more->m_DefaultWebmCodec = cmbWebmCodec->currentData().toInt();
+    ShowWebmCodecHint(cmbWebmCodec, cbxWebm, Image1);
 }
 
 void TfrmOptions::cbxPlayerClick() {

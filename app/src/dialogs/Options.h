@@ -35,6 +35,7 @@ public:
     // for a path the settings' field cannot hold whole.
     bool SetFolder(const QString& folder);
     void cbxFormatClick(int index);
+    void cmbWebmCodecChange();
     void cbxPlayerClick();
     void cmbResolutionChange();
     void spWidthChange();
@@ -61,6 +62,7 @@ public:
     QLineEdit* edFolder = nullptr;
     QPushButton* btnBrowse = nullptr;
     QCheckBox* cbxWebm = nullptr;
+    QComboBox* cmbWebmCodec = nullptr; // next to it: the WebM output's codec
     QCheckBox* cbxMp4 = nullptr;
     QCheckBox* cbxOgg = nullptr;
     QLabel* Image1 = nullptr;

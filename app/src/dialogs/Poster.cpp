@@ -57,7 +57,7 @@ TfrmPoster::TfrmPoster(QWidget* parent) : QDialog(parent) {
     connect(btnChang, &QPushButton::clicked, this, [this] { btnChangClick(); });
     connect(btnSaveAs, &QPushButton::clicked, this, [this] { btnSaveAsClick(); });
     connect(btnClose, &QPushButton::clicked, this, &QDialog::reject);
-    setFixedSize(658, 522);
+    SetDesignedSize(this, 658, 522);
 
     if (AppProject) LoadPoster(FieldText(AppProject->m_szPosterImage));
     ShowPoster();

@@ -331,6 +331,7 @@ QWidget* TfrmPublish::CreatePreviewPanel() {
     bar->addWidget(btnZoom);
 
     tbZoom = new QSlider(Qt::Horizontal, Panel3);
+    tbZoom->setAccessibleName(QStringLiteral("Zoom"));
     tbZoom->setObjectName(QStringLiteral("tbZoom"));
     tbZoom->setRange(25, 125);
     tbZoom->setValue(100);
@@ -448,6 +449,18 @@ void TfrmPublish::GenerationFinished() {
     }
     const QString path = FGeneration->result();
     if (!path.isEmpty()) WebBrowser1->load(QUrl::fromLocalFile(path));
+    if (!FCaptionsTold) {
+        FCaptionsTold = true;
+        QStringList problems;
+        WCHAR message[kMaxPath];
+        for (int32_t i = 0; Low.GetCaptionMessage(i, message); ++i)
+            problems << FieldText(message);
+        if (!problems.isEmpty())
+            ShowMessage(this,
+                        QStringLiteral("Not every caption could be used:\n") +
+                            problems.join(QChar('\n')),
+                        QStringLiteral("Captions"), QMessageBox::Warning);
+    }
 }
 
 void TfrmPublish::UpdateAdControls(bool hasAd, bool templateHasAd) {

@@ -137,6 +137,8 @@ private:
     bool FPending = false;
     // Closing waits, hidden, for the page still to be written.
     bool FClosing = false;
+    // Captions the job had to leave out are told once, with the first page.
+    bool FCaptionsTold = false;
     bool FFinished = false;
     // The project as edited here, and the shared record it came from, which
     // follows it between pages.

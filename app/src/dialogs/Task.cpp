@@ -8,7 +8,9 @@
 #include <QCloseEvent>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QHBoxLayout>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -39,12 +41,21 @@ TfrmTasklist::TfrmTasklist(QWidget* parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     auto* client = new QWidget(this);
+    auto* rows = new QHBoxLayout(client);
+    rows->setContentsMargins(8, 8, 8, 8);
     ProgressBar1 = new QProgressBar(client);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
     ProgressBar1->setTextVisible(false);
-    ProgressBar1->setGeometry(8, 24, 393, 17);
+    ProgressBar1->setAccessibleName(QStringLiteral("Encoding progress"));
+    rows->addWidget(ProgressBar1, 1);
+    // The same request as the title bar's close: it asks before aborting.
+    btnCancel = new QPushButton(QStringLiteral("Cancel"), client);
+    btnCancel->setObjectName(QStringLiteral("btnCancel"));
+    btnCancel->setAccessibleDescription(QStringLiteral("Abort the video output"));
+    connect(btnCancel, &QPushButton::clicked, this, &QWidget::close);
+    rows->addWidget(btnCancel);
     layout->addWidget(client, 1);
 
     StatusBar1 = new QStatusBar(this);
@@ -61,7 +72,7 @@ TfrmTasklist::TfrmTasklist(QWidget* parent)
         StatusBar1->addWidget(Panels[i]);
     }
     layout->addWidget(StatusBar1);
-    setFixedSize(411, 82);
+    SetDesignedSize(this, 411, 82);
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(1000);

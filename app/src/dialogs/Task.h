@@ -14,6 +14,7 @@
 
 class QLabel;
 class QProgressBar;
+class QPushButton;
 class QStatusBar;
 class QTimer;
 
@@ -41,6 +42,7 @@ public:
     static std::function<uint32_t()> TickCount;
 
     QProgressBar* ProgressBar1 = nullptr;
+    QPushButton* btnCancel = nullptr;
     QStatusBar* StatusBar1 = nullptr;
     QLabel* Panels[5] = {};
     QTimer* Timer1 = nullptr;

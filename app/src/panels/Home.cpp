@@ -19,12 +19,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include <initializer_list>
+#include <iterator>
 
 namespace reelpage::app {
 
@@ -87,6 +89,23 @@ TfrmHome::TfrmHome(QWidget* parent) : QWidget(parent) {
     connect(FTitleTimer, &QTimer::timeout, this, [this] { SaveTitle(); });
     connect(edTitle, &QLineEdit::editingFinished, this, [this] { SaveTitle(); });
     form->addRow(QStringLiteral("Title:"), edTitle);
+    // Captions found with the video are on unless unticked; more can be
+    // added by hand.
+    cbxCaptions = new QCheckBox(this);
+    cbxCaptions->setObjectName(QStringLiteral("cbxCaptions"));
+    // Its text lists the tracks, and is empty before a video is loaded.
+    cbxCaptions->setAccessibleName(QStringLiteral("Captions"));
+    cbxCaptions->setToolTip(
+        QStringLiteral("Show the captions on the page and over the preview"));
+    connect(cbxCaptions, &QCheckBox::toggled, this, [this](bool on) { cbxCaptionsClick(on); });
+    btnCaptions = new QPushButton(QStringLiteral("Captions ..."), this);
+    btnCaptions->setObjectName(QStringLiteral("btnCaptions"));
+    btnCaptions->setToolTip(QStringLiteral("Add a caption file (.srt, .vtt, .ass)"));
+    connect(btnCaptions, &QPushButton::clicked, this, [this] { btnCaptionsClick(); });
+    auto* captions = new QHBoxLayout;
+    captions->addWidget(cbxCaptions, 1);
+    captions->addWidget(btnCaptions);
+    form->addRow(QStringLiteral("Captions:"), captions);
     layout->addLayout(form);
 
     CreateFormatBox(this);
@@ -134,7 +153,8 @@ TfrmHome::TfrmHome(QWidget* parent) : QWidget(parent) {
     connect(Aspect16x9, &QAction::triggered, this, [this] { Aspect16x9Click(); });
 
     // Nothing but the import makes sense before there is a project.
-    for (QWidget* w : std::initializer_list<QWidget*>{edTitle, cbxWebm, cbxMp4, cbxOgg, lvSupport,
+    for (QWidget* w : std::initializer_list<QWidget*>{edTitle, cbxCaptions, btnCaptions, cbxWebm,
+                                                      cmbWebmCodec, cbxMp4, cbxOgg, lvSupport,
                                                       cmbResolution, spWidth, spHeight,
                                                       rgResizeMethod, btnEdit, btnWater, btnStart})
         w->setEnabled(false);
@@ -172,6 +192,14 @@ void TfrmHome::CreateFormatBox(QWidget* parent) {
         (*f.image)->setToolTip(hint);
         formats->addWidget(*f.check);
         formats->addWidget(*f.image);
+        if (i == 0) {
+            cmbWebmCodec = new QComboBox(gbFormat);
+            cmbWebmCodec->setObjectName(QStringLiteral("cmbWebmCodec"));
+            FillWebmCodecList(cmbWebmCodec);
+            connect(cmbWebmCodec, &QComboBox::currentIndexChanged, this,
+                    [this] { cmbWebmCodecChange(); });
+            formats->addWidget(cmbWebmCodec);
+        }
         formats->addStretch(1);
     }
     box->addLayout(formats);
@@ -250,6 +278,53 @@ void TfrmHome::btnAddFileClick() {
     AddFile(file);
 }
 
+void TfrmHome::btnCaptionsClick() {
+    static QString lastFile;
+    QString folder = lastFile;
+    if (folder.isEmpty() && AppProjectMedia) folder = FieldText(AppProjectMedia->m_szFileName);
+    const QString file = ChooseOpenFile(
+        window(), QStringLiteral("Captions"),
+        DialogFilter(QStringLiteral("Captions|*.srt;*.vtt;*.ass;*.ssa|"
+                                    "All Files|*.*")),
+        DialogFolder(folder, QStandardPaths::MoviesLocation));
+    if (file.isEmpty()) return;
+    lastFile = file;
+    AddCaptions(file);
+}
+
+bool TfrmHome::AddCaptions(const QString& fileName) {
+    if (!AppProject) return false;
+    WCHAR message[kMaxPath] = {};
+    const std::u16string path = fileName.toStdU16String();
+    if (Low.AddCaptionFile(path.c_str(), u"", message) != reelpage::kCaptionAdded) {
+        ShowMessage(window(), FieldText(message), QStringLiteral("Captions"),
+                    QMessageBox::Warning);
+        return false;
+    }
+    // A file added is meant to be seen.
+    if (!cbxCaptions->isChecked()) cbxCaptions->setChecked(true);
+    ShowCaptions();
+    return true;
+}
+
+void TfrmHome::cbxCaptionsClick(bool checked) {
+    if (FChanging || !AppProject) return;
+    Low.SetCaptionsEnabled(checked ? 1 : 0);
+}
+
+void TfrmHome::ShowCaptions() {
+    CaptionEntry entries[16];
+    const int32_t count = Low.GetProjectCaptions(entries, int32_t(std::size(entries)));
+    QStringList names;
+    for (int32_t i = 0; i < std::min<int32_t>(count, int32_t(std::size(entries))); ++i)
+        if (entries[i].bUsable) names << FieldText(entries[i].szLabel);
+    if (count > int32_t(std::size(entries))) names << QStringLiteral("...");
+    ChangingGuard guard(FChanging);
+    cbxCaptions->setText(names.isEmpty() ? QStringLiteral("None found") : names.join(u", "));
+    cbxCaptions->setChecked(Low.GetCaptionsEnabled() != 0 && !names.isEmpty());
+    cbxCaptions->setEnabled(!names.isEmpty());
+}
+
 void TfrmHome::SetPreviewWindows(HWND renderParent, HWND notify) {
     FRenderParent = renderParent;
     FNotify = notify;
@@ -291,10 +366,15 @@ void TfrmHome::LoadProject() {
     ChangingGuard guard(FChanging);
     edTitle->setEnabled(true);
     edTitle->setText(AppProjectMedia ? FieldText(AppProjectMedia->m_szName) : QString());
+    btnCaptions->setEnabled(true);
+    ShowCaptions();
     for (int i = 0; i < 3; ++i) {
         FormatBox(i)->setEnabled(true);
         FormatBox(i)->setChecked(p->m_Formats[i] != 0);
     }
+    cmbWebmCodec->setEnabled(true);
+    SelectWebmCodec(cmbWebmCodec, p->m_WebmCodec);
+    ShowWebmCodecHint(cmbWebmCodec, cbxWebm, Image1);
     lvSupport->setEnabled(true);
     ShowSupport();
     cmbResolution->setEnabled(true);
@@ -362,6 +442,13 @@ void TfrmHome::cbxFormatClick(int index) {
         }
     }
     ShowSupport();
+}
+
+void TfrmHome::cmbWebmCodecChange() {
+    Project* p = AppProject;
+    if (FChanging || !p) return;
+    p->m_WebmCodec = cmbWebmCodec->currentData().toInt();
+    ShowWebmCodecHint(cmbWebmCodec, cbxWebm, Image1);
 }
 
 // The output size changed: the label, the Watermark panel and the preview

@@ -19,6 +19,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
+class QPushButton;
 class QSpinBox;
 class QTimer;
 
@@ -46,6 +47,14 @@ public:
     void AddFile(const QString& fileName);
     // Fills the panel from the current project.
     void LoadProject();
+    // Asks for a caption file and adds it to the project's captions.
+    void btnCaptionsClick();
+    // Adds one caption file; a file that cannot be used is refused with a
+    // message naming it. True when added.
+    bool AddCaptions(const QString& fileName);
+    // The captions tick: on, the project's captions go to the page and the
+    // preview; off, none do.
+    void cbxCaptionsClick(bool checked);
     // The title from the file information dialog.
     void ChangeTitle(const QString& title);
     // The first size entry says whether the picture is cropped.
@@ -56,6 +65,7 @@ public:
 
     // Handlers, callable as the controls call them.
     void cbxFormatClick(int index);
+    void cmbWebmCodecChange();
     void cmbResolutionChange();
     void spWidthChange();
     void spHeightChange();
@@ -68,8 +78,11 @@ public:
 
     TGraphicsButton* btnAddFile = nullptr;
     QLineEdit* edTitle = nullptr;
+    QCheckBox* cbxCaptions = nullptr;
+    QPushButton* btnCaptions = nullptr;
     QGroupBox* gbFormat = nullptr;
     QCheckBox* cbxWebm = nullptr;
+    QComboBox* cmbWebmCodec = nullptr; // next to it: the WebM output's codec
     QCheckBox* cbxMp4 = nullptr;
     QCheckBox* cbxOgg = nullptr;
     QLabel* Image1 = nullptr;
@@ -117,6 +130,8 @@ private:
     void SaveTitle();
     QCheckBox* FormatBox(int index) const;
     void ShowSupport();
+    // The tick's text: the project's caption tracks by name.
+    void ShowCaptions();
     void SizeChanged(int index);
     void SideChange(QSpinBox* spin, int32_t Project::*side);
     void SetAspectSize(int width, int height);

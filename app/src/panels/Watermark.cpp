@@ -6,6 +6,10 @@
 #include "ImageResource.h"
 #include "LowInterface.h"
 
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QTimer>
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -80,6 +84,7 @@ QSize FitPictureIntoOutput(int32_t w, int32_t h, int32_t ow, int32_t oh) {
 
 TfrmWatermark::TfrmWatermark(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("frmWatermark"));
+    setAcceptDrops(true);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(10, 8, 10, 8);
     CreateWatermarkGroup();
@@ -327,6 +332,35 @@ void TfrmWatermark::btnAddClick() {
     if (!ChoosePicture(this, QStringLiteral("Select Watermark Picture"),
                        int(std::size(p->m_WatermarkFile)), &path, &w, &h))
         return;
+    UseWatermarkPicture(path, w, h);
+}
+
+bool TfrmWatermark::AddWatermarkFile(const QString& path) {
+    Project* p = AppProject;
+    if (FChanging || !p) return false;
+    int w = 0, h = 0;
+    if (!CheckPicture(this, path, int(std::size(p->m_WatermarkFile)), &w, &h)) return false;
+    UseWatermarkPicture(path, w, h);
+    return true;
+}
+
+void TfrmWatermark::dragEnterEvent(QDragEnterEvent* event) {
+    // Whether it is a picture is decided at the drop, with the message a
+    // refused picture gets; a drag of anything but one file is not taken.
+    if (AppProject && !DroppedFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void TfrmWatermark::dropEvent(QDropEvent* event) {
+    const QString file = DroppedFile(event->mimeData());
+    if (file.isEmpty()) return;
+    event->acceptProposedAction();
+    // Not inside the drop: a refusal opens a message box, which must not run
+    // under the drag's own handling.
+    QTimer::singleShot(0, this, [this, file] { AddWatermarkFile(file); });
+}
+
+void TfrmWatermark::UseWatermarkPicture(const QString& path, int w, int h) {
+    Project* p = AppProject;
     edWatermark->setText(path);
     SetFieldText(p->m_WatermarkFile, path);
     p->m_WatermarkImageWidth = w;

@@ -43,6 +43,9 @@ public:
 
     // Handlers, reachable for the keyboard-free paths of the tests.
     void btnAddClick();
+    // A picture file dropped on the panel: checked as a chosen one is, and
+    // then the watermark. False when refused (the message has been shown).
+    bool AddWatermarkFile(const QString& path);
     void btnDeleteClick();
     void btnAddAdClick();
     void btnDeleteAdClick();
@@ -90,7 +93,12 @@ signals:
     // "Return" asks for the General panel (0).
     void SwitchPanel(int CurrentControl);
 
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
 private:
+    void UseWatermarkPicture(const QString& path, int w, int h);
     void CreateWatermarkGroup();
     void CreateAdGroup();
     void ShowAlignButtons();

@@ -281,7 +281,38 @@
         }
 
         update();
+        fileCaptions(video);
         if (wantsAutoplay && !ad) autoplay();
+    }
+
+    // Chromium refuses a <track> of a page opened from the disk (the file
+    // counts as another origin), so the package also carries the cues as a
+    // script, which such a page may load, and the player puts them into the
+    // tracks itself. The cue texts are WebVTT text, escaped as in the files.
+    function fileCaptions(video) {
+        var tracks = video.querySelectorAll('track');
+        if (!tracks.length || location.protocol !== 'file:') return;
+        var script = document.createElement('script');
+        script.src = 'captions.js';
+        script.onload = function () {
+            var all = window.reelpageCaptions || {};
+            Array.prototype.forEach.call(tracks, function (el) {
+                var cues = all[el.getAttribute('src')];
+                if (!cues) return;
+                var filled = false;
+                var fill = function () {
+                    if (filled || !el.track) return;
+                    filled = true;
+                    cues.forEach(function (c) { el.track.addCue(new VTTCue(c[0], c[1], c[2])); });
+                };
+                // A track loads when it is shown or chosen; its file fails
+                // then, and only then are its cues put in, so that a browser
+                // that does load it never gets them twice.
+                if (el.readyState === 3) fill();
+                el.addEventListener('error', fill);
+            });
+        };
+        document.head.appendChild(script);
     }
 
     // Fills the optional facts of a template (length, picture size).

@@ -16,6 +16,9 @@
 //     sound, Escape closes it without playing (tried where pages may play),
 //     and without the browser's controls the big button plays and pauses
 //     from the keyboard,
+//   - a page with captions has every cue of every track in the browser, both
+//     opened from the disk and served over HTTP (a small server of this script
+//     serves the page's folder), and a cue's markup shows as text,
 //   - with --shots, screenshots at a desktop, a phone and the publish dialog's
 //     preview size, for a person to look at.
 //
@@ -25,7 +28,10 @@
 //   { "pages": [ { "name": "Clean-autoplay", "page": "/abs/folder/index.html",
 //       "title": "...", "formats": ["webm", "mp4", "ogv"], "damaged": false,
 //       "ad": false, "autoplay": true, "silent": false, "controls": true, "duration": 3,
-//       "presses": ["unmute" | "ad-play" | "ad-escape" | "keyboard"] } ] }
+//       "presses": ["unmute" | "ad-play" | "ad-escape" | "keyboard"],
+//       "captions": [ { "src": "captions.en.vtt", "lang": "en", "label": "English",
+//         "cues": [ [start, end, "the text as shown"] ] } ] } ] }
+// ("captions" is optional.)
 // tests/engine/published_pages_test.cpp writes one for every shipped template.
 //
 // Prints "ok <name> (<policy>): <state>" or "FAIL <name> ...: <why>" for
@@ -33,6 +39,7 @@
 // PATH and driven through its debugging pipe, so no port is opened.
 import { spawn } from 'node:child_process';
 import fs from 'node:fs';
+import http from 'node:http';
 import os from 'node:os';
 import path from 'node:path';
 
@@ -334,11 +341,69 @@ const PRESSES = {
     },
 };
 
+// --- captions -------------------------------------------------------------------
+// Every track of the page with its cues, once the browser has them all (or
+// the time is up). A disabled track loads nothing: each is made hidden.
+const CAPTIONS_JS = `(function () {
+  var v = document.querySelector('video');
+  if (!v) return null;
+  return Array.prototype.map.call(v.querySelectorAll('track'), function (t) {
+    if (t.track.mode === 'disabled') t.track.mode = 'hidden';
+    var cues = t.track.cues ? Array.prototype.map.call(t.track.cues, function (c) {
+      return [c.startTime, c.endTime, c.getCueAsHTML().textContent]; }) : [];
+    return { src: t.getAttribute('src'), lang: t.srclang, label: t.label, kind: t.kind,
+      isDefault: t.default, cues: cues };
+  });
+})()`;
+
+function sameCaptions(got, want) {
+    if (!got || got.length !== want.length) return false;
+    return want.every((w, i) => {
+        const g = got[i];
+        return g.src === w.src && g.lang === w.lang && g.label === w.label && g.kind === 'captions' &&
+            g.isDefault === (i === 0) && g.cues.length === w.cues.length &&
+            w.cues.every((c, k) => Math.abs(g.cues[k][0] - c[0]) < 0.002 &&
+                Math.abs(g.cues[k][1] - c[1]) < 0.002 && g.cues[k][2] === c[2]);
+    });
+}
+
+async function checkCaptions(page, p) {
+    const deadline = Date.now() + SETTLE_MS;
+    let got = null;
+    while (Date.now() < deadline) {
+        got = await page.evaluate(CAPTIONS_JS);
+        if (sameCaptions(got, p.captions)) return '';
+        await sleep(200);
+    }
+    return `tracks ${JSON.stringify(got)}, not ${JSON.stringify(p.captions)}`;
+}
+
+// Serves each captioned page's folder as /<n>/, with the types a browser
+// needs for a <track>.
+const TYPES = { '.html': 'text/html; charset=utf-8', '.vtt': 'text/vtt; charset=utf-8',
+    '.js': 'text/javascript', '.css': 'text/css', '.png': 'image/png', '.webm': 'video/webm',
+    '.mp4': 'video/mp4', '.ogv': 'video/ogg' };
+const servedFolders = pages.filter((p) => p.captions).map((p) => path.dirname(p.page));
+const server = http.createServer((req, res) => {
+    const m = /^\/(\d+)\/([^/?#]+)/.exec(req.url);
+    const folder = m && servedFolders[Number(m[1])];
+    const file = folder && path.join(folder, decodeURIComponent(m[2]));
+    if (!file || !fs.existsSync(file)) {
+        res.writeHead(404);
+        res.end();
+        return;
+    }
+    res.writeHead(200, { 'Content-Type': TYPES[path.extname(file)] ?? 'application/octet-stream' });
+    fs.createReadStream(file).pipe(res);
+});
+const serverReady = servedFolders.length
+    ? new Promise((r) => server.listen(0, '127.0.0.1', r)) : Promise.resolve();
+
 // --- running the jobs -----------------------------------------------------------
-async function visit(browser, p, label, fn, width, height) {
+async function visit(browser, p, label, fn, width, height, url = `file://${p.page}`) {
     let page;
     try {
-        page = await browser.open(`file://${p.page}`, width, height);
+        page = await browser.open(url, width, height);
         await fn(page);
     } catch (e) {
         fail(`${p.name} ${label}`, e.message);
@@ -357,6 +422,17 @@ async function pool(jobs) {
 function jobsFor(browser) {
     const jobs = [];
     for (const p of pages) {
+        if (p.captions && browser.policy === REFUSE) {
+            const served = `http://127.0.0.1:${server.address()?.port}/${servedFolders.indexOf(path.dirname(p.page))}/index.html`;
+            for (const [how, url] of [['from the disk', `file://${p.page}`], ['served', served]]) {
+                jobs.push(() => visit(browser, p, `captions ${how}`, async (page) => {
+                    checks++;
+                    const why = await checkCaptions(page, p);
+                    if (why) fail(`${p.name} captions ${how}`, why);
+                    else console.log(`ok ${p.name} captions ${how}`);
+                }, 1280, 800, url));
+            }
+        }
         for (const press of p.presses ?? []) {
             if ((PRESS_POLICY[press] ?? REFUSE) !== browser.policy) continue;
             jobs.push(() => visit(browser, p, press, async (page) => {
@@ -394,8 +470,10 @@ const watchdog = setTimeout(() => {
     process.exit(1);
 }, 240000);
 try {
+    await serverReady;
     await Promise.all(browsers.map((b) => pool(jobsFor(b))));
 } finally {
+    server.close();
     await Promise.all(browsers.map((b) => b.close()));
     clearTimeout(watchdog);
 }

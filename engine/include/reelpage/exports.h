@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "reelpage/blocks.h"
+#include "reelpage/captions.h"
 #include "reelpage/records.h"
 #include "reelpage/types.h"
 
@@ -18,7 +19,8 @@
 //   X(ordinal, name, result, (parameters), use)
 //
 // The ordinals and names are the protocol between program and engine and never
-// change. use is Imported for the exports the program binds and NotImported for
+// change. Exports past the protocol's (the defaults beyond the Settings
+// record) take numbers from 100 on, clear of its range. use is Imported for the exports the program binds and NotImported for
 // the two it leaves to other callers (the position and the processor count).
 #define REELPAGE_EXPORTS(X)                                                                        \
     X(1, EnterInstance, int32_t, (HWND * pFirstWindow), Imported)                                  \
@@ -72,6 +74,16 @@
     X(51, GetTemplateCount, int32_t, (), Imported)                                                 \
     X(52, GetTemplate, TemplateEntry*, (int32_t index), Imported)                                  \
     X(53, PublishPage, int32_t, (BOOL generate, WCHAR * out), Imported)                            \
+    X(54, StepFrame, int32_t, (int32_t frames), Imported)                                          \
+    X(100, GetMoreSettings, MoreSettings*, (), Imported)                                           \
+    X(101, ListCaptions, int32_t, (const MediaInfo* media, CaptionEntry* out, int32_t capacity),    \
+      Imported)                                                                                    \
+    X(102, GetProjectCaptions, int32_t, (CaptionEntry * out, int32_t capacity), Imported)           \
+    X(103, AddCaptionFile, int32_t, (const WCHAR* path, const WCHAR* language, WCHAR* message),     \
+      Imported)                                                                                    \
+    X(104, SetCaptionsEnabled, int32_t, (BOOL enable), Imported)                                    \
+    X(105, GetCaptionsEnabled, BOOL, (), Imported)                                                  \
+    X(106, GetCaptionMessage, BOOL, (int32_t index, WCHAR* out), Imported)                          \
     X(999, WriteLog, void, (const char* text), Imported)
 
 namespace reelpage {

@@ -25,6 +25,28 @@ constexpr int32_t kProbeOk = 0;
 constexpr int32_t kProbeFailed = -1;      // import failed
 constexpr int32_t kProbeUnreadable = -2;  // file information unreadable or file missing
 constexpr int32_t kProbeUnsupported = -3; // file not supported
+// Beyond the three above, so that each case gets a text that says what is wrong.
+constexpr int32_t kProbeNoAccess = -4;    // the file exists, but this user may not read it
+constexpr int32_t kProbePathTooLong = -5; // the path is longer than a record can hold
+
+// What the import dialog and the command-line front end say for a result
+// other than kProbeOk; null for a code no probe gives.
+inline const char* ProbeResultText(int64_t code) {
+    switch (code) {
+    case kProbeFailed:
+        return "Failed to import file";
+    case kProbeUnreadable:
+        return "Unable to read file information or file does not exist.";
+    case kProbeUnsupported:
+        return "Not support this file.";
+    case kProbeNoAccess:
+        return "The file cannot be read: permission denied.";
+    case kProbePathTooLong:
+        return "The file's path is too long (at most 259 characters).";
+    default:
+        return nullptr;
+    }
+}
 
 // At the encoding notify window (the progress dialog).
 // wParam: an encoder result of reelpage/encoding.h, or one of the results

@@ -49,13 +49,30 @@ inline OutputFrameSize BoundedOutputSize(int32_t width, int32_t height) {
     return {int32_t(std::max<int64_t>(1, (w * kOutputSideMax + h / 2) / h)), kOutputSideMax};
 }
 
-// The output size of the "Original" choice for a picture (the source, or
-// its crop): each side rounded up to a multiple of 16, and a picture larger
-// than the bound fitted into it first. Without the bound an 8000 x 8000
-// source would need gigabytes across the helpers.
+// The size a picture of width x height is made at in every output: 4:2:0
+// video needs even sides, so an odd side gives up its last pixel. Never
+// larger: a line the picture does not fill would show as a black edge.
+// Any further padding an encoder wants (whole 16 x 16 blocks) is its own,
+// inside the stream, and never reaches a picture.
+constexpr OutputFrameSize EncodableSize(int32_t width, int32_t height) {
+    if (width <= 0 || height <= 0) return {0, 0};
+    return {std::max<int32_t>(2, width & ~1), std::max<int32_t>(2, height & ~1)};
+}
+
+// The size of every picture made from a project: each output's frames, the
+// poster and the page's player. A custom size typed odd is made one pixel
+// smaller there, the same everywhere.
+constexpr OutputFrameSize ProjectPictureSize(const Project& p) {
+    return EncodableSize(p.m_OutputWidth, p.m_OutputHeight);
+}
+
+// The output size of the "Original" choice for a picture (the source as
+// shown, or its crop): its own size as far as the encoders take it, and a
+// picture larger than the bound fitted into it first. Without the bound an
+// 8000 x 8000 source would need gigabytes across the helpers.
 inline OutputFrameSize OriginalOutputSize(int32_t width, int32_t height) {
     const OutputFrameSize fit = BoundedOutputSize(width, height);
-    return {(fit.width + 15) & ~15, (fit.height + 15) & ~15};
+    return EncodableSize(fit.width, fit.height);
 }
 
 // The size choice `index` gives a picture cropped to cropWidth x cropHeight:

@@ -63,6 +63,41 @@ constexpr bool OrientationSwapsSides(int32_t state) {
     return (state & 1) != 0;
 }
 
+// The state an operation leads to from each state (rows) for rotate left,
+// rotate right, flip horizontally and flip vertically (columns): the state
+// whose mapping above is the current state's followed by the operation's,
+// so that any sequence of buttons gives the picture of pressing them one
+// after another. A turn after a mirror goes the way it is pressed: from 6,
+// a right turn gives (h-1-y, w-1-x), state 7.
+constexpr int32_t kOrientationAfter[8][4] = {
+    {1, 3, 6, 4}, {2, 0, 7, 5}, {3, 1, 4, 6}, {0, 2, 5, 7},
+    {7, 5, 2, 0}, {4, 6, 3, 1}, {5, 7, 0, 2}, {6, 4, 1, 3},
+};
+
+// The orientation after an operation from a state 0..7; -1 for any other
+// operation or state.
+constexpr int32_t NextOrientation(int32_t state, int32_t operation) {
+    int column = -1;
+    switch (operation) {
+    case kRotateLeft:
+        column = 0;
+        break;
+    case kRotateRight:
+        column = 1;
+        break;
+    case kFlipHorizontal:
+        column = 2;
+        break;
+    case kFlipVertical:
+        column = 3;
+        break;
+    default:
+        break;
+    }
+    if (column < 0 || state < 0 || state > 7) return -1;
+    return kOrientationAfter[state][column];
+}
+
 // m_WatermarkHPosition and m_WatermarkVPosition of Settings and Project: where
 // the watermark is aligned across and down.
 enum WatermarkAlign : int32_t {

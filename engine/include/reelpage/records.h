@@ -10,6 +10,18 @@
 
 namespace reelpage {
 
+// The WebM output's video codec. VP8 with Vorbis is the one the page's
+// browsers of old play; VP9 and AV1 come with Opus and take far fewer bytes.
+enum WebmCodec : int32_t { kWebmVp8 = 0, kWebmVp9 = 1, kWebmAv1 = 2 };
+constexpr int32_t kWebmCodecCount = 3;
+
+// Defaults beyond the Settings record, each stored as a value of its own
+// beside it, so that the record's bytes stay as they are and a store
+// written before a value existed reads as the default.
+struct MoreSettings {
+    int32_t m_DefaultWebmCodec; // a WebmCodec; absent or unknown: kWebmVp8
+};
+
 // The user's defaults; one per process, stored as one binary value.
 struct Settings {
     LongBool m_DefaultFormats[3]; // [0] WebM, [1] MP4, [2] Ogg
@@ -176,7 +188,9 @@ struct Project {
     int32_t m_AdHeight;
     WCHAR m_AdLink[1024];
     int32_t m_Templete;
-    int32_t reserved2;
+    // The WebM output's video codec, a WebmCodec. It takes the four bytes the
+    // record leaves free at its end, which are 0 there: VP8, as before.
+    int32_t m_WebmCodec;
 };
 static_assert(sizeof(Project) == kProjectSize);
 static_assert(offsetof(Project, m_pMediaInfo) == 4);
@@ -236,6 +250,7 @@ static_assert(offsetof(Project, m_AdWidth) == 1784);
 static_assert(offsetof(Project, m_AdHeight) == 1788);
 static_assert(offsetof(Project, m_AdLink) == 1792);
 static_assert(offsetof(Project, m_Templete) == 3840);
+static_assert(offsetof(Project, m_WebmCodec) == 3844);
 
 // One page template of the catalogue.
 struct TemplateEntry {

@@ -1,5 +1,7 @@
 #include "encoding/VideoEncoder.h"
 
+#include "captions/ProjectCaptions.h"
+
 #include "system/Folders.h"
 #include "media/HelperProtocol.h"
 #include "media/History.h"
@@ -13,10 +15,13 @@
 #include <atomic>
 #include <chrono>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <memory>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -24,6 +29,7 @@
 #include "picture/encoders.h"
 #include "platform/event.h"
 #include "platform/folders.h"
+#include "platform/guid.h"
 #include "platform/interlocked.h"
 #include "platform/process.h"
 #include "platform/router.h"
@@ -32,6 +38,7 @@
 #include "platform/wstr.h"
 #include "reelpage/encoding.h"
 #include "reelpage/messages.h"
+#include "reelpage/output_size.h"
 #include "reelpage/protocol.h"
 
 namespace reelpage {
@@ -49,6 +56,13 @@ constexpr OutputFormat kFormats[3] = {
     {u"webm", u"webm", u"libvpx", u"libvorbis"},
     {u"mp4", u"mp4", u"libx264", u"libfaac"},
     {u"ogg", u"ogv", u"libtheora", u"flac"},
+};
+// The WebM output by Project.m_WebmCodec: VP8 above, or a newer codec with
+// Opus, the sound those browsers pair with it.
+constexpr OutputFormat kWebmFormats[kWebmCodecCount] = {
+    kFormats[0],
+    {u"webm", u"webm", u"libvpx-vp9", u"libopus"},
+    {u"webm", u"webm", u"libsvtav1", u"libopus"},
 };
 
 constexpr size_t kAudioChunk = 0x40000;
@@ -84,11 +98,18 @@ public:
     int m_hDecoder = -1;
     const HWND m_hwndNotify;
     std::atomic<bool> m_bCancel{false};
+    // The package folder: under a hidden name while the job runs, under its
+    // final name once FinishEncoding has moved it there.
     WCHAR m_szFolder[kMaxPath] = {};
+    std::u16string m_Parent, m_Title;
+    int m_hFolderLock = -1; // held while the folder is the job's
     std::thread m_AudioThread;
     int m_hAudioDone = -1; // set by the audio thread as it ends
     std::atomic<bool> m_bAllAudioFed{false};
     std::thread m_Watcher;
+    // Makes the captions beside the outputs; the page waits for it.
+    std::thread m_CaptionThread;
+    std::vector<PackageCaption> m_Captions;
     int m_hStopWatcher = -1;
     bool m_bFinished = false;
 
@@ -98,15 +119,17 @@ public:
 
     Talvoricer* Status() const { return static_cast<Talvoricer*>(m_Talvoricer.view); }
 
-    // Makes the output folder, the blocks and the helpers and threads of the
-    // job. False when a step fails: what the steps before it made is undone
-    // then, except the new folder, which a failed start keeps.
+    // Makes the job's folder, the blocks and the helpers and threads of the
+    // job. False when a step fails: what the steps before it made, the
+    // folder included, is undone then.
     bool Start();
     void FeedAudio();
     void Watch();
     // Ends the helpers (terminating them when cancel is set, else waiting)
-    // and the threads, then releases every block and handle.
-    void Release(bool cancel);
+    // and the threads, then releases every block and handle. A cancelled
+    // job's folder is removed; a finished one is moved to its final name.
+    // False when that move fails (the folder is removed then too).
+    bool Release(bool cancel);
 
 private:
     // The steps of Start(), in their order; each logs its own failure.
@@ -125,6 +148,12 @@ private:
     void SavePosterFrame();
     void StopWatcher();
     void EndAudioThread();
+    bool MoveIntoPlace();
+    void RemoveFolder();
+
+public:
+    void StartCaptions();
+    void EndCaptions();
 };
 
 std::unique_ptr<VideoEncoder> g_pVideoEncoder;
@@ -162,10 +191,19 @@ std::u16string OutputTitle(const MediaInfo& media) {
     return std::u16string(name);
 }
 
-// "<folder>/<title>", or "<folder>/<title>(n)" with the first n that is
-// free, created. Making the folder is the test of being free, so two jobs
-// can never end up in the same folder.
-bool CreateOutputFolder(const MediaInfo& media, WCHAR* out) {
+// A package is built under this hidden name beside its final place, so that
+// a job killed half-way never leaves a half-written folder under a name of
+// the user's.
+constexpr char kJobFolderPrefix[] = ".reelpage-job-";
+// What a package folder's path must leave free for the names of the files in
+// it ("/video.webm", "/poster.png", the template's files).
+constexpr size_t kInnerNameRoom = 32;
+
+bool FitsWithItsFiles(const WCHAR* folder) {
+    return platform::WStrLen(folder) + kInnerNameRoom < size_t(kMaxPath);
+}
+
+std::u16string OutputParent() {
     std::u16string parent = TheSettings().m_szFolder;
     if (parent.empty()) {
         std::string videos;
@@ -174,21 +212,75 @@ bool CreateOutputFolder(const MediaInfo& media, WCHAR* out) {
     }
     while (parent.size() > 1 && parent.back() == u'/')
         parent.pop_back();
-    std::error_code ec;
-    std::filesystem::create_directories(platform::ToUtf8(parent), ec);
-    const std::u16string title = OutputTitle(media);
-    for (int n = 0;; ++n) {
-        if (n == 0)
-            platform::WFormat(out, kMaxPath, "%ls/%ls", parent.c_str(), title.c_str());
-        else
-            platform::WFormat(out, kMaxPath, "%ls/%ls(%d)", parent.c_str(), title.c_str(), n);
-        if (mkdir(platform::ToUtf8(out).c_str(), 0777) == 0) return true;
-        if (errno != EEXIST || n >= 100000) {
+    return parent;
+}
+
+// "<parent>/<title>", or "<parent>/<title>(n)" for n > 0.
+void FinalFolderName(const std::u16string& parent, const std::u16string& title, int n, WCHAR* out) {
+    if (n == 0)
+        platform::WFormat(out, kMaxPath, "%ls/%ls", parent.c_str(), title.c_str());
+    else
+        platform::WFormat(out, kMaxPath, "%ls/%ls(%d)", parent.c_str(), title.c_str(), n);
+}
+
+// A new hidden folder in parent, locked by the returned descriptor for as
+// long as the job holds it; -1 on failure. The sweep below takes the lock of
+// any such folder it removes, so a folder it removed between our mkdir and
+// our lock is noticed (it is no longer the one under the name) and another
+// one is made.
+int MakeJobFolder(const std::u16string& parent, WCHAR* out) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::u16string id = platform::GuidToU16String(platform::CreateGuid());
+        platform::WFormat(out, kMaxPath, "%ls/%hs%ls", parent.c_str(), kJobFolderPrefix,
+                          id.substr(1, 8).c_str());
+        const std::string path = platform::ToUtf8(out);
+        if (mkdir(path.c_str(), 0777) != 0) {
+            if (errno == EEXIST) continue;
             LogWrite(kLogError, "Failed(%d) to CreateDirectory:%ls\n", errno, out);
-            return false;
+            return -1;
         }
+        const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat held {}, named {};
+        if (flock(fd, LOCK_EX) == 0 && fstat(fd, &held) == 0 && stat(path.c_str(), &named) == 0 &&
+            held.st_ino == named.st_ino && held.st_dev == named.st_dev)
+            return fd;
+        close(fd);
+    }
+    LogWrite(kLogError, "Failed to make a job folder in %ls\n", parent.c_str());
+    return -1;
+}
+
+} // namespace
+
+void SweepStaleJobFolders(const std::u16string& parent) {
+    const std::string folder = platform::ToUtf8(parent);
+    DIR* d = opendir(folder.c_str());
+    if (!d) return;
+    std::vector<std::string> names;
+    while (const dirent* e = readdir(d))
+        if (std::strncmp(e->d_name, kJobFolderPrefix, sizeof kJobFolderPrefix - 1) == 0)
+            names.push_back(e->d_name);
+    closedir(d);
+    for (const std::string& name : names) {
+        const std::string path = folder + "/" + name;
+        const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat st {};
+        // Another user's job, or one still running (its lock is held), is
+        // left alone.
+        if (fstat(fd, &st) == 0 && st.st_uid == geteuid() && flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            LogWrite(kLogInfo, "Removing %s: the package of a job that never finished\n",
+                     path.c_str());
+            std::error_code ec;
+            std::filesystem::remove_all(path, ec);
+            if (ec) LogWrite(kLogError, "Failed(%d) to RemoveDirectory:%s\n", ec.value(), path.c_str());
+        }
+        close(fd);
     }
 }
+
+namespace {
 
 bool EffectsActive(const Project& p) {
     return p.m_Brightness != 0 || p.m_Contrast != 0 || p.m_Hue != 0 || p.m_Saturation != 0 ||
@@ -216,9 +308,12 @@ FramePath ChooseFramePath(const Project& p, const MediaInfo& media) {
     // and the output size are measured in that picture too.
     const int32_t sourceW = swaps ? media.m_Height : media.m_Width;
     const int32_t sourceH = swaps ? media.m_Width : media.m_Height;
-    const bool resize = p.m_CropLeft != 0 || p.m_CropTop != 0 || p.m_OutputWidth != p.m_CropWidth ||
-                        p.m_OutputHeight != p.m_CropHeight || p.m_OutputWidth != sourceW ||
-                        p.m_OutputHeight != sourceH;
+    // An odd source or crop is never made at its own size (4:2:0 needs even
+    // sides): it is fitted into the even picture, which the 32-bit way does.
+    const OutputFrameSize out = ProjectPictureSize(p);
+    const bool resize = p.m_CropLeft != 0 || p.m_CropTop != 0 || out.width != p.m_CropWidth ||
+                        out.height != p.m_CropHeight || out.width != sourceW ||
+                        out.height != sourceH;
     const bool pictureWork = EffectsActive(p) || p.m_WatermarkFile[0] != 0;
     FramePath path{kTransformPassThrough, kPixYuv420, swaps ? 1 : 0};
     if (resize)
@@ -227,12 +322,6 @@ FramePath ChooseFramePath(const Project& p, const MediaInfo& media) {
         path.transform = turned ? kTransformOrientResize : kTransformEffectsOnly;
     else if (turned)
         path.transform = kTransformOrientOnly;
-    // 4:2:0 planes of an odd width or height do not fit the slot layout (its
-    // chroma planes are W/2 x H/2): such pictures go the 32-bit way, where
-    // the effects-only and the turning paths copy or turn them without any
-    // other change.
-    if (IsPlanarTransform(path.transform) && ((p.m_OutputWidth | p.m_OutputHeight) & 1))
-        path.transform = turned ? kTransformOrientResize : kTransformEffectsOnly;
     if (!IsPlanarTransform(path.transform)) path.pixelFormat = kPixBgra;
     return path;
 }
@@ -460,10 +549,33 @@ void VideoEncoder::SavePosterFrame() {
         LogWrite(kLogError, "Failed to write %s: %s\n", path.c_str(), picture::ErrorText(e));
 }
 
-void VideoEncoder::Release(bool cancel) {
-    if (m_bFinished) return;
+// A bad caption file costs its own track and a message, never the package:
+// the videos go on whatever the captions do.
+void VideoEncoder::StartCaptions() {
+    std::vector<CaptionTrack> tracks = ChosenCaptions();
+    SetCaptionMessages({});
+    if (tracks.empty()) return;
+    const std::string folder = platform::ToUtf8(m_szFolder);
+    const int64_t start = m_pProject->m_ClipStart, stop = m_pProject->m_ClipStop;
+    m_CaptionThread = std::thread([this, tracks = std::move(tracks), folder, start, stop] {
+        std::vector<std::string> problems;
+        m_Captions = WritePackageCaptions(folder, tracks, start, stop, &problems, &m_bCancel);
+        for (const std::string& p : problems)
+            LogWrite(kLogError, "Captions: %s\n", p.c_str());
+        SetCaptionMessages(std::move(problems));
+    });
+}
+
+void VideoEncoder::EndCaptions() {
+    if (m_CaptionThread.joinable()) m_CaptionThread.join();
+}
+
+bool VideoEncoder::Release(bool cancel) {
+    if (m_bFinished) return m_szFolder[0] != 0;
     m_bFinished = true;
     m_bCancel = cancel;
+    // Before the folder of a cancelled job goes.
+    EndCaptions();
     StopWatcher();
     // Cancelling ends every helper at once and waits for all of them against
     // one deadline, so that the whole job is gone within a second.
@@ -515,15 +627,71 @@ void VideoEncoder::Release(bool cancel) {
     platform::CloseSharedBlock(&m_Talvoricer);
     CloseEvents(m_hStopWatcher, m_hAudioDone);
     m_hStopWatcher = m_hAudioDone = -1;
-    if (cancel && m_szFolder[0]) {
-        std::error_code ec;
-        std::filesystem::remove_all(platform::ToUtf8(m_szFolder), ec);
-        if (ec) LogWrite(kLogError, "Failed(%d) to RemoveDirectory:%ls\n", ec.value(), m_szFolder);
+    const bool placed = !cancel && m_szFolder[0] && MoveIntoPlace();
+    if (!placed) RemoveFolder();
+    if (m_hFolderLock >= 0) close(m_hFolderLock);
+    m_hFolderLock = -1;
+    return placed;
+}
+
+void VideoEncoder::RemoveFolder() {
+    if (!m_szFolder[0]) return;
+    std::error_code ec;
+    std::filesystem::remove_all(platform::ToUtf8(m_szFolder), ec);
+    if (ec) LogWrite(kLogError, "Failed(%d) to RemoveDirectory:%ls\n", ec.value(), m_szFolder);
+    m_szFolder[0] = 0;
+}
+
+// The first free "<title>" or "<title>(n)": the rename itself is the test of
+// being free, so two jobs finishing at once never share a folder.
+bool VideoEncoder::MoveIntoPlace() {
+    const std::string from = platform::ToUtf8(m_szFolder);
+    WCHAR target[kMaxPath];
+    for (int n = 0; n <= 100000; ++n) {
+        FinalFolderName(m_Parent, m_Title, n, target);
+        if (!FitsWithItsFiles(target)) break;
+        const std::string to = platform::ToUtf8(target);
+        int rc = renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE);
+        if (rc != 0 && errno == EINVAL) {
+            // A file system without no-replace renames: making the name is
+            // the test, and a folder renames onto an empty one atomically.
+            if (mkdir(to.c_str(), 0777) != 0) {
+                if (errno == EEXIST) continue;
+                rc = -1;
+            } else {
+                rc = rename(from.c_str(), to.c_str());
+                if (rc != 0) rmdir(to.c_str());
+            }
+        }
+        if (rc == 0) {
+            LogWrite(kLogInfo, "Package in place as %ls\n", target);
+            platform::WStrCopy(m_szFolder, target);
+            return true;
+        }
+        if (errno != EEXIST && errno != ENOTEMPTY) break;
     }
+    LogWrite(kLogError, "Failed(%d) to move %ls into place as %ls\n", errno, m_szFolder, target);
+    return false;
 }
 
 bool VideoEncoder::Start() {
-    if (!CreateOutputFolder(*m_pMediaInfo, m_szFolder)) {
+    m_Parent = OutputParent();
+    m_Title = OutputTitle(*m_pMediaInfo);
+    // Refused before anything is made: a package whose files cannot be named
+    // would only fail once its encoders start.
+    WCHAR target[kMaxPath];
+    FinalFolderName(m_Parent, m_Title, 0, target);
+    if (!FitsWithItsFiles(target) ||
+        m_Parent.size() + sizeof kJobFolderPrefix + 8 + kInnerNameRoom >= size_t(kMaxPath)) {
+        LogWrite(kLogError, "The output path is too long: %ls/%ls\n", m_Parent.c_str(),
+                 m_Title.c_str());
+        return false;
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(platform::ToUtf8(m_Parent), ec);
+    SweepStaleJobFolders(m_Parent);
+    m_hFolderLock = MakeJobFolder(m_Parent, m_szFolder);
+    if (m_hFolderLock < 0) {
         m_szFolder[0] = 0; // nothing of ours to delete
         return false;
     }
@@ -536,15 +704,15 @@ bool VideoEncoder::Start() {
         return StartDecoder();
     }();
     if (!started) {
-        // Ends every helper already started and releases every block, but
-        // keeps the new folder, as a failed start should.
-        m_szFolder[0] = 0;
+        // Ends every helper already started, releases every block and
+        // removes the folder: a job that never ran leaves nothing behind.
         Release(true);
         return false;
     }
     const Project& project = *m_pProject;
     Status()->m_Duration = project.m_ClipStop != 0 ? project.m_ClipStop - project.m_ClipStart
                                                    : m_pMediaInfo->m_Duration - project.m_ClipStart;
+    StartCaptions();
     LogWrite(kLogInfo, "Encoding %ls into %ls: %d output(s), frame path %d\n",
              m_pMediaInfo->m_szFileName, m_szFolder, m_cEncoder, path.transform);
     return true;
@@ -568,7 +736,7 @@ bool VideoEncoder::CreateStatusBlock(const FramePath& path) {
 }
 
 bool VideoEncoder::OutputSizeUsable() const {
-    if (m_pProject->m_OutputWidth > 0 && m_pProject->m_OutputHeight > 0) return true;
+    if (ProjectPictureSize(*m_pProject).width > 0) return true;
     LogWrite(kLogError, "Output size %dx%d\n", m_pProject->m_OutputWidth,
              m_pProject->m_OutputHeight);
     return false;
@@ -580,7 +748,7 @@ bool VideoEncoder::OutputSizeUsable() const {
 // makes the poster from the thumbnail, so the job goes on.
 void VideoEncoder::CreatePosterFrameBlock() {
     if (!ProjectPosterIsThumbnail(*m_pProject, *m_pMediaInfo)) return;
-    const int32_t w = m_pProject->m_OutputWidth, h = m_pProject->m_OutputHeight;
+    const auto [w, h] = ProjectPictureSize(*m_pProject);
     if (CreateBlock(PosterFrameBlockSize(w, h), &m_PosterFrame, "PosterFrame") != 0) return;
     auto* header = static_cast<PosterFrameHeader*>(m_PosterFrame.view);
     *header = PosterFrameHeader{0, w, h, 0};
@@ -589,13 +757,19 @@ void VideoEncoder::CreatePosterFrameBlock() {
 
 // One encoder per chosen format, numbered in the formats' order.
 bool VideoEncoder::StartEncoders(const FramePath& path) {
-    const size_t frameBytes =
-        VideoFrameBytes(m_pProject->m_OutputWidth, m_pProject->m_OutputHeight, path.pixelFormat);
+    const OutputFrameSize size = ProjectPictureSize(*m_pProject);
+    const size_t frameBytes = VideoFrameBytes(size.width, size.height, path.pixelFormat);
     const int32_t slotCount = VideoSlotsFor(frameBytes);
     for (int f = 0; f < 3; ++f) {
         if (!m_pProject->m_Formats[f]) continue;
         const int k = m_cEncoder;
-        if (!CreateEncoderBlocks(k, frameBytes, slotCount) || !FillEncoderTask(k, kFormats[f], path) ||
+        const int32_t codec = m_pProject->m_WebmCodec;
+        if (f == 0 && (codec < 0 || codec >= kWebmCodecCount)) {
+            LogWrite(kLogError, "Unknown WebM codec %d\n", int(codec));
+            return false;
+        }
+        const OutputFormat& format = f == 0 ? kWebmFormats[codec] : kFormats[f];
+        if (!CreateEncoderBlocks(k, frameBytes, slotCount) || !FillEncoderTask(k, format, path) ||
             !StartEncoder(k))
             return false;
         m_cEncoder = k + 1;
@@ -653,8 +827,9 @@ bool VideoEncoder::FillEncoderTask(int k, const OutputFormat& format, const Fram
     t->m_VideoBitRate = media.m_VideoBitRate;
     t->m_FrameRateDen = media.m_FrameRateDen;
     t->m_FrameRateNum = media.m_FrameRateNum;
-    t->m_Width = m_pProject->m_OutputWidth;
-    t->m_Height = m_pProject->m_OutputHeight;
+    const OutputFrameSize size = ProjectPictureSize(*m_pProject);
+    t->m_Width = size.width;
+    t->m_Height = size.height;
     if (HasAudio()) {
         platform::WStrCopy(t->m_szAudioCodec, format.audioCodec);
         t->m_AudioBitRate = AudioBitRateFor(media.m_SampleRate, media.m_nChannel);
@@ -748,8 +923,8 @@ Talvoricer* StartEncoding(HWND notify) {
 
 int32_t FinishEncoding(BOOL cancel) {
     if (!g_pVideoEncoder) return 0;
-    g_pVideoEncoder->Release(cancel != 0);
-    return 0;
+    // A finished job whose package cannot take its name has no package.
+    return g_pVideoEncoder->Release(cancel != 0) || cancel ? 0 : -1;
 }
 
 int32_t FreeEncoding() {
@@ -768,12 +943,15 @@ const WCHAR* GetOutputFolder() {
 
 int32_t PublishPage(BOOL generate, WCHAR* out) {
     if (out) out[0] = 0;
-    if (!g_pVideoEncoder) return -1;
-    const VideoEncoder& job = *g_pVideoEncoder;
+    if (!g_pVideoEncoder || !g_pVideoEncoder->m_szFolder[0]) return -1;
+    VideoEncoder& job = *g_pVideoEncoder;
     bool ok = true;
     if (generate) {
+        // Done long before the videos, as a rule.
+        job.EndCaptions();
         const Project* project = CurrentProject();
-        ok = project && GeneratePage(job.m_szFolder, *project, CurrentProjectMedia());
+        ok = project &&
+             GeneratePage(job.m_szFolder, *project, CurrentProjectMedia(), job.m_Captions);
     }
     if (out) platform::WFormat(out, kMaxPath, "%ls/index.html", job.m_szFolder);
     return ok ? 0 : -1;

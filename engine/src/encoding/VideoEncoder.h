@@ -3,6 +3,7 @@
 // format, one decoder process with the encoding plug-in, and a thread that
 // feeds the project's sound to the encoders.
 #include <cstdint>
+#include <string>
 
 #include "reelpage/blocks.h"
 #include "reelpage/records.h"
@@ -12,8 +13,12 @@ namespace reelpage {
 Talvoricer* StartEncoding(HWND notify);
 int32_t FinishEncoding(BOOL cancel);
 int32_t FreeEncoding();
-// The job's output folder, or null without a job.
+// The job's output folder, or null without a job: a hidden folder beside its
+// final place while the job runs, the package's own name once it finished.
 const WCHAR* GetOutputFolder();
+// Removes the hidden folders in parent of jobs that ended without finishing
+// (killed, or a power cut); those of running jobs are locked and stay.
+void SweepStaleJobFolders(const std::u16string& parent);
 // Builds the page in the job's output folder when generate is set; always
 // writes the page's path to out (260 characters). Without a job out is empty
 // and the result -1; -1 also when the page could not be generated.

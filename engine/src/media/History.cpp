@@ -188,6 +188,11 @@ bool IsPlausible(const MediaInfo& m) {
             m.m_CodecHeight > kMaxSide)
             return false;
         if (m.m_FrameRateNum <= 0 || m.m_FrameRateDen <= 0) return false;
+        // What a real video has; a rate outside it makes every encoder
+        // refuse its settings on every later run.
+        constexpr int64_t kMinFps = 1, kMaxFps = 1000;
+        const int64_t num = m.m_FrameRateNum, den = m.m_FrameRateDen;
+        if (num < kMinFps * den || num > kMaxFps * den) return false;
         if (m.m_VideoBitRate < 0) return false;
     }
     if (m.m_bAudioStream) {
@@ -258,6 +263,18 @@ void RetireRecord(MediaInfo* media) {
         g_Retired.push_back(g_History[i]);
         g_History.erase(g_History.begin() + i);
         return;
+    }
+}
+
+void RemoveUnrecordedSideFiles() {
+    if (!g_bLoaded) return;
+    for (const Entry& e : g_History) {
+        const MediaInfo& m = *e.Media();
+        if (IsRecordStored(m)) continue;
+        if (!FileExists(MediaSideFile(m, u"wav")) && !FileExists(MediaSideFile(m, u"bmp"))) continue;
+        LogWrite(kLogInfo, "Removing the sample and thumbnail of %ls: its record was not stored\n",
+                 m.m_szFileName);
+        RemoveSideFiles(m);
     }
 }
 

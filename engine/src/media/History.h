@@ -46,6 +46,10 @@ bool IsReusable(const MediaInfo& media);
 // Takes a record out of the list for good and removes its side files and
 // stored value; its block stays mapped, since the program may hold it.
 void RetireRecord(MediaInfo* media);
+// At exit: removes the sample and thumbnail of every import of this run
+// whose record could not be stored (a read-only store). They served this
+// run; no later run could name them.
+void RemoveUnrecordedSideFiles();
 // Removes the thumbnail and the sample file of a record.
 void RemoveSideFiles(const MediaInfo& media);
 

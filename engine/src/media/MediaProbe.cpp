@@ -1,5 +1,6 @@
 #include "media/MediaProbe.h"
 
+#include "captions/Captions.h"
 #include "media/HelperProtocol.h"
 #include "media/History.h"
 #include "system/Folders.h"
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <fcntl.h>
 #include <mutex>
 #include <vector>
 #include <string_view>
@@ -130,8 +132,16 @@ MediaInfo* OpenMedia(const WCHAR* path, HWND notify, int32_t cookie, uint32_t ms
         char cwd[4096];
         if (getcwd(cwd, sizeof cwd)) full = platform::FromUtf8(cwd) + u"/" + full;
     }
+    // A record holds 259 characters: a longer path cut to fit would name
+    // another file, or none.
+    if (full.size() >= size_t(kMaxPath)) {
+        platform::PostMessage(notify, msgDone, kProbePathTooLong, cookie);
+        return nullptr;
+    }
     struct stat st {};
     const bool exists = stat(platform::ToUtf8(full).c_str(), &st) == 0;
+    // Beside the probe: the captions are looked for while it runs.
+    BeginCaptionSearch(full);
     for (int32_t i = 0; i < GetHistoryCount(); ++i) {
         MediaInfo* known = GetHistoryItem(i);
         if (!SameFile(full, exists ? &st : nullptr, known->m_szFileName)) continue;
@@ -158,6 +168,15 @@ MediaInfo* OpenMedia(const WCHAR* path, HWND notify, int32_t cookie, uint32_t ms
     uint64_t created = 0;
     if (!QueryFileIdentity(platform::ToUtf8(media->m_szFileName), &size, &created)) {
         platform::PostMessage(notify, msgDone, kProbeUnreadable, cookie);
+        return media;
+    }
+    // There, but not ours to read: the helper would only say it cannot
+    // open the file, which reads as a format it does not know.
+    if (const int fd = open(platform::ToUtf8(media->m_szFileName).c_str(), O_RDONLY | O_CLOEXEC);
+        fd >= 0) {
+        close(fd);
+    } else if (errno == EACCES || errno == EPERM) {
+        platform::PostMessage(notify, msgDone, kProbeNoAccess, cookie);
         return media;
     }
     platform::FileTime now = 0;

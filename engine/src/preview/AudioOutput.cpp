@@ -55,6 +55,9 @@ int64_t AudioBufferSize(int64_t byteRate, int32_t blockAlign, int32_t frameRateN
         size = uint64_t(byteRate);
     else
         size = uint64_t(frameRateDen) * uint64_t(byteRate) / uint64_t(frameRateNum);
+    // A frame longer than a second is a damaged record (2147483647 s a frame
+    // asked for five buffers of gigabytes): one second, as for no rate.
+    size = std::min(size, uint64_t(byteRate));
     size -= size % uint64_t(blockAlign);
     // At a frame rate above the sample rate a frame holds less than a sample;
     // an empty buffer would never advance the clock.

@@ -229,8 +229,8 @@ private:
 };
 
 // Bytes of sound per video frame, a whole number of samples: the audio
-// player's buffer size. One second when the frame rate is unknown, one
-// sample when a frame is shorter than a sample.
+// player's buffer size. One second when the frame rate is unknown or a
+// frame is longer than that, one sample when a frame is shorter than a sample.
 int64_t AudioBufferSize(int64_t byteRate, int32_t blockAlign, int32_t frameRateNum,
                         int32_t frameRateDen);
 // The silent player's step in microseconds, whole milliseconds. One second

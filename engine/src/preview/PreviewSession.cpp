@@ -1,5 +1,7 @@
 #include "preview/PreviewSession.h"
 
+#include "captions/ProjectCaptions.h"
+
 #include "media/History.h"
 #include "system/Log.h"
 #include "records/Project.h"
@@ -193,8 +195,14 @@ int64_t PreviewSession::OnFrameReady(int64_t width, int64_t height) {
     if (width <= 0 || height <= 0 || uint64_t(width) * uint64_t(height) * 4 > m_FrameBlock.size)
         return 0;
     m_LastDelivered = expected;
+    ShowCaption();
     m_pRender->PresentFrame(FrameView());
     return 0;
+}
+
+void PreviewSession::ShowCaption() {
+    if (m_pRender)
+        m_pRender->SetCaption(QString::fromStdString(PreviewCaptionAt(Position() / 1000)));
 }
 
 void PreviewSession::SetDisplaySize(int32_t width, int32_t height) {
@@ -268,6 +276,7 @@ void PreviewSession::Command(PreviewCommand code, int64_t param) {
 void PreviewSession::Play() {
     if (m_nState != 2) return;
     m_nState = 1;
+    m_llStepTime = -1;
     if (m_bRewind) {
         const int64_t start = m_pProject->m_ClipStart;
         if (PreviewControl* c = Control()) __atomic_store_n(&c->m_EndOfStream, 0, __ATOMIC_RELEASE);
@@ -288,12 +297,32 @@ void PreviewSession::Pause() {
 }
 
 void PreviewSession::Seek(int32_t seconds) {
-    const int64_t target = int64_t(std::max(seconds, 0)) * 1000000;
+    // The picture of the new time is the one a frame step starts from, even
+    // before the helper has shown it.
+    m_llStepTime = int64_t(std::max(seconds, 0)) * 1000000;
+    SeekTime(m_llStepTime);
+}
+
+void PreviewSession::SeekTime(int64_t target) {
     if (m_pAudioPlayer) m_pAudioPlayer->Seek(target);
     if (m_pMutePlayer) m_pMutePlayer->Seek(target);
     if (PreviewControl* c = Control()) __atomic_store_n(&c->m_EndOfStream, 0, __ATOMIC_RELEASE);
     m_bRewind = false;
     Command(kCmdSeek, target);
+}
+
+int32_t PreviewSession::StepFrame(int32_t frames) {
+    // A frame of an unknown rate counts as 1/25 s.
+    const int64_t num = m_pMediaInfo ? m_pMediaInfo->m_FrameRateNum : 0;
+    const int64_t den = m_pMediaInfo ? m_pMediaInfo->m_FrameRateDen : 0;
+    const int64_t frame = num > 0 && den > 0 ? std::max<int64_t>(1, 1000000 * den / num) : 40000;
+    const int64_t from = m_llStepTime >= 0 ? m_llStepTime : Position();
+    // The last frame starts one frame before the end, not at it.
+    const int64_t last = std::max<int64_t>(0, (m_pMediaInfo ? m_pMediaInfo->m_Duration : 0) - frame);
+    const int64_t target = std::clamp(from + frames * frame, int64_t(0), last);
+    m_llStepTime = target;
+    SeekTime(target);
+    return int32_t(target / 1000000);
 }
 
 void PreviewSession::ApplyClipRange() {
@@ -733,6 +762,11 @@ int32_t Seek(int32_t seconds) {
     return 0;
 }
 
+int32_t StepFrame(int32_t frames) {
+    auto* s = CurrentPreviewSession();
+    return s ? s->StepFrame(frames) : -1;
+}
+
 int32_t NotifyPreview(int32_t command) {
     // Queued as given: a code the helper does not know is ignored there.
     PostPreviewCommand(PreviewCommand(command), 0);
@@ -742,6 +776,10 @@ int32_t NotifyPreview(int32_t command) {
 int64_t GetPosition() {
     auto* s = CurrentPreviewSession();
     return s ? s->Position() : 0;
+}
+
+void RefreshPreviewCaption() {
+    if (auto* s = CurrentPreviewSession()) s->ShowCaption();
 }
 
 } // namespace reelpage

@@ -51,6 +51,9 @@ public:
     void Play();
     void Pause();
     void Seek(int32_t seconds);
+    // Shows the picture `frames` frames after (before, when negative) the one
+    // on screen and moves the clocks there; the new time in whole seconds.
+    int32_t StepFrame(int32_t frames);
     void Layout();
     void ApplyClipRange();
     void Command(PreviewCommand code, int64_t param = 0);
@@ -67,6 +70,8 @@ public:
     void LeaveWatermarkMode();
     void ApplyWatermarkPosition();
     void ApplyWatermarkPicture();
+    // Draws the chosen captions' cue at the position over the picture, or none.
+    void ShowCaption();
 
     // What tests look at.
     PreviewControl* Control() const { return m_Channel.Control(); }
@@ -96,6 +101,7 @@ private:
     int OnSecond(int32_t seconds);
     int OnEnd();
     void ReachedEnd();
+    void SeekTime(int64_t target);
     bool EndOfStream() const;
     void SetDisplaySize(int32_t width, int32_t height);
     void UpdateCropFrame();
@@ -117,6 +123,9 @@ private:
     int64_t m_llClockPosition = 0;
     int32_t m_nState = 0;
     bool m_bRewind = false;
+    // Where the last seek or frame step went, until the next play: the
+    // helper reports its picture later, and quick steps must not repeat it.
+    int64_t m_llStepTime = -1;
     int m_hProcess = -1;
     HWND m_hwndParent = 0;
     HWND m_hwndNotify = 0;
@@ -163,12 +172,15 @@ int32_t RestartPreview(HWND renderParent, HWND notify);
 int32_t Play();
 int32_t Pause();
 int32_t Seek(int32_t seconds);
+int32_t StepFrame(int32_t frames);
 int32_t LayoutPreview();
 int32_t ApplyClipRange();
 int32_t NotifyPreview(int32_t command);
 int32_t EnterCropMode();
 int32_t LeaveCropMode();
 int64_t GetPosition();
+// The captions changed (added, turned on or off): the picture shows it now.
+void RefreshPreviewCaption();
 int32_t BeginSeekDrag();
 int32_t EndSeekDrag();
 int32_t ApplyOutputSize();

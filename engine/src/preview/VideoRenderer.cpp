@@ -1,6 +1,7 @@
 #include "preview/VideoRenderer.h"
 
 #include <QMouseEvent>
+#include <QFont>
 #include <QPainter>
 #include <QPixmap>
 
@@ -63,6 +64,12 @@ void RenderWindow::ReleaseRenderer() {
     update();
 }
 
+void RenderWindow::SetCaption(const QString& text) {
+    if (text == m_Caption) return;
+    m_Caption = text;
+    update();
+}
+
 void RenderWindow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     if (m_Picture.isNull()) {
@@ -70,6 +77,23 @@ void RenderWindow::paintEvent(QPaintEvent*) {
         return;
     }
     painter.drawImage(0, 0, m_Picture);
+    if (!m_Caption.isEmpty()) {
+        // As a browser shows captions: white on a dark box near the bottom,
+        // the letters a twentieth of the picture high, so they stay
+        // readable however small the view.
+        QFont font = painter.font();
+        font.setPixelSize(std::max(11, m_Picture.height() / 20));
+        painter.setFont(font);
+        const int margin = std::max(4, m_Picture.height() / 30);
+        const QRect area(margin, margin, m_Picture.width() - 2 * margin,
+                         m_Picture.height() - 2 * margin);
+        const int flags = Qt::AlignHCenter | Qt::AlignBottom | Qt::TextWordWrap;
+        const QRect text = painter.boundingRect(area, flags, m_Caption);
+        const int pad = font.pixelSize() / 4 + 1;
+        painter.fillRect(text.adjusted(-2 * pad, -pad, 2 * pad, pad), QColor(0, 0, 0, 200));
+        painter.setPen(Qt::white);
+        painter.drawText(area, flags, m_Caption);
+    }
     // A window not yet resized to the view shows black beside the picture.
     if (width() > m_Picture.width())
         painter.fillRect(m_Picture.width(), 0, width() - m_Picture.width(), height(), Qt::black);

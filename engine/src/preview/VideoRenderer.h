@@ -4,6 +4,7 @@
 // when it arrives, to the window's size and then painted 1:1.
 #include <QCursor>
 #include <QImage>
+#include <QString>
 #include <QWidget>
 
 #include <cstdint>
@@ -38,6 +39,9 @@ public:
     void Redraw() { update(); }
     // Forgets the picture and both sizes.
     void ReleaseRenderer();
+    // The caption drawn over the picture; empty for none.
+    void SetCaption(const QString& text);
+    const QString& Caption() const { return m_Caption; }
 
     QSize ViewSize() const { return m_View; }
     QSize FrameSize() const { return m_Frame; }
@@ -63,6 +67,7 @@ private:
     int m_nPresented = 0;
     QCursor m_CropCursor;
     bool m_bCropCursor = false;
+    QString m_Caption;
 };
 
 } // namespace reelpage

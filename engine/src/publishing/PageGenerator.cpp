@@ -1,8 +1,10 @@
 #include "publishing/PageGenerator.h"
+#include "publishing/SourceTypes.h"
 
 #include "system/Folders.h"
 #include "system/Log.h"
 #include "publishing/Templates.h"
+#include "captions/Captions.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -20,6 +22,7 @@
 #include "picture/load.h"
 #include "picture/scaler.h"
 #include "platform/wstr.h"
+#include "reelpage/output_size.h"
 
 namespace reelpage {
 
@@ -41,20 +44,14 @@ bool IsDir(const std::string& path) {
 
 bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
-// Reads a template text: at most 131,072 bytes, UTF-16LE after the first two
-// bytes, cut at the last whole code unit and at the first NUL.
+// Reads a template text: at most 131,072 bytes of its file.
 bool ReadTemplate(const std::string& path, std::u16string* text) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
     std::string bytes(kTemplateReadLimit, '\0');
     in.read(bytes.data(), std::streamsize(bytes.size()));
     bytes.resize(size_t(in.gcount()));
-    text->clear();
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-        char16_t c = char16_t(uint8_t(bytes[i]) | (uint8_t(bytes[i + 1]) << 8));
-        if (c == 0) break;
-        *text += c;
-    }
+    *text = DecodeTemplateText(bytes);
     return true;
 }
 
@@ -100,8 +97,9 @@ bool StartsWithNoCase(std::u16string_view text, size_t at, std::u16string_view w
 // silent: the video has no sound track, so the player starts it muted (a
 // browser then lets it start on its own) and offers no sound to turn on.
 std::u16string DataSetup(const Project& p, bool autoplay, bool silent) {
-    std::string s = "{\"width\":" + std::to_string(p.m_OutputWidth) +
-                    ", \"height\":" + std::to_string(p.m_OutputHeight) +
+    const OutputFrameSize size = ProjectPictureSize(p);
+    std::string s = "{\"width\":" + std::to_string(size.width) +
+                    ", \"height\":" + std::to_string(size.height) +
                     ", \"preload\":\"auto\", \"poster\":\"poster.png\", \"preload\":\"auto\"";
     if (p.m_Controls) s += ", \"controls\": true";
     if (autoplay) s += ", \"autoplay\": true ";
@@ -110,11 +108,44 @@ std::u16string DataSetup(const Project& p, bool autoplay, bool silent) {
     return platform::FromUtf8(s + "}");
 }
 
-std::u16string Sources(const Project& p) {
+// The files, in the order a browser tries them: it takes the first whose
+// type it plays. The WebM output stays first whatever its codec: VP9 and AV1
+// are the smallest, and VP8 is as efficient as the MP4's H.264 at the same
+// rate; a browser without the WebM's codecs passes on to the MP4, which
+// every current browser plays, and the Ogg comes last for the few that
+// play Theora only.
+constexpr struct {
+    const char16_t* file;
+    const char* bareType;
+} kSourceFiles[3] = {
+    {u"video.webm", "video/webm"},
+    {u"video.mp4", "video/mp4"},
+    {u"video.ogv", "video/ogg"},
+};
+
+std::u16string Sources(const Project& p, const std::array<std::string, 3>& types) {
     std::u16string s;
-    if (p.m_Formats[0]) s += u"<source src=\"video.webm\" type='video/webm' />";
-    if (p.m_Formats[1]) s += u"<source src=\"video.mp4\" type='video/mp4' />";
-    if (p.m_Formats[2]) s += u"<source src=\"video.ogv\" type='video/ogg' />";
+    for (size_t i = 0; i < std::size(kSourceFiles); ++i) {
+        if (!p.m_Formats[i]) continue;
+        const std::string& type = types[i].empty() ? kSourceFiles[i].bareType : types[i];
+        s += u"<source src=\"" + std::u16string(kSourceFiles[i].file) + u"\" type='" +
+             platform::FromUtf8(type) + u"' />";
+    }
+    return s;
+}
+
+// One <track> per caption file, the first shown unless the visitor turns it
+// off. The names come from caption files and containers: escaped like the
+// title.
+std::u16string Tracks(const std::vector<PackageCaption>* captions) {
+    std::u16string s;
+    if (!captions) return s;
+    for (size_t i = 0; i < captions->size(); ++i) {
+        const PackageCaption& c = (*captions)[i];
+        s += u"<track kind=\"captions\" src=\"" + Escape(platform::FromUtf8(c.file)) +
+             u"\" srclang=\"" + Escape(platform::FromUtf8(c.language)) + u"\" label=\"" +
+             Escape(platform::FromUtf8(c.label)) + u"\"" + (i == 0 ? u" default" : u"") + u">";
+    }
     return s;
 }
 
@@ -201,8 +232,8 @@ bool Scale(const std::string& picture, int width, int height, const std::string&
     return picture::SavePicture(scaled, destination, png) == picture::Error::None;
 }
 
-// Every byte written and on the disk, or false with errno set: a full disk
-// may only show when the data is flushed.
+} // namespace
+
 bool WriteWhole(const std::string& path, const std::string& bytes) {
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) return false;
@@ -227,6 +258,8 @@ bool WriteWhole(const std::string& path, const std::string& bytes) {
     }
     return close(fd) == 0;
 }
+
+namespace {
 
 // The page is built in a hidden folder beside the videos and moved into
 // place only once every file of it is written: a publish that fails (a full
@@ -275,6 +308,16 @@ uint32_t TickCount() {
 
 } // namespace
 
+std::u16string DecodeTemplateText(std::string_view bytes) {
+    std::u16string text;
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
+        char16_t c = char16_t(uint8_t(bytes[i]) | (uint8_t(bytes[i + 1]) << 8));
+        if (c == 0) break;
+        text += c;
+    }
+    return text;
+}
+
 bool ExpandPage(std::u16string_view text, const std::u16string* adHtml, const PageValues& v,
                 std::u16string* out) {
     const Project& p = *v.project;
@@ -284,6 +327,7 @@ bool ExpandPage(std::u16string_view text, const std::u16string* adHtml, const Pa
     // picture kept for a template without advertisement shows nothing and
     // leaves autoplay as chosen.
     const bool autoplay = p.m_Autoplay && !(p.m_AdFile[0] && adHtml);
+    const OutputFrameSize size = ProjectPictureSize(p);
     char idText[64];
     std::snprintf(idText, sizeof idText, "zelmorix_video_to_html5_%u", v.tick);
     return Expand(text, out, [&](size_t at, size_t* used, std::u16string* o) {
@@ -293,8 +337,8 @@ bool ExpandPage(std::u16string_view text, const std::u16string* adHtml, const Pa
             std::u16string value;
         } table[] = {
             {u"{$title}", 0, v.media ? Escape(v.media->m_szName) : std::u16string()},
-            {u"{$width}", 0, Number(p.m_OutputWidth, 63)},
-            {u"{$height}", 0, Number(p.m_OutputHeight, 63)},
+            {u"{$width}", 0, Number(size.width, 63)},
+            {u"{$height}", 0, Number(size.height, 63)},
             {u"{$controls}", 0, p.m_Controls ? u"controls=\"controls\"" : u""},
             {u"{$autoplay}", 0, autoplay ? u"autoplay=\"autoplay\"" : u""},
             {u"{$loop}", 0, p.m_Loop ? u"loop=\"loop\"" : u""},
@@ -304,7 +348,8 @@ bool ExpandPage(std::u16string_view text, const std::u16string* adHtml, const Pa
             {u"{$advertisement}", 1, {}},
             {u"{$id}", 0, platform::FromUtf8(idText)},
             {u"{$data-setup}", 0, DataSetup(p, autoplay, v.media && !v.media->m_bAudioStream)},
-            {u"{$source}", 0, Sources(p)},
+            {u"{$source}", 0, Sources(p, v.types)},
+            {u"{$tracks}", 0, Tracks(v.captions)},
         };
         for (const auto& t : table) {
             if (!StartsWithNoCase(text, at, t.name)) continue;
@@ -342,7 +387,8 @@ void CleanFolder(const std::string& folder, const char16_t* const* keep, size_t 
     }
 }
 
-bool GeneratePage(const char16_t* folderW, const Project& p, const MediaInfo* media) {
+bool GeneratePage(const char16_t* folderW, const Project& p, const MediaInfo* media,
+                  const std::vector<PackageCaption>& captions) {
     const TemplateEntry* e = GetTemplate(p.m_Templete);
     if (!e) {
         LogWrite(kLogError, "No page template %d\n", p.m_Templete);
@@ -361,7 +407,15 @@ bool GeneratePage(const char16_t* folderW, const Project& p, const MediaInfo* me
         return false;
     }
     if (withAd) ReadTemplate(templ + "/ad/ad.html", &ad);
-    PageValues v{&p, media, TickCount()};
+    PageValues v{&p, media, TickCount(), &captions};
+    // A file whose streams cannot be read keeps its bare type, as the page
+    // had before: a browser then tries it and falls back on its own.
+    // The Ogg file keeps its bare type: browsers without Theora would pass
+    // over a typed one at once, where the player's Ogg handling lets it play
+    // its sound with a notice when nothing else is there.
+    for (size_t i = 0; i < std::size(kSourceFiles) - 1; ++i)
+        if (p.m_Formats[i])
+            v.types[i] = SourceType(folder + "/" + platform::ToUtf8(kSourceFiles[i].file));
     if (!ExpandPage(text, withAd ? &ad : nullptr, v, &page)) {
         LogWrite(kLogError, "The page of template %ls does not fit %d characters\n", e->szName,
                  int(kPageUnits - 1));
@@ -384,8 +438,9 @@ bool GeneratePage(const char16_t* folderW, const Project& p, const MediaInfo* me
     if (!CopyFolderFiles(templ, staging, kPageSource, std::size(kPageSource), &failed))
         return PublishFailed(failed, errno, staging);
     const std::string poster = folder + "/poster.png";
-    if (!Exists(poster) && !Scale(platform::ToUtf8(p.m_szPosterImage), p.m_OutputWidth,
-                                  p.m_OutputHeight, staging + "/poster.png"))
+    const OutputFrameSize size = ProjectPictureSize(p);
+    if (!Exists(poster) && !Scale(platform::ToUtf8(p.m_szPosterImage), size.width, size.height,
+                                  staging + "/poster.png"))
         return PublishFailed(poster, errno, staging);
     if (withAd) {
         const std::string adFolder = staging + "/ad";
@@ -400,7 +455,15 @@ bool GeneratePage(const char16_t* folderW, const Project& p, const MediaInfo* me
         return PublishFailed(folder + "/index.html", errno, staging);
 
     // Everything is written: the previous page makes way for the new one.
-    CleanFolder(folder, kKeep, std::size(kKeep));
+    // The captions were made with the videos, and stay with them.
+    std::vector<std::u16string> keepNames(std::begin(kKeep), std::end(kKeep));
+    for (const PackageCaption& c : captions)
+        keepNames.push_back(platform::FromUtf8(c.file));
+    if (!captions.empty()) keepNames.push_back(platform::FromUtf8(kCaptionScript));
+    std::vector<const char16_t*> keep;
+    for (const std::u16string& name : keepNames)
+        keep.push_back(name.c_str());
+    CleanFolder(folder, keep.data(), keep.size());
     return MoveStaged(staging, folder);
 }
 

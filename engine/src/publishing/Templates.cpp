@@ -29,12 +29,15 @@ void LoadTemplateList(const char16_t* listName) {
     platform::WFormat(path, kMaxPath, "%ls/Templates/%ls", g_szModulePath, listName);
     std::ifstream in(platform::ToUtf8(path), std::ios::binary);
     if (!in) return;
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    AppendTemplates(bytes, &g_Templates);
+}
+
+void AppendTemplates(std::string_view bytes, std::vector<TemplateEntry>* out) {
     // UTF-16LE after a two-byte mark that is skipped unread.
     std::u16string text;
     for (size_t i = 2; i + 1 < bytes.size(); i += 2)
         text += char16_t(uint8_t(bytes[i]) | (uint8_t(bytes[i + 1]) << 8));
-
     size_t pos = 0;
     while (pos < text.size()) {
         size_t eol = text.find(u'\n', pos);
@@ -58,7 +61,7 @@ void LoadTemplateList(const char16_t* listName) {
         char16_t ad[kMaxPath];
         platform::WFormat(ad, kMaxPath, "%ls/Templates/%ls/ad", g_szModulePath, line.c_str());
         e.bHasAd = IsFolder(platform::ToUtf8(ad)) ? 1 : 0;
-        g_Templates.push_back(e);
+        out->push_back(e);
     }
 }
 

@@ -2,10 +2,13 @@
 // shared block so that the helpers can read the edit state directly.
 #include "records/Project.h"
 
+#include "captions/ProjectCaptions.h"
+
 #include "system/Folders.h"
 #include "media/History.h"
 #include "system/Log.h"
 #include "preview/PreviewSession.h"
+#include "publishing/Templates.h"
 #include "records/Settings.h"
 
 #include <cstring>
@@ -40,29 +43,6 @@ int32_t Place(int32_t code, int32_t outer, int32_t inner) {
     }
 }
 
-// Rows: current state 0..7; columns: rotate left, rotate right, flip
-// horizontally, flip vertically.
-constexpr int32_t kOrientation[8][4] = {
-    {1, 3, 6, 4}, {2, 0, 7, 5}, {3, 1, 4, 6}, {0, 2, 5, 7},
-    {5, 7, 2, 0}, {6, 4, 3, 1}, {7, 5, 0, 2}, {4, 6, 1, 3},
-};
-
-int Column(int32_t operation) {
-    switch (operation) {
-    case kRotateLeft:
-        return 0;
-    case kRotateRight:
-        return 1;
-    case kFlipHorizontal:
-        return 2;
-    case kFlipVertical:
-        return 3;
-    default:
-        return -1;
-    }
-}
-
-
 } // namespace
 
 Project* CurrentProject() { return Current(); }
@@ -70,12 +50,6 @@ Project* CurrentProject() { return Current(); }
 MediaInfo* CurrentProjectMedia() {
     Project* p = Current();
     return p ? FindMediaByHandle(p->m_pMediaInfo) : nullptr;
-}
-
-int32_t NextOrientation(int32_t state, int32_t operation) {
-    int col = Column(operation);
-    if (col < 0 || state < 0 || state > 7) return -1;
-    return kOrientation[state][col];
 }
 
 Project* CreateProject(MediaInfo* media, HWND renderParent, HWND notify) {
@@ -94,6 +68,7 @@ Project* CreateProject(MediaInfo* media, HWND renderParent, HWND notify) {
     p->m_hSelf = block.handle;
     p->m_pMediaInfo = media->m_hSelf;
     std::memcpy(p->m_Formats, s.m_DefaultFormats, sizeof p->m_Formats);
+    p->m_WebmCodec = TheMoreSettings().m_DefaultWebmCodec;
     p->m_VideoWidth = media->m_Width;
     p->m_VideoHeight = media->m_Height;
     p->m_CropLeft = p->m_CropTop = 0;
@@ -136,11 +111,16 @@ Project* CreateProject(MediaInfo* media, HWND renderParent, HWND notify) {
         p->m_AdWidth = h ? int32_t(int64_t(w) * H / h) : 0;
     }
 
+    // The page starts from the template the user made the default; one
+    // removed from the catalogue since falls back to the first.
+    p->m_Templete = s.m_Templete >= 0 && s.m_Templete < GetTemplateCount() ? s.m_Templete : 0;
+
     // Release the previous record only now that the new one is complete, and
     // after the session that reads it has ended.
     EndPreviewSession();
     platform::CloseSharedBlock(&g_projectBlock);
     g_projectBlock = std::exchange(block, platform::SharedBlock{});
+    ResetProjectCaptions(*media);
     // A failed start is logged by the session and leaves the project usable.
     StartPreviewSession(Current(), media, renderParent, notify);
     return Current();

@@ -12,8 +12,4 @@ Project* CreateProject(MediaInfo* media, HWND renderParent, HWND notify);
 int32_t RotateFlip(int32_t operation);
 int32_t SnapshotPoster(BOOL grab);
 
-// The orientation after an operation (an OrientationOp) from a state 0..7;
-// -1 for any other operation.
-int32_t NextOrientation(int32_t state, int32_t operation);
-
 } // namespace reelpage

@@ -9,6 +9,9 @@ Settings& TheSettings();
 void LoadSettings();
 
 Settings* GetSettings();
+// The defaults beyond the record, loaded and saved with it.
+MoreSettings* GetMoreSettings();
+MoreSettings& TheMoreSettings();
 int32_t SaveSettings();
 
 } // namespace reelpage

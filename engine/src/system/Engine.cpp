@@ -8,6 +8,7 @@
 #include "publishing/Templates.h"
 #include "system/UpdateCheck.h"
 #include "encoding/VideoEncoder.h"
+#include "preview/PreviewSession.h"
 
 #include <csignal>
 #include <fstream>
@@ -50,6 +51,8 @@ int32_t InitEngine() {
     LoadTemplateList(u"Templates.lst");
     LoadTemplateList(u"TemplatesEx.lst");
     LoadSettings();
+    // Packages of jobs a kill or a power cut ended half-way.
+    if (TheSettings().m_szFolder[0]) SweepStaleJobFolders(TheSettings().m_szFolder);
     return 0;
 }
 
@@ -57,9 +60,14 @@ void ExitEngine() {
     // Work still running at exit is cancelled, not abandoned: helpers ended,
     // an unfinished package folder and half-written import files removed.
     // A job already finished keeps its folder.
+    // The preview ends here, while Qt still runs: its window, timers and
+    // sound sink must not be left to static destructors after the
+    // application object is gone.
+    EndPreviewSession();
     FinishEncoding(1);
     FreeEncoding();
     CancelProbes();
+    RemoveUnrecordedSideFiles();
     // The update query's thread must not outlive the application it runs Qt
     // under: its transfer is aborted and the thread joined.
     StopUpdateCheck();

@@ -1,5 +1,6 @@
 // The ordinal table, generated from the list of exports.
 #include "system/Exports.h"
+#include "captions/ProjectCaptions.h"
 #include "media/History.h"
 #include "media/MediaProbe.h"
 #include "preview/PreviewSession.h"

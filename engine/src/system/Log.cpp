@@ -3,6 +3,8 @@
 #include "system/BrowserDetection.h"
 #include "system/Exports.h"
 
+#include <QCoreApplication>
+
 #include <atomic>
 #include <cerrno>
 #include <cstdarg>
@@ -228,6 +230,11 @@ int32_t OsMajorVersion() { return g_nOsMajor; }
 int32_t InitDiagnostics() {
     OpenLog();
     WriteSystemReport();
+    // Browser detection serves the page views of a program with a window.
+    // A process without a GUI application (the command-line front end) has
+    // no web engine to ask, and must not write the machine-wide value.
+    const QCoreApplication* app = QCoreApplication::instance();
+    if (!app || !app->inherits("QGuiApplication")) return S_OK;
     return DetectBrowser();
 }
 

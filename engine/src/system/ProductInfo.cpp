@@ -2,6 +2,7 @@
 // scrambled product.ifo beside the engine.
 #include "system/Exports.h"
 #include "system/Folders.h"
+#include "system/ProductInfo.h"
 
 #include <cstring>
 #include <deque>
@@ -14,10 +15,7 @@
 
 namespace reelpage {
 
-BOOL LoadProductInfo(ProductInfo* out) {
-    std::ifstream in(InstallFolder() + "/product.ifo", std::ios::binary);
-    if (!in || !out) return 0;
-    std::vector<char> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+ProductFile ReadProductFile(std::string_view file) {
     // 64 zero bytes past the end: the last word's successor reads as zero and
     // the last text always finds a NUL.
     size_t words = (file.size() + 7) / 8 + 8;
@@ -34,13 +32,23 @@ BOOL LoadProductInfo(ProductInfo* out) {
         if (text < end) ++text;
         return std::string(s, text > s && text[-1] == 0 ? text - 1 : text);
     };
-    GUID guid{};
-    platform::ParseGuid(next(), &guid);
-    out->m_Product = guid;
+    ProductFile product;
+    platform::ParseGuid(next(), &product.product);
+    for (std::u16string& t : product.texts) t = platform::FromUtf8(next());
+    return product;
+}
+
+BOOL LoadProductInfo(ProductInfo* out) {
+    std::ifstream in(InstallFolder() + "/product.ifo", std::ios::binary);
+    if (!in || !out) return 0;
+    const std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const ProductFile product = ReadProductFile(file);
+    out->m_Product = product.product;
     // The texts live as long as the process, as the program expects; a deque
     // never moves what it already holds.
     static std::deque<std::u16string> texts;
-    for (auto& t : out->m_Texts) t = texts.emplace_back(platform::FromUtf8(next())).c_str();
+    for (size_t i = 0; i < product.texts.size(); ++i)
+        out->m_Texts[i] = texts.emplace_back(product.texts[i]).c_str();
     return 1;
 }
 
