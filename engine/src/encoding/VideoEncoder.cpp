@@ -332,9 +332,9 @@ int32_t VideoSlotsFor(size_t frameBytes) {
     // takes it; more slots than a few let the faster encoders run further
     // ahead, which gains nothing while they wait for the slowest at the end,
     // yet every slot is memory touched all through the job. So the slots
-    // share a fixed budget: a 720p picture keeps all 16, a 1080p one gets 8,
-    // and a large 32-bit picture no fewer than 4, which still leaves the
-    // decoder room to run a few frames ahead on a busy machine.
+    // share a fixed budget: a 640x360 picture keeps all 16, a 720p one gets
+    // 9, and 1080p or a large 32-bit picture no fewer than 4, which still
+    // leaves the decoder room to run a few frames ahead on a busy machine.
     constexpr size_t kSlotBudget = size_t(12) << 20;
     constexpr int32_t kFewestSlots = 4;
     const size_t fit = kSlotBudget / std::max<size_t>(frameBytes, 1);
