@@ -6,19 +6,24 @@
 # ratio, what each of our encoders took, each output's SSIM against the
 # source, and the peak memory of each (summed PSS of every process).
 #
-#   bench/encode_bench.sh [BUILD_DIR] [ROUNDS] [SECONDS] [WEBM_CODECS] [SIZE]
+#   bench/encode_bench.sh [BUILD_DIR] [ROUNDS] [SECONDS] [SIZE] [WEBM_CODECS]
 #
-# With WEBM_CODECS (vp9, av1 or vp9,av1) every round also runs reelpage-cli
-# with --webm-codec vp8 and with each of them, and the script prints each
-# job's time against the VP8 job's and its WebM file's bytes and SSIM
-# against the VP8 WebM file's. WEBM_CODECS may be empty ('') to give a SIZE.
+# SIZE is WxH; it and WEBM_CODECS may come in either order. With WEBM_CODECS
+# (vp9, av1 or vp9,av1) every round also runs reelpage-cli with
+# --webm-codec vp8 and with each of them, and the script prints each job's
+# time against the VP8 job's and its WebM file's bytes and SSIM against the
+# VP8 WebM file's.
 #
 # Rounds alternate between the two so that a busy machine hurts both alike;
 # the median of each is compared. ROUNDS 0 measures the memory only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . bench/encode_common.sh "$@"
-make_source "${3:-20}" "${5:-1280x720}"
+size=1280x720 webm_codecs=
+for a in "${@:4}"; do
+  if [[ $a =~ ^[0-9]+x[0-9]+$ ]]; then size=$a; else webm_codecs=$a; fi
+done
+make_source "${3:-20}" "$size"
 
 # The settings the encoder helper uses (helpers/enc/CodecSettings.cpp): one
 # thread per encoder, as there. With "default" ffmpeg keeps its own choice of
@@ -37,7 +42,7 @@ theirs() {
 }
 
 # The WebM codecs to compare with VP8 (vp9, av1 or both, comma-separated).
-IFS=, read -r -a codecs <<<"${4:-}"
+IFS=, read -r -a codecs <<<"$webm_codecs"
 if [ "${#codecs[@]}" -gt 0 ]; then
   # Rounds of the VP8 job and each other codec's job, alternating, before
   # the comparison with ffmpeg, so that all meet the same machine.
