@@ -19,6 +19,7 @@
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <vector>
 
 #include "picture/encoders.h"
@@ -307,6 +308,7 @@ public:
         int64_t wParam, lParam;
     };
     const std::vector<Msg>& Messages() const { return m_messages; }
+    int Child() const { return m_child; }
     Talvoricer* Talv() { return static_cast<Talvoricer*>(m_talvoricer.view); }
     VideoStreamHeader* Header(int k) { return static_cast<VideoStreamHeader*>(m_video[k].view); }
 
@@ -613,6 +615,42 @@ TEST(Talvoric, TheProducerWaitsForTheSlowestEncoder) {
                 EXPECT_EQ(all[k][n].bytes[0], SourceY(0, 0, int(n))) << k << " " << n;
             }
         }
+    }
+}
+
+// libavfilter and the libraries it brings are mapped only by a job that
+// blurs or sharpens.
+TEST(Talvoric, OnlyBlurOrSharpenLoadsTheFilterLibrary) {
+    const struct {
+        const char* name;
+        int transform;
+        std::function<void(Project&)> edit;
+        bool loaded;
+    } kCases[] = {
+        {"plain", kTransformPassThrough, nullptr, false},
+        {"brightness", kTransformEffectsOnly, [](Project& p) { p.m_Brightness = 20; }, false},
+        {"blur", kTransformEffectsOnly, [](Project& p) { p.m_BlurRadius = 2; }, true},
+        {"sharpen", kTransformEffectsOnly,
+         [](Project& p) { p.m_SharpenRadius = 2, p.m_SharpenAmount = 50; }, true},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        JobSpec s;
+        s.transform = c.transform;
+        s.edit = c.edit;
+        TalvoricJob job(s);
+        // Nothing is read: the producer fills every slot, each picture
+        // composed, and waits.
+        job.Start(Times(40, 40000));
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (platform::LoadAcquire(&job.Header(0)->m_cSlotsInUse) < kVideoSlots &&
+               std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_EQ(job.Header(0)->m_cSlotsInUse, kVideoSlots);
+        std::ifstream maps("/proc/" + std::to_string(job.Child()) + "/maps");
+        const std::string text{std::istreambuf_iterator<char>(maps), {}};
+        ASSERT_NE(text.find("talvoric.so"), std::string::npos);
+        EXPECT_EQ(text.find("/libavfilter.so") != std::string::npos, c.loaded);
     }
 }
 
