@@ -154,7 +154,7 @@ bool OutputFile::OpenVideo(const OutputSpec& out) {
 
     m_picture = av_frame_alloc();
     if (!m_picture) return Fail("av_frame_alloc", AVERROR(ENOMEM));
-    m_lendsSlots = !theora && out.pixelFormat == kPixYuv420 && m_encodeWidth == out.width &&
+    m_lendsSlots = out.pixelFormat == kPixYuv420 && m_encodeWidth == out.width &&
                    m_encodeHeight == out.height;
     if (m_lendsSlots) return true;
     m_picture->format = AV_PIX_FMT_YUV420P;
@@ -394,6 +394,12 @@ bool OutputFile::LendSlot(const uint8_t* slot) {
     m_picture->pts = m_videoFrames;
     m_lentSlot = slot;
     const bool sent = SendPicture();
+    // libtheora copies the picture region as it takes a picture, yet codes
+    // the last one again when the stream ends on repeats of it: the frame
+    // keeps the slot until the next picture. By the end nothing writes to
+    // the slots any more, and before it a slot the producer reuses comes
+    // back as a new picture, which replaces this one.
+    if (m_theora) return sent;
     av_frame_unref(m_picture);
     // The reader hands the slot back to the decoder at its next read: an
     // encoder that still held it would encode another picture.

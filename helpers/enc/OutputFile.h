@@ -112,9 +112,9 @@ private:
     AVStream* m_videoStream = nullptr;
     AVStream* m_audioStream = nullptr;
     AVFrame* m_picture = nullptr;
-    // FFmpeg's video encoders copy each picture into frames of their own as
-    // they take it: a 4:2:0 slot of even sides is lent to them as it is,
-    // without a copy of its own (m_picture then has no buffer of its own).
+    // The video encoders copy each picture into frames of their own as they
+    // take it: a 4:2:0 slot of even sides is lent to them as it is, without
+    // a copy of its own (m_picture then has no buffer of its own).
     bool m_lendsSlots = false;
     const uint8_t* m_lentSlot = nullptr; // the last slot lent, for a repeat
     bool m_slotReturned = true;          // the encoder let go of the lent slot
