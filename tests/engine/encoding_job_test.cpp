@@ -191,6 +191,29 @@ TEST_F(Encoding, AJobOfFewSlotsKeepsEveryFrame) {
         EXPECT_EQ(ProbeStream(OutputFolder() + "/" + file, "v:0")["nb_read_frames"], "25") << file;
 }
 
+// The poster picture is saved as soon as the first picture is out, not at
+// the end: its block holds a whole 32-bit picture, kept until it is saved.
+TEST_F(Encoding, ThePosterIsSavedWhileTheJobRuns) {
+    MediaInfo* m = Import(MakeClip("poster.mp4", "320x180", 6));
+    ASSERT_NE(m, nullptr);
+    ASSERT_NE(NewProject(m, false, false, true), nullptr);
+    Talvoricer* status = Start();
+    ASSERT_NE(status, nullptr);
+    const std::string poster = OutputFolder() + "/poster.png";
+    bool savedEarly = false;
+    JobResult r;
+    do {
+        r = Wait(status, true, 50);
+        savedEarly |= r.timedOut && fs::exists(poster);
+    } while (r.timedOut && !savedEarly);
+    EXPECT_TRUE(savedEarly);
+    EXPECT_EQ(status->m_hVideoStreams[kPosterFrameStream], 0);
+    r = Wait(status, true);
+    EXPECT_EQ(r.done, 1);
+    EXPECT_EQ(Bind<FnFinishEncoding>(kFinishEncoding)(0), 0);
+    EXPECT_TRUE(fs::exists(OutputFolder() + "/poster.png"));
+}
+
 TEST_F(Encoding, LaterJobsOnTheSameSourceAreNumbered) {
     MediaInfo* m = Import(MakeClip("title.mp4", "160x90", 1, 25, 0));
     NewProject(m, false, true, false);

@@ -67,6 +67,8 @@ constexpr OutputFormat kWebmFormats[kWebmCodecCount] = {
 
 constexpr size_t kAudioChunk = 0x40000;
 constexpr int kDecoderVideoThreads = 1;
+// How often the watcher looks for the poster picture until it has come.
+constexpr int kPosterLookMs = 100;
 // How long the audio thread sleeps between looks at the cancel flag while
 // it waits for space; the space event normally wakes it sooner.
 constexpr int kAudioWaitMs = 200;
@@ -146,6 +148,7 @@ private:
 
     bool HasAudio() const { return m_pMediaInfo->m_bAudioStream != 0; }
     void SavePosterFrame();
+    void TakePosterFrame();
     void StopWatcher();
     void EndAudioThread();
     bool MoveIntoPlace();
@@ -479,7 +482,14 @@ void VideoEncoder::Watch() {
         for (int k = 0; k < m_cEncoder; ++k)
             if (!m_Encoders[k].ended) handles[n] = m_Encoders[k].process, owner[n++] = k;
         if (n == 1) return;
-        const int r = platform::WaitForHandles(handles, n, false, platform::kInfinite);
+        // While the poster picture is awaited, looks for it now and then.
+        const int r = platform::WaitForHandles(handles, n, false,
+                                               m_PosterFrame.view ? kPosterLookMs
+                                                                  : platform::kInfinite);
+        if (r == platform::kWaitTimeout) {
+            TakePosterFrame();
+            continue;
+        }
         if (r < platform::kWaitObject0 || r >= n) {
             LogWrite(kLogError, "Failed(%d) to wait for the encoding helpers\n", errno);
             return;
@@ -530,6 +540,18 @@ void VideoEncoder::EndAudioThread() {
     // Joined in any case: its blocks are released right after, and it only
     // ever waits with a short time-out, so it ends soon.
     m_AudioThread.join();
+}
+
+// The poster picture leaves its block as soon as the plug-in has put it
+// there: the block holds a whole 32-bit picture at the output size, which the
+// job would otherwise keep to its end. The plug-in lets go of its view once
+// it has written it; a cancelled or failed job's folder goes with the file.
+void VideoEncoder::TakePosterFrame() {
+    const auto* header = static_cast<const PosterFrameHeader*>(m_PosterFrame.view);
+    if (!header || !platform::LoadAcquire(&header->m_bReady)) return;
+    SavePosterFrame();
+    Status()->m_hVideoStreams[kPosterFrameStream] = 0;
+    platform::CloseSharedBlock(&m_PosterFrame);
 }
 
 // The package's poster.png from the first output picture, when the plug-in
