@@ -189,6 +189,57 @@ TEST(Morvane, IdlesWhenPausedAndAtTheEnd) {
     EXPECT_FALSE(h.EndOfStream());
 }
 
+// After the end the helper decodes the clip start while the last picture
+// stays; Play's seek to it then shows that picture and decoding goes on from
+// there without a frame lost. Preparing is dropped by a seek elsewhere.
+TEST(Morvane, PreparedClipStartIsShownByTheNextSeek) {
+    PreviewHarness h({.file = Ramp(2)});
+    ASSERT_NE(h.WaitFrame(), nullptr) << h.Log();
+    // Played to the last frame, then the clock runs past the end.
+    const auto playToTheEnd = [&] {
+        h.Post(kCmdPresent, 1960000);
+        ASSERT_NE(h.WaitFrame(), nullptr);
+        h.Post(kCmdPresent, 5000000);
+        for (int i = 0; i < 100 && !h.EndOfStream(); ++i)
+            h.Idle(50);
+        ASSERT_TRUE(h.EndOfStream());
+        ASSERT_EQ(h.Pts(), 1960000);
+    };
+    playToTheEnd();
+
+    for (const bool elsewhere : {false, true}) {
+        SCOPED_TRACE(elsewhere ? "seek elsewhere" : "seek to the prepared time");
+        const size_t before = h.Frames().size();
+        h.Post(kCmdPrepare, 1200000);
+        h.Idle(400);
+        EXPECT_EQ(h.Frames().size(), before) << "nothing shown while preparing";
+        EXPECT_EQ(h.Pts(), 1960000);
+        // A redraw while prepared still shows the picture on screen.
+        h.Post(kCmdAdjustmentsChanged);
+        const DeliveredFrame* f = h.WaitFrame();
+        ASSERT_NE(f, nullptr);
+        EXPECT_EQ(Index(*f, 80, 60), RampIndexAt(1960000, 25));
+
+        const int64_t to = elsewhere ? 400000 : 1200000;
+        h.Post(kCmdSeek, to);
+        f = h.WaitFrame();
+        ASSERT_NE(f, nullptr) << h.Log();
+        EXPECT_EQ(f->pts, to);
+        EXPECT_EQ(Index(*f, 80, 60), RampIndexAt(to, 25));
+        EXPECT_FALSE(h.EndOfStream());
+        // Decoding goes on from there without a frame lost.
+        for (int step = 1; step <= 3; ++step) {
+            const int64_t t = to + step * 40000;
+            h.Post(kCmdPresent, t);
+            f = h.WaitFrame();
+            ASSERT_NE(f, nullptr) << t;
+            EXPECT_EQ(f->pts, t);
+            EXPECT_EQ(Index(*f, 80, 60), RampIndexAt(t, 25)) << t;
+        }
+        playToTheEnd();
+    }
+}
+
 // The clip stop marks the end as soon as a frame at or past it is shown.
 TEST(Morvane, ClipStopMarksTheEnd) {
     PreviewHarness h({.file = Ramp(2), .clipStop = 600000});
