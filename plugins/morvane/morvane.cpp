@@ -72,6 +72,9 @@ struct State {
     std::vector<uint8_t> prepared;
     bool preparing = false;
     bool preparedReady = false;
+    // Play came before the prepared picture: the decoder is on its way to
+    // it already, and it is shown as soon as it is there.
+    bool showWhenPrepared = false;
     int64_t prepareFor = 0;
     int64_t preparedTime = 0;
 
@@ -518,19 +521,31 @@ void PromoteAhead() {
     ComposeAndShow();
 }
 
-// A seek to the prepared time: the prepared picture goes on screen and
-// decoding goes on after it. False when nothing usable is prepared for it
-// (the decoder met the end of the file meanwhile: it is no longer there).
-bool ShowPrepared(int64_t time) {
-    if (!g.preparing || !g.preparedReady || g.atEnd || time != g.prepareFor) return false;
-    g.preparing = g.preparedReady = false;
+// The prepared picture goes on screen and decoding goes on after it.
+void ShowPrepared() {
+    g.preparing = g.preparedReady = g.showWhenPrepared = false;
+    std::swap(g.decoded, g.prepared);
+    Delivered(g.preparedTime);
+    ComposeAndShow();
+}
+
+// A seek to the prepared time takes what is prepared, or what is being
+// prepared, instead of starting again at a keyframe. False when nothing
+// usable is there for it (the decoder met the end of the file meanwhile).
+bool SeekToPrepared(int64_t time) {
+    if (!g.preparing || g.atEnd || time != g.prepareFor) return false;
     platform::InterlockedExchange(&g.control->m_EndOfStream, 0);
     g.endSeek = -1;
     g.endSeekDone = false;
     g.target = time;
-    std::swap(g.decoded, g.prepared);
-    Delivered(g.preparedTime);
-    ComposeAndShow();
+    if (g.preparedReady) {
+        ShowPrepared();
+    } else {
+        // Nothing is shown for the new time yet.
+        g.showWhenPrepared = true;
+        g.lastDelivered = -1;
+        g.shownSinceSeek = false;
+    }
     return true;
 }
 
@@ -568,7 +583,7 @@ int32_t Poll(int64_t* seekTo) {
         if (c.m_nCode == kCmdPrepare) {
             // The picture on screen and its time stay; only the decoder moves.
             g.preparing = true;
-            g.preparedReady = false;
+            g.preparedReady = g.showWhenPrepared = false;
             g.aheadReady = false;
             g.atEnd = false;
             g.endSeek = -1;
@@ -576,9 +591,9 @@ int32_t Poll(int64_t* seekTo) {
             *seekTo = c.m_llParam;
             return 1;
         }
-        if (c.m_nCode == kCmdSeek && ShowPrepared(c.m_llParam)) continue;
-        g.preparing = g.preparedReady = false;
+        if (c.m_nCode == kCmdSeek && SeekToPrepared(c.m_llParam)) continue;
         if (c.m_nCode == kCmdSeek) {
+            g.preparing = g.preparedReady = g.showWhenPrepared = false;
             platform::InterlockedExchange(&g.control->m_EndOfStream, 0);
             g.atEnd = false;
             g.endSeek = -1;
@@ -620,6 +635,7 @@ int32_t FrameReady(void* planes[3], int32_t[3], int64_t time) {
     if (planes[0] == g.prepared.data()) {
         g.preparedReady = true;
         g.preparedTime = time;
+        if (g.showWhenPrepared) ShowPrepared();
         return 0;
     }
     if (planes[0] == g.ahead.data()) {
@@ -634,8 +650,10 @@ int32_t FrameReady(void* planes[3], int32_t[3], int64_t time) {
 
 int32_t EndOfStream(int64_t lastFrameTime) {
     g.atEnd = true;
-    // The end met while preparing is not the end of what is on screen.
-    if (g.preparing) return 0;
+    // The end met while preparing is not the end of what is on screen,
+    // unless Play is already waiting for it.
+    if (g.preparing && !g.showWhenPrepared) return 0;
+    g.preparing = g.showWhenPrepared = false;
     platform::InterlockedExchange(&g.control->m_EndOfStream, 1);
     if (!g.shownSinceSeek && !g.endSeekDone && !g.decoded.empty() && lastFrameTime >= 0) {
         g.endSeek = lastFrameTime;
