@@ -1,23 +1,29 @@
 #!/usr/bin/env bash
-# Encodes a 720p30 clip with sound (20 s unless SECONDS says otherwise) to
-# WebM, MP4 and Ogg twice, in the same run: through reelpage-cli (import,
-# encode, publish), and through one ffmpeg process with the same encoder
-# settings. Prints both wall times, their ratio, what each of our encoders
-# took, and each output's SSIM against the source.
+# Encodes a 720p30 clip with sound (20 s unless SECONDS says otherwise, SIZE
+# for another picture size) to WebM, MP4 and Ogg twice, in the same run:
+# through reelpage-cli (import, encode, publish), and through one ffmpeg
+# process with the same encoder settings. Prints both wall times, their
+# ratio, what each of our encoders took, each output's SSIM against the
+# source, and the peak memory of each (summed PSS of every process).
 #
-#   bench/encode_bench.sh [BUILD_DIR] [ROUNDS] [SECONDS] [WEBM_CODECS]
+#   bench/encode_bench.sh [BUILD_DIR] [ROUNDS] [SECONDS] [SIZE] [WEBM_CODECS]
 #
-# With WEBM_CODECS (vp9, av1 or vp9,av1) every round also runs reelpage-cli
-# with --webm-codec vp8 and with each of them, and the script prints each
-# job's time against the VP8 job's and its WebM file's bytes and SSIM
-# against the VP8 WebM file's.
+# SIZE is WxH; it and WEBM_CODECS may come in either order. With WEBM_CODECS
+# (vp9, av1 or vp9,av1) every round also runs reelpage-cli with
+# --webm-codec vp8 and with each of them, and the script prints each job's
+# time against the VP8 job's and its WebM file's bytes and SSIM against the
+# VP8 WebM file's.
 #
 # Rounds alternate between the two so that a busy machine hurts both alike;
-# the median of each is compared.
+# the median of each is compared. ROUNDS 0 measures the memory only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . bench/encode_common.sh "$@"
-make_source "${3:-20}"
+size=1280x720 webm_codecs=
+for a in "${@:4}"; do
+  if [[ $a =~ ^[0-9]+x[0-9]+$ ]]; then size=$a; else webm_codecs=$a; fi
+done
+make_source "${3:-20}" "$size"
 
 # The settings the encoder helper uses (helpers/enc/CodecSettings.cpp): one
 # thread per encoder, as there. With "default" ffmpeg keeps its own choice of
@@ -26,7 +32,7 @@ theirs() {
   local out="$work/ffmpeg-$1" threads=(-threads 1)
   [ "${2:-}" = default ] && threads=()
   mkdir -p "$out"
-  timed ffmpeg -nostdin -v error -y -i "$src" \
+  "${measure:-timed}" ffmpeg -nostdin -v error -y -i "$src" \
     -map 0:v -map 0:a -c:v libvpx -deadline realtime -cpu-used -8 -b:v "$rate" "${threads[@]}" \
       -c:a libvorbis -b:a 128k -avoid_negative_ts make_zero "$out/video.webm" \
     -map 0:v -map 0:a -c:v libx264 -preset veryfast -b:v "$rate" "${threads[@]}" \
@@ -36,7 +42,7 @@ theirs() {
 }
 
 # The WebM codecs to compare with VP8 (vp9, av1 or both, comma-separated).
-IFS=, read -r -a codecs <<<"${4:-}"
+IFS=, read -r -a codecs <<<"$webm_codecs"
 if [ "${#codecs[@]}" -gt 0 ]; then
   # Rounds of the VP8 job and each other codec's job, alternating, before
   # the comparison with ffmpeg, so that all meet the same machine.
@@ -50,7 +56,24 @@ if [ "${#codecs[@]}" -gt 0 ]; then
   done
 fi
 
+# Memory in a round of its own, as sampling costs some CPU: the peak of the
+# summed PSS over the process tree, and what each process held then.
+memory() {
+  local ours_kb theirs_kb
+  ours_kb=$(measure=pss_peak ours memory)
+  theirs_kb=$(measure=pss_peak theirs memory)
+  printf 'peak PSS: reelpage-cli %d MB, ffmpeg %d MB, ratio %.3f\n' "$((${ours_kb%% *} / 1024))" \
+    "$((${theirs_kb%% *} / 1024))" "$(awk -v a="${ours_kb%% *}" -v b="${theirs_kb%% *}" 'BEGIN { print a / b }')"
+  echo "  reelpage-cli at its peak (kB): ${ours_kb#* }" | sed 's/ | /\n  each process at its own peak (kB): /'
+  echo "  ffmpeg (kB): ${theirs_kb#* }" | sed 's/ |.*//'
+}
+
+if [ "$rounds" -eq 0 ]; then
+  memory
+  exit 0
+fi
 run_rounds
+memory
 reference=$(theirs reference default)
 
 ssim() {

@@ -86,8 +86,8 @@ int DisplayWidth(AVFormatContext* format, const AVStream* stream) {
 }
 
 DecodeSession::DecodeSession(const reelpage::PluginCallbacks& plugin,
-                             const reelpage::HelperLaunch& launch)
-    : m_Plugin(plugin) {
+                             const reelpage::HelperLaunch& launch, int videoThreads)
+    : m_Plugin(plugin), m_nVideoThreads(videoThreads) {
     char16_t name[reelpage::kMaxPath];
     platform::WStrCopy(name, reelpage::kMaxPath, launch.m_szFileName);
     m_szFile = platform::ToUtf8(name);
@@ -180,7 +180,9 @@ bool DecodeSession::Open() {
                 [this](const AVFrame* f, void* p[3], int32_t s[3], int64_t t) {
                     DeliverFrame(f, p, s, t);
                 },
-                m_bMediaInfo ? ProbeVideoThreads(m_pFormat->streams[best]) : 0)) {
+                m_nVideoThreads > 0 ? m_nVideoThreads
+                : m_bMediaInfo      ? ProbeVideoThreads(m_pFormat->streams[best])
+                                    : 0)) {
             m_nVideo = best;
             m_pVideo = std::move(video);
         } else {

@@ -26,7 +26,10 @@ int DisplayWidth(AVFormatContext* format, const AVStream* stream);
 
 class DecodeSession {
 public:
-    DecodeSession(const reelpage::PluginCallbacks& plugin, const reelpage::HelperLaunch& launch);
+    // videoThreads > 0 fixes the video decoder's threads; 0 leaves them to
+    // the session's kind (a probe's own rule, else FFmpeg's choice).
+    DecodeSession(const reelpage::PluginCallbacks& plugin, const reelpage::HelperLaunch& launch,
+                  int videoThreads = 0);
     ~DecodeSession();
     DecodeSession(const DecodeSession&) = delete;
     DecodeSession& operator=(const DecodeSession&) = delete;
@@ -57,6 +60,7 @@ private:
     bool m_bMediaInfo = false;
     bool m_bRateReported = false;
     int64_t m_llStart = 0;
+    int m_nVideoThreads = 0;
 
     AVFormatContext* m_pFormat = nullptr;
     AVPacket* m_pPacket = nullptr;

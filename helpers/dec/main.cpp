@@ -41,6 +41,14 @@ int main(int argc, char** argv) {
     const unsigned long long number = strtoull(argv[1], &end, 10);
     if (errno != 0 || end == argv[1] || *end != 0) return 1;
     const int handle = static_cast<int>(static_cast<long long>(number));
+    // The video decoder's threads, when the engine fixes them.
+    int videoThreads = 0;
+    if (argc >= 3) {
+        errno = 0;
+        const long threads = strtol(argv[2], &end, 10);
+        if (errno != 0 || end == argv[2] || *end != 0 || threads < 1 || threads > 64) return 1;
+        videoThreads = int(threads);
+    }
 
     platform::SharedBlock block;
     if (platform::MapSharedBlock(handle, sizeof(reelpage::HelperLaunch), &block) != 0) return 1;
@@ -74,6 +82,6 @@ int main(int argc, char** argv) {
     }
     if (table.Init(launch) == -1) Leave(3);
 
-    dec::DecodeSession session(table, *launch);
+    dec::DecodeSession session(table, *launch, videoThreads);
     Leave(session.Run());
 }

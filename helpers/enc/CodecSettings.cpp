@@ -114,6 +114,10 @@ void AddVideoEncoderOptions(const char* encoder, AVDictionary** options) {
         av_dict_set(options, "row-mt", "1", 0);
     } else if (!std::strcmp(encoder, "libsvtav1")) {
         av_dict_set(options, "preset", std::to_string(kAv1Preset).c_str(), 0);
+        // FFmpeg's wrapper does not pass the thread count on, and SVT-AV1
+        // then sizes its pools for every core (95 threads on two).
+        // Sized for one core it gives the same stream.
+        av_dict_set(options, "svtav1-params", "lp=1", 0);
     }
 }
 

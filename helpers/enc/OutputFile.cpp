@@ -154,6 +154,9 @@ bool OutputFile::OpenVideo(const OutputSpec& out) {
 
     m_picture = av_frame_alloc();
     if (!m_picture) return Fail("av_frame_alloc", AVERROR(ENOMEM));
+    m_lendsSlots = out.pixelFormat == kPixYuv420 && m_encodeWidth == out.width &&
+                   m_encodeHeight == out.height;
+    if (m_lendsSlots) return true;
     m_picture->format = AV_PIX_FMT_YUV420P;
     // Theora codes whole blocks of 16 x 16: planes that cover them keep
     // libtheora's reads within the buffer whatever it does near the edges.
@@ -329,6 +332,7 @@ bool OutputFile::WriteHeldSound() {
 
 bool OutputFile::AddPicture(const uint8_t* slot) {
     if (m_failed || m_videoEnded) return false;
+    if (m_lendsSlots) return LendSlot(slot);
     int rc = av_frame_make_writable(m_picture);
     if (rc < 0) return Fail("av_frame_make_writable", rc);
     const int W = m_spec.width, H = m_spec.height;
@@ -355,8 +359,52 @@ bool OutputFile::AddPicture(const uint8_t* slot) {
 bool OutputFile::RepeatPicture() {
     if (m_failed || m_videoEnded) return false;
     if (m_videoFrames == 0) return Fail("a repeat before any picture", 0);
+    // The reader keeps the repeated picture's slot until the next picture.
+    if (m_lendsSlots) return LendSlot(m_lentSlot);
     m_picture->pts = m_videoFrames;
     return SendPicture();
+}
+
+namespace {
+void SlotReturned(void* returned, uint8_t*) {
+    *static_cast<bool*>(returned) = true;
+}
+} // namespace
+
+bool OutputFile::LendSlot(const uint8_t* slot) {
+    const int W = m_spec.width, H = m_spec.height;
+    av_frame_unref(m_picture);
+    m_picture->format = AV_PIX_FMT_YUV420P;
+    m_picture->width = W;
+    m_picture->height = H;
+    auto* y = const_cast<uint8_t*>(slot);
+    m_slotReturned = false;
+    m_picture->buf[0] = av_buffer_create(y, VideoFrameBytes(W, H, kPixYuv420), &SlotReturned,
+                                         &m_slotReturned, AV_BUFFER_FLAG_READONLY);
+    if (!m_picture->buf[0]) {
+        m_slotReturned = true;
+        return Fail("av_buffer_create", AVERROR(ENOMEM));
+    }
+    // Y, then U, then V, each plane contiguous with no padding.
+    m_picture->data[0] = y;
+    m_picture->data[1] = y + size_t(W) * H;
+    m_picture->data[2] = m_picture->data[1] + size_t(W / 2) * (H / 2);
+    m_picture->linesize[0] = W;
+    m_picture->linesize[1] = m_picture->linesize[2] = W / 2;
+    m_picture->pts = m_videoFrames;
+    m_lentSlot = slot;
+    const bool sent = SendPicture();
+    // libtheora copies the picture region as it takes a picture, yet codes
+    // the last one again when the stream ends on repeats of it: the frame
+    // keeps the slot until the next picture. By the end nothing writes to
+    // the slots any more, and before it a slot the producer reuses comes
+    // back as a new picture, which replaces this one.
+    if (m_theora) return sent;
+    av_frame_unref(m_picture);
+    // The reader hands the slot back to the decoder at its next read: an
+    // encoder that still held it would encode another picture.
+    if (sent && !m_slotReturned) return Fail("the video encoder kept a lent picture", 0);
+    return sent;
 }
 
 bool OutputFile::SendPicture() {

@@ -94,6 +94,9 @@ private:
     bool WriteHeldSound();
     // Hands m_picture to the video encoder as the next output frame.
     bool SendPicture();
+    // Hands the slot itself to the video encoder as the next output frame
+    // (when m_lendsSlots), and checks that it was given back.
+    bool LendSlot(const uint8_t* slot);
     bool EncodeFifo(bool flushAll);
     // Converts PCM of the source's format for the encoder and queues it;
     // null input drains what the resampler still holds.
@@ -109,6 +112,12 @@ private:
     AVStream* m_videoStream = nullptr;
     AVStream* m_audioStream = nullptr;
     AVFrame* m_picture = nullptr;
+    // The video encoders copy each picture into frames of their own as they
+    // take it: a 4:2:0 slot of even sides is lent to them as it is, without
+    // a copy of its own (m_picture then has no buffer of its own).
+    bool m_lendsSlots = false;
+    const uint8_t* m_lentSlot = nullptr; // the last slot lent, for a repeat
+    bool m_slotReturned = true;          // the encoder let go of the lent slot
     AVFrame* m_sound = nullptr;
     AVPacket* m_packet = nullptr;
     SwsContext* m_sws = nullptr;

@@ -31,14 +31,14 @@ VideoStreamReader::Next VideoStreamReader::Read(const uint8_t** data) {
             ++m_read;
             return m_held >= 0 ? Next::Repeat : Read(data);
         }
-        const uint32_t slot = m_header->m_SlotOfFrame[m_read % kSlotTableSize] % kVideoSlots;
+        const uint32_t count = m_slotCount;
+        const uint32_t slot = m_header->m_SlotOfFrame[m_read % kSlotTableSize] % count;
         ++m_read;
-        if (m_held >= 0 && uint32_t(m_held) >= m_released && uint32_t(m_held) % kVideoSlots == slot)
+        if (m_held >= 0 && uint32_t(m_held) >= m_released && uint32_t(m_held) % count == slot)
             return Next::Repeat;
-        // The decoded frames not yet given back are m_released .. m_released+15,
-        // one per slot: this one is the first of them that uses `slot`.
-        const uint32_t sequence =
-            m_released + (slot - m_released % kVideoSlots + kVideoSlots) % kVideoSlots;
+        // The decoded frames not yet given back are m_released onwards, one
+        // per slot: this one is the first of them that uses `slot`.
+        const uint32_t sequence = m_released + (slot - m_released % count + count) % count;
         ReleaseUpTo(sequence);
         m_held = sequence;
         *data = m_slots + size_t(slot) * m_frameBytes;

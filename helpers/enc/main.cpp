@@ -64,10 +64,23 @@ bool MapBlocks(const EncoderTask& task, size_t frameBytes, Blocks* b, const uint
                const uint8_t** ring) {
     static_assert(kVideoSlotsOffset == sizeof(VideoStreamHeader));
     static_assert(kAudioRingOffset == sizeof(AudioStreamHeader));
+    // Maps the header first: it names the job's slot count, and so how many
+    // bytes of slots there must be.
     *slots = MapStream(task.m_hVideoStream, kVideoSlotsOffset, task.m_hSharedVideo,
-                       task.m_nSharedVideoOffset, size_t(kVideoSlots) * frameBytes, &b->video,
-                       &b->sharedVideo, "the video stream");
+                       task.m_nSharedVideoOffset, 0, &b->video, &b->sharedVideo,
+                       "the video stream");
     if (!*slots) return false;
+    const auto* header = static_cast<const VideoStreamHeader*>(b->video.view);
+    const size_t need = size_t(VideoSlotsOf(*header)) * frameBytes;
+    const bool shared = task.m_hSharedVideo > 0;
+    const size_t have = (shared ? b->sharedVideo.size : b->video.size) -
+                        size_t(*slots - static_cast<const uint8_t*>(
+                                            shared ? b->sharedVideo.view : b->video.view));
+    if (have < need) {
+        HelperLog(kHelperLogError, "The video stream holds %zu bytes of slots, not %zu\n", have,
+                  need);
+        return false;
+    }
     if (task.m_bNoAudio) return true;
 
     if (task.m_nAudioRingSize <= 0) {

@@ -55,7 +55,13 @@ void PosterFrame::Take(const uint8_t* slot, int32_t pixelFormat) {
                                       m_nHeight, AV_PIX_FMT_BGRA, SWS_BICUBIC | SWS_ACCURATE_RND |
                                                                       SWS_FULL_CHR_H_INT,
                                       nullptr, nullptr, nullptr);
-        if (!m_pSws || sws_scale(m_pSws, src, srcStrides, 0, m_nHeight, dst, dstStrides) <= 0) {
+        const bool converted =
+            m_pSws && sws_scale(m_pSws, src, srcStrides, 0, m_nHeight, dst, dstStrides) > 0;
+        // Only the first picture is taken: the converter's buffers would
+        // otherwise stay for the whole job.
+        sws_freeContext(m_pSws);
+        m_pSws = nullptr;
+        if (!converted) {
             HelperLog(kHelperLogError, "Cannot convert the poster frame\n");
             return;
         }
@@ -65,6 +71,10 @@ void PosterFrame::Take(const uint8_t* slot, int32_t pixelFormat) {
         return;
     }
     platform::StoreRelease(&m_pHeader->m_bReady, 1);
+    // The engine saves the picture and closes the block: the memory goes
+    // once neither maps it.
+    platform::CloseSharedBlock(&m_Block);
+    m_pHeader = nullptr;
 }
 
 } // namespace reelpage::talvoric

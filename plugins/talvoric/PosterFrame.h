@@ -19,8 +19,8 @@ public:
     bool Map(HANDLE32 handle, int32_t width, int32_t height);
     bool Wanted() const { return m_pHeader && !m_pHeader->m_bReady; }
     // Copies a composed output picture (a frame slot in kPixYuv420 or
-    // kPixBgra at the mapped size) as BGRA and marks the block ready. Only
-    // the first call counts.
+    // kPixBgra at the mapped size) as BGRA, marks the block ready and lets
+    // go of it. Only the first call counts.
     void Take(const uint8_t* slot, int32_t pixelFormat);
 
 private:

@@ -43,6 +43,7 @@ struct State {
     int encoders = 0;
     uint8_t* slots = nullptr; // slot 0 of encoder 0's block
     size_t frameBytes = 0;
+    int slotCount = kVideoSlots; // what the engine chose for the job
 
     int32_t transform = 0;
     int32_t orientation = 0;
@@ -98,7 +99,7 @@ picture::BitmapView SlotView(int s) {
 
 void WaitForFreeSlots() {
     for (int k = 0; k < g.encoders; ++k)
-        while (platform::LoadAcquire(&g.streams[k]->m_cSlotsInUse) >= kVideoSlots)
+        while (platform::LoadAcquire(&g.streams[k]->m_cSlotsInUse) >= g.slotCount)
             platform::WaitForHandle(g.streams[k]->m_hSlotEvent, 1000);
 }
 
@@ -188,9 +189,17 @@ int32_t Init(HelperLaunch* launch) {
         return -1;
     }
     g.frameBytes = VideoFrameBytes(g.output.width, g.output.height, g.pixelFormat);
-    if (g.videoBlocks[0].size < kVideoSlotsOffset + kVideoSlots * g.frameBytes) {
-        HelperLog(kHelperLogError, "Video stream of %zu bytes holds no 16 frames of %zu\n",
-                  g.videoBlocks[0].size, g.frameBytes);
+    g.slotCount = VideoSlotsOf(*g.streams[0]);
+    for (int k = 1; k < g.encoders; ++k) {
+        if (VideoSlotsOf(*g.streams[k]) != g.slotCount) {
+            HelperLog(kHelperLogError, "Encoder %d reads %d slots, encoder 0 %d\n", k,
+                      VideoSlotsOf(*g.streams[k]), g.slotCount);
+            return -1;
+        }
+    }
+    if (g.videoBlocks[0].size < kVideoSlotsOffset + size_t(g.slotCount) * g.frameBytes) {
+        HelperLog(kHelperLogError, "Video stream of %zu bytes holds no %d frames of %zu\n",
+                  g.videoBlocks[0].size, g.slotCount, g.frameBytes);
         return -1;
     }
     g.slots = static_cast<uint8_t*>(g.videoBlocks[0].view) + kVideoSlotsOffset;
@@ -236,9 +245,10 @@ int32_t Init(HelperLaunch* launch) {
     default:
         break;
     }
-    HelperLog(kHelperLogInfo, "Frame path %d: %dx%d (format %d) into %dx%d for %d encoder(s)\n",
+    HelperLog(kHelperLogInfo,
+              "Frame path %d: %dx%d (format %d) into %dx%d for %d encoder(s), %d slots\n",
               g.transform, g.asked.width, g.asked.height, g.pixelFormat, g.output.width,
-              g.output.height, g.encoders);
+              g.output.height, g.encoders, g.slotCount);
     return 0;
 }
 
@@ -300,7 +310,7 @@ int32_t GetFrameBuffer(void* planes[3], int32_t strides[3], int64_t frameTime) {
 
 // Draws the picture through the crop and the fit into the slot. What the
 // fit leaves uncovered is cleared each time: the slot still holds a frame of
-// sixteen before, and a watermark over the bars would otherwise build up.
+// a full turn of the slots before, and a watermark over the bars would otherwise build up.
 void DrawFitted(picture::ConstBitmapView picture, picture::BitmapView slot) {
     if (g.bars) frameops::ClearOutsideFit(slot, g.fit);
     g.scaler.Draw(picture, g.crop, slot, g.fit);
@@ -381,7 +391,7 @@ int32_t FrameReady(void* planes[3], int32_t strides[3], int64_t frameTime) {
     // The first picture that goes out is the poster's, before any encoder
     // can be done with its slot.
     if (g.queued > 0 && g.poster.Wanted()) g.poster.Take(SlotAt(g.slot), g.pixelFormat);
-    g.slot = (g.slot + 1) % kVideoSlots;
+    g.slot = (g.slot + 1) % g.slotCount;
     for (int k = 0; k < g.encoders; ++k) {
         platform::InterlockedIncrement(&g.streams[k]->m_cSlotsInUse);
         platform::SetEvent(g.streams[k]->m_hFrameEvent);

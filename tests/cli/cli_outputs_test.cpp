@@ -208,10 +208,10 @@ TEST(Clip, PictureAndSoundLastFromStartToStop) {
     }
 }
 
-// The WebM output in AV1 with Opus keeps a clip's stretch frame for frame,
-// its whole sound, and the watermark where it was put.
-TEST(Av1, AClipWithAWatermark) {
-    const std::string source = Home() + "/av1clip.mp4";
+// The WebM output in AV1 or VP9 with Opus keeps a clip's stretch frame for
+// frame, its whole sound, and the watermark where it was put.
+void ExpectAClipWithAWatermark(const std::string& webmCodec, const std::string& codecName) {
+    const std::string source = Home() + "/" + webmCodec + "clip.mp4";
     ASSERT_TRUE(media_check::Ffmpeg(
         "-f lavfi -i " + Quote("color=black:s=128x72:r=25:d=3," + moving_bar::BarFilter()) +
         " -f lavfi -i sine=frequency=440:sample_rate=44100:duration=3 -ac 2 " + kX264 + " " +
@@ -220,12 +220,12 @@ TEST(Av1, AClipWithAWatermark) {
     ASSERT_TRUE(media_check::Ffmpeg("-f lavfi -i color=red:s=32x16:d=1 -frames:v 1 " + Quote(mark)));
     const std::string folder =
         MakePackage(source,
-                    {"--webm-codec", "av1", "--start", "1", "--stop", "2", "--watermark",
+                    {"--webm-codec", webmCodec, "--start", "1", "--stop", "2", "--watermark",
                      Quote(mark), "--watermark-position", "right,bottom"},
                     "webm");
     ASSERT_FALSE(folder.empty());
     const std::string file = folder + "/video.webm";
-    EXPECT_EQ(media_check::ProbeStream(file, "v:0")["codec_name"], "av1");
+    EXPECT_EQ(media_check::ProbeStream(file, "v:0")["codec_name"], codecName);
     EXPECT_EQ(media_check::ProbeStream(file, "a:0")["codec_name"], "opus");
     const std::vector<int> positions = OutputPositions(file);
     ASSERT_EQ(positions.size(), 25u) << moving_bar::Steps(positions);
@@ -242,6 +242,15 @@ TEST(Av1, AClipWithAWatermark) {
     EXPECT_LT(marked[1], 80);
     const uint8_t* corner = pixel(4, 4); // top left: black, no bar in frame 3
     EXPECT_LT(corner[0], 60);
+}
+
+TEST(Av1, AClipWithAWatermark) {
+    ExpectAClipWithAWatermark("av1", "av1");
+}
+
+// VP9 at its slower realtime speed must still keep every frame of the clip.
+TEST(Vp9, AClipWithAWatermark) {
+    ExpectAClipWithAWatermark("vp9", "vp9");
 }
 
 // Theora at 4K: every frame there and nothing the decoder complains about.

@@ -2,9 +2,12 @@
 
 #include "platform/inherit.h"
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <map>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace testing_child {
@@ -55,12 +58,31 @@ int Spawn(const std::string& name, const std::vector<std::string>& args) {
     return pid;
 }
 
-int WaitExit(int pid) {
-    int status = 0;
-    if (waitpid(pid, &status, 0) < 0) return -1;
+static int ExitCode(int status) {
     if (WIFEXITED(status)) return WEXITSTATUS(status);
     if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
     return -1;
+}
+
+int WaitExit(int pid) {
+    int status = 0;
+    if (waitpid(pid, &status, 0) < 0) return -1;
+    return ExitCode(status);
+}
+
+int WaitExitWithin(int pid, int ms) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    int status = 0;
+    pid_t r;
+    while ((r = waitpid(pid, &status, WNOHANG)) == 0) {
+        if (std::chrono::steady_clock::now() >= until) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -2;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return r < 0 ? -1 : ExitCode(status);
 }
 
 } // namespace testing_child

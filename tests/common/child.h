@@ -25,6 +25,11 @@ int Spawn(const std::string& name, const std::vector<std::string>& args);
 // Waits for pid and returns its exit status (or 128+signal).
 int WaitExit(int pid);
 
+// As WaitExit, for at most ms milliseconds: a child still running then is
+// killed and -2 returned, so that a child stuck in a wait fails its test
+// instead of holding it until the test runner's own time-out.
+int WaitExitWithin(int pid, int ms);
+
 } // namespace testing_child
 
 #define REELPAGE_CHILD(name)                                                                       \

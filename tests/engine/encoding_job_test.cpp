@@ -14,6 +14,7 @@
 
 #include "media_fixtures.h"
 #include "platform/process.h"
+#include "platform/shm.h"
 #include "reelpage/protocol.h"
 
 namespace encoding_test {
@@ -155,6 +156,62 @@ TEST_F(Encoding, WebmAndOggShareEncoderZerosBlocks) {
     EXPECT_TRUE(platform::ToUtf8(ogg->m_szFileName).ends_with("/video.ogv"));
     const JobResult r = Wait(status, true);
     EXPECT_EQ(r.done, 2);
+}
+
+// A large picture gets few slots: every header of the job names the same
+// count, encoder 0's block holds just those, and three encoders reading
+// them at their own pace still get every frame.
+TEST_F(Encoding, AJobOfFewSlotsKeepsEveryFrame) {
+    MediaInfo* m = Import(MakeClip("large.mp4", "1280x720", 1));
+    ASSERT_NE(m, nullptr);
+    Project* p = NewProject(m, true, true, true);
+    ASSERT_NE(p, nullptr);
+    p->m_Brightness = 10; // a 32-bit picture in the slots
+    Talvoricer* status = Start();
+    ASSERT_NE(status, nullptr);
+    ASSERT_EQ(status->m_cEncoder, 3);
+    const size_t frameBytes = VideoFrameBytes(1280, 720, kPixBgra);
+    const int32_t slots = VideoSlotsFor(frameBytes);
+    EXPECT_EQ(slots, 4);
+    EXPECT_EQ(BlockSize(status->m_hVideoStreams[0]), VideoStreamBlockSize(frameBytes, slots));
+    for (int k = 0; k < 3; ++k) {
+        platform::SharedBlock header;
+        ASSERT_EQ(platform::MapSharedBlock(status->m_hVideoStreams[k], sizeof(VideoStreamHeader),
+                                           &header),
+                  0);
+        EXPECT_EQ(static_cast<const VideoStreamHeader*>(header.view)->m_cSlots, slots) << k;
+        platform::UnmapSharedBlock(&header); // the engine's handle stays open
+    }
+    const JobResult r = Wait(status, true);
+    ASSERT_FALSE(r.timedOut);
+    EXPECT_EQ(r.done, 3);
+    EXPECT_EQ(r.failed, 0);
+    EXPECT_EQ(Bind<FnFinishEncoding>(kFinishEncoding)(0), 0);
+    for (const char* file : {"video.webm", "video.mp4", "video.ogv"})
+        EXPECT_EQ(ProbeStream(OutputFolder() + "/" + file, "v:0")["nb_read_frames"], "25") << file;
+}
+
+// The poster picture is saved as soon as the first picture is out, not at
+// the end: its block holds a whole 32-bit picture, kept until it is saved.
+TEST_F(Encoding, ThePosterIsSavedWhileTheJobRuns) {
+    MediaInfo* m = Import(MakeClip("poster.mp4", "320x180", 6));
+    ASSERT_NE(m, nullptr);
+    ASSERT_NE(NewProject(m, false, false, true), nullptr);
+    Talvoricer* status = Start();
+    ASSERT_NE(status, nullptr);
+    const std::string poster = OutputFolder() + "/poster.png";
+    bool savedEarly = false;
+    JobResult r;
+    do {
+        r = Wait(status, true, 50);
+        savedEarly |= r.timedOut && fs::exists(poster);
+    } while (r.timedOut && !savedEarly);
+    EXPECT_TRUE(savedEarly);
+    EXPECT_EQ(status->m_hVideoStreams[kPosterFrameStream], 0);
+    r = Wait(status, true);
+    EXPECT_EQ(r.done, 1);
+    EXPECT_EQ(Bind<FnFinishEncoding>(kFinishEncoding)(0), 0);
+    EXPECT_TRUE(fs::exists(OutputFolder() + "/poster.png"));
 }
 
 TEST_F(Encoding, LaterJobsOnTheSameSourceAreNumbered) {

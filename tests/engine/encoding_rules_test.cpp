@@ -1,5 +1,5 @@
-// The encoding job's rules that need no helper: the frame path, the audio
-// bit rate and where a time lies in the sample file.
+// The encoding job's rules that need no helper: the frame path, the frame
+// slots, the audio bit rate and where a time lies in the sample file.
 #include "encoding/VideoEncoder.h"
 
 #include <gtest/gtest.h>
@@ -113,6 +113,23 @@ TEST(EncodingRules, AudioBitRate) {
     EXPECT_EQ(AudioBitRateFor(16000, 1), 64000);  // below 44100
     EXPECT_EQ(AudioBitRateFor(96000, 1), 196000);
     EXPECT_EQ(AudioBitRateFor(48000, 6), 196000);
+}
+
+// The frame slots share a fixed amount of memory: small pictures keep all
+// 16, large ones fewer, never below 4 however large the picture.
+TEST(EncodingRules, FrameSlotsByPictureSize) {
+    const struct {
+        int w, h, format, slots;
+    } kCases[] = {
+        {160, 90, kPixYuv420, 16},   {640, 360, kPixYuv420, 16}, {640, 480, kPixBgra, 10},
+        {1280, 720, kPixYuv420, 9},  {1280, 720, kPixBgra, 4},   {1920, 1080, kPixYuv420, 4},
+        {1920, 1080, kPixBgra, 4},   {3840, 2160, kPixYuv420, 4}, {7680, 4320, kPixBgra, 4},
+    };
+    for (const auto& c : kCases) {
+        const size_t bytes = VideoFrameBytes(c.w, c.h, c.format);
+        EXPECT_EQ(VideoSlotsFor(bytes), c.slots) << c.w << "x" << c.h << " format " << c.format;
+    }
+    EXPECT_EQ(VideoSlotsFor(0), kVideoSlots);
 }
 
 TEST(EncodingRules, SampleFilePositions) {

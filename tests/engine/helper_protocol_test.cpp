@@ -38,6 +38,9 @@ TEST(HelperProtocol, CommandLines) {
     EXPECT_EQ(EncoderCommandLine(0x1A4), "/opt/my programs/enc 420");
     // The handle is sign-extended before it is printed unsigned.
     EXPECT_EQ(DecoderCommandLine(-1), "\"/opt/my programs/dec\" 18446744073709551615");
+    // Fixed video threads follow as a second argument; 0 leaves them out.
+    EXPECT_EQ(DecoderCommandLine(0x1A4, 1), "\"/opt/my programs/dec\" 420 1");
+    EXPECT_EQ(DecoderCommandLine(0x1A4, 0), "\"/opt/my programs/dec\" 420");
 }
 
 TEST(HelperProtocol, LaunchBlockFieldsAreCutToFit) {

@@ -19,6 +19,7 @@
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <vector>
 
 #include "picture/encoders.h"
@@ -136,6 +137,7 @@ struct JobSpec {
     std::string watermark;
     int wmL = 0, wmT = 0, wmW = 0, wmH = 0, wmTransparency = 0;
     int encoders = 1;
+    int slots = 0; // the job's slot count as the engine sets it; 0 leaves the header's default
     std::function<void(Project&)> edit; // further project fields
 };
 
@@ -204,8 +206,10 @@ public:
         t->m_Transform = s.transform;
         t->m_FlipXY = swap ? 1 : 0;
         for (int k = 0; k < s.encoders; ++k) {
-            Create(k == 0 ? VideoStreamBlockSize(m_frameBytes) : kSharedVideoBlockSize,
+            Create(k == 0 ? VideoStreamBlockSize(m_frameBytes, s.slots > 0 ? s.slots : kVideoSlots)
+                          : kSharedVideoBlockSize,
                    &m_video[k]);
+            Header(k)->m_cSlots = s.slots;
             Header(k)->m_hFrameEvent = platform::CreateEvent(true);
             Header(k)->m_hSlotEvent = platform::CreateEvent(true);
             t->m_hVideoStreams[k] = m_video[k].handle;
@@ -241,40 +245,54 @@ public:
     // Reads encoder k's queue as an encoder would: to its end, or, with a
     // quiet time, until nothing new has come for that long.
     std::vector<OutFrame> Consume(int k = 0, int quietMs = -1) {
-        if (!m_readers[k]) {
-            const uint8_t* slots = static_cast<uint8_t*>(m_video[0].view) + kVideoSlotsOffset;
-            m_readers[k] = std::make_unique<enc::VideoStreamReader>(Header(k), slots, m_frameBytes);
-        }
-        std::vector<OutFrame>& frames = m_frames[k];
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         auto quiet = std::chrono::steady_clock::now();
         while (std::chrono::steady_clock::now() < until) {
-            const uint8_t* data = nullptr;
-            switch (m_readers[k]->Read(&data)) {
-            case enc::VideoStreamReader::Next::Frame:
-                frames.push_back({std::vector<uint8_t>(data, data + m_frameBytes), false});
-                quiet = std::chrono::steady_clock::now();
-                break;
-            case enc::VideoStreamReader::Next::Repeat:
-                frames.push_back({frames.back().bytes, true});
-                quiet = std::chrono::steady_clock::now();
-                break;
+            switch (ReadOne(k)) {
             case enc::VideoStreamReader::Next::End:
-                return frames;
+                return m_frames[k];
             case enc::VideoStreamReader::Next::None:
                 if (quietMs >= 0 &&
                     std::chrono::steady_clock::now() - quiet > std::chrono::milliseconds(quietMs))
-                    return frames;
+                    return m_frames[k];
                 platform::WaitForHandle(Header(k)->m_hFrameEvent, 50);
                 break;
+            default:
+                quiet = std::chrono::steady_clock::now();
             }
         }
         ADD_FAILURE() << "the queue never ended";
-        return frames;
+        return m_frames[k];
+    }
+
+    // Reads every encoder's queue to its end side by side, a read from each
+    // in turn, as the encoders' own processes do. Reading one queue to its
+    // end before the next only ends when the rest of the job fits in the
+    // slots: the producer waits for the encoder that is not read.
+    std::vector<std::vector<OutFrame>> ConsumeTogether() {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        std::vector<bool> ended(m_spec.encoders, false);
+        int left = m_spec.encoders;
+        while (left > 0 && std::chrono::steady_clock::now() < until) {
+            bool moved = false;
+            for (int k = 0; k < m_spec.encoders; ++k) {
+                if (ended[k]) continue;
+                const auto next = ReadOne(k);
+                if (next == enc::VideoStreamReader::Next::End) {
+                    ended[k] = true;
+                    --left;
+                }
+                moved |= next != enc::VideoStreamReader::Next::None;
+            }
+            if (!moved) platform::WaitForHandle(Header(0)->m_hFrameEvent, 10);
+        }
+        if (left > 0) ADD_FAILURE() << left << " queues never ended";
+        return {m_frames, m_frames + m_spec.encoders};
     }
 
     int Exit(bool waitForMessage = true) {
-        const int rc = testing_child::WaitExit(m_child);
+        const int rc = testing_child::WaitExitWithin(m_child, 20000);
+        EXPECT_NE(rc, -2) << "the plug-in never ended; killed";
         m_child = -1;
         if (!waitForMessage) return rc;
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
@@ -290,10 +308,26 @@ public:
         int64_t wParam, lParam;
     };
     const std::vector<Msg>& Messages() const { return m_messages; }
+    int Child() const { return m_child; }
     Talvoricer* Talv() { return static_cast<Talvoricer*>(m_talvoricer.view); }
     VideoStreamHeader* Header(int k) { return static_cast<VideoStreamHeader*>(m_video[k].view); }
 
 private:
+    // One read of encoder k's queue; a picture or a repeat is kept.
+    enc::VideoStreamReader::Next ReadOne(int k) {
+        if (!m_readers[k]) {
+            const uint8_t* slots = static_cast<uint8_t*>(m_video[0].view) + kVideoSlotsOffset;
+            m_readers[k] = std::make_unique<enc::VideoStreamReader>(Header(k), slots, m_frameBytes);
+        }
+        const uint8_t* data = nullptr;
+        const auto next = m_readers[k]->Read(&data);
+        if (next == enc::VideoStreamReader::Next::Frame)
+            m_frames[k].push_back({std::vector<uint8_t>(data, data + m_frameBytes), false});
+        else if (next == enc::VideoStreamReader::Next::Repeat)
+            m_frames[k].push_back({m_frames[k].back().bytes, true});
+        return next;
+    }
+
     static void Create(size_t size, platform::SharedBlock* b) {
         ASSERT_EQ(platform::CreateSharedBlock(size, true, b), 0);
     }
@@ -555,23 +589,69 @@ TEST(Talvoric, RoundedTimeStampsGiveEachFrameOnce) {
     }
 }
 
+// A job's slot count is what the engine chose for its picture size, down to
+// four; a header that names none has sixteen.
 TEST(Talvoric, TheProducerWaitsForTheSlowestEncoder) {
-    JobSpec s;
-    s.encoders = 2;
-    TalvoricJob job(s);
-    job.Start(Times(40, 40000));
-    // Encoder 1 reads nothing yet: the producer stops after 16 slots.
-    auto first = job.Consume(0, 500);
-    EXPECT_EQ(first.size(), 16u);
-    EXPECT_EQ(job.Header(1)->m_cSlotsInUse, 16);
-    auto second = job.Consume(1, 200);
-    first = job.Consume(0);
-    second = job.Consume(1);
-    ExpectFinished(job);
-    ASSERT_EQ(first.size(), 40u);
-    ASSERT_EQ(second.size(), 40u);
-    EXPECT_EQ(job.Header(1)->m_cSlotsInUse, 0);
-    EXPECT_EQ(second[39].bytes, first[39].bytes);
+    for (const auto& [slots, held] : std::vector<std::pair<int, int>>{{0, 16}, {16, 16}, {4, 4}}) {
+        SCOPED_TRACE(slots);
+        JobSpec s;
+        s.encoders = 2;
+        s.slots = slots;
+        TalvoricJob job(s);
+        job.Start(Times(40, 40000));
+        // Encoder 1 reads nothing yet: the producer stops once every slot is
+        // in use, whatever encoder 0 has given back.
+        auto first = job.Consume(0, 500);
+        EXPECT_EQ(first.size(), size_t(held));
+        EXPECT_EQ(job.Header(1)->m_cSlotsInUse, held);
+        const auto all = job.ConsumeTogether();
+        ExpectFinished(job);
+        EXPECT_EQ(job.Header(1)->m_cSlotsInUse, 0);
+        for (int k = 0; k < 2; ++k) {
+            ASSERT_EQ(all[k].size(), 40u) << k;
+            // Every frame is its own picture: no slot was written while read.
+            for (size_t n = 0; n < all[k].size(); ++n) {
+                EXPECT_FALSE(all[k][n].repeat) << k << " " << n;
+                EXPECT_EQ(all[k][n].bytes[0], SourceY(0, 0, int(n))) << k << " " << n;
+            }
+        }
+    }
+}
+
+// libavfilter and the libraries it brings are mapped only by a job that
+// blurs or sharpens.
+TEST(Talvoric, OnlyBlurOrSharpenLoadsTheFilterLibrary) {
+    const struct {
+        const char* name;
+        int transform;
+        std::function<void(Project&)> edit;
+        bool loaded;
+    } kCases[] = {
+        {"plain", kTransformPassThrough, nullptr, false},
+        {"brightness", kTransformEffectsOnly, [](Project& p) { p.m_Brightness = 20; }, false},
+        {"blur", kTransformEffectsOnly, [](Project& p) { p.m_BlurRadius = 2; }, true},
+        {"sharpen", kTransformEffectsOnly,
+         [](Project& p) { p.m_SharpenRadius = 2, p.m_SharpenAmount = 50; }, true},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        JobSpec s;
+        s.transform = c.transform;
+        s.edit = c.edit;
+        TalvoricJob job(s);
+        // Nothing is read: the producer fills every slot, each picture
+        // composed, and waits.
+        job.Start(Times(40, 40000));
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (platform::LoadAcquire(&job.Header(0)->m_cSlotsInUse) < kVideoSlots &&
+               std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_EQ(job.Header(0)->m_cSlotsInUse, kVideoSlots);
+        std::ifstream maps("/proc/" + std::to_string(job.Child()) + "/maps");
+        const std::string text{std::istreambuf_iterator<char>(maps), {}};
+        ASSERT_NE(text.find("talvoric.so"), std::string::npos);
+        EXPECT_EQ(text.find("/libavfilter.so") != std::string::npos, c.loaded);
+    }
 }
 
 TEST(Talvoric, OpenFailedReportsMinusOneWithTheCookie) {

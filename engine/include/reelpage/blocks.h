@@ -153,7 +153,9 @@ enum PixelCode : int32_t {
     kPixBgr0 = 298,
 };
 
-// Frames from the encoding plug-in to the encoders.
+// Frames from the encoding plug-in to the encoders. A job uses at most
+// kVideoSlots slots; the engine may choose fewer (m_cSlots in every encoder's
+// header), as slots beyond what the encoders are apart only hold memory.
 constexpr int kVideoSlots = 16;
 constexpr int kSlotTableSize = 1024;
 struct VideoStreamHeader {
@@ -162,7 +164,8 @@ struct VideoStreamHeader {
     int32_t m_bEndOfStream;
     HANDLE32 m_hFrameEvent;
     HANDLE32 m_hSlotEvent;
-    int32_t unused[3];
+    int32_t m_cSlots; // slots of the job; 0 (a header left zero) means kVideoSlots
+    int32_t unused[2];
     uint8_t m_SlotOfFrame[kSlotTableSize]; // slot of output frame n at n mod 1024
 };
 static_assert(sizeof(VideoStreamHeader) == 1056);
@@ -176,8 +179,15 @@ constexpr size_t kSharedVideoBlockSize = 1088;
 constexpr size_t VideoFrameBytes(int32_t width, int32_t height, int32_t pixelFormat) {
     return pixelFormat == kPixBgra ? size_t(width) * height * 4 : size_t(width) * height * 3 / 2;
 }
-// Encoder 0's block: the header, 16 slots and 32 bytes of slack.
-constexpr size_t VideoStreamBlockSize(size_t frameBytes) { return (frameBytes + 68) * 16; }
+// The slots a header announces: its m_cSlots when within 1..kVideoSlots,
+// else kVideoSlots.
+constexpr int VideoSlotsOf(const VideoStreamHeader& header) {
+    return header.m_cSlots >= 1 && header.m_cSlots <= kVideoSlots ? header.m_cSlots : kVideoSlots;
+}
+// Encoder 0's block: the header, the slots and 32 bytes of slack.
+constexpr size_t VideoStreamBlockSize(size_t frameBytes, int slotCount = kVideoSlots) {
+    return kVideoSlotsOffset + size_t(slotCount) * frameBytes + 32;
+}
 static_assert(VideoStreamBlockSize(640 * 480 * 4) == 19661888);
 
 // PCM from the engine to the encoders.

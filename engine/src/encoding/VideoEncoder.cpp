@@ -66,6 +66,9 @@ constexpr OutputFormat kWebmFormats[kWebmCodecCount] = {
 };
 
 constexpr size_t kAudioChunk = 0x40000;
+constexpr int kDecoderVideoThreads = 1;
+// How often the watcher looks for the poster picture until it has come.
+constexpr int kPosterLookMs = 100;
 // How long the audio thread sleeps between looks at the cancel flag while
 // it waits for space; the space event normally wakes it sooner.
 constexpr int kAudioWaitMs = 200;
@@ -136,7 +139,7 @@ private:
     bool OutputSizeUsable() const;
     void CreatePosterFrameBlock();
     bool StartEncoders(const FramePath& path);
-    bool CreateEncoderBlocks(int k, size_t frameBytes);
+    bool CreateEncoderBlocks(int k, size_t frameBytes, int32_t slotCount);
     bool FillEncoderTask(int k, const OutputFormat& format, const FramePath& path);
     bool StartEncoder(int k);
     bool CreateDecoderLaunch();
@@ -145,6 +148,7 @@ private:
 
     bool HasAudio() const { return m_pMediaInfo->m_bAudioStream != 0; }
     void SavePosterFrame();
+    void TakePosterFrame();
     void StopWatcher();
     void EndAudioThread();
     bool MoveIntoPlace();
@@ -325,6 +329,21 @@ FramePath ChooseFramePath(const Project& p, const MediaInfo& media) {
     return path;
 }
 
+int32_t VideoSlotsFor(size_t frameBytes) {
+    // The encoders run within as many frames of each other as there are
+    // slots, and the slowest one only needs the next frame ready when it
+    // takes it; more slots than a few let the faster encoders run further
+    // ahead, which gains nothing while they wait for the slowest at the end,
+    // yet every slot is memory touched all through the job. So the slots
+    // share a fixed budget: a 640x360 picture keeps all 16, a 720p one gets
+    // 9, and 1080p or a large 32-bit picture no fewer than 4, which still
+    // leaves the decoder room to run a few frames ahead on a busy machine.
+    constexpr size_t kSlotBudget = size_t(12) << 20;
+    constexpr int32_t kFewestSlots = 4;
+    const size_t fit = kSlotBudget / std::max<size_t>(frameBytes, 1);
+    return int32_t(std::clamp<size_t>(fit, kFewestSlots, kVideoSlots));
+}
+
 int32_t AudioBitRateFor(int32_t sampleRate, int32_t channels) {
     static const struct {
         int32_t rate, channels, bitRate;
@@ -463,7 +482,14 @@ void VideoEncoder::Watch() {
         for (int k = 0; k < m_cEncoder; ++k)
             if (!m_Encoders[k].ended) handles[n] = m_Encoders[k].process, owner[n++] = k;
         if (n == 1) return;
-        const int r = platform::WaitForHandles(handles, n, false, platform::kInfinite);
+        // While the poster picture is awaited, looks for it now and then.
+        const int r = platform::WaitForHandles(handles, n, false,
+                                               m_PosterFrame.view ? kPosterLookMs
+                                                                  : platform::kInfinite);
+        if (r == platform::kWaitTimeout) {
+            TakePosterFrame();
+            continue;
+        }
         if (r < platform::kWaitObject0 || r >= n) {
             LogWrite(kLogError, "Failed(%d) to wait for the encoding helpers\n", errno);
             return;
@@ -514,6 +540,18 @@ void VideoEncoder::EndAudioThread() {
     // Joined in any case: its blocks are released right after, and it only
     // ever waits with a short time-out, so it ends soon.
     m_AudioThread.join();
+}
+
+// The poster picture leaves its block as soon as the plug-in has put it
+// there: the block holds a whole 32-bit picture at the output size, which the
+// job would otherwise keep to its end. The plug-in lets go of its view once
+// it has written it; a cancelled or failed job's folder goes with the file.
+void VideoEncoder::TakePosterFrame() {
+    const auto* header = static_cast<const PosterFrameHeader*>(m_PosterFrame.view);
+    if (!header || !platform::LoadAcquire(&header->m_bReady)) return;
+    SavePosterFrame();
+    Status()->m_hVideoStreams[kPosterFrameStream] = 0;
+    platform::CloseSharedBlock(&m_PosterFrame);
 }
 
 // The package's poster.png from the first output picture, when the plug-in
@@ -743,6 +781,7 @@ void VideoEncoder::CreatePosterFrameBlock() {
 bool VideoEncoder::StartEncoders(const FramePath& path) {
     const OutputFrameSize size = ProjectPictureSize(*m_pProject);
     const size_t frameBytes = VideoFrameBytes(size.width, size.height, path.pixelFormat);
+    const int32_t slotCount = VideoSlotsFor(frameBytes);
     for (int f = 0; f < 3; ++f) {
         if (!m_pProject->m_Formats[f]) continue;
         const int k = m_cEncoder;
@@ -752,7 +791,7 @@ bool VideoEncoder::StartEncoders(const FramePath& path) {
             return false;
         }
         const OutputFormat& format = f == 0 ? kWebmFormats[codec] : kFormats[f];
-        if (!CreateEncoderBlocks(k, frameBytes) || !FillEncoderTask(k, format, path) ||
+        if (!CreateEncoderBlocks(k, frameBytes, slotCount) || !FillEncoderTask(k, format, path) ||
             !StartEncoder(k))
             return false;
         m_cEncoder = k + 1;
@@ -766,12 +805,13 @@ bool VideoEncoder::StartEncoders(const FramePath& path) {
 }
 
 // Encoder 0's blocks hold the frames and the sound every encoder reads;
-// the others' are headers only.
-bool VideoEncoder::CreateEncoderBlocks(int k, size_t frameBytes) {
+// the others' are headers only. Every header names the job's slot count.
+bool VideoEncoder::CreateEncoderBlocks(int k, size_t frameBytes, int32_t slotCount) {
     EncoderBlocks& e = m_Encoders[k];
-    if (CreateBlock(k == 0 ? VideoStreamBlockSize(frameBytes) : kSharedVideoBlockSize, &e.video,
-                    "VideoStream") != 0)
+    if (CreateBlock(k == 0 ? VideoStreamBlockSize(frameBytes, slotCount) : kSharedVideoBlockSize,
+                    &e.video, "VideoStream") != 0)
         return false;
+    e.Video()->m_cSlots = slotCount;
     e.Video()->m_hSlotEvent = CreateEventLogged();
     e.Video()->m_hFrameEvent = CreateEventLogged();
     if (e.Video()->m_hSlotEvent < 0 || e.Video()->m_hFrameEvent < 0) return false;
@@ -879,7 +919,11 @@ bool VideoEncoder::StartDecoder() {
                         {e.video.handle, e.Video()->m_hSlotEvent, e.Video()->m_hFrameEvent});
     }
     if (m_PosterFrame.view) handOver.push_back(m_PosterFrame.handle);
-    if (LaunchDecoder(m_Launch.handle, handOver, &m_hDecoder) != 0) return false;
+    // One decoding thread: the decoder is far faster than the slowest encoder
+    // it feeds, so frame threads would only compete with the encoders for the
+    // cores, and each holds a decoding context and pictures of its own.
+    if (LaunchDecoder(m_Launch.handle, handOver, &m_hDecoder, kDecoderVideoThreads) != 0)
+        return false;
     m_Watcher = std::thread([this] { Watch(); });
     return true;
 }

@@ -38,6 +38,9 @@ FramePath ChooseFramePath(const Project& project, const MediaInfo& media);
 // the first output picture.
 bool ProjectPosterIsThumbnail(const Project& project, const MediaInfo& media);
 
+// How many frame slots a job of frames of that size gets (1 to kVideoSlots).
+int32_t VideoSlotsFor(size_t frameBytes);
+
 // Audio bit rate for an output, by the source's sample rate and channels.
 int32_t AudioBitRateFor(int32_t sampleRate, int32_t channels);
 

@@ -17,11 +17,13 @@ namespace {
 constexpr size_t kCommandLineChars = 1024;
 }
 
-std::string DecoderCommandLine(HANDLE32 launchBlock) {
+std::string DecoderCommandLine(HANDLE32 launchBlock, int videoThreads) {
     char16_t line[kCommandLineChars];
     platform::WFormat(line, kCommandLineChars, "\"%ls/dec\" %I64u", g_szModulePath,
                       static_cast<unsigned long long>(static_cast<int64_t>(launchBlock)));
-    return platform::ToUtf8(line);
+    std::string command = platform::ToUtf8(line);
+    if (videoThreads > 0) command += " " + std::to_string(videoThreads);
+    return command;
 }
 
 std::string EncoderCommandLine(HANDLE32 encoderTask) {
@@ -50,10 +52,12 @@ int DecoderStarted(int rc) {
 }
 } // namespace
 
-int LaunchDecoder(HANDLE32 launchBlock, const std::vector<int>& handOver, int* process) {
+int LaunchDecoder(HANDLE32 launchBlock, const std::vector<int>& handOver, int* process,
+                  int videoThreads) {
     std::vector<int> all = handOver;
     all.push_back(launchBlock);
-    return DecoderStarted(LaunchHelper(DecoderCommandLine(launchBlock), all, process));
+    return DecoderStarted(
+        LaunchHelper(DecoderCommandLine(launchBlock, videoThreads), all, process));
 }
 
 int LaunchEncoder(HANDLE32 encoderTask, const std::vector<int>& handOver, int* process) {

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <dlfcn.h>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@ extern "C" {
 #include <libavfilter/buffersink.h>
 #include <libavfilter/buffersrc.h>
 #include <libavutil/frame.h>
+#include <libavutil/log.h>
 #include <libavutil/opt.h>
 #include <libavutil/pixfmt.h>
 }
@@ -126,6 +128,59 @@ void WheelColour(double degrees, double rgb[3]) {
     rgb[2] = Clamp01(2 - std::abs(h - 4));
 }
 
+// libavfilter, opened the first time a chain is built. Linked in, it and the
+// thirty-odd libraries it needs (speech, subtitles, GPU) were mapped by every
+// process that loads a frame plug-in, each with its own relocated data, though
+// only blur and sharpen use it.
+struct FilterLibrary {
+    decltype(&avfilter_graph_alloc) graphAlloc = nullptr;
+    decltype(&avfilter_graph_free) graphFree = nullptr;
+    decltype(&avfilter_get_by_name) getByName = nullptr;
+    decltype(&avfilter_graph_create_filter) createFilter = nullptr;
+    decltype(&avfilter_inout_alloc) inoutAlloc = nullptr;
+    decltype(&avfilter_inout_free) inoutFree = nullptr;
+    decltype(&avfilter_graph_parse_ptr) parse = nullptr;
+    decltype(&avfilter_graph_config) config = nullptr;
+    decltype(&av_buffersrc_add_frame) addFrame = nullptr;
+    decltype(&av_buffersink_get_frame) getFrame = nullptr;
+};
+
+template <class F>
+bool Resolve(void* library, const char* name, F* f) {
+    *f = reinterpret_cast<F>(dlsym(library, name));
+    return *f != nullptr;
+}
+
+// Null when the library or one of its functions is missing.
+const FilterLibrary* OpenFilterLibrary() {
+    static const FilterLibrary* const opened = []() -> const FilterLibrary* {
+        // The major version the headers were built against: another has
+        // other layouts.
+        void* library =
+            dlopen("libavfilter.so." AV_STRINGIFY(LIBAVFILTER_VERSION_MAJOR), RTLD_NOW | RTLD_LOCAL);
+        // Said through FFmpeg's log, which the helpers copy into the job's.
+        if (!library) {
+            av_log(nullptr, AV_LOG_ERROR, "%s\n", dlerror());
+            return nullptr;
+        }
+        static FilterLibrary f;
+        if (Resolve(library, "avfilter_graph_alloc", &f.graphAlloc) &&
+            Resolve(library, "avfilter_graph_free", &f.graphFree) &&
+            Resolve(library, "avfilter_get_by_name", &f.getByName) &&
+            Resolve(library, "avfilter_graph_create_filter", &f.createFilter) &&
+            Resolve(library, "avfilter_inout_alloc", &f.inoutAlloc) &&
+            Resolve(library, "avfilter_inout_free", &f.inoutFree) &&
+            Resolve(library, "avfilter_graph_parse_ptr", &f.parse) &&
+            Resolve(library, "avfilter_graph_config", &f.config) &&
+            Resolve(library, "av_buffersrc_add_frame", &f.addFrame) &&
+            Resolve(library, "av_buffersink_get_frame", &f.getFrame))
+            return &f;
+        av_log(nullptr, AV_LOG_ERROR, "libavfilter: %s\n", dlerror());
+        return nullptr;
+    }();
+    return opened;
+}
+
 // A libavfilter chain from a BGRA picture of one size to one of the same
 // size, set up once and run for every picture.
 class FilterChain {
@@ -133,7 +188,7 @@ public:
     ~FilterChain() { Reset(); }
 
     void Reset() {
-        avfilter_graph_free(&m_graph);
+        if (m_lib) m_lib->graphFree(&m_graph);
         av_frame_free(&m_out);
         m_src = m_sink = nullptr;
         m_width = m_height = 0;
@@ -146,36 +201,38 @@ public:
 
     bool Build(int w, int h, const std::string& chain) {
         Reset();
-        m_graph = avfilter_graph_alloc();
+        m_lib = OpenFilterLibrary();
+        if (!m_lib) return Fail();
+        m_graph = m_lib->graphAlloc();
         m_out = av_frame_alloc();
         if (!m_graph || !m_out) return Fail();
         char args[160];
         std::snprintf(args, sizeof args,
                       "video_size=%dx%d:pix_fmt=%d:time_base=1/25:pixel_aspect=1/1", w, h,
                       int(AV_PIX_FMT_BGRA));
-        if (avfilter_graph_create_filter(&m_src, avfilter_get_by_name("buffer"), "in", args,
+        if (m_lib->createFilter(&m_src, m_lib->getByName("buffer"), "in", args,
                                          nullptr, m_graph) < 0 ||
-            avfilter_graph_create_filter(&m_sink, avfilter_get_by_name("buffersink"), "out",
+            m_lib->createFilter(&m_sink, m_lib->getByName("buffersink"), "out",
                                          nullptr, nullptr, m_graph) < 0)
             return Fail();
         const AVPixelFormat formats[] = {AV_PIX_FMT_BGRA, AV_PIX_FMT_NONE};
         if (av_opt_set_int_list(m_sink, "pix_fmts", formats, AV_PIX_FMT_NONE,
                                 AV_OPT_SEARCH_CHILDREN) < 0)
             return Fail();
-        AVFilterInOut* outputs = avfilter_inout_alloc();
-        AVFilterInOut* inputs = avfilter_inout_alloc();
+        AVFilterInOut* outputs = m_lib->inoutAlloc();
+        AVFilterInOut* inputs = m_lib->inoutAlloc();
         bool ok = outputs && inputs;
         if (ok) {
             outputs->name = av_strdup("in");
             outputs->filter_ctx = m_src;
             inputs->name = av_strdup("out");
             inputs->filter_ctx = m_sink;
-            ok = avfilter_graph_parse_ptr(m_graph, chain.c_str(), &inputs, &outputs, nullptr) >=
+            ok = m_lib->parse(m_graph, chain.c_str(), &inputs, &outputs, nullptr) >=
                      0 &&
-                 avfilter_graph_config(m_graph, nullptr) >= 0;
+                 m_lib->config(m_graph, nullptr) >= 0;
         }
-        avfilter_inout_free(&inputs);
-        avfilter_inout_free(&outputs);
+        m_lib->inoutFree(&inputs);
+        m_lib->inoutFree(&outputs);
         if (!ok) return Fail();
         m_width = w;
         m_height = h;
@@ -197,8 +254,7 @@ public:
             for (int y = 0; y < m_height; ++y)
                 std::memcpy(in->data[0] + ptrdiff_t(y) * in->linesize[0], from.Row(y),
                             size_t(m_width) * 4);
-            ok = av_buffersrc_add_frame(m_src, in) >= 0 &&
-                 av_buffersink_get_frame(m_sink, m_out) >= 0;
+            ok = m_lib->addFrame(m_src, in) >= 0 && m_lib->getFrame(m_sink, m_out) >= 0;
         }
         av_frame_free(&in);
         if (!ok) return false;
@@ -220,6 +276,7 @@ private:
         return false;
     }
 
+    const FilterLibrary* m_lib = nullptr;
     AVFilterGraph* m_graph = nullptr;
     AVFilterContext* m_src = nullptr;
     AVFilterContext* m_sink = nullptr;
