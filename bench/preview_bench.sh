@@ -9,29 +9,27 @@
 #   av_max_ms       the same, largest
 #   seek_p95_ms     paused seek until the target's frame is presented
 #   first_frame_ms  from CreateProject to the first picture
+#   replay_ms       Play at the end (clip start S, default 3 s; Play MS after
+#                   the end, default 500) until the clip start's frame is presented
 #   idle_cpu_pct    the program and its helper, paused, over 10 s
 # and, on stderr, ffmpeg's seek of one frame at the same 20 positions
 # (ffmpeg -ss T -i FILE -frames:v 1 -f null -) for comparison.
 #
-# usage: bench/preview_bench.sh FILE [--effects] [--original] [--seconds N]
+# and the load average before and after the run.
+#
+# usage: bench/preview_bench.sh FILE [--effects] [--original] [--seconds N] [--clip-start S] [--replay-pause MS]
 # (--original: the source's own size in place of 1280x720)
 # The build is build/ or $BUILD_DIR (ninja -C BUILD preview_driver install_manifest_file).
 set -euo pipefail
-[[ $# -ge 1 ]] || { echo "usage: $0 FILE [--effects] [--original] [--seconds N]" >&2; exit 2; }
+[[ $# -ge 1 ]] || { echo "usage: $0 FILE [--effects] [--original] [--seconds N] [--clip-start S] [--replay-pause MS]" >&2; exit 2; }
 file="$(realpath "$1")"; shift
 cd "$(dirname "$0")/.."
 build="${BUILD_DIR:-build}"
 driver="$build/bench/preview_driver"
 [[ -x "$driver" ]] || { echo "build $driver first" >&2; exit 1; }
 
-work="$(mktemp -d /tmp/reelpage-preview-bench-XXXXXX)"
-trap 'rm -rf "$work"' EXIT
-export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share"
-export XDG_CACHE_HOME="$work/home/.cache" XDG_RUNTIME_DIR="$work/home/run"
-export REELPAGE_MACHINE_REGISTRY="$work/home/machine"
-mkdir -p "$XDG_RUNTIME_DIR" "$REELPAGE_MACHINE_REGISTRY"
-chmod 700 "$XDG_RUNTIME_DIR"
-export QT_QPA_PLATFORM=offscreen REELPAGE_AUDIO_SINK=paced
+source bench/preview_common.sh
+export REELPAGE_AUDIO_SINK=paced
 
 ffmpeg -nostdin -v error -y -f lavfi -i "color=c=white@0.8:s=160x90,format=rgba,drawbox=x=10:y=10:w=140:h=70:color=red@0.6:t=fill" \
     -frames:v 1 "$work/mark.png"
@@ -50,4 +48,6 @@ done
 printf '%s\n' "${times[@]}" | sort -n | awk '{ a[NR] = $1 }
     END { i = int(NR * 0.95 + 0.999); printf "ffmpeg seek of one frame: p95 %d ms, median %d ms, max %d ms\n", a[i], a[int((NR + 1) / 2)], a[NR] }' >&2
 
+echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)" >&2
 "$driver" "$file" "$work/mark.png" "$@"
+echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)" >&2

@@ -5,6 +5,13 @@
 // frame's time is the one the plug-in published with it.
 //
 //   preview_driver FILE WATERMARK.png [--effects] [--original] [--seconds N]
+//                  [--clip-start S] [--replay-pause MS] [--av-sync MONITOR-SOURCE]
+//
+// --av-sync plays the file through with the real sound device (the script
+// runs a sound server with a null sink) and records that sink's monitor; the
+// file has a white frame and a click at the same times. One JSON line of the
+// offsets between each flash presented and its click as played.
+#include "monitor_capture.h"
 #include "system/Folders.h"
 #include "preview/PreviewSession.h"
 #include "system/RouterQt.h"
@@ -121,6 +128,7 @@ public:
                 m_nSeen = count;
                 m_llLastPts = __atomic_load_n(&m_pSession->Control()->m_Pts, __ATOMIC_ACQUIRE);
                 ++m_nPresents;
+                if (m_bFrames) NoteFrame();
                 if (m_bPlaying) {
                     m_Pts.push_back(m_llLastPts);
                     m_Skew.push_back(std::abs(double(m_llLastPts - Clock())) / 1000.0);
@@ -145,8 +153,25 @@ public:
         }
     }
 
+    // Each painted picture's frame number (the source's grey level is 16 +
+    // 4 x (frame mod 50); the session's time settles which round of 50) and
+    // when it was painted.
+    void NoteFrame() {
+        const QImage& picture = m_pSession->Window()->Picture();
+        if (picture.isNull() || m_llFrameUs <= 0) return;
+        const double y = 16 + qGray(picture.pixel(picture.width() / 2, picture.height() / 2)) *
+                                  219.0 / 255.0;
+        const int64_t index = std::lround((y - 16) / 4) % 50;
+        const int64_t near = m_llLastPts / m_llFrameUs;
+        int64_t frame = near - ((near - index) % 50 + 50) % 50;
+        if (near - frame > 25) frame += 50;
+        m_Painted.push_back({MonotonicNs(), frame});
+    }
+
     PreviewSession* m_pSession;
     QElapsedTimer m_Wall;
+    bool m_bFrames = false;
+    std::vector<std::pair<int64_t, int64_t>> m_Painted; // wall ns, frame number
     int m_nSeen = 0;
     int m_nPresents = 0;
     int64_t m_llLastPts = -1;
@@ -157,6 +182,61 @@ public:
     std::vector<int64_t> m_Pts;
     std::vector<double> m_Skew;
 };
+
+// Plays the whole file while the monitor is recorded; prints the offsets.
+int AvSync(PreviewSession* session, Observer& observer, const char* monitor, int64_t length) {
+    if (!session->Audio()) {
+        std::fprintf(stderr, "the file has no sound\n");
+        return 1;
+    }
+    MonitorCapture capture;
+    if (!capture.Start(monitor)) {
+        std::fprintf(stderr, "parec did not start\n");
+        return 1;
+    }
+    Idle(1000); // the recording runs before the sound starts
+    observer.m_bFrames = true;
+    const int presentsBefore = observer.m_nPresents;
+    Bind<int32_t (*)()>(kPlay)();
+    const bool ended = WaitFor([&] { return session->Rewind(); }, int(length / 1000) + 30000);
+    Idle(500);
+    capture.Stop();
+    observer.m_bFrames = false;
+    std::fprintf(stderr, "%d pictures presented while playing\n",
+                 observer.m_nPresents - presentsBefore);
+    // When each click's time was (or, its frame skipped, would have been)
+    // on screen: the first frame painted at or after it, less the time
+    // between the two.
+    const int64_t fps = observer.m_llFrameUs > 0 ? 1000000 / observer.m_llFrameUs : 30;
+    std::vector<int64_t> flashes;
+    for (int64_t second = 0; second * 1000000 < length; ++second) {
+        const int64_t flashFrame = second * fps + fps / 2;
+        for (const auto& [wall, frame] : observer.m_Painted)
+            if (frame >= flashFrame && frame <= flashFrame + 2) {
+                flashes.push_back(wall - (frame - flashFrame) * observer.m_llFrameUs * 1000);
+                break;
+            }
+    }
+    const std::vector<int64_t> clicks = capture.ClickTimes();
+    const std::vector<double> offsets = PairOffsets(flashes, clicks);
+    std::string list;
+    double sum = 0;
+    for (const double o : offsets) {
+        char item[32];
+        std::snprintf(item, sizeof item, "%s%.1f", list.empty() ? "" : ", ", o);
+        list += item;
+        sum += o;
+    }
+    const auto [low, high] = std::minmax_element(offsets.begin(), offsets.end());
+    std::printf("{\"flashes\": %zu, \"clicks\": %zu, \"paired\": %zu, \"offset_mean_ms\": %.1f, "
+                "\"offset_min_ms\": %.1f, \"offset_max_ms\": %.1f, \"offsets_ms\": [%s]%s}\n",
+                flashes.size(), clicks.size(), offsets.size(),
+                offsets.empty() ? 0.0 : sum / double(offsets.size()),
+                offsets.empty() ? 0.0 : *low, offsets.empty() ? 0.0 : *high, list.c_str(),
+                ended ? "" : ", \"stalled\": true");
+    EndPreviewSession();
+    return offsets.empty() ? 1 : 0;
+}
 
 } // namespace
 
@@ -169,10 +249,16 @@ int main(int argc, char** argv) {
     bool effects = false;
     bool original = false;
     int seconds = 60;
+    int clipStart = 3;
+    int replayPause = 500;
+    const char* monitor = nullptr;
     for (int i = 3; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--effects")) effects = true;
         else if (!std::strcmp(argv[i], "--original")) original = true;
         else if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc) seconds = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--clip-start") && i + 1 < argc) clipStart = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--av-sync") && i + 1 < argc) monitor = argv[++i];
+        else if (!std::strcmp(argv[i], "--replay-pause") && i + 1 < argc) replayPause = std::atoi(argv[++i]);
     }
     QApplication app(argc, argv);
     if (!AttachRouterToQt()) {
@@ -247,6 +333,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     const double firstMs = since.nsecsElapsed() / 1e6;
+    if (monitor) return AvSync(session, observer, monitor, media->m_Duration);
 
     project->m_Brightness = 10;
     project->m_Contrast = 10;
@@ -308,6 +395,31 @@ int main(int argc, char** argv) {
                      shown ? "" : " (not shown)");
     }
 
+    // Play at the end: from the clip start's second, played to the end from
+    // two seconds before it, Play again after a pause (half a second unless
+    // told: a user's reaction), until the clip start's frame is presented.
+    const int64_t replayAt = std::min<int64_t>(int64_t(clipStart) * 1000000, length / 2);
+    project->m_ClipStart = replayAt;
+    Bind<int32_t (*)(int32_t)>(kSeek)(int32_t(std::max<int64_t>(length / 1000000 - 2, 0)));
+    Idle(1000);
+    Bind<int32_t (*)()>(kPlay)();
+    const bool ended = WaitFor([&] { return session->Rewind(); }, 30000);
+    Idle(replayPause);
+    const int beforeReplay = observer.m_nPresents;
+    QElapsedTimer replay;
+    replay.start();
+    Bind<int32_t (*)()>(kPlay)();
+    const bool replayed = ended && WaitFor(
+        [&] {
+            return observer.m_nPresents != beforeReplay && observer.m_llLastPts >= replayAt - 1000 &&
+                   observer.m_llLastPts < replayAt + 3 * observer.m_llFrameUs;
+        },
+        20000);
+    const double replayMs = replayed ? replay.nsecsElapsed() / 1e6 : -1;
+    Bind<int32_t (*)()>(kPause)();
+    std::fprintf(stderr, "replay from %.1f s after %d ms: %.1f ms%s\n", replayAt / 1e6, replayPause, replayMs,
+                 ended ? "" : " (playback did not end)");
+
     // Idle: paused, the program and its helper over 10 s.
     Idle(1000);
     const std::vector<int> pids = OurProcesses();
@@ -328,13 +440,13 @@ int main(int argc, char** argv) {
     const QSize display = session->DisplaySize();
     EndPreviewSession();
     std::printf("{\"presented\": %.3f, \"av_p95_ms\": %.1f, \"av_max_ms\": %.1f, "
-                "\"seek_p95_ms\": %.1f, \"first_frame_ms\": %.1f, \"idle_cpu_pct\": %.2f, "
+                "\"seek_p95_ms\": %.1f, \"first_frame_ms\": %.1f, \"replay_ms\": %.1f, \"idle_cpu_pct\": %.2f, "
                 "\"played_s\": %.1f, \"frames\": %zu, \"processes\": %zu, \"effects\": %s, \"display\": \"%dx%d\"%s}\n",
                 presented, Percentile(observer.m_Skew, 0.95),
                 observer.m_Skew.empty() ? -1.0
                                         : *std::max_element(observer.m_Skew.begin(),
                                                             observer.m_Skew.end()),
-                Percentile(seeks, 0.95), firstMs, idlePct, played / 1e6, pts.size(), pids.size(),
+                Percentile(seeks, 0.95), firstMs, replayMs, idlePct, played / 1e6, pts.size(), pids.size(),
                 effects ? "true" : "false", display.width(),
                 display.height(), reached ? "" : ", \"stalled\": true");
     platform::RouterDestroyWindow(notify);

@@ -17,8 +17,9 @@ packages=(
   libtheora-dev
   # tests: GoogleTest, media fixtures, a display for widget screenshots
   libgtest-dev libgmock-dev ffmpeg xvfb xauth
-  # a sound server of the tests' own (null sink) for the preview's sound clock
-  pulseaudio
+  # a sound server of the tests' own (null sink) for the preview's sound clock;
+  # parec records its monitor for bench/av_sync_bench.sh
+  pulseaudio pulseaudio-utils
   # the fuzz targets (tools/fuzz.sh): clang with libFuzzer and the sanitizers
   clang libclang-rt-14-dev
   # checks the desktop entry

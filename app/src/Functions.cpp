@@ -133,6 +133,16 @@ QString WebmCodecHint(int codec) {
     }
 }
 
+void ChainTabOrder(const std::vector<QWidget*>& widgets) {
+    // Qt leaves the order alone when either widget takes no focus.
+    QWidget* previous = nullptr;
+    for (QWidget* w : widgets) {
+        if (w->focusPolicy() == Qt::NoFocus) continue;
+        if (previous) QWidget::setTabOrder(previous, w);
+        previous = w;
+    }
+}
+
 void ShowWebmCodecHint(const QComboBox* list, QWidget* webmBox, QWidget* picture) {
     const QString hint = WebmCodecHint(list->currentData().toInt());
     webmBox->setToolTip(hint);

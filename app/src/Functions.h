@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <utility>
+#include <vector>
 
 #include "Defines.h"
 
@@ -100,6 +101,11 @@ QString WebmCodecHint(int codec);
 void ShowWebmCodecHint(const QComboBox* list, QWidget* webmBox, QWidget* picture);
 // Selects codec in a list filled above; an unknown one selects VP8.
 void SelectWebmCodec(QComboBox* list, int codec);
+
+// Tab visits the widgets in this order (Tab otherwise follows the order the
+// widgets were made in, which is not always the order they are shown in);
+// those that take no focus are passed over.
+void ChainTabOrder(const std::vector<QWidget*>& widgets);
 
 // The program's one picture check: true when the file is a picture with both
 // sides non-zero as the engine's picture library reads it. The outputs and

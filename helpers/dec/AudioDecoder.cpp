@@ -28,6 +28,7 @@ bool AudioDecoder::Open(const AVCodecParameters* parameters) {
 
 void AudioDecoder::Decode(const AVPacket* packet, const Sink& sink) {
     if (!m_pCodec) return;
+    m_llPacketBytes += packet->size;
     int rc = avcodec_send_packet(m_pCodec, packet);
     while (rc == AVERROR(EAGAIN)) {
         Receive(sink);

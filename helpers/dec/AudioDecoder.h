@@ -33,6 +33,9 @@ public:
     void Drain(const Sink& sink);
     // After a seek: forget everything buffered.
     void Reset();
+    // Compressed bytes of every packet given to Decode: with the stream's
+    // length, its rate where the container keeps none.
+    int64_t PacketBytes() const { return m_llPacketBytes; }
 
 private:
     void Receive(const Sink& sink);
@@ -43,6 +46,7 @@ private:
     AVFrame* m_pFrame = nullptr;
     int m_nRate = 0;
     int m_nChannels = 0;
+    int64_t m_llPacketBytes = 0;
     // What the resampler was set up for; a change sets it up again.
     int m_nInRate = 0;
     int m_nInFormat = -1;

@@ -85,6 +85,11 @@ void AudioReader::Run() {
     m_Changed.notify_all();
 }
 
+int64_t AudioReader::PacketBytes() {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    return m_bFinished ? m_Decoder.PacketBytes() : 0;
+}
+
 bool AudioReader::Take(std::vector<uint8_t>* out, int timeoutMs) {
     out->clear();
     std::unique_lock<std::mutex> lock(m_Lock);

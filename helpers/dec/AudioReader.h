@@ -37,6 +37,8 @@ public:
     // Moves decoded PCM into out, waiting at most timeoutMs for some. False
     // once everything has been taken and the reader has finished.
     bool Take(std::vector<uint8_t>* out, int timeoutMs);
+    // The decoder's packet bytes; complete once Take has returned false.
+    int64_t PacketBytes();
 
 private:
     void Run();

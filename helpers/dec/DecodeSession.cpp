@@ -277,6 +277,24 @@ void DecodeSession::ReportStreams() {
     m_Plugin.SetDuration(std::max<int64_t>(duration, 0));
 }
 
+void DecodeSession::ReportMeasuredAudioRate() {
+    if (m_nAudio < 0 || m_bRateReported) return;
+    m_bRateReported = true;
+    const AVStream* st = m_pFormat->streams[m_nAudio];
+    if (st->codecpar->bit_rate > 0) return; // the container's own figure stands
+    const int64_t bytes = m_pReader ? m_pReader->PacketBytes() : m_pAudio ? m_pAudio->PacketBytes() : 0;
+    int64_t duration = st->duration != AV_NOPTS_VALUE
+                           ? av_rescale_q(st->duration, st->time_base, AVRational{1, 1000000})
+                           : 0;
+    if (duration <= 0 && m_pFormat->duration != AV_NOPTS_VALUE) duration = m_pFormat->duration;
+    // Under a tenth of a second the figure would be mostly the headers.
+    if (bytes <= 0 || duration < 100000) return;
+    const int64_t rate = av_rescale(bytes, 8 * 1000000, duration);
+    const int rateHz = m_pReader ? m_pReader->SampleRate() : m_pAudio->SampleRate();
+    const int channels = m_pReader ? m_pReader->Channels() : m_pAudio->Channels();
+    m_Plugin.SetAudioInfo(rateHz, channels, int32_t(std::min<int64_t>(rate, INT32_MAX)));
+}
+
 void DecodeSession::NegotiateFormat() {
     if (!m_pVideo) return;
     int32_t code = -1, width = 0, height = 0;
@@ -442,6 +460,7 @@ void DecodeSession::Loop() {
             continue;
         }
         if (m_pAudio) m_pAudio->Drain(audioSink);
+        if (m_bMediaInfo) ReportMeasuredAudioRate();
         const int64_t last = m_pVideo ? m_pVideo->LastFrameTime() : 0;
         if (m_pVideo) {
             const VideoFeeder::Counts& c = m_pVideo->Statistics();

@@ -43,6 +43,10 @@ private:
     bool Open();
     void ReportStreams();
     void NegotiateFormat();
+    // Where the container keeps no rate for the sound (Vorbis in Matroska):
+    // its compressed bytes over its length, told to the plug-in again at the
+    // end of an import, which has then read every packet.
+    void ReportMeasuredAudioRate();
     void Loop();
     bool ReadPacket();
     void Dispatch(AVPacket* packet);
@@ -54,6 +58,7 @@ private:
     const reelpage::PluginCallbacks& m_Plugin;
     std::string m_szFile;
     bool m_bMediaInfo = false;
+    bool m_bRateReported = false;
     int64_t m_llStart = 0;
     int m_nVideoThreads = 0;
 

@@ -65,6 +65,18 @@ struct State {
     std::vector<uint8_t> ahead;
     bool aheadReady = false;
     int64_t aheadTime = 0;
+    // After playback ended: the picture of the time playback will start from
+    // next (the clip start), decoded while the last one stays on screen, with
+    // the decoder left just after it. Play's seek to that time then shows it
+    // without going back to a keyframe.
+    std::vector<uint8_t> prepared;
+    bool preparing = false;
+    bool preparedReady = false;
+    // Play came before the prepared picture: the decoder is on its way to
+    // it already, and it is shown as soon as it is there.
+    bool showWhenPrepared = false;
+    int64_t prepareFor = 0;
+    int64_t preparedTime = 0;
 
     bool cropMode = false;
     bool watermarkMode = false;
@@ -455,6 +467,7 @@ int32_t Init(HelperLaunch* launch) {
     g.decoded.assign(bytes, 0);
     g.oriented.assign(bytes, 0);
     g.ahead.assign(bytes, 0);
+    g.prepared.assign(bytes, 0);
 
     const int64_t num = g.media->m_FrameRateNum, den = g.media->m_FrameRateDen;
     if (num > 0 && den > 0) g.frameDuration = std::max<int64_t>(1, den * 1000000 / num);
@@ -501,11 +514,39 @@ void Delivered(int64_t time) {
 // has gone past it: it is still nearer than the picture on screen, and at
 // the end of the file it is the last one there is).
 void PromoteAhead() {
-    if (!g.aheadReady || g.aheadTime > g.target) return;
+    if (g.preparing || !g.aheadReady || g.aheadTime > g.target) return;
     g.aheadReady = false;
     std::swap(g.decoded, g.ahead);
     Delivered(g.aheadTime);
     ComposeAndShow();
+}
+
+// The prepared picture goes on screen and decoding goes on after it.
+void ShowPrepared() {
+    g.preparing = g.preparedReady = g.showWhenPrepared = false;
+    std::swap(g.decoded, g.prepared);
+    Delivered(g.preparedTime);
+    ComposeAndShow();
+}
+
+// A seek to the prepared time takes what is prepared, or what is being
+// prepared, instead of starting again at a keyframe. False when nothing
+// usable is there for it (the decoder met the end of the file meanwhile).
+bool SeekToPrepared(int64_t time) {
+    if (!g.preparing || g.atEnd || time != g.prepareFor) return false;
+    platform::InterlockedExchange(&g.control->m_EndOfStream, 0);
+    g.endSeek = -1;
+    g.endSeekDone = false;
+    g.target = time;
+    if (g.preparedReady) {
+        ShowPrepared();
+    } else {
+        // Nothing is shown for the new time yet.
+        g.showWhenPrepared = true;
+        g.lastDelivered = -1;
+        g.shownSinceSeek = false;
+    }
+    return true;
 }
 
 int32_t Poll(int64_t* seekTo) {
@@ -525,8 +566,11 @@ int32_t Poll(int64_t* seekTo) {
             // clock's time; paused, caught up or at the end the helper sleeps
             // until a command comes. (Decoding on while the frame shown merely
             // starts before the time would put the frame after it on screen:
-            // after a paused seek, the wrong picture.)
-            if (!g.atEnd && !Covered() && !g.aheadReady) return 0;
+            // after a paused seek, the wrong picture.) While preparing, only
+            // until the prepared picture is there.
+            const bool decodeOn = g.preparing ? !g.preparedReady && !g.atEnd
+                                              : !g.atEnd && !Covered() && !g.aheadReady;
+            if (decodeOn) return 0;
             if (platform::WaitForHandle(g.control->m_hCommandEvent, platform::kInfinite) ==
                 platform::kWaitFailed) {
                 // A broken event must not turn into a busy loop.
@@ -536,7 +580,20 @@ int32_t Poll(int64_t* seekTo) {
             }
             continue;
         }
+        if (c.m_nCode == kCmdPrepare) {
+            // The picture on screen and its time stay; only the decoder moves.
+            g.preparing = true;
+            g.preparedReady = g.showWhenPrepared = false;
+            g.aheadReady = false;
+            g.atEnd = false;
+            g.endSeek = -1;
+            g.prepareFor = g.target = c.m_llParam;
+            *seekTo = c.m_llParam;
+            return 1;
+        }
+        if (c.m_nCode == kCmdSeek && SeekToPrepared(c.m_llParam)) continue;
         if (c.m_nCode == kCmdSeek) {
+            g.preparing = g.preparedReady = g.showWhenPrepared = false;
             platform::InterlockedExchange(&g.control->m_EndOfStream, 0);
             g.atEnd = false;
             g.endSeek = -1;
@@ -556,7 +613,13 @@ int32_t GetFrameBuffer(void* planes[3], int32_t strides[3], int64_t time) {
     if (time + g.frameDuration - 1 < g.target) return 1; // ends before the wanted time
     if (g.decoded.empty()) return -1;
     uint8_t* buffer = g.decoded.data();
-    if (Covered()) {
+    if (g.preparing) {
+        // The prepared picture, then the one after it as the frame ahead
+        // (decoders hand out frames in bursts); nothing beyond.
+        if (!g.preparedReady) buffer = g.prepared.data();
+        else if (!g.aheadReady && time > g.preparedTime) buffer = g.ahead.data();
+        else return 1;
+    } else if (Covered()) {
         // Not due yet: keep one such frame, skip any further one.
         if (g.aheadReady || time <= g.lastDelivered) return 1;
         buffer = g.ahead.data();
@@ -569,6 +632,12 @@ int32_t GetFrameBuffer(void* planes[3], int32_t strides[3], int64_t time) {
 }
 
 int32_t FrameReady(void* planes[3], int32_t[3], int64_t time) {
+    if (planes[0] == g.prepared.data()) {
+        g.preparedReady = true;
+        g.preparedTime = time;
+        if (g.showWhenPrepared) ShowPrepared();
+        return 0;
+    }
     if (planes[0] == g.ahead.data()) {
         g.aheadReady = true;
         g.aheadTime = time;
@@ -580,8 +649,12 @@ int32_t FrameReady(void* planes[3], int32_t[3], int64_t time) {
 }
 
 int32_t EndOfStream(int64_t lastFrameTime) {
-    platform::InterlockedExchange(&g.control->m_EndOfStream, 1);
     g.atEnd = true;
+    // The end met while preparing is not the end of what is on screen,
+    // unless Play is already waiting for it.
+    if (g.preparing && !g.showWhenPrepared) return 0;
+    g.preparing = g.showWhenPrepared = false;
+    platform::InterlockedExchange(&g.control->m_EndOfStream, 1);
     if (!g.shownSinceSeek && !g.endSeekDone && !g.decoded.empty() && lastFrameTime >= 0) {
         g.endSeek = lastFrameTime;
         g.endSeekDone = true;

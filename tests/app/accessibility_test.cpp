@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QWidget>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -134,4 +135,55 @@ TEST_F(Accessibility, PublishWindow) {
     AppProjectMedia = &media;
     TfrmPublish publish(nullptr);
     ExpectEveryControlNamed(&publish);
+}
+
+namespace {
+
+// The widgets Tab reaches from the window, in order, once round.
+std::vector<std::string> TabChain(QWidget* window) {
+    std::vector<std::string> chain;
+    QWidget* w = window;
+    for (int guard = 0; guard < 500; ++guard) {
+        w = w->nextInFocusChain();
+        if (w == window) break;
+        if ((w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(window) &&
+            !w->focusProxy())
+            chain.push_back(w->objectName().isEmpty() ? std::string(w->metaObject()->className())
+                                                      : w->objectName().toStdString());
+    }
+    return chain;
+}
+
+} // namespace
+
+// Tab goes round the main window as it reads: the panel from top to bottom,
+// the page over the picture, the player bar, and back to the panel. The
+// Effect dialog likewise: its page buttons, the page's sliders and Reset,
+// the dialog's buttons (its pages and buttons are made in another order).
+TEST_F(Accessibility, TabOrderFollowsTheLayout) {
+    AppProject = &project;
+    AppProjectMedia = &media;
+    TfrmMain main;
+    main.show();
+    const std::vector<std::string> player = {"btnPlay",      "TrackBar1",    "btnPoster",
+                                             "btnClipStart", "btnClipReset", "btnClipStop"};
+    std::vector<std::string> expected = {
+        "btnAddFile", "edTitle", "cbxCaptions", "btnCaptions", "cbxWebm", "cmbWebmCodec",
+        "cbxMp4", "cbxOgg", "cmbResolution", "spWidth", "spHeight", "lblAspect",
+        "QRadioButton", "QRadioButton", "QRadioButton", "btnEdit", "btnWater", "btnStart",
+        "QQuickWidget"};
+    expected.insert(expected.end(), player.begin(), player.end());
+    std::vector<std::string> chain = TabChain(&main);
+    // Round from the panel's first widget.
+    const auto first = std::find(chain.begin(), chain.end(), expected.front());
+    ASSERT_NE(first, chain.end());
+    std::rotate(chain.begin(), first, chain.end());
+    EXPECT_EQ(chain, expected);
+
+    TfrmEffect effect(&main);
+    effect.show();
+    std::vector<std::string> dialog(11, "QToolButton"); // the page buttons
+    for (const char* name : {"tbBrightness", "tbContrast", "btnReset1", "btnResetAll", "btnClose"})
+        dialog.push_back(name);
+    EXPECT_EQ(TabChain(&effect), dialog);
 }

@@ -12,12 +12,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <gtest/gtest.h>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "media_check.h"
 #include "media_fixtures.h"
 #include "platform/guid.h"
 #include "platform/registry.h"
@@ -184,6 +186,33 @@ TEST_F(MediaProbe, SoundOnlyFile) {
     const uint64_t bytes = fs::file_size(SideFile(*m, u"wav")) - 46;
     EXPECT_EQ(bytes, FfmpegPcm(tone).size());
     EXPECT_EQ(m->m_Duration, int64_t(bytes * 1000000 / (48000 * 2)));
+}
+
+// Matroska keeps no rate for Vorbis: the import counts it from the packets
+// it reads anyway, so the sound is not shown at "0 Kbps".
+TEST_F(MediaProbe, SoundRateOfVorbisInMatroskaIsCountedFromItsPackets) {
+    const std::string clip = Media("vorbis.webm");
+    ASSERT_TRUE(Ffmpeg({"-f", "lavfi", "-i", "testsrc=s=160x120:r=25:d=3", "-f", "lavfi", "-i",
+                        "anoisesrc=sample_rate=44100:duration=3", "-c:v", "libvpx", "-c:a",
+                        "libvorbis", "-b:a", "96k", clip}));
+    ASSERT_EQ(media_check::Capture("ffprobe -v error -select_streams a:0 -show_entries "
+                                   "stream=bit_rate -of csv=p=0 '" + clip + "'"),
+              "N/A\n")
+        << "the container must not carry the rate for this test to mean anything";
+    long long bytes = 0;
+    std::istringstream sizes(media_check::Capture(
+        "ffprobe -v error -select_streams a:0 -show_entries packet=size -of csv=p=0 '" + clip +
+        "'"));
+    for (long long n; sizes >> n;) bytes += n;
+    ASSERT_GT(bytes, 0);
+    MediaInfo* m = Open(clip);
+    ASSERT_EQ(m_Window.WaitDone(), kProbeOk);
+    ASSERT_EQ(m->m_bAudioStream, 1);
+    EXPECT_NEAR(m->m_AudioBitRate, bytes * 8 * 1e6 / double(m->m_Duration),
+                0.03 * bytes * 8 / 3.0);
+    ReloadHistoryForTesting();
+    ASSERT_EQ(GetHistoryCount(), 1);
+    EXPECT_EQ(GetHistoryItem(0)->m_AudioBitRate, m->m_AudioBitRate) << "stored as counted";
 }
 
 TEST_F(MediaProbe, SoundTrackThatDecodesToNothing) {

@@ -149,3 +149,52 @@ TEST_F(PreviewEndToEnd, TheEnginesExitEndsAPlayingSession) {
     EXPECT_TRUE(media_check::Capture("pgrep -P " + std::to_string(getpid()) + " -x dec").empty());
     platform::RouterDestroyWindow(areaHwnd);
 }
+
+// Play at the end starts from the clip start: the picture stays on the last
+// frame until Play, and the first new picture after it is the clip start's
+// (the helper prepared it at the end; nothing of the end's comes in between).
+TEST_F(PreviewEndToEnd, PlayAtTheEndShowsTheClipStartFirst) {
+    QWidget area;
+    area.resize(640, 480);
+    const uint32_t areaHwnd = platform::RouterCreateWindow(
+        [](uint32_t, uint32_t, int64_t, int64_t) { return int64_t(0); });
+    area.setProperty("reelpage_hwnd", QVariant::fromValue<uint32_t>(areaHwnd));
+    area.show();
+    Project* project = Bind<FnCreateProject>(kCreateProject)(m_media, areaHwnd, 0);
+    ASSERT_NE(project, nullptr);
+    PreviewSession* session = CurrentPreviewSession();
+    ASSERT_NE(session, nullptr);
+    RenderWindow* window = session->Window();
+    ASSERT_TRUE(WaitFor([&] { return window->PresentedCount() > 0; }, 15000));
+    project->m_ClipStart = 1200000;
+
+    Bind<FnSeek>(kSeek)(3);
+    ASSERT_TRUE(WaitFor([&] { return Bind<FnGetPosition>(kGetPosition)() >= 3000000; }, 10000));
+    Bind<FnPlay>(kPlay)();
+    ASSERT_TRUE(WaitFor([&] { return session->Rewind(); }, 10000)) << "playback did not end";
+    const int lastFrame = ShownFrame(window->Picture());
+    const int64_t lastPosition = Bind<FnGetPosition>(kGetPosition)();
+    EXPECT_GE(lastPosition, 3800000);
+    WaitFor([] { return false; }, 500); // the helper prepares meanwhile
+    EXPECT_EQ(ShownFrame(window->Picture()), lastFrame) << "the end stays until Play";
+    EXPECT_EQ(Bind<FnGetPosition>(kGetPosition)(), lastPosition);
+
+    // Paused again at once, before the clock's first tick: whatever the
+    // helper shows next is Play's first picture, with nothing after it.
+    Bind<FnPlay>(kPlay)();
+    Bind<FnPause>(kPause)();
+    ASSERT_TRUE(WaitFor([&] { return ShownFrame(window->Picture()) != lastFrame; }, 10000));
+    EXPECT_EQ(ShownFrame(window->Picture()), testing_media::RampIndexAt(1200000, 25));
+    EXPECT_EQ(Bind<FnGetPosition>(kGetPosition)(), 1200000);
+
+    // And it plays on from there with the clock.
+    Bind<FnPlay>(kPlay)();
+    ASSERT_TRUE(WaitFor([&] { return Bind<FnGetPosition>(kGetPosition)() >= 1800000; }, 10000));
+    // Frames 31 to 45 by now (a loaded machine may show the window's copy a
+    // few frames late, never one from before the clip start or the end).
+    EXPECT_GT(ShownFrame(window->Picture()), 31);
+    EXPECT_LE(ShownFrame(window->Picture()), 49);
+    Bind<FnPause>(kPause)();
+    EndPreviewSession();
+    platform::RouterDestroyWindow(areaHwnd);
+}

@@ -189,6 +189,89 @@ TEST(Morvane, IdlesWhenPausedAndAtTheEnd) {
     EXPECT_FALSE(h.EndOfStream());
 }
 
+// After the end the helper decodes the clip start while the last picture
+// stays; Play's seek to it then shows that picture and decoding goes on from
+// there without a frame lost. Preparing is dropped by a seek elsewhere.
+TEST(Morvane, PreparedClipStartIsShownByTheNextSeek) {
+    PreviewHarness h({.file = Ramp(2)});
+    ASSERT_NE(h.WaitFrame(), nullptr) << h.Log();
+    // Played to the last frame, then the clock runs past the end.
+    const auto playToTheEnd = [&] {
+        h.Post(kCmdPresent, 1960000);
+        ASSERT_NE(h.WaitFrame(), nullptr);
+        h.Post(kCmdPresent, 5000000);
+        for (int i = 0; i < 100 && !h.EndOfStream(); ++i)
+            h.Idle(50);
+        ASSERT_TRUE(h.EndOfStream());
+        ASSERT_EQ(h.Pts(), 1960000);
+    };
+    playToTheEnd();
+
+    struct Round {
+        const char* what;
+        int waitMs;     // between the prepare and the seek
+        int64_t seekTo; // 1.2 s is the prepared time
+    };
+    const Round rounds[] = {
+        {"seek once prepared", 400, 1200000},
+        {"seek while preparing", 0, 1200000},
+        {"seek elsewhere", 400, 400000},
+    };
+    for (const Round& r : rounds) {
+        SCOPED_TRACE(r.what);
+        const size_t before = h.Frames().size();
+        h.Post(kCmdPrepare, 1200000);
+        if (r.waitMs > 0) {
+            h.Idle(r.waitMs);
+            EXPECT_EQ(h.Frames().size(), before) << "nothing shown while preparing";
+            EXPECT_EQ(h.Pts(), 1960000);
+            // A redraw meanwhile still shows the picture on screen.
+            h.Post(kCmdAdjustmentsChanged);
+            const DeliveredFrame* f = h.WaitFrame();
+            ASSERT_NE(f, nullptr);
+            EXPECT_EQ(Index(*f, 80, 60), RampIndexAt(1960000, 25));
+        }
+        h.Post(kCmdSeek, r.seekTo);
+        const DeliveredFrame* f = h.WaitFrame();
+        ASSERT_NE(f, nullptr) << h.Log();
+        EXPECT_EQ(f->pts, r.seekTo);
+        EXPECT_EQ(Index(*f, 80, 60), RampIndexAt(r.seekTo, 25));
+        EXPECT_FALSE(h.EndOfStream());
+        // Decoding goes on from there without a frame lost.
+        for (int step = 1; step <= 3; ++step) {
+            const int64_t t = r.seekTo + step * 40000;
+            h.Post(kCmdPresent, t);
+            f = h.WaitFrame();
+            ASSERT_NE(f, nullptr) << t;
+            EXPECT_EQ(f->pts, t);
+            EXPECT_EQ(Index(*f, 80, 60), RampIndexAt(t, 25)) << t;
+        }
+        playToTheEnd();
+    }
+}
+
+// The prepared picture is shown without reading the file again: once it is
+// ready the file may even be cut short, and Play's seek still shows it.
+TEST(Morvane, PreparedPictureNeedsNoFurtherReading) {
+    // PCM sound makes the file far larger than what the reader keeps in
+    // memory, so going back to its start needs the file.
+    const std::string file = dec_test::Folder("media") + "/ramp-cut.mkv";
+    ASSERT_TRUE(MakeRamp(file, 4, 25, 48000, 2, {"-c:a", "pcm_s16le"}));
+    ASSERT_GT(std::filesystem::file_size(file), 500000u);
+    PreviewHarness h({.file = file});
+    ASSERT_NE(h.WaitFrame(), nullptr) << h.Log();
+    h.Post(kCmdSeek, 3960000);
+    ASSERT_NE(h.WaitFrame(), nullptr);
+    h.Post(kCmdPrepare, 1200000);
+    h.Idle(500);
+    std::filesystem::resize_file(file, 0);
+    h.Post(kCmdSeek, 1200000);
+    const DeliveredFrame* f = h.WaitFrame(3000);
+    ASSERT_NE(f, nullptr) << "no picture: the seek went back to the file";
+    EXPECT_EQ(f->pts, 1200000);
+    EXPECT_EQ(Index(*f, 80, 60), RampIndexAt(1200000, 25));
+}
+
 // The clip stop marks the end as soon as a frame at or past it is shown.
 TEST(Morvane, ClipStopMarksTheEnd) {
     PreviewHarness h({.file = Ramp(2), .clipStop = 600000});

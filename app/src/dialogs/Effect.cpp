@@ -181,6 +181,21 @@ TfrmEffect::TfrmEffect(QWidget* parent) : QDialog(parent) {
     // Closing undoes nothing: every change is already in the project.
     connect(btnClose, &QPushButton::clicked, this, &QDialog::accept);
 
+    // As the dialog reads: the page buttons, the page's sliders, its own
+    // check box and Reset, then the dialog's buttons.
+    std::vector<QWidget*> order;
+    for (int page = 0; page < kPageCount; ++page)
+        order.push_back(PageButtons->button(page));
+    for (int page = 0; page < kPageCount; ++page) {
+        for (const TrackBarInfo& info : kTrackBars)
+            if (info.page == page) order.push_back(this->*info.control);
+        if (page == kBlurPage) order.push_back(cbxExpandEdge);
+        order.push_back(btnReset[size_t(page)]);
+    }
+    order.push_back(btnResetAll);
+    order.push_back(btnClose);
+    ChainTabOrder(order);
+
     LoadValues();
 }
 

@@ -29,6 +29,9 @@ enum PreviewCommand : int32_t {
     kCmdEnterWatermarkMode = 15,     // mark the watermark's frame on the picture
     kCmdLeaveWatermarkMode = 16,     // no more marking
     kCmdPresent = 17,                // each clock tick; m_llParam: the clock's time in microseconds
+    kCmdPrepare = 18,                // playback ended: decode the picture of m_llParam (the clip
+                                     // start) and hold it, the one on screen staying; a later
+                                     // kCmdSeek to that time shows it at once and decodes on
 };
 
 // The operations of RotateFlip.

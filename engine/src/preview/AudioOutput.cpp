@@ -264,11 +264,11 @@ void DeviceSink::Reset() {
 int64_t DeviceSink::PlayedBytes() {
     if (!m_pSink || !m_pDevice) return 0;
     Pump();
-    // What the device was given, less what still waits in its buffer.
+    // The sound server's own count of what it has played: what still waits
+    // in the sink's buffer has never been counted, so it is not taken off.
     const int64_t given = UsToBytes(std::max<int64_t>(0, m_pSink->processedUSecs() - m_llBaseUSecs),
                                     m_llDeviceByteRate);
-    const int64_t waiting = std::max<int64_t>(0, m_pSink->bufferSize() - m_pSink->bytesFree());
-    const int64_t frames = std::max<int64_t>(0, given - waiting) / (2 * m_nDeviceChannels);
+    const int64_t frames = given / (2 * m_nDeviceChannels);
     return std::min(frames * 2 * m_nSourceChannels, m_llWritten);
 }
 

@@ -243,6 +243,10 @@ void PreviewSession::ReachedEnd() {
     platform::PostMessage(m_hwndNotify, kMsgPreviewEnded, 0, 0);
     m_bRewind = true;
     m_nState = 2;
+    // The next Play starts at the clip start; the helper gets there now,
+    // while nothing plays, so that Play does not wait for it to decode from
+    // the keyframe before the clip start (seconds with sparse keyframes).
+    Command(kCmdPrepare, m_pProject->m_ClipStart);
 }
 
 int PreviewSession::OnTick(int64_t time) {
