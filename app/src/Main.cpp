@@ -148,7 +148,6 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
 
     // The side panels on the left, the preview over the player bar on the right.
     auto* client = new QWidget(this);
-    client->setMinimumSize(kClientWidth, kClientHeight);
     auto* columns = new QHBoxLayout(client);
     columns->setContentsMargins(0, 0, 0, 0);
     columns->setSpacing(0);
@@ -156,6 +155,7 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
     palControl = new QWidget(client);
     palControl->setObjectName(QStringLiteral("palControl"));
     palControl->setFixedWidth(kControlWidth);
+    palControl->installEventFilter(this);
     auto* panels = new QVBoxLayout(palControl);
     panels->setContentsMargins(0, 0, 0, 0);
     panels->setSpacing(0);
@@ -172,6 +172,11 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
     video->setContentsMargins(0, 0, 0, 0);
     video->setSpacing(0);
     columns->addWidget(palVideo, 1);
+    // The designed size is the least the window takes; it is held by the
+    // video side, so that the layout still raises it to the tallest need of
+    // the panel shown (a larger font, say) rather than squash its controls.
+    palVideo->setMinimumSize(kClientWidth - kControlWidth - divider->sizeHint().width(),
+                             kClientHeight);
 
     palRender = new QWidget(palVideo);
     palRender->setObjectName(QStringLiteral("palRender"));
@@ -436,6 +441,8 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
         if (watched == palPlayer) palPlayerResize();
     } else if (event->type() == QEvent::LayoutRequest && watched == palPlayer) {
         palPlayerResize();
+    } else if (event->type() == QEvent::LayoutRequest && watched == palControl) {
+        FitControlHeight();
     }
     return QMainWindow::eventFilter(watched, event);
 }
@@ -541,6 +548,22 @@ void TfrmMain::SetCurrentControl(int CurrentControl) {
     miEdit->setChecked(CurrentControl == 1);
     miWater->setChecked(CurrentControl == 2);
     if (CurrentControl == 2) frmWatermark->ShowPanel();
+    FitControlHeight();
+}
+
+// A layout's least height leaves out text that wraps to the width it will be
+// given, so a small window squashed the panels' controls. The column's width
+// is fixed: it asks for the height the panel shown needs at that width.
+void TfrmMain::FitControlHeight() {
+    for (QWidget* panel : {static_cast<QWidget*>(frmHome), static_cast<QWidget*>(frmEdit),
+                           static_cast<QWidget*>(frmWatermark)}) {
+        if (!panel || !panel->isVisibleTo(palControl)) continue;
+        const int needed = qMax(panel->minimumSizeHint().height(),
+                                panel->hasHeightForWidth() ? panel->heightForWidth(kControlWidth)
+                                                           : 0);
+        if (needed > 0 && needed != palControl->minimumHeight())
+            palControl->setMinimumHeight(needed);
+    }
 }
 
 void TfrmMain::ReloadHistory() {

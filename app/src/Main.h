@@ -140,6 +140,7 @@ private:
     void FormShow();
     QWidget* CreatePlayerBar(QWidget* parent);
     void palPlayerResize();
+    void FitControlHeight();
     void FileInformation1Click();
     void Settings1Click();
     void HomePage1Click();

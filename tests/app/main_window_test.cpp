@@ -238,6 +238,45 @@ TEST_F(MainWindow, SetCurrentControlShowsOnePanelAndChecksItsItem) {
     EXPECT_TRUE(main.miHome->isChecked());
 }
 
+// At its smallest, at the usual font and at half as large again, no panel's
+// control gets less height than it needs: the window grows instead.
+TEST_F(MainWindow, NoPanelIsSquashedAtTheSmallestSize) {
+    const QFont usual = QApplication::font();
+    for (double scale : {1.0, 1.5}) {
+        QFont font = usual;
+        font.setPointSizeF(usual.pointSizeF() * scale);
+        QApplication::setFont(font);
+        {
+            TfrmMain main;
+            main.show();
+            main.resize(1, 1);
+            QTest::qWait(50);
+            QWidget* panels[] = {main.frmHome, main.frmEdit, main.frmWatermark};
+            for (int n = 0; n < 3; ++n) {
+                main.SetCurrentControl(n);
+                // Sizes settle through posted layout requests, a few rounds deep.
+                QTest::qWait(50);
+                int checked = 0;
+                for (QWidget* w : panels[n]->findChildren<QWidget*>()) {
+                    // Parts of a control (a spin box's text field) are its to size;
+                    // wrapped text (an empty note, say) takes the height of its width.
+                    if (w->objectName().startsWith(QStringLiteral("qt_")) ||
+                        w->hasHeightForWidth() ||
+                        !w->isVisibleTo(panels[n]) || w->minimumSizeHint().height() <= 0 ||
+                        w->maximumHeight() < w->minimumSizeHint().height())
+                        continue;
+                    ++checked;
+                    EXPECT_GE(w->height(), w->minimumSizeHint().height())
+                        << "scale " << scale << ", panel " << n << ": "
+                        << w->metaObject()->className() << " " << w->objectName().toStdString();
+                }
+                EXPECT_GT(checked, 5) << "panel " << n;
+            }
+        }
+        QApplication::setFont(usual);
+    }
+}
+
 TEST_F(MainWindow, RecentMenu) {
     auto path = [](int i) { return QStringLiteral("/videos/clip %1.mp4").arg(i); };
     auto name = [](int i) { return QStringLiteral("Clip %1").arg(i); };
