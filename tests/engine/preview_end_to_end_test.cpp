@@ -71,6 +71,17 @@ protected:
         ASSERT_EQ(import.WaitDone(), kProbeOk);
     }
 
+    // Shows AREA as the program's render area: a window the engine finds by
+    // its handle. The caller destroys the handle.
+    static uint32_t ShowRenderArea(QWidget& area) {
+        area.resize(640, 480);
+        const uint32_t hwnd = platform::RouterCreateWindow(
+            [](uint32_t, uint32_t, int64_t, int64_t) { return int64_t(0); });
+        area.setProperty("reelpage_hwnd", QVariant::fromValue<uint32_t>(hwnd));
+        area.show();
+        return hwnd;
+    }
+
     int m_argc = 1;
     char m_name[12] = "test_engine";
     char* m_argv[2] = {m_name, nullptr};
@@ -82,11 +93,7 @@ TEST_F(PreviewEndToEnd, FirstPictureWithoutATickThenPlayAdvances) {
     MediaInfo* media = m_media;
 
     QWidget area;
-    area.resize(640, 480);
-    const uint32_t areaHwnd = platform::RouterCreateWindow(
-        [](uint32_t, uint32_t, int64_t, int64_t) { return int64_t(0); });
-    area.setProperty("reelpage_hwnd", QVariant::fromValue<uint32_t>(areaHwnd));
-    area.show();
+    const uint32_t areaHwnd = ShowRenderArea(area);
     std::vector<int64_t> seconds;
     const uint32_t notify = platform::RouterCreateWindow(
         [&](uint32_t, uint32_t msg, int64_t w, int64_t) {
@@ -155,11 +162,7 @@ TEST_F(PreviewEndToEnd, TheEnginesExitEndsAPlayingSession) {
 // (the helper prepared it at the end; nothing of the end's comes in between).
 TEST_F(PreviewEndToEnd, PlayAtTheEndShowsTheClipStartFirst) {
     QWidget area;
-    area.resize(640, 480);
-    const uint32_t areaHwnd = platform::RouterCreateWindow(
-        [](uint32_t, uint32_t, int64_t, int64_t) { return int64_t(0); });
-    area.setProperty("reelpage_hwnd", QVariant::fromValue<uint32_t>(areaHwnd));
-    area.show();
+    const uint32_t areaHwnd = ShowRenderArea(area);
     Project* project = Bind<FnCreateProject>(kCreateProject)(m_media, areaHwnd, 0);
     ASSERT_NE(project, nullptr);
     PreviewSession* session = CurrentPreviewSession();
