@@ -111,13 +111,15 @@ void FillResolutionList(QComboBox* list) {
     }
 }
 
-void FillWebmCodecList(QComboBox* list) {
-    list->clear();
+QComboBox* NewWebmCodecList(QWidget* parent) {
+    auto* list = new QComboBox(parent);
+    list->setObjectName(QStringLiteral("cmbWebmCodec"));
     list->addItem(QStringLiteral("VP8"), int(reelpage::kWebmVp8));
     list->addItem(QStringLiteral("VP9"), int(reelpage::kWebmVp9));
     list->addItem(QStringLiteral("AV1"), int(reelpage::kWebmAv1));
     list->setToolTip(QStringLiteral("The WebM video's codec: VP9 and AV1 (with Opus sound) take "
                                     "far fewer bytes; browsers without them play the MP4"));
+    return list;
 }
 
 QString WebmCodecHint(int codec) {

@@ -92,10 +92,11 @@ inline constexpr const reelpage::OutputFrameSize (&ResolutionPresets)[reelpage::
 // "Original", the eight presets as "%d x %d", "Custom ...".
 void FillResolutionList(QComboBox* list);
 
-// The WebM output's codecs, each item carrying its WebmCodec as its data,
-// and the browsers that play the WebM file in each (one a line). The WebM
-// check box and its picture show that hint.
-void FillWebmCodecList(QComboBox* list);
+// The drop-down "cmbWebmCodec" of the WebM output's codecs, each item
+// carrying its WebmCodec as its data; and the browsers that play the WebM
+// file in each (one a line). The WebM check box and its picture show that
+// hint.
+QComboBox* NewWebmCodecList(QWidget* parent);
 QString WebmCodecHint(int codec);
 // Puts the hint of the codec chosen in list on the WebM box and its picture.
 void ShowWebmCodecHint(const QComboBox* list, QWidget* webmBox, QWidget* picture);

@@ -144,9 +144,7 @@ QWidget* TfrmOptions::CreateGeneralPage() {
         formatRow->addWidget(*f.check);
         formatRow->addWidget(*f.image);
         if (i == 0) {
-            cmbWebmCodec = new QComboBox(formats);
-            cmbWebmCodec->setObjectName(QStringLiteral("cmbWebmCodec"));
-            FillWebmCodecList(cmbWebmCodec);
+            cmbWebmCodec = NewWebmCodecList(formats);
             connect(cmbWebmCodec, &QComboBox::currentIndexChanged, this,
                     [this] { cmbWebmCodecChange(); });
             formatRow->addWidget(cmbWebmCodec);

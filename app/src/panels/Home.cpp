@@ -193,9 +193,7 @@ void TfrmHome::CreateFormatBox(QWidget* parent) {
         formats->addWidget(*f.check);
         formats->addWidget(*f.image);
         if (i == 0) {
-            cmbWebmCodec = new QComboBox(gbFormat);
-            cmbWebmCodec->setObjectName(QStringLiteral("cmbWebmCodec"));
-            FillWebmCodecList(cmbWebmCodec);
+            cmbWebmCodec = NewWebmCodecList(gbFormat);
             connect(cmbWebmCodec, &QComboBox::currentIndexChanged, this,
                     [this] { cmbWebmCodecChange(); });
             formats->addWidget(cmbWebmCodec);
