@@ -289,9 +289,9 @@ TEST(Morvane, ClipStopMarksTheEnd) {
 // transparency, and is cut at the picture's edge; in watermark mode the
 // frame around it is marked and everything else darkened.
 TEST(Morvane, WatermarkAndItsEditingFrame) {
-    PreviewHarness h({.file = Ramp(2)});
+    PreviewHarness h({.file = Ramp(2),
+                      .project = [](auto& p) { PlaceRedWatermark(p, 30, 40, 40, 20); }});
     auto& p = h.Project();
-    PlaceRedWatermark(p, 30, 40, 40, 20);
     const DeliveredFrame* f = h.WaitFrame();
     ASSERT_NE(f, nullptr) << h.Log();
     const DeliveredFrame plain = *f;
@@ -359,9 +359,9 @@ TEST(Morvane, WatermarkAndItsEditingFrame) {
 // Dragged on the picture, the watermark is drawn where it was dragged, both
 // in watermark mode and after it, not left where it was first prepared.
 TEST(Morvane, MovedWatermarkIsDrawnAtItsNewPlace) {
-    PreviewHarness h({.file = Ramp(2)});
+    PreviewHarness h({.file = Ramp(2),
+                      .project = [](auto& p) { PlaceRedWatermark(p, 10, 10, 40, 20); }});
     auto& p = h.Project();
-    PlaceRedWatermark(p, 10, 10, 40, 20);
     const DeliveredFrame* f = h.WaitFrame();
     ASSERT_NE(f, nullptr) << h.Log();
     ASSERT_TRUE(IsRed(f->At(20, 20)));
@@ -590,9 +590,9 @@ TEST(Morvane, FourKSourceIsDeliveredReduced) {
 // screen. Each is complete when it appears, and nothing else is left in the
 // folder.
 TEST(Morvane, SnapshotsAreBitmapsOfTheRightPicture) {
-    PreviewHarness h({.file = Ramp(2), .outWidth = 80, .outHeight = 60, .brightness = 20});
+    PreviewHarness h({.file = Ramp(2), .outWidth = 80, .outHeight = 60, .brightness = 20,
+                      .project = [](auto& p) { PlaceRedWatermark(p, 10, 10, 20, 10); }});
     auto& p = h.Project();
-    PlaceRedWatermark(p, 10, 10, 20, 10);
     const DeliveredFrame* f = h.WaitFrame();
     ASSERT_NE(f, nullptr) << h.Log();
     const DeliveredFrame shown = *f;
@@ -645,9 +645,9 @@ TEST(Morvane, SnapshotsAreBitmapsOfTheRightPicture) {
 // A snapshot of the current frame taken while the watermark is being placed
 // is the picture without the editing dimming and dashed frame.
 TEST(Morvane, SnapshotLeavesOutTheWatermarkEditing) {
-    PreviewHarness h({.file = Ramp(2), .outWidth = 80, .outHeight = 60});
+    PreviewHarness h({.file = Ramp(2), .outWidth = 80, .outHeight = 60,
+                      .project = [](auto& p) { PlaceRedWatermark(p, 10, 10, 20, 10); }});
     auto& p = h.Project();
-    PlaceRedWatermark(p, 10, 10, 20, 10);
     const DeliveredFrame* f = h.WaitFrame();
     ASSERT_NE(f, nullptr) << h.Log();
     const DeliveredFrame plain = *f;

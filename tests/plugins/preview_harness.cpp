@@ -60,6 +60,7 @@ PreviewHarness::PreviewHarness(const PreviewSetup& s) {
     p.m_Brightness = s.brightness;
     p.m_Contrast = s.contrast;
     p.m_ClipStop = s.clipStop;
+    if (s.project) s.project(p);
 
     platform::CreateSharedBlock(s.frameBlockBytes ? s.frameBlockBytes : kPreviewFrameSize, true,
                                 &m_FrameBlock);

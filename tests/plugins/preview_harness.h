@@ -10,6 +10,7 @@
 // router's messages, so the helper, which waits for each kMsgFrameReady to be
 // answered, moves only while the test is inside one of them.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,10 @@ struct PreviewSetup {
     int64_t clipStop = 0;
     // Size of the PreviewFrame block; 0 = the real size.
     size_t frameBlockBytes = 0;
+    // Further project fields, set before the helper starts: the helper
+    // prepares its first picture at once, and a field set afterwards may
+    // or may not be in it.
+    std::function<void(reelpage::Project&)> project = nullptr;
 };
 
 struct DeliveredFrame {
