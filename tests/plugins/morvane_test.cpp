@@ -272,6 +272,50 @@ TEST(Morvane, PreparedPictureNeedsNoFurtherReading) {
     EXPECT_EQ(Index(*f, 80, 60), RampIndexAt(1200000, 25));
 }
 
+// Played through the end of the file with a tick per frame, every picture up
+// to the last is shown, in order, before the end is marked: the decoder hands
+// out the last few all at once when it is drained, and the end must not be
+// marked while one of them still waits for its time. The clock stops
+// ticking once the end is marked, as the engine's does.
+TEST(Morvane, EveryPictureUpToTheLastIsShown) {
+    struct Case {
+        const char* what;
+        std::string file;
+    };
+    const Case cases[] = {
+        {"H.264 with B-frames", Ramp(4)},
+        {"frame threads' delay only", [] {
+             const std::string path = dec_test::Folder("media") + "/ramp-nob.mp4";
+             if (!std::filesystem::exists(path)) {
+                 EXPECT_TRUE(MakeRamp(path, 4, 25, 0, 2, {"-bf", "0"}));
+             }
+             return path;
+         }()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        PreviewHarness h({.file = c.file});
+        ASSERT_NE(h.WaitFrame(), nullptr) << h.Log();
+        h.Post(kCmdSeek, 3200000);
+        ASSERT_NE(h.WaitFrame(), nullptr);
+        const size_t first = h.Frames().size() - 1;
+        for (int64_t t = 3240000; t < 6000000 && !h.EndOfStream(); t += 40000) {
+            h.Post(kCmdPresent, t);
+            // A tick past the last picture shows nothing more.
+            if (!h.WaitFrame(t <= 3960000 ? 5000 : 300) && t <= 3960000) break;
+        }
+        EXPECT_TRUE(h.EndOfStream());
+        std::vector<int64_t> shown;
+        for (size_t i = first; i < h.Frames().size(); ++i)
+            shown.push_back(h.Frames()[i].pts);
+        std::vector<int64_t> expected;
+        for (int64_t t = 3200000; t <= 3960000; t += 40000)
+            expected.push_back(t);
+        EXPECT_EQ(shown, expected);
+        EXPECT_EQ(Index(h.Last(), 80, 60), RampIndexAt(3960000, 25));
+    }
+}
+
 // The clip stop marks the end as soon as a frame at or past it is shown.
 TEST(Morvane, ClipStopMarksTheEnd) {
     PreviewHarness h({.file = Ramp(2), .clipStop = 600000});
