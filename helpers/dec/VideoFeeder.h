@@ -46,6 +46,12 @@ public:
     bool Open(const AVStream* stream, int64_t startUs, AskFn ask, DeliverFn deliver,
               int threads = 0);
     const AVCodecContext* Codec() const { return m_pCodec; }
+    // Who is asked and handed the frames from now on (a decoder taken over
+    // from another owner).
+    void SetCallbacks(AskFn ask, DeliverFn deliver) {
+        m_Ask = std::move(ask);
+        m_Deliver = std::move(deliver);
+    }
 
     // Takes over a packet of this stream.
     void Push(AVPacket* packet);
