@@ -12,8 +12,11 @@ namespace dec {
 namespace {
 
 // How much lower than the helper's own the parked decoder's priority is:
-// playback on the same cores comes first, and it works when they are free.
-constexpr int kLowerPriority = 10;
+// playback on the same cores comes first. Not lower: on cores busy with other
+// work a thread far down gets so little time that it neither arrives within
+// a clip's playback nor stops promptly when Play takes it over (it must reach
+// the end of the picture it is decoding), and nobody may raise it again.
+constexpr int kLowerPriority = 4;
 
 void LowerThisThreadsPriority() {
     const id_t tid = id_t(gettid());
@@ -49,18 +52,10 @@ bool ParkedDecoder::Finish() {
     return m_bUsable;
 }
 
-int ParkedDecoder::Interrupt(void* self) {
-    const auto* p = static_cast<const ParkedDecoder*>(self);
-    return p->m_bStop && p->m_bOpening;
-}
-
 bool ParkedDecoder::OpenAndSeek() {
     Opening& o = m_Opening;
-    o.format = avformat_alloc_context();
-    if (!o.format) return false;
-    // Dropped or taken before it got anywhere: reading the file's header
-    // further is of no use.
-    o.format->interrupt_callback = {&ParkedDecoder::Interrupt, this};
+    // No interrupt callback: the opening goes on to its taker, and the
+    // reading layer keeps a copy of the callback that cannot be taken back.
     if (avformat_open_input(&o.format, m_szFile.c_str(), nullptr, nullptr) < 0) return false;
     if (avformat_find_stream_info(o.format, nullptr) < 0) return false;
     if (m_nVideo < 0 || unsigned(m_nVideo) >= o.format->nb_streams) return false;
@@ -109,7 +104,6 @@ bool ParkedDecoder::Arrived() const {
 void ParkedDecoder::Run() {
     LowerThisThreadsPriority();
     if (!OpenAndSeek()) return;
-    m_bOpening = false;
     m_bUsable = true;
     Opening& o = m_Opening;
     // Stopped between pictures only, never with one asked for and not yet

@@ -81,7 +81,6 @@ private:
     bool Arrived() const;
     // The parked stream's packets go to its decoder; the others are dropped.
     void Dispatch(AVPacket* packet);
-    static int Interrupt(void* self);
 
     const std::string m_szFile;
     const int m_nVideo;
@@ -90,7 +89,6 @@ private:
     int64_t m_llFrameUs = 40000;
     Opening m_Opening;
     std::atomic<bool> m_bStop{false};
-    std::atomic<bool> m_bOpening{true}; // only opening and seeking may be cut short
     bool m_bUsable = false;
     std::thread m_Thread;
 };

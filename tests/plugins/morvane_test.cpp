@@ -324,6 +324,11 @@ TEST(Morvane, PlayAtTheEndContinuesFromTheParkedClipStart) {
         ExpectPlaysOnFrom(h, clipStart);
         EXPECT_NE(h.Log().find("Took over the decoder parked at 3000000 us"), std::string::npos)
             << h.Log();
+        // The decoder taken over reads on and serves later seeks.
+        h.Post(kCmdSeek, 5600000);
+        const DeliveredFrame* f = h.WaitFrame();
+        ASSERT_NE(f, nullptr) << h.Log();
+        EXPECT_EQ(Index(*f, 80, 60), RampIndexAt(5600000, 25));
     }
 }
 
