@@ -97,6 +97,7 @@ DecodeSession::DecodeSession(const reelpage::PluginCallbacks& plugin,
 
 DecodeSession::~DecodeSession() {
     m_pParked.reset();
+    m_pRetired.reset();
     m_Held.clear();
     m_pReader.reset();
     m_pVideo.reset();
@@ -434,6 +435,7 @@ void DecodeSession::Park(int64_t targetUs) {
     // One parked decoder at most: the one waiting for another time goes
     // before the new one opens the file.
     m_pParked.reset();
+    m_pRetired.reset();
     if (!m_pVideo || m_bMediaInfo) return;
     m_pParked = std::make_unique<ParkedDecoder>(m_szFile, m_nVideo, m_pVideo->Codec()->codec_id,
                                                 targetUs);
@@ -470,13 +472,17 @@ void DecodeSession::OfferHeld() {
 
 void DecodeSession::Seek(int64_t targetUs) {
     if (m_pParked && m_pParked->Target() == targetUs) {
-        // Whether it has arrived or is still on its way, it is nearer than a
-        // keyframe before the time.
         std::unique_ptr<ParkedDecoder> parked = std::move(m_pParked);
-        if (parked->Finish()) {
+        if (parked->HasArrived() && parked->Finish()) {
             TakeOver(*parked);
             return;
         }
+        // Still on its way, at its low priority and with one thread, it
+        // would reach the time later than this decoder does from the
+        // keyframe; waiting for it to stop would delay that too, so it is
+        // left to stop by itself and freed once it has.
+        parked->RequestStop();
+        m_pRetired = std::move(parked);
     }
     m_Held.clear();
     if (m_pVideo) m_pVideo->Reset();
@@ -490,6 +496,7 @@ void DecodeSession::Loop() {
     bool ended = false;
     std::vector<uint8_t> chunk;
     for (;;) {
+        if (m_pRetired && m_pRetired->Stopped()) m_pRetired.reset();
         if (!m_pVideo || !m_pVideo->Outstanding()) {
             int64_t target = 0;
             const int32_t answer = m_Plugin.Poll(&target);

@@ -86,6 +86,8 @@ private:
     bool m_bDeliverVideo = false; // the plug-in named a format frames can be put in
     bool m_bEof = false;
     std::unique_ptr<ParkedDecoder> m_pParked;
+    // One that was not there yet when its time was asked for, stopping.
+    std::unique_ptr<ParkedDecoder> m_pRetired;
     // Pictures decoded by a parked decoder before it took over, not yet
     // offered to the plug-in: they come before anything the decoder gives.
     std::deque<HeldFrame> m_Held;

@@ -86,7 +86,9 @@ bool ParkedDecoder::OpenAndSeek() {
     o.video->Reset();
     const bool sought = SeekStream(o.format, m_nVideo, o.startUs, m_llTarget,
                                    [this](AVPacket* p) { Dispatch(p); });
-    return sought && !m_bStop;
+    // Taken over even before it has decoded anything, it is past the
+    // opening and the seek.
+    return sought;
 }
 
 void ParkedDecoder::Dispatch(AVPacket* packet) {
@@ -103,6 +105,11 @@ bool ParkedDecoder::Arrived() const {
 
 void ParkedDecoder::Run() {
     LowerThisThreadsPriority();
+    Work();
+    m_bStopped = true;
+}
+
+void ParkedDecoder::Work() {
     if (!OpenAndSeek()) return;
     m_bUsable = true;
     Opening& o = m_Opening;
@@ -120,6 +127,11 @@ void ParkedDecoder::Run() {
         }
         Dispatch(o.packet);
         av_packet_unref(o.packet);
+    }
+    if (!m_bStop) {
+        m_bArrived = true;
+        reelpage::HelperLog(reelpage::kHelperLogInfo, "Parked at %lld us with %zu pictures\n",
+                            static_cast<long long>(m_llTarget), o.held.size());
     }
 }
 

@@ -69,6 +69,12 @@ public:
     ParkedDecoder& operator=(const ParkedDecoder&) = delete;
 
     int64_t Target() const { return m_llTarget; }
+    // It holds the picture after the time (or met the end of the file).
+    bool HasArrived() const { return m_bArrived; }
+    // Asks the work to stop at the next picture boundary, without waiting.
+    void RequestStop() { m_bStop = true; }
+    // The work has stopped: destroying it no longer waits.
+    bool Stopped() const { return m_bStopped; }
     // Stops the work at the next picture boundary (a taker continues it);
     // true when the opening can take over: the file opened and the seek
     // done. Its pieces are then in Taken().
@@ -77,6 +83,7 @@ public:
 
 private:
     void Run();
+    void Work();
     bool OpenAndSeek();
     bool Arrived() const;
     // The parked stream's packets go to its decoder; the others are dropped.
@@ -89,6 +96,8 @@ private:
     int64_t m_llFrameUs = 40000;
     Opening m_Opening;
     std::atomic<bool> m_bStop{false};
+    std::atomic<bool> m_bArrived{false};
+    std::atomic<bool> m_bStopped{false};
     bool m_bUsable = false;
     std::thread m_Thread;
 };

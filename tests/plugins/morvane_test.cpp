@@ -272,6 +272,21 @@ int OpenedTimes(int pid, const std::string& file) {
     return n;
 }
 
+// Waits up to 5 s until the helper has the file open `times` times; how many
+// it has then.
+int WaitOpened(PreviewHarness& h, const std::string& file, int times) {
+    for (int i = 0; i < 250 && OpenedTimes(h.ProcessId(), file) != times; ++i)
+        h.Idle(20);
+    return OpenedTimes(h.ProcessId(), file);
+}
+
+// Waits up to 5 s for the helper to log text; whether it has.
+bool WaitLogged(PreviewHarness& h, const std::string& text) {
+    for (int i = 0; i < 250 && h.Log().find(text) == std::string::npos; ++i)
+        h.Idle(20);
+    return h.Log().find(text) != std::string::npos;
+}
+
 // Plays from `from` to the end of the 6 s ramp with a tick per frame, as the
 // engine's clock does, until the end is marked.
 void PlayToTheEnd(PreviewHarness& h, int64_t from) {
@@ -317,7 +332,8 @@ TEST(Morvane, PlayAtTheEndContinuesFromTheParkedClipStart) {
         ASSERT_NE(h.WaitFrame(), nullptr) << h.Log();
         EXPECT_EQ(OpenedTimes(h.ProcessId(), file), 1);
         PlayToTheEnd(h, 5000000);
-        EXPECT_EQ(OpenedTimes(h.ProcessId(), file), 2) << "no decoder parked";
+        ASSERT_TRUE(WaitLogged(h, "Parked at 3000000 us")) << h.Log();
+        EXPECT_EQ(OpenedTimes(h.ProcessId(), file), 2);
         h.Post(kCmdPrepare, clipStart);
         if (c.pauseMs > 0) h.Idle(c.pauseMs);
         h.Post(kCmdSeek, clipStart);
@@ -340,18 +356,16 @@ TEST(Morvane, NewClipStartDropsTheParkedDecoder) {
     ASSERT_NE(h.WaitFrame(), nullptr) << h.Log();
     h.Post(kCmdPresent, 160000);
     ASSERT_NE(h.WaitFrame(), nullptr);
-    h.Idle(200);
-    EXPECT_EQ(OpenedTimes(h.ProcessId(), file), 2) << "no decoder parked";
+    EXPECT_EQ(WaitOpened(h, file, 2), 2) << "no decoder parked";
 
     h.Project().m_ClipStart = 2000000;
     h.Post(kCmdAdjustmentsChanged); // any command wakes the helper
     ASSERT_NE(h.WaitFrame(), nullptr);
-    for (int i = 0; i < 50 && OpenedTimes(h.ProcessId(), file) != 1; ++i)
-        h.Idle(20);
-    EXPECT_EQ(OpenedTimes(h.ProcessId(), file), 1) << "the parked decoder stayed";
+    EXPECT_EQ(WaitOpened(h, file, 1), 1) << "the parked decoder stayed";
 
     PlayToTheEnd(h, 5000000);
-    EXPECT_EQ(OpenedTimes(h.ProcessId(), file), 2) << "no decoder parked at the new clip start";
+    ASSERT_TRUE(WaitLogged(h, "Parked at 2000000 us")) << h.Log();
+    EXPECT_EQ(OpenedTimes(h.ProcessId(), file), 2);
     h.Post(kCmdPrepare, 2000000);
     h.Post(kCmdSeek, 2000000);
     ExpectPlaysOnFrom(h, 2000000);
