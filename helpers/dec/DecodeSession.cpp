@@ -435,10 +435,21 @@ void DecodeSession::Park(int64_t targetUs) {
     // One parked decoder at most: the one waiting for another time goes
     // before the new one opens the file.
     m_pParked.reset();
-    m_pRetired.reset();
+    m_llPendingPark = -1;
     if (!m_pVideo || m_bMediaInfo) return;
+    if (m_pRetired && !m_pRetired->Stopped()) {
+        // Waiting for it to stop would hold up the playback that just began.
+        m_llPendingPark = targetUs;
+        return;
+    }
+    m_pRetired.reset();
     m_pParked = std::make_unique<ParkedDecoder>(m_szFile, m_nVideo, m_pVideo->Codec()->codec_id,
                                                 targetUs);
+}
+
+void DecodeSession::Unpark() {
+    m_pParked.reset();
+    m_llPendingPark = -1;
 }
 
 void DecodeSession::TakeOver(ParkedDecoder& parked) {
@@ -471,6 +482,7 @@ void DecodeSession::OfferHeld() {
 }
 
 void DecodeSession::Seek(int64_t targetUs) {
+    if (targetUs == m_llPendingPark) m_llPendingPark = -1;
     if (m_pParked && m_pParked->Target() == targetUs) {
         std::unique_ptr<ParkedDecoder> parked = std::move(m_pParked);
         if (parked->HasArrived() && parked->Finish()) {
@@ -496,7 +508,10 @@ void DecodeSession::Loop() {
     bool ended = false;
     std::vector<uint8_t> chunk;
     for (;;) {
-        if (m_pRetired && m_pRetired->Stopped()) m_pRetired.reset();
+        if (m_pRetired && m_pRetired->Stopped()) {
+            m_pRetired.reset();
+            if (m_llPendingPark >= 0) Park(m_llPendingPark);
+        }
         if (!m_pVideo || !m_pVideo->Outstanding()) {
             int64_t target = 0;
             const int32_t answer = m_Plugin.Poll(&target);
@@ -509,7 +524,7 @@ void DecodeSession::Loop() {
                 if (answer == reelpage::kPollPark)
                     Park(target);
                 else
-                    m_pParked.reset();
+                    Unpark();
                 continue;
             }
             if (ended) {

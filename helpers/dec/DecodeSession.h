@@ -55,6 +55,7 @@ private:
     void Seek(int64_t targetUs);
     // A second decoder makes its way to targetUs and waits there.
     void Park(int64_t targetUs);
+    void Unpark();
     // The parked decoder, stopped, replaces this one; its held pictures are
     // offered first.
     void TakeOver(ParkedDecoder& parked);
@@ -88,6 +89,9 @@ private:
     std::unique_ptr<ParkedDecoder> m_pParked;
     // One that was not there yet when its time was asked for, stopping.
     std::unique_ptr<ParkedDecoder> m_pRetired;
+    // The time a decoder is to be parked at once the retired one has
+    // stopped, or -1.
+    int64_t m_llPendingPark = -1;
     // Pictures decoded by a parked decoder before it took over, not yet
     // offered to the plug-in: they come before anything the decoder gives.
     std::deque<HeldFrame> m_Held;
