@@ -442,7 +442,7 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
     } else if (event->type() == QEvent::LayoutRequest && watched == palPlayer) {
         palPlayerResize();
     } else if (event->type() == QEvent::LayoutRequest && watched == palControl) {
-        FitControlHeight();
+        FitControlSize();
     }
     return QMainWindow::eventFilter(watched, event);
 }
@@ -548,19 +548,26 @@ void TfrmMain::SetCurrentControl(int CurrentControl) {
     miEdit->setChecked(CurrentControl == 1);
     miWater->setChecked(CurrentControl == 2);
     if (CurrentControl == 2) frmWatermark->ShowPanel();
-    FitControlHeight();
+    FitControlSize();
 }
 
+// The column is as wide as the widest panel needs at the current font (a
+// larger system font widens labels and fields), never narrower than designed;
+// one width for all three, so switching panels does not move the preview.
 // A layout's least height leaves out text that wraps to the width it will be
-// given, so a small window squashed the panels' controls. The column's width
-// is fixed: it asks for the height the panel shown needs at that width.
-void TfrmMain::FitControlHeight() {
-    for (QWidget* panel : {static_cast<QWidget*>(frmHome), static_cast<QWidget*>(frmEdit),
-                           static_cast<QWidget*>(frmWatermark)}) {
+// given, so a small window squashed the panels' controls: the column asks
+// for the height the panel shown needs at its width.
+void TfrmMain::FitControlSize() {
+    const QWidget* panels[] = {frmHome, frmEdit, frmWatermark};
+    int width = kControlWidth;
+    for (const QWidget* panel : panels)
+        if (panel) width = qMax(width, panel->minimumSizeHint().width());
+    if (palControl->minimumWidth() != width || palControl->maximumWidth() != width)
+        palControl->setFixedWidth(width);
+    for (const QWidget* panel : panels) {
         if (!panel || !panel->isVisibleTo(palControl)) continue;
         const int needed = qMax(panel->minimumSizeHint().height(),
-                                panel->hasHeightForWidth() ? panel->heightForWidth(kControlWidth)
-                                                           : 0);
+                                panel->hasHeightForWidth() ? panel->heightForWidth(width) : 0);
         if (needed > 0 && needed != palControl->minimumHeight())
             palControl->setMinimumHeight(needed);
     }

@@ -3,7 +3,9 @@
 #include "ImageResource.h"
 #include "LowInterface.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QLabel>
 #include <QStyle>
 #include <QStyleOptionSlider>
 #include <QWidget>
@@ -100,6 +102,15 @@ OpenFileRecorder::OpenFileRecorder(std::vector<QString> answers) : answers(std::
 
 OpenFileRecorder::~OpenFileRecorder() {
     reelpage::app::SetOpenFileHandler(nullptr);
+}
+
+std::string ShownText(const QWidget* w) {
+    QString text;
+    if (const auto* label = qobject_cast<const QLabel*>(w))
+        text = label->text();
+    else if (const auto* button = qobject_cast<const QAbstractButton*>(w))
+        text = button->text();
+    return text.isEmpty() ? std::string() : '"' + text.toStdString() + '"';
 }
 
 QPoint SliderHandleCentre(QSlider& bar) {
