@@ -562,8 +562,7 @@ void TfrmMain::FitControlSize() {
     int width = kControlWidth;
     for (const QWidget* panel : panels)
         if (panel) width = qMax(width, panel->minimumSizeHint().width());
-    if (palControl->minimumWidth() != width || palControl->maximumWidth() != width)
-        palControl->setFixedWidth(width);
+    SetColumnWidth(palControl, kControlWidth, width);
     for (const QWidget* panel : panels) {
         if (!panel || !panel->isVisibleTo(palControl)) continue;
         const int needed = qMax(panel->minimumSizeHint().height(),
