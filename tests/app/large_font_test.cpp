@@ -38,11 +38,14 @@ using namespace reelpage::app;
 
 namespace {
 
-std::string Describe(const QWidget* w, const QSize& needed) {
+std::string Name(const QWidget* w) {
     return std::string(w->metaObject()->className()) + " " + w->objectName().toStdString() +
-           " " + apptest::ShownText(w) + ": " + std::to_string(w->width()) + "x" +
-           std::to_string(w->height()) + " for " + std::to_string(needed.width()) + "x" +
-           std::to_string(needed.height());
+           " " + apptest::ShownText(w);
+}
+
+std::string Describe(const QWidget* w, const QSize& needed) {
+    return Name(w) + ": " + std::to_string(w->width()) + "x" + std::to_string(w->height()) +
+           " for " + std::to_string(needed.width()) + "x" + std::to_string(needed.height());
 }
 
 // The room a push button leaves its text, and the width the text takes: the
@@ -65,6 +68,12 @@ std::pair<int, int> PushButtonText(QPushButton* button) {
     QString text = button->text();
     text.remove(QRegularExpression(QStringLiteral("&(?!&)")));
     return {room, button->fontMetrics().horizontalAdvance(text)};
+}
+
+bool ShowsText(const QWidget* w) {
+    if (auto* label = qobject_cast<const QLabel*>(w)) return !label->text().isEmpty();
+    if (auto* button = qobject_cast<const QAbstractButton*>(w)) return !button->text().isEmpty();
+    return false;
 }
 
 // The texts under window (what is on screen now) that do not fit the room
@@ -93,13 +102,28 @@ std::vector<std::string> CutTexts(QWidget* window) {
             needed = QSize(group->minimumSizeHint().width(), 0);
         } else if (auto* tabs = qobject_cast<QTabBar*>(w)) {
             // Tabs that do not fit are scrolled or elided.
-            needed = QSize(tabs->sizeHint().width(), 0);
+            const bool across = tabs->shape() == QTabBar::RoundedNorth ||
+                                tabs->shape() == QTabBar::RoundedSouth ||
+                                tabs->shape() == QTabBar::TriangularNorth ||
+                                tabs->shape() == QTabBar::TriangularSouth;
+            needed = across ? QSize(tabs->sizeHint().width(), 0)
+                            : QSize(0, tabs->sizeHint().height());
         } else {
             continue;
         }
         if (w->width() < needed.width() || w->height() < needed.height())
             cut.push_back(Describe(w, needed));
     }
+    // Texts placed by hand or by a layout with too little room lie over each
+    // other.
+    std::vector<QWidget*> texts;
+    for (QWidget* w : window->findChildren<QWidget*>())
+        if (w->isVisibleTo(window) && ShowsText(w)) texts.push_back(w);
+    for (size_t a = 0; a < texts.size(); ++a)
+        for (size_t b = a + 1; b < texts.size(); ++b)
+            if (texts[a]->parentWidget() == texts[b]->parentWidget() &&
+                texts[a]->geometry().intersects(texts[b]->geometry()))
+                cut.push_back(Name(texts[a]) + " lies over " + Name(texts[b]));
     return cut;
 }
 
