@@ -160,6 +160,14 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
     panels->setContentsMargins(0, 0, 0, 0);
     panels->setSpacing(0);
     columns->addWidget(palControl);
+    // Tab follows the order widgets are made in, from the window on: the
+    // panels first, then the page over the picture, then the player bar, as
+    // the window reads. Made later, the panels came after the bar, and the
+    // first Tab (or the focus a newly shown window takes) landed on Play
+    // instead of Import.
+    frmHome = new TfrmHome(palControl);
+    frmEdit = new TfrmEdit(palControl);
+    frmWatermark = new TfrmWatermark(palControl);
 
     auto* divider = new QFrame(client);
     divider->setFrameShape(QFrame::VLine);
@@ -193,14 +201,6 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
     FRenderHandle = std::make_unique<TWindowHandle>(
         palRender, [](uint32_t, int64_t, int64_t) -> int64_t { return 0; });
 
-    auto* rule = new QFrame(palVideo);
-    rule->setFrameShape(QFrame::HLine);
-    rule->setFrameShadow(QFrame::Sunken);
-    video->addWidget(rule);
-
-    palPlayer = CreatePlayerBar(palVideo);
-    video->addWidget(palPlayer);
-
     WebBrowser1 = new QWebEngineView(palRender);
     WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
     WebBrowser1->setContextMenuPolicy(Qt::NoContextMenu);
@@ -210,6 +210,14 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
     connect(FHelpPage, &THelpPage::OnCommand, this, &TfrmMain::HelpCommandClick);
     WebBrowser1->setPage(FHelpPage);
     render->addWidget(WebBrowser1);
+
+    auto* rule = new QFrame(palVideo);
+    rule->setFrameShape(QFrame::HLine);
+    rule->setFrameShadow(QFrame::Sunken);
+    video->addWidget(rule);
+
+    palPlayer = CreatePlayerBar(palVideo);
+    video->addWidget(palPlayer);
 
     setCentralWidget(client);
     FormCreate();
@@ -450,10 +458,8 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
 void TfrmMain::FormCreate() {
     ReloadHistory();
     FCurrentControl = -1;
+    // The panels were made with the window, for the Tab order.
     auto* panels = static_cast<QVBoxLayout*>(palControl->layout());
-    frmHome = new TfrmHome(palControl);
-    frmEdit = new TfrmEdit(palControl);
-    frmWatermark = new TfrmWatermark(palControl);
     for (QWidget* panel : {static_cast<QWidget*>(frmHome), static_cast<QWidget*>(frmEdit),
                            static_cast<QWidget*>(frmWatermark)}) {
         panel->hide();
@@ -471,6 +477,11 @@ void TfrmMain::FormCreate() {
     btnClipReset->SetImage(&Images.Reset);
     SetCurrentControl(0);
     WebBrowser1->setUrl(HelpPageAddress());
+    // The page's own widget is made as it loads, after the player bar: the
+    // bar follows it, as it lies below it.
+    if (QWidget* page = WebBrowser1->focusProxy())
+        ChainTabOrder({page, btnPlay, TrackBar1, btnPoster, btnClipStart, btnClipReset,
+                       btnClipStop});
 }
 
 // The panels know nothing of each other or of this window: what one of them
