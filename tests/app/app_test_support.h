@@ -58,6 +58,10 @@ public:
 // drawn now: the point a user's mouse would press to drag it.
 QPoint SliderHandleCentre(QSlider& bar);
 
+// A loaded video's record as the windows show it: an hour-long 1920 x 1080
+// file with 5.1 sound, its title and path long enough to take room.
+reelpage::MediaInfo LongVideo();
+
 // The text a label or button shows, in quotes, or nothing for other
 // widgets: names the widget in a failure message.
 std::string ShownText(const QWidget* w);

@@ -150,15 +150,7 @@ protected:
         apptest::UseProgramFolder();
         apptest::StandInMainWindowEngine();
         ApplicationTitle = QStringLiteral("Zelmorix Reelpage");
-        media = MediaInfo{};
-        media.m_bVideoStream = 1;
-        media.m_bAudioStream = 1;
-        media.m_Width = 1920;
-        media.m_Height = 1080;
-        media.m_Duration = 3'725'000'000;
-        media.m_nChannel = 6;
-        SetFieldText(media.m_szFileName, QStringLiteral("/videos/Holiday at the sea.mp4"));
-        SetFieldText(media.m_szName, QStringLiteral("Holiday at the sea"));
+        media = apptest::LongVideo();
         project = Project{};
         project.m_OutputWidth = 640;
         project.m_OutputHeight = 360;

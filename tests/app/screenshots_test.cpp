@@ -230,15 +230,7 @@ TEST(Screenshots, DISABLED_InformationImportEncodingPublishEffects) {
     apptest::StandInMainWindowEngine();
     ApplicationTitle = QStringLiteral("Zelmorix Reelpage");
     static Project project{};
-    static MediaInfo media{};
-    media.m_bVideoStream = 1;
-    media.m_bAudioStream = 1;
-    media.m_Width = 1920;
-    media.m_Height = 1080;
-    media.m_Duration = 3'725'000'000;
-    media.m_nChannel = 6;
-    SetFieldText(media.m_szFileName, QStringLiteral("/videos/Holiday at the sea.mp4"));
-    SetFieldText(media.m_szName, QStringLiteral("Holiday at the sea"));
+    static MediaInfo media = apptest::LongVideo();
     project.m_OutputWidth = 640;
     project.m_OutputHeight = 360;
     AppProject = &project;
