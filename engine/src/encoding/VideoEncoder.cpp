@@ -7,7 +7,7 @@
 #include "media/History.h"
 #include "system/Log.h"
 #include "publishing/PageGenerator.h"
-#include "preview/PreviewSession.h"
+#include "system/PreviewLink.h"
 #include "records/Project.h"
 #include "records/Settings.h"
 
