@@ -1,6 +1,7 @@
 #include "system/PreviewLink.h"
 
 #include "records/Project.h"
+#include "system/Log.h"
 
 namespace reelpage {
 
@@ -23,7 +24,13 @@ LinkedPreview* CurrentPreview() { return g_pPreviewSession.get(); }
 int StartPreviewSession(Project* project, MediaInfo* media, HWND renderParent, HWND notify,
                         bool launchHelper) {
     EndPreviewSession();
-    if (!renderParent || !project || !media || !g_pMakePreview) return 0;
+    if (!renderParent || !project || !media) return 0;
+    if (!g_pMakePreview) {
+        // A window asked for a picture from the build without the preview: a
+        // packaging mistake, which would otherwise only show as a blank view.
+        LogWrite(kLogError, "No preview in this engine library\n");
+        return -1;
+    }
     g_pPreviewSession = g_pMakePreview();
     return g_pPreviewSession->Start(project, media, renderParent, notify, launchHelper);
 }
