@@ -10,18 +10,20 @@
 #   seek_p95_ms     paused seek until the target's frame is presented
 #   first_frame_ms  from CreateProject to the first picture
 #   replay_ms       Play at the end (clip start S, default 3 s; Play MS after
-#                   the end, default 500) until the clip start's frame is presented
+#                   the end, default 500; played from L s before the end,
+#                   default 2, -1: from the clip start) until the clip
+#                   start's frame is presented
 #   idle_cpu_pct    the program and its helper, paused, over 10 s
 # and, on stderr, ffmpeg's seek of one frame at the same 20 positions
 # (ffmpeg -ss T -i FILE -frames:v 1 -f null -) for comparison.
 #
 # and the load average before and after the run.
 #
-# usage: bench/preview_bench.sh FILE [--effects] [--original] [--seconds N] [--clip-start S] [--replay-pause MS]
+# usage: bench/preview_bench.sh FILE [--effects] [--original] [--seconds N] [--clip-start S] [--replay-pause MS] [--replay-lead L]
 # (--original: the source's own size in place of 1280x720)
 # The build is build/ or $BUILD_DIR (ninja -C BUILD preview_driver install_manifest_file).
 set -euo pipefail
-[[ $# -ge 1 ]] || { echo "usage: $0 FILE [--effects] [--original] [--seconds N] [--clip-start S] [--replay-pause MS]" >&2; exit 2; }
+[[ $# -ge 1 ]] || { echo "usage: $0 FILE [--effects] [--original] [--seconds N] [--clip-start S] [--replay-pause MS] [--replay-lead L]" >&2; exit 2; }
 file="$(realpath "$1")"; shift
 cd "$(dirname "$0")/.."
 build="${BUILD_DIR:-build}"

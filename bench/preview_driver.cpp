@@ -5,7 +5,8 @@
 // frame's time is the one the plug-in published with it.
 //
 //   preview_driver FILE WATERMARK.png [--effects] [--original] [--seconds N]
-//                  [--clip-start S] [--replay-pause MS] [--av-sync MONITOR-SOURCE]
+//                  [--clip-start S] [--replay-pause MS] [--replay-lead S]
+//                  [--av-sync MONITOR-SOURCE]
 //
 // --av-sync plays the file through with the real sound device (the script
 // runs a sound server with a null sink) and records that sink's monitor; the
@@ -251,6 +252,7 @@ int main(int argc, char** argv) {
     int seconds = 60;
     int clipStart = 3;
     int replayPause = 500;
+    int replayLead = 2; // seconds played before the end, -1: from the clip start
     const char* monitor = nullptr;
     for (int i = 3; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--effects")) effects = true;
@@ -259,6 +261,7 @@ int main(int argc, char** argv) {
         else if (!std::strcmp(argv[i], "--clip-start") && i + 1 < argc) clipStart = std::atoi(argv[++i]);
         else if (!std::strcmp(argv[i], "--av-sync") && i + 1 < argc) monitor = argv[++i];
         else if (!std::strcmp(argv[i], "--replay-pause") && i + 1 < argc) replayPause = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--replay-lead") && i + 1 < argc) replayLead = std::atoi(argv[++i]);
     }
     QApplication app(argc, argv);
     if (!AttachRouterToQt()) {
@@ -396,14 +399,17 @@ int main(int argc, char** argv) {
     }
 
     // Play at the end: from the clip start's second, played to the end from
-    // two seconds before it, Play again after a pause (half a second unless
-    // told: a user's reaction), until the clip start's frame is presented.
+    // two seconds before it (or as told; -1: from the clip start, as a user
+    // who replays a clip has played it), Play again after a pause (half a
+    // second unless told: a user's reaction), until the clip start's frame
+    // is presented.
     const int64_t replayAt = std::min<int64_t>(int64_t(clipStart) * 1000000, length / 2);
     project->m_ClipStart = replayAt;
-    Bind<int32_t (*)(int32_t)>(kSeek)(int32_t(std::max<int64_t>(length / 1000000 - 2, 0)));
+    const int64_t playFrom = replayLead < 0 ? replayAt / 1000000 : length / 1000000 - replayLead;
+    Bind<int32_t (*)(int32_t)>(kSeek)(int32_t(std::max<int64_t>(playFrom, 0)));
     Idle(1000);
     Bind<int32_t (*)()>(kPlay)();
-    const bool ended = WaitFor([&] { return session->Rewind(); }, 30000);
+    const bool ended = WaitFor([&] { return session->Rewind(); }, int(length / 1000) + 30000);
     Idle(replayPause);
     const int beforeReplay = observer.m_nPresents;
     QElapsedTimer replay;

@@ -96,6 +96,9 @@ DecodeSession::DecodeSession(const reelpage::PluginCallbacks& plugin,
 }
 
 DecodeSession::~DecodeSession() {
+    m_pParked.reset();
+    m_pRetired.reset();
+    m_Held.clear();
     m_pReader.reset();
     m_pVideo.reset();
     m_pAudio.reset();
@@ -175,11 +178,7 @@ bool DecodeSession::Open() {
             best = found;
         auto video = std::make_unique<VideoFeeder>();
         if (video->Open(
-                m_pFormat->streams[best], m_StartUs,
-                [this](int64_t t, void* p[3], int32_t s[3]) { return AskFrame(t, p, s); },
-                [this](const AVFrame* f, void* p[3], int32_t s[3], int64_t t) {
-                    DeliverFrame(f, p, s, t);
-                },
+                m_pFormat->streams[best], m_StartUs, AskCallback(), DeliverCallback(),
                 m_nVideoThreads > 0 ? m_nVideoThreads
                 : m_bMediaInfo      ? ProbeVideoThreads(m_pFormat->streams[best])
                                     : 0)) {
@@ -323,6 +322,16 @@ void DecodeSession::NegotiateFormat() {
     m_bDeliverVideo = true;
 }
 
+VideoFeeder::AskFn DecodeSession::AskCallback() {
+    return [this](int64_t t, void* p[3], int32_t s[3]) { return AskFrame(t, p, s); };
+}
+
+VideoFeeder::DeliverFn DecodeSession::DeliverCallback() {
+    return [this](const AVFrame* f, void* p[3], int32_t s[3], int64_t t) {
+        DeliverFrame(f, p, s, t);
+    };
+}
+
 int DecodeSession::AskFrame(int64_t time, void* planes[3], int32_t strides[3]) {
     if (!m_bDeliverVideo) return -1;
     return m_Plugin.GetFrameBuffer(planes, strides, time);
@@ -369,27 +378,25 @@ bool DecodeSession::ReadPacket() {
     return true;
 }
 
-void DecodeSession::Seek(int64_t targetUs) {
-    if (m_pVideo) m_pVideo->Reset();
-    if (m_pAudio) m_pAudio->Reset();
-    m_bEof = false;
-    const AVStream* st = StreamAt(m_pFormat, m_nVideo);
+bool SeekStream(AVFormatContext* format, int videoIndex, int64_t startUs, int64_t targetUs,
+                const std::function<void(AVPacket*)>& dispatch) {
+    const AVStream* st = StreamAt(format, videoIndex);
     int64_t retreat = 0;
     for (int attempt = 0; attempt < kSeekAttempts; ++attempt) {
-        const int64_t at = std::max(targetUs - retreat, int64_t(0)) + m_StartUs;
+        const int64_t at = std::max(targetUs - retreat, int64_t(0)) + startUs;
         int rc;
         if (st) {
             const int64_t ts = av_rescale_q(at, AV_TIME_BASE_Q, st->time_base);
-            rc = avformat_seek_file(m_pFormat, m_nVideo, INT64_MIN, ts, ts, 0);
+            rc = avformat_seek_file(format, videoIndex, INT64_MIN, ts, ts, 0);
         } else {
-            rc = avformat_seek_file(m_pFormat, -1, INT64_MIN, at, at, 0);
+            rc = avformat_seek_file(format, -1, INT64_MIN, at, at, 0);
         }
         if (rc < 0) {
             reelpage::HelperLog(reelpage::kHelperLogError, "cannot seek %s to %lld (%d)\n",
-                                m_szFile.c_str(), static_cast<long long>(targetUs), rc);
-            return;
+                                format->url, static_cast<long long>(targetUs), rc);
+            return false;
         }
-        if (!st) return;
+        if (!st) return true;
         // Seeking is by keyframe and, in some containers, by estimate: look at
         // the keyframe it reached. Past the target, the frame the target falls
         // on lies further back.
@@ -398,29 +405,102 @@ void DecodeSession::Seek(int64_t targetUs) {
         bool end = false;
         while (keyPts == AV_NOPTS_VALUE) {
             AVPacket* p = av_packet_alloc();
-            if (av_read_frame(m_pFormat, p) < 0) {
+            if (av_read_frame(format, p) < 0) {
                 av_packet_free(&p);
                 end = true;
                 break;
             }
             held.push_back(p);
-            if (p->stream_index == m_nVideo && (p->flags & AV_PKT_FLAG_KEY))
+            if (p->stream_index == videoIndex && (p->flags & AV_PKT_FLAG_KEY))
                 keyPts = p->pts != AV_NOPTS_VALUE ? p->pts : p->dts;
         }
-        const int64_t targetTs = av_rescale_q(targetUs + m_StartUs, AV_TIME_BASE_Q, st->time_base);
+        const int64_t targetTs = av_rescale_q(targetUs + startUs, AV_TIME_BASE_Q, st->time_base);
         const bool accept = end || keyPts == AV_NOPTS_VALUE || keyPts <= targetTs ||
-                            at <= m_StartUs || attempt + 1 == kSeekAttempts;
+                            at <= startUs || attempt + 1 == kSeekAttempts;
         if (accept) {
             for (AVPacket* p : held) {
-                Dispatch(p);
+                dispatch(p);
                 av_packet_free(&p);
             }
-            return;
+            return true;
         }
         for (AVPacket* p : held)
             av_packet_free(&p);
         retreat = retreat ? retreat * 2 : kSeekRetreatUs;
     }
+    return true;
+}
+
+void DecodeSession::Park(int64_t targetUs) {
+    // One parked decoder at most: the one waiting for another time goes
+    // before the new one opens the file.
+    m_pParked.reset();
+    m_llPendingPark = -1;
+    if (!m_pVideo || m_bMediaInfo) return;
+    if (m_pRetired && !m_pRetired->Stopped()) {
+        // Waiting for it to stop would hold up the playback that just began.
+        m_llPendingPark = targetUs;
+        return;
+    }
+    m_pRetired.reset();
+    m_pParked = std::make_unique<ParkedDecoder>(m_szFile, m_nVideo, m_pVideo->Codec()->codec_id,
+                                                targetUs);
+}
+
+void DecodeSession::Unpark() {
+    m_pParked.reset();
+    m_llPendingPark = -1;
+}
+
+void DecodeSession::TakeOver(ParkedDecoder& parked) {
+    ParkedDecoder::Opening& o = parked.Taken();
+    std::swap(m_pFormat, o.format);
+    std::swap(m_pPacket, o.packet);
+    std::swap(m_pVideo, o.video);
+    std::swap(m_StartUs, o.startUs);
+    std::swap(m_bEof, o.eof);
+    m_Held = std::move(o.held);
+    m_pVideo->SetCallbacks(AskCallback(), DeliverCallback());
+    if (m_pAudio) {
+        // The parked opening read no sound; from here on it does.
+        m_pAudio->Reset();
+        m_pFormat->streams[m_nAudio]->discard = AVDISCARD_DEFAULT;
+    }
+    reelpage::HelperLog(reelpage::kHelperLogInfo,
+                        "Took over the decoder parked at %lld us with %zu pictures\n",
+                        static_cast<long long>(parked.Target()), m_Held.size());
+}
+
+void DecodeSession::OfferHeld() {
+    HeldFrame held = std::move(m_Held.front());
+    m_Held.pop_front();
+    void* planes[3] = {};
+    int32_t strides[3] = {};
+    const int answer = AskFrame(held.Time(), planes, strides);
+    if (answer == 0) DeliverFrame(held.Frame(), planes, strides, held.Time());
+    if (answer < 0) m_Held.clear();
+}
+
+void DecodeSession::Seek(int64_t targetUs) {
+    if (targetUs == m_llPendingPark) m_llPendingPark = -1;
+    if (m_pParked && m_pParked->Target() == targetUs) {
+        std::unique_ptr<ParkedDecoder> parked = std::move(m_pParked);
+        if (parked->HasArrived() && parked->Finish()) {
+            TakeOver(*parked);
+            return;
+        }
+        // Still on its way, at its low priority and with one thread, it
+        // would reach the time later than this decoder does from the
+        // keyframe; waiting for it to stop would delay that too, so it is
+        // left to stop by itself and freed once it has.
+        parked->RequestStop();
+        m_pRetired = std::move(parked);
+    }
+    m_Held.clear();
+    if (m_pVideo) m_pVideo->Reset();
+    if (m_pAudio) m_pAudio->Reset();
+    m_bEof = false;
+    SeekStream(m_pFormat, m_nVideo, m_StartUs, targetUs, [this](AVPacket* p) { Dispatch(p); });
 }
 
 void DecodeSession::Loop() {
@@ -428,11 +508,23 @@ void DecodeSession::Loop() {
     bool ended = false;
     std::vector<uint8_t> chunk;
     for (;;) {
+        if (m_pRetired && m_pRetired->Stopped()) {
+            m_pRetired.reset();
+            if (m_llPendingPark >= 0) Park(m_llPendingPark);
+        }
         if (!m_pVideo || !m_pVideo->Outstanding()) {
             int64_t target = 0;
-            if (m_Plugin.Poll(&target) == 1) {
+            const int32_t answer = m_Plugin.Poll(&target);
+            if (answer == reelpage::kPollSeek) {
                 Seek(target);
                 ended = false;
+                continue;
+            }
+            if (answer == reelpage::kPollPark || answer == reelpage::kPollUnpark) {
+                if (answer == reelpage::kPollPark)
+                    Park(target);
+                else
+                    Unpark();
                 continue;
             }
             if (ended) {
@@ -445,6 +537,10 @@ void DecodeSession::Loop() {
             }
             if (m_pReader && m_pReader->Take(&chunk, 0) && !chunk.empty())
                 DeliverAudio(chunk.data(), int(chunk.size()));
+            if (!m_Held.empty()) {
+                OfferHeld();
+                continue;
+            }
         }
         VideoFeeder::Step step =
             m_pVideo ? m_pVideo->Work(m_bEof)

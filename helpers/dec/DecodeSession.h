@@ -3,6 +3,7 @@
 // block and drives the plug-in's callbacks in the order plug-ins rely on
 // (stream properties, format, start position, then the loop of Poll, frames
 // and audio, and the end of the stream).
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "AudioDecoder.h"
 #include "AudioReader.h"
 #include "FrameConverter.h"
+#include "ParkedDecoder.h"
 #include "VideoFeeder.h"
 #include "reelpage/plugin.h"
 
@@ -51,6 +53,16 @@ private:
     bool ReadPacket();
     void Dispatch(AVPacket* packet);
     void Seek(int64_t targetUs);
+    // A second decoder makes its way to targetUs and waits there.
+    void Park(int64_t targetUs);
+    void Unpark();
+    // The parked decoder, stopped, replaces this one; its held pictures are
+    // offered first.
+    void TakeOver(ParkedDecoder& parked);
+    // Offers the first held picture to the plug-in.
+    void OfferHeld();
+    VideoFeeder::AskFn AskCallback();
+    VideoFeeder::DeliverFn DeliverCallback();
     void DeliverAudio(const uint8_t* pcm, int bytes);
     int AskFrame(int64_t time, void* planes[3], int32_t strides[3]);
     void DeliverFrame(const AVFrame* frame, void* planes[3], int32_t strides[3], int64_t time);
@@ -74,6 +86,15 @@ private:
     FrameConverter m_Converter;
     bool m_bDeliverVideo = false; // the plug-in named a format frames can be put in
     bool m_bEof = false;
+    std::unique_ptr<ParkedDecoder> m_pParked;
+    // One that was not there yet when its time was asked for, stopping.
+    std::unique_ptr<ParkedDecoder> m_pRetired;
+    // The time a decoder is to be parked at once the retired one has
+    // stopped, or -1.
+    int64_t m_llPendingPark = -1;
+    // Pictures decoded by a parked decoder before it took over, not yet
+    // offered to the plug-in: they come before anything the decoder gives.
+    std::deque<HeldFrame> m_Held;
 };
 
 } // namespace dec

@@ -221,6 +221,13 @@ void VideoFeeder::Receive() {
     }
 }
 
+bool VideoFeeder::ReceiveOne() {
+    if (m_bOff || avcodec_receive_frame(m_pCodec, m_pFrame) < 0) return false;
+    Handle(m_pFrame);
+    av_frame_unref(m_pFrame);
+    return true;
+}
+
 void VideoFeeder::Handle(AVFrame* frame) {
     int64_t pts = frame->pts != AV_NOPTS_VALUE ? frame->pts : frame->best_effort_timestamp;
     // A frame without any time (the last one of some containers) follows
@@ -285,6 +292,7 @@ void VideoFeeder::Reset() {
     m_DropBefore = INT64_MIN;
     m_bAwaitKey = true;
     m_bEof = false;
+    m_bDraining = false;
     m_bDrained = false;
     m_LastOut = AV_NOPTS_VALUE;
 }
@@ -298,9 +306,17 @@ VideoFeeder::Step VideoFeeder::Work(bool eof) {
         if (m_Queue.empty()) {
             if (!eof) return Step::NeedPacket;
             if (m_bDrained) return Step::Done;
+            if (!m_bDraining) {
+                m_bDraining = true;
+                avcodec_send_packet(m_pCodec, nullptr);
+            }
+            // Drained, the decoder hands out every picture it still holds at
+            // once. One at a time, with the plug-in polled in between, each
+            // is asked about when the plug-in has room for it: a preview
+            // holds one picture ahead of its clock and would have to skip
+            // the rest, the last pictures of the file.
+            if (ReceiveOne()) return Step::Worked;
             m_bDrained = true;
-            avcodec_send_packet(m_pCodec, nullptr);
-            Receive();
             // A frame taken that never came out (the decoder dropped it)
             // will not come any more.
             m_bOutstanding = false;

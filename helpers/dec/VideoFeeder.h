@@ -46,6 +46,12 @@ public:
     bool Open(const AVStream* stream, int64_t startUs, AskFn ask, DeliverFn deliver,
               int threads = 0);
     const AVCodecContext* Codec() const { return m_pCodec; }
+    // Who is asked and handed the frames from now on (a decoder taken over
+    // from another owner).
+    void SetCallbacks(AskFn ask, DeliverFn deliver) {
+        m_Ask = std::move(ask);
+        m_Deliver = std::move(deliver);
+    }
 
     // Takes over a packet of this stream.
     void Push(AVPacket* packet);
@@ -100,6 +106,8 @@ private:
     void PopFront(bool drop);
     void Feed(Pending& p);
     void Receive();
+    // One picture out of the decoder, if it has one; false when not.
+    bool ReceiveOne();
     void Handle(AVFrame* frame);
     void TurnOff();
     void ClearQueue();
@@ -126,6 +134,7 @@ private:
     int64_t m_DropBefore = INT64_MIN; // leading pictures of a restart point
     bool m_bAwaitKey = false;         // after a seek, until the first keyframe
     bool m_bEof = false;
+    bool m_bDraining = false; // the decoder was told the end, pictures may still come
     bool m_bDrained = false;
     bool m_bOff = false;
     int64_t m_MaxPts = AV_NOPTS_VALUE;

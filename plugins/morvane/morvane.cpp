@@ -77,6 +77,10 @@ struct State {
     bool showWhenPrepared = false;
     int64_t prepareFor = 0;
     int64_t preparedTime = 0;
+    // The time the host has a second decoder parked at (or on its way
+    // there), -1 for none: the clip start, so that preparing it at the end
+    // takes that decoder instead of decoding from the keyframe before it.
+    int64_t parkedAt = -1;
 
     bool cropMode = false;
     bool watermarkMode = false;
@@ -549,17 +553,35 @@ bool SeekToPrepared(int64_t time) {
     return true;
 }
 
+// The host seeks; to the parked time it takes the parked decoder for it.
+int32_t HostSeek(int64_t time, int64_t* seekTo) {
+    if (time == g.parkedAt) g.parkedAt = -1;
+    *seekTo = time;
+    return kPollSeek;
+}
+
+// Where the next play after the end starts.
+int64_t ClipStart() {
+    return std::max<int64_t>(g.project->m_ClipStart, 0);
+}
+
 int32_t Poll(int64_t* seekTo) {
     for (;;) {
         PromoteAhead();
+        if (g.parkedAt >= 0 && g.parkedAt != ClipStart()) {
+            // Parked for a clip start that is no more: its memory goes now;
+            // the next playback parks at the new one.
+            g.parkedAt = -1;
+            return kPollUnpark;
+        }
         HelperCommand c{};
         const bool taken = TakeCommand(&c);
         if (!taken && g.endSeek >= 0) {
-            g.target = *seekTo = g.endSeek;
+            g.target = g.endSeek;
             g.endSeek = -1;
             g.atEnd = false;
             g.shownSinceSeek = false;
-            return 1;
+            return HostSeek(g.target, seekTo);
         }
         if (!taken) {
             // Decode on only while the picture shown does not cover the
@@ -580,6 +602,16 @@ int32_t Poll(int64_t* seekTo) {
             }
             continue;
         }
+        if (c.m_nCode == kCmdPresent) {
+            Handle(c);
+            // Playing: a decoder goes to wait at the clip start now, the
+            // earliest time, so that it is there however soon the end comes.
+            if (g.parkedAt < 0 && !g.decoded.empty()) {
+                g.parkedAt = *seekTo = ClipStart();
+                return kPollPark;
+            }
+            continue;
+        }
         if (c.m_nCode == kCmdPrepare) {
             // The picture on screen and its time stay; only the decoder moves.
             g.preparing = true;
@@ -588,8 +620,7 @@ int32_t Poll(int64_t* seekTo) {
             g.atEnd = false;
             g.endSeek = -1;
             g.prepareFor = g.target = c.m_llParam;
-            *seekTo = c.m_llParam;
-            return 1;
+            return HostSeek(c.m_llParam, seekTo);
         }
         if (c.m_nCode == kCmdSeek && SeekToPrepared(c.m_llParam)) continue;
         if (c.m_nCode == kCmdSeek) {
@@ -602,8 +633,7 @@ int32_t Poll(int64_t* seekTo) {
             g.shownSinceSeek = false;
             g.aheadReady = false;
             g.target = c.m_llParam;
-            *seekTo = c.m_llParam;
-            return 1;
+            return HostSeek(c.m_llParam, seekTo);
         }
         Handle(c);
     }

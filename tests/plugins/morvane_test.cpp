@@ -250,6 +250,130 @@ TEST(Morvane, PreparedClipStartIsShownByTheNextSeek) {
     }
 }
 
+// A 6 s ramp with one keyframe, at its start: a picture seconds in needs
+// every picture before it decoded.
+std::string SparseKeyframes() {
+    const std::string path = dec_test::Folder("media") + "/ramp-sparse.mp4";
+    if (!std::filesystem::exists(path)) {
+        EXPECT_TRUE(MakeRamp(path, 6, 25, 0, 2, {"-g", "250", "-keyint_min", "250", "-sc_threshold", "0"}));
+    }
+    return path;
+}
+
+// How many times the helper has the file open.
+int OpenedTimes(int pid, const std::string& file) {
+    const std::filesystem::path wanted = std::filesystem::canonical(file);
+    int n = 0;
+    std::error_code e;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", e)) {
+        std::error_code r;
+        if (std::filesystem::read_symlink(fd.path(), r) == wanted) ++n;
+    }
+    return n;
+}
+
+// Waits up to 5 s until the helper has the file open `times` times; how many
+// it has then.
+int WaitOpened(PreviewHarness& h, const std::string& file, int times) {
+    for (int i = 0; i < 250 && OpenedTimes(h.ProcessId(), file) != times; ++i)
+        h.Idle(20);
+    return OpenedTimes(h.ProcessId(), file);
+}
+
+// Waits up to 5 s for the helper to log text; whether it has.
+bool WaitLogged(PreviewHarness& h, const std::string& text) {
+    for (int i = 0; i < 250 && h.Log().find(text) == std::string::npos; ++i)
+        h.Idle(20);
+    return h.Log().find(text) != std::string::npos;
+}
+
+// Plays from `from` to the end of the 6 s ramp with a tick per frame, as the
+// engine's clock does, until the end is marked.
+void PlayToTheEnd(PreviewHarness& h, int64_t from) {
+    h.Post(kCmdSeek, from);
+    ASSERT_NE(h.WaitFrame(), nullptr);
+    for (int64_t t = from + 40000; t < 8000000 && !h.EndOfStream(); t += 40000) {
+        h.Post(kCmdPresent, t);
+        if (t <= 5960000) ASSERT_NE(h.WaitFrame(), nullptr) << t;
+        else h.Idle(50);
+    }
+    ASSERT_TRUE(h.EndOfStream());
+}
+
+// Shows that from time `at` on, a tick per frame shows every picture in order.
+void ExpectPlaysOnFrom(PreviewHarness& h, int64_t at) {
+    const DeliveredFrame* f = h.WaitFrame();
+    ASSERT_NE(f, nullptr) << h.Log();
+    EXPECT_EQ(f->pts, at);
+    EXPECT_EQ(Index(*f, 80, 60), RampIndexAt(at, 25));
+    for (int64_t t = at + 40000; t <= at + 400000; t += 40000) {
+        h.Post(kCmdPresent, t);
+        f = h.WaitFrame();
+        ASSERT_NE(f, nullptr) << t;
+        EXPECT_EQ(f->pts, t);
+        EXPECT_EQ(Index(*f, 80, 60), RampIndexAt(t, 25)) << t;
+    }
+}
+
+// While playback runs a second decoder waits at the clip start (the file is
+// open twice); Play at the end takes it, however soon after the end, and
+// playback goes on from the clip start with every picture in order.
+TEST(Morvane, PlayAtTheEndContinuesFromTheParkedClipStart) {
+    const std::string file = SparseKeyframes();
+    const int64_t clipStart = 3000000; // 75 pictures after the keyframe
+    struct Case {
+        const char* what;
+        int pauseMs; // between the end and Play
+    };
+    const Case cases[] = {{"Play at once", 0}, {"Play after a pause", 300}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        PreviewHarness h({.file = file, .project = [&](Project& p) { p.m_ClipStart = clipStart; }});
+        ASSERT_NE(h.WaitFrame(), nullptr) << h.Log();
+        EXPECT_EQ(OpenedTimes(h.ProcessId(), file), 1);
+        PlayToTheEnd(h, 5000000);
+        ASSERT_TRUE(WaitLogged(h, "Parked at 3000000 us")) << h.Log();
+        EXPECT_EQ(OpenedTimes(h.ProcessId(), file), 2);
+        h.Post(kCmdPrepare, clipStart);
+        if (c.pauseMs > 0) h.Idle(c.pauseMs);
+        h.Post(kCmdSeek, clipStart);
+        ExpectPlaysOnFrom(h, clipStart);
+        EXPECT_NE(h.Log().find("Took over the decoder parked at 3000000 us"), std::string::npos)
+            << h.Log();
+        // The decoder taken over reads on and serves later seeks.
+        h.Post(kCmdSeek, 5600000);
+        const DeliveredFrame* f = h.WaitFrame();
+        ASSERT_NE(f, nullptr) << h.Log();
+        EXPECT_EQ(Index(*f, 80, 60), RampIndexAt(5600000, 25));
+    }
+}
+
+// A new clip start drops the decoder parked at the old one at once; the next
+// playback parks at the new one, which Play at the end then takes.
+TEST(Morvane, NewClipStartDropsTheParkedDecoder) {
+    const std::string file = SparseKeyframes();
+    PreviewHarness h({.file = file, .project = [](Project& p) { p.m_ClipStart = 3000000; }});
+    ASSERT_NE(h.WaitFrame(), nullptr) << h.Log();
+    h.Post(kCmdPresent, 160000);
+    ASSERT_NE(h.WaitFrame(), nullptr);
+    EXPECT_EQ(WaitOpened(h, file, 2), 2) << "no decoder parked";
+
+    h.Project().m_ClipStart = 2000000;
+    h.Post(kCmdAdjustmentsChanged); // any command wakes the helper
+    ASSERT_NE(h.WaitFrame(), nullptr);
+    EXPECT_EQ(WaitOpened(h, file, 1), 1) << "the parked decoder stayed";
+
+    PlayToTheEnd(h, 5000000);
+    ASSERT_TRUE(WaitLogged(h, "Parked at 2000000 us")) << h.Log();
+    EXPECT_EQ(OpenedTimes(h.ProcessId(), file), 2);
+    h.Post(kCmdPrepare, 2000000);
+    h.Post(kCmdSeek, 2000000);
+    ExpectPlaysOnFrom(h, 2000000);
+    const std::string log = h.Log();
+    EXPECT_EQ(log.find("Took over the decoder parked at 3000000 us"), std::string::npos) << log;
+    EXPECT_NE(log.find("Took over the decoder parked at 2000000 us"), std::string::npos) << log;
+}
+
 // The prepared picture is shown without reading the file again: once it is
 // ready the file may even be cut short, and Play's seek still shows it.
 TEST(Morvane, PreparedPictureNeedsNoFurtherReading) {
@@ -270,6 +394,50 @@ TEST(Morvane, PreparedPictureNeedsNoFurtherReading) {
     ASSERT_NE(f, nullptr) << "no picture: the seek went back to the file";
     EXPECT_EQ(f->pts, 1200000);
     EXPECT_EQ(Index(*f, 80, 60), RampIndexAt(1200000, 25));
+}
+
+// Played through the end of the file with a tick per frame, every picture up
+// to the last is shown, in order, before the end is marked: the decoder hands
+// out the last few all at once when it is drained, and the end must not be
+// marked while one of them still waits for its time. The clock stops
+// ticking once the end is marked, as the engine's does.
+TEST(Morvane, EveryPictureUpToTheLastIsShown) {
+    struct Case {
+        const char* what;
+        std::string file;
+    };
+    const Case cases[] = {
+        {"H.264 with B-frames", Ramp(4)},
+        {"frame threads' delay only", [] {
+             const std::string path = dec_test::Folder("media") + "/ramp-nob.mp4";
+             if (!std::filesystem::exists(path)) {
+                 EXPECT_TRUE(MakeRamp(path, 4, 25, 0, 2, {"-bf", "0"}));
+             }
+             return path;
+         }()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        PreviewHarness h({.file = c.file});
+        ASSERT_NE(h.WaitFrame(), nullptr) << h.Log();
+        h.Post(kCmdSeek, 3200000);
+        ASSERT_NE(h.WaitFrame(), nullptr);
+        const size_t first = h.Frames().size() - 1;
+        for (int64_t t = 3240000; t < 6000000 && !h.EndOfStream(); t += 40000) {
+            h.Post(kCmdPresent, t);
+            // A tick past the last picture shows nothing more.
+            if (!h.WaitFrame(t <= 3960000 ? 5000 : 300) && t <= 3960000) break;
+        }
+        EXPECT_TRUE(h.EndOfStream());
+        std::vector<int64_t> shown;
+        for (size_t i = first; i < h.Frames().size(); ++i)
+            shown.push_back(h.Frames()[i].pts);
+        std::vector<int64_t> expected;
+        for (int64_t t = 3200000; t <= 3960000; t += 40000)
+            expected.push_back(t);
+        EXPECT_EQ(shown, expected);
+        EXPECT_EQ(Index(h.Last(), 80, 60), RampIndexAt(3960000, 25));
+    }
 }
 
 // The clip stop marks the end as soon as a frame at or past it is shown.

@@ -27,6 +27,18 @@ struct PluginCallbacks {
 };
 static_assert(sizeof(PluginCallbacks) == 12 * sizeof(void*));
 
+// What Poll answers.
+enum PollAnswer : int32_t {
+    kPollDecode = 0, // decode on
+    kPollSeek = 1,   // seek to *seekTarget
+    // Open a second decoder that makes its way to *seekTarget at low priority
+    // and waits there (replacing any one already waiting); the next seek to
+    // exactly that time takes it in place of the current decoder, whose
+    // pictures then continue from there without going back to a keyframe.
+    kPollPark = 2,
+    kPollUnpark = 3, // release the decoder waiting, if any
+};
+
 // The plug-in's entry: fills every slot of the table and does nothing else.
 using PluginEntry = void (*)(int32_t ignored, PluginCallbacks* table);
 constexpr const char* kPluginEntryName = "ReelpagePluginEntry";
