@@ -309,9 +309,6 @@ async function after(page, wanted, ms = PATIENCE_MS) {
     return { st, ok: wanted(st) };
 }
 
-// The presses whose check needs the video still playing after the press.
-const LOOPED = new Set(['unmute', 'keyboard']);
-
 // Where a press must not start the video, the browser that lets any page play
 // shows it if it does.
 const PRESS_POLICY = { 'ad-escape': ALLOW };
@@ -453,11 +450,6 @@ function jobsFor(browser) {
                     fail(`${p.name} ${press}`, `the page did not settle before the press ${JSON.stringify(st)}`);
                     return;
                 }
-                // The clips are 3 s long: on a busy machine one could run out
-                // between a press and the check of what it did, and a clip
-                // that played to its end looks paused. Looping, it plays
-                // until a press stops it.
-                if (LOOPED.has(press)) await page.evaluate("document.querySelector('video').loop = true");
                 const why = await PRESSES[press](page, p);
                 if (why) fail(`${p.name} ${press}`, why);
                 else console.log(`ok ${p.name} ${press}`);
