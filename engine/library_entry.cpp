@@ -1,2 +1,2 @@
-// libreelpage.so is the engine static library linked whole; this file only
-// gives the shared library a source of its own.
+// Each engine library is made of the engine's static libraries linked whole;
+// this file only gives the shared library a source of its own.

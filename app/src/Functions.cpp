@@ -2,6 +2,7 @@
 
 #include "LowInterface.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
@@ -329,6 +330,21 @@ bool CheckPicture(QWidget* parent, const QString& path, int capacity, int* width
 
 void SetDesignedSize(QWidget* window, int width, int height) {
     window->setFixedSize(QSize(width, height).expandedTo(window->sizeHint()));
+}
+
+void SetColumnWidth(QWidget* column, int designed, int needed) {
+    const int width = qMax(designed, needed);
+    // Setting the same width again would ask for yet another layout round.
+    if (column->minimumWidth() != width || column->maximumWidth() != width)
+        column->setFixedWidth(width);
+}
+
+QFont DesignedFont(QFont font, int designedPixels) {
+    // Designed pixels are at 96 dots an inch, where 9 points are 12 pixels.
+    constexpr double kDesignedPoints = 9.0;
+    const double points = QApplication::font().pointSizeF();
+    font.setPointSizeF(designedPixels * 0.75 * (points > 0 ? points / kDesignedPoints : 1.0));
+    return font;
 }
 
 QString DroppedFile(const QMimeData* data) {

@@ -2,6 +2,7 @@
 // Globals and formatting helpers every view of the program shares, so that
 // times, aspect ratios, versions and addresses read the same everywhere.
 #include <QAction>
+#include <QFont>
 #include <QImage>
 #include <QMessageBox>
 #include <QStandardPaths>
@@ -179,6 +180,13 @@ bool ChoosePicture(QWidget* parent, const QString& title, int capacity, QString*
 // Fixes a window at its designed size, or larger where its contents need
 // more (a larger system font): no text is ever cut off.
 void SetDesignedSize(QWidget* window, int width, int height);
+// Holds a column of a window at its designed width, or at `needed` where
+// what it holds needs more at the current font.
+void SetColumnWidth(QWidget* column, int designed, int needed);
+// `font` at a size designed in pixels for the toolkit's usual 9-point text,
+// kept in that proportion to the text of the current font: a larger system
+// font (or font resolution) enlarges it as it enlarges the rest.
+QFont DesignedFont(QFont font, int designedPixels);
 
 // The same check of a picture chosen another way (dropped on a panel).
 bool CheckPicture(QWidget* parent, const QString& path, int capacity, int* width, int* height);

@@ -160,6 +160,14 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
     panels->setContentsMargins(0, 0, 0, 0);
     panels->setSpacing(0);
     columns->addWidget(palControl);
+    // Tab follows the order widgets are made in, from the window on: the
+    // panels first, then the page over the picture, then the player bar, as
+    // the window reads. Made later, the panels came after the bar, and the
+    // first Tab (or the focus a newly shown window takes) landed on Play
+    // instead of Import.
+    frmHome = new TfrmHome(palControl);
+    frmEdit = new TfrmEdit(palControl);
+    frmWatermark = new TfrmWatermark(palControl);
 
     auto* divider = new QFrame(client);
     divider->setFrameShape(QFrame::VLine);
@@ -193,14 +201,6 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
     FRenderHandle = std::make_unique<TWindowHandle>(
         palRender, [](uint32_t, int64_t, int64_t) -> int64_t { return 0; });
 
-    auto* rule = new QFrame(palVideo);
-    rule->setFrameShape(QFrame::HLine);
-    rule->setFrameShadow(QFrame::Sunken);
-    video->addWidget(rule);
-
-    palPlayer = CreatePlayerBar(palVideo);
-    video->addWidget(palPlayer);
-
     WebBrowser1 = new QWebEngineView(palRender);
     WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
     WebBrowser1->setContextMenuPolicy(Qt::NoContextMenu);
@@ -210,6 +210,14 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
     connect(FHelpPage, &THelpPage::OnCommand, this, &TfrmMain::HelpCommandClick);
     WebBrowser1->setPage(FHelpPage);
     render->addWidget(WebBrowser1);
+
+    auto* rule = new QFrame(palVideo);
+    rule->setFrameShape(QFrame::HLine);
+    rule->setFrameShadow(QFrame::Sunken);
+    video->addWidget(rule);
+
+    palPlayer = CreatePlayerBar(palVideo);
+    video->addWidget(palPlayer);
 
     setCentralWidget(client);
     FormCreate();
@@ -442,7 +450,7 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
     } else if (event->type() == QEvent::LayoutRequest && watched == palPlayer) {
         palPlayerResize();
     } else if (event->type() == QEvent::LayoutRequest && watched == palControl) {
-        FitControlHeight();
+        FitControlSize();
     }
     return QMainWindow::eventFilter(watched, event);
 }
@@ -450,10 +458,8 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
 void TfrmMain::FormCreate() {
     ReloadHistory();
     FCurrentControl = -1;
+    // The panels were made with the window, for the Tab order.
     auto* panels = static_cast<QVBoxLayout*>(palControl->layout());
-    frmHome = new TfrmHome(palControl);
-    frmEdit = new TfrmEdit(palControl);
-    frmWatermark = new TfrmWatermark(palControl);
     for (QWidget* panel : {static_cast<QWidget*>(frmHome), static_cast<QWidget*>(frmEdit),
                            static_cast<QWidget*>(frmWatermark)}) {
         panel->hide();
@@ -471,6 +477,11 @@ void TfrmMain::FormCreate() {
     btnClipReset->SetImage(&Images.Reset);
     SetCurrentControl(0);
     WebBrowser1->setUrl(HelpPageAddress());
+    // The page's own widget is made as it loads, after the player bar: the
+    // bar follows it, as it lies below it.
+    if (QWidget* page = WebBrowser1->focusProxy())
+        ChainTabOrder({page, btnPlay, TrackBar1, btnPoster, btnClipStart, btnClipReset,
+                       btnClipStop});
 }
 
 // The panels know nothing of each other or of this window: what one of them
@@ -548,19 +559,25 @@ void TfrmMain::SetCurrentControl(int CurrentControl) {
     miEdit->setChecked(CurrentControl == 1);
     miWater->setChecked(CurrentControl == 2);
     if (CurrentControl == 2) frmWatermark->ShowPanel();
-    FitControlHeight();
+    FitControlSize();
 }
 
+// The column is as wide as the widest panel needs at the current font (a
+// larger system font widens labels and fields), never narrower than designed;
+// one width for all three, so switching panels does not move the preview.
 // A layout's least height leaves out text that wraps to the width it will be
-// given, so a small window squashed the panels' controls. The column's width
-// is fixed: it asks for the height the panel shown needs at that width.
-void TfrmMain::FitControlHeight() {
-    for (QWidget* panel : {static_cast<QWidget*>(frmHome), static_cast<QWidget*>(frmEdit),
-                           static_cast<QWidget*>(frmWatermark)}) {
+// given, so a small window squashed the panels' controls: the column asks
+// for the height the panel shown needs at its width.
+void TfrmMain::FitControlSize() {
+    const QWidget* panels[] = {frmHome, frmEdit, frmWatermark};
+    int width = kControlWidth;
+    for (const QWidget* panel : panels)
+        if (panel) width = qMax(width, panel->minimumSizeHint().width());
+    SetColumnWidth(palControl, kControlWidth, width);
+    for (const QWidget* panel : panels) {
         if (!panel || !panel->isVisibleTo(palControl)) continue;
         const int needed = qMax(panel->minimumSizeHint().height(),
-                                panel->hasHeightForWidth() ? panel->heightForWidth(kControlWidth)
-                                                           : 0);
+                                panel->hasHeightForWidth() ? panel->heightForWidth(width) : 0);
         if (needed > 0 && needed != palControl->minimumHeight())
             palControl->setMinimumHeight(needed);
     }

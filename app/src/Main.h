@@ -140,7 +140,7 @@ private:
     void FormShow();
     QWidget* CreatePlayerBar(QWidget* parent);
     void palPlayerResize();
-    void FitControlHeight();
+    void FitControlSize();
     void FileInformation1Click();
     void Settings1Click();
     void HomePage1Click();

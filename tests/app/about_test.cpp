@@ -1,7 +1,9 @@
 // The splash window and the about box: their texts and where the links go.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QDesktopServices>
+#include <QFontInfo>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -45,7 +47,18 @@ TEST(Splash, LogoTitleAndVersion) {
     EXPECT_EQ(splash.size(), QSize(498, 360));
     EXPECT_TRUE(splash.windowFlags() & Qt::FramelessWindowHint);
     EXPECT_EQ(splash.lblName->text(), "Zelmorix Reelpage");
-    EXPECT_EQ(splash.lblName->font().pixelSize(), 21);
+    // 21 pixels at the usual 9-point text, and in that proportion to a
+    // larger system font.
+    EXPECT_EQ(QFontInfo(splash.lblName->font()).pixelSize(), 21);
+    const QFont usual = QApplication::font();
+    QFont large = usual;
+    large.setPointSizeF(usual.pointSizeF() * 1.5);
+    QApplication::setFont(large);
+    {
+        TfrmFlash larger;
+        EXPECT_NEAR(QFontInfo(larger.lblName->font()).pixelSize(), 31.5, 1);
+    }
+    QApplication::setFont(usual);
     EXPECT_EQ(splash.lblVersion->text(), "Version:" + VersionToText(GetProgramVersion()));
     ASSERT_NE(splash.imgLogo->Image(), nullptr);
     EXPECT_EQ(splash.imgLogo->Image()->size(), QSize(480, 290));

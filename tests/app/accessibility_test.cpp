@@ -5,6 +5,7 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QTest>
 #include <QWidget>
 
 #include <algorithm>
@@ -15,6 +16,8 @@
 #include "Functions.h"
 #include "LowInterface.h"
 #include "Main.h"
+#include "controls/GraphicsButton.h"
+#include "controls/MediaPlayTrackBar.h"
 #include "dialogs/About.h"
 #include "dialogs/Effect.h"
 #include "dialogs/FileInformation.h"
@@ -161,10 +164,11 @@ std::vector<std::string> TabChain(QWidget* window) {
 
 } // namespace
 
-// Tab goes round the main window as it reads: the panel from top to bottom,
-// the page over the picture, the player bar, and back to the panel. The
-// Effect dialog likewise: its page buttons, the page's sliders and Reset,
-// the dialog's buttons (its pages and buttons are made in another order).
+// Tab goes round the main window as it reads, from the window itself: the
+// panel from top to bottom, the page over the picture, the player bar, and
+// back to the panel. The Effect dialog likewise: its page buttons, the
+// page's sliders and Reset, the dialog's buttons (its pages and buttons are
+// made in another order).
 TEST_F(Accessibility, TabOrderFollowsTheLayout) {
     AppProject = &project;
     AppProjectMedia = &media;
@@ -178,12 +182,17 @@ TEST_F(Accessibility, TabOrderFollowsTheLayout) {
         "QRadioButton", "QRadioButton", "QRadioButton", "btnEdit", "btnWater", "btnStart",
         "QQuickWidget"};
     expected.insert(expected.end(), player.begin(), player.end());
-    std::vector<std::string> chain = TabChain(&main);
-    // Round from the panel's first widget.
-    const auto first = std::find(chain.begin(), chain.end(), expected.front());
-    ASSERT_NE(first, chain.end());
-    std::rotate(chain.begin(), first, chain.end());
-    EXPECT_EQ(chain, expected);
+    // From the window itself: the first stop is the panel's first control.
+    EXPECT_EQ(TabChain(&main), expected);
+    // So is the first Tab from nothing, with a video loaded (the player bar
+    // enabled, Play the first control made).
+    for (QWidget* w : {static_cast<QWidget*>(main.btnPlay), static_cast<QWidget*>(main.TrackBar1)})
+        w->setEnabled(true);
+    if (QWidget* focus = main.focusWidget()) focus->clearFocus();
+    ASSERT_EQ(main.focusWidget(), nullptr);
+    QTest::keyClick(&main, Qt::Key_Tab);
+    ASSERT_NE(main.focusWidget(), nullptr);
+    EXPECT_EQ(main.focusWidget()->objectName().toStdString(), "btnAddFile");
 
     TfrmEffect effect(&main);
     effect.show();

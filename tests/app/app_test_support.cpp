@@ -3,7 +3,9 @@
 #include "ImageResource.h"
 #include "LowInterface.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QLabel>
 #include <QStyle>
 #include <QStyleOptionSlider>
 #include <QWidget>
@@ -100,6 +102,28 @@ OpenFileRecorder::OpenFileRecorder(std::vector<QString> answers) : answers(std::
 
 OpenFileRecorder::~OpenFileRecorder() {
     reelpage::app::SetOpenFileHandler(nullptr);
+}
+
+reelpage::MediaInfo LongVideo() {
+    reelpage::MediaInfo media{};
+    media.m_bVideoStream = 1;
+    media.m_bAudioStream = 1;
+    media.m_Width = 1920;
+    media.m_Height = 1080;
+    media.m_Duration = 3'725'000'000;
+    media.m_nChannel = 6;
+    reelpage::app::SetFieldText(media.m_szFileName, QStringLiteral("/videos/Holiday at the sea.mp4"));
+    reelpage::app::SetFieldText(media.m_szName, QStringLiteral("Holiday at the sea"));
+    return media;
+}
+
+std::string ShownText(const QWidget* w) {
+    QString text;
+    if (const auto* label = qobject_cast<const QLabel*>(w))
+        text = label->text();
+    else if (const auto* button = qobject_cast<const QAbstractButton*>(w))
+        text = button->text();
+    return text.isEmpty() ? std::string() : '"' + text.toStdString() + '"';
 }
 
 QPoint SliderHandleCentre(QSlider& bar) {

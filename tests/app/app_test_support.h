@@ -8,9 +8,12 @@
 #include <QSlider>
 #include <QString>
 
+#include <string>
 #include <vector>
 
 #include "Functions.h"
+
+class QWidget;
 
 namespace apptest {
 
@@ -54,6 +57,14 @@ public:
 // Where the handle of a horizontal slider (the player bar's track bar) is
 // drawn now: the point a user's mouse would press to drag it.
 QPoint SliderHandleCentre(QSlider& bar);
+
+// A loaded video's record as the windows show it: an hour-long 1920 x 1080
+// file with 5.1 sound, its title and path long enough to take room.
+reelpage::MediaInfo LongVideo();
+
+// The text a label or button shows, in quotes, or nothing for other
+// widgets: names the widget in a failure message.
+std::string ShownText(const QWidget* w);
 
 // Runs the event loop until pred holds or ms pass; returns pred().
 template <typename Pred> bool WaitFor(Pred pred, int ms);

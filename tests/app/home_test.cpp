@@ -4,6 +4,7 @@
 
 #include <QAbstractButton>
 #include <QDir>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <QAction>
 #include <QButtonGroup>
@@ -272,3 +273,98 @@ TEST_F(GeneralPanel, ResizeMethodTellsThePreview) {
 }
 
 } // namespace
+
+namespace {
+
+// The stand-in engine's caption list: a file ending in .srt is taken,
+// anything else refused with a message naming it.
+std::vector<CaptionEntry> g_captions;
+reelpage::BOOL g_captionsOn = 0;
+std::vector<QString> g_captionFiles;
+
+int32_t FakeAddCaptionFile(const WCHAR* path, const WCHAR*, WCHAR* message) {
+    const QString file = QString::fromUtf16(path);
+    g_captionFiles.push_back(file);
+    if (!file.endsWith(QStringLiteral(".srt"))) {
+        const std::u16string text = (file + QStringLiteral(" holds no captions.")).toStdU16String();
+        std::copy(text.begin(), text.end(), message);
+        message[text.size()] = 0;
+        return reelpage::kCaptionUnusable;
+    }
+    CaptionEntry entry{};
+    SetFieldText(entry.szFile, file);
+    SetFieldText(entry.szLabel, QFileInfo(file).completeBaseName());
+    entry.nStream = -1;
+    entry.bUsable = 1;
+    entry.bByHand = 1;
+    g_captions.push_back(entry);
+    return reelpage::kCaptionAdded;
+}
+int32_t FakeGetProjectCaptions(CaptionEntry* out, int32_t capacity) {
+    for (size_t i = 0; i < g_captions.size() && int32_t(i) < capacity; ++i)
+        out[i] = g_captions[i];
+    return int32_t(g_captions.size());
+}
+int32_t FakeSetCaptionsEnabled(reelpage::BOOL on) {
+    return g_captionsOn = on, 0;
+}
+reelpage::BOOL FakeGetCaptionsEnabled() {
+    return g_captionsOn;
+}
+
+} // namespace
+
+// The Captions button: the file chosen reaches the engine and shows in the
+// tick, which comes on; a file the engine refuses gets its message and
+// changes nothing; a cancelled dialog does nothing.
+TEST_F(GeneralPanel, CaptionsButtonAddsAFileOrRefusesItWithItsMessage) {
+    g_captions.clear();
+    g_captionFiles.clear();
+    g_captionsOn = 0;
+    Low.AddCaptionFile.Set(&FakeAddCaptionFile);
+    Low.GetProjectCaptions.Set(&FakeGetProjectCaptions);
+    Low.SetCaptionsEnabled.Set(&FakeSetCaptionsEnabled);
+    Low.GetCaptionsEnabled.Set(&FakeGetCaptionsEnabled);
+    SetFieldText(media.m_szFileName, QStringLiteral("/videos/Holiday.mp4"));
+    panel->LoadProject();
+    ASSERT_TRUE(panel->btnCaptions->isEnabled());
+    EXPECT_EQ(panel->cbxCaptions->text(), QStringLiteral("None found"));
+    EXPECT_FALSE(panel->cbxCaptions->isEnabled());
+
+    {
+        apptest::OpenFileRecorder files({QStringLiteral("/videos/English.srt")});
+        apptest::MessageRecorder messages;
+        panel->btnCaptions->click();
+        ASSERT_EQ(files.asked.size(), 1u);
+        EXPECT_EQ(files.asked[0].title, QStringLiteral("Captions"));
+        EXPECT_TRUE(files.asked[0].filter.contains(QStringLiteral("*.srt")));
+        EXPECT_TRUE(files.asked[0].filter.contains(QStringLiteral("*.vtt")));
+        EXPECT_TRUE(messages.shown.empty());
+    }
+    EXPECT_EQ(g_captionFiles, std::vector<QString>{QStringLiteral("/videos/English.srt")});
+    EXPECT_EQ(panel->cbxCaptions->text(), QStringLiteral("English"));
+    EXPECT_TRUE(panel->cbxCaptions->isEnabled());
+    EXPECT_TRUE(panel->cbxCaptions->isChecked());
+    EXPECT_EQ(g_captionsOn, 1) << "a file added is meant to be seen";
+
+    {
+        apptest::OpenFileRecorder files({QStringLiteral("/videos/Holiday.mp4")});
+        apptest::MessageRecorder messages;
+        panel->btnCaptions->click();
+        ASSERT_EQ(messages.shown.size(), 1u);
+        EXPECT_EQ(messages.shown[0].text, QStringLiteral("/videos/Holiday.mp4 holds no captions."));
+        EXPECT_EQ(messages.shown[0].caption, QStringLiteral("Captions"));
+        EXPECT_EQ(messages.shown[0].icon, QMessageBox::Warning);
+    }
+    EXPECT_EQ(panel->cbxCaptions->text(), QStringLiteral("English"));
+    EXPECT_TRUE(panel->cbxCaptions->isChecked());
+
+    {
+        apptest::OpenFileRecorder files; // cancelled
+        apptest::MessageRecorder messages;
+        panel->btnCaptions->click();
+        EXPECT_EQ(files.asked.size(), 1u);
+        EXPECT_TRUE(messages.shown.empty());
+    }
+    EXPECT_EQ(g_captionFiles.size(), 2u);
+}

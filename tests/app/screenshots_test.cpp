@@ -1,8 +1,10 @@
-// Pictures of the splash window, the main window with its help page, the
-// about box, the Edit panel and the Effects dialog, for looking at by hand
-// (not run by default). Under a display:
+// Pictures of every window, for looking at by hand (not run by default).
+// Under a display:
 //   REELPAGE_SCREENSHOT_DIR=/tmp/shots QT_QPA_PLATFORM=xcb xvfb-run -a
 //   build/tests/test_app --gtest_also_run_disabled_tests --gtest_filter='Screenshots.*'
+// With QT_FONT_DPI=144 the whole interface is scaled by one and a half; with
+// QT_ENABLE_HIGHDPI_SCALING=0 as well only the text grows, as with a larger
+// system font, which is where a text too long for its place shows.
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -22,8 +24,12 @@
 #include "panels/Home.h"
 #include "LowInterface.h"
 #include "Main.h"
+#include "dialogs/FileInformation.h"
+#include "dialogs/Loading.h"
 #include "dialogs/Options.h"
 #include "dialogs/Poster.h"
+#include "dialogs/PublishFrm.h"
+#include "dialogs/Task.h"
 #include "app_test_support.h"
 #include "media_fixtures.h"
 
@@ -211,6 +217,56 @@ TEST(Screenshots, DISABLED_EditPanelOnARealImport) {
     main.SetCurrentControl(0);
     QTest::qWait(300);
     EXPECT_TRUE(main.grab().save(folder + QStringLiteral("/real_general_after_edit.png")));
+    AppProject = nullptr;
+    AppProjectMedia = nullptr;
+}
+
+// The file information, import, encoding and publish windows, and every
+// page of the Effects dialog.
+TEST(Screenshots, DISABLED_InformationImportEncodingPublishEffects) {
+    QString folder = qEnvironmentVariable("REELPAGE_SCREENSHOT_DIR", QStringLiteral("/tmp"));
+    QDir().mkpath(folder);
+    apptest::UseProgramFolder();
+    apptest::StandInMainWindowEngine();
+    ApplicationTitle = QStringLiteral("Zelmorix Reelpage");
+    static Project project{};
+    static MediaInfo media = apptest::LongVideo();
+    project.m_OutputWidth = 640;
+    project.m_OutputHeight = 360;
+    AppProject = &project;
+    AppProjectMedia = &media;
+    auto shoot = [&](QWidget* window, const QString& name) {
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+        QTest::qWait(200);
+        EXPECT_TRUE(window->grab().save(folder + QStringLiteral("/%1.png").arg(name)));
+    };
+    TfrmMain main;
+    {
+        TfrmMediaInfo info(&main);
+        info.InitForm(&media);
+        shoot(&info, QStringLiteral("file_information"));
+    }
+    {
+        TfrmLoading loading(&main);
+        shoot(&loading, QStringLiteral("loading"));
+    }
+    {
+        TfrmTasklist encoding(nullptr);
+        encoding.setAttribute(Qt::WA_DeleteOnClose, false);
+        shoot(&encoding, QStringLiteral("encoding"));
+    }
+    {
+        TfrmPublish publish(nullptr);
+        shoot(&publish, QStringLiteral("publish"));
+    }
+    {
+        TfrmEffect effects(&main);
+        for (int page = 0; page < effects.PageControl1->count(); ++page) {
+            effects.PageControl1->setCurrentIndex(page);
+            shoot(&effects, QStringLiteral("effects_page%1").arg(page));
+        }
+    }
     AppProject = nullptr;
     AppProjectMedia = nullptr;
 }

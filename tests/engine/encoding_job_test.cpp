@@ -172,7 +172,7 @@ TEST_F(Encoding, AJobOfFewSlotsKeepsEveryFrame) {
     ASSERT_EQ(status->m_cEncoder, 3);
     const size_t frameBytes = VideoFrameBytes(1280, 720, kPixBgra);
     const int32_t slots = VideoSlotsFor(frameBytes);
-    EXPECT_EQ(slots, 4);
+    EXPECT_EQ(slots, 3);
     EXPECT_EQ(BlockSize(status->m_hVideoStreams[0]), VideoStreamBlockSize(frameBytes, slots));
     for (int k = 0; k < 3; ++k) {
         platform::SharedBlock header;

@@ -116,14 +116,14 @@ TEST(EncodingRules, AudioBitRate) {
 }
 
 // The frame slots share a fixed amount of memory: small pictures keep all
-// 16, large ones fewer, never below 4 however large the picture.
+// 16, large ones fewer, never below 3 however large the picture.
 TEST(EncodingRules, FrameSlotsByPictureSize) {
     const struct {
         int w, h, format, slots;
     } kCases[] = {
-        {160, 90, kPixYuv420, 16},   {640, 360, kPixYuv420, 16}, {640, 480, kPixBgra, 10},
-        {1280, 720, kPixYuv420, 9},  {1280, 720, kPixBgra, 4},   {1920, 1080, kPixYuv420, 4},
-        {1920, 1080, kPixBgra, 4},   {3840, 2160, kPixYuv420, 4}, {7680, 4320, kPixBgra, 4},
+        {160, 90, kPixYuv420, 16},   {640, 360, kPixYuv420, 16}, {640, 480, kPixBgra, 6},
+        {1280, 720, kPixYuv420, 6},  {1280, 720, kPixBgra, 3},   {1920, 1080, kPixYuv420, 3},
+        {1920, 1080, kPixBgra, 3},   {3840, 2160, kPixYuv420, 3}, {7680, 4320, kPixBgra, 3},
     };
     for (const auto& c : kCases) {
         const size_t bytes = VideoFrameBytes(c.w, c.h, c.format);

@@ -100,24 +100,30 @@ TEST(RecordSizes, MatchingSizesLogNothingAndAMismatchNamesBoth) {
 }
 
 TEST(Exports, LibraryBindsImplementedOrdinalsOnly) {
-    std::string lib = std::string(REELPAGE_PROGRAM_DIR) + "/libreelpage.so";
-    void* h = dlopen(lib.c_str(), RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(h, nullptr) << dlerror();
-    auto get = reinterpret_cast<void* (*)(int32_t)>(dlsym(h, "ReelpageExport"));
-    ASSERT_NE(get, nullptr);
-    // The list keeps the protocol's numbers: 1-4, 8-14, 17-36, 38-53 and 999;
-    // 54 and from 100 on are its own.
-    std::set<int32_t> protocol = {1, 2, 3, 4, 999};
-    for (int32_t o = 100; o <= 106; ++o)
-        protocol.insert(o);
-    for (int32_t o = 8; o <= 54; ++o)
-        if (o != 15 && o != 16 && o != 37) protocol.insert(o);
-    EXPECT_EQ(std::set<int32_t>(std::begin(kExportOrdinals), std::end(kExportOrdinals)), protocol);
-    for (int32_t ord : kExportOrdinals)
-        EXPECT_NE(get(ord), nullptr) << ord;
-    for (int32_t unused : {0, 15, 16, 37, 55, 99, 107, 1000})
-        EXPECT_EQ(get(unused), nullptr) << unused;
-    // Nothing but the one entry point is visible.
-    EXPECT_EQ(dlsym(h, "_ZN8reelpage10InitEngineEv"), nullptr);
-    dlclose(h);
+    // The program's engine and reelpage-cli's, which leaves the preview out,
+    // offer the same table.
+    for (const char* name : {"/libreelpage.so", "/libreelpage-headless.so"}) {
+        SCOPED_TRACE(name);
+        std::string lib = std::string(REELPAGE_PROGRAM_DIR) + name;
+        void* h = dlopen(lib.c_str(), RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(h, nullptr) << dlerror();
+        auto get = reinterpret_cast<void* (*)(int32_t)>(dlsym(h, "ReelpageExport"));
+        ASSERT_NE(get, nullptr);
+        // The list keeps the protocol's numbers: 1-4, 8-14, 17-36, 38-53 and
+        // 999; 54 and from 100 on are its own.
+        std::set<int32_t> protocol = {1, 2, 3, 4, 999};
+        for (int32_t o = 100; o <= 106; ++o)
+            protocol.insert(o);
+        for (int32_t o = 8; o <= 54; ++o)
+            if (o != 15 && o != 16 && o != 37) protocol.insert(o);
+        EXPECT_EQ(std::set<int32_t>(std::begin(kExportOrdinals), std::end(kExportOrdinals)),
+                  protocol);
+        for (int32_t ord : kExportOrdinals)
+            EXPECT_NE(get(ord), nullptr) << ord;
+        for (int32_t unused : {0, 15, 16, 37, 55, 99, 107, 1000})
+            EXPECT_EQ(get(unused), nullptr) << unused;
+        // Nothing but the one entry point is visible.
+        EXPECT_EQ(dlsym(h, "_ZN8reelpage10InitEngineEv"), nullptr);
+        dlclose(h);
+    }
 }

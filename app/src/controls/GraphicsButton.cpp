@@ -62,6 +62,26 @@ QSize TGraphicsButton::sizeHint() const {
     return hint;
 }
 
+QSize TGraphicsButton::ContentSize() const {
+    // The caption is drawn inside the style's contents rectangle: what the
+    // style keeps round it, measured on a large button.
+    QStyleOptionButton opt;
+    initStyleOption(&opt);
+    opt.rect = QRect(0, 0, 1000, 1000);
+    const QRect contents = style()->subElementRect(QStyle::SE_PushButtonContents, &opt, this);
+    const int right = opt.rect.right() - contents.right();
+    const int bottom = opt.rect.bottom() - contents.bottom();
+    QSize size(0, 0);
+    if (!text().isEmpty()) {
+        const int left = FImage ? kImageLeft + FImage->width() + kImageGap : contents.left();
+        size = QSize(left + fontMetrics().horizontalAdvance(text()) + right,
+                     contents.top() + fontMetrics().height() + bottom);
+    }
+    if (FImage) size = size.expandedTo(FImage->size() + QSize(10, 8));
+    size.rwidth() += SplitWidth();
+    return size;
+}
+
 void TGraphicsButton::mousePressEvent(QMouseEvent* event) {
     if (FSplit && event->button() == Qt::LeftButton &&
         event->position().x() >= width() - SplitWidth()) {

@@ -37,6 +37,10 @@ public:
     void PopupDropDownMenu();
 
     QSize sizeHint() const override;
+    // The least size in which the picture and the caption show whole at the
+    // current font, the style's least button width aside: a button of a
+    // designed size grows to it for a larger font.
+    QSize ContentSize() const;
 
 signals:
     // The arrow part was pressed and no drop-down menu is set.

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -50,6 +51,9 @@ TfrmMediaInfo::TfrmMediaInfo(QWidget* parent) : QDialog(parent) {
     PageControl1 = new QTabWidget(this);
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
     PageControl1->setTabPosition(QTabWidget::West);
+    // Every tab in sight: the dialog grows for a larger font rather than
+    // scroll its tabs.
+    PageControl1->tabBar()->setUsesScrollButtons(false);
     Video = new QWidget(PageControl1);
     Video->setObjectName(QStringLiteral("Video"));
     auto* videoForm = new QFormLayout(Video);

@@ -26,8 +26,7 @@ TfrmFlash::TfrmFlash(QWidget* parent)
 
     lblName = new QLabel(ApplicationTitle, this);
     lblName->setObjectName(QStringLiteral("lblName"));
-    QFont name = lblName->font();
-    name.setPixelSize(21);
+    QFont name = DesignedFont(lblName->font(), 21);
     name.setBold(true);
     lblName->setFont(name);
 

@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCursor>
+#include <QTabBar>
 #include <QEvent>
 #include <QFileDialog>
 #include <QFormLayout>
@@ -81,6 +82,9 @@ TfrmOptions::TfrmOptions(QWidget* parent) : QDialog(parent) {
     PageControl1->addTab(CreateBusinessPage(), QStringLiteral("Business"));
     PageControl1->addTab(CreateTemplatesPage(), QStringLiteral("Templates"));
     PageControl1->addTab(CreatePerformancePage(), QStringLiteral("Performance"));
+    // Every tab in sight: the dialog widens for a larger font rather than
+    // scroll its tabs.
+    PageControl1->tabBar()->setUsesScrollButtons(false);
     layout->addWidget(PageControl1, 1);
 
     btnClose = new QPushButton(QStringLiteral("Close"), this);

@@ -183,6 +183,8 @@ QWidget* TfrmPublish::CreateOptionsPanel() {
     Panel1 = new QWidget(this);
     Panel1->setObjectName(QStringLiteral("Panel1"));
     Panel1->setFixedWidth(kOptionsWidth);
+    // Widened where a larger font needs it (see eventFilter).
+    Panel1->installEventFilter(this);
     auto* layout = new QVBoxLayout(Panel1);
     layout->setContentsMargins(12, 12, 12, 12);
 
@@ -231,9 +233,7 @@ QWidget* TfrmPublish::CreateOptionsPanel() {
     btnFinish = new TGraphicsButton(Panel1);
     btnFinish->setObjectName(QStringLiteral("btnFinish"));
     btnFinish->setText(QStringLiteral("    Finish"));
-    QFont finishFont = btnFinish->font();
-    finishFont.setPixelSize(15);
-    btnFinish->setFont(finishFont);
+    btnFinish->setFont(DesignedFont(btnFinish->font(), 15));
     btnFinish->SetImage(&Images.Finish);
     btnFinish->setMinimumSize(120, 40);
     connect(btnFinish, &QPushButton::clicked, this, &QWidget::close);
@@ -578,6 +578,10 @@ void TfrmPublish::edAdLinkExit() {
 
 bool TfrmPublish::eventFilter(QObject* watched, QEvent* event) {
     if (watched == edAdLink && event->type() == QEvent::FocusOut) edAdLinkExit();
+    // The options column is as wide as its fields and titles need at the
+    // current font, never narrower than designed.
+    if (watched == Panel1 && event->type() == QEvent::LayoutRequest)
+        SetColumnWidth(Panel1, kOptionsWidth, Panel1->layout()->minimumSize().width());
     return QWidget::eventFilter(watched, event);
 }
 

@@ -64,12 +64,23 @@ TfrmTasklist::TfrmTasklist(QWidget* parent)
     const char* texts[] = {"0%", "Elapsed:", "0:00", "Estimated:", "0:00"};
     for (int i = 0; i < 5; ++i) {
         Panels[i] = new QLabel(QString::fromLatin1(texts[i]), StatusBar1);
-        Panels[i]->setFixedWidth(80);
         if (i == 1 || i == 3) {
             Panels[i]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
             Panels[i]->setFrameStyle(QFrame::Panel | QFrame::Raised);
         }
-        StatusBar1->addWidget(Panels[i]);
+    }
+    // One width for all, the designed 80 pixels or the longest text any of
+    // them shows at the current font; set before the bar takes them, which
+    // it lays out by the widths it finds then.
+    int panelWidth = 80;
+    for (const char* text : {"Elapsed:", "Estimated:", "Complete", "100%", "000:00"}) {
+        Panels[1]->setText(QString::fromLatin1(text));
+        panelWidth = qMax(panelWidth, Panels[1]->minimumSizeHint().width());
+    }
+    Panels[1]->setText(QString::fromLatin1(texts[1]));
+    for (QLabel* panel : Panels) {
+        panel->setFixedWidth(panelWidth);
+        StatusBar1->addWidget(panel);
     }
     layout->addWidget(StatusBar1);
     SetDesignedSize(this, 411, 82);

@@ -26,12 +26,15 @@ namespace reelpage::app {
 namespace {
 
 TGraphicsButton* MakeImageButton(QWidget* parent, const char* name, const QString& hint,
-                                 const QImage* image, int width, int height) {
+                                 const QImage* image, int width, int height,
+                                 const QString& caption = QString()) {
     auto* button = new TGraphicsButton(parent);
     button->setObjectName(QString::fromLatin1(name));
     button->setToolTip(hint);
     button->SetImage(image);
-    button->setFixedSize(width, height);
+    button->setText(caption);
+    // The designed size, or larger where a larger font needs it.
+    button->setFixedSize(QSize(width, height).expandedTo(button->ContentSize()));
     return button;
 }
 
@@ -70,8 +73,7 @@ TfrmEdit::TfrmEdit(QWidget* parent) : QWidget(parent) {
     layout->addStretch(1);
 
     btnReturn = MakeImageButton(this, "btnReturn", QStringLiteral("Close the edit panel"),
-                                &Images.Return, 110, 32);
-    btnReturn->setText(QStringLiteral("Return"));
+                                &Images.Return, 110, 32, QStringLiteral("Return"));
     connect(btnReturn, &QPushButton::clicked, this, [this] { btnReturnClick(); });
     layout->addWidget(btnReturn, 0, Qt::AlignLeft);
 
@@ -142,8 +144,7 @@ void TfrmEdit::CreateCropBox() {
     box->addWidget(hint);
 
     btnCropReset = MakeImageButton(gbCrop, "btnCropReset", QStringLiteral("Reset trim"),
-                                   &Images.Reset, 90, 28);
-    btnCropReset->setText(QStringLiteral("Reset"));
+                                   &Images.Reset, 90, 28, QStringLiteral("Reset"));
     box->addWidget(btnCropReset, 0, Qt::AlignRight);
 
     PopupMenu3 = new QMenu(this);

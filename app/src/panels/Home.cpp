@@ -65,9 +65,8 @@ TfrmHome::TfrmHome(QWidget* parent) : QWidget(parent) {
     btnAddFile->setText(QStringLiteral("Import"));
     btnAddFile->setToolTip(QStringLiteral("Add Video Files"));
     btnAddFile->SetImage(&Images.AddVideo);
-    QFont bold = btnAddFile->font();
+    QFont bold = DesignedFont(btnAddFile->font(), 12);
     bold.setBold(true);
-    bold.setPixelSize(12);
     btnAddFile->setFont(bold);
     btnAddFile->setMinimumHeight(44);
     connect(btnAddFile, &QPushButton::clicked, this, [this] { btnAddFileClick(); });
@@ -133,9 +132,8 @@ TfrmHome::TfrmHome(QWidget* parent) : QWidget(parent) {
     btnStart->setObjectName(QStringLiteral("btnStart"));
     btnStart->setText(QStringLiteral("Start"));
     btnStart->SetImage(&Images.Start);
-    QFont large = btnStart->font();
+    QFont large = DesignedFont(btnStart->font(), 15);
     large.setBold(true);
-    large.setPixelSize(15);
     btnStart->setFont(large);
     btnStart->setMinimumHeight(48);
     connect(btnStart, &QPushButton::clicked, this, &TfrmHome::StartRequested);

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <thread>
 
-#include "preview/PreviewSession.h"
+#include "system/PreviewLink.h"
 
 #include "platform/wstr.h"
 

@@ -7,7 +7,7 @@
 #include "media/History.h"
 #include "system/Log.h"
 #include "publishing/PageGenerator.h"
-#include "preview/PreviewSession.h"
+#include "system/PreviewLink.h"
 #include "records/Project.h"
 #include "records/Settings.h"
 
@@ -344,10 +344,12 @@ int32_t VideoSlotsFor(size_t frameBytes) {
     // ahead, which gains nothing while they wait for the slowest at the end,
     // yet every slot is memory touched all through the job. So the slots
     // share a fixed budget: a 640x360 picture keeps all 16, a 720p one gets
-    // 9, and 1080p or a large 32-bit picture no fewer than 4, which still
-    // leaves the decoder room to run a few frames ahead on a busy machine.
-    constexpr size_t kSlotBudget = size_t(12) << 20;
-    constexpr int32_t kFewestSlots = 4;
+    // 6, and 1080p or a large 32-bit picture no fewer than 3: the one the
+    // slowest encoder is taking, the next one ready for it, and one for the
+    // decoder to write meanwhile. Every encoder copies a picture into its own
+    // buffers as it takes it, so none holds a slot longer than that.
+    constexpr size_t kSlotBudget = size_t(8) << 20;
+    constexpr int32_t kFewestSlots = 3;
     const size_t fit = kSlotBudget / std::max<size_t>(frameBytes, 1);
     return int32_t(std::clamp<size_t>(fit, kFewestSlots, kVideoSlots));
 }

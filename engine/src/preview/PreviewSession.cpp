@@ -24,8 +24,6 @@ namespace reelpage {
 
 namespace {
 
-std::unique_ptr<PreviewSession> g_pPreviewSession;
-
 constexpr char16_t kPreviewPlugin[] = u"morvane.so";
 // The property by which the program's widgets carry their window handle.
 constexpr char kHandleProperty[] = "reelpage_hwnd";
@@ -708,82 +706,13 @@ void PreviewSession::RenderCaptureLost() {
     }
 }
 
-// ---- the current session and the exports ------------------------------------
+// ---- the sessions this part makes -------------------------------------------
 
-PreviewSession* CurrentPreviewSession() { return g_pPreviewSession.get(); }
+PreviewSession* CurrentPreviewSession() { return static_cast<PreviewSession*>(CurrentPreview()); }
 
-int StartPreviewSession(Project* project, MediaInfo* media, HWND renderParent, HWND notify,
-                        bool launchHelper) {
-    EndPreviewSession();
-    if (!renderParent || !project || !media) return 0;
-    g_pPreviewSession = std::make_unique<PreviewSession>();
-    return g_pPreviewSession->Start(project, media, renderParent, notify, launchHelper);
-}
-
-void EndPreviewSession() {
-    // Reset first: a second call during the teardown finds nothing to end.
-    std::unique_ptr<PreviewSession> session = std::move(g_pPreviewSession);
-    session.reset();
-}
-
-void PostPreviewCommand(PreviewCommand code, int64_t param) {
-    if (auto* s = CurrentPreviewSession()) s->Command(code, param);
-}
-
-void PreviewRotated(int32_t operation) {
-    if (auto* s = CurrentPreviewSession()) s->Rotated(operation);
-}
-
-int32_t RestartPreview(HWND renderParent, HWND notify) {
-    // A session still alive would leave its helper and window behind.
-    StartPreviewSession(CurrentProject(), CurrentProjectMedia(), renderParent, notify);
-    return 0;
-}
-
-#define SESSION_EXPORT(name, call)                                                                 \
-    int32_t name() {                                                                               \
-        if (auto* s = CurrentPreviewSession()) s->call();                                          \
-        return 0;                                                                                  \
-    }
-SESSION_EXPORT(Play, Play)
-SESSION_EXPORT(Pause, Pause)
-SESSION_EXPORT(LayoutPreview, Layout)
-SESSION_EXPORT(ApplyClipRange, ApplyClipRange)
-SESSION_EXPORT(EnterCropMode, EnterCropMode)
-SESSION_EXPORT(LeaveCropMode, LeaveCropMode)
-SESSION_EXPORT(BeginSeekDrag, BeginSeekDrag)
-SESSION_EXPORT(EndSeekDrag, EndSeekDrag)
-SESSION_EXPORT(ApplyOutputSize, ApplyOutputSize)
-SESSION_EXPORT(ApplyCrop, ApplyCrop)
-SESSION_EXPORT(EnterWatermarkMode, EnterWatermarkMode)
-SESSION_EXPORT(LeaveWatermarkMode, LeaveWatermarkMode)
-SESSION_EXPORT(ApplyWatermarkPosition, ApplyWatermarkPosition)
-SESSION_EXPORT(ApplyWatermarkPicture, ApplyWatermarkPicture)
-#undef SESSION_EXPORT
-
-int32_t Seek(int32_t seconds) {
-    if (auto* s = CurrentPreviewSession()) s->Seek(seconds);
-    return 0;
-}
-
-int32_t StepFrame(int32_t frames) {
-    auto* s = CurrentPreviewSession();
-    return s ? s->StepFrame(frames) : -1;
-}
-
-int32_t NotifyPreview(int32_t command) {
-    // Queued as given: a code the helper does not know is ignored there.
-    PostPreviewCommand(PreviewCommand(command), 0);
-    return 0;
-}
-
-int64_t GetPosition() {
-    auto* s = CurrentPreviewSession();
-    return s ? s->Position() : 0;
-}
-
-void RefreshPreviewCaption() {
-    if (auto* s = CurrentPreviewSession()) s->ShowCaption();
-}
+// Linked in, the preview makes the sessions; the engine's build without it
+// never starts one.
+const bool g_bPreviewLinked =
+    SetPreviewMaker([]() -> std::unique_ptr<LinkedPreview> { return std::make_unique<PreviewSession>(); });
 
 } // namespace reelpage

@@ -14,6 +14,7 @@
 #include "preview/VideoRenderer.h"
 #include "reelpage/protocol.h"
 #include "reelpage/records.h"
+#include "system/PreviewLink.h"
 
 namespace reelpage {
 
@@ -33,45 +34,38 @@ enum class CropPart {
     NewFrame = 10, // outside the frame, or inside one that covers the whole view: draw anew
 };
 
-class PreviewSession : public RenderMouse {
+class PreviewSession : public LinkedPreview, public RenderMouse {
 public:
     PreviewSession() = default;
     ~PreviewSession() override;
     PreviewSession(const PreviewSession&) = delete;
     PreviewSession& operator=(const PreviewSession&) = delete;
 
-    // Builds the session inside the widget behind renderParent. Without
-    // launchHelper no helper is started (tests play the helper themselves).
-    // 0, or the error of the step that failed (the session is then only
-    // partly built, as far as that step).
+    // A failed step leaves the session built only as far as that step.
     int Start(Project* project, MediaInfo* media, HWND renderParent, HWND notify,
-              bool launchHelper);
+              bool launchHelper) override;
     void End();
 
-    void Play();
-    void Pause();
-    void Seek(int32_t seconds);
-    // Shows the picture `frames` frames after (before, when negative) the one
-    // on screen and moves the clocks there; the new time in whole seconds.
-    int32_t StepFrame(int32_t frames);
-    void Layout();
-    void ApplyClipRange();
-    void Command(PreviewCommand code, int64_t param = 0);
-    void EnterCropMode();
-    void LeaveCropMode();
-    void ApplyOutputSize();
-    int64_t Position();
-    void BeginSeekDrag();
-    void EndSeekDrag();
-    // After the project was turned or mirrored by operation.
-    void Rotated(int32_t operation);
-    void ApplyCrop();
-    void EnterWatermarkMode();
-    void LeaveWatermarkMode();
-    void ApplyWatermarkPosition();
-    void ApplyWatermarkPicture();
-    // Draws the chosen captions' cue at the position over the picture, or none.
-    void ShowCaption();
+    void Play() override;
+    void Pause() override;
+    void Seek(int32_t seconds) override;
+    int32_t StepFrame(int32_t frames) override;
+    void Layout() override;
+    void ApplyClipRange() override;
+    void Command(PreviewCommand code, int64_t param = 0) override;
+    void EnterCropMode() override;
+    void LeaveCropMode() override;
+    void ApplyOutputSize() override;
+    int64_t Position() override;
+    void BeginSeekDrag() override;
+    void EndSeekDrag() override;
+    void Rotated(int32_t operation) override;
+    void ApplyCrop() override;
+    void EnterWatermarkMode() override;
+    void LeaveWatermarkMode() override;
+    void ApplyWatermarkPosition() override;
+    void ApplyWatermarkPicture() override;
+    void ShowCaption() override;
 
     // What tests look at.
     PreviewControl* Control() const { return m_Channel.Control(); }
@@ -150,44 +144,11 @@ private:
 
 // The session of the current project, or null.
 PreviewSession* CurrentPreviewSession();
-// Ends the current session, if any, and starts one for project inside the
-// widget behind renderParent; a renderParent of 0 starts none.
-int StartPreviewSession(Project* project, MediaInfo* media, HWND renderParent, HWND notify,
-                        bool launchHelper = true);
-// Ends the current session, if any (before an encoding or a new project).
-void EndPreviewSession();
-// Queues a command when a session exists.
-void PostPreviewCommand(PreviewCommand code, int64_t param = 0);
-// The session side of turning or mirroring the project.
-void PreviewRotated(int32_t operation);
 
 // Rounded a x b / c, as window and frame pixels convert; 0 when c is 0.
 int32_t MulDiv(int32_t a, int32_t b, int32_t c);
 // Where a frame of fw x fh goes in a parent of cw x ch: fitted keeping the
 // aspect, never enlarged, centred. Empty when either side is empty.
 QRect PreviewLayout(int32_t cw, int32_t ch, int32_t fw, int32_t fh);
-
-// The exports.
-int32_t RestartPreview(HWND renderParent, HWND notify);
-int32_t Play();
-int32_t Pause();
-int32_t Seek(int32_t seconds);
-int32_t StepFrame(int32_t frames);
-int32_t LayoutPreview();
-int32_t ApplyClipRange();
-int32_t NotifyPreview(int32_t command);
-int32_t EnterCropMode();
-int32_t LeaveCropMode();
-int64_t GetPosition();
-// The captions changed (added, turned on or off): the picture shows it now.
-void RefreshPreviewCaption();
-int32_t BeginSeekDrag();
-int32_t EndSeekDrag();
-int32_t ApplyOutputSize();
-int32_t ApplyCrop();
-int32_t EnterWatermarkMode();
-int32_t LeaveWatermarkMode();
-int32_t ApplyWatermarkPosition();
-int32_t ApplyWatermarkPicture();
 
 } // namespace reelpage

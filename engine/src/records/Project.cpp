@@ -7,7 +7,7 @@
 #include "system/Folders.h"
 #include "media/History.h"
 #include "system/Log.h"
-#include "preview/PreviewSession.h"
+#include "system/PreviewLink.h"
 #include "publishing/Templates.h"
 #include "records/Settings.h"
 

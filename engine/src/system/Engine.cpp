@@ -8,7 +8,7 @@
 #include "publishing/Templates.h"
 #include "system/UpdateCheck.h"
 #include "encoding/VideoEncoder.h"
-#include "preview/PreviewSession.h"
+#include "system/PreviewLink.h"
 
 #include <csignal>
 #include <fstream>

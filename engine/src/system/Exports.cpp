@@ -3,7 +3,7 @@
 #include "captions/ProjectCaptions.h"
 #include "media/History.h"
 #include "media/MediaProbe.h"
-#include "preview/PreviewSession.h"
+#include "system/PreviewLink.h"
 #include "records/Project.h"
 #include "records/Settings.h"
 #include "publishing/Templates.h"
