@@ -37,23 +37,6 @@ void Prepare(QProcess& process, const QStringList& arguments = {}) {
     process.setStandardErrorFile(QProcess::nullDevice());
 }
 
-// The web engine behind the import frees some of its own objects with a
-// mismatched size (see sanitizer_options.cpp, which covers this test program
-// but not the program it starts). Only the cases that import through the
-// program let a sanitized program past that one check; every other case keeps
-// it, and so keeps checking our own deletes.
-void AllowWebEngineSizeMismatch(QProcess& process) {
-#if defined(__SANITIZE_ADDRESS__)
-    QProcessEnvironment env = process.processEnvironment();
-    QString options = env.value(QStringLiteral("ASAN_OPTIONS"));
-    if (!options.isEmpty()) options += QLatin1Char(':');
-    env.insert(QStringLiteral("ASAN_OPTIONS"), options + QStringLiteral("new_delete_type_mismatch=0"));
-    process.setProcessEnvironment(env);
-#else
-    (void)process;
-#endif
-}
-
 void End(QProcess& process) {
     process.terminate();
     if (!process.waitForFinished(10000)) {
@@ -152,7 +135,6 @@ TEST(OpenFile, FirstStartImportsItsFileAndASecondStartHandsItsOwnOver) {
 
     QProcess first;
     Prepare(first, {a});
-    AllowWebEngineSizeMismatch(first);
     first.start();
     ASSERT_TRUE(first.waitForStarted(10000));
     ASSERT_TRUE(LogShows(ImportLine(a, "imported"), 60000)) << ReadAll(LogFile()).constData();
@@ -160,7 +142,6 @@ TEST(OpenFile, FirstStartImportsItsFileAndASecondStartHandsItsOwnOver) {
     // A relative name is the second start's own: it hands over a full path.
     QProcess second;
     Prepare(second, {QStringLiteral("second clip.mp4")});
-    AllowWebEngineSizeMismatch(second);
     second.setWorkingDirectory(qEnvironmentVariable("REELPAGE_TEST_HOME"));
     second.start();
     ASSERT_TRUE(second.waitForFinished(20000)) << "a second start must end by itself";

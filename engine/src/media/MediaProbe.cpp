@@ -32,21 +32,32 @@ namespace {
 
 constexpr char16_t kProbePlugin[] = u"Ostrapel.so";
 
+// Watchers are detached, and one whose helper ends as the process exits
+// still runs while exit-time destructors do: like the router, the list they
+// leave is never destroyed.
+struct RunningProbes {
+    std::mutex lock;
+    std::vector<int> handles; // process handles, owned by their watchers
+};
+
+RunningProbes& Probes() {
+    static RunningProbes* const probes = new RunningProbes;
+    return *probes;
+}
+
 // The plug-in reports the outcome of a probe itself, and dec exits with 0
 // once it has. A helper that ends otherwise (crashed, killed, plug-in not
 // loadable) has reported nothing: say so, or the importing window would
 // wait for ever.
 // Its half-written thumbnail and sample file go with it: no record will ever
 // name them.
-std::mutex g_ProbesLock;
-std::vector<int> g_RunningProbes; // process handles, owned by their watchers
-
 void WatchProbe(int process, HWND notify, uint32_t msgDone, int32_t cookie, MediaInfo media) {
+    RunningProbes& probes = Probes();
     {
-        std::lock_guard lock(g_ProbesLock);
-        g_RunningProbes.push_back(process);
+        std::lock_guard lock(probes.lock);
+        probes.handles.push_back(process);
     }
-    std::thread([=] {
+    std::thread([=, &probes] {
         platform::WaitForHandle(process, platform::kInfinite);
         int code = 0;
         platform::GetHelperExitCode(process, &code);
@@ -58,8 +69,8 @@ void WatchProbe(int process, HWND notify, uint32_t msgDone, int32_t cookie, Medi
             RemoveSideFiles(media);
             platform::PostMessage(notify, msgDone, kProbeFailed, cookie);
         }
-        std::lock_guard lock(g_ProbesLock);
-        std::erase(g_RunningProbes, process);
+        std::lock_guard lock(probes.lock);
+        std::erase(probes.handles, process);
         platform::CloseHelperHandle(process);
     }).detach();
 }
@@ -96,17 +107,18 @@ bool MediaFolderWritable() {
 } // namespace
 
 void CancelProbes() {
+    RunningProbes& probes = Probes();
     {
-        std::lock_guard lock(g_ProbesLock);
-        for (int process : g_RunningProbes)
+        std::lock_guard lock(probes.lock);
+        for (int process : probes.handles)
             platform::TerminateHelper(process, -1);
     }
     // Their watchers remove what they wrote and then let go of them.
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(900);
     for (;;) {
         {
-            std::lock_guard lock(g_ProbesLock);
-            if (g_RunningProbes.empty()) return;
+            std::lock_guard lock(probes.lock);
+            if (probes.handles.empty()) return;
         }
         if (std::chrono::steady_clock::now() >= until) return;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
