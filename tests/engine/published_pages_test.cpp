@@ -462,6 +462,7 @@ TEST(PublishedPages, PlayInChromium) {
         std::vector<std::string> expected = {page.name + " (refused)"};
         if (page.scenario.autoplay && !page.scenario.ad)
             expected.push_back(page.name + " (allowed)");
+        if (page.scenario.damaged) expected.push_back(page.name + " with its script late");
         for (const char* press : page.scenario.presses)
             expected.push_back(page.name + " " + press);
         if (!page.captions.empty()) {

@@ -62,7 +62,7 @@
     // Theora and a playable source exists, the Ogg sources go; the order of the
     // others is kept.
     function dropUnplayableOgg(video) {
-        if (video.canPlayType('video/ogg; codecs="theora"')) return;
+        if (video.canPlayType('video/ogg; codecs="theora"')) return false;
         var sources = video.querySelectorAll('source');
         var ogg = [];
         var better = false;
@@ -70,10 +70,11 @@
             if (isOgg(sources[i])) ogg.push(sources[i]);
             else if (video.canPlayType(sources[i].getAttribute('type') || '')) better = true;
         }
-        if (!better || ogg.length === 0) return;
+        if (!better || ogg.length === 0) return false;
         var wasChosen = OGG_FILE.test(video.currentSrc || '');
         ogg.forEach(function (s) { s.parentNode.removeChild(s); });
         if (wasChosen) video.load();
+        return wasChosen;
     }
 
     function formatTime(seconds) {
@@ -125,7 +126,7 @@
             block.hidden = sources.length === 0;
         });
 
-        dropUnplayableOgg(video);
+        var reloaded = dropUnplayableOgg(video);
 
         var toggle = button('rp-toggle', 'Play video', 'play');
         var unmute = button('rp-unmute', '', 'muted', 'Sound is off \u00b7 Turn on');
@@ -253,15 +254,25 @@
         video.addEventListener('loadedmetadata', metadata);
         // A local file may have loaded before this deferred script ran.
         if (video.readyState >= 1) metadata();
+        function cannotPlay() {
+            say('This video cannot be played in this browser.');
+            failed = true;
+            pending = false;
+            update();
+        }
         // Errors of <source> elements do not bubble; catch them on the way down.
         video.addEventListener('error', function () {
-            if (video.networkState === video.NETWORK_NO_SOURCE || video.error) {
-                say('This video cannot be played in this browser.');
-                failed = true;
-                pending = false;
-                update();
-            }
+            if (video.networkState === video.NETWORK_NO_SOURCE || video.error) cannotPlay();
         }, true);
+        // Every source may have failed before this deferred script ran (a
+        // local page, a busy machine): their errors are gone, and the element
+        // waits with no source, having tried one. Before its first try, and
+        // right after load(), it shows no source too, but its errors are
+        // still to come.
+        if (!reloaded && video.currentSrc && video.readyState === 0 &&
+            video.networkState === video.NETWORK_NO_SOURCE) {
+            cannotPlay();
+        }
 
         if (ad) {
             adOpen = true;
