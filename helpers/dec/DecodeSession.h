@@ -55,6 +55,7 @@ private:
     void Seek(int64_t targetUs);
     // A second decoder makes its way to targetUs and waits there.
     void Park(int64_t targetUs);
+    bool OneThreadKeepsPace() const;
     void Unpark();
     // The parked decoder, stopped, replaces this one; its held pictures are
     // offered first.
@@ -92,6 +93,7 @@ private:
     // The time a decoder is to be parked at once the retired one has
     // stopped, or -1.
     int64_t m_llPendingPark = -1;
+    bool m_bToldNotParked = false;
     // Pictures decoded by a parked decoder before it took over, not yet
     // offered to the plug-in: they come before anything the decoder gives.
     std::deque<HeldFrame> m_Held;

@@ -374,6 +374,25 @@ TEST(Morvane, NewClipStartDropsTheParkedDecoder) {
     EXPECT_NE(log.find("Took over the decoder parked at 2000000 us"), std::string::npos) << log;
 }
 
+// A 4K video at 25 pictures a second is more than the parked decoder's one
+// thread could play on with: its playback parks nothing.
+TEST(Morvane, LargeVideosParkNothing) {
+    const std::string file = dec_test::Folder("media") + "/ramp-4k.mp4";
+    ASSERT_TRUE(MakeRamp(file, 1, 25, 0, 2, {"-vf", "scale=3840:2160", "-crf", "30"}));
+    PreviewHarness h({.file = file,
+                      .width = 3840,
+                      .height = 2160,
+                      .outWidth = 384,
+                      .outHeight = 216,
+                      .project = [](Project& p) { p.m_ClipStart = 400000; }});
+    ASSERT_NE(h.WaitFrame(10000), nullptr) << h.Log();
+    // Playback runs: a decoder would be parked now.
+    h.Post(kCmdPresent, 80000);
+    EXPECT_TRUE(WaitLogged(h, "Not parked: one thread would not keep pace")) << h.Log();
+    EXPECT_EQ(OpenedTimes(h.ProcessId(), file), 1);
+    EXPECT_EQ(h.Log().find("Parked at"), std::string::npos) << h.Log();
+}
+
 // The prepared picture is shown without reading the file again: once it is
 // ready the file may even be cut short, and Play's seek still shows it.
 TEST(Morvane, PreparedPictureNeedsNoFurtherReading) {
