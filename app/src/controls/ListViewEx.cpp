@@ -82,9 +82,15 @@ TListViewEx::TListViewEx(QWidget* parent) : QListWidget(parent) {
                 for (int row = first; row <= last; ++row)
                     FItems.erase(item(row));
             });
+    // clear() deletes every item with a reset, not a row removal.
+    connect(model(), &QAbstractItemModel::modelAboutToBeReset, this, [this] { FItems.clear(); });
 }
 
-TListViewEx::~TListViewEx() = default;
+// The base class clears its items after the members are gone: the model's
+// signals must no longer reach FItems.
+TListViewEx::~TListViewEx() {
+    disconnect(model(), nullptr, this, nullptr);
+}
 
 void TListViewEx::SetNoScroll(bool noScroll) {
     FNoScroll = noScroll;
