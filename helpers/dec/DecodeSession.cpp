@@ -47,7 +47,7 @@ constexpr int kMaxProbeVideoThreads = 4;
 int ProbeVideoThreads(const AVStream* st) {
     const int cores = std::clamp(av_cpu_count(), 1, kMaxProbeVideoThreads);
     if (cores == 1) return 1;
-    const AVRational rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
+    const AVRational rate = PictureRate(st);
     if (rate.num <= 0 || rate.den <= 0) return cores;
     AVStream* s = const_cast<AVStream*>(st);
     const int count = avformat_index_get_entries_count(s);
@@ -437,7 +437,7 @@ bool SeekStream(AVFormatContext* format, int videoIndex, int64_t startUs, int64_
 // way, from the keyframe.
 bool DecodeSession::OneThreadKeepsPace() const {
     const AVStream* st = m_pFormat->streams[m_nVideo];
-    const AVRational rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
+    const AVRational rate = PictureRate(st);
     const double fps = rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 30.0;
     constexpr double kMostPixelsPerSecond = 1920.0 * 1088.0 * 60.0;
     return double(st->codecpar->width) * st->codecpar->height * fps <= kMostPixelsPerSecond;

@@ -65,7 +65,7 @@ bool ParkedDecoder::OpenAndSeek() {
         o.format->streams[i]->discard = int(i) == m_nVideo ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
     o.packet = av_packet_alloc();
     o.startUs = o.format->start_time != AV_NOPTS_VALUE ? o.format->start_time : 0;
-    const AVRational rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
+    const AVRational rate = PictureRate(st);
     if (rate.num > 0 && rate.den > 0)
         m_llFrameUs = std::max<int64_t>(1, av_rescale(1000000, rate.den, rate.num));
 

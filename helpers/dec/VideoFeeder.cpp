@@ -6,6 +6,10 @@
 
 namespace dec {
 
+AVRational PictureRate(const AVStream* stream) {
+    return stream->avg_frame_rate.num > 0 ? stream->avg_frame_rate : stream->r_frame_rate;
+}
+
 namespace {
 // How far ahead packets may be read to find out whether decoding can skip
 // to the next keyframe.
@@ -32,8 +36,7 @@ bool VideoFeeder::Open(const AVStream* stream, int64_t startUs, AskFn ask, Deliv
     m_pCodec->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     if (avcodec_open2(m_pCodec, codec, nullptr) < 0) return false;
     m_TimeBase = stream->time_base;
-    AVRational rate =
-        stream->avg_frame_rate.num > 0 ? stream->avg_frame_rate : stream->r_frame_rate;
+    const AVRational rate = PictureRate(stream);
     m_FrameDuration =
         rate.num > 0 && rate.den > 0 ? av_rescale_q(1, av_inv_q(rate), m_TimeBase) : 0;
     m_StartUs = startUs;

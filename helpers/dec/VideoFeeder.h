@@ -26,6 +26,10 @@ extern "C" {
 
 namespace dec {
 
+// The stream's rate of pictures: its average, else the container's guess;
+// 0/0 or worse when neither is known.
+AVRational PictureRate(const AVStream* stream);
+
 class VideoFeeder {
 public:
     // GetFrameBuffer: 0 = take it into planes, 1 = skip, -1 = no more video.
