@@ -218,20 +218,10 @@ public:
         if (!child) return EBADF;
         // A wait on the handle may return before the launcher thread has
         // reaped the child; the code must be known as soon as the wait is over.
-        if (!child->hosted) {
+        if (child->hosted)
+            AwaitReport(lock, *child, handle);
+        else
             ReapIfEnded(*child, handle);
-        } else if (!child->ended && HasEnded(handle)) {
-            // The host reaps it and reports right after: wait for that report.
-            reports_.wait_for(lock, std::chrono::seconds(5),
-                              [&] { return child->ended || child->orphaned; });
-            if (!child->ended) {
-                child->ended = true;
-                // Gone with its host, which kills its children as it dies.
-                child->exitCode = !child->orphaned    ? -1
-                                  : child->terminated ? child->terminateCode
-                                                      : 128 + SIGKILL;
-            }
-        }
         *code = child->exitCode;
         return 0;
     }
@@ -243,14 +233,18 @@ public:
     }
 
     void Close(int handle) {
-        std::lock_guard lock(mutex_);
-        auto it = byHandle_.find(handle);
-        if (it == byHandle_.end()) return;
+        std::unique_lock lock(mutex_);
+        std::shared_ptr<Child> child = FindShared(handle);
+        if (!child) return;
         // A child that has ended is reaped here and now, so a caller that
         // waited for the end and closes the handle leaves no zombie behind;
-        // one still running is reaped by the launcher thread when it ends.
-        if (Child* child = Find(handle); child && !child->hosted) ReapIfEnded(*child, handle);
-        byHandle_.erase(it);
+        // one still running is reaped by the launcher thread (or its host)
+        // when it ends.
+        if (child->hosted)
+            AwaitReport(lock, *child, handle);
+        else
+            ReapIfEnded(*child, handle);
+        byHandle_.erase(handle);
         close(handle);
     }
 
@@ -277,6 +271,20 @@ private:
     std::shared_ptr<Child> FindShared(int handle) {
         auto it = byHandle_.find(handle);
         return it == byHandle_.end() ? nullptr : it->second;
+    }
+
+    // For a hosted child that has ended: the host reaps it and reports right
+    // after, so its code (and its being reaped) waits for that report.
+    void AwaitReport(std::unique_lock<std::mutex>& lock, Child& child, int handle) {
+        if (child.ended || !HasEnded(handle)) return;
+        reports_.wait_for(lock, std::chrono::seconds(5),
+                          [&] { return child.ended || child.orphaned; });
+        if (child.ended) return;
+        child.ended = true;
+        // Gone with its host, which kills its children as it dies.
+        child.exitCode = !child.orphaned    ? -1
+                         : child.terminated ? child.terminateCode
+                                            : 128 + SIGKILL;
     }
 
     // Whether the process behind a pidfd has ended, for one that is not ours
