@@ -91,20 +91,20 @@ protected:
 } // namespace
 
 TEST_F(HelperHost, HandsOverTheSameDescriptorsUnderTheirNumbersAndNothingElse) {
-    // Two at the lowest free numbers and two far above: the host receives
-    // them at its own lowest free numbers, where placing one in order would
-    // overwrite another still to be placed.
-    SharedBlock marked[4];
+    // The host is running first, so its own socket has a low number. It then
+    // receives the descriptors at its lowest free numbers: one handed over at
+    // 10 or so arrives lower, and 10 is where a later one of those far above
+    // arrives. Placing them one by one in order would overwrite that one.
+    EXPECT_NE(RunProbe(kProbe, {report_.handle}, report_).ppid, getpid());
+    SharedBlock marked[6];
     std::vector<int> blocks = {report_.handle};
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < 6; ++i) {
         ASSERT_EQ(CreateSharedBlock(64, true, &marked[i]), 0);
-        if (i >= 2) {
-            int high = fcntl(marked[i].handle, F_DUPFD_CLOEXEC, 40 + i);
-            ASSERT_GE(high, 0);
-            close(marked[i].handle);
-            marked[i].handle = high;
-        }
-        blocks.push_back(marked[i].handle);
+        int moved = fcntl(marked[i].handle, F_DUPFD_CLOEXEC, i == 0 ? 10 : 40);
+        ASSERT_GE(moved, 0);
+        close(marked[i].handle);
+        marked[i].handle = moved;
+        blocks.push_back(moved);
     }
     SharedBlock notHanded;
     ASSERT_EQ(CreateSharedBlock(64, true, &notHanded), 0);
