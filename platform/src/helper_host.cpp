@@ -1,5 +1,6 @@
 #include "platform/helper_host.h"
 
+#include "child_start.h"
 #include "host_protocol.h"
 
 #include <algorithm>
@@ -114,12 +115,6 @@ struct Launch {
     std::string currentDir;
 };
 
-[[noreturn]] void ChildFail(int pipe, int error) {
-    ssize_t ignored = write(pipe, &error, sizeof error);
-    (void)ignored;
-    _exit(127);
-}
-
 // Closes every descriptor but those in keep (sorted).
 void CloseAllBut(const std::vector<int>& keep) {
     unsigned from = 0;
@@ -133,18 +128,9 @@ void CloseAllBut(const std::vector<int>& keep) {
 // In the forked child: makes the process what an exec'd helper would be, then
 // runs the helper. The host is single-threaded, so anything may be called.
 [[noreturn]] void RunChild(Launch& l, pid_t host, int errorPipe) {
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != host) _exit(127);
+    if (!detail::StartAsHelper(host)) _exit(127);
     // The name ps and /proc show, as the program's own file would give it.
     prctl(PR_SET_NAME, l.name.c_str());
-    struct sigaction dfl {};
-    dfl.sa_handler = SIG_DFL;
-    for (int s = 1; s < NSIG; ++s) {
-        if (s != SIGKILL && s != SIGSTOP) sigaction(s, &dfl, nullptr);
-    }
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
 
     // Everything is first moved above the highest target, so that placing one
     // descriptor never overwrites another still to be placed.
@@ -156,13 +142,13 @@ void CloseAllBut(const std::vector<int>& keep) {
     std::vector<int> high;
     for (int fd : l.fds) {
         high.push_back(fcntl(fd, F_DUPFD_CLOEXEC, floor));
-        if (high.back() < 0) ChildFail(pipe, errno);
+        if (high.back() < 0) detail::FailHelperStart(pipe, errno);
     }
     for (size_t i = 0; i < l.targets.size(); ++i) {
-        if (dup2(high[i], l.targets[i]) < 0) ChildFail(pipe, errno);
+        if (dup2(high[i], l.targets[i]) < 0) detail::FailHelperStart(pipe, errno);
     }
-    if (fchdir(high.back()) != 0) ChildFail(pipe, errno);
-    if (!l.currentDir.empty() && chdir(l.currentDir.c_str()) != 0) ChildFail(pipe, errno);
+    if (fchdir(high.back()) != 0) detail::FailHelperStart(pipe, errno);
+    if (!l.currentDir.empty() && chdir(l.currentDir.c_str()) != 0) detail::FailHelperStart(pipe, errno);
     std::vector<int> keep = l.targets;
     keep.push_back(pipe);
     std::sort(keep.begin(), keep.end());
@@ -231,8 +217,7 @@ int Start(Launch& l, pid_t* pid, int* pidfd) {
     } while (got < 0 && errno == EINTR);
     close(pipeFds[0]);
     if (got != sizeof status || status != 0) {
-        while (waitpid(*pid, nullptr, 0) < 0 && errno == EINTR) {
-        }
+        detail::WaitPid(*pid);
         return got == sizeof status ? status : ECHILD;
     }
     // Opened while it is still our unreaped child: the pid cannot name another.
@@ -240,8 +225,7 @@ int Start(Launch& l, pid_t* pid, int* pidfd) {
     if (*pidfd < 0) {
         int error = errno;
         kill(*pid, SIGKILL);
-        while (waitpid(*pid, nullptr, 0) < 0 && errno == EINTR) {
-        }
+        detail::WaitPid(*pid);
         return error;
     }
     return 0;

@@ -1,5 +1,6 @@
 #include "platform/process.h"
 
+#include "child_start.h"
 #include "descriptor.h"
 #include "host_protocol.h"
 #include "platform/helper_host.h"
@@ -90,37 +91,14 @@ void ReapIfEnded(Child& child, int pidfd) {
     child.exitCode = rc == 0 ? ExitCodeOf(info, child) : -1;
 }
 
-[[noreturn]] void ChildFail(int errorPipe, int error) {
-    ssize_t ignored = write(errorPipe, &error, sizeof error);
-    (void)ignored;
-    _exit(127);
-}
-
 // Runs in the forked child: async-signal-safe calls only.
 [[noreturn]] void ChildExec(const Request& r, pid_t parent, int errorPipe) {
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    // The parent may have died before the line above took effect; then nobody
-    // would ever kill this child.
-    if (getppid() != parent) _exit(127);
-    // The launcher thread blocks every signal and the engine may ignore some;
-    // a helper starts with none blocked and default actions.
-    struct sigaction dfl {};
-    dfl.sa_handler = SIG_DFL;
-    for (int s = 1; s < NSIG; ++s) {
-        if (s != SIGKILL && s != SIGSTOP) sigaction(s, &dfl, nullptr);
-    }
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    if (!r.currentDir.empty() && chdir(r.currentDir.c_str()) != 0) ChildFail(errorPipe, errno);
+    if (!detail::StartAsHelper(parent)) _exit(127);
+    if (!r.currentDir.empty() && chdir(r.currentDir.c_str()) != 0)
+        detail::FailHelperStart(errorPipe, errno);
     KeepAcrossExec(r.handOver.data(), int(r.handOver.size()));
     execv(r.path.c_str(), r.argv.data());
-    ChildFail(errorPipe, errno);
-}
-
-void WaitPid(pid_t pid) {
-    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-    }
+    detail::FailHelperStart(errorPipe, errno);
 }
 
 // fork+exec on the launcher thread. The error pipe is close-on-exec: a
@@ -148,7 +126,7 @@ void Spawn(Request& r) {
     } while (got < 0 && errno == EINTR);
     close(pipeFds[0]);
     if (got == sizeof childError) {
-        WaitPid(pid);
+        detail::WaitPid(pid);
         r.error = childError ? childError : ENOEXEC;
         return;
     }
@@ -157,7 +135,7 @@ void Spawn(Request& r) {
     if (pidfd < 0) {
         r.error = errno;
         kill(pid, SIGKILL);
-        WaitPid(pid);
+        detail::WaitPid(pid);
         return;
     }
     r.pid = pid;
@@ -347,7 +325,7 @@ private:
         if (child->watch < 0) {
             r.error = errno;
             pidfd_send_signal(r.pidfd, SIGKILL, nullptr, 0);
-            WaitPid(r.pid);
+            detail::WaitPid(r.pid);
             close(r.pidfd);
             r.pidfd = -1;
             return;
