@@ -113,6 +113,9 @@ struct Launch {
     std::vector<int> fds; // received, same order as targets, then the engine's folder
     std::vector<std::string> args, env;
     std::string currentDir;
+    // The child's argv and environ, kept where the request is: a leak check at
+    // the helper's exit still finds them.
+    std::vector<char*> argv, envp;
 };
 
 // Closes every descriptor but those in keep (sorted).
@@ -154,20 +157,18 @@ void CloseAllBut(const std::vector<int>& keep) {
     std::sort(keep.begin(), keep.end());
     CloseAllBut(keep);
 
-    auto* envp = new char*[l.env.size() + 1];
-    for (size_t i = 0; i < l.env.size(); ++i)
-        envp[i] = l.env[i].data();
-    envp[l.env.size()] = nullptr;
-    environ = envp;
-    auto* argv = new char*[l.args.size() + 1];
-    for (size_t i = 0; i < l.args.size(); ++i)
-        argv[i] = l.args[i].data();
-    argv[l.args.size()] = nullptr;
+    for (auto& e : l.env)
+        l.envp.push_back(e.data());
+    l.envp.push_back(nullptr);
+    environ = l.envp.data();
+    for (auto& a : l.args)
+        l.argv.push_back(a.data());
+    l.argv.push_back(nullptr);
 
     int ok = 0;
     if (write(pipe, &ok, sizeof ok) != sizeof ok) _exit(127);
     close(pipe);
-    std::exit(l.main(int(l.args.size()), argv));
+    std::exit(l.main(int(l.args.size()), l.argv.data()));
 }
 
 // Reads a launch request; an errno value when it is malformed.
