@@ -435,6 +435,35 @@ private:
         return EPROTO;
     }
 
+    // The request for r, with the environment as it is now: an exec'd helper
+    // would get the one of the moment of its fork.
+    static std::vector<char> LaunchMessage(const Request& r, const std::string& program,
+                                           const std::set<int>& targets) {
+        std::vector<std::string_view> env;
+        for (char** e = environ; e && *e; ++e)
+            env.emplace_back(*e);
+        const detail::LaunchHeader header{HostMessage::Launch, uint32_t(targets.size()),
+                                          uint32_t(r.args.size()), uint32_t(env.size())};
+        std::vector<char> message(sizeof header);
+        std::memcpy(message.data(), &header, sizeof header);
+        for (int fd : targets) {
+            int32_t target = fd;
+            message.insert(message.end(), reinterpret_cast<char*>(&target),
+                           reinterpret_cast<char*>(&target) + sizeof target);
+        }
+        auto add = [&](std::string_view text) {
+            message.insert(message.end(), text.begin(), text.end());
+            message.push_back(0);
+        };
+        add(std::filesystem::path(program).filename().string());
+        for (const auto& a : r.args)
+            add(a);
+        for (auto e : env)
+            add(e);
+        add(r.currentDir);
+        return message;
+    }
+
     // Launches r through the host when the host serves its program. False when
     // the launch is for fork and exec: not served, or no host to be had.
     bool SpawnHosted(Request& r) {
@@ -468,38 +497,17 @@ private:
         if (here < 0) return false;
         fds.push_back(here);
 
-        detail::LaunchHeader header{HostMessage::Launch, uint32_t(targets.size()),
-                                    uint32_t(r.args.size()), 0};
-        std::vector<std::string_view> env;
-        for (char** e = environ; e && *e; ++e)
-            env.emplace_back(*e);
-        header.envCount = uint32_t(env.size());
-        std::vector<char> message(sizeof header);
-        std::memcpy(message.data(), &header, sizeof header);
-        for (int fd : targets) {
-            int32_t target = fd;
-            message.insert(message.end(), reinterpret_cast<char*>(&target),
-                           reinterpret_cast<char*>(&target) + sizeof target);
-        }
-        auto add = [&](std::string_view text) {
-            message.insert(message.end(), text.begin(), text.end());
-            message.push_back(0);
-        };
-        add(std::filesystem::path(program).filename().string());
-        for (const auto& a : r.args)
-            add(a);
-        for (auto e : env)
-            add(e);
-        add(r.currentDir);
+        const std::vector<char> message = LaunchMessage(r, program, targets);
         int error = detail::SendPacket(host_.sock, message.data(), message.size(), fds.data(),
                                        fds.size());
         close(here);
-        // Too long an environment, say: this one goes by exec.
-        if (error == EMSGSIZE || error == ENOBUFS || error == ENOMEM) return false;
-        if (error != 0) {
+        if (error == EPIPE || error == ECONNRESET || error == ENOTCONN) {
             HostLost();
             return false;
         }
+        // Too long an environment or too many descriptors, say: this one goes
+        // by exec, and the host's helpers run on.
+        if (error != 0) return false;
 
         std::vector<char> data;
         std::vector<int> received;
