@@ -521,6 +521,8 @@ TEST_F(Encoding, DescriptorsReachOnlyTheHelpersThatNeedThem) {
         media_check::HelperPids(getpid(), "dec");
     ASSERT_FALSE(children.empty());
     const int decoder = std::stoi(children);
+    // Forked by the helper host, so what follows holds for its hand-over.
+    EXPECT_EQ(media_check::Capture("pgrep -P " + std::to_string(getpid()) + " -x dec"), "");
 
     const std::set<ino_t> enc = OpenInodes(encoder1), dec = OpenInodes(decoder);
     const ino_t otherRecord = InodeOf(other->m_hSelf), log = InodeOf(LogHandle());
