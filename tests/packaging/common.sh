@@ -33,8 +33,9 @@ check_cli() {
     [ -s "$(dirname "$page")/video.webm" ] || fail "no video.webm beside $page"
     # The helpers were forked by the installed helper host, not started on
     # their own after it failed.
-    ! grep -aq "helper host" "$HOME/Documents/Log Files/reelpage.log" ||
-        fail "the helper host did not serve the job"
+    local log="$HOME/Documents/Log Files/reelpage.log"
+    [ -s "$log" ] || fail "no log at $log"
+    ! grep -aq "helper host" "$log" || fail "the helper host did not serve the job"
 }
 
 # Starts the installed program on a video and waits until it has imported
