@@ -5,6 +5,7 @@
 // launch block, 2 plug-in not loadable, 3 the plug-in's Init refused.
 #include "reelpage/helper_log.h"
 #include "DecodeSession.h"
+#include "DecoderMain.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -32,7 +33,7 @@ namespace {
 
 } // namespace
 
-int main(int argc, char** argv) {
+int DecoderMain(int argc, char** argv) {
     av_log_set_level(AV_LOG_QUIET);
     if (argc < 2) return 1;
     // The handle, sign-extended to 64 bits and printed unsigned.

@@ -2,6 +2,7 @@
 // engine and the decoder helper put into shared memory, then tells the engine
 // how it went. Started as "enc <handle of its EncoderTask block>".
 #include "AudioStreamReader.h"
+#include "EncoderMain.h"
 #include "OutputFile.h"
 #include "VideoStreamReader.h"
 
@@ -230,7 +231,7 @@ bool Encode(const EncoderTask& task) {
 
 } // namespace reelpage::enc
 
-int main(int argc, char** argv) {
+int EncoderMain(int argc, char** argv) {
     using namespace reelpage;
     // Until the task block is mapped there is nobody to report to: the exit
     // code tells the engine so.

@@ -1,23 +1,31 @@
 #include "platform/process.h"
 
+#include "child_start.h"
 #include "descriptor.h"
+#include "host_protocol.h"
+#include "platform/helper_host.h"
 #include "platform/inherit.h"
 #include "platform/router.h"
 
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <filesystem>
 #include <fcntl.h>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <poll.h>
+#include <set>
 #include <sys/eventfd.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -25,9 +33,13 @@ extern "C" {
 #include <sys/pidfd.h>
 }
 
+extern char** environ;
+
 namespace platform {
 
 namespace {
+
+using detail::HostMessage;
 
 // What fork+exec needs, prepared before the fork: the child may only make
 // async-signal-safe calls, so it must not build strings.
@@ -42,6 +54,7 @@ struct Request {
     int error = 0;
     int pidfd = -1;
     pid_t pid = -1;
+    bool registered = false; // a hosted child is registered as soon as the host names it
 };
 
 struct Child {
@@ -51,6 +64,9 @@ struct Child {
     int exitCode = kStillActive;
     bool terminated = false;
     int terminateCode = 0;
+    // Forked by the helper host: the host reaps it and reports its status.
+    bool hosted = false;
+    bool orphaned = false; // the host died first; its report will never come
 };
 
 int ExitCodeOf(const siginfo_t& info, const Child& child) {
@@ -75,37 +91,14 @@ void ReapIfEnded(Child& child, int pidfd) {
     child.exitCode = rc == 0 ? ExitCodeOf(info, child) : -1;
 }
 
-[[noreturn]] void ChildFail(int errorPipe, int error) {
-    ssize_t ignored = write(errorPipe, &error, sizeof error);
-    (void)ignored;
-    _exit(127);
-}
-
 // Runs in the forked child: async-signal-safe calls only.
 [[noreturn]] void ChildExec(const Request& r, pid_t parent, int errorPipe) {
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    // The parent may have died before the line above took effect; then nobody
-    // would ever kill this child.
-    if (getppid() != parent) _exit(127);
-    // The launcher thread blocks every signal and the engine may ignore some;
-    // a helper starts with none blocked and default actions.
-    struct sigaction dfl {};
-    dfl.sa_handler = SIG_DFL;
-    for (int s = 1; s < NSIG; ++s) {
-        if (s != SIGKILL && s != SIGSTOP) sigaction(s, &dfl, nullptr);
-    }
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    if (!r.currentDir.empty() && chdir(r.currentDir.c_str()) != 0) ChildFail(errorPipe, errno);
+    if (!detail::StartAsHelper(parent)) _exit(127);
+    if (!r.currentDir.empty() && chdir(r.currentDir.c_str()) != 0)
+        detail::FailHelperStart(errorPipe, errno);
     KeepAcrossExec(r.handOver.data(), int(r.handOver.size()));
     execv(r.path.c_str(), r.argv.data());
-    ChildFail(errorPipe, errno);
-}
-
-void WaitPid(pid_t pid) {
-    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-    }
+    detail::FailHelperStart(errorPipe, errno);
 }
 
 // fork+exec on the launcher thread. The error pipe is close-on-exec: a
@@ -133,7 +126,7 @@ void Spawn(Request& r) {
     } while (got < 0 && errno == EINTR);
     close(pipeFds[0]);
     if (got == sizeof childError) {
-        WaitPid(pid);
+        detail::WaitPid(pid);
         r.error = childError ? childError : ENOEXEC;
         return;
     }
@@ -142,7 +135,7 @@ void Spawn(Request& r) {
     if (pidfd < 0) {
         r.error = errno;
         kill(pid, SIGKILL);
-        WaitPid(pid);
+        detail::WaitPid(pid);
         return;
     }
     r.pid = pid;
@@ -175,12 +168,22 @@ public:
         return r.error;
     }
 
+    void SetHost(const std::string& path, void (*onFallback)(int)) {
+        std::lock_guard lock(mutex_);
+        hostPath_ = path;
+        onFallback_ = onFallback;
+    }
+
     int Terminate(int handle, int exitCode) {
         std::lock_guard lock(mutex_);
         Child* child = Find(handle);
         if (!child) return EBADF;
-        ReapIfEnded(*child, handle);
-        if (child->ended) return ESRCH;
+        if (child->hosted) {
+            if (child->ended || HasEnded(handle)) return ESRCH;
+        } else {
+            ReapIfEnded(*child, handle);
+            if (child->ended) return ESRCH;
+        }
         if (pidfd_send_signal(handle, SIGKILL, nullptr, 0) != 0) return errno;
         child->terminated = true;
         child->terminateCode = exitCode;
@@ -188,12 +191,15 @@ public:
     }
 
     int ExitCode(int handle, int* code) {
-        std::lock_guard lock(mutex_);
-        Child* child = Find(handle);
+        std::unique_lock lock(mutex_);
+        std::shared_ptr<Child> child = FindShared(handle);
         if (!child) return EBADF;
         // A wait on the handle may return before the launcher thread has
         // reaped the child; the code must be known as soon as the wait is over.
-        ReapIfEnded(*child, handle);
+        if (child->hosted)
+            AwaitReport(lock, *child, handle);
+        else
+            ReapIfEnded(*child, handle);
         *code = child->exitCode;
         return 0;
     }
@@ -205,14 +211,18 @@ public:
     }
 
     void Close(int handle) {
-        std::lock_guard lock(mutex_);
-        auto it = byHandle_.find(handle);
-        if (it == byHandle_.end()) return;
+        std::unique_lock lock(mutex_);
+        std::shared_ptr<Child> child = FindShared(handle);
+        if (!child) return;
         // A child that has ended is reaped here and now, so a caller that
         // waited for the end and closes the handle leaves no zombie behind;
-        // one still running is reaped by the launcher thread when it ends.
-        if (Child* child = Find(handle)) ReapIfEnded(*child, handle);
-        byHandle_.erase(it);
+        // one still running is reaped by the launcher thread (or its host)
+        // when it ends.
+        if (child->hosted)
+            AwaitReport(lock, *child, handle);
+        else
+            ReapIfEnded(*child, handle);
+        byHandle_.erase(handle);
         close(handle);
     }
 
@@ -235,9 +245,31 @@ private:
         return ok;
     }
 
-    Child* Find(int handle) {
+    Child* Find(int handle) { return FindShared(handle).get(); }
+    std::shared_ptr<Child> FindShared(int handle) {
         auto it = byHandle_.find(handle);
-        return it == byHandle_.end() ? nullptr : it->second.get();
+        return it == byHandle_.end() ? nullptr : it->second;
+    }
+
+    // For a hosted child that has ended: the host reaps it and reports right
+    // after, so its code (and its being reaped) waits for that report.
+    void AwaitReport(std::unique_lock<std::mutex>& lock, Child& child, int handle) {
+        if (child.ended || !HasEnded(handle)) return;
+        reports_.wait_for(lock, std::chrono::seconds(5),
+                          [&] { return child.ended || child.orphaned; });
+        if (child.ended) return;
+        child.ended = true;
+        // Gone with its host, which kills its children as it dies.
+        child.exitCode = !child.orphaned    ? -1
+                         : child.terminated ? child.terminateCode
+                                            : 128 + SIGKILL;
+    }
+
+    // Whether the process behind a pidfd has ended, for one that is not ours
+    // to reap.
+    static bool HasEnded(int pidfd) {
+        pollfd p{pidfd, POLLIN, 0};
+        return poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
     }
 
     void Run() {
@@ -245,6 +277,9 @@ private:
         std::vector<std::shared_ptr<Child>> watched;
         for (;;) {
             fds.assign(1, pollfd{wake_, POLLIN, 0});
+            const int hostSock = host_.sock;
+            if (hostSock >= 0) fds.push_back({hostSock, POLLIN, 0});
+            const size_t first = fds.size();
             {
                 std::lock_guard lock(mutex_);
                 watched = live_;
@@ -253,8 +288,10 @@ private:
                 fds.push_back({c->watch, POLLIN, 0});
             if (poll(fds.data(), fds.size(), -1) < 0) continue;
             if (fds[0].revents) LaunchQueued();
-            for (size_t i = 1; i < fds.size(); ++i) {
-                if (fds[i].revents) Reap(watched[i - 1]);
+            // A launch may have found the host gone and started another.
+            if (hostSock >= 0 && fds[1].revents && hostSock == host_.sock) ReadHostReports();
+            for (size_t i = first; i < fds.size(); ++i) {
+                if (fds[i].revents) Reap(watched[i - first]);
             }
         }
     }
@@ -268,11 +305,12 @@ private:
             std::lock_guard lock(mutex_);
             batch.swap(queue_);
         }
-        for (Request* r : batch)
-            Spawn(*r);
+        for (Request* r : batch) {
+            if (!SpawnHosted(*r)) Spawn(*r);
+        }
         std::lock_guard lock(mutex_);
         for (Request* r : batch) {
-            if (r->error == 0) Register(*r);
+            if (r->error == 0 && !r->registered) Register(*r);
             r->done = true;
         }
         done_.notify_all();
@@ -287,7 +325,7 @@ private:
         if (child->watch < 0) {
             r.error = errno;
             pidfd_send_signal(r.pidfd, SIGKILL, nullptr, 0);
-            WaitPid(r.pid);
+            detail::WaitPid(r.pid);
             close(r.pidfd);
             r.pidfd = -1;
             return;
@@ -304,6 +342,257 @@ private:
         child->watch = -1;
         std::erase(live_, child);
     }
+
+    // The helper host, as the launcher thread alone sees it.
+    struct Host {
+        std::string path; // the program started
+        pid_t pid = -1;
+        int pidfd = -1;
+        int sock = -1;                 // -1: not running
+        std::set<std::string> served;  // absolute paths of the programs it contains
+        std::string failed;            // a path that could not be started is not tried again
+    };
+
+    void Fallback(int error) {
+        void (*report)(int);
+        {
+            std::lock_guard lock(mutex_);
+            report = onFallback_;
+        }
+        if (report) report(error);
+    }
+
+    void StopHost() {
+        close(host_.sock);
+        host_.sock = -1;
+        pidfd_send_signal(host_.pidfd, SIGKILL, nullptr, 0);
+        siginfo_t info{};
+        while (waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(host_.pidfd), &info,
+                      WEXITED) < 0 &&
+               errno == EINTR) {
+        }
+        close(host_.pidfd);
+        host_.pidfd = -1;
+        host_.served.clear();
+    }
+
+    // The host has died (or stopped answering): its children die with it, and
+    // their reports will never come.
+    void HostLost() {
+        StopHost();
+        {
+            std::lock_guard lock(mutex_);
+            for (auto& [pid, child] : hosted_)
+                child->orphaned = true;
+            hosted_.clear();
+        }
+        reports_.notify_all();
+        Fallback(0);
+    }
+
+    // Starts the host with one end of a socket pair and reads the names of the
+    // programs it serves. Returns 0 or an errno value.
+    int StartHost(const std::string& path) {
+        int pair[2];
+        if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) return errno;
+        const int mine = detail::AboveStdio(pair[0]);
+        const int theirs = detail::AboveStdio(pair[1]);
+        if (mine < 0 || theirs < 0) {
+            int error = errno;
+            if (mine >= 0) close(mine);
+            if (theirs >= 0) close(theirs);
+            return error;
+        }
+        Request r;
+        r.path = path;
+        r.args = {path, std::to_string(theirs)};
+        r.argv = {r.args[0].data(), r.args[1].data(), nullptr};
+        r.currentDir = "/";
+        r.handOver = {theirs};
+        Spawn(r);
+        close(theirs);
+        if (r.error != 0) {
+            close(mine);
+            return r.error;
+        }
+        host_ = Host{path, r.pid, r.pidfd, mine, {}, host_.failed};
+        std::vector<char> data;
+        std::vector<int> fds;
+        pollfd p{mine, POLLIN, 0};
+        HostMessage kind{};
+        std::vector<std::string> names;
+        const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+        if (poll(&p, 1, 10000) == 1 && detail::ReceivePacket(mine, &data, &fds, 0, 0) >=
+                                           ssize_t(sizeof kind)) {
+            std::memcpy(&kind, data.data(), sizeof kind);
+            if (kind == HostMessage::Hello && detail::SplitStrings(data, sizeof kind, &names)) {
+                for (const auto& name : names)
+                    host_.served.insert((folder / name).lexically_normal().string());
+                return 0;
+            }
+        }
+        StopHost();
+        return EPROTO;
+    }
+
+    // The request for r, with the environment as it is now: an exec'd helper
+    // would get the one of the moment of its fork.
+    static std::vector<char> LaunchMessage(const Request& r, const std::string& program,
+                                           const std::set<int>& targets) {
+        std::vector<std::string_view> env;
+        for (char** e = environ; e && *e; ++e)
+            env.emplace_back(*e);
+        const detail::LaunchHeader header{HostMessage::Launch, uint32_t(targets.size()),
+                                          uint32_t(r.args.size()), uint32_t(env.size())};
+        std::vector<char> message(sizeof header);
+        std::memcpy(message.data(), &header, sizeof header);
+        for (int fd : targets) {
+            int32_t target = fd;
+            message.insert(message.end(), reinterpret_cast<char*>(&target),
+                           reinterpret_cast<char*>(&target) + sizeof target);
+        }
+        auto add = [&](std::string_view text) {
+            message.insert(message.end(), text.begin(), text.end());
+            message.push_back(0);
+        };
+        add(std::filesystem::path(program).filename().string());
+        for (const auto& a : r.args)
+            add(a);
+        for (auto e : env)
+            add(e);
+        add(r.currentDir);
+        return message;
+    }
+
+    // Launches r through the host when the host serves its program. False when
+    // the launch is for fork and exec: not served, or no host to be had.
+    bool SpawnHosted(Request& r) {
+        std::string path;
+        {
+            std::lock_guard lock(mutex_);
+            path = hostPath_;
+        }
+        if (path.empty()) return false;
+        if (host_.sock < 0) {
+            if (path == host_.failed) return false;
+            if (int error = StartHost(path); error != 0) {
+                host_.failed = path;
+                Fallback(error);
+                return false;
+            }
+        }
+        std::string program = std::filesystem::path(r.path).lexically_normal().string();
+        // A program file gone missing fails as exec would have it fail.
+        if (!host_.served.count(program) || access(r.path.c_str(), X_OK) != 0) return false;
+
+        // What the child gets under its numbers: the standard streams as they
+        // are now, and what the launch hands over.
+        std::set<int> targets;
+        for (int fd : r.handOver)
+            if (fd >= 0 && fcntl(fd, F_GETFD) >= 0) targets.insert(fd);
+        for (int fd = 0; fd <= 2; ++fd)
+            if (fcntl(fd, F_GETFD) >= 0) targets.insert(fd);
+        std::vector<int> fds(targets.begin(), targets.end());
+        const int here = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (here < 0) return false;
+        fds.push_back(here);
+
+        const std::vector<char> message = LaunchMessage(r, program, targets);
+        int error = detail::SendPacket(host_.sock, message.data(), message.size(), fds.data(),
+                                       fds.size());
+        close(here);
+        if (error == EPIPE || error == ECONNRESET || error == ENOTCONN) {
+            HostLost();
+            return false;
+        }
+        // Too long an environment or too many descriptors, say: this one goes
+        // by exec, and the host's helpers run on.
+        if (error != 0) return false;
+
+        std::vector<char> data;
+        std::vector<int> received;
+        for (;;) {
+            pollfd p{host_.sock, POLLIN, 0};
+            ssize_t got = -1;
+            if (poll(&p, 1, 30000) == 1)
+                got = detail::ReceivePacket(host_.sock, &data, &received, 1, 0);
+            HostMessage kind{};
+            if (got >= ssize_t(sizeof kind)) std::memcpy(&kind, data.data(), sizeof kind);
+            if (kind == HostMessage::Ended && size_t(got) == sizeof(detail::EndReport)) {
+                HandleReport(data);
+                continue;
+            }
+            detail::LaunchResult result{};
+            if (kind != HostMessage::Launched || size_t(got) != sizeof result) {
+                for (int fd : received)
+                    close(fd);
+                HostLost();
+                return false;
+            }
+            std::memcpy(&result, data.data(), sizeof result);
+            if (result.error != 0 || received.size() != 1) {
+                for (int fd : received)
+                    close(fd);
+                r.error = result.error != 0 ? result.error : EPROTO;
+                return true;
+            }
+            const int pidfd = detail::AboveStdio(received[0]);
+            if (pidfd < 0) {
+                r.error = errno;
+                return true;
+            }
+            r.pid = result.pid;
+            r.pidfd = pidfd;
+            auto child = std::make_shared<Child>();
+            child->pid = r.pid;
+            child->hosted = true;
+            std::lock_guard lock(mutex_);
+            byHandle_[r.pidfd] = child;
+            hosted_[r.pid] = child;
+            r.registered = true;
+            return true;
+        }
+    }
+
+    void HandleReport(const std::vector<char>& data) {
+        detail::EndReport report{};
+        std::memcpy(&report, data.data(), sizeof report);
+        siginfo_t info{};
+        info.si_code = report.code;
+        info.si_status = report.status;
+        {
+            std::lock_guard lock(mutex_);
+            auto it = hosted_.find(report.pid);
+            if (it == hosted_.end()) return;
+            Child& child = *it->second;
+            child.ended = true;
+            child.exitCode = ExitCodeOf(info, child);
+            hosted_.erase(it);
+        }
+        reports_.notify_all();
+    }
+
+    void ReadHostReports() {
+        std::vector<char> data;
+        std::vector<int> fds;
+        for (;;) {
+            ssize_t got = detail::ReceivePacket(host_.sock, &data, &fds, 0, MSG_DONTWAIT);
+            if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+            HostMessage kind{};
+            if (got >= ssize_t(sizeof kind)) std::memcpy(&kind, data.data(), sizeof kind);
+            if (kind != HostMessage::Ended || size_t(got) != sizeof(detail::EndReport)) {
+                HostLost();
+                return;
+            }
+            HandleReport(data);
+        }
+    }
+
+    Host host_;
+    std::string hostPath_;
+    void (*onFallback_)(int) = nullptr;
+    std::map<pid_t, std::shared_ptr<Child>> hosted_; // hosted children not reported yet
+    std::condition_variable reports_;
 
     std::mutex mutex_;
     std::condition_variable done_;
@@ -399,6 +688,16 @@ int LaunchHelper(const std::string& commandLine, const std::string& currentDir, 
     rc = launcher->Launch(r);
     if (rc == 0) *processHandle = r.pidfd;
     return rc;
+}
+
+void UseHelperHost(const std::string& hostPath, void (*onFallback)(int error)) {
+    std::string path;
+    if (!hostPath.empty()) {
+        std::error_code ec;
+        path = std::filesystem::absolute(hostPath, ec).lexically_normal().string();
+        if (ec) path.clear();
+    }
+    if (Launcher* launcher = Launcher::Get()) launcher->SetHost(path, onFallback);
 }
 
 int TerminateHelper(int processHandle, int exitCode) {

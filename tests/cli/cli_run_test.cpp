@@ -104,6 +104,28 @@ protected:
         return children;
     }
 
+    // Every process under `pid`: its children and theirs (the helper host's
+    // helpers among them).
+    static std::vector<int> Descendants(int pid) {
+        std::vector<int> all = Children(pid);
+        for (size_t i = 0; i < all.size(); ++i) {
+            const std::vector<int> more = Children(all[i]);
+            all.insert(all.end(), more.begin(), more.end());
+        }
+        return all;
+    }
+
+    // How many of the processes run a helper, dec or enc.
+    static size_t HelperCount(const std::vector<int>& pids) {
+        size_t count = 0;
+        for (int pid : pids) {
+            std::string name;
+            std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/comm") >> std::ws, name);
+            count += name == "dec" || name == "enc";
+        }
+        return count;
+    }
+
     // A helper killed as the front end ends may linger as a zombie until the
     // system reaps it; only one still running counts as left behind.
     static bool Running(int pid) {
@@ -340,12 +362,12 @@ TEST_F(Cli, CtrlCCancelsAndLeavesNothing) {
     std::vector<int> helpers;
     while (std::chrono::steady_clock::now() < until) {
         if (Read(m_home + "/cli.err").find("Encoding into") != std::string::npos) {
-            helpers = Children(pid);
-            if (helpers.size() >= 4) break; // three encoders and the decoder
+            helpers = Descendants(pid);
+            if (HelperCount(helpers) >= 4) break; // three encoders and the decoder
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    ASSERT_GE(helpers.size(), 4u);
+    ASSERT_GE(HelperCount(helpers), 4u);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     kill(pid, SIGINT);
     Outcome r = Finish(pid);
@@ -637,9 +659,9 @@ TEST_F(Cli, CtrlCCancelsEveryJobOfABatch) {
         everything = jobs;
         encoding = 0;
         for (int job : jobs) {
-            const std::vector<int> helpers = Children(job);
+            const std::vector<int> helpers = Descendants(job);
             everything.insert(everything.end(), helpers.begin(), helpers.end());
-            if (helpers.size() >= 4) ++encoding; // three encoders and the decoder
+            if (HelperCount(helpers) >= 4) ++encoding; // three encoders and the decoder
         }
         if (encoding == 2) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));

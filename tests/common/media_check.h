@@ -27,6 +27,19 @@ inline std::string Capture(const std::string& command) {
     return out;
 }
 
+// The pids of the helpers named `name` (dec, enc) that process `root` started:
+// its children, or its helper host's, which forks them; empty when none runs.
+inline std::string HelperPids(int root, const std::string& name) {
+    std::string parents = std::to_string(root);
+    const std::string host = Capture("pgrep -P " + parents + " -x helperhost");
+    for (size_t at = 0; at < host.size();) {
+        const size_t nl = host.find('\n', at);
+        parents += "," + host.substr(at, nl - at);
+        at = nl == std::string::npos ? host.size() : nl + 1;
+    }
+    return Capture("pgrep -P " + parents + " -x " + name);
+}
+
 inline std::string Quote(const std::string& s) {
     std::string q = "'";
     for (char c : s)

@@ -386,9 +386,9 @@ TEST_F(Encoding, AKilledHelperIsReportedAsFailure) {
         if (std::string(victim) == "enc") {
             pid = platform::GetHelperProcessId(EncoderTaskForTesting(1)->m_hProcess);
         } else {
-            // The decoder is the child of ours running dec.
+            // The decoder is the helper of ours running dec.
             std::string children =
-                media_check::Capture("pgrep -P " + std::to_string(getpid()) + " -x dec");
+                media_check::HelperPids(getpid(), "dec");
             pid = children.empty() ? -1 : std::stoi(children);
         }
         ASSERT_GT(pid, 0);
@@ -518,9 +518,11 @@ TEST_F(Encoding, DescriptorsReachOnlyTheHelpersThatNeedThem) {
     ASSERT_NE(status, nullptr);
     const int encoder1 = platform::GetHelperProcessId(EncoderTaskForTesting(1)->m_hProcess);
     const std::string children =
-        media_check::Capture("pgrep -P " + std::to_string(getpid()) + " -x dec");
+        media_check::HelperPids(getpid(), "dec");
     ASSERT_FALSE(children.empty());
     const int decoder = std::stoi(children);
+    // Forked by the helper host, so what follows holds for its hand-over.
+    EXPECT_EQ(media_check::Capture("pgrep -P " + std::to_string(getpid()) + " -x dec"), "");
 
     const std::set<ino_t> enc = OpenInodes(encoder1), dec = OpenInodes(decoder);
     const ino_t otherRecord = InodeOf(other->m_hSelf), log = InodeOf(LogHandle());
@@ -550,7 +552,7 @@ TEST_F(Encoding, ExitEngineCancelsARunningJob) {
     for (int k = 0; k < 2; ++k)
         pids.push_back(platform::GetHelperProcessId(EncoderTaskForTesting(k)->m_hProcess));
     const std::string children =
-        media_check::Capture("pgrep -P " + std::to_string(getpid()) + " -x dec");
+        media_check::HelperPids(getpid(), "dec");
     ASSERT_FALSE(children.empty());
     pids.push_back(std::stoi(children));
     Bind<FnExitEngine>(kExitEngine)();
@@ -567,7 +569,7 @@ TEST_F(Encoding, ExitEngineCancelsARunningJob) {
         usleep(1000);
     Bind<FnExitEngine>(kExitEngine)();
     EXPECT_FALSE(fs::exists(wav));
-    EXPECT_TRUE(media_check::Capture("pgrep -P " + std::to_string(getpid()) + " -x dec").empty());
+    EXPECT_TRUE(media_check::HelperPids(getpid(), "dec").empty());
 
     // An import that has given its answer is finished, even when its helper
     // has not quite ended at the exit: its files stay for the next run.

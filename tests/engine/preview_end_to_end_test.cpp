@@ -147,13 +147,13 @@ TEST_F(PreviewEndToEnd, TheEnginesExitEndsAPlayingSession) {
     Bind<FnPlay>(kPlay)();
     ASSERT_TRUE(WaitFor([&] { return session->ClockPosition() >= 300000; }, 10000));
     const std::string helper =
-        media_check::Capture("pgrep -P " + std::to_string(getpid()) + " -x dec");
+        media_check::HelperPids(getpid(), "dec");
     ASSERT_FALSE(helper.empty());
 
     area.reset(); // the main window is gone first
     ExitEngine();
     EXPECT_EQ(CurrentPreviewSession(), nullptr);
-    EXPECT_TRUE(media_check::Capture("pgrep -P " + std::to_string(getpid()) + " -x dec").empty());
+    EXPECT_TRUE(media_check::HelperPids(getpid(), "dec").empty());
     platform::RouterDestroyWindow(areaHwnd);
 }
 

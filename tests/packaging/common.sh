@@ -31,6 +31,11 @@ check_cli() {
         fail "$cli did not make the package"
     [ -s "$page" ] || fail "no page at '$page'"
     [ -s "$(dirname "$page")/video.webm" ] || fail "no video.webm beside $page"
+    # The helpers were forked by the installed helper host, not started on
+    # their own after it failed.
+    local log="$HOME/Documents/Log Files/reelpage.log"
+    [ -s "$log" ] || fail "no log at $log"
+    ! grep -aq "helper host" "$log" || fail "the helper host did not serve the job"
 }
 
 # Starts the installed program on a video and waits until it has imported

@@ -12,7 +12,8 @@ cmake --install "$build" --prefix "$prefix" >"$work/install.log" || fail "cmake 
 
 for f in lib/reelpage/reelpage lib/reelpage/reelpage-cli lib/reelpage/libreelpage.so \
          lib/reelpage/libreelpage-headless.so \
-         lib/reelpage/dec lib/reelpage/enc lib/reelpage/Ostrapel.so lib/reelpage/talvoric.so \
+         lib/reelpage/dec lib/reelpage/enc lib/reelpage/helperhost lib/reelpage/Ostrapel.so \
+         lib/reelpage/talvoric.so \
          lib/reelpage/product.ifo lib/reelpage/reelpage.dat lib/reelpage/Help/index.html \
          lib/reelpage/Resource/Logo.png lib/reelpage/Templates/Templates.lst \
          share/applications/reelpage.desktop share/icons/hicolor/48x48/apps/reelpage.png \

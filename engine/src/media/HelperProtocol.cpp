@@ -6,8 +6,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 
 #include "platform/event.h"
+#include "platform/helper_host.h"
 #include "platform/process.h"
 #include "platform/wstr.h"
 
@@ -15,7 +17,24 @@ namespace reelpage {
 
 namespace {
 constexpr size_t kCommandLineChars = 1024;
+
+void HostFallback(int error) {
+    if (error != 0)
+        LogWrite(kLogError, "Failed(%d) to start the helper host: helpers are started on their own\n",
+                 error);
+    else
+        LogWrite(kLogError, "The helper host has ended: its helpers ended with it\n");
 }
+
+// The helpers are forked by the host in the program folder, which shares the
+// pages their libraries wrote while loading among them all.
+void UseHost() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        platform::UseHelperHost(platform::ToUtf8(g_szModulePath) + "/helperhost", HostFallback);
+    });
+}
+} // namespace
 
 std::string DecoderCommandLine(HANDLE32 launchBlock, int videoThreads) {
     char16_t line[kCommandLineChars];
@@ -33,10 +52,12 @@ std::string EncoderCommandLine(HANDLE32 encoderTask) {
 }
 
 int LaunchHelper(const std::string& commandLine, int* process) {
+    UseHost();
     return platform::LaunchHelper(commandLine, platform::ToUtf8(g_szModulePath), process);
 }
 
 int LaunchHelper(const std::string& commandLine, const std::vector<int>& handOver, int* process) {
+    UseHost();
     std::vector<int> all = handOver;
     if (LogHandle() > 0) all.push_back(LogHandle());
     return platform::LaunchHelper(commandLine, platform::ToUtf8(g_szModulePath), process, all);

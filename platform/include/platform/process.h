@@ -18,6 +18,9 @@
 // (helpers do not inherit each other's handles) and must be closed with
 // CloseHelperHandle, never with close(). A process forked without exec (which
 // has no launcher thread) must not call these functions.
+//
+// The programs a helper host serves (helper_host.h) are forked by the host
+// instead of exec'd; all of the above holds for them as well.
 #include <string>
 #include <vector>
 

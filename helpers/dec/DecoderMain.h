@@ -1,0 +1,3 @@
+#pragma once
+// The decoder helper's main, run by its own program or by the helper host.
+int DecoderMain(int argc, char** argv);

@@ -1,0 +1,5 @@
+#include "DecoderMain.h"
+
+int main(int argc, char** argv) {
+    return DecoderMain(argc, argv);
+}

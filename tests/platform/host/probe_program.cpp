@@ -1,0 +1,5 @@
+#include "probe.h"
+
+int main(int argc, char** argv) {
+    return ProbeMain(argc, argv);
+}
