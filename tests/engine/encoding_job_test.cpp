@@ -23,6 +23,10 @@ namespace {
 using media_check::ProbeStream;
 namespace fs = std::filesystem;
 
+std::string LogPath() {
+    return std::string(getenv("HOME")) + "/Documents/Log Files/reelpage.log";
+}
+
 double Seconds(const std::string& s) {
     return s.empty() || s == "N/A" ? -1 : std::stod(s);
 }
@@ -30,10 +34,12 @@ double Seconds(const std::string& s) {
 // The main road: a 10 s 640 x 360 clip with sound into all three formats,
 // then the page.
 TEST_F(Encoding, AllThreeFormatsFromATenSecondClip) {
+    OpenLog(); // the helpers' lines tell what the job's decoder did
     MediaInfo* m = Import(MakeClip("clip.mp4", "640x360", 10));
     ASSERT_NE(m, nullptr);
     ASSERT_EQ(m->m_Width, 640);
     Project* p = NewProject(m, true, true, true);
+    const size_t logBefore = testing_media::ReadText(LogPath()).size();
     Talvoricer* status = Start();
     ASSERT_NE(status, nullptr);
     EXPECT_EQ(status->m_cEncoder, 3);
@@ -87,6 +93,10 @@ TEST_F(Encoding, AllThreeFormatsFromATenSecondClip) {
         const double pcm = double(media_check::DecodedPcmBytes(file, 44100, 2));
         EXPECT_NEAR(pcm, 1764000.0, 2048 * 4);
     }
+    // Every output has its sound, and yet the job's decoder decoded none: it
+    // comes from the import's sample file.
+    const std::string log = testing_media::ReadText(LogPath());
+    EXPECT_NE(log.find("clip.mp4 is not decoded (nosound)", logBefore), std::string::npos) << log;
     auto boxes = media_check::TopLevelBoxes(folder + "/video.mp4");
     auto moov = std::find(boxes.begin(), boxes.end(), "moov");
     auto mdat = std::find(boxes.begin(), boxes.end(), "mdat");

@@ -949,7 +949,8 @@ bool VideoEncoder::StartDecoder() {
     // One decoding thread: the decoder is far faster than the slowest encoder
     // it feeds, so frame threads would only compete with the encoders for the
     // cores, and each holds a decoding context and pictures of its own.
-    if (LaunchDecoder(m_Launch.handle, handOver, &m_hDecoder, kDecoderVideoThreads) != 0)
+    // Its sound would go nowhere: the encoders read the import's sample file.
+    if (LaunchDecoder(m_Launch.handle, handOver, &m_hDecoder, kDecoderVideoThreads, false) != 0)
         return false;
     m_Watcher = std::thread([this] { Watch(); });
     return true;

@@ -10,6 +10,7 @@
 #include "platform/event.h"
 #include "platform/process.h"
 #include "platform/wstr.h"
+#include "reelpage/decoder_words.h"
 
 namespace reelpage {
 
@@ -17,12 +18,13 @@ namespace {
 constexpr size_t kCommandLineChars = 1024;
 }
 
-std::string DecoderCommandLine(HANDLE32 launchBlock, int videoThreads) {
+std::string DecoderCommandLine(HANDLE32 launchBlock, int videoThreads, bool sound) {
     char16_t line[kCommandLineChars];
     platform::WFormat(line, kCommandLineChars, "\"%ls/dec\" %I64u", g_szModulePath,
                       static_cast<unsigned long long>(static_cast<int64_t>(launchBlock)));
     std::string command = platform::ToUtf8(line);
     if (videoThreads > 0) command += " " + std::to_string(videoThreads);
+    if (!sound) command += std::string(" ") + kDecoderNoSound;
     return command;
 }
 
@@ -53,11 +55,11 @@ int DecoderStarted(int rc) {
 } // namespace
 
 int LaunchDecoder(HANDLE32 launchBlock, const std::vector<int>& handOver, int* process,
-                  int videoThreads) {
+                  int videoThreads, bool sound) {
     std::vector<int> all = handOver;
     all.push_back(launchBlock);
     return DecoderStarted(
-        LaunchHelper(DecoderCommandLine(launchBlock, videoThreads), all, process));
+        LaunchHelper(DecoderCommandLine(launchBlock, videoThreads, sound), all, process));
 }
 
 int LaunchEncoder(HANDLE32 encoderTask, const std::vector<int>& handOver, int* process) {
