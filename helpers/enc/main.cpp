@@ -119,8 +119,8 @@ bool Encode(const EncoderTask& task) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point started = Clock::now();
     Clock::duration waited{};
-    // How long the encoder had to wait for its first picture after it started.
-    Clock::time_point firstPicture{};
+    // How long the encoder, its output open, still waited for its first picture.
+    Clock::time_point ready{}, firstPicture{};
     if (task.m_Width <= 0 || task.m_Height <= 0 ||
         (task.m_PixelFormat != kPixYuv420 && task.m_PixelFormat != kPixBgra)) {
         HelperLog(kHelperLogError, "Bad task: %d x %d, pixel format %d\n", task.m_Width,
@@ -158,6 +158,7 @@ bool Encode(const EncoderTask& task) {
     if (!audioDone) events[1] = audioHeader->m_hDataEvent;
 
     bool ok = true;
+    ready = Clock::now();
     while (ok && (!videoDone || !audioDone)) {
         bool progress = false;
         if (!audioDone &&
@@ -223,10 +224,10 @@ bool Encode(const EncoderTask& task) {
     using Seconds = std::chrono::duration<double>;
     HelperLog(kHelperLogInfo,
               "Wrote %s: %lld frames, %.3f s of sound in %.2f s (%.2f s of CPU, %.2f s waiting "
-              "for frames or sound, the first picture after %.3f s)\n",
+              "for frames or sound, %.3f s of it for the first picture)\n",
               want.path.c_str(), static_cast<long long>(out.VideoFrames()), out.AudioSeconds(),
               Seconds(Clock::now() - started).count(), cpu, Seconds(waited).count(),
-              Seconds(firstPicture - started).count());
+              firstPicture == Clock::time_point{} ? 0.0 : Seconds(firstPicture - ready).count());
     return true;
 }
 
