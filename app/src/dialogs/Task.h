@@ -65,8 +65,12 @@ protected:
 private:
     int64_t WndProc(uint32_t msg, int64_t wParam, int64_t lParam);
     void Fail();
+    // The engine's job is finished (FinishEncoding's result): says so, and
+    // closes the window.
+    void JobFinished(int32_t result);
 
-    bool FFinished = false;
+    bool FFinishing = false; // FinishEncoding runs
+    bool FFinished = false;  // and has returned
     std::unique_ptr<TWindowHandle> FHandle;
 };
 
