@@ -73,6 +73,17 @@ if [ "$rounds" -eq 0 ]; then
   exit 0
 fi
 run_rounds
+# The floor: ffmpeg writing only the Ogg output's video, with the settings
+# above. Theora is the slowest encoder and one libtheora state runs on one
+# core, so no job that writes this Ogg output finishes faster than this.
+floors=()
+for i in $(seq 1 "$rounds"); do
+  floors+=("$(timed ffmpeg -nostdin -v error -y -i "$src" -map 0:v -c:v libtheora -b:v "$rate" \
+    -threads 1 "$work/theora-alone.ogv")")
+done
+f=$(printf '%s\n' "${floors[@]%% *}" | median)
+printf 'ffmpeg writing the Ogg video alone (median of %d): %.2f s, %.3f of the ffmpeg command\n' \
+  "$rounds" "$f" "$(awk -v a="$f" -v b="$t" 'BEGIN { print a / b }')"
 memory
 reference=$(theirs reference default)
 

@@ -169,6 +169,24 @@ TEST(Captions, MarkupInCueTextStaysText) {
     EXPECT_EQ(WebVttText({{0, 10, "a --> b"}}), "WEBVTT\n\n00:00:00.000 --> 00:00:00.010\na --&gt; b\n");
 }
 
+TEST(Captions, SubRipEntitiesAreTheCharactersTheyName) {
+    // Players read SubRip as HTML, so such files spell "&" and "<" as
+    // entities; a page must not show "&amp;". What is not an entity stays.
+    const std::string srt = Home() + "/entities.srt";
+    Write(srt, "1\n00:00:00,000 --> 00:00:01,000\n"
+               "Tom &amp; Jerry &lt;3 &quot;hi&quot; it&apos;s &#39;x&#39; &#x263A;\n\n"
+               "2\n00:00:01,000 --> 00:00:02,000\n"
+               "AT&T & co &copy; &#0; &#xD800; &#1114112; &#; &amp\n\n");
+    std::vector<Cue> cues;
+    std::string problem;
+    ASSERT_TRUE(ReadCues(FileTrack(srt), &cues, &problem)) << problem;
+    ASSERT_EQ(cues.size(), 2u);
+    EXPECT_EQ(cues[0].text, "Tom & Jerry <3 \"hi\" it's 'x' \u263a");
+    EXPECT_EQ(cues[1].text, "AT&T & co &copy; &#0; &#xD800; &#1114112; &#; &amp");
+    // Written out, the decoded characters are escaped once, not twice.
+    EXPECT_NE(WebVttText(cues).find("Tom &amp; Jerry &lt;3"), std::string::npos);
+}
+
 TEST(Captions, PlainTextDropsOverridesAndBlankLines) {
     EXPECT_EQ(PlainCueText("0,0,Default,,0,0,0,,{\\i1}Hi{\\i0}\\Nthere"), "Hi\nthere");
     EXPECT_EQ(PlainCueText("0,0,Default,,0,0,0,,a\\hb\\N\\N  c  "), "a b\nc");

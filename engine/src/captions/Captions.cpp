@@ -272,6 +272,61 @@ std::string EscapeCueText(std::string_view text) {
     return out;
 }
 
+// SubRip text is written for players that read it as HTML, so caption
+// writers spell "&", "<" and quotes as entities there, and FFmpeg's decoder
+// passes them on as they are. The named ones such files use, and numeric
+// ones, become the characters they stand for; anything else stays as written.
+std::string DecodeEntities(std::string_view text) {
+    static const std::pair<std::string_view, std::string_view> kNamed[] = {
+        {"amp", "&"}, {"lt", "<"}, {"gt", ">"}, {"quot", "\""}, {"apos", "'"},
+        {"nbsp", "\xc2\xa0"}};
+    std::string out;
+    size_t at = 0;
+    while (at < text.size()) {
+        const size_t amp = text.find('&', at);
+        out.append(text.substr(at, amp - at));
+        if (amp == std::string_view::npos) break;
+        at = amp + 1;
+        const size_t semi = text.find(';', amp);
+        constexpr size_t kLongest = 10; // "&#x10FFFF;"
+        if (semi == std::string_view::npos || semi - amp > kLongest) {
+            out += '&';
+            continue;
+        }
+        const std::string_view name = text.substr(amp + 1, semi - amp - 1);
+        std::string_view decoded;
+        std::string number;
+        if (name.size() > 1 && name[0] == '#') {
+            const bool hex = name[1] == 'x' || name[1] == 'X';
+            const std::string digits(name.substr(hex ? 2 : 1));
+            char* end = nullptr;
+            const unsigned long cp =
+                digits.empty() || !std::isxdigit(static_cast<unsigned char>(digits[0]))
+                    ? 0
+                    : std::strtoul(digits.c_str(), &end, hex ? 16 : 10);
+            const bool whole = end && *end == '\0';
+            // No NUL, no other control character but the tab, no surrogate
+            // halves: none of them is text a caption can show.
+            if (whole && cp <= 0x10FFFF && (cp >= 0x20 || cp == '\t') && (cp < 0x7F || cp > 0x9F) &&
+                (cp < 0xD800 || cp > 0xDFFF)) {
+                const char32_t c = char32_t(cp);
+                number = QString::fromUcs4(&c, 1).toStdString();
+                decoded = number;
+            }
+        } else {
+            for (const auto& [entity, character] : kNamed)
+                if (name == entity) decoded = character;
+        }
+        if (decoded.empty()) {
+            out += '&';
+            continue;
+        }
+        out += decoded;
+        at = semi + 1;
+    }
+    return out;
+}
+
 // A JSON string that stays inert anywhere a page could put it.
 std::string JsonText(std::string_view text) {
     std::string out = "\"";
@@ -520,6 +575,8 @@ bool ReadCues(const CaptionTrack& track, std::vector<Cue>* cues, std::string* pr
                                ? av_rescale(r.format->start_time, 1000, AV_TIME_BASE)
                                : 0;
     const AVRational ms{1, 1000};
+    const bool subRip =
+        st->codecpar->codec_id == AV_CODEC_ID_SUBRIP || st->codecpar->codec_id == AV_CODEC_ID_SRT;
     while (av_read_frame(r.format, r.packet) >= 0) {
         if (cancel && *cancel) {
             *problem = name + ": cancelled";
@@ -539,6 +596,7 @@ bool ReadCues(const CaptionTrack& track, std::vector<Cue>* cues, std::string* pr
                 std::string part = rect->type == SUBTITLE_ASS && rect->ass ? PlainCueText(rect->ass)
                                    : rect->type == SUBTITLE_TEXT && rect->text ? rect->text
                                                                                : std::string();
+                if (subRip) part = DecodeEntities(part);
                 if (!part.empty()) cueText += (cueText.empty() ? "" : "\n") + part;
             }
             const int64_t pts = r.packet->pts != AV_NOPTS_VALUE ? r.packet->pts : r.packet->dts;
