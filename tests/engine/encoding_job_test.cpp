@@ -431,6 +431,14 @@ TEST_F(Encoding, MissingSampleFileIsReportedAndTheStartFailsCleanly) {
     EXPECT_EQ(OutputFolder(), "");
 }
 
+// The processes this one started that have not been reaped yet.
+std::string ChildProcesses() {
+    std::string all;
+    for (const auto& task : fs::directory_iterator("/proc/self/task"))
+        all += testing_media::ReadText(task.path().string() + "/children");
+    return all;
+}
+
 size_t OpenDescriptorCount() {
     const auto fds = fs::directory_iterator("/proc/self/fd");
     return size_t(std::distance(fs::begin(fds), fs::end(fds)));
@@ -444,26 +452,43 @@ TEST_F(Encoding, AFailedStartLeavesNothingBehind) {
     // the encoder's "<parent>/long/video.webm".
     std::string deep = m_Parent + "/";
     deep += std::string(245 - deep.size(), 'd');
+    // A program folder without the encoder: the decoder, which starts first,
+    // is already running when the first encoder cannot be started.
+    const std::string noEncoder = probe_test::Folder("no-encoder");
+    for (const auto& entry : fs::directory_iterator(REELPAGE_PROGRAM_DIR))
+        if (entry.path().filename() != "enc")
+            fs::create_symlink(entry.path(), noEncoder + "/" + entry.path().filename().string());
     struct Case {
         const char* what;
         std::string parent;
         bool webm, mp4;
+        std::string programs = REELPAGE_PROGRAM_DIR;
     } cases[] = {
         {"no format chosen", m_Parent, false, false},
         {"the output path too long", deep, true, true},
+        {"an encoder that cannot be started", m_Parent, true, true, noEncoder},
     };
+    // The import's helper is gone before anything is counted.
+    for (int i = 0; i < 500 && !ChildProcesses().empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(ChildProcesses(), "");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
+        SetInstallFolderForTesting(c.programs);
+        InitFolders();
         platform::WStrCopy(TheSettings().m_szFolder, platform::FromUtf8(c.parent));
         NewProject(m, c.webm, c.mp4, false);
         const size_t descriptors = OpenDescriptorCount();
         EXPECT_EQ(Start(), nullptr);
-        // At most as many: the import's helper may still be closing its pipes
-        // when the first count is taken.
+        // At most as many: a helper's pipes may still be closing when the
+        // first count is taken.
         EXPECT_LE(OpenDescriptorCount(), descriptors);
+        EXPECT_EQ(ChildProcesses(), "") << "a helper of the failed start still runs";
         EXPECT_EQ(OutputFolder(), "");
         EXPECT_TRUE(!fs::exists(c.parent) || fs::is_empty(c.parent));
     }
+    SetInstallFolderForTesting(REELPAGE_PROGRAM_DIR);
+    InitFolders();
 }
 
 // Hidden job folders left by a job that was killed are removed when the
