@@ -217,6 +217,26 @@ TEST_F(EncodingWindow, FinishingTheJobLeavesTheInterfaceThreadFree) {
     ASSERT_TRUE(apptest::WaitFor([] { return VisibleTopLevel("frmPublish") != nullptr; }, 5000));
 }
 
+// The window destroyed while the engine finishes the job (the main window
+// going at a stop request) waits for that call: the engine's exit comes
+// next and must not run beside it.
+TEST_F(EncodingWindow, DestroyedWhileFinishingWaitsForTheFinish) {
+    Start();
+    ASSERT_NE(tasklist, nullptr);
+    g_holdFinish = true;
+    Post(reelpage::kMsgEncoderDone, reelpage::kEncoderOk);
+    ASSERT_TRUE(apptest::WaitFor([] { return g_inFinish.load(); }, 5000));
+    // Let the held call go on its own after a while, as a slow disk would.
+    std::thread release([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        g_holdFinish = false;
+    });
+    delete tasklist.data();
+    EXPECT_FALSE(g_inFinish) << "the window was gone before the engine had finished the job";
+    EXPECT_EQ(g_finished, std::vector<int>{0});
+    release.join();
+}
+
 TEST_F(EncodingWindow, ProgressAndEstimate) {
     Start();
     ASSERT_NE(tasklist, nullptr);

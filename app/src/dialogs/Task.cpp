@@ -98,7 +98,12 @@ TfrmTasklist::TfrmTasklist(QWidget* parent)
         });
 }
 
-TfrmTasklist::~TfrmTasklist() = default;
+TfrmTasklist::~TfrmTasklist() {
+    // The window can go while the engine still finishes the job (the main
+    // window destroyed at a stop request): the engine's exit then cancels
+    // the job, and must not meet this call half-way through.
+    if (FFinishing && !FFinished) FFinishWatcher->waitForFinished();
+}
 
 HWND TfrmTasklist::Handle() const {
     return FHandle->Handle();
@@ -201,10 +206,10 @@ void TfrmTasklist::closeEvent(QCloseEvent* event) {
     // package's name to disk: on a thread of the pool, so that the interface
     // keeps drawing meanwhile.
     const BOOL cancel = FSuccess ? 0 : -1;
-    auto* finishing = new QFutureWatcher<int32_t>(this);
-    connect(finishing, &QFutureWatcher<int32_t>::finished, this,
-            [this, finishing] { JobFinished(finishing->result()); });
-    finishing->setFuture(QtConcurrent::run([cancel] { return Low.FinishEncoding(cancel); }));
+    FFinishWatcher = new QFutureWatcher<int32_t>(this);
+    connect(FFinishWatcher, &QFutureWatcher<int32_t>::finished, this,
+            [this] { JobFinished(FFinishWatcher->result()); });
+    FFinishWatcher->setFuture(QtConcurrent::run([cancel] { return Low.FinishEncoding(cancel); }));
 }
 
 void TfrmTasklist::JobFinished(int32_t result) {

@@ -17,6 +17,8 @@ class QProgressBar;
 class QPushButton;
 class QStatusBar;
 class QTimer;
+template <typename T>
+class QFutureWatcher;
 
 namespace reelpage::app {
 
@@ -69,6 +71,7 @@ private:
     // closes the window.
     void JobFinished(int32_t result);
 
+    QFutureWatcher<int32_t>* FFinishWatcher = nullptr; // FinishEncoding on a pool thread
     bool FFinishing = false; // FinishEncoding runs
     bool FFinished = false;  // and has returned
     std::unique_ptr<TWindowHandle> FHandle;
