@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "platform/wstr.h"
+#include "reelpage/decoder_words.h"
 
 extern "C" {
 #include <libavutil/cpu.h>
@@ -86,8 +87,9 @@ int DisplayWidth(AVFormatContext* format, const AVStream* stream) {
 }
 
 DecodeSession::DecodeSession(const reelpage::PluginCallbacks& plugin,
-                             const reelpage::HelperLaunch& launch, int videoThreads)
-    : m_Plugin(plugin), m_nVideoThreads(videoThreads) {
+                             const reelpage::HelperLaunch& launch, int videoThreads,
+                             bool sound)
+    : m_Plugin(plugin), m_nVideoThreads(videoThreads), m_bSound(sound) {
     char16_t name[reelpage::kMaxPath];
     platform::WStrCopy(name, reelpage::kMaxPath, launch.m_szFileName);
     m_szFile = platform::ToUtf8(name);
@@ -190,7 +192,14 @@ bool DecodeSession::Open() {
         }
     }
     int audio = av_find_best_stream(m_pFormat, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-    if (audio >= 0) {
+    if (audio >= 0 && !m_bSound) {
+        // Still told to the plug-in, from the container's figures; its
+        // packets are discarded unread.
+        const AVCodecParameters* par = m_pFormat->streams[audio]->codecpar;
+        if (par->sample_rate > 0 && par->ch_layout.nb_channels > 0) m_nAudio = audio;
+        reelpage::HelperLog(reelpage::kHelperLogInfo, "The sound of %s is not decoded (%s)\n",
+                            m_szFile.c_str(), reelpage::kDecoderNoSound);
+    } else if (audio >= 0) {
         const AVCodecParameters* par = m_pFormat->streams[audio]->codecpar;
         // A probe wants all of the sound while the pictures stop early; with
         // a video stream beside it, the sound decodes on its own thread.
@@ -259,9 +268,7 @@ void DecodeSession::ReportStreams() {
     }
     if (m_nAudio >= 0) {
         const AVCodecParameters* par = m_pFormat->streams[m_nAudio]->codecpar;
-        const int rate = m_pReader ? m_pReader->SampleRate() : m_pAudio->SampleRate();
-        const int channels = m_pReader ? m_pReader->Channels() : m_pAudio->Channels();
-        m_Plugin.SetAudioInfo(rate, channels,
+        m_Plugin.SetAudioInfo(AudioRate(), AudioChannels(),
                               int32_t(std::clamp<int64_t>(par->bit_rate, 0, INT32_MAX)));
     }
     int64_t duration = m_pFormat->duration != AV_NOPTS_VALUE ? m_pFormat->duration : 0;
@@ -289,9 +296,19 @@ void DecodeSession::ReportMeasuredAudioRate() {
     // Under a tenth of a second the figure would be mostly the headers.
     if (bytes <= 0 || duration < 100000) return;
     const int64_t rate = av_rescale(bytes, 8 * 1000000, duration);
-    const int rateHz = m_pReader ? m_pReader->SampleRate() : m_pAudio->SampleRate();
-    const int channels = m_pReader ? m_pReader->Channels() : m_pAudio->Channels();
-    m_Plugin.SetAudioInfo(rateHz, channels, int32_t(std::min<int64_t>(rate, INT32_MAX)));
+    m_Plugin.SetAudioInfo(AudioRate(), AudioChannels(), int32_t(std::min<int64_t>(rate, INT32_MAX)));
+}
+
+int DecodeSession::AudioRate() const {
+    if (m_pReader) return m_pReader->SampleRate();
+    if (m_pAudio) return m_pAudio->SampleRate();
+    return m_pFormat->streams[m_nAudio]->codecpar->sample_rate;
+}
+
+int DecodeSession::AudioChannels() const {
+    if (m_pReader) return m_pReader->Channels();
+    if (m_pAudio) return m_pAudio->Channels();
+    return m_pFormat->streams[m_nAudio]->codecpar->ch_layout.nb_channels;
 }
 
 void DecodeSession::NegotiateFormat() {

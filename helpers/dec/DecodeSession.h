@@ -29,9 +29,10 @@ int DisplayWidth(AVFormatContext* format, const AVStream* stream);
 class DecodeSession {
 public:
     // videoThreads > 0 fixes the video decoder's threads; 0 leaves them to
-    // the session's kind (a probe's own rule, else FFmpeg's choice).
+    // the session's kind (a probe's own rule, else FFmpeg's choice). Without
+    // sound the sound stream is still reported but never read or decoded.
     DecodeSession(const reelpage::PluginCallbacks& plugin, const reelpage::HelperLaunch& launch,
-                  int videoThreads = 0);
+                  int videoThreads = 0, bool sound = true);
     ~DecodeSession();
     DecodeSession(const DecodeSession&) = delete;
     DecodeSession& operator=(const DecodeSession&) = delete;
@@ -65,6 +66,9 @@ private:
     VideoFeeder::AskFn AskCallback();
     VideoFeeder::DeliverFn DeliverCallback();
     void DeliverAudio(const uint8_t* pcm, int bytes);
+    // The sound's rate and channel count as the plug-in is told them.
+    int AudioRate() const;
+    int AudioChannels() const;
     int AskFrame(int64_t time, void* planes[3], int32_t strides[3]);
     void DeliverFrame(const AVFrame* frame, void* planes[3], int32_t strides[3], int64_t time);
 
@@ -74,6 +78,7 @@ private:
     bool m_bRateReported = false;
     int64_t m_llStart = 0;
     int m_nVideoThreads = 0;
+    bool m_bSound = true;
 
     AVFormatContext* m_pFormat = nullptr;
     AVPacket* m_pPacket = nullptr;

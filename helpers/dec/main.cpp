@@ -10,11 +10,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <dlfcn.h>
 #include <unistd.h>
 
 #include "platform/shm.h"
 #include "platform/wstr.h"
+#include "reelpage/decoder_words.h"
 #include "reelpage/plugin.h"
 
 extern "C" {
@@ -42,12 +44,18 @@ int DecoderMain(int argc, char** argv) {
     const unsigned long long number = strtoull(argv[1], &end, 10);
     if (errno != 0 || end == argv[1] || *end != 0) return 1;
     const int handle = static_cast<int>(static_cast<long long>(number));
-    // The video decoder's threads, when the engine fixes them.
+    // The video decoder's threads, when the engine fixes them, and whether
+    // the sound is left undecoded.
     int videoThreads = 0;
-    if (argc >= 3) {
+    bool sound = true;
+    for (int i = 2; i < argc; ++i) {
+        if (std::strcmp(argv[i], reelpage::kDecoderNoSound) == 0) {
+            sound = false;
+            continue;
+        }
         errno = 0;
-        const long threads = strtol(argv[2], &end, 10);
-        if (errno != 0 || end == argv[2] || *end != 0 || threads < 1 || threads > 64) return 1;
+        const long threads = strtol(argv[i], &end, 10);
+        if (errno != 0 || end == argv[i] || *end != 0 || threads < 1 || threads > 64) return 1;
         videoThreads = int(threads);
     }
 
@@ -83,6 +91,6 @@ int DecoderMain(int argc, char** argv) {
     }
     if (table.Init(launch) == -1) Leave(3);
 
-    dec::DecodeSession session(table, *launch, videoThreads);
+    dec::DecodeSession session(table, *launch, videoThreads, sound);
     Leave(session.Run());
 }

@@ -120,6 +120,8 @@ bool Encode(const EncoderTask& task) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point started = Clock::now();
     Clock::duration waited{};
+    // How long the encoder, its output open, still waited for its first picture.
+    Clock::time_point ready{}, firstPicture{};
     if (task.m_Width <= 0 || task.m_Height <= 0 ||
         (task.m_PixelFormat != kPixYuv420 && task.m_PixelFormat != kPixBgra)) {
         HelperLog(kHelperLogError, "Bad task: %d x %d, pixel format %d\n", task.m_Width,
@@ -157,6 +159,7 @@ bool Encode(const EncoderTask& task) {
     if (!audioDone) events[1] = audioHeader->m_hDataEvent;
 
     bool ok = true;
+    ready = Clock::now();
     while (ok && (!videoDone || !audioDone)) {
         bool progress = false;
         if (!audioDone &&
@@ -176,6 +179,7 @@ bool Encode(const EncoderTask& task) {
             const uint8_t* picture = nullptr;
             switch (video.Read(&picture)) {
             case VideoStreamReader::Next::Frame:
+                if (firstPicture == Clock::time_point{}) firstPicture = Clock::now();
                 ok = out.AddPicture(picture);
                 progress = true;
                 break;
@@ -221,9 +225,10 @@ bool Encode(const EncoderTask& task) {
     using Seconds = std::chrono::duration<double>;
     HelperLog(kHelperLogInfo,
               "Wrote %s: %lld frames, %.3f s of sound in %.2f s (%.2f s of CPU, %.2f s waiting "
-              "for frames or sound)\n",
+              "for frames or sound, %.3f s of it for the first picture)\n",
               want.path.c_str(), static_cast<long long>(out.VideoFrames()), out.AudioSeconds(),
-              Seconds(Clock::now() - started).count(), cpu, Seconds(waited).count());
+              Seconds(Clock::now() - started).count(), cpu, Seconds(waited).count(),
+              firstPicture == Clock::time_point{} ? 0.0 : Seconds(firstPicture - ready).count());
     return true;
 }
 

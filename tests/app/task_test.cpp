@@ -10,6 +10,9 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <vector>
 
 #include "Functions.h"
@@ -37,8 +40,17 @@ uint32_t g_now = 0;
 Talvoricer* FakeStartEncoding(HWND) {
     return g_startFails ? nullptr : &g_job;
 }
+// While set, FinishEncoding is held as a slow disk would hold it (for a few
+// seconds at most).
+std::atomic<bool> g_holdFinish{false};
+std::atomic<bool> g_inFinish{false};
 int32_t FakeFinishEncoding(reelpage::BOOL cancel) {
-    return g_finished.push_back(cancel), g_finishResult;
+    g_inFinish = true;
+    for (int i = 0; g_holdFinish && i < 300; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    g_finished.push_back(cancel);
+    g_inFinish = false;
+    return g_finishResult;
 }
 const WCHAR* FakeGetOutputFolder() {
     return g_outputFolder;
@@ -79,6 +91,7 @@ protected:
         g_job.m_Duration = 100'000'000;
         g_startFails = false;
         g_finished.clear();
+        g_holdFinish = false;
         g_freed = 0;
         g_now = 5000;
         TfrmTasklist::TickCount = [] { return g_now; };
@@ -177,6 +190,53 @@ TEST_F(EncodingWindow, TheJobIsFinishedAsTheWindowClosesNotWhenItIsDeleted) {
     ASSERT_TRUE(apptest::WaitFor([] { return VisibleTopLevel("frmPublish") != nullptr; }, 5000));
 }
 
+// Finishing the job waits for the engine's helpers and writes to disk: the
+// window goes on handling events meanwhile, and says Finished only after.
+TEST_F(EncodingWindow, FinishingTheJobLeavesTheInterfaceThreadFree) {
+    Start();
+    ASSERT_NE(tasklist, nullptr);
+    bool finished = false;
+    QObject::connect(tasklist, &TfrmTasklist::Finished, [&](bool) { finished = true; });
+    g_holdFinish = true;
+    Post(reelpage::kMsgEncoderDone, reelpage::kEncoderOk);
+    ASSERT_TRUE(apptest::WaitFor([] { return g_inFinish.load(); }, 5000))
+        << "the job was finished on the interface thread";
+    bool ticked = false;
+    QTimer::singleShot(0, [&] { ticked = true; });
+    EXPECT_TRUE(apptest::WaitFor([&] { return ticked; }, 1000));
+    EXPECT_TRUE(g_inFinish);
+    EXPECT_FALSE(finished);
+    ASSERT_FALSE(tasklist.isNull());
+    EXPECT_FALSE(tasklist->btnCancel->isEnabled());
+    tasklist->close(); // asked again meanwhile: neither a question nor a second finish
+    g_holdFinish = false;
+    ASSERT_TRUE(Gone());
+    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_TRUE(finished);
+    EXPECT_EQ(g_finished, std::vector<int>{0});
+    ASSERT_TRUE(apptest::WaitFor([] { return VisibleTopLevel("frmPublish") != nullptr; }, 5000));
+}
+
+// The window destroyed while the engine finishes the job (the main window
+// going at a stop request) waits for that call: the engine's exit comes
+// next and must not run beside it.
+TEST_F(EncodingWindow, DestroyedWhileFinishingWaitsForTheFinish) {
+    Start();
+    ASSERT_NE(tasklist, nullptr);
+    g_holdFinish = true;
+    Post(reelpage::kMsgEncoderDone, reelpage::kEncoderOk);
+    ASSERT_TRUE(apptest::WaitFor([] { return g_inFinish.load(); }, 5000));
+    // Let the held call go on its own after a while, as a slow disk would.
+    std::thread release([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        g_holdFinish = false;
+    });
+    delete tasklist.data();
+    EXPECT_FALSE(g_inFinish) << "the window was gone before the engine had finished the job";
+    EXPECT_EQ(g_finished, std::vector<int>{0});
+    release.join();
+}
+
 TEST_F(EncodingWindow, ProgressAndEstimate) {
     Start();
     ASSERT_NE(tasklist, nullptr);
@@ -223,6 +283,7 @@ TEST_F(EncodingWindow, FailuresEndTheRunAndReturnToEditing) {
         SCOPED_TRACE(msg);
         boxes.shown.clear();
         g_finished.clear();
+        g_holdFinish = false;
         g_freed = 0;
         g_job.m_cEncoder = 2;
         g_job.m_Pts = g_job.m_Duration;

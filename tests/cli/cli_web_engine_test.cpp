@@ -1,5 +1,6 @@
-// reelpage-cli never loads the web engine nor Qt's widget, picture and sound
-// modules (its engine is the build without the preview), and runs no browser
+// reelpage-cli never loads the web engine nor Qt's widget, picture, sound and
+// network modules (its engine is the build without the preview and the update
+// query: it never checks for updates), and runs no browser
 // detection: its diagnostics run without a GUI application. The
 // dynamic loader's own trace lists every library the process maps, those
 // opened at run time included.
@@ -43,7 +44,7 @@ TEST(CliStart, LoadsNeitherTheWebEngineNorTheWindowModules) {
     ASSERT_NE(loaded.find("libreelpage-headless.so"), std::string::npos) << "no loader trace";
     ASSERT_NE(loaded.find("libQt6Core.so"), std::string::npos);
     for (const char* absent : {"WebEngine", "webagent.so", "libreelpage.so", "libQt6Widgets",
-                               "libQt6Gui", "libQt6Multimedia", "libpulse"})
+                               "libQt6Gui", "libQt6Multimedia", "libQt6Network", "libpulse"})
         EXPECT_EQ(loaded.find(absent), std::string::npos) << absent;
 
     // No browser detection runs at all, and so nothing is written to the

@@ -23,7 +23,8 @@ std::string Folder(const std::string& name) {
     return dir;
 }
 
-DecRun RunDec(const std::string& file, int64_t start, bool mediaInfo, const std::string& plugin) {
+DecRun RunDec(const std::string& file, int64_t start, bool mediaInfo, const std::string& plugin,
+              const std::string& arguments) {
     DecRun run;
     const std::string trace = Folder("traces") + "/trace-" + std::to_string(getpid()) + "-" +
                               std::to_string(rand()) + ".txt";
@@ -40,7 +41,8 @@ DecRun RunDec(const std::string& file, int64_t start, bool mediaInfo, const std:
     launch->m_llStart = start;
     launch->m_bMediaInfo = mediaInfo;
     launch->m_hLogFile = log;
-    const std::string line = "\"" REELPAGE_PROGRAM_DIR "/dec\" " + std::to_string(block.handle);
+    std::string line = "\"" REELPAGE_PROGRAM_DIR "/dec\" " + std::to_string(block.handle);
+    if (!arguments.empty()) line += " " + arguments;
     int process = -1;
     if (platform::LaunchHelper(line, REELPAGE_PROGRAM_DIR, &process) == 0) {
         if (platform::WaitForHandle(process, 120000) != platform::kWaitObject0)

@@ -14,9 +14,11 @@ struct DecRun {
 };
 
 // Starts "<program folder>/dec" <handle> with a launch block for file and
-// plugin (the recorder unless named) and waits for it to end.
+// plugin (the recorder unless named) and waits for it to end; arguments, when
+// given, follow the handle on the command line.
 DecRun RunDec(const std::string& file, int64_t start = 0, bool mediaInfo = false,
-              const std::string& plugin = REELPAGE_RECORDER_PLUGIN);
+              const std::string& plugin = REELPAGE_RECORDER_PLUGIN,
+              const std::string& arguments = "");
 
 // A fresh folder in the test's home.
 std::string Folder(const std::string& name);

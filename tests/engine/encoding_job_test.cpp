@@ -23,6 +23,10 @@ namespace {
 using media_check::ProbeStream;
 namespace fs = std::filesystem;
 
+std::string LogPath() {
+    return std::string(getenv("HOME")) + "/Documents/Log Files/reelpage.log";
+}
+
 double Seconds(const std::string& s) {
     return s.empty() || s == "N/A" ? -1 : std::stod(s);
 }
@@ -30,10 +34,12 @@ double Seconds(const std::string& s) {
 // The main road: a 10 s 640 x 360 clip with sound into all three formats,
 // then the page.
 TEST_F(Encoding, AllThreeFormatsFromATenSecondClip) {
+    OpenLog(); // the helpers' lines tell what the job's decoder did
     MediaInfo* m = Import(MakeClip("clip.mp4", "640x360", 10));
     ASSERT_NE(m, nullptr);
     ASSERT_EQ(m->m_Width, 640);
     Project* p = NewProject(m, true, true, true);
+    const size_t logBefore = testing_media::ReadText(LogPath()).size();
     Talvoricer* status = Start();
     ASSERT_NE(status, nullptr);
     EXPECT_EQ(status->m_cEncoder, 3);
@@ -87,6 +93,10 @@ TEST_F(Encoding, AllThreeFormatsFromATenSecondClip) {
         const double pcm = double(media_check::DecodedPcmBytes(file, 44100, 2));
         EXPECT_NEAR(pcm, 1764000.0, 2048 * 4);
     }
+    // Every output has its sound, and yet the job's decoder decoded none: it
+    // comes from the import's sample file.
+    const std::string log = testing_media::ReadText(LogPath());
+    EXPECT_NE(log.find("clip.mp4 is not decoded (nosound)", logBefore), std::string::npos) << log;
     auto boxes = media_check::TopLevelBoxes(folder + "/video.mp4");
     auto moov = std::find(boxes.begin(), boxes.end(), "moov");
     auto mdat = std::find(boxes.begin(), boxes.end(), "mdat");
@@ -421,6 +431,14 @@ TEST_F(Encoding, MissingSampleFileIsReportedAndTheStartFailsCleanly) {
     EXPECT_EQ(OutputFolder(), "");
 }
 
+// The processes this one started that have not been reaped yet.
+std::string ChildProcesses() {
+    std::string all;
+    for (const auto& task : fs::directory_iterator("/proc/self/task"))
+        all += testing_media::ReadText(task.path().string() + "/children");
+    return all;
+}
+
 size_t OpenDescriptorCount() {
     const auto fds = fs::directory_iterator("/proc/self/fd");
     return size_t(std::distance(fs::begin(fds), fs::end(fds)));
@@ -434,26 +452,43 @@ TEST_F(Encoding, AFailedStartLeavesNothingBehind) {
     // the encoder's "<parent>/long/video.webm".
     std::string deep = m_Parent + "/";
     deep += std::string(245 - deep.size(), 'd');
+    // A program folder without the encoder: the decoder, which starts first,
+    // is already running when the first encoder cannot be started.
+    const std::string noEncoder = probe_test::Folder("no-encoder");
+    for (const auto& entry : fs::directory_iterator(REELPAGE_PROGRAM_DIR))
+        if (entry.path().filename() != "enc")
+            fs::create_symlink(entry.path(), noEncoder + "/" + entry.path().filename().string());
     struct Case {
         const char* what;
         std::string parent;
         bool webm, mp4;
+        std::string programs = REELPAGE_PROGRAM_DIR;
     } cases[] = {
         {"no format chosen", m_Parent, false, false},
         {"the output path too long", deep, true, true},
+        {"an encoder that cannot be started", m_Parent, true, true, noEncoder},
     };
+    // The import's helper is gone before anything is counted.
+    for (int i = 0; i < 500 && !ChildProcesses().empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(ChildProcesses(), "");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
+        SetInstallFolderForTesting(c.programs);
+        InitFolders();
         platform::WStrCopy(TheSettings().m_szFolder, platform::FromUtf8(c.parent));
         NewProject(m, c.webm, c.mp4, false);
         const size_t descriptors = OpenDescriptorCount();
         EXPECT_EQ(Start(), nullptr);
-        // At most as many: the import's helper may still be closing its pipes
-        // when the first count is taken.
+        // At most as many: a helper's pipes may still be closing when the
+        // first count is taken.
         EXPECT_LE(OpenDescriptorCount(), descriptors);
+        EXPECT_EQ(ChildProcesses(), "") << "a helper of the failed start still runs";
         EXPECT_EQ(OutputFolder(), "");
         EXPECT_TRUE(!fs::exists(c.parent) || fs::is_empty(c.parent));
     }
+    SetInstallFolderForTesting(REELPAGE_PROGRAM_DIR);
+    InitFolders();
 }
 
 // Hidden job folders left by a job that was killed are removed when the

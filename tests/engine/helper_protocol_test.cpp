@@ -41,6 +41,8 @@ TEST(HelperProtocol, CommandLines) {
     // Fixed video threads follow as a second argument; 0 leaves them out.
     EXPECT_EQ(DecoderCommandLine(0x1A4, 1), "\"/opt/my programs/dec\" 420 1");
     EXPECT_EQ(DecoderCommandLine(0x1A4, 0), "\"/opt/my programs/dec\" 420");
+    EXPECT_EQ(DecoderCommandLine(0x1A4, 1, false), "\"/opt/my programs/dec\" 420 1 nosound");
+    EXPECT_EQ(DecoderCommandLine(0x1A4, 0, false), "\"/opt/my programs/dec\" 420 nosound");
 }
 
 TEST(HelperProtocol, LaunchBlockFieldsAreCutToFit) {

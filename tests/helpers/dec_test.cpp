@@ -92,6 +92,29 @@ TEST_F(Dec, DrivesThePluginInTheFixedOrder) {
     EXPECT_EQ(run.trace.back(), "EndOfStream 1960000 audio=" + std::to_string(pcm.size()));
 }
 
+// An encoding job's decoder is told to leave the sound alone: the plug-in still
+// learns of it, and gets every picture, but no sample is decoded, in either
+// order of the command line's words.
+TEST_F(Dec, WithoutSoundEveryPictureAndNoSample) {
+    const std::string clip = Folder("media") + "/nosound.mp4";
+    ASSERT_TRUE(MakeRamp(clip, 2, 25, 44100, 2));
+    for (const char* arguments : {"nosound", "1 nosound", "nosound 1"}) {
+        SCOPED_TRACE(arguments);
+        DecRun run = RunDec(clip, 0, false, REELPAGE_RECORDER_PLUGIN, arguments);
+        EXPECT_EQ(run.exitCode, 0);
+        ASSERT_GE(run.trace.size(), 7u);
+        EXPECT_EQ(run.trace[2].rfind("SetAudioInfo 44100 2 ", 0), 0u) << run.trace[2];
+        const std::vector<Frame> frames = Frames(run.trace);
+        ASSERT_EQ(frames.size(), 50u);
+        EXPECT_EQ(frames.back().time, 1960000);
+        ExpectFramesMatchTimes(frames, 25);
+        EXPECT_EQ(run.trace.back(), "EndOfStream 1960000 audio=0");
+        EXPECT_NE(run.log.find("is not decoded (nosound)"), std::string::npos) << run.log;
+    }
+    // Without the word the same file gives its sound (the fixed order's case).
+    EXPECT_EQ(RunDec(clip).log.find("is not decoded"), std::string::npos);
+}
+
 // The same frames whatever the stream's structure: keyframes every second
 // (whole groups skipped), one long group with reordered frames, open groups,
 // a codec without timestamps per frame, and frames taken as decoded.
@@ -391,6 +414,8 @@ TEST_F(Dec, ExitCodesSayWhyNothingWasReported) {
     unsetenv("REC_INIT_FAIL");
     EXPECT_EQ(refused.exitCode, 3);
     EXPECT_EQ(refused.trace.size(), 1u);
+    // A word on the command line it does not know.
+    EXPECT_EQ(RunDec(clip, 0, false, REELPAGE_RECORDER_PLUGIN, "nosond").exitCode, 1);
 
     // A number that is no launch block.
     int process = -1;

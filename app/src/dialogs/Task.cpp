@@ -7,6 +7,7 @@
 
 #include <QCloseEvent>
 #include <QElapsedTimer>
+#include <QFutureWatcher>
 #include <QLabel>
 #include <QHBoxLayout>
 #include <QProgressBar>
@@ -14,6 +15,7 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include "reelpage/encoding.h"
 #include "reelpage/messages.h"
@@ -96,7 +98,12 @@ TfrmTasklist::TfrmTasklist(QWidget* parent)
         });
 }
 
-TfrmTasklist::~TfrmTasklist() = default;
+TfrmTasklist::~TfrmTasklist() {
+    // The window can go while the engine still finishes the job (the main
+    // window destroyed at a stop request): the engine's exit then cancels
+    // the job, and must not meet this call half-way through.
+    if (FFinishing && !FFinished) FFinishWatcher->waitForFinished();
+}
 
 HWND TfrmTasklist::Handle() const {
     return FHandle->Handle();
@@ -187,12 +194,27 @@ void TfrmTasklist::closeEvent(QCloseEvent* event) {
     // not acted on.
     FDone = true;
     Timer1->stop();
-    event->accept();
+    // The window stays until the job is finished, and closes itself then.
+    event->ignore();
+    if (FFinishing) return;
+    FFinishing = true;
+    btnCancel->setEnabled(false);
     // Success lets the encoders end after writing their files (the engine
     // waits for that within a bound); anything else stops them and the
-    // engine removes the unfinished package.
+    // engine removes the unfinished package. Either way the engine waits for
+    // its helpers and its caption writer and writes the poster and the
+    // package's name to disk: on a thread of the pool, so that the interface
+    // keeps drawing meanwhile.
+    const BOOL cancel = FSuccess ? 0 : -1;
+    FFinishWatcher = new QFutureWatcher<int32_t>(this);
+    connect(FFinishWatcher, &QFutureWatcher<int32_t>::finished, this,
+            [this] { JobFinished(FFinishWatcher->result()); });
+    FFinishWatcher->setFuture(QtConcurrent::run([cancel] { return Low.FinishEncoding(cancel); }));
+}
+
+void TfrmTasklist::JobFinished(int32_t result) {
     FFinished = true;
-    if (Low.FinishEncoding(FSuccess ? 0 : -1) != 0 && FSuccess) {
+    if (result != 0 && FSuccess) {
         // Every output was written but the package could not take its name:
         // nothing to publish, and the user must learn where the files are.
         FSuccess = false;
@@ -205,6 +227,7 @@ void TfrmTasklist::closeEvent(QCloseEvent* event) {
                     ApplicationTitle, QMessageBox::Critical);
     }
     emit Finished(FSuccess);
+    close();
 }
 
 } // namespace reelpage::app

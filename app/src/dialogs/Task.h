@@ -17,6 +17,8 @@ class QProgressBar;
 class QPushButton;
 class QStatusBar;
 class QTimer;
+template <typename T>
+class QFutureWatcher;
 
 namespace reelpage::app {
 
@@ -65,8 +67,13 @@ protected:
 private:
     int64_t WndProc(uint32_t msg, int64_t wParam, int64_t lParam);
     void Fail();
+    // The engine's job is finished (FinishEncoding's result): says so, and
+    // closes the window.
+    void JobFinished(int32_t result);
 
-    bool FFinished = false;
+    QFutureWatcher<int32_t>* FFinishWatcher = nullptr; // FinishEncoding on a pool thread
+    bool FFinishing = false; // FinishEncoding runs
+    bool FFinished = false;  // and has returned
     std::unique_ptr<TWindowHandle> FHandle;
 };
 

@@ -140,7 +140,7 @@ private:
     bool CreateStatusBlock(const FramePath& path);
     bool OutputSizeUsable() const;
     void CreatePosterFrameBlock();
-    bool StartEncoders(const FramePath& path);
+    bool PrepareEncoders(const FramePath& path);
     bool CreateEncoderBlocks(int k, size_t frameBytes, int32_t slotCount);
     bool FillEncoderTask(int k, const OutputFormat& format, const FramePath& path);
     bool StartEncoder(int k);
@@ -748,9 +748,16 @@ bool VideoEncoder::Start() {
     const bool started = [&] {
         if (!CreateStatusBlock(path) || !OutputSizeUsable()) return false;
         CreatePosterFrameBlock();
-        if (!StartEncoders(path) || !CreateDecoderLaunch()) return false;
+        if (!PrepareEncoders(path) || !CreateDecoderLaunch()) return false;
         StartAudioThread();
-        return StartDecoder();
+        // The decoder before the encoders: its first picture is then queued
+        // by the time they have loaded their codecs, and the slowest
+        // encoder, which sets the pace of the whole job, never waits for it.
+        if (!StartDecoder()) return false;
+        for (int k = 0; k < m_cEncoder; ++k)
+            if (!StartEncoder(k)) return false;
+        m_Watcher = std::thread([this] { Watch(); });
+        return true;
     }();
     if (!started) {
         // Ends every helper already started, releases every block and
@@ -804,8 +811,9 @@ void VideoEncoder::CreatePosterFrameBlock() {
     Status()->m_hVideoStreams[kPosterFrameStream] = m_PosterFrame.handle;
 }
 
-// One encoder per chosen format, numbered in the formats' order.
-bool VideoEncoder::StartEncoders(const FramePath& path) {
+// The blocks and the task of one encoder per chosen format, numbered in the
+// formats' order; the decoder's plug-in maps them all as it starts.
+bool VideoEncoder::PrepareEncoders(const FramePath& path) {
     const OutputFrameSize size = ProjectPictureSize(*m_pProject);
     const size_t frameBytes = VideoFrameBytes(size.width, size.height, path.pixelFormat);
     const int32_t slotCount = VideoSlotsFor(frameBytes);
@@ -818,8 +826,7 @@ bool VideoEncoder::StartEncoders(const FramePath& path) {
             return false;
         }
         const OutputFormat& format = f == 0 ? kWebmFormats[codec] : kFormats[f];
-        if (!CreateEncoderBlocks(k, frameBytes, slotCount) || !FillEncoderTask(k, format, path) ||
-            !StartEncoder(k))
+        if (!CreateEncoderBlocks(k, frameBytes, slotCount) || !FillEncoderTask(k, format, path))
             return false;
         m_cEncoder = k + 1;
     }
@@ -949,10 +956,8 @@ bool VideoEncoder::StartDecoder() {
     // One decoding thread: the decoder is far faster than the slowest encoder
     // it feeds, so frame threads would only compete with the encoders for the
     // cores, and each holds a decoding context and pictures of its own.
-    if (LaunchDecoder(m_Launch.handle, handOver, &m_hDecoder, kDecoderVideoThreads) != 0)
-        return false;
-    m_Watcher = std::thread([this] { Watch(); });
-    return true;
+    // Its sound would go nowhere: the encoders read the import's sample file.
+    return LaunchDecoder(m_Launch.handle, handOver, &m_hDecoder, kDecoderVideoThreads, false) == 0;
 }
 
 Talvoricer* StartEncoding(HWND notify) {

@@ -12,6 +12,7 @@
 #include "platform/helper_host.h"
 #include "platform/process.h"
 #include "platform/wstr.h"
+#include "reelpage/decoder_words.h"
 
 namespace reelpage {
 
@@ -36,12 +37,13 @@ void UseHost() {
 }
 } // namespace
 
-std::string DecoderCommandLine(HANDLE32 launchBlock, int videoThreads) {
+std::string DecoderCommandLine(HANDLE32 launchBlock, int videoThreads, bool sound) {
     char16_t line[kCommandLineChars];
     platform::WFormat(line, kCommandLineChars, "\"%ls/dec\" %I64u", g_szModulePath,
                       static_cast<unsigned long long>(static_cast<int64_t>(launchBlock)));
     std::string command = platform::ToUtf8(line);
     if (videoThreads > 0) command += " " + std::to_string(videoThreads);
+    if (!sound) command += std::string(" ") + kDecoderNoSound;
     return command;
 }
 
@@ -74,11 +76,11 @@ int DecoderStarted(int rc) {
 } // namespace
 
 int LaunchDecoder(HANDLE32 launchBlock, const std::vector<int>& handOver, int* process,
-                  int videoThreads) {
+                  int videoThreads, bool sound) {
     std::vector<int> all = handOver;
     all.push_back(launchBlock);
     return DecoderStarted(
-        LaunchHelper(DecoderCommandLine(launchBlock, videoThreads), all, process));
+        LaunchHelper(DecoderCommandLine(launchBlock, videoThreads, sound), all, process));
 }
 
 int LaunchEncoder(HANDLE32 encoderTask, const std::vector<int>& handOver, int* process) {

@@ -13,8 +13,8 @@ namespace reelpage {
 // "\"<program folder>/dec\" <handle>": the handle sign-extended to 64 bits and
 // printed unsigned; the path is quoted, so a folder with spaces works.
 // videoThreads > 0 fixes the decoder's video threads (0: the decoder's own
-// choice), as a second argument.
-std::string DecoderCommandLine(HANDLE32 launchBlock, int videoThreads = 0);
+// choice), as a second argument; without sound, kDecoderNoSound comes last.
+std::string DecoderCommandLine(HANDLE32 launchBlock, int videoThreads = 0, bool sound = true);
 // "<program folder>/enc <handle>", unquoted.
 std::string EncoderCommandLine(HANDLE32 encoderTask);
 
@@ -27,7 +27,7 @@ int LaunchHelper(const std::string& commandLine, const std::vector<int>& handOve
 // Starts dec on a launch block; a failure is logged with the standard line.
 int LaunchDecoder(HANDLE32 launchBlock, int* process);
 int LaunchDecoder(HANDLE32 launchBlock, const std::vector<int>& handOver, int* process,
-                  int videoThreads = 0);
+                  int videoThreads = 0, bool sound = true);
 // Starts enc on an encoder task; a failure is logged as the encoder's.
 int LaunchEncoder(HANDLE32 encoderTask, int* process);
 int LaunchEncoder(HANDLE32 encoderTask, const std::vector<int>& handOver, int* process);

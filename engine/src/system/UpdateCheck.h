@@ -29,6 +29,20 @@ std::string UpdateServiceAddress(const ProductInfo& info);
 // within 16 bits, an optional line end after it). False for anything else.
 bool ParseVersionAnswer(std::string_view answer, uint16_t out[4]);
 
+// The query itself, on Qt Network, which only the program's engine library
+// links (update/): reelpage-cli's build of the engine has none and makes no
+// check, so that it never loads Qt Network.
+struct UpdateQuery {
+    // Asks address on a thread of its own and posts the answer's numbers to
+    // notify; false when the thread could not be made.
+    bool (*start)(const std::string& address, HWND notify, uint32_t message, int timeout);
+    void (*stop)();
+    bool (*running)();
+};
+// Set by the query when it is linked in; true, so that it can be set from a
+// static initialiser.
+bool SetUpdateQuery(const UpdateQuery* query);
+
 // Aborts a running query and waits for its thread; returns at once when
 // none runs. ExitEngine and the end of the Qt application call it.
 void StopUpdateCheck();
