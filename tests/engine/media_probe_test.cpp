@@ -443,16 +443,10 @@ TEST_F(MediaProbe, KilledImportLeavesNoSideFiles) {
     ASSERT_TRUE(MakeRamp(clip, 20, 25, 44100, 2));
     MediaInfo* m = Open(clip);
     ASSERT_NE(m, nullptr);
-    // dec is our child; step it a millisecond at a time until its sample file
-    // exists, then kill it where it stands.
-    pid_t dec = -1;
-    for (const auto& entry : fs::directory_iterator("/proc")) {
-        std::ifstream stat(entry.path() / "stat");
-        std::string pid, comm, state;
-        pid_t parent = 0;
-        if (stat >> pid >> comm >> state >> parent && parent == getpid() && comm == "(dec)")
-            dec = pid_t(std::stoi(pid));
-    }
+    // dec is ours (or the helper host's); step it a millisecond at a time
+    // until its sample file exists, then kill it where it stands.
+    const std::string pids = media_check::HelperPids(getpid(), "dec");
+    const pid_t dec = pids.empty() ? -1 : pid_t(std::atoi(pids.c_str()));
     ASSERT_GT(dec, 0);
     kill(dec, SIGSTOP);
     const std::string wav = SideFile(*m, u"wav");
