@@ -289,7 +289,20 @@ int RunHelperHost(int argc, char** argv, const HostedProgram* programs, size_t c
         if (!fds[0].revents) continue;
         // A request names at most every descriptor a process can have.
         ssize_t got = detail::ReceivePacket(sock, &data, &received, 253, 0);
-        if (got == 0) return 0;
+        if (got == 0) {
+            // The engine has ended the host: nothing it started may outlive
+            // it, and each is reaped here so that its time is counted.
+            for (auto& [pid, pidfd] : children) {
+                pidfd_send_signal(pidfd, SIGKILL, nullptr, 0);
+                siginfo_t info{};
+                while (waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidfd), &info,
+                              WEXITED) != 0 &&
+                       errno == EINTR) {
+                }
+                close(pidfd);
+            }
+            return 0;
+        }
         if (got < 0 && errno != EMSGSIZE) return 0;
         Launch launch;
         detail::LaunchResult result{HostMessage::Launched, 0, -1};

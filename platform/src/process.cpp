@@ -47,6 +47,7 @@ struct Request {
     std::string path;              // the program, absolute
     std::vector<std::string> args; // argv, args[0] the token as written
     std::string currentDir;        // empty = keep the caller's
+    bool endHost = false;          // no launch: the helper host is to end
     std::vector<char*> argv;
     std::vector<int> handOver; // descriptors that survive the exec
     // Result, filled by the launcher thread.
@@ -306,11 +307,14 @@ private:
             batch.swap(queue_);
         }
         for (Request* r : batch) {
-            if (!SpawnHosted(*r)) Spawn(*r);
+            if (r->endHost)
+                EndHost();
+            else if (!SpawnHosted(*r))
+                Spawn(*r);
         }
         std::lock_guard lock(mutex_);
         for (Request* r : batch) {
-            if (r->error == 0 && !r->registered) Register(*r);
+            if (r->error == 0 && !r->registered && !r->endHost) Register(*r);
             r->done = true;
         }
         done_.notify_all();
@@ -362,8 +366,30 @@ private:
         if (report) report(error);
     }
 
-    void StopHost() {
+    // The socket's end tells the host to kill and reap its helpers and
+    // exit; reaping it here makes its time, and theirs, this process's.
+    void EndHost() {
+        if (host_.sock < 0) return;
+        // Reports already sent keep their helpers' own codes.
+        ReadHostReports();
+        if (host_.sock < 0) return;
         close(host_.sock);
+        host_.sock = -1;
+        pollfd p{host_.pidfd, POLLIN, 0};
+        while (poll(&p, 1, 2000) < 0 && errno == EINTR) {
+        }
+        StopHost();
+        {
+            std::lock_guard lock(mutex_);
+            for (auto& [pid, child] : hosted_)
+                child->orphaned = true;
+            hosted_.clear();
+        }
+        reports_.notify_all();
+    }
+
+    void StopHost() {
+        if (host_.sock >= 0) close(host_.sock);
         host_.sock = -1;
         pidfd_send_signal(host_.pidfd, SIGKILL, nullptr, 0);
         siginfo_t info{};
@@ -698,6 +724,14 @@ void UseHelperHost(const std::string& hostPath, void (*onFallback)(int error)) {
         if (ec) path.clear();
     }
     if (Launcher* launcher = Launcher::Get()) launcher->SetHost(path, onFallback);
+}
+
+void EndHelperHost() {
+    Launcher* launcher = Launcher::Get();
+    if (!launcher) return;
+    Request r;
+    r.endHost = true;
+    launcher->Launch(r);
 }
 
 int TerminateHelper(int processHandle, int exitCode) {

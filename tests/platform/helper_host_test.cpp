@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 #include <set>
 #include <sstream>
+#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace platform;
@@ -220,4 +221,38 @@ TEST_F(HelperHost, AHostThatCannotBeStartedLeavesEveryLaunchToExec) {
         EXPECT_EQ(RunProbe(alone, {report_.handle}, report_).ppid, getpid());
     EXPECT_EQ(g_fallbacks.load(), 1);
     EXPECT_EQ(g_lastFallback.load(), ENOENT);
+}
+
+TEST_F(HelperHost, EndingTheHostReapsItAndItsHelpersWithTheirTime) {
+    auto childSeconds = [] {
+        rusage u{};
+        getrusage(RUSAGE_CHILDREN, &u);
+        return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+               double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    };
+    const double before = childSeconds();
+    int process = Start(kProbe, "burn", 0, {report_.handle});
+    ASSERT_EQ(WaitForHandle(process, 30000), kWaitObject0);
+    EXPECT_EQ(ExitCode(process), 0);
+    CloseHelperHandle(process);
+    const int host = Parse(report_).ppid;
+    ASSERT_NE(host, getpid());
+    // One still running goes with the host.
+    std::memset(report_.view, 0, report_.size);
+    process = Start(kProbe, "sleep", 0, {report_.handle});
+    while (Parse(report_).open.empty())
+        usleep(1000);
+    EndHelperHost();
+    EXPECT_FALSE(std::filesystem::exists("/proc/" + std::to_string(host)))
+        << "the host was not reaped";
+    ASSERT_EQ(WaitForHandle(process, 30000), kWaitObject0);
+    EXPECT_EQ(ExitCode(process), 128 + SIGKILL);
+    CloseHelperHandle(process);
+    EXPECT_GE(childSeconds() - before, 0.15) << "the helper's time was lost with the host";
+    // The next launch has a host of its own again.
+    std::memset(report_.view, 0, report_.size);
+    Report r = RunProbe(kProbe, {report_.handle}, report_);
+    EXPECT_NE(r.ppid, getpid());
+    EXPECT_NE(r.ppid, host);
+    EXPECT_EQ(g_fallbacks.load(), 0);
 }

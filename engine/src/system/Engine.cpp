@@ -14,6 +14,8 @@
 #include <fstream>
 #include <string>
 
+#include "platform/helper_host.h"
+
 namespace reelpage {
 
 namespace {
@@ -71,6 +73,9 @@ void ExitEngine() {
     // The update query's thread must not outlive the application it runs Qt
     // under: its transfer is aborted and the thread joined.
     StopUpdateCheck();
+    // Last, with every helper ended: the helper host is reaped by this
+    // process, so its time and its helpers' count as this process's own.
+    platform::EndHelperHost();
 }
 
 } // namespace reelpage

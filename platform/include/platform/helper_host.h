@@ -33,6 +33,12 @@ struct HostedProgram {
 // thread.
 void UseHelperHost(const std::string& hostPath, void (*onFallback)(int error) = nullptr);
 
+// Ends the running host, if any, and reaps it: helpers it still runs are
+// killed, and its and its helpers' time counts in this process's children's,
+// as an exec'd helper's does. Waits for that (a host that does not go within
+// two seconds is killed). A later launch starts another host.
+void EndHelperHost();
+
 // The host's main: argv[1] is the descriptor of its end of the socket the
 // launcher thread gave it. Serves requests until the engine closes the socket,
 // then returns 0; returns 1 when started otherwise. Must be called with no
