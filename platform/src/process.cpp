@@ -378,14 +378,7 @@ private:
         pollfd p{host_.pidfd, POLLIN, 0};
         while (poll(&p, 1, 2000) < 0 && errno == EINTR) {
         }
-        StopHost();
-        {
-            std::lock_guard lock(mutex_);
-            for (auto& [pid, child] : hosted_)
-                child->orphaned = true;
-            hosted_.clear();
-        }
-        reports_.notify_all();
+        StopHostAndItsHelpers();
     }
 
     void StopHost() {
@@ -405,6 +398,12 @@ private:
     // The host has died (or stopped answering): its children die with it, and
     // their reports will never come.
     void HostLost() {
+        StopHostAndItsHelpers();
+        Fallback(0);
+    }
+
+    // The host's helpers went with it: their reports will never come.
+    void StopHostAndItsHelpers() {
         StopHost();
         {
             std::lock_guard lock(mutex_);
@@ -413,7 +412,6 @@ private:
             hosted_.clear();
         }
         reports_.notify_all();
-        Fallback(0);
     }
 
     // Starts the host with one end of a socket pair and reads the names of the
