@@ -63,11 +63,15 @@ void WatchProbe(int process, HWND notify, uint32_t msgDone, int32_t cookie, Medi
         platform::GetHelperExitCode(process, &code);
         // An import that stored its record has finished, whatever ended its
         // helper afterwards (the exit of a front end that got its answer):
-        // its files are the record's.
+        // its files are the record's. The helper may have ended between the
+        // store and its own report, so the window hears of the end here too
+        // (a window takes the first report and no other).
         if (code != 0 && !IsRecordStored(media)) {
             LogWrite(kLogError, "The media probe ended without a result (exit code %d)\n", code);
             RemoveSideFiles(media);
             platform::PostMessage(notify, msgDone, kProbeFailed, cookie);
+        } else if (code != 0) {
+            platform::PostMessage(notify, msgDone, kProbeOk, cookie);
         }
         std::lock_guard lock(probes.lock);
         std::erase(probes.handles, process);
