@@ -1,10 +1,15 @@
 #include "child_start.h"
 
+#include "descriptor.h"
+
 #include <cerrno>
 #include <csignal>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+extern "C" {
+#include <sys/pidfd.h>
+}
 
 namespace platform::detail {
 
@@ -33,6 +38,34 @@ void FailHelperStart(int errorPipe, int error) {
 void WaitPid(pid_t pid) {
     while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
     }
+}
+
+int AwaitHelperStart(pid_t pid, int forkError, const int pipeFds[2], pid_t* started, int* pidfd) {
+    close(pipeFds[1]);
+    if (pid < 0) {
+        close(pipeFds[0]);
+        return forkError;
+    }
+    int childError = 0;
+    ssize_t got;
+    do {
+        got = read(pipeFds[0], &childError, sizeof childError);
+    } while (got < 0 && errno == EINTR);
+    close(pipeFds[0]);
+    if (got == sizeof childError && childError != 0) {
+        WaitPid(pid);
+        return childError;
+    }
+    const int fd = AboveStdio(pidfd_open(pid, 0));
+    if (fd < 0) {
+        const int error = errno;
+        kill(pid, SIGKILL);
+        WaitPid(pid);
+        return error;
+    }
+    *started = pid;
+    *pidfd = fd;
+    return 0;
 }
 
 } // namespace platform::detail

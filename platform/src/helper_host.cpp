@@ -200,36 +200,8 @@ int ParseLaunch(const std::vector<char>& data, std::vector<int>& fds, const Host
 
 // Forks the helper; returns 0 with its pid and pidfd, or an errno value.
 int Start(Launch& l, pid_t* pid, int* pidfd) {
-    int pipeFds[2];
-    if (pipe2(pipeFds, O_CLOEXEC) != 0) return errno;
-    pid_t host = getpid();
-    *pid = fork();
-    if (*pid == 0) RunChild(l, host, pipeFds[1]);
-    int forkError = errno;
-    close(pipeFds[1]);
-    if (*pid < 0) {
-        close(pipeFds[0]);
-        return forkError;
-    }
-    int status = 0;
-    ssize_t got;
-    do {
-        got = read(pipeFds[0], &status, sizeof status);
-    } while (got < 0 && errno == EINTR);
-    close(pipeFds[0]);
-    if (got != sizeof status || status != 0) {
-        detail::WaitPid(*pid);
-        return got == sizeof status ? status : ECHILD;
-    }
-    // Opened while it is still our unreaped child: the pid cannot name another.
-    *pidfd = pidfd_open(*pid, 0);
-    if (*pidfd < 0) {
-        int error = errno;
-        kill(*pid, SIGKILL);
-        detail::WaitPid(*pid);
-        return error;
-    }
-    return 0;
+    return detail::ForkHelper([&l](pid_t host, int errorPipe) { RunChild(l, host, errorPipe); },
+                              pid, pidfd);
 }
 
 } // namespace

@@ -103,44 +103,10 @@ void ReapIfEnded(Child& child, int pidfd) {
 }
 
 // fork+exec on the launcher thread. The error pipe is close-on-exec: a
-// successful exec closes it (read sees end of file), a failure sends errno.
+// successful exec closes it, a failure sends errno.
 void Spawn(Request& r) {
-    int pipeFds[2];
-    if (pipe2(pipeFds, O_CLOEXEC) != 0) {
-        r.error = errno;
-        return;
-    }
-    pid_t parent = getpid();
-    pid_t pid = fork();
-    if (pid == 0) ChildExec(r, parent, pipeFds[1]);
-    int forkError = errno;
-    close(pipeFds[1]);
-    if (pid < 0) {
-        close(pipeFds[0]);
-        r.error = forkError;
-        return;
-    }
-    int childError = 0;
-    ssize_t got;
-    do {
-        got = read(pipeFds[0], &childError, sizeof childError);
-    } while (got < 0 && errno == EINTR);
-    close(pipeFds[0]);
-    if (got == sizeof childError) {
-        detail::WaitPid(pid);
-        r.error = childError ? childError : ENOEXEC;
-        return;
-    }
-    // Still our unreaped child, so the pid cannot have been reused yet.
-    int pidfd = detail::AboveStdio(pidfd_open(pid, 0));
-    if (pidfd < 0) {
-        r.error = errno;
-        kill(pid, SIGKILL);
-        detail::WaitPid(pid);
-        return;
-    }
-    r.pid = pid;
-    r.pidfd = pidfd;
+    r.error = detail::ForkHelper(
+        [&r](pid_t parent, int errorPipe) { ChildExec(r, parent, errorPipe); }, &r.pid, &r.pidfd);
 }
 
 // Forks every helper and reaps every helper. One thread for the whole process,
